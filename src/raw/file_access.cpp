@@ -1,0 +1,113 @@
+#include "raw/file_access.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <limits>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmoran::raw {
+
+namespace {
+
+// Owns a file descriptor; closes it on every path.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  [[nodiscard]] int get() const noexcept { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Fills `out` completely from the file's current position: short reads
+// continue where the previous read stopped, a read interrupted by a signal
+// is repeated, and end of file before the buffer is full is an error.
+[[nodiscard]] std::optional<Error> fill(int fd, std::uint8_t* out, std::size_t length) {
+  // read() may not be asked for more than SSIZE_MAX bytes at once.
+  constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
+  std::size_t filled = 0;
+  while (filled < length) {
+    const std::size_t want = std::min(length - filled, kMaxChunk);
+    const ssize_t got = ::read(fd, out + filled, want);
+    if (got > 0) {
+      filled += static_cast<std::size_t>(got);
+    } else if (got == 0) {
+      return Error::unexpected_eof();
+    } else if (errno != EINTR) {
+      return Error::os(errno);
+    }
+  }
+  return std::nullopt;
+}
+
+int open_file(const std::filesystem::path& path) noexcept {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+}  // namespace
+
+Result<Bytes> read_bytes(const std::filesystem::path& path, std::uint64_t offset,
+                         std::size_t length) {
+  const FileDescriptor file(open_file(path));
+  if (file.get() < 0) return Error::os(errno);
+
+  // lseek takes a signed offset: 2^63 and above is refused as invalid.
+  if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+    return Error::os(EINVAL);
+  }
+  if (::lseek(file.get(), static_cast<off_t>(offset), SEEK_SET) < 0) return Error::os(errno);
+  if (length == 0) return Bytes();
+
+  // A block descriptor may claim up to 4 GiB. For a regular file, learn its
+  // size first and refuse a block that reaches past its end before
+  // allocating anything for it.
+  struct stat info{};
+  if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode)) {
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    if (offset > size || length > size - offset) return Error::unexpected_eof();
+  }
+
+  Bytes buffer(length);
+  if (auto failure = fill(file.get(), buffer.data(), length)) return std::move(*failure);
+  return buffer;
+}
+
+Result<Bytes> read_file(const std::filesystem::path& path) {
+  const FileDescriptor file(open_file(path));
+  if (file.get() < 0) return Error::os(errno);
+  struct stat info{};
+  if (::fstat(file.get(), &info) != 0) return Error::os(errno);
+  if (S_ISDIR(info.st_mode)) return Error::os(EISDIR);
+
+  // Read up to the size the file had when opened; a file that shrinks
+  // meanwhile yields what it still holds.
+  const auto expected = static_cast<std::size_t>(info.st_size);
+  Bytes buffer(expected);
+  std::size_t filled = 0;
+  while (filled < expected) {
+    const ssize_t got = ::read(file.get(), buffer.data() + filled, expected - filled);
+    if (got > 0) {
+      filled += static_cast<std::size_t>(got);
+    } else if (got == 0) {
+      break;
+    } else if (errno != EINTR) {
+      return Error::os(errno);
+    }
+  }
+  buffer.truncate(filled);
+  return buffer;
+}
+
+}  // namespace velmoran::raw

@@ -1,0 +1,48 @@
+// Reader: an opened acquisition dataset. open() checks "AcqData" and parses
+// the scan table; iter_spectra() yields one SpectrumRecord per scan.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include <quorlith/source.hpp>
+
+#include "raw/msscan.hpp"
+#include "result.hpp"
+
+namespace velmoran {
+
+class Reader final : public quorlith::SpectrumSource {
+ public:
+  [[nodiscard]] static Result<Reader> open(const std::filesystem::path& path);
+
+  // The path given to open, as given.
+  [[nodiscard]] const std::filesystem::path& path() const noexcept { return path_; }
+  // The dataset's name: the path's final component, or "bundle.d".
+  [[nodiscard]] const std::string& name() const noexcept { return name_; }
+  [[nodiscard]] const raw::MSScan& scans() const noexcept { return scans_; }
+  [[nodiscard]] const std::filesystem::path& peak_path() const noexcept { return peak_path_; }
+  [[nodiscard]] const std::filesystem::path& profile_path() const noexcept { return profile_path_; }
+
+  // A fresh sequence over every scan, in table order. Touches no file; the
+  // sequence refers to this reader, which must outlive it.
+  [[nodiscard]] std::unique_ptr<quorlith::SpectrumSequence> iter_spectra() const override;
+
+ private:
+  Reader(std::filesystem::path path, std::string name, raw::MSScan scans,
+         std::filesystem::path peak_path, std::filesystem::path profile_path)
+      : path_(std::move(path)),
+        name_(std::move(name)),
+        scans_(std::move(scans)),
+        peak_path_(std::move(peak_path)),
+        profile_path_(std::move(profile_path)) {}
+
+  std::filesystem::path path_;
+  std::string name_;
+  raw::MSScan scans_;
+  std::filesystem::path peak_path_;
+  std::filesystem::path profile_path_;
+};
+
+}  // namespace velmoran

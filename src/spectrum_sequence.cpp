@@ -1,0 +1,113 @@
+// Reader's spectrum sequence: one SpectrumRecord per scan, in table order,
+// each scan's block read and decoded only when its record is produced.
+#include <string>
+#include <vector>
+
+#include "raw/file_access.hpp"
+#include "raw/mspeak.hpp"
+#include "raw/msprofile.hpp"
+#include "reader.hpp"
+
+namespace velmoran {
+
+namespace {
+
+// Layouts longer than this (220 and 284 bytes) carry a second descriptor
+// region and the precursor block; records from them get layout code 3.
+constexpr std::uint32_t kWideLayoutThreshold = 219;
+constexpr std::uint8_t kOriginCode = 2;
+
+class ReaderSequence final : public quorlith::SpectrumSequence {
+ public:
+  explicit ReaderSequence(const Reader& reader)
+      : reader_(&reader), records_(reader.scans().records) {}
+
+  std::optional<quorlith::SpectrumRecord> next() override {
+    if (cursor_ == records_.size()) return std::nullopt;
+    const raw::ScanRecord& scan = records_[cursor_++];
+    return make_record(scan, next_index_++);
+  }
+
+  [[nodiscard]] quorlith::SizeHint size_hint() const override {
+    const std::size_t left = records_.size() - cursor_;
+    return {left, left};
+  }
+
+ private:
+  [[nodiscard]] quorlith::SpectrumRecord make_record(const raw::ScanRecord& scan,
+                                                     std::uint64_t index) const;
+
+  const Reader* reader_;
+  std::vector<raw::ScanRecord> records_;
+  std::size_t cursor_ = 0;
+  std::uint64_t next_index_ = 0;
+};
+
+// Reads and decodes one block; any failure leaves `out` untouched.
+template <class Decode>
+bool load_block(const std::filesystem::path& file, const raw::BlockRef& block,
+                raw::DecodedArrays& out, Decode&& decode) {
+  auto bytes = raw::read_bytes(file, block.offset, block.byte_count);
+  if (!bytes) return false;
+  auto decoded = decode(bytes->view());
+  if (!decoded) return false;
+  out = std::move(decoded).value();
+  return true;
+}
+
+std::string scan_id_text(std::uint32_t scan_id) { return "scanId=" + std::to_string(scan_id); }
+
+std::optional<quorlith::Precursor> make_precursor(const raw::ScanRecord& scan) {
+  if (scan.ms_level < 2) return std::nullopt;
+  quorlith::Precursor precursor;
+  if (scan.mrm_channel) {
+    precursor.spectrum_ref = "mrm_channel=" + std::to_string(*scan.mrm_channel);
+  } else if (scan.precursor_mz) {
+    precursor.selected_mz = scan.precursor_mz;
+    precursor.spectrum_ref = scan_id_text(scan.scan_id);
+  }
+  return precursor;
+}
+
+quorlith::SpectrumRecord ReaderSequence::make_record(const raw::ScanRecord& scan,
+                                                     std::uint64_t index) const {
+  raw::DecodedArrays arrays;
+  bool profile_decoded = false;
+  if (scan.profile_block) {
+    const raw::BlockRef& block = *scan.profile_block;
+    profile_decoded = load_block(reader_->profile_path(), block, arrays, [&](raw::ByteView bytes) {
+      return raw::decode_profile_block(bytes, block, scan.mz_range_low.value_or(0.0),
+                                       scan.mz_range_high.value_or(0.0));
+    });
+  }
+  // Centroid data is the fallback when the profile gave no points.
+  if (arrays.mz.empty() && scan.peak_block) {
+    const raw::BlockRef& block = *scan.peak_block;
+    load_block(reader_->peak_path(), block, arrays,
+               [&](raw::ByteView bytes) { return raw::decode_peak_block(bytes, block); });
+  }
+
+  quorlith::SpectrumRecord record;
+  record.index = index;
+  record.native_id = scan_id_text(scan.scan_id);
+  record.scan_id = scan.scan_id;
+  record.ms_level = scan.ms_level;
+  record.retention_time_sec = scan.retention_time_min * 60.0;
+  record.mz = std::move(arrays.mz);
+  record.intensity = std::move(arrays.intensity);
+  record.mz_range_low = scan.mz_range_low;
+  record.mz_range_high = scan.mz_range_high;
+  record.precursor = make_precursor(scan);
+  record.origin_code = kOriginCode;
+  record.profile_decoded = profile_decoded;
+  record.layout_code = reader_->scans().record_stride > kWideLayoutThreshold ? 3 : 1;
+  return record;
+}
+
+}  // namespace
+
+std::unique_ptr<quorlith::SpectrumSequence> Reader::iter_spectra() const {
+  return std::make_unique<ReaderSequence>(*this);
+}
+
+}  // namespace velmoran
