@@ -1,6 +1,10 @@
 # Installs the reading library and the core library with an exported CMake
-# package: find_package(velmoran) then link velmoran::reader.
+# package, so another project writes find_package(velmoran) and links
+# velmoran::reader.
 include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(VELMORAN_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/velmoran)
 
 install(TARGETS quorlith_core
   EXPORT velmoranTargets
@@ -10,3 +14,22 @@ install(TARGETS velmoran_reader
   EXPORT velmoranTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/velmoran)
+install(EXPORT velmoranTargets
+  NAMESPACE velmoran::
+  DESTINATION ${VELMORAN_INSTALL_CMAKEDIR})
+
+# quorlith::core is exported as velmoran::core; give installed users the
+# in-tree spelling too.
+file(WRITE ${PROJECT_BINARY_DIR}/velmoranConfig.cmake [=[
+include(${CMAKE_CURRENT_LIST_DIR}/velmoranTargets.cmake)
+if(NOT TARGET quorlith::core)
+  add_library(quorlith::core INTERFACE IMPORTED)
+  set_target_properties(quorlith::core PROPERTIES INTERFACE_LINK_LIBRARIES velmoran::core)
+endif()
+]=])
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/velmoranConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES
+  ${PROJECT_BINARY_DIR}/velmoranConfig.cmake
+  ${PROJECT_BINARY_DIR}/velmoranConfigVersion.cmake
+  DESTINATION ${VELMORAN_INSTALL_CMAKEDIR})
