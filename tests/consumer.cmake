@@ -1,6 +1,7 @@
 # The installed package, used from a separate project as a user would. A
-# sanitizer build's libraries need the sanitizer runtime, so it is skipped there.
-if(CMAKE_CXX_FLAGS MATCHES "sanitize")
+# sanitizer build's libraries need the sanitizer runtime, so it is skipped
+# there. It needs the dataset generator of generator.cmake.
+if(CMAKE_CXX_FLAGS MATCHES "sanitize" OR NOT EXISTS ${CMAKE_CURRENT_LIST_DIR}/generator.cmake)
   return()
 endif()
 set(consumer_work ${CMAKE_CURRENT_BINARY_DIR}/consumer)
