@@ -1,0 +1,191 @@
+// velmoran-mkdataset: writes a synthetic acquisition dataset, and
+// optionally the spectra a reader must decode from it as JSON, for test
+// suites and benchmarks outside C++.
+//
+//   velmoran-mkdataset synth OUT_DIR [--ms1 N] [--ms2 N] [--points P] [--peaks K]
+//                                    [--seed S] [--layout 284|220|216] [--expect FILE]
+//   velmoran-mkdataset mrm OUT_DIR [--scans N] [--peaks K] [--layout 196|186]
+//                                  [--seed S] [--expect FILE]
+//
+// Exit status: 0 on success, 2 on bad arguments (with the usage text on
+// standard error), 1 when the files cannot be written.
+#include <charconv>
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "expected_json.hpp"
+#include "synthetic_run.hpp"
+
+namespace {
+
+using velmoran::testkit::Layout;
+using velmoran::testkit::RunOptions;
+
+constexpr int kBadArguments = 2;
+constexpr int kFailed = 1;
+
+constexpr std::string_view kUsage =
+    "usage: velmoran-mkdataset synth OUT_DIR [--ms1 N=20] [--ms2 N=40] [--points P=2000]\n"
+    "                          [--peaks K=100] [--seed S=1] [--layout 284|220|216]\n"
+    "                          [--expect FILE]\n"
+    "       velmoran-mkdataset mrm OUT_DIR [--scans N=50] [--peaks K=20] [--layout 196|186]\n"
+    "                          [--seed S=1] [--expect FILE]\n"
+    "Writes OUT_DIR/AcqData/{MSScan,MSPeak,MSProfile}.bin; --expect writes the spectra a\n"
+    "reader must decode, as JSON. Only the 284 layout carries MS1 profiles; MS1 scans of\n"
+    "the 220 and 216 layouts are centroided.\n";
+
+class BadArguments : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct Command {
+  RunOptions options;
+  std::filesystem::path out_dir;
+  std::optional<std::filesystem::path> expect_file;
+};
+
+template <class T>
+T parse_number(std::string_view name, std::string_view text) {
+  T value{};
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc{} || end != text.data() + text.size()) {
+    throw BadArguments("--" + std::string(name) + " takes an unsigned number, not \"" +
+                       std::string(text) + "\"");
+  }
+  return value;
+}
+
+Layout parse_layout(std::string_view text, bool mrm) {
+  const auto stride = parse_number<std::uint32_t>("layout", text);
+  for (const Layout layout : mrm ? std::vector{Layout::k196, Layout::k186}
+                                 : std::vector{Layout::k284, Layout::k220, Layout::k216}) {
+    if (velmoran::testkit::stride_of(layout) == stride) return layout;
+  }
+  throw BadArguments(mrm ? "--layout of an mrm run is 196 or 186"
+                         : "--layout of a synth run is 284, 220 or 216");
+}
+
+Command parse_command(const std::vector<std::string_view>& args) {
+  if (args.empty()) throw BadArguments("no mode given");
+  Command command;
+  RunOptions& o = command.options;
+  if (args[0] == "synth") {
+    o.mrm = false;
+    o.layout = Layout::k284;
+  } else if (args[0] == "mrm") {
+    o.mrm = true;
+    o.layout = Layout::k196;
+    o.centroid_peaks = 20;
+  } else {
+    throw BadArguments("unknown mode \"" + std::string(args[0]) + "\"");
+  }
+
+  bool have_dir = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    std::string_view arg = args[i];
+    if (!arg.starts_with("--")) {
+      if (have_dir) throw BadArguments("more than one OUT_DIR");
+      command.out_dir = std::filesystem::path(arg);
+      have_dir = true;
+      continue;
+    }
+    // --name VALUE or --name=VALUE
+    std::string_view name = arg.substr(2);
+    std::string_view value;
+    if (const auto eq = name.find('='); eq != std::string_view::npos) {
+      value = name.substr(eq + 1);
+      name = name.substr(0, eq);
+    } else if (i + 1 < args.size()) {
+      value = args[++i];
+    } else {
+      throw BadArguments("--" + std::string(name) + " needs a value");
+    }
+    if (name == "peaks") {
+      o.centroid_peaks = parse_number<std::uint32_t>(name, value);
+    } else if (name == "seed") {
+      o.seed = parse_number<std::uint64_t>(name, value);
+    } else if (name == "layout") {
+      o.layout = parse_layout(value, o.mrm);
+    } else if (name == "expect") {
+      if (value.empty()) throw BadArguments("--expect needs a file name");
+      command.expect_file = std::filesystem::path(value);
+    } else if (!o.mrm && name == "ms1") {
+      o.ms1_scans = parse_number<std::uint32_t>(name, value);
+    } else if (!o.mrm && name == "ms2") {
+      o.ms2_scans = parse_number<std::uint32_t>(name, value);
+    } else if (!o.mrm && name == "points") {
+      o.profile_points = parse_number<std::uint32_t>(name, value);
+    } else if (o.mrm && name == "scans") {
+      o.mrm_scans = parse_number<std::uint32_t>(name, value);
+    } else {
+      throw BadArguments("unknown option --" + std::string(name) + " for " + std::string(args[0]));
+    }
+  }
+  if (!have_dir || command.out_dir.empty()) throw BadArguments("no OUT_DIR given");
+  if (auto problem = velmoran::testkit::run_options_problem(o)) throw BadArguments(*problem);
+  return command;
+}
+
+std::string summary(const Command& command, const velmoran::testkit::DatasetWriter& writer) {
+  std::uint64_t survey = 0;
+  for (const auto& record : writer.table().records) survey += record.ms_level == 1 ? 1 : 0;
+  const std::uint64_t total = writer.table().records.size();
+  const std::filesystem::path acq = command.out_dir / "AcqData";
+  std::string line = "wrote " + command.out_dir.string() + ": " + std::to_string(total) +
+                     " scans (" + std::to_string(survey) + " MS1, " +
+                     std::to_string(total - survey) + " MS2), layout " +
+                     std::to_string(velmoran::testkit::stride_of(command.options.layout));
+  for (const char* name : {"MSScan.bin", "MSPeak.bin", "MSProfile.bin"}) {
+    line += ", ";
+    line += name;
+    line += " " + std::to_string(std::filesystem::file_size(acq / name)) + " bytes";
+  }
+  return line;
+}
+
+int run(const Command& command) {
+  std::vector<velmoran::testkit::ExpectedSpectrum> expected;
+  const velmoran::testkit::DatasetWriter writer =
+      velmoran::testkit::make_run(command.options, command.expect_file ? &expected : nullptr);
+  writer.write(command.out_dir);
+  if (command.expect_file) {
+    std::ofstream out(*command.expect_file, std::ios::binary | std::ios::trunc);
+    velmoran::testkit::write_expected_json(out, expected);
+    out.flush();
+    if (!out) throw std::runtime_error("cannot write " + command.expect_file->string());
+  }
+  std::cout << summary(command, writer) << '\n';
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    std::cout << kUsage;
+    return 0;
+  }
+  Command command;
+  try {
+    command = parse_command(args);
+  } catch (const BadArguments& e) {
+    std::cerr << "velmoran-mkdataset: " << e.what() << '\n' << kUsage;
+    return kBadArguments;
+  }
+  try {
+    return run(command);
+  } catch (const std::exception& e) {
+    std::cerr << "velmoran-mkdataset: " << e.what() << '\n';
+    return kFailed;
+  }
+}

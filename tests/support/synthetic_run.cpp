@@ -1,0 +1,331 @@
+#include "synthetic_run.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <stdexcept>
+#include <string>
+
+namespace velmoran::testkit {
+
+namespace {
+
+// m/z windows of the generated scans.
+constexpr double kSurveyLowMz = 100.0;
+constexpr double kSurveyHighMz = 1700.0;
+constexpr double kFragmentLowMz = 50.0;
+constexpr double kFragmentHighMz = 2000.0;
+constexpr double kTransitionLowMz = 50.0;
+constexpr double kTransitionHighMz = 1000.0;
+
+// Profile shape: one Gaussian peak per this many points, evaluated out to
+// this many standard deviations, over a rising baseline with uniform noise;
+// the instrument writes 0 wherever the sum stays below its threshold, which
+// leaves long runs of zeros between the peaks.
+constexpr std::uint32_t kPointsPerProfilePeak = 50;
+constexpr double kPeakReachSigmas = 4.0;
+constexpr double kBaselineStart = 40.0;
+constexpr double kBaselineRise = 120.0;
+constexpr std::uint64_t kNoiseSpan = 160;
+constexpr double kZeroThreshold = 280.0;
+
+// How many of the survey scan's most intense peaks a fragment scan may
+// select as its precursor, in order.
+constexpr std::size_t kPrecursorCandidates = 32;
+// One MRM scan in this many is a survey scan (MS level 1).
+constexpr std::uint32_t kMrmSurveyEvery = 10;
+
+// Limits that keep every block's byte counts inside the 32-bit descriptor
+// fields: 16 + 4 bytes per profile point (LZF may add 1/32 and a few bytes)
+// and 12 bytes per peak.
+constexpr std::uint32_t kMaxProfilePoints = std::uint32_t{1} << 28;
+constexpr std::uint32_t kMaxCentroidPeaks = std::uint32_t{1} << 26;
+
+// splitmix64: small, fast and the same everywhere, unlike the standard
+// distributions.
+class Random {
+ public:
+  explicit Random(std::uint64_t seed) : state_(seed) {}
+
+  std::uint64_t next() {
+    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+  }
+  // Uniform in [0, 1), on a grid of 2^-53.
+  double unit() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
+  double between(double low, double high) { return low + (high - low) * unit(); }
+
+ private:
+  std::uint64_t state_;
+};
+
+// e^-t for 0 <= t <= 8 (a Gaussian out to 4 sigma) from basic arithmetic
+// only, so that profiles do not depend on the platform's libm: a Taylor
+// polynomial of e^-(t/32) (error below 2e-8 there), raised to the 32nd
+// power by squaring.
+double exp_neg(double t) {
+  const double x = t / 32.0;
+  double y = 1.0 - x * (1.0 - x / 2.0 *
+                                  (1.0 - x / 3.0 * (1.0 - x / 4.0 * (1.0 - x / 5.0 * (1.0 - x / 6.0)))));
+  for (int i = 0; i < 5; ++i) y *= y;
+  return y;
+}
+
+// Rounds to four decimals, as an instrument reports m/z.
+double round_mz(double mz) { return std::round(mz * 1e4) / 1e4; }
+
+struct Peak {
+  double mz;
+  double height;
+};
+
+// The m/z values of the most intense peaks, most intense first.
+std::vector<double> precursor_candidates(std::vector<Peak> peaks) {
+  const std::size_t count = std::min(peaks.size(), kPrecursorCandidates);
+  std::partial_sort(peaks.begin(), peaks.begin() + static_cast<std::ptrdiff_t>(count), peaks.end(),
+                    [](const Peak& a, const Peak& b) {
+                      return a.height != b.height ? a.height > b.height : a.mz < b.mz;
+                    });
+  std::vector<double> out(count);
+  for (std::size_t i = 0; i < count; ++i) out[i] = round_mz(peaks[i].mz);
+  return out;
+}
+
+class RunBuilder {
+ public:
+  RunBuilder(const RunOptions& options, std::vector<ExpectedSpectrum>* expected)
+      : options_(options), random_(options.seed), expected_(expected) {}
+
+  DatasetWriter build() && {
+    writer_.table().layout = options_.layout;
+    if (options_.mrm) {
+      build_mrm();
+    } else {
+      build_dda();
+    }
+    return std::move(writer_);
+  }
+
+ private:
+  void build_dda() {
+    const std::uint64_t surveys = options_.ms1_scans;
+    const std::uint64_t fragments = options_.ms2_scans;
+    reserve(surveys + fragments);
+    std::vector<double> candidates;
+    if (surveys == 0) {
+      for (std::uint64_t j = 0; j < fragments; ++j) add_fragment_scan(candidates, j);
+      return;
+    }
+    // Survey scan s is followed by the fragment scans that an even spread
+    // gives it, the first selecting the most intense peak, and so on.
+    for (std::uint64_t s = 0; s < surveys; ++s) {
+      candidates = options_.layout == Layout::k284 ? add_profile_survey_scan()
+                                                   : add_centroid_survey_scan();
+      const std::uint64_t count = (s + 1) * fragments / surveys - s * fragments / surveys;
+      for (std::uint64_t j = 0; j < count; ++j) add_fragment_scan(candidates, j);
+    }
+  }
+
+  void build_mrm() {
+    reserve(options_.mrm_scans);
+    for (std::uint32_t i = 0; i < options_.mrm_scans; ++i) {
+      RecordSpec record = next_record(0.05 + 0.02 * random_.unit());
+      record.ms_level = i % kMrmSurveyEvery == kMrmSurveyEvery - 1 ? 1 : 2;
+      record.mrm_channel = 1 + i % options_.mrm_channels;
+      ExpectedSpectrum spectrum = expect(record);
+      spectrum.mrm_channel = record.mrm_channel;
+      record.first = add_centroids(random_peaks(kTransitionLowMz, kTransitionHighMz), spectrum);
+      commit(std::move(record), std::move(spectrum));
+    }
+  }
+
+  std::vector<double> add_profile_survey_scan() {
+    RecordSpec record = next_record(0.25 + 0.05 * random_.unit());
+    record.ms_level = 1;
+    record.mz_range_low = kSurveyLowMz;
+    record.mz_range_high = kSurveyHighMz;
+    ExpectedSpectrum spectrum = expect(record);
+
+    const std::uint32_t n = options_.profile_points;
+    std::vector<double> signal(n, 0.0);
+    std::vector<Peak> peaks(n == 0 ? 0 : std::max<std::uint32_t>(1, n / kPointsPerProfilePeak));
+    const double last = n == 0 ? 0.0 : static_cast<double>(n - 1);
+    const double mz_per_point = n > 1 ? (kSurveyHighMz - kSurveyLowMz) / last : 0.0;
+    for (Peak& peak : peaks) {
+      const double centre = random_.between(0.0, last);
+      const double sigma = random_.between(1.2, 3.5);
+      const double u = random_.unit();
+      peak.height = 1000.0 + 999000.0 * u * u * u;
+      peak.mz = kSurveyLowMz + mz_per_point * centre;
+      const double reach = kPeakReachSigmas * sigma;
+      const auto from = static_cast<std::size_t>(std::max(0.0, std::ceil(centre - reach)));
+      const auto to = static_cast<std::size_t>(std::min(last, std::floor(centre + reach)));
+      for (std::size_t i = from; i <= to; ++i) {
+        const double d = (static_cast<double>(i) - centre) / sigma;
+        signal[i] += peak.height * exp_neg(0.5 * d * d);
+      }
+    }
+    std::vector<std::uint32_t> counts(n);
+    for (std::uint32_t i = 0; i < n; ++i) {
+      const double baseline = kBaselineStart + kBaselineRise * static_cast<double>(i) / static_cast<double>(n);
+      const auto noise = static_cast<double>((random_.next() >> 32) % kNoiseSpan);
+      const double value = std::min(signal[i] + baseline + noise, 4294967295.0);
+      counts[i] = value < kZeroThreshold ? 0 : static_cast<std::uint32_t>(value + 0.5);
+    }
+    record.second = writer_.add_profile_block(counts);
+
+    spectrum.from_profile = true;
+    if (expected_ != nullptr) {
+      // The axis exactly as a decoder spans it: first + step * i, two
+      // roundings.
+      const double step = n > 1 ? (kSurveyHighMz - kSurveyLowMz) / last : 0.0;
+      spectrum.mz.resize(n);
+      spectrum.intensity.resize(n);
+      for (std::uint32_t i = 0; i < n; ++i) {
+        const double offset = step * static_cast<double>(i);
+        spectrum.mz[i] = kSurveyLowMz + offset;
+        spectrum.intensity[i] = static_cast<float>(counts[i]);
+      }
+    }
+    commit(std::move(record), std::move(spectrum));
+    return precursor_candidates(std::move(peaks));
+  }
+
+  std::vector<double> add_centroid_survey_scan() {
+    RecordSpec record = next_record(0.25 + 0.05 * random_.unit());
+    record.ms_level = 1;
+    ExpectedSpectrum spectrum = expect(record);
+    std::vector<Peak> peaks = random_peaks(kSurveyLowMz, kSurveyHighMz);
+    record.first = add_centroids(peaks, spectrum);
+    commit(std::move(record), std::move(spectrum));
+    return precursor_candidates(std::move(peaks));
+  }
+
+  void add_fragment_scan(const std::vector<double>& candidates, std::uint64_t rank) {
+    RecordSpec record = next_record(0.08 + 0.02 * random_.unit());
+    record.ms_level = 2;
+    record.precursor_mz = rank < candidates.size()
+                              ? candidates[rank]
+                              : round_mz(random_.between(400.0, 1200.0));
+    if (options_.layout == Layout::k284) {
+      record.mz_range_low = kFragmentLowMz;
+      record.mz_range_high = kFragmentHighMz;
+    }
+    ExpectedSpectrum spectrum = expect(record);
+    spectrum.precursor_mz = record.precursor_mz;
+    const double high = std::max(record.precursor_mz, kFragmentLowMz + 100.0);
+    record.first = add_centroids(random_peaks(kFragmentLowMz, high), spectrum);
+    commit(std::move(record), std::move(spectrum));
+  }
+
+  // Peaks at random m/z in [low, high), ascending, each exact after the
+  // planar format's scaling; intensities mostly small, a few large.
+  std::vector<Peak> random_peaks(double low, double high) {
+    std::vector<Peak> peaks(options_.centroid_peaks);
+    for (Peak& peak : peaks) {
+      peak.mz = round_mz(random_.between(low, high));
+      const double u = random_.unit();
+      peak.height = static_cast<float>(50.0 + 2.0e5 * u * u * u * u);
+    }
+    std::sort(peaks.begin(), peaks.end(), [](const Peak& a, const Peak& b) { return a.mz < b.mz; });
+    for (Peak& peak : peaks) peak.mz = planar_exact_mz(peak.mz);
+    return peaks;
+  }
+
+  // Appends a centroid block, formats 2 and 3 in turn over the run.
+  Descriptor add_centroids(const std::vector<Peak>& peaks, ExpectedSpectrum& spectrum) {
+    std::vector<double> mz(peaks.size());
+    std::vector<float> intensity(peaks.size());
+    for (std::size_t i = 0; i < peaks.size(); ++i) {
+      mz[i] = peaks[i].mz;
+      intensity[i] = static_cast<float>(peaks[i].height);
+    }
+    const std::uint32_t format_id = centroid_blocks_++ % 2 == 0 ? 2 : 3;
+    const Descriptor descriptor = writer_.add_peak_block(format_id, mz, intensity);
+    if (expected_ != nullptr) {
+      spectrum.mz = std::move(mz);
+      spectrum.intensity = std::move(intensity);
+    }
+    return descriptor;
+  }
+
+  // A record with the next scan number and a retention time `seconds`
+  // after the previous one.
+  RecordSpec next_record(double seconds) {
+    retention_time_min_ += seconds / 60.0;
+    RecordSpec record;
+    record.scan_id = next_scan_id_++;
+    record.retention_time_min = retention_time_min_;
+    return record;
+  }
+
+  // The fields every expected spectrum takes straight from its record.
+  ExpectedSpectrum expect(const RecordSpec& record) const {
+    ExpectedSpectrum spectrum;
+    spectrum.scan_id = record.scan_id;
+    spectrum.ms_level = record.ms_level;
+    spectrum.retention_time_sec = record.retention_time_min * 60.0;
+    if (options_.layout == Layout::k284) {
+      spectrum.mz_range_low = record.mz_range_low;
+      spectrum.mz_range_high = record.mz_range_high;
+    }
+    return spectrum;
+  }
+
+  void commit(RecordSpec record, ExpectedSpectrum spectrum) {
+    writer_.table().records.push_back(std::move(record));
+    if (expected_ != nullptr) expected_->push_back(std::move(spectrum));
+  }
+
+  void reserve(std::uint64_t scans) {
+    writer_.table().records.reserve(static_cast<std::size_t>(scans));
+    if (expected_ != nullptr) expected_->reserve(expected_->size() + static_cast<std::size_t>(scans));
+  }
+
+  const RunOptions& options_;
+  Random random_;
+  std::vector<ExpectedSpectrum>* expected_;
+  DatasetWriter writer_;
+  std::uint32_t next_scan_id_ = 1;
+  double retention_time_min_ = 0.0;
+  std::uint64_t centroid_blocks_ = 0;
+};
+
+}  // namespace
+
+std::optional<std::string> run_options_problem(const RunOptions& options) {
+  const bool mrm_layout = options.layout == Layout::k196 || options.layout == Layout::k186;
+  if (options.mrm != mrm_layout) {
+    return options.mrm ? "an MRM run takes layout 196 or 186"
+                       : "a DDA run takes layout 284, 220 or 216";
+  }
+  const std::uint64_t scans = options.mrm ? std::uint64_t{options.mrm_scans}
+                                          : std::uint64_t{options.ms1_scans} + options.ms2_scans;
+  if (scans == 0) return "a run needs at least one scan";
+  if (scans >= std::numeric_limits<std::uint32_t>::max()) {
+    return "too many scans for 32-bit scan numbers";
+  }
+  if (options.mrm && options.mrm_channels == 0) return "an MRM run needs at least one channel";
+  if (options.profile_points > kMaxProfilePoints) {
+    return "at most " + std::to_string(kMaxProfilePoints) + " profile points";
+  }
+  if (options.centroid_peaks > kMaxCentroidPeaks) {
+    return "at most " + std::to_string(kMaxCentroidPeaks) + " peaks";
+  }
+  return std::nullopt;
+}
+
+double planar_exact_mz(double mz) {
+  while ((mz * 100.0) / 100.0 != mz) mz = std::nextafter(mz, std::numeric_limits<double>::infinity());
+  return mz;
+}
+
+DatasetWriter make_run(const RunOptions& options, std::vector<ExpectedSpectrum>* expected) {
+  if (auto problem = run_options_problem(options)) throw std::invalid_argument(*problem);
+  return RunBuilder(options, expected).build();
+}
+
+}  // namespace velmoran::testkit

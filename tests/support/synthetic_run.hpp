@@ -1,0 +1,68 @@
+// Synthetic acquisition runs: a DDA LC-MS run (MS1 survey scans, each
+// followed by a few MS2 fragment scans) or an MRM run, laid out by the
+// DatasetWriter, together with what a reader must decode from every scan.
+// The output depends on the options alone: the random numbers come from our
+// own generator and the peak shapes from our own arithmetic, so a seed gives
+// the same bytes on every platform and standard library.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dataset_writer.hpp"
+
+namespace velmoran::testkit {
+
+// What a reader must produce for one scan.
+struct ExpectedSpectrum {
+  std::uint32_t scan_id = 0;
+  std::uint32_t ms_level = 0;
+  // retention time in minutes, as stored, times 60.0
+  double retention_time_sec = 0.0;
+  std::vector<double> mz;
+  std::vector<float> intensity;
+  // As the scan table holds them (present per layout and MS level).
+  std::optional<double> precursor_mz;
+  std::optional<std::uint32_t> mrm_channel;
+  std::optional<double> mz_range_low;
+  std::optional<double> mz_range_high;
+  // The arrays come from a profile block (and the scan has one).
+  bool from_profile = false;
+};
+
+struct RunOptions {
+  // An MRM run (layouts 196 and 186) instead of a DDA run (284, 220, 216).
+  bool mrm = false;
+  Layout layout = Layout::k284;
+  // DDA: survey and fragment scans; the fragment scans are spread evenly
+  // after the survey scans.
+  std::uint32_t ms1_scans = 20;
+  std::uint32_t ms2_scans = 40;
+  // MRM: scans in all, about one in ten of MS level 1.
+  std::uint32_t mrm_scans = 50;
+  std::uint32_t mrm_channels = 6;
+  // Points of each MS1 profile (284 layout; the other DDA layouts have no
+  // m/z range to span a profile, so their MS1 scans carry centroids).
+  std::uint32_t profile_points = 2000;
+  // Peaks of each centroid scan.
+  std::uint32_t centroid_peaks = 100;
+  std::uint64_t seed = 1;
+};
+
+// Why the options cannot make a valid dataset (no scans at all, a layout
+// of the other mode, block sizes beyond the 32-bit fields), or nullopt.
+[[nodiscard]] std::optional<std::string> run_options_problem(const RunOptions& options);
+
+// Generates the run; throws std::invalid_argument with the problem of
+// options that cannot make a valid dataset. `expected`, when given, receives one entry
+// per scan, in table order.
+[[nodiscard]] DatasetWriter make_run(const RunOptions& options,
+                                     std::vector<ExpectedSpectrum>* expected);
+
+// Smallest m/z at or above `mz` that survives the planar peak format's
+// round trip: (mz * 100.0) / 100.0 == mz.
+[[nodiscard]] double planar_exact_mz(double mz);
+
+}  // namespace velmoran::testkit
