@@ -12,8 +12,8 @@ namespace velmoran {
 
 namespace {
 
-// Layouts longer than this (220 and 284 bytes) carry a second descriptor
-// region and the precursor block; records from them get layout code 3.
+// Records from the layouts longer than this (220 and 284 bytes) get layout
+// code 3, those from the shorter ones (216, 196, 186) layout code 1.
 constexpr std::uint32_t kWideLayoutThreshold = 219;
 constexpr std::uint8_t kOriginCode = 2;
 
