@@ -147,7 +147,9 @@ std::string summary(const Command& command, const velmoran::testkit::DatasetWrit
   for (const char* name : {"MSScan.bin", "MSPeak.bin", "MSProfile.bin"}) {
     line += ", ";
     line += name;
-    line += " " + std::to_string(std::filesystem::file_size(acq / name)) + " bytes";
+    line += ' ';
+    line += std::to_string(std::filesystem::file_size(acq / name));
+    line += " bytes";
   }
   return line;
 }
