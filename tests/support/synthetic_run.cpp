@@ -29,6 +29,9 @@ constexpr double kBaselineStart = 40.0;
 constexpr double kBaselineRise = 120.0;
 constexpr std::uint64_t kNoiseSpan = 160;
 constexpr double kZeroThreshold = 280.0;
+// Share of a compound's height present in every survey scan, outside its
+// elution too.
+constexpr double kBackgroundShare = 0.04;
 
 // How many of the survey scan's most intense peaks a fragment scan may
 // select as its precursor, in order.
@@ -122,7 +125,8 @@ class RunBuilder {
     // Survey scan s is followed by the fragment scans that an even spread
     // gives it, the first selecting the most intense peak, and so on.
     for (std::uint64_t s = 0; s < surveys; ++s) {
-      candidates = options_.layout == Layout::k284 ? add_profile_survey_scan()
+      const double fraction = (static_cast<double>(s) + 0.5) / static_cast<double>(surveys);
+      candidates = options_.layout == Layout::k284 ? add_profile_survey_scan(fraction)
                                                    : add_centroid_survey_scan();
       const std::uint64_t count = (s + 1) * fragments / surveys - s * fragments / surveys;
       for (std::uint64_t j = 0; j < count; ++j) add_fragment_scan(candidates, j);
@@ -142,7 +146,42 @@ class RunBuilder {
     }
   }
 
-  std::vector<double> add_profile_survey_scan() {
+  // The compounds of the sample: each has its m/z (as a position on the
+  // profile axis) and peak width, and elutes once, around `apex` (a
+  // fraction of the run) for about `duration`. Drawn once per run, so the
+  // survey scans share them and the total ion current rises and falls.
+  struct Compound {
+    double centre;
+    double sigma;
+    double apex;
+    double duration;
+    double height;
+  };
+
+  const std::vector<Compound>& compounds(std::uint32_t n) {
+    if (!compounds_.empty() || n == 0) return compounds_;
+    const double last = static_cast<double>(n - 1);
+    compounds_.resize(std::max<std::uint32_t>(1, n / kPointsPerProfilePeak));
+    for (Compound& c : compounds_) {
+      c.centre = random_.between(0.0, last);
+      c.sigma = random_.between(1.2, 3.5);
+      c.apex = random_.between(-0.05, 1.05);
+      c.duration = random_.between(0.01, 0.06);
+      const double u = random_.unit();
+      c.height = 1000.0 + 999000.0 * u * u * u;
+    }
+    return compounds_;
+  }
+
+  // A compound's share of its height at `fraction` of the run: a floor of
+  // chemical background plus its elution profile.
+  static double abundance(const Compound& c, double fraction) {
+    const double t = (fraction - c.apex) / c.duration;
+    const double elution = t * t <= kPeakReachSigmas * kPeakReachSigmas ? exp_neg(0.5 * t * t) : 0.0;
+    return kBackgroundShare + (1.0 - kBackgroundShare) * elution;
+  }
+
+  std::vector<double> add_profile_survey_scan(double fraction) {
     RecordSpec record = next_record(0.25 + 0.05 * random_.unit());
     record.ms_level = 1;
     record.mz_range_low = kSurveyLowMz;
@@ -151,14 +190,15 @@ class RunBuilder {
 
     const std::uint32_t n = options_.profile_points;
     std::vector<double> signal(n, 0.0);
-    std::vector<Peak> peaks(n == 0 ? 0 : std::max<std::uint32_t>(1, n / kPointsPerProfilePeak));
+    const std::vector<Compound>& sample = compounds(n);
+    std::vector<Peak> peaks(sample.size());
     const double last = n == 0 ? 0.0 : static_cast<double>(n - 1);
     const double mz_per_point = n > 1 ? (kSurveyHighMz - kSurveyLowMz) / last : 0.0;
-    for (Peak& peak : peaks) {
-      const double centre = random_.between(0.0, last);
-      const double sigma = random_.between(1.2, 3.5);
-      const double u = random_.unit();
-      peak.height = 1000.0 + 999000.0 * u * u * u;
+    for (std::size_t k = 0; k < sample.size(); ++k) {
+      Peak& peak = peaks[k];
+      const double centre = sample[k].centre;
+      const double sigma = sample[k].sigma;
+      peak.height = sample[k].height * abundance(sample[k], fraction);
       peak.mz = kSurveyLowMz + mz_per_point * centre;
       const double reach = kPeakReachSigmas * sigma;
       const auto from = static_cast<std::size_t>(std::max(0.0, std::ceil(centre - reach)));
@@ -292,6 +332,7 @@ class RunBuilder {
   std::uint32_t next_scan_id_ = 1;
   double retention_time_min_ = 0.0;
   std::uint64_t centroid_blocks_ = 0;
+  std::vector<Compound> compounds_;
 };
 
 }  // namespace
