@@ -131,15 +131,16 @@ BENCHMARK_CAPTURE(Ours, writer_streams, false);
 BENCHMARK_CAPTURE(Liblzf, writer_streams, false);
 BENCHMARK_CAPTURE(LiblzfReusedBuffer, writer_streams, false);
 
-// The console report, remembering the fastest time of each benchmark so the
-// ratios can be printed when all have run.
+// The console report, remembering the least CPU time of each benchmark (over
+// repetitions) so the ratios can be printed when all have run. CPU time, not
+// wall time: the machine may be shared.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
       if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      const double time = run.GetAdjustedRealTime();
+      const double time = run.GetAdjustedCPUTime();
       auto [it, inserted] = times_.try_emplace(run.benchmark_name(), time);
       if (!inserted && time < it->second) it->second = time;
     }
