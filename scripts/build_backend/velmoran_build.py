@@ -1,0 +1,193 @@
+"""The in-tree PEP 517 backend of velmoran.
+
+build_wheel configures the project's own CMake build (Release, no tests,
+the module for the running interpreter only), builds the module target and
+packs the module and its type stub into a wheel, written by hand with
+zipfile: the build needs nothing beyond the standard library, CMake, Ninja
+and a C++ compiler. build_sdist packs the source tree without build output.
+"""
+
+import base64
+import hashlib
+import io
+import os
+import re
+import shutil
+import subprocess
+import sys
+import sysconfig
+import tarfile
+import zipfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+NAME = "velmoran"
+# Directories of the tree that never go into an sdist.
+EXCLUDED_DIRS = {"build", "dist", ".git", "__pycache__"}
+# Wheel entries get this timestamp (the earliest a zip file can hold), so
+# that the same build gives the same wheel.
+ZIP_TIMESTAMP = (1980, 1, 1, 0, 0, 0)
+
+
+def _project():
+    """(version, description) from the project() call of CMakeLists.txt."""
+    with open(os.path.join(ROOT, "CMakeLists.txt"), encoding="utf-8") as f:
+        text = f.read()
+    match = re.search(r'project\(\s*velmoran\s+VERSION\s+(\S+)\s+DESCRIPTION\s+"([^"]*)"', text)
+    if not match:
+        raise RuntimeError("CMakeLists.txt: no project(velmoran VERSION ... DESCRIPTION ...)")
+    return match.group(1), match.group(2)
+
+
+def _python_version():
+    return "%d.%d" % sys.version_info[:2]
+
+
+def _wheel_tag():
+    interpreter = "cp%d%d" % sys.version_info[:2]
+    abi = interpreter + ("t" if sysconfig.get_config_var("Py_GIL_DISABLED") else "")
+    platform = re.sub(r"[-.]", "_", sysconfig.get_platform())
+    return "%s-%s-%s" % (interpreter, abi, platform)
+
+
+def _dist_info_name():
+    return "%s-%s.dist-info" % (NAME, _project()[0])
+
+
+def _metadata():
+    version, description = _project()
+    return (
+        "Metadata-Version: 2.1\n"
+        "Name: %s\n"
+        "Version: %s\n"
+        "Summary: %s\n"
+        "Requires-Python: >=3.9\n" % (NAME, version, description)
+    )
+
+
+def _wheel_file():
+    return (
+        "Wheel-Version: 1.0\n"
+        "Generator: velmoran_build\n"
+        "Root-Is-Purelib: false\n"
+        "Tag: %s\n" % _wheel_tag()
+    )
+
+
+def _run(command):
+    print("velmoran_build: " + " ".join(command), file=sys.stderr, flush=True)
+    subprocess.run(command, check=True, stdout=sys.stderr)
+
+
+def _build_module():
+    """Builds the module for this interpreter; returns the file's path."""
+    cmake = shutil.which("cmake")
+    if not cmake:
+        raise RuntimeError("building velmoran needs CMake 3.25 or newer on PATH")
+    build_dir = os.path.join(ROOT, "build", "pip-" + _wheel_tag())
+    configure = [cmake, "-S", ROOT, "-B", build_dir]
+    if shutil.which("ninja"):
+        configure += ["-G", "Ninja"]
+    configure += [
+        "-DCMAKE_BUILD_TYPE=Release",
+        "-DVELMORAN_DEVELOPER_MODE=OFF",
+        "-DVELMORAN_BUILD_PYTHON=ON",
+        "-DVELMORAN_PYTHON_EXECUTABLES=" + sys.executable,
+    ]
+    _run(configure)
+    target = "velmoran_py" + _python_version().replace(".", "")
+    _run([cmake, "--build", build_dir, "--target", target, "-j", str(os.cpu_count() or 1)])
+    module = os.path.join(
+        build_dir, "python", _python_version(), NAME + sysconfig.get_config_var("EXT_SUFFIX")
+    )
+    if not os.path.isfile(module):
+        raise RuntimeError("the build did not produce " + module)
+    return module
+
+
+def _record_line(name, data):
+    digest = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=").decode()
+    return "%s,sha256=%s,%d\n" % (name, digest, len(data))
+
+
+def _write_wheel(path, files):
+    """files: (archive name, bytes, mode) in order; RECORD is added last."""
+    record = ""
+    with zipfile.ZipFile(path, "w", compression=zipfile.ZIP_DEFLATED) as wheel:
+        for name, data, mode in files:
+            info = zipfile.ZipInfo(name, date_time=ZIP_TIMESTAMP)
+            info.external_attr = (0o100000 | mode) << 16
+            info.compress_type = zipfile.ZIP_DEFLATED
+            wheel.writestr(info, data)
+            record += _record_line(name, data)
+        record_name = _dist_info_name() + "/RECORD"
+        record += record_name + ",,\n"
+        info = zipfile.ZipInfo(record_name, date_time=ZIP_TIMESTAMP)
+        info.external_attr = 0o100644 << 16
+        info.compress_type = zipfile.ZIP_DEFLATED
+        wheel.writestr(info, record)
+
+
+def _read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def get_requires_for_build_wheel(config_settings=None):
+    return []
+
+
+def get_requires_for_build_sdist(config_settings=None):
+    return []
+
+
+def prepare_metadata_for_build_wheel(metadata_directory, config_settings=None):
+    dist_info = os.path.join(metadata_directory, _dist_info_name())
+    os.makedirs(dist_info, exist_ok=True)
+    for name, text in (("METADATA", _metadata()), ("WHEEL", _wheel_file())):
+        with open(os.path.join(dist_info, name), "w", encoding="utf-8") as f:
+            f.write(text)
+    return _dist_info_name()
+
+
+def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
+    module = _build_module()
+    stub = _read(os.path.join(ROOT, "bindings", "velmoran.pyi"))
+    dist_info = _dist_info_name()
+    files = [
+        (os.path.basename(module), _read(module), 0o755),
+        # Beside the module for editors; as a stub-only package for type
+        # checkers, which look for stubs of a plain module there.
+        (NAME + ".pyi", stub, 0o644),
+        (NAME + "-stubs/__init__.pyi", stub, 0o644),
+        (dist_info + "/METADATA", _metadata().encode(), 0o644),
+        (dist_info + "/WHEEL", _wheel_file().encode(), 0o644),
+        (dist_info + "/top_level.txt", (NAME + "\n").encode(), 0o644),
+    ]
+    wheel_name = "%s-%s-%s.whl" % (NAME, _project()[0], _wheel_tag())
+    _write_wheel(os.path.join(wheel_directory, wheel_name), files)
+    return wheel_name
+
+
+def build_sdist(sdist_directory, config_settings=None):
+    version = _project()[0]
+    base = "%s-%s" % (NAME, version)
+    name = base + ".tar.gz"
+
+    def keep(info):
+        parts = info.name.split("/")
+        if any(part in EXCLUDED_DIRS or part.endswith(".egg-info") for part in parts[1:]):
+            return None
+        info.uid = info.gid = 0
+        info.uname = info.gname = ""
+        return info
+
+    with tarfile.open(os.path.join(sdist_directory, name), "w:gz", format=tarfile.PAX_FORMAT) as sdist:
+        for entry in sorted(os.listdir(ROOT)):
+            if entry not in EXCLUDED_DIRS:
+                sdist.add(os.path.join(ROOT, entry), arcname=base + "/" + entry, filter=keep)
+        pkg_info = _metadata().encode()
+        info = tarfile.TarInfo(base + "/PKG-INFO")
+        info.size = len(pkg_info)
+        info.mode = 0o644
+        sdist.addfile(info, io.BytesIO(pkg_info))
+    return name
