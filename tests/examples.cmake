@@ -1,0 +1,37 @@
+# Every example script runs on small generated runs, under every interpreter
+# the module is built for, so the examples cannot rot.
+if(NOT EXISTS ${CMAKE_CURRENT_LIST_DIR}/generator.cmake)
+  return()
+endif()
+
+set(examples_work ${CMAKE_CURRENT_BINARY_DIR}/examples)
+set(examples_dir ${PROJECT_SOURCE_DIR}/examples)
+add_test(NAME examples_dda_run
+  COMMAND $<TARGET_FILE:velmoran_mkdataset> synth ${examples_work}/dda.d
+    --ms1 12 --ms2 36 --points 2000 --peaks 60 --seed 3)
+add_test(NAME examples_mrm_run
+  COMMAND $<TARGET_FILE:velmoran_mkdataset> mrm ${examples_work}/mrm.d --scans 40 --layout 186)
+set_tests_properties(examples_dda_run examples_mrm_run PROPERTIES
+  FIXTURES_SETUP example_runs LABELS examples)
+
+get_property(velmoran_python_modules GLOBAL PROPERTY VELMORAN_PYTHON_MODULES)
+foreach(module IN LISTS velmoran_python_modules)
+  get_target_property(python ${module} VELMORAN_PYTHON_EXECUTABLE)
+  get_target_property(version ${module} VELMORAN_PYTHON_VERSION)
+  set(runs
+    "summary|${examples_dir}/summary.py|${examples_work}/dda.d|--png|${examples_work}/tic-${version}.png"
+    "walk_spectra|${examples_dir}/walk_spectra.py|${examples_work}/mrm.d"
+    "ms2_spectra|${examples_dir}/ms2_spectra.py|${examples_work}/dda.d"
+    "to_numpy|${examples_dir}/to_numpy.py|${examples_work}/dda.d"
+    "parallel_runs|${examples_dir}/parallel_runs.py|${examples_work}/dda.d|${examples_work}/mrm.d|${examples_work}/missing.d")
+  foreach(run IN LISTS runs)
+    string(REPLACE "|" ";" args "${run}")
+    list(POP_FRONT args name)
+    add_test(NAME example_${name}_${version} COMMAND ${python} ${args})
+    set_tests_properties(example_${name}_${version} PROPERTIES
+      FIXTURES_REQUIRED example_runs
+      LABELS examples
+      TIMEOUT 120
+      ENVIRONMENT "PYTHONPATH=$<TARGET_FILE_DIR:${module}>;PYTHONDONTWRITEBYTECODE=1")
+  endforeach()
+endforeach()
