@@ -46,11 +46,16 @@ def text_chart(times, values, width=64, height=10):
     for t, v in zip(times, values):
         c = min(width - 1, int((t - lo) / span * width))
         columns[c] = max(columns[c], v)
+    # Scale between the lowest and highest column, so that the shape of
+    # the chromatogram shows above a high baseline.
     top = max(columns)
+    bottom = min(columns)
     rows = []
     for level in range(height, 0, -1):
-        threshold = top * (level - 0.5) / height
+        threshold = bottom + (top - bottom) * (level - 0.5) / height
         rows.append("|" + "".join("#" if v >= threshold else " " for v in columns))
+    rows[0] += " %.3g" % top
+    rows[-1] += " %.3g" % bottom
     rows.append("+" + "-" * width)
     rows.append(" %-*s%s" % (width - 8, "%.2f min" % (lo / 60), "%.2f min" % (hi / 60)))
     return rows
