@@ -1,6 +1,28 @@
 # The Python tests of the module, once for every interpreter it is built for
 # (python_tests_X.Y), with that interpreter's module first on PYTHONPATH and
 # the dataset generator named by VELMORAN_MKDATASET.
+# In a sanitizer build the module needs the sanitizer runtimes loaded before
+# the interpreter starts; Python's own allocator is bypassed so that every
+# allocation is checked, and leaks are reported at exit.
+set(python_sanitizer_env "")
+if(CMAKE_CXX_FLAGS MATCHES "-fsanitize=[^ ]*address")
+  set(runtimes "")
+  foreach(runtime libasan.so libubsan.so)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${runtime}
+      OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(IS_ABSOLUTE "${path}" AND EXISTS "${path}")
+      list(APPEND runtimes ${path})
+    endif()
+  endforeach()
+  list(JOIN runtimes " " preload)
+  set(python_sanitizer_env
+    "LD_PRELOAD=${preload}"
+    "ASAN_OPTIONS=detect_leaks=1:quarantine_size_mb=0"
+    "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/python/lsan.supp:print_suppressions=0"
+    "PYTHONMALLOC=malloc"
+    "VELMORAN_SANITIZED=1")
+endif()
+
 get_property(velmoran_python_modules GLOBAL PROPERTY VELMORAN_PYTHON_MODULES)
 foreach(module IN LISTS velmoran_python_modules)
   get_target_property(python ${module} VELMORAN_PYTHON_EXECUTABLE)
@@ -12,5 +34,5 @@ foreach(module IN LISTS velmoran_python_modules)
   set_tests_properties(python_tests_${version} PROPERTIES
     LABELS python
     TIMEOUT 300
-    ENVIRONMENT "PYTHONPATH=$<TARGET_FILE_DIR:${module}>;PYTHONDONTWRITEBYTECODE=1;VELMORAN_MKDATASET=$<$<TARGET_EXISTS:velmoran_mkdataset>:$<TARGET_FILE:velmoran_mkdataset>>")
+    ENVIRONMENT "PYTHONPATH=$<TARGET_FILE_DIR:${module}>;PYTHONDONTWRITEBYTECODE=1;VELMORAN_MKDATASET=$<$<TARGET_EXISTS:velmoran_mkdataset>:$<TARGET_FILE:velmoran_mkdataset>>;${python_sanitizer_env}")
 endforeach()
