@@ -27,16 +27,18 @@ class FileDescriptor {
   int fd_;
 };
 
-// Fills `out` completely from the file's current position: short reads
-// continue where the previous read stopped, a read interrupted by a signal
-// is repeated, and end of file before the buffer is full is an error.
-[[nodiscard]] std::optional<Error> fill(int fd, std::uint8_t* out, std::size_t length) {
+// Fills `out` completely with the file's bytes from `offset` on: short
+// reads continue where the previous read stopped, a read interrupted by a
+// signal is repeated, and end of file before the buffer is full is an
+// error. pread reads at a position of its own, so no seek precedes it.
+[[nodiscard]] std::optional<Error> fill_at(int fd, std::uint8_t* out, std::size_t length,
+                                           std::uint64_t offset) {
   // read() may not be asked for more than SSIZE_MAX bytes at once.
   constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
   std::size_t filled = 0;
   while (filled < length) {
     const std::size_t want = std::min(length - filled, kMaxChunk);
-    const ssize_t got = ::read(fd, out + filled, want);
+    const ssize_t got = ::pread(fd, out + filled, want, static_cast<off_t>(offset + filled));
     if (got > 0) {
       filled += static_cast<std::size_t>(got);
     } else if (got == 0) {
@@ -63,12 +65,18 @@ Result<Bytes> read_bytes(const std::filesystem::path& path, std::uint64_t offset
   const FileDescriptor file(open_file(path));
   if (file.get() < 0) return Error::os(errno);
 
-  // lseek takes a signed offset: 2^63 and above is refused as invalid.
+  // Positions are signed: 2^63 and above is refused as invalid, as a seek
+  // there would be.
   if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
     return Error::os(EINVAL);
   }
-  if (::lseek(file.get(), static_cast<off_t>(offset), SEEK_SET) < 0) return Error::os(errno);
-  if (length == 0) return Bytes();
+  // With nothing to read, the seek is all there is, and only it can fail
+  // (on a file that cannot seek). Otherwise pread both seeks and reads, and
+  // reports a file that cannot seek with the same error as the seek would.
+  if (length == 0) {
+    if (::lseek(file.get(), static_cast<off_t>(offset), SEEK_SET) < 0) return Error::os(errno);
+    return Bytes();
+  }
 
   // A block descriptor may claim up to 4 GiB. For a regular file, learn its
   // size first and refuse a block that reaches past its end before
@@ -80,7 +88,9 @@ Result<Bytes> read_bytes(const std::filesystem::path& path, std::uint64_t offset
   }
 
   Bytes buffer(length);
-  if (auto failure = fill(file.get(), buffer.data(), length)) return std::move(*failure);
+  if (auto failure = fill_at(file.get(), buffer.data(), length, offset)) {
+    return std::move(*failure);
+  }
   return buffer;
 }
 

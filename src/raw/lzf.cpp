@@ -8,6 +8,7 @@
 // outside the input or the output buffer.
 #include "raw/lzf.hpp"
 
+#include <array>
 #include <cassert>
 #include <cstdint>
 #include <cstring>
@@ -95,6 +96,15 @@ inline void broadcast_byte_overrun15(std::uint8_t* dst, std::size_t length) {
   } while (done < length);
 }
 
+// For a distance d of 2 to 15, the largest multiple of d not above 16,
+// 16 - 16 % d: a table, since a division per match is a measurable part of
+// decoding runs of short patterns.
+constexpr auto kPatternStep = [] {
+  std::array<std::uint8_t, kWide> steps{};
+  for (std::size_t d = 2; d < kWide; ++d) steps[d] = static_cast<std::uint8_t>(kWide - kWide % d);
+  return steps;
+}();
+
 // Match with distance 2 to 15: the forward copy repeats the last `distance`
 // bytes. Builds 16 bytes of that repetition, then stores them at steps of
 // the largest multiple of `distance` not above 16, so each store continues
@@ -104,7 +114,7 @@ inline void repeat_pattern_overrun15(std::uint8_t* dst, std::size_t distance, st
   std::uint8_t block[kWide];
   std::memcpy(block, dst - distance, distance);
   for (std::size_t j = distance; j < kWide; ++j) block[j] = block[j - distance];
-  const std::size_t step = kWide - kWide % distance;
+  const std::size_t step = kPatternStep[distance];
   std::size_t done = 0;
   do {
     std::memcpy(dst + done, block, kWide);

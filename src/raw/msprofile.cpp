@@ -1,6 +1,7 @@
 #include "raw/msprofile.hpp"
 
 #include <cstdint>
+#include <type_traits>
 
 #include "raw/lzf.hpp"
 
@@ -48,11 +49,15 @@ Result<DecodedArrays> decode_profile_block(ByteView bytes, const BlockRef& block
 
   // The axis is computed, never stored: first + step * i, the product
   // rounded before the sum (the library is built without contraction into
-  // fused multiply-adds).
+  // fused multiply-adds). The index is a signed 32-bit integer, which SSE2
+  // converts to double two at a time (a 64-bit one only one by one); either
+  // way every index converts exactly. The count fits: the decompressed
+  // length is a 32-bit field and holds 4 bytes per point.
+  static_assert(std::is_same_v<decltype(block.uncompressed_byte_count)::value_type, std::uint32_t>);
   const double step = n == 1 ? 0.0 : (last_mz - first_mz) / static_cast<double>(n - 1);
-  for (std::size_t i = 0; i < count; ++i) {
-    out.mz[i] = first_mz + step * static_cast<double>(i);
-  }
+  const auto points = static_cast<std::int32_t>(count);
+  double* const mz = out.mz.data();
+  for (std::int32_t i = 0; i < points; ++i) mz[i] = first_mz + step * static_cast<double>(i);
   return out;
 }
 
