@@ -1,0 +1,37 @@
+# Reliability: fuzz-target replay, hostile counts, damaged datasets and
+# concurrent iteration.
+
+# The fuzz targets, built as the tests are; the harnesses themselves live in
+# fuzz/ (developer mode with VELMORAN_BUILD_FUZZERS, clang).
+include(${PROJECT_SOURCE_DIR}/fuzz/sources.cmake)
+add_library(velmoran_fuzz_targets STATIC ${VELMORAN_FUZZ_TARGET_SOURCES})
+target_include_directories(velmoran_fuzz_targets PUBLIC ${VELMORAN_FUZZ_DIR})
+target_link_libraries(velmoran_fuzz_targets PUBLIC velmoran::reader velmoran_testkit)
+target_compile_options(velmoran_fuzz_targets PRIVATE -ffp-contract=off)
+velmoran_use_warnings(velmoran_fuzz_targets)
+
+velmoran_add_test(fuzz_regression_test fuzz_regression_test.cpp)
+target_link_libraries(fuzz_regression_test PRIVATE velmoran_fuzz_targets)
+target_compile_definitions(fuzz_regression_test PRIVATE
+  VELMORAN_FUZZ_REGRESSIONS="${VELMORAN_FUZZ_DIR}/regressions")
+
+velmoran_add_test(hostile_test hostile_test.cpp)
+velmoran_add_test(damaged_dataset_test damaged_dataset_test.cpp)
+
+# Several sequences over one Reader on several threads; labelled so that a
+# ThreadSanitizer build can select them (ctest -L threads).
+add_executable(threads_test threads_test.cpp)
+target_link_libraries(threads_test PRIVATE velmoran::reader velmoran_testkit GTest::gtest_main)
+velmoran_use_warnings(threads_test)
+find_package(Threads REQUIRED)
+target_link_libraries(threads_test PRIVATE Threads::Threads)
+gtest_discover_tests(threads_test DISCOVERY_TIMEOUT 30 PROPERTIES LABELS cpp)
+# Discovery flattens a list given as a property value, so the second label
+# is set after it, on the list of tests that it leaves in threads_test_TESTS.
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/threads_test_labels.cmake [[
+if(threads_test_TESTS)
+  set_tests_properties(${threads_test_TESTS} PROPERTIES LABELS "cpp;threads")
+endif()
+]])
+set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES
+  ${CMAKE_CURRENT_BINARY_DIR}/threads_test_labels.cmake)
