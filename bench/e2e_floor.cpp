@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <unistd.h>
 
 #include <lzf.h>
@@ -103,9 +104,13 @@ FloorSpectrum decode_profile(const std::uint8_t* expanded, const FloorScan& scan
   for (std::size_t i = 0; i < n; ++i) {
     out.intensity[i] = static_cast<float>(raw::load_le<std::uint32_t>(counts + 4 * i));
   }
+  // A 32-bit index, which SSE2 converts to double two at a time (the plan
+  // refused blocks too large for it).
   const double first = scan.first_mz;
   const double step = n == 1 ? 0.0 : (scan.last_mz - first) / static_cast<double>(n - 1);
-  for (std::size_t i = 0; i < n; ++i) out.mz[i] = first + step * static_cast<double>(i);
+  const auto points = static_cast<std::int32_t>(n);
+  double* const mz = out.mz.get();
+  for (std::int32_t i = 0; i < points; ++i) mz[i] = first + step * static_cast<double>(i);
   return out;
 }
 
@@ -143,6 +148,7 @@ FloorPlan make_floor_plan(const std::filesystem::path& dataset) {
     if (record.profile_block && record.profile_block->point_count > 0) {
       scan.profile = record.profile_block;
       if (scan.profile->byte_count < kProfilePreamble || !scan.profile->uncompressed_byte_count ||
+          scan.profile->point_count > std::uint32_t{std::numeric_limits<std::int32_t>::max()} ||
           *scan.profile->uncompressed_byte_count <
               kProfileHeader + std::uint64_t{4} * scan.profile->point_count) {
         die("a profile block the floor cannot take", plan.profile_path);
