@@ -17,6 +17,8 @@
 #include <optional>
 #include <string>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "dataset_writer.hpp"
@@ -479,7 +481,19 @@ TEST(DamagedDataset, MissingEmptyAndMisplacedFiles) {
          std::filesystem::create_symlink("nowhere", d / "AcqData" / "MSProfile.bin");
        },
        without_profiles, ""},
+      {"MSPeak.bin is a FIFO that no one writes",
+       [&](const std::filesystem::path& d) {
+         write_files(d, no_peak);
+         ASSERT_EQ(::mkfifo((d / "AcqData" / "MSPeak.bin").c_str(), 0600), 0);
+       },
+       without_peaks, ""},
       {"no MSScan.bin", with(no_table), std::nullopt, Error::os(ENOENT).text()},
+      {"MSScan.bin is a FIFO that no one writes",
+       [&](const std::filesystem::path& d) {
+         write_files(d, no_table);
+         ASSERT_EQ(::mkfifo((d / "AcqData" / "MSScan.bin").c_str(), 0600), 0);
+       },
+       std::nullopt, "parse error: MSScan.bin too small for header"},
       {"empty MSScan.bin", with(empty_table), std::nullopt,
        "parse error: MSScan.bin too small for header"},
       {"MSScan.bin is a directory",

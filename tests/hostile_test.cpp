@@ -8,6 +8,7 @@
 // resident size), and the peak resident size is read before and after.
 #include <malloc.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -146,6 +147,8 @@ void fill_table(testkit::DatasetWriter& writer, Layout layout, const Descriptor&
 struct Case {
   const char* name;
   std::function<void(testkit::DatasetWriter&)> build;
+  // Changes the written dataset (AcqData) where the writer cannot.
+  std::function<void(const std::filesystem::path&)> after_write;
 };
 
 const Case kCases[] = {
@@ -155,18 +158,18 @@ const Case kCases[] = {
            claim(w.add_raw_profile_block(filler(4096), 0, 0), kAll, kAll, kAll);
        const Descriptor peak = claim(w.add_raw_peak_block(filler(4096), 3, 0), kAll, kAll, 0);
        fill_table(w, Layout::k284, profile, peak);
-     }},
+     }, {}},
     {"4 GiB profile blocks, narrow descriptors",
      [](testkit::DatasetWriter& w) {
        const Descriptor profile =
            claim(w.add_raw_profile_block(filler(4096), 0, 0), kAll, kAll, kAll);
        fill_table(w, Layout::k186, profile, {});
-     }},
+     }, {}},
     {"4 GiB peak blocks of format 2",
      [](testkit::DatasetWriter& w) {
        const Descriptor peak = claim(w.add_raw_peak_block(filler(4096), 2, 0), kAll, kAll, 0);
        fill_table(w, Layout::k216, peak, {});
-     }},
+     }, {}},
     {"real blocks, 4 GiB uncompressed and 2^32-1 points",
      [](testkit::DatasetWriter& w) {
        // The profile stream really expands 88-fold, then falls short of
@@ -177,7 +180,7 @@ const Case kCases[] = {
        const Descriptor profile = w.add_raw_profile_block(block, kAll, kAll);
        const Descriptor peak = w.add_raw_peak_block(filler(4096), 3, kAll);
        fill_table(w, Layout::k284, profile, peak);
-     }},
+     }, {}},
     {"valid profile data, point count beyond it",
      [](testkit::DatasetWriter& w) {
        std::vector<std::uint32_t> intensities(1000, 7);
@@ -185,7 +188,7 @@ const Case kCases[] = {
        const Descriptor profile = claim(real, real.byte_count, kAll, real.uncompressed_byte_count);
        const Descriptor peak = w.add_raw_peak_block(filler(12 * 1000), 2, 1001);
        fill_table(w, Layout::k284, profile, peak);
-     }},
+     }, {}},
     {"offsets at the end of the file and of the 64-bit range",
      [](testkit::DatasetWriter& w) {
        Descriptor profile = claim(w.add_raw_profile_block(filler(64), 0, 0), kAll, kAll, kAll);
@@ -193,7 +196,7 @@ const Case kCases[] = {
        Descriptor peak = claim(w.add_raw_peak_block(filler(64), 3, 0), kAll, kAll, 0);
        peak.offset = ~std::uint64_t{0};
        fill_table(w, Layout::k284, profile, peak);
-     }},
+     }, {}},
     {"offsets just below 2^63",
      [](testkit::DatasetWriter& w) {
        Descriptor profile = claim(w.add_raw_profile_block(filler(64), 0, 0), kAll, kAll, kAll);
@@ -201,6 +204,18 @@ const Case kCases[] = {
        Descriptor peak = claim(w.add_raw_peak_block(filler(64), 3, 0), 1, kAll, 0);
        peak.offset = (std::uint64_t{1} << 63) - 1;
        fill_table(w, Layout::k284, profile, peak);
+     }, {}},
+    {"4 GiB blocks in FIFOs that no one writes",
+     [](testkit::DatasetWriter& w) {
+       const Descriptor profile = claim(w.add_raw_profile_block(filler(64), 0, 0), kAll, kAll, kAll);
+       const Descriptor peak = claim(w.add_raw_peak_block(filler(64), 3, 0), kAll, kAll, 0);
+       fill_table(w, Layout::k284, profile, peak);
+     },
+     [](const std::filesystem::path& acq_data) {
+       for (const char* name : {"MSPeak.bin", "MSProfile.bin"}) {
+         std::filesystem::remove(acq_data / name);
+         ASSERT_EQ(::mkfifo((acq_data / name).c_str(), 0600), 0);
+       }
      }},
 };
 
@@ -212,6 +227,7 @@ TEST(HostileCounts, OpenAndDrainInBoundedMemory) {
       testkit::DatasetWriter writer;
       c.build(writer);
       writer.write(dir / "run.d");
+      if (c.after_write) c.after_write(dir / "run.d" / "AcqData");
     }
 
     const MemoryWatch watch;

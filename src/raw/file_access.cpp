@@ -50,10 +50,13 @@ class FileDescriptor {
   return std::nullopt;
 }
 
+// Opens without blocking: a FIFO in a data file's place would otherwise
+// stall the open until some writer came, and a device a read. Regular files
+// and directories ignore the flag.
 int open_file(const std::filesystem::path& path) noexcept {
   int fd;
   do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
   return fd;
 }
@@ -85,6 +88,12 @@ Result<Bytes> read_bytes(const std::filesystem::path& path, std::uint64_t offset
   if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode)) {
     const auto size = static_cast<std::uint64_t>(info.st_size);
     if (offset > size || length > size - offset) return Error::unexpected_eof();
+  } else {
+    // Anything else has no size to check. A read of nothing fails as the
+    // real read would (a pipe cannot be positioned, a directory cannot be
+    // read), so that error comes before the claimed length is allocated.
+    std::uint8_t none = 0;
+    if (::pread(file.get(), &none, 0, static_cast<off_t>(offset)) < 0) return Error::os(errno);
   }
 
   Bytes buffer(length);
