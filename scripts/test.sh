@@ -11,6 +11,18 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc 2>/dev/null || echo 2)
+passed=0
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+
+# Runs ctest and adds its count of tests to `passed` (any failure stops the
+# script first).
+run_ctest() {
+  ctest "$@" | tee "$log"
+  local n
+  n=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
+  passed=$((passed + ${n:-0}))
+}
 
 scripts/install-deps.sh
 
@@ -18,13 +30,16 @@ for preset in release sanitize; do
   echo "== $preset: configure, build, test"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
-  ctest --preset "$preset" -j "$jobs"
+  run_ctest --preset "$preset" -j "$jobs"
 done
 
 echo "== tsan: configure, build, test"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs" --target threads_test
-ctest --preset tsan -j "$jobs"
+run_ctest --preset tsan -j "$jobs"
 
 echo "== fuzz"
 scripts/fuzz.sh "${VELMORAN_FUZZ_SECONDS:-60}"
+passed=$((passed + 5))  # the five harnesses
+
+echo "velmoran: $passed passed, 0 failed"
