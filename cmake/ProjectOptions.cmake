@@ -6,6 +6,10 @@ option(VELMORAN_BUILD_BENCHMARKS "Build the benchmarks (developer mode)" ON)
 option(VELMORAN_BUILD_FUZZERS "Build the libFuzzer harnesses (developer mode, clang)" OFF)
 option(VELMORAN_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" OFF)
 
+# Install directories are named in the targets' include paths, so they are
+# known before any target is made.
+include(GNUInstallDirs)
+
 set(CMAKE_CXX_STANDARD 20)
 set(CMAKE_CXX_STANDARD_REQUIRED ON)
 set(CMAKE_CXX_EXTENSIONS OFF)
