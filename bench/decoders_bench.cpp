@@ -10,6 +10,7 @@
 #include <benchmark/benchmark.h>
 
 #include "dataset_writer.hpp"
+#include "synthetic_run.hpp"
 #include "raw/mspeak.hpp"
 #include "raw/msprofile.hpp"
 

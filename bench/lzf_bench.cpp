@@ -18,6 +18,7 @@
 #include <lzf.h>
 
 #include "dataset_writer.hpp"
+#include "synthetic_run.hpp"
 #include "raw/lzf.hpp"
 
 namespace {

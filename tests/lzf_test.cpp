@@ -13,6 +13,7 @@
 #include <lzf.h>
 
 #include "dataset_writer.hpp"
+#include "synthetic_run.hpp"
 
 namespace velmoran::raw {
 namespace {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "dataset_writer.hpp"
+#include "synthetic_run.hpp"
 
 namespace velmoran::raw {
 namespace {

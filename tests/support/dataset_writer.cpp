@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <random>
 #include <stdexcept>
 
 namespace velmoran::testkit {
@@ -179,44 +178,6 @@ ByteVector encode_profile_block(std::span<const std::uint8_t> payload) {
   ByteVector out(16, 0);
   const ByteVector stream = lzf_compress(payload);
   out.insert(out.end(), stream.begin(), stream.end());
-  return out;
-}
-
-std::vector<std::uint32_t> synthetic_profile(std::size_t point_count, std::uint64_t seed) {
-  std::mt19937_64 rng(seed);
-  std::vector<double> signal(point_count, 0.0);
-  // Baseline: noise in stretches of 50 to 800 points, each followed by a
-  // stretch of 20 to 400 points cut to zero.
-  std::uniform_int_distribution<std::size_t> noise_length(50, 800);
-  std::uniform_int_distribution<std::size_t> zero_length(20, 400);
-  std::normal_distribution<double> noise(40.0, 15.0);
-  for (std::size_t i = 0; i < point_count;) {
-    for (std::size_t end = std::min(point_count, i + noise_length(rng)); i < end; ++i) {
-      signal[i] = std::max(0.0, noise(rng));
-    }
-    i = std::min(point_count, i + zero_length(rng));
-  }
-  // Peaks: one per 150 points on average, heights from 10^2 to 10^7,
-  // widths (sigma) of 1.5 to 6 points.
-  std::uniform_real_distribution<double> position(0.0, static_cast<double>(point_count));
-  std::uniform_real_distribution<double> log_height(2.0, 7.0);
-  std::uniform_real_distribution<double> sigma(1.5, 6.0);
-  for (std::size_t peak = 0; peak < point_count / 150; ++peak) {
-    const double centre = position(rng);
-    const double height = std::pow(10.0, log_height(rng));
-    const double width = sigma(rng);
-    const double reach = 5.0 * width;
-    const auto first = static_cast<std::size_t>(std::max(0.0, centre - reach));
-    const auto last = std::min(point_count, static_cast<std::size_t>(centre + reach) + 1);
-    for (std::size_t i = first; i < last; ++i) {
-      const double z = (static_cast<double>(i) - centre) / width;
-      signal[i] += height * std::exp(-0.5 * z * z);
-    }
-  }
-  std::vector<std::uint32_t> out(point_count);
-  for (std::size_t i = 0; i < point_count; ++i) {
-    out[i] = static_cast<std::uint32_t>(std::min(signal[i], 4294967295.0));
-  }
   return out;
 }
 

@@ -102,12 +102,6 @@ struct ScanTableSpec {
 // A profile block: a 16-byte preamble and the LZF stream of `payload`.
 [[nodiscard]] ByteVector encode_profile_block(std::span<const std::uint8_t> payload);
 
-// Profile intensities shaped like an instrument's: Gaussian peaks of widely
-// ranging heights on a noisy baseline, broken by stretches where the
-// baseline is cut to zero. The same seed gives the same values.
-[[nodiscard]] std::vector<std::uint32_t> synthetic_profile(std::size_t point_count,
-                                                           std::uint64_t seed);
-
 // Builds a dataset directory: blocks are appended to the two data files and
 // located by the descriptors returned; write() lays out
 // <dir>/AcqData/{MSScan,MSPeak,MSProfile}.bin.

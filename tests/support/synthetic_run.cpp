@@ -97,6 +97,74 @@ std::vector<double> precursor_candidates(std::vector<Peak> peaks) {
   return out;
 }
 
+// The compounds of a sample: each has its m/z (as a position on the
+// profile axis) and peak width, and elutes once, around `apex` (a fraction
+// of the run) for about `duration`. Drawn once per run, so the survey scans
+// share them and the total ion current rises and falls.
+struct Compound {
+  double centre;
+  double sigma;
+  double apex;
+  double duration;
+  double height;
+};
+
+std::vector<Compound> draw_compounds(std::uint32_t n, Random& random) {
+  if (n == 0) return {};
+  const double last = static_cast<double>(n - 1);
+  std::vector<Compound> compounds(std::max<std::uint32_t>(1, n / kPointsPerProfilePeak));
+  for (Compound& c : compounds) {
+    c.centre = random.between(0.0, last);
+    c.sigma = random.between(1.2, 3.5);
+    c.apex = random.between(-0.05, 1.05);
+    c.duration = random.between(0.01, 0.06);
+    const double u = random.unit();
+    c.height = 1000.0 + 999000.0 * u * u * u;
+  }
+  return compounds;
+}
+
+// A compound's share of its height at `fraction` of the run: a floor of
+// chemical background plus its elution profile.
+double abundance(const Compound& c, double fraction) {
+  const double t = (fraction - c.apex) / c.duration;
+  const double elution = t * t <= kPeakReachSigmas * kPeakReachSigmas ? exp_neg(0.5 * t * t) : 0.0;
+  return kBackgroundShare + (1.0 - kBackgroundShare) * elution;
+}
+
+// The n profile intensities of a survey scan at `fraction` of the run: the
+// compounds' peaks over a rising baseline with noise, cut to zero below the
+// instrument's threshold. `peaks`, when given, receives each compound's
+// m/z and height in this scan.
+std::vector<std::uint32_t> profile_counts(std::uint32_t n, const std::vector<Compound>& sample,
+                                          double fraction, Random& random, std::vector<Peak>* peaks) {
+  std::vector<double> signal(n, 0.0);
+  if (peaks != nullptr) peaks->resize(sample.size());
+  const double last = n == 0 ? 0.0 : static_cast<double>(n - 1);
+  const double mz_per_point = n > 1 ? (kSurveyHighMz - kSurveyLowMz) / last : 0.0;
+  for (std::size_t k = 0; k < sample.size(); ++k) {
+    const double centre = sample[k].centre;
+    const double sigma = sample[k].sigma;
+    const double height = sample[k].height * abundance(sample[k], fraction);
+    if (peaks != nullptr) (*peaks)[k] = Peak{kSurveyLowMz + mz_per_point * centre, height};
+    const double reach = kPeakReachSigmas * sigma;
+    const auto from = static_cast<std::size_t>(std::max(0.0, std::ceil(centre - reach)));
+    const auto to = static_cast<std::size_t>(std::min(last, std::floor(centre + reach)));
+    for (std::size_t i = from; i <= to; ++i) {
+      const double d = (static_cast<double>(i) - centre) / sigma;
+      signal[i] += height * exp_neg(0.5 * d * d);
+    }
+  }
+  std::vector<std::uint32_t> counts(n);
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const double baseline = kBaselineStart + kBaselineRise * static_cast<double>(i) / static_cast<double>(n);
+    const auto noise = static_cast<double>((random.next() >> 32) % kNoiseSpan);
+    const double value = std::min(signal[i] + baseline + noise, 4294967295.0);
+    counts[i] = value < kZeroThreshold ? 0 : static_cast<std::uint32_t>(value + 0.5);
+  }
+  return counts;
+}
+
 class RunBuilder {
  public:
   RunBuilder(const RunOptions& options, std::vector<ExpectedSpectrum>* expected)
@@ -146,41 +214,6 @@ class RunBuilder {
     }
   }
 
-  // The compounds of the sample: each has its m/z (as a position on the
-  // profile axis) and peak width, and elutes once, around `apex` (a
-  // fraction of the run) for about `duration`. Drawn once per run, so the
-  // survey scans share them and the total ion current rises and falls.
-  struct Compound {
-    double centre;
-    double sigma;
-    double apex;
-    double duration;
-    double height;
-  };
-
-  const std::vector<Compound>& compounds(std::uint32_t n) {
-    if (!compounds_.empty() || n == 0) return compounds_;
-    const double last = static_cast<double>(n - 1);
-    compounds_.resize(std::max<std::uint32_t>(1, n / kPointsPerProfilePeak));
-    for (Compound& c : compounds_) {
-      c.centre = random_.between(0.0, last);
-      c.sigma = random_.between(1.2, 3.5);
-      c.apex = random_.between(-0.05, 1.05);
-      c.duration = random_.between(0.01, 0.06);
-      const double u = random_.unit();
-      c.height = 1000.0 + 999000.0 * u * u * u;
-    }
-    return compounds_;
-  }
-
-  // A compound's share of its height at `fraction` of the run: a floor of
-  // chemical background plus its elution profile.
-  static double abundance(const Compound& c, double fraction) {
-    const double t = (fraction - c.apex) / c.duration;
-    const double elution = t * t <= kPeakReachSigmas * kPeakReachSigmas ? exp_neg(0.5 * t * t) : 0.0;
-    return kBackgroundShare + (1.0 - kBackgroundShare) * elution;
-  }
-
   std::vector<double> add_profile_survey_scan(double fraction) {
     RecordSpec record = next_record(0.25 + 0.05 * random_.unit());
     record.ms_level = 1;
@@ -189,32 +222,10 @@ class RunBuilder {
     ExpectedSpectrum spectrum = expect(record);
 
     const std::uint32_t n = options_.profile_points;
-    std::vector<double> signal(n, 0.0);
-    const std::vector<Compound>& sample = compounds(n);
-    std::vector<Peak> peaks(sample.size());
+    if (compounds_.empty()) compounds_ = draw_compounds(n, random_);
+    std::vector<Peak> peaks;
+    const std::vector<std::uint32_t> counts = profile_counts(n, compounds_, fraction, random_, &peaks);
     const double last = n == 0 ? 0.0 : static_cast<double>(n - 1);
-    const double mz_per_point = n > 1 ? (kSurveyHighMz - kSurveyLowMz) / last : 0.0;
-    for (std::size_t k = 0; k < sample.size(); ++k) {
-      Peak& peak = peaks[k];
-      const double centre = sample[k].centre;
-      const double sigma = sample[k].sigma;
-      peak.height = sample[k].height * abundance(sample[k], fraction);
-      peak.mz = kSurveyLowMz + mz_per_point * centre;
-      const double reach = kPeakReachSigmas * sigma;
-      const auto from = static_cast<std::size_t>(std::max(0.0, std::ceil(centre - reach)));
-      const auto to = static_cast<std::size_t>(std::min(last, std::floor(centre + reach)));
-      for (std::size_t i = from; i <= to; ++i) {
-        const double d = (static_cast<double>(i) - centre) / sigma;
-        signal[i] += peak.height * exp_neg(0.5 * d * d);
-      }
-    }
-    std::vector<std::uint32_t> counts(n);
-    for (std::uint32_t i = 0; i < n; ++i) {
-      const double baseline = kBaselineStart + kBaselineRise * static_cast<double>(i) / static_cast<double>(n);
-      const auto noise = static_cast<double>((random_.next() >> 32) % kNoiseSpan);
-      const double value = std::min(signal[i] + baseline + noise, 4294967295.0);
-      counts[i] = value < kZeroThreshold ? 0 : static_cast<std::uint32_t>(value + 0.5);
-    }
     record.second = writer_.add_profile_block(counts);
 
     spectrum.from_profile = true;
@@ -362,6 +373,14 @@ std::optional<std::string> run_options_problem(const RunOptions& options) {
 double planar_exact_mz(double mz) {
   while ((mz * 100.0) / 100.0 != mz) mz = std::nextafter(mz, std::numeric_limits<double>::infinity());
   return mz;
+}
+
+std::vector<std::uint32_t> synthetic_profile(std::size_t point_count, std::uint64_t seed) {
+  if (point_count > kMaxProfilePoints) throw std::invalid_argument("too many profile points");
+  Random random(seed);
+  const auto n = static_cast<std::uint32_t>(point_count);
+  const std::vector<Compound> sample = draw_compounds(n, random);
+  return profile_counts(n, sample, random.unit(), random, nullptr);
 }
 
 DatasetWriter make_run(const RunOptions& options, std::vector<ExpectedSpectrum>* expected) {

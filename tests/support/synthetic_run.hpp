@@ -65,4 +65,11 @@ struct RunOptions {
 // round trip: (mz * 100.0) / 100.0 == mz.
 [[nodiscard]] double planar_exact_mz(double mz);
 
+// The intensities of one profile scan as the generator makes them: a
+// sample's compounds as Gaussian peaks of widely ranging heights over a
+// noisy baseline, cut to zero below a threshold. The same seed gives the
+// same values.
+[[nodiscard]] std::vector<std::uint32_t> synthetic_profile(std::size_t point_count,
+                                                           std::uint64_t seed);
+
 }  // namespace velmoran::testkit
