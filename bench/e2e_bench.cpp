@@ -45,7 +45,7 @@
 #include <quorlith/types.hpp>
 
 #include "e2e_floor.hpp"
-#include "reader.hpp"
+#include <velmoran/reader.hpp>
 
 namespace {
 

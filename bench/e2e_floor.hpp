@@ -19,7 +19,7 @@
 #include <optional>
 #include <vector>
 
-#include "raw/msscan.hpp"
+#include <velmoran/raw/msscan.hpp>
 
 namespace velmoran::bench {
 

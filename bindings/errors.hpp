@@ -11,7 +11,7 @@
 
 #include <type_traits>
 
-#include "error.hpp"
+#include <velmoran/error.hpp>
 
 namespace velmoran::python {
 

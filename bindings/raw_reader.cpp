@@ -29,7 +29,7 @@
 #include "arguments.hpp"
 #include "errors.hpp"
 #include "py_ref.hpp"
-#include "reader.hpp"
+#include <velmoran/reader.hpp>
 #include "spectrum.hpp"
 
 namespace velmoran::python {

@@ -7,7 +7,7 @@
 
 #include "check.hpp"
 #include "dataset_writer.hpp"
-#include "reader.hpp"
+#include <velmoran/reader.hpp>
 #include "targets.hpp"
 
 namespace velmoran::fuzz {

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "raw/bytes.hpp"
-#include "raw/msscan.hpp"
+#include <velmoran/raw/msscan.hpp>
 
 namespace velmoran::fuzz {
 

@@ -1,4 +1,4 @@
-#include "reader.hpp"
+#include <velmoran/reader.hpp>
 
 #include <string_view>
 #include <sys/stat.h>

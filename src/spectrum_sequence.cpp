@@ -6,7 +6,7 @@
 #include "raw/file_access.hpp"
 #include "raw/mspeak.hpp"
 #include "raw/msprofile.hpp"
-#include "reader.hpp"
+#include <velmoran/reader.hpp>
 
 namespace velmoran {
 

@@ -1,4 +1,4 @@
-#include "error.hpp"
+#include <velmoran/error.hpp>
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "raw/msscan.hpp"
+#include <velmoran/raw/msscan.hpp>
 
 #include <cerrno>
 #include <cstring>

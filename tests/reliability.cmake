@@ -6,7 +6,7 @@
 include(${PROJECT_SOURCE_DIR}/fuzz/sources.cmake)
 add_library(velmoran_fuzz_targets STATIC ${VELMORAN_FUZZ_TARGET_SOURCES})
 target_include_directories(velmoran_fuzz_targets PUBLIC ${VELMORAN_FUZZ_DIR})
-target_link_libraries(velmoran_fuzz_targets PUBLIC velmoran::reader velmoran_testkit)
+target_link_libraries(velmoran_fuzz_targets PUBLIC velmoran_reader_internal velmoran_testkit)
 target_compile_options(velmoran_fuzz_targets PRIVATE -ffp-contract=off)
 velmoran_use_warnings(velmoran_fuzz_targets)
 
@@ -21,7 +21,7 @@ velmoran_add_test(damaged_dataset_test damaged_dataset_test.cpp)
 # Several sequences over one Reader on several threads; labelled so that a
 # ThreadSanitizer build can select them (ctest -L threads).
 add_executable(threads_test threads_test.cpp)
-target_link_libraries(threads_test PRIVATE velmoran::reader velmoran_testkit GTest::gtest_main)
+target_link_libraries(threads_test PRIVATE velmoran_reader_internal velmoran_testkit GTest::gtest_main)
 velmoran_use_warnings(threads_test)
 find_package(Threads REQUIRED)
 target_link_libraries(threads_test PRIVATE Threads::Threads)

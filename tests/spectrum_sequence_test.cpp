@@ -11,7 +11,7 @@
 #include <quorlith/source.hpp>
 
 #include "dataset_writer.hpp"
-#include "reader.hpp"
+#include <velmoran/reader.hpp>
 
 namespace velmoran {
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "expected_json.hpp"
-#include "reader.hpp"
+#include <velmoran/reader.hpp>
 #include "synthetic_run.hpp"
 
 namespace velmoran::testkit {

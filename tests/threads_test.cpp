@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "dataset_writer.hpp"
-#include "reader.hpp"
+#include <velmoran/reader.hpp>
 
 namespace velmoran {
 namespace {

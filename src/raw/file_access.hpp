@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "raw/bytes.hpp"
-#include "result.hpp"
+#include <velmoran/result.hpp>
 
 namespace velmoran::raw {
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 
 #include "raw/bytes.hpp"
-#include "result.hpp"
+#include <velmoran/result.hpp>
 
 namespace velmoran::raw {
 

@@ -4,8 +4,8 @@
 
 #include "raw/bytes.hpp"
 #include "raw/decoded.hpp"
-#include "raw/msscan.hpp"
-#include "result.hpp"
+#include <velmoran/raw/msscan.hpp>
+#include <velmoran/result.hpp>
 
 namespace velmoran::raw {
 

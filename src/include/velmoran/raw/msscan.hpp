@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <vector>
 
-#include "raw/bytes.hpp"
-#include "result.hpp"
+#include <velmoran/result.hpp>
 
 namespace velmoran::raw {
 
@@ -53,7 +53,7 @@ struct MSScan {
   // Reads and parses the scan table file at `path`.
   [[nodiscard]] static Result<MSScan> from_path(const std::filesystem::path& path);
   // Parses a scan table already in memory.
-  [[nodiscard]] static Result<MSScan> parse(ByteView file);
+  [[nodiscard]] static Result<MSScan> parse(std::span<const std::uint8_t> file);
 
   friend bool operator==(const MSScan&, const MSScan&) = default;
 };

@@ -5,7 +5,7 @@
 #include <utility>
 #include <variant>
 
-#include "error.hpp"
+#include <velmoran/error.hpp>
 
 namespace velmoran {
 

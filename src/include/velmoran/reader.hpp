@@ -8,8 +8,8 @@
 
 #include <quorlith/source.hpp>
 
-#include "raw/msscan.hpp"
-#include "result.hpp"
+#include <velmoran/raw/msscan.hpp>
+#include <velmoran/result.hpp>
 
 namespace velmoran {
 
