@@ -1,6 +1,7 @@
 # Options and the compile settings shared by every target of the project.
 
 option(VELMORAN_DEVELOPER_MODE "Build tests, benchmarks and fuzzers" OFF)
+option(VELMORAN_BUILD_CLI "Build the velmoran program (needs CLI11, oneTBB, libdeflate, OpenSSL)" ON)
 option(VELMORAN_BUILD_PYTHON "Build the Python extension module" ON)
 option(VELMORAN_BUILD_BENCHMARKS "Build the benchmarks (developer mode)" ON)
 option(VELMORAN_BUILD_FUZZERS "Build the libFuzzer harnesses (developer mode, clang)" OFF)

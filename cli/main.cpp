@@ -1,0 +1,58 @@
+// velmoran: converts acquisition datasets to mzML and MGF and answers the
+// first questions about a run.
+//
+//   velmoran convert RUN.d [RUN.d ...] [-o OUT] [--format mzml|mgf] ...
+//   velmoran info RUN.d [--json]
+//   velmoran scans RUN.d [--format tsv|csv|json] [-o FILE]
+//   velmoran xic RUN.d (--mz M ... | --targets FILE) (--ppm P | --da D) ...
+//
+// Exit status: 0 done, 1 a run failed, 2 usage error.
+#include <csignal>
+#include <exception>
+#include <new>
+
+#include <CLI/CLI.hpp>
+
+#include "commands.hpp"
+#include "status.hpp"
+
+int main(int argc, char** argv) {
+  // A closed pipe shows as EPIPE from write(), reported as an error, rather
+  // than killing the process silently.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  CLI::App app{"velmoran: read LC-MS acquisition datasets (.d), convert them to mzML or MGF,\n"
+               "and answer the first questions about a run.",
+               "velmoran"};
+  app.set_version_flag("--version", "velmoran " VELMORAN_VERSION);
+  app.require_subcommand(1);
+  app.footer("Exit status: 0 done, 1 a run failed, 2 usage error.");
+
+  const velmoran::cli::Subcommand subcommands[] = {
+      velmoran::cli::add_convert(app),
+      velmoran::cli::add_info(app),
+      velmoran::cli::add_scans(app),
+      velmoran::cli::add_xic(app),
+  };
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // --help and --version end the parse too; everything else is a usage error.
+    const int code = app.exit(e);
+    return code == 0 ? velmoran::cli::kExitSuccess : velmoran::cli::kExitUsage;
+  }
+
+  try {
+    for (const auto& subcommand : subcommands) {
+      if (subcommand.app->parsed()) return subcommand.run();
+    }
+  } catch (const std::bad_alloc&) {
+    velmoran::cli::report_failure("error", "out of memory");
+    return velmoran::cli::kExitFailure;
+  } catch (const std::exception& e) {
+    velmoran::cli::report_failure("error", e.what());
+    return velmoran::cli::kExitFailure;
+  }
+  return velmoran::cli::kExitUsage;
+}
