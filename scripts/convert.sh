@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Converts runs to mzML (or MGF) with the velmoran program, after the set-up
+# a fresh Debian machine needs: installs missing packages, builds the
+# program (in build/demo, shared with scripts/demo.sh), then runs
+#
+#   velmoran convert RUN.d [RUN.d ...] [options]
+#
+# with the arguments given (see `velmoran convert --help` and
+# docs/convert.md). With no run given, it converts the example run that
+# scripts/demo.sh generates, into example-run.mzML in the working directory.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+
+"$here/scripts/install-deps.sh" >&2
+
+build=$here/build/demo
+if [[ ! -f $build/build.ninja ]]; then
+  cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DVELMORAN_DEVELOPER_MODE=ON -DVELMORAN_BUILD_BENCHMARKS=OFF >&2
+fi
+cmake --build "$build" --target velmoran_cli velmoran_mkdataset >&2
+velmoran=$build/cli/velmoran
+
+if [[ $# -eq 0 || ( $1 == -* && $1 != -h && $1 != --help ) ]]; then
+  example=$build/example-run.d
+  if [[ ! -f $example/AcqData/MSScan.bin ]]; then
+    echo "generating an example run in $example" >&2
+    "$build/tests/velmoran-mkdataset" synth "$example" \
+      --ms1 300 --ms2 900 --points 20000 --peaks 300 --seed 7 >&2
+  fi
+  set -- "$example" "$@"
+fi
+
+exec "$velmoran" convert "$@"
