@@ -103,13 +103,9 @@ std::optional<std::string_view> path_text(PyObject* value, const Parameter& para
     note_conversion_failure(parameter);
     return std::nullopt;
   }
-  const std::string_view text(utf8, static_cast<std::size_t>(size));
-  if (text.find('\0') != std::string_view::npos) {
-    PyErr_SetString(PyExc_ValueError, "embedded null character in path");
-    note_conversion_failure(parameter);
-    return std::nullopt;
-  }
-  return text;
+  // Passed on whole, a NUL included: the library reads such a path as
+  // naming no dataset.
+  return std::string_view(utf8, static_cast<std::size_t>(size));
 }
 
 std::optional<std::uint64_t> index_value(PyObject* value, const Parameter& parameter) noexcept {

@@ -3,6 +3,7 @@
 #include <string_view>
 #include <sys/stat.h>
 
+#include "raw/file_access.hpp"
 #include "utf8_lossy.hpp"
 
 namespace velmoran {
@@ -32,9 +33,13 @@ Result<Reader> Reader::open(const std::filesystem::path& path) {
   std::filesystem::path owned = path;
   const std::filesystem::path acq_data = owned / "AcqData";
   // Any entry of that name passes; the system's reason for a failed query
-  // (missing, permission, dangling link) is not reported.
+  // (missing, permission, dangling link) is not reported. A path holding a
+  // NUL names no entry: the system would read only its part before the NUL,
+  // another dataset.
   struct stat info{};
-  if (::stat(acq_data.c_str(), &info) != 0) return Error::parse("AcqData directory not found");
+  if (raw::holds_nul(acq_data) || ::stat(acq_data.c_str(), &info) != 0) {
+    return Error::parse("AcqData directory not found");
+  }
 
   auto scans = raw::MSScan::from_path(acq_data / "MSScan.bin");
   if (!scans) return std::move(scans).error();

@@ -66,6 +66,15 @@ TEST(ReaderOpen, FailuresInOrder) {
   }
 }
 
+TEST(ReaderOpen, PathHoldingANulNamesNoDataset) {
+  TempDir dir;
+  write_scan_table(dir / "x", one_scan_table());
+  // The system would stop at the NUL and open the dataset "x".
+  auto reader = Reader::open((dir / "x").native() + std::string("\0/evil", 6));
+  ASSERT_FALSE(reader);
+  EXPECT_EQ(reader.error().text(), "parse error: AcqData directory not found");
+}
+
 TEST(ReaderOpen, ScanTableAloneIsEnough) {
   TempDir dir;
   const auto dataset = dir / "run1.d";

@@ -1,5 +1,9 @@
 // Result<T>: either a value or an Error. The library's fallible operations
-// return one; no exception crosses the library's interface.
+// return one: every failure of the data or of the file system is an Error.
+// Running out of memory is not: an allocation that fails throws
+// std::bad_alloc out of the library. A legitimate block may expand far
+// beyond its size on disk (a 48 MB profile block up to 4 GiB), and a caller
+// is better told that memory ran out than handed a silently empty scan.
 #pragma once
 
 #include <utility>
