@@ -11,6 +11,7 @@
 #include <quorlith/source.hpp>
 
 #include "dataset_writer.hpp"
+#include "expected_record.hpp"
 #include <velmoran/reader.hpp>
 
 namespace velmoran {
@@ -35,48 +36,19 @@ const std::vector<std::uint32_t> kProfileCounts{10, 0, 16777217};
 // kProfileCounts spanned over 100..200; the last intensity rounds to even.
 const Arrays kProfile{{100.0, 150.0, 200.0}, {10.0F, 0.0F, 16777216.0F}};
 
-std::uint8_t layout_code_of(Layout layout) {
-  switch (layout) {
-    case Layout::k284:
-    case Layout::k220: return 3;
-    case Layout::k216:
-    case Layout::k196:
-    case Layout::k186: return 1;
-  }
-  return 0;
+bool is_mrm(Layout layout) {
+  return testkit::offsets_of(layout).mrm_channel != testkit::LayoutOffsets::npos;
 }
-
-bool is_mrm(Layout layout) { return layout == Layout::k196 || layout == Layout::k186; }
 
 // The record the reader must make of `spec`, read from a table of `layout`,
 // with the given arrays.
 SpectrumRecord expected_record(Layout layout, const RecordSpec& spec, std::uint64_t index,
                                const Arrays& arrays, bool profile_decoded) {
-  SpectrumRecord r;
-  r.index = index;
-  r.native_id = "scanId=" + std::to_string(spec.scan_id);
-  r.scan_id = spec.scan_id;
-  r.ms_level = spec.ms_level;
-  r.retention_time_sec = spec.retention_time_min * 60.0;
-  r.mz.assign(arrays.mz.begin(), arrays.mz.end());
-  r.intensity.assign(arrays.intensity.begin(), arrays.intensity.end());
-  if (layout == Layout::k284) {
-    r.mz_range_low = spec.mz_range_low;
-    r.mz_range_high = spec.mz_range_high;
-  }
-  if (spec.ms_level >= 2) {
-    r.precursor.emplace();
-    if (is_mrm(layout)) {
-      r.precursor->spectrum_ref = "mrm_channel=" + std::to_string(spec.mrm_channel);
-    } else {
-      r.precursor->selected_mz = spec.precursor_mz;
-      r.precursor->spectrum_ref = r.native_id;
-    }
-  }
-  r.origin_code = 2;
-  r.profile_decoded = profile_decoded;
-  r.layout_code = layout_code_of(layout);
-  return r;
+  testkit::ExpectedSpectrum stored = testkit::stored_fields(layout, spec);
+  stored.mz = arrays.mz;
+  stored.intensity = arrays.intensity;
+  stored.from_profile = profile_decoded;
+  return testkit::expected_record(stored, index, layout);
 }
 
 // A scan-table record, field by field.

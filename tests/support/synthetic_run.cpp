@@ -208,7 +208,6 @@ class RunBuilder {
       record.ms_level = i % kMrmSurveyEvery == kMrmSurveyEvery - 1 ? 1 : 2;
       record.mrm_channel = 1 + i % options_.mrm_channels;
       ExpectedSpectrum spectrum = expect(record);
-      spectrum.mrm_channel = record.mrm_channel;
       record.first = add_centroids(random_peaks(kTransitionLowMz, kTransitionHighMz), spectrum);
       commit(std::move(record), std::move(spectrum));
     }
@@ -266,7 +265,6 @@ class RunBuilder {
       record.mz_range_high = kFragmentHighMz;
     }
     ExpectedSpectrum spectrum = expect(record);
-    spectrum.precursor_mz = record.precursor_mz;
     const double high = std::max(record.precursor_mz, kFragmentLowMz + 100.0);
     record.first = add_centroids(random_peaks(kFragmentLowMz, high), spectrum);
     commit(std::move(record), std::move(spectrum));
@@ -313,17 +311,10 @@ class RunBuilder {
     return record;
   }
 
-  // The fields every expected spectrum takes straight from its record.
+  // The fields every expected spectrum takes straight from its record;
+  // call it once the record's fields are set.
   ExpectedSpectrum expect(const RecordSpec& record) const {
-    ExpectedSpectrum spectrum;
-    spectrum.scan_id = record.scan_id;
-    spectrum.ms_level = record.ms_level;
-    spectrum.retention_time_sec = record.retention_time_min * 60.0;
-    if (options_.layout == Layout::k284) {
-      spectrum.mz_range_low = record.mz_range_low;
-      spectrum.mz_range_high = record.mz_range_high;
-    }
-    return spectrum;
+    return stored_fields(options_.layout, record);
   }
 
   void commit(RecordSpec record, ExpectedSpectrum spectrum) {
@@ -381,6 +372,24 @@ std::vector<std::uint32_t> synthetic_profile(std::size_t point_count, std::uint6
   const auto n = static_cast<std::uint32_t>(point_count);
   const std::vector<Compound> sample = draw_compounds(n, random);
   return profile_counts(n, sample, random.unit(), random, nullptr);
+}
+
+ExpectedSpectrum stored_fields(Layout layout, const RecordSpec& record) {
+  constexpr std::size_t kNone = LayoutOffsets::npos;
+  const LayoutOffsets at = offsets_of(layout);
+  ExpectedSpectrum spectrum;
+  spectrum.scan_id = record.scan_id;
+  spectrum.ms_level = record.ms_level;
+  spectrum.retention_time_sec = record.retention_time_min * 60.0;
+  // The precursor field is written for every scan, and means something for
+  // fragment scans alone.
+  if (at.precursor_mz != kNone && record.ms_level >= 2) spectrum.precursor_mz = record.precursor_mz;
+  if (at.mrm_channel != kNone) spectrum.mrm_channel = record.mrm_channel;
+  if (at.mz_range_low != kNone) {
+    spectrum.mz_range_low = record.mz_range_low;
+    spectrum.mz_range_high = record.mz_range_high;
+  }
+  return spectrum;
 }
 
 DatasetWriter make_run(const RunOptions& options, std::vector<ExpectedSpectrum>* expected) {
