@@ -14,7 +14,7 @@ Result<Reader> Reader::open(const std::filesystem::path& path) {
   // (missing, permission, dangling link) is not reported. A path holding a
   // NUL names no entry: the system would read only its part before the NUL,
   // another dataset.
-  struct stat info{};
+  struct stat info {};
   if (raw::holds_nul(acq_data) || ::stat(acq_data.c_str(), &info) != 0) {
     return Error::parse("AcqData directory not found");
   }

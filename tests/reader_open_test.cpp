@@ -114,17 +114,10 @@ TEST_F(ReaderName, FinalComponentOrBundle) {
     std::string name;
   };
   const Case cases[] = {
-      {abs, "run1.d"},
-      {abs + "/", "run1.d"},
-      {abs + "/.", "run1.d"},
-      {abs + "//", "run1.d"},
-      {abs + "/./", "run1.d"},
-      {abs + "/sub/..", "bundle.d"},
-      {".", "bundle.d"},
-      {"", "bundle.d"},
-      {"./", "bundle.d"},
-      {"sub", "sub"},
-      {"./sub/", "sub"},
+      {abs, "run1.d"},        {abs + "/", "run1.d"},   {abs + "/.", "run1.d"},
+      {abs + "//", "run1.d"}, {abs + "/./", "run1.d"}, {abs + "/sub/..", "bundle.d"},
+      {".", "bundle.d"},      {"", "bundle.d"},        {"./", "bundle.d"},
+      {"sub", "sub"},         {"./sub/", "sub"},
   };
   for (const Case& c : cases) {
     auto reader = Reader::open(c.path);
@@ -149,7 +142,7 @@ TEST(ReaderNameUtf8, InvalidBytesBecomeReplacementCharacters) {
     std::string name;
   };
   const Case cases[] = {
-      {"caf\xC3\xA9.d", "caf\xC3\xA9.d"},                       // valid UTF-8 kept
+      {"caf\xC3\xA9.d", "caf\xC3\xA9.d"},                        // valid UTF-8 kept
       {"run\xFF.d", "run\xEF\xBF\xBD.d"},                        // stray byte
       {"a\xE2\x82.d", "a\xEF\xBF\xBD.d"},                        // truncated sequence: one U+FFFD
       {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // surrogate: each byte

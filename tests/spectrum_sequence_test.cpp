@@ -99,7 +99,8 @@ std::vector<SpectrumRecord> drain(quorlith::SpectrumSequence& sequence) {
 // call, as the kernel reports them.
 class OpenWatch {
  public:
-  explicit OpenWatch(const std::filesystem::path& dir) : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+  explicit OpenWatch(const std::filesystem::path& dir)
+      : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
     if (fd_ < 0 || ::inotify_add_watch(fd_, dir.c_str(), IN_OPEN) < 0) {
       throw std::runtime_error("inotify unavailable");
     }
@@ -179,8 +180,8 @@ TEST_P(EveryLayout, DrainsToExactlyTheRecordsOfTheTable) {
   const std::vector<SpectrumRecord> records = drain(*sequence);
   ASSERT_EQ(records.size(), rows.size());
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    EXPECT_EQ(records[i], expected_record(layout, rows[i].spec, i, *rows[i].arrays,
-                                          rows[i].profile_decoded))
+    EXPECT_EQ(records[i],
+              expected_record(layout, rows[i].spec, i, *rows[i].arrays, rows[i].profile_decoded))
         << "record " << i;
   }
   EXPECT_FALSE(sequence->next());
@@ -273,37 +274,63 @@ constexpr DatasetWriter::Files kNoDataFiles{.scan_table = true, .peak = false, .
 
 const FallbackCase kFallbacks[] = {
     {"no_profile_block",
-     [](DatasetWriter& w) { return std::pair{good_peaks(w), Descriptor{}}; }, kAllFiles, &kPeaks,
-     false, true},
+     [](DatasetWriter& w) {
+       return std::pair{good_peaks(w), Descriptor{}};
+     },
+     kAllFiles, &kPeaks, false, true},
     {"profile_read_fails",
-     [](DatasetWriter& w) { return std::pair{good_peaks(w), unreadable_profile(w)}; }, kAllFiles,
-     &kPeaks, false, true},
+     [](DatasetWriter& w) {
+       return std::pair{good_peaks(w), unreadable_profile(w)};
+     },
+     kAllFiles, &kPeaks, false, true},
     {"profile_file_missing",
-     [](DatasetWriter& w) { return std::pair{good_peaks(w), good_profile(w)}; },
-     {.scan_table = true, .peak = true, .profile = false}, &kPeaks, false, true},
+     [](DatasetWriter& w) {
+       return std::pair{good_peaks(w), good_profile(w)};
+     },
+     {.scan_table = true, .peak = true, .profile = false},
+     &kPeaks,
+     false,
+     true},
     {"profile_decode_fails",
-     [](DatasetWriter& w) { return std::pair{good_peaks(w), undecodable_profile(w)}; }, kAllFiles,
-     &kPeaks, false, true},
+     [](DatasetWriter& w) {
+       return std::pair{good_peaks(w), undecodable_profile(w)};
+     },
+     kAllFiles, &kPeaks, false, true},
     {"profile_of_zero_points",
-     [](DatasetWriter& w) { return std::pair{good_peaks(w), empty_profile(w)}; }, kAllFiles,
-     &kPeaks, true, true},
+     [](DatasetWriter& w) {
+       return std::pair{good_peaks(w), empty_profile(w)};
+     },
+     kAllFiles, &kPeaks, true, true},
     {"profile_of_zero_points_no_peaks",
-     [](DatasetWriter& w) { return std::pair{Descriptor{}, empty_profile(w)}; }, kAllFiles, &kNone,
-     true, false},
+     [](DatasetWriter& w) {
+       return std::pair{Descriptor{}, empty_profile(w)};
+     },
+     kAllFiles, &kNone, true, false},
     {"profile_with_points_peak_file_missing",
-     [](DatasetWriter& w) { return std::pair{good_peaks(w), good_profile(w)}; }, kNoPeakFile,
-     &kProfile, true, false},
+     [](DatasetWriter& w) {
+       return std::pair{good_peaks(w), good_profile(w)};
+     },
+     kNoPeakFile, &kProfile, true, false},
     {"profile_with_points_peaks_corrupt",
-     [](DatasetWriter& w) { return std::pair{undecodable_peaks(w), good_profile(w)}; }, kAllFiles,
-     &kProfile, true, false},
+     [](DatasetWriter& w) {
+       return std::pair{undecodable_peaks(w), good_profile(w)};
+     },
+     kAllFiles, &kProfile, true, false},
     {"both_undecodable",
-     [](DatasetWriter& w) { return std::pair{undecodable_peaks(w), undecodable_profile(w)}; },
+     [](DatasetWriter& w) {
+       return std::pair{undecodable_peaks(w), undecodable_profile(w)};
+     },
      kAllFiles, &kNone, false, true},
     {"both_files_missing",
-     [](DatasetWriter& w) { return std::pair{good_peaks(w), good_profile(w)}; }, kNoDataFiles,
-     &kNone, false, true},
-    {"no_blocks", [](DatasetWriter&) { return std::pair{Descriptor{}, Descriptor{}}; }, kAllFiles,
-     &kNone, false, false},
+     [](DatasetWriter& w) {
+       return std::pair{good_peaks(w), good_profile(w)};
+     },
+     kNoDataFiles, &kNone, false, true},
+    {"no_blocks",
+     [](DatasetWriter&) {
+       return std::pair{Descriptor{}, Descriptor{}};
+     },
+     kAllFiles, &kNone, false, false},
 };
 
 class Fallback : public testing::TestWithParam<FallbackCase> {};
@@ -430,7 +457,8 @@ TEST(SpectrumSequence, SequencesOverOneReaderAreIndependent) {
 
 TEST(SpectrumSequence, IterSpectraTouchesNoFile) {
   DatasetWriter w;
-  w.table().records.push_back(Scan(1, 1).range(100.0, 200.0).blocks(good_peaks(w), good_profile(w)));
+  w.table().records.push_back(
+      Scan(1, 1).range(100.0, 200.0).blocks(good_peaks(w), good_profile(w)));
   w.table().records.push_back(Scan(2, 2).blocks(good_peaks(w)));
   const TempDir dir;
   w.write(dir.path());

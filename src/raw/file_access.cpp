@@ -100,7 +100,7 @@ Result<Bytes> read_bytes(const std::filesystem::path& path, std::uint64_t offset
   // A block descriptor may claim up to 4 GiB. For a regular file, learn its
   // size first and refuse a block that reaches past its end before
   // allocating anything for it.
-  struct stat info{};
+  struct stat info {};
   if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode)) {
     const auto size = static_cast<std::uint64_t>(info.st_size);
     if (offset > size || length > size - offset) return Error::unexpected_eof();
@@ -123,7 +123,7 @@ Result<Bytes> read_file(const std::filesystem::path& path) {
   if (holds_nul(path)) return Error::os(EINVAL);
   const FileDescriptor file(open_file(path));
   if (file.get() < 0) return Error::os(errno);
-  struct stat info{};
+  struct stat info {};
   if (::fstat(file.get(), &info) != 0) return Error::os(errno);
   if (S_ISDIR(info.st_mode)) return Error::os(EISDIR);
   return read_to_end(file.get(), static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)));

@@ -16,8 +16,10 @@ namespace velmoran {
 template <class T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}      // NOLINT(google-explicit-constructor)
-  Result(Error error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT(google-explicit-constructor)
+  Result(T value)
+      : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT(google-explicit-constructor)
+  Result(Error error)
+      : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT(google-explicit-constructor)
 
   [[nodiscard]] bool has_value() const noexcept { return state_.index() == 0; }
   explicit operator bool() const noexcept { return has_value(); }
