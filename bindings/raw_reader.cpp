@@ -3,7 +3,6 @@
 //     def __new__(cls, path):
 //         # TypeError: binding messages (arguments.hpp); path not a str
 //         # UnicodeEncodeError: path holds a lone surrogate
-//         # ValueError: path holds a NUL (the system would cut it there)
 //         reader = Reader.open(path)          # RuntimeError(error text) on failure
 //         self._spectra = list(reader.iter_spectra())
 //     @property

@@ -57,7 +57,9 @@ PyObject* float_list(const Array& values) noexcept {
   return list.release();
 }
 
-PyObject* get_mz(PyObject* self, void* /*closure*/) noexcept { return float_list(data_of(self).mz); }
+PyObject* get_mz(PyObject* self, void* /*closure*/) noexcept {
+  return float_list(data_of(self).mz);
+}
 
 PyObject* get_intensity(PyObject* self, void* /*closure*/) noexcept {
   return float_list(data_of(self).intensity);

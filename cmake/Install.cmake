@@ -1,6 +1,8 @@
 # Installs the reading library and the core library with an exported CMake
 # package, so another project writes find_package(velmoran) and links
-# velmoran::reader.
+# velmoran::reader. Only the public headers are installed, each library's
+# under its own prefix (include/velmoran/..., include/quorlith/...), and the
+# consumer's include path is include/ itself.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -9,10 +11,14 @@ set(VELMORAN_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/velmoran)
 install(TARGETS quorlith_core
   EXPORT velmoranTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(TARGETS velmoran_reader
   EXPORT velmoranTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(EXPORT velmoranTargets
   NAMESPACE velmoran::

@@ -1,11 +1,22 @@
 # Options and the compile settings shared by every target of the project.
+#
+# A plain configure builds the two libraries and the velmoran program.
+# Developer mode (on in the presets, only where this is the top-level
+# project) adds the tests, benchmarks, fuzzers and the Python module for
+# every CPython on the machine; the pip build asks for the module alone.
 
-option(VELMORAN_DEVELOPER_MODE "Build tests, benchmarks and fuzzers" OFF)
+if(PROJECT_IS_TOP_LEVEL)
+  option(VELMORAN_DEVELOPER_MODE "Build tests, benchmarks and fuzzers" OFF)
+else()
+  set(VELMORAN_DEVELOPER_MODE OFF)
+endif()
 option(VELMORAN_BUILD_CLI "Build the velmoran program (needs CLI11, oneTBB, libdeflate, OpenSSL)" ON)
-option(VELMORAN_BUILD_PYTHON "Build the Python extension module" ON)
+option(VELMORAN_BUILD_PYTHON "Build the Python extension module" ${VELMORAN_DEVELOPER_MODE})
 option(VELMORAN_BUILD_BENCHMARKS "Build the benchmarks (developer mode)" ON)
 option(VELMORAN_BUILD_FUZZERS "Build the libFuzzer harnesses (developer mode, clang)" OFF)
 option(VELMORAN_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" OFF)
+set(VELMORAN_SANITIZE "" CACHE STRING
+  "Sanitizers for the whole developer build, as -fsanitize= takes them (address,undefined or thread)")
 
 # Install directories are named in the targets' include paths, so they are
 # known before any target is made.
@@ -14,20 +25,31 @@ include(GNUInstallDirs)
 set(CMAKE_CXX_STANDARD 20)
 set(CMAKE_CXX_STANDARD_REQUIRED ON)
 set(CMAKE_CXX_EXTENSIONS OFF)
+# The static libraries go into the Python module, a shared object.
 set(CMAKE_POSITION_INDEPENDENT_CODE ON)
-set(CMAKE_EXPORT_COMPILE_COMMANDS ON)
 
-if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
-  set(CMAKE_BUILD_TYPE Release CACHE STRING "Build type" FORCE)
+if(PROJECT_IS_TOP_LEVEL)
+  # A build type the user chose is kept; none at all means Release.
+  if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+    set(CMAKE_BUILD_TYPE Release CACHE STRING "Build type" FORCE)
+  endif()
+endif()
+
+if(VELMORAN_DEVELOPER_MODE)
+  set(CMAKE_EXPORT_COMPILE_COMMANDS ON)
+  if(VELMORAN_SANITIZE)
+    add_compile_options(-fsanitize=${VELMORAN_SANITIZE} -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=${VELMORAN_SANITIZE})
+    if(NOT VELMORAN_SANITIZE STREQUAL "thread")
+      add_compile_options(-fno-sanitize-recover=all)
+    endif()
+  endif()
 endif()
 
 add_library(velmoran_warnings INTERFACE)
 target_compile_options(velmoran_warnings INTERFACE
   -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
   -Wold-style-cast -Wnon-virtual-dtor -Woverloaded-virtual
-  # g++ 12 reports impossible overlaps inside libstdc++'s string
-  # concatenation at -O3 (a false positive), so that check is left out.
-  $<$<CXX_COMPILER_ID:GNU>:-Wno-restrict>
   $<$<BOOL:${VELMORAN_WARNINGS_AS_ERRORS}>:-Werror>)
 
 # velmoran_use_warnings(target): project warnings, private to the target.

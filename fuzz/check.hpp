@@ -10,6 +10,6 @@ namespace velmoran::fuzz {
 }  // namespace velmoran::fuzz
 
 // A macro, so that the message can quote the condition and its place.
-#define VELMORAN_FUZZ_CHECK(condition)                                          \
-  ((condition) ? static_cast<void>(0)                                           \
+#define VELMORAN_FUZZ_CHECK(condition) \
+  ((condition) ? static_cast<void>(0)  \
                : ::velmoran::fuzz::invariant_failed(#condition, __FILE__, __LINE__))

@@ -18,8 +18,8 @@ namespace velmoran::fuzz {
 namespace {
 
 struct Expansion {
-  ByteVector bytes;                   // produced by the chunks read whole
-  std::size_t consumed = 0;           // input bytes of those chunks
+  ByteVector bytes;          // produced by the chunks read whole
+  std::size_t consumed = 0;  // input bytes of those chunks
   std::optional<std::string> error;
 };
 

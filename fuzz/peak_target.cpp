@@ -22,8 +22,8 @@ bool same_bits(T a, T b) {
 void run_peak(ByteView input) {
   const PeakInput carved = split_peak_input(input);
   const raw::BlockRef& block = carved.block;
-  const bool known_format = block.format_id == raw::kPeakFormatPlanar ||
-                            block.format_id == raw::kPeakFormatInterleaved;
+  const bool known_format =
+      block.format_id == raw::kPeakFormatPlanar || block.format_id == raw::kPeakFormatInterleaved;
   const std::uint64_t n = block.point_count;
   const bool fits = carved.bytes.size() >= 12 * n;
 
@@ -31,10 +31,10 @@ void run_peak(ByteView input) {
   VELMORAN_FUZZ_CHECK(decoded.has_value() == (known_format && fits));
   if (!decoded) {
     VELMORAN_FUZZ_CHECK(decoded.error().is_parse());
-    VELMORAN_FUZZ_CHECK(decoded.error().detail() == (known_format
-                                                         ? std::string("Truncated MSPeak.bin block")
-                                                         : "Unknown peak format ID: " +
-                                                               std::to_string(block.format_id)));
+    VELMORAN_FUZZ_CHECK(decoded.error().detail() ==
+                        (known_format
+                             ? std::string("Truncated MSPeak.bin block")
+                             : "Unknown peak format ID: " + std::to_string(block.format_id)));
     return;
   }
   VELMORAN_FUZZ_CHECK(decoded->mz.size() == n);

@@ -44,8 +44,7 @@ void run_profile(ByteView input) {
     VELMORAN_FUZZ_CHECK(decoded->mz.empty() && decoded->intensity.empty());
     return;
   }
-  auto expanded =
-      raw::decompress(carved.bytes.subspan(kPreamble), *block.uncompressed_byte_count);
+  auto expanded = raw::decompress(carved.bytes.subspan(kPreamble), *block.uncompressed_byte_count);
   if (!expanded) return check_failure(decoded, expanded.error().detail());
   if (expanded->size() < kHeader + 4 * n) {
     return check_failure(decoded, "Decompressed profile block too short for point count");

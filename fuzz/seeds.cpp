@@ -90,13 +90,18 @@ testkit::DatasetWriter small_run(Layout layout) {
         r.first = writer.add_profile_block(profile_intensities(300, i));
         if (two_descriptors) r.second = writer.add_peak_block(3, peaks.mz, peaks.intensity);
         break;
-      case 1: r.first = writer.add_peak_block(2, peaks.mz, peaks.intensity); break;
-      case 2: r.first = writer.add_peak_block(3, peaks.mz, peaks.intensity); break;
+      case 1:
+        r.first = writer.add_peak_block(2, peaks.mz, peaks.intensity);
+        break;
+      case 2:
+        r.first = writer.add_peak_block(3, peaks.mz, peaks.intensity);
+        break;
       case 3:
         r.first = writer.add_profile_block({});
         if (two_descriptors) r.second = writer.add_peak_block(2, peaks.mz, peaks.intensity);
         break;
-      default: break;
+      default:
+        break;
     }
     writer.table().records.push_back(r);
   }
@@ -130,7 +135,8 @@ std::vector<Seed> lzf_seeds() {
   std::vector<Seed> seeds;
   const auto add = [&](std::string name, ByteView data) {
     const ByteVector stream = testkit::lzf_compress(data);
-    seeds.push_back({std::move(name), join_lzf_input(static_cast<std::uint32_t>(data.size()), stream)});
+    seeds.push_back(
+        {std::move(name), join_lzf_input(static_cast<std::uint32_t>(data.size()), stream)});
   };
   for (std::size_t points : {1U, 50U, 700U, 3000U}) {
     const ByteVector payload = testkit::profile_payload(profile_intensities(points, points));
@@ -176,16 +182,16 @@ std::vector<Seed> profile_seeds() {
   for (std::uint32_t points : {1U, 3U, 250U}) {
     const ByteVector payload = testkit::profile_payload(profile_intensities(points, 3 * points));
     const ByteVector block = testkit::encode_profile_block(payload);
-    seeds.push_back({"points" + std::to_string(points),
-                     join_profile_input(kHasUncompressedCount,
-                                        static_cast<std::uint32_t>(payload.size()), points, 100.0,
-                                        2000.0, block)});
+    seeds.push_back(
+        {"points" + std::to_string(points),
+         join_profile_input(kHasUncompressedCount, static_cast<std::uint32_t>(payload.size()),
+                            points, 100.0, 2000.0, block)});
   }
   ByteVector surplus = testkit::profile_payload(profile_intensities(20, 5));
   surplus.resize(surplus.size() + 12, 0xAB);
-  seeds.push_back({"surplus", join_profile_input(kHasUncompressedCount,
-                                                 static_cast<std::uint32_t>(surplus.size()), 20,
-                                                 300.0, 200.0, testkit::encode_profile_block(surplus))});
+  seeds.push_back({"surplus", join_profile_input(
+                                  kHasUncompressedCount, static_cast<std::uint32_t>(surplus.size()),
+                                  20, 300.0, 200.0, testkit::encode_profile_block(surplus))});
   seeds.push_back({"no_count", join_profile_input(0, 0, 0, 0.0, 0.0, ByteVector(16, 0))});
   ByteVector expanding(16, 0);
   const ByteVector stream = max_expansion_stream(40);

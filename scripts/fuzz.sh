@@ -38,6 +38,7 @@ mkdir -p "$corpus" "$artifacts" "$logs"
 "$build/fuzz/velmoran_fuzz_seeds" "$seeds"
 
 failed=()
+passed=()
 summary=()
 for target in "${targets[@]}"; do
   mkdir -p "$corpus/$target" "$artifacts/$target"
@@ -55,13 +56,20 @@ for target in "${targets[@]}"; do
     failed+=("$target")
     summary+=("$(printf '%-8s FAILED (exit %d), see %s' "$target" "$status" "$log")")
     tail -n 40 "$log"
+  elif [[ -z $runs ]]; then
+    failed+=("$target")
+    summary+=("$(printf '%-8s FAILED (no final statistics), see %s' "$target" "$log")")
   else
+    passed+=("$target")
     summary+=("$(printf '%-8s %12s executions  %8s exec/s' "$target" "${runs:-?}" "${speed:-?}")")
   fi
 done
 
 echo "== fuzz: summary (${seconds}s per harness)"
 printf '%s\n' "${summary[@]}"
+# The count scripts/test.sh adds up: a harness passed when it exited cleanly
+# and reported its final statistics.
+echo "fuzz: ${#passed[@]} passed, ${#failed[@]} failed"
 if ((${#failed[@]})); then
   echo "fuzz: failing harnesses: ${failed[*]}; inputs in $artifacts" >&2
   exit 1

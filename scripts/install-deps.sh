@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  g++ clang libclang-rt-14-dev cmake ninja-build pkg-config
+  g++ clang libclang-rt-14-dev clang-format-14 cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev liblzf-dev
   python3 python3-dev python3-venv
   libcli11-dev libtbb-dev libdeflate-dev libssl-dev zlib1g-dev

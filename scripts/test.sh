@@ -6,7 +6,11 @@
 #     and the Python tests against a sanitized module;
 #  3. the ThreadSanitizer tree: the tests that iterate on several threads;
 #  4. the libFuzzer harnesses (whole tree under clang), each for a bounded
-#     time: VELMORAN_FUZZ_SECONDS per harness (default 60).
+#     time: VELMORAN_FUZZ_SECONDS per harness (default 60);
+#  5. the layout of every C++ file git tracks, against .clang-format
+#     (clang-format 14).
+# The count at the end is what ran: the tests ctest reports, the harnesses
+# the fuzzing step reports, and one for the layout check.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -39,7 +43,12 @@ cmake --build --preset tsan -j "$jobs" --target threads_test
 run_ctest --preset tsan -j "$jobs"
 
 echo "== fuzz"
-scripts/fuzz.sh "${VELMORAN_FUZZ_SECONDS:-60}"
-passed=$((passed + 5))  # the five harnesses
+scripts/fuzz.sh "${VELMORAN_FUZZ_SECONDS:-60}" | tee "$log"
+n=$(sed -n 's/^fuzz: \([0-9]*\) passed, 0 failed$/\1/p' "$log" | tail -n 1)
+passed=$((passed + ${n:-0}))
+
+echo "== format: clang-format 14 on the C++ files git tracks"
+git ls-files -z '*.cpp' '*.hpp' | xargs -0 clang-format-14 --dry-run --Werror
+passed=$((passed + 1))
 
 echo "velmoran: $passed passed, 0 failed"

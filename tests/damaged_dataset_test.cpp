@@ -302,8 +302,8 @@ TEST(DamagedDataset, ScanTableTruncated) {
 
       const std::size_t payload = k * stride - stride / 2;
       const auto dataset = with_table(kHeader + payload);
-      const bool some_stride_divides = std::ranges::any_of(
-          kStrides, [&](std::uint32_t s) { return payload % s == 0; });
+      const bool some_stride_divides =
+          std::ranges::any_of(kStrides, [&](std::uint32_t s) { return payload % s == 0; });
       const std::string message =
           "parse error: Cannot determine record stride for payload len " + std::to_string(payload);
       if (!some_stride_divides) {
@@ -342,9 +342,7 @@ void add_to_u32(ByteVector& bytes, std::size_t at, std::uint32_t delta) {
 TEST(DamagedDataset, FlippedBytes) {
   const WrittenRun run = make_run(Layout::k284);
   const auto all = [](std::size_t) { return true; };
-  const auto all_but = [](std::size_t lost) {
-    return [lost](std::size_t i) { return i != lost; };
-  };
+  const auto all_but = [](std::size_t lost) { return [lost](std::size_t i) { return i != lost; }; };
   struct Case {
     const char* name;
     std::function<void(Files&)> damage;
@@ -352,12 +350,17 @@ TEST(DamagedDataset, FlippedBytes) {
     std::string error;
   };
   const Case cases[] = {
-      {"magic", [](Files& f) { (*f.table)[0] ^= 0xFF; }, {},
+      {"magic",
+       [](Files& f) { (*f.table)[0] ^= 0xFF; },
+       {},
        "parse error: Invalid MSScan magic: 510"},
-      {"payload offset", [](Files& f) { (*f.table)[88 + 3] ^= 0x80; }, {},
+      {"payload offset",
+       [](Files& f) { (*f.table)[88 + 3] ^= 0x80; },
+       {},
        "parse error: MSScan.bin truncated header"},
       {"MS level of the second record, which the stride probe reads",
-       [](Files& f) { (*f.table)[kRecordStart + kRecordStride + 20] ^= 0x04; }, {},
+       [](Files& f) { (*f.table)[kRecordStart + kRecordStride + 20] ^= 0x04; },
+       {},
        "parse error: Cannot determine record stride for payload len 1988"},
       {"profile format ID 1 -> 0: the scan has no block",
        [](Files& f) { (*f.table)[field(3, kFirstDescriptor, kFormatId)] ^= 0x01; },
@@ -369,9 +372,7 @@ TEST(DamagedDataset, FlippedBytes) {
        [](Files& f) { (*f.table)[field(1, kFirstDescriptor, kFormatId)] ^= 0x04; },
        [&] { return run.expected(all, all_but(1)); }, ""},
       {"first LZF control byte becomes a back reference at the start",
-       [&](Files& f) {
-         (*f.profile)[run.profile_blocks[0].offset + 16] ^= 0xE0;
-       },
+       [&](Files& f) { (*f.profile)[run.profile_blocks[0].offset + 16] ^= 0xE0; },
        [&] { return run.expected(all_but(0), all); }, ""},
       {"profile preamble, which nothing reads",
        [&](Files& f) { (*f.profile)[run.profile_blocks[3].offset + 5] ^= 0xFF; },
@@ -508,8 +509,7 @@ TEST(DamagedDataset, MissingEmptyAndMisplacedFiles) {
          testkit::write_file(d / "AcqData", run.table);
        },
        std::nullopt, Error::os(ENOTDIR).text()},
-      {"no AcqData",
-       [](const std::filesystem::path& d) { std::filesystem::create_directories(d); },
+      {"no AcqData", [](const std::filesystem::path& d) { std::filesystem::create_directories(d); },
        std::nullopt, "parse error: AcqData directory not found"},
   };
   testkit::TempDir dir;

@@ -1,7 +1,7 @@
 # Every example script runs on small generated runs, under every interpreter
 # the module is built for, so the examples cannot rot.
 # A sanitizer build runs the module's own tests only.
-if(NOT EXISTS ${CMAKE_CURRENT_LIST_DIR}/generator.cmake OR CMAKE_CXX_FLAGS MATCHES "sanitize")
+if(VELMORAN_SANITIZE)
   return()
 endif()
 

@@ -2,7 +2,11 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <numeric>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -84,6 +88,48 @@ TEST_F(ReadBytes, ReadFileReadsWholeFileAndRefusesDirectories) {
   auto dir = read_file(dir_.path());
   ASSERT_FALSE(dir);
   EXPECT_EQ(dir.error().os_error(), EISDIR);
+}
+
+TEST_F(ReadBytes, PathHoldingANulReadsNothing) {
+  // The part before the NUL is a readable file: reading it would be reading
+  // another file than the one named.
+  const std::filesystem::path cut = file_.native() + std::string("\0/evil", 6);
+  auto block = read_bytes(cut, 0, 1);
+  ASSERT_FALSE(block);
+  EXPECT_EQ(block.error().text(), Error::os(EINVAL).text());
+  auto whole = read_file(cut);
+  ASSERT_FALSE(whole);
+  EXPECT_EQ(whole.error().text(), Error::os(EINVAL).text());
+}
+
+// The size a file reports is a hint; reading goes on to the end of the file
+// whether the hint is 0 (procfs, some FUSE mounts), short (the file grew
+// since) or long (it shrank).
+TEST(ReadToEnd, ReadsPastAWrongSizeHint) {
+  TempDir dir;
+  ByteVector content(200000);
+  std::iota(content.begin(), content.end(), std::uint8_t{7});
+  testkit::write_file(dir / "table.bin", content);
+  for (const std::size_t hint : {std::size_t{0}, std::size_t{1}, content.size() - 1, content.size(),
+                                 content.size() + 1, content.size() * 3}) {
+    const int fd = ::open((dir / "table.bin").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    auto got = read_to_end(fd, hint);
+    ::close(fd);
+    ASSERT_TRUE(got) << hint;
+    EXPECT_EQ(ByteVector(got->view().begin(), got->view().end()), content) << hint;
+  }
+}
+
+TEST(ReadFile, FileReportingSizeZeroIsReadWhole) {
+  const std::filesystem::path proc_file = "/proc/self/cmdline";
+  if (!std::filesystem::exists(proc_file)) GTEST_SKIP() << "no procfs";
+  std::ifstream in(proc_file, std::ios::binary);
+  const ByteVector expected{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  ASSERT_FALSE(expected.empty());
+  auto got = read_file(proc_file);
+  ASSERT_TRUE(got);
+  EXPECT_EQ(ByteVector(got->view().begin(), got->view().end()), expected);
 }
 
 }  // namespace

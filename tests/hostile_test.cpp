@@ -173,18 +173,21 @@ const Case kCases[] = {
            claim(w.add_raw_profile_block(filler(4096), 0, 0), kAll, kAll, kAll);
        const Descriptor peak = claim(w.add_raw_peak_block(filler(4096), 3, 0), kAll, kAll, 0);
        fill_table(w, Layout::k284, profile, peak);
-     }, {}},
+     },
+     {}},
     {"4 GiB profile blocks, narrow descriptors",
      [](testkit::DatasetWriter& w) {
        const Descriptor profile =
            claim(w.add_raw_profile_block(filler(4096), 0, 0), kAll, kAll, kAll);
        fill_table(w, Layout::k186, profile, {});
-     }, {}},
+     },
+     {}},
     {"4 GiB peak blocks of format 2",
      [](testkit::DatasetWriter& w) {
        const Descriptor peak = claim(w.add_raw_peak_block(filler(4096), 2, 0), kAll, kAll, 0);
        fill_table(w, Layout::k216, peak, {});
-     }, {}},
+     },
+     {}},
     {"real blocks, 4 GiB uncompressed and 2^32-1 points",
      [](testkit::DatasetWriter& w) {
        // The profile stream really expands 88-fold, then falls short of
@@ -195,7 +198,8 @@ const Case kCases[] = {
        const Descriptor profile = w.add_raw_profile_block(block, kAll, kAll);
        const Descriptor peak = w.add_raw_peak_block(filler(4096), 3, kAll);
        fill_table(w, Layout::k284, profile, peak);
-     }, {}},
+     },
+     {}},
     {"valid profile data, point count beyond it",
      [](testkit::DatasetWriter& w) {
        std::vector<std::uint32_t> intensities(1000, 7);
@@ -203,7 +207,8 @@ const Case kCases[] = {
        const Descriptor profile = claim(real, real.byte_count, kAll, real.uncompressed_byte_count);
        const Descriptor peak = w.add_raw_peak_block(filler(12 * 1000), 2, 1001);
        fill_table(w, Layout::k284, profile, peak);
-     }, {}},
+     },
+     {}},
     {"offsets at the end of the file and of the 64-bit range",
      [](testkit::DatasetWriter& w) {
        Descriptor profile = claim(w.add_raw_profile_block(filler(64), 0, 0), kAll, kAll, kAll);
@@ -211,7 +216,8 @@ const Case kCases[] = {
        Descriptor peak = claim(w.add_raw_peak_block(filler(64), 3, 0), kAll, kAll, 0);
        peak.offset = ~std::uint64_t{0};
        fill_table(w, Layout::k284, profile, peak);
-     }, {}},
+     },
+     {}},
     {"offsets just below 2^63",
      [](testkit::DatasetWriter& w) {
        Descriptor profile = claim(w.add_raw_profile_block(filler(64), 0, 0), kAll, kAll, kAll);
@@ -219,10 +225,12 @@ const Case kCases[] = {
        Descriptor peak = claim(w.add_raw_peak_block(filler(64), 3, 0), 1, kAll, 0);
        peak.offset = (std::uint64_t{1} << 63) - 1;
        fill_table(w, Layout::k284, profile, peak);
-     }, {}},
+     },
+     {}},
     {"4 GiB blocks in FIFOs that no one writes",
      [](testkit::DatasetWriter& w) {
-       const Descriptor profile = claim(w.add_raw_profile_block(filler(64), 0, 0), kAll, kAll, kAll);
+       const Descriptor profile =
+           claim(w.add_raw_profile_block(filler(64), 0, 0), kAll, kAll, kAll);
        const Descriptor peak = claim(w.add_raw_peak_block(filler(64), 3, 0), kAll, kAll, 0);
        fill_table(w, Layout::k284, profile, peak);
      },
@@ -268,10 +276,11 @@ TEST(HostileCounts, OpenAndDrainInBoundedMemory) {
     if (kResidentSizeMeaningful) {
       EXPECT_LT(watch.rss_growth(), kMemoryBound);
     }
-    std::printf("[hostile] %-56s %4u scans  %7.1f ms per 1000 scans  heap peak +%zu KiB"
-                "  rss peak +%zu KiB\n",
-                c.name, kScans, 1000.0 * elapsed.count() * 1000.0 / kScans,
-                watch.heap_growth() / 1024, watch.rss_growth() / 1024);
+    std::printf(
+        "[hostile] %-56s %4u scans  %7.1f ms per 1000 scans  heap peak +%zu KiB"
+        "  rss peak +%zu KiB\n",
+        c.name, kScans, 1000.0 * elapsed.count() * 1000.0 / kScans, watch.heap_growth() / 1024,
+        watch.rss_growth() / 1024);
   }
 }
 

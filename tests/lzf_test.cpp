@@ -62,7 +62,8 @@ Outcome reference_decompress(ByteView in, std::size_t n) {
     if (ctrl < 0x20) {
       const std::size_t run = ctrl + 1;
       if (ip + 1 + run > in.size() || op + run > n) return kLiteral;
-      std::copy_n(in.begin() + static_cast<std::ptrdiff_t>(ip + 1), run, out.begin() + static_cast<std::ptrdiff_t>(op));
+      std::copy_n(in.begin() + static_cast<std::ptrdiff_t>(ip + 1), run,
+                  out.begin() + static_cast<std::ptrdiff_t>(op));
       op += run;
       ip += 1 + run;
       continue;
@@ -175,7 +176,9 @@ TEST(Lzf, HandMadeStreams) {
       // ...; distance 266 from position 265
       {"distance one past position", concat({long_prefix, {0x21, 0x09}}), 268, kInvalid},
       // literal "ab"; 5 bytes at distance 2 give "ababa"
-      {"distance 2 alternates", {0x01, 0x61, 0x62, 0x60, 0x01}, 7,
+      {"distance 2 alternates",
+       {0x01, 0x61, 0x62, 0x60, 0x01},
+       7,
        ByteVector{0x61, 0x62, 0x61, 0x62, 0x61, 0x62, 0x61}},
   };
   for (const StreamCase& c : cases) {
@@ -199,13 +202,14 @@ TEST(Lzf, OverlappingCopiesMatchTheForwardByteCopy) {
   const ByteVector prefix = counting_bytes(40, 0x41);
   const ByteVector tail = counting_bytes(330, 0x80);
   for (std::size_t distance = 1; distance <= 40; ++distance) {
-    for (std::size_t count : {3U, 4U, 7U, 8U, 9U, 15U, 16U, 17U, 31U, 32U, 33U, 63U, 100U, 263U, 264U}) {
+    for (std::size_t count :
+         {3U, 4U, 7U, 8U, 9U, 15U, 16U, 17U, 31U, 32U, 33U, 63U, 100U, 263U, 264U}) {
       SCOPED_TRACE("distance " + std::to_string(distance) + " count " + std::to_string(count));
       const ByteVector at_end = concat({literals(prefix), reference(distance, count)});
       const ByteVector in_middle = concat({at_end, literals(tail)});
       const std::size_t n_at_end = prefix.size() + count;
-      for (const auto& [stream, n] : {std::pair{at_end, n_at_end},
-                                      std::pair{in_middle, n_at_end + tail.size()}}) {
+      for (const auto& [stream, n] :
+           {std::pair{at_end, n_at_end}, std::pair{in_middle, n_at_end + tail.size()}}) {
         const Outcome expected = reference_decompress(stream, n);
         ASSERT_TRUE(std::holds_alternative<ByteVector>(expected));
         EXPECT_EQ(decode(stream, n), expected);
@@ -267,9 +271,11 @@ TEST(Lzf, RandomStreamsAgreeWithTheOracle) {
         stream.insert(stream.end(), run_bytes.begin(), run_bytes.end());
         produced += run;
       } else {
-        const std::size_t limit = std::min<std::size_t>(produced + (percent(rng) < 3 ? 5 : 0), 8192);
+        const std::size_t limit =
+            std::min<std::size_t>(produced + (percent(rng) < 3 ? 5 : 0), 8192);
         const std::size_t distance =
-            percent(rng) < 50 ? std::uniform_int_distribution<std::size_t>(1, std::min<std::size_t>(limit, 20))(rng)
+            percent(rng) < 50 ? std::uniform_int_distribution<std::size_t>(
+                                    1, std::min<std::size_t>(limit, 20))(rng)
                               : std::uniform_int_distribution<std::size_t>(1, limit)(rng);
         const std::size_t count = percent(rng) < 60
                                       ? std::uniform_int_distribution<std::size_t>(3, 8)(rng)
@@ -335,11 +341,16 @@ ByteVector periodic_bytes(std::size_t byte_count, std::mt19937_64& rng) {
 
 ByteVector make_input(int kind, std::size_t size, std::mt19937_64& rng) {
   switch (kind) {
-    case 0: return profile_bytes(size, rng());
-    case 1: return noise_bytes(size, rng);
-    case 2: return ByteVector(size, static_cast<std::uint8_t>(rng()));
-    case 3: return small_alphabet_bytes(size, rng);
-    default: return periodic_bytes(size, rng);
+    case 0:
+      return profile_bytes(size, rng());
+    case 1:
+      return noise_bytes(size, rng);
+    case 2:
+      return ByteVector(size, static_cast<std::uint8_t>(rng()));
+    case 3:
+      return small_alphabet_bytes(size, rng);
+    default:
+      return periodic_bytes(size, rng);
   }
 }
 constexpr int kInputKinds = 5;

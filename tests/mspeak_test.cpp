@@ -95,8 +95,8 @@ TEST(PeakBlock, PlanesWithScaledMz) {
 // Values pass through unchecked; intensities and format-3 m/z bit for bit
 // (a signalling NaN's payload included).
 TEST(PeakBlock, ValuesPassThroughBitForBit) {
-  const std::vector<std::uint32_t> intensity_bits = {0x7F800001, 0xFFC12345, 0x80000000,
-                                                     0xFF800000, 0x00000001};
+  const std::vector<std::uint32_t> intensity_bits = {0x7F800001, 0xFFC12345, 0x80000000, 0xFF800000,
+                                                     0x00000001};
   const std::vector<std::uint64_t> mz_bits = {0x7FF0000000000001, 0xFFF8000000000ABC,
                                               0x8000000000000000, 0xC059000000000000,
                                               0x0000000000000001};

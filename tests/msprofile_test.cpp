@@ -155,8 +155,8 @@ TEST(ProfileBlock, WriterBlocksDecode) {
   const testkit::Descriptor d = writer.add_profile_block(intensities);
   const ByteVector& file = writer.profile_file();
   const ByteView bytes = ByteView(file).subspan(d.offset, d.byte_count);
-  auto result =
-      decode_profile_block(bytes, profile_ref(d.point_count, d.uncompressed_byte_count), 100.0, 1100.0);
+  auto result = decode_profile_block(bytes, profile_ref(d.point_count, d.uncompressed_byte_count),
+                                     100.0, 1100.0);
   ASSERT_TRUE(result) << result.error();
   ASSERT_EQ(result->intensity.size(), intensities.size());
   for (std::size_t i = 0; i < intensities.size(); ++i) {

@@ -59,8 +59,10 @@ TEST(MSScanHeader, ChecksRunInOrder) {
       {"91 bytes, length before magic", ninety_one, "MSScan.bin too small for header"},
       {"magic 256", wrong_magic, "Invalid MSScan magic: 256"},
       {"payload offset past end", header_only(257, 93, 92), "MSScan.bin truncated header"},
-      {"empty payload", header_only(257, 92, 92), "Cannot determine record stride for payload len 0"},
-      {"3-byte payload", header_only(257, 92, 95), "Cannot determine record stride for payload len 3"},
+      {"empty payload", header_only(257, 92, 92),
+       "Cannot determine record stride for payload len 0"},
+      {"3-byte payload", header_only(257, 92, 95),
+       "Cannot determine record stride for payload len 3"},
       {"no stride divides", header_only(257, 92, 92 + 285),
        "Cannot determine record stride for payload len 285"},
   };
@@ -104,8 +106,8 @@ TEST(StrideDetection, ProbeRules) {
   };
   for (const Case& c : cases) {
     // 440 bytes: a multiple of 220 alone among the candidates.
-    auto table = MSScan::parse(
-        build_scan_table(table_of(Layout::k220, {scan(c.first, 9), scan(c.second, c.second_level)})));
+    auto table = MSScan::parse(build_scan_table(
+        table_of(Layout::k220, {scan(c.first, 9), scan(c.second, c.second_level)})));
     if (c.chosen) {
       ASSERT_TRUE(table) << c.name;
       EXPECT_EQ(table->record_stride, 220U) << c.name;
@@ -199,7 +201,8 @@ TEST(ScanRecordFields, EachLayoutReadsItsOwnOffsets) {
     EXPECT_FALSE(r[0].precursor_mz) << stride;
     EXPECT_EQ(r[1].precursor_mz, e.precursor ? std::optional<double>(0.0) : std::nullopt) << stride;
     EXPECT_EQ(r[0].mz_range_low, e.range ? std::optional<double>(100.5) : std::nullopt) << stride;
-    EXPECT_EQ(r[0].mz_range_high, e.range ? std::optional<double>(1500.25) : std::nullopt) << stride;
+    EXPECT_EQ(r[0].mz_range_high, e.range ? std::optional<double>(1500.25) : std::nullopt)
+        << stride;
   }
 }
 
@@ -238,11 +241,11 @@ TEST(ScanRecordBlocks, SecondDescriptorPrecedenceIn284Layout) {
     std::uint64_t profile_offset;
   };
   const Case cases[] = {
-      {2, 1, true, true, 200},     // one of each kind
-      {1, 1, true, false, 200},    // the later profile descriptor wins
-      {1, 0, true, false, 100},    // an empty descriptor leaves the first
-      {1, 3, true, true, 100},     // the other kind leaves it too
-      {0, 0, false, false, 0},     // neither: the record stays
+      {2, 1, true, true, 200},   // one of each kind
+      {1, 1, true, false, 200},  // the later profile descriptor wins
+      {1, 0, true, false, 100},  // an empty descriptor leaves the first
+      {1, 3, true, true, 100},   // the other kind leaves it too
+      {0, 0, false, false, 0},   // neither: the record stays
   };
   for (const Case& c : cases) {
     RecordSpec r = scan(1, 1);

@@ -5,7 +5,7 @@
 # the interpreter starts; Python's own allocator is bypassed so that every
 # allocation is checked, and leaks are reported at exit.
 set(python_sanitizer_env "")
-if(CMAKE_CXX_FLAGS MATCHES "-fsanitize=[^ ]*address")
+if(VELMORAN_SANITIZE MATCHES "address")
   set(runtimes "")
   foreach(runtime libasan.so libubsan.so)
     execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${runtime}

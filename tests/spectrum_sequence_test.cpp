@@ -11,6 +11,7 @@
 #include <quorlith/source.hpp>
 
 #include "dataset_writer.hpp"
+#include "expected_record.hpp"
 #include <velmoran/reader.hpp>
 
 namespace velmoran {
@@ -35,48 +36,19 @@ const std::vector<std::uint32_t> kProfileCounts{10, 0, 16777217};
 // kProfileCounts spanned over 100..200; the last intensity rounds to even.
 const Arrays kProfile{{100.0, 150.0, 200.0}, {10.0F, 0.0F, 16777216.0F}};
 
-std::uint8_t layout_code_of(Layout layout) {
-  switch (layout) {
-    case Layout::k284:
-    case Layout::k220: return 3;
-    case Layout::k216:
-    case Layout::k196:
-    case Layout::k186: return 1;
-  }
-  return 0;
+bool is_mrm(Layout layout) {
+  return testkit::offsets_of(layout).mrm_channel != testkit::LayoutOffsets::npos;
 }
-
-bool is_mrm(Layout layout) { return layout == Layout::k196 || layout == Layout::k186; }
 
 // The record the reader must make of `spec`, read from a table of `layout`,
 // with the given arrays.
 SpectrumRecord expected_record(Layout layout, const RecordSpec& spec, std::uint64_t index,
                                const Arrays& arrays, bool profile_decoded) {
-  SpectrumRecord r;
-  r.index = index;
-  r.native_id = "scanId=" + std::to_string(spec.scan_id);
-  r.scan_id = spec.scan_id;
-  r.ms_level = spec.ms_level;
-  r.retention_time_sec = spec.retention_time_min * 60.0;
-  r.mz.assign(arrays.mz.begin(), arrays.mz.end());
-  r.intensity.assign(arrays.intensity.begin(), arrays.intensity.end());
-  if (layout == Layout::k284) {
-    r.mz_range_low = spec.mz_range_low;
-    r.mz_range_high = spec.mz_range_high;
-  }
-  if (spec.ms_level >= 2) {
-    r.precursor.emplace();
-    if (is_mrm(layout)) {
-      r.precursor->spectrum_ref = "mrm_channel=" + std::to_string(spec.mrm_channel);
-    } else {
-      r.precursor->selected_mz = spec.precursor_mz;
-      r.precursor->spectrum_ref = r.native_id;
-    }
-  }
-  r.origin_code = 2;
-  r.profile_decoded = profile_decoded;
-  r.layout_code = layout_code_of(layout);
-  return r;
+  testkit::ExpectedSpectrum stored = testkit::stored_fields(layout, spec);
+  stored.mz = arrays.mz;
+  stored.intensity = arrays.intensity;
+  stored.from_profile = profile_decoded;
+  return testkit::expected_record(stored, index, layout);
 }
 
 // A scan-table record, field by field.
@@ -127,7 +99,8 @@ std::vector<SpectrumRecord> drain(quorlith::SpectrumSequence& sequence) {
 // call, as the kernel reports them.
 class OpenWatch {
  public:
-  explicit OpenWatch(const std::filesystem::path& dir) : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+  explicit OpenWatch(const std::filesystem::path& dir)
+      : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
     if (fd_ < 0 || ::inotify_add_watch(fd_, dir.c_str(), IN_OPEN) < 0) {
       throw std::runtime_error("inotify unavailable");
     }
@@ -207,8 +180,8 @@ TEST_P(EveryLayout, DrainsToExactlyTheRecordsOfTheTable) {
   const std::vector<SpectrumRecord> records = drain(*sequence);
   ASSERT_EQ(records.size(), rows.size());
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    EXPECT_EQ(records[i], expected_record(layout, rows[i].spec, i, *rows[i].arrays,
-                                          rows[i].profile_decoded))
+    EXPECT_EQ(records[i],
+              expected_record(layout, rows[i].spec, i, *rows[i].arrays, rows[i].profile_decoded))
         << "record " << i;
   }
   EXPECT_FALSE(sequence->next());
@@ -301,37 +274,63 @@ constexpr DatasetWriter::Files kNoDataFiles{.scan_table = true, .peak = false, .
 
 const FallbackCase kFallbacks[] = {
     {"no_profile_block",
-     [](DatasetWriter& w) { return std::pair{good_peaks(w), Descriptor{}}; }, kAllFiles, &kPeaks,
-     false, true},
+     [](DatasetWriter& w) {
+       return std::pair{good_peaks(w), Descriptor{}};
+     },
+     kAllFiles, &kPeaks, false, true},
     {"profile_read_fails",
-     [](DatasetWriter& w) { return std::pair{good_peaks(w), unreadable_profile(w)}; }, kAllFiles,
-     &kPeaks, false, true},
+     [](DatasetWriter& w) {
+       return std::pair{good_peaks(w), unreadable_profile(w)};
+     },
+     kAllFiles, &kPeaks, false, true},
     {"profile_file_missing",
-     [](DatasetWriter& w) { return std::pair{good_peaks(w), good_profile(w)}; },
-     {.scan_table = true, .peak = true, .profile = false}, &kPeaks, false, true},
+     [](DatasetWriter& w) {
+       return std::pair{good_peaks(w), good_profile(w)};
+     },
+     {.scan_table = true, .peak = true, .profile = false},
+     &kPeaks,
+     false,
+     true},
     {"profile_decode_fails",
-     [](DatasetWriter& w) { return std::pair{good_peaks(w), undecodable_profile(w)}; }, kAllFiles,
-     &kPeaks, false, true},
+     [](DatasetWriter& w) {
+       return std::pair{good_peaks(w), undecodable_profile(w)};
+     },
+     kAllFiles, &kPeaks, false, true},
     {"profile_of_zero_points",
-     [](DatasetWriter& w) { return std::pair{good_peaks(w), empty_profile(w)}; }, kAllFiles,
-     &kPeaks, true, true},
+     [](DatasetWriter& w) {
+       return std::pair{good_peaks(w), empty_profile(w)};
+     },
+     kAllFiles, &kPeaks, true, true},
     {"profile_of_zero_points_no_peaks",
-     [](DatasetWriter& w) { return std::pair{Descriptor{}, empty_profile(w)}; }, kAllFiles, &kNone,
-     true, false},
+     [](DatasetWriter& w) {
+       return std::pair{Descriptor{}, empty_profile(w)};
+     },
+     kAllFiles, &kNone, true, false},
     {"profile_with_points_peak_file_missing",
-     [](DatasetWriter& w) { return std::pair{good_peaks(w), good_profile(w)}; }, kNoPeakFile,
-     &kProfile, true, false},
+     [](DatasetWriter& w) {
+       return std::pair{good_peaks(w), good_profile(w)};
+     },
+     kNoPeakFile, &kProfile, true, false},
     {"profile_with_points_peaks_corrupt",
-     [](DatasetWriter& w) { return std::pair{undecodable_peaks(w), good_profile(w)}; }, kAllFiles,
-     &kProfile, true, false},
+     [](DatasetWriter& w) {
+       return std::pair{undecodable_peaks(w), good_profile(w)};
+     },
+     kAllFiles, &kProfile, true, false},
     {"both_undecodable",
-     [](DatasetWriter& w) { return std::pair{undecodable_peaks(w), undecodable_profile(w)}; },
+     [](DatasetWriter& w) {
+       return std::pair{undecodable_peaks(w), undecodable_profile(w)};
+     },
      kAllFiles, &kNone, false, true},
     {"both_files_missing",
-     [](DatasetWriter& w) { return std::pair{good_peaks(w), good_profile(w)}; }, kNoDataFiles,
-     &kNone, false, true},
-    {"no_blocks", [](DatasetWriter&) { return std::pair{Descriptor{}, Descriptor{}}; }, kAllFiles,
-     &kNone, false, false},
+     [](DatasetWriter& w) {
+       return std::pair{good_peaks(w), good_profile(w)};
+     },
+     kNoDataFiles, &kNone, false, true},
+    {"no_blocks",
+     [](DatasetWriter&) {
+       return std::pair{Descriptor{}, Descriptor{}};
+     },
+     kAllFiles, &kNone, false, false},
 };
 
 class Fallback : public testing::TestWithParam<FallbackCase> {};
@@ -458,7 +457,8 @@ TEST(SpectrumSequence, SequencesOverOneReaderAreIndependent) {
 
 TEST(SpectrumSequence, IterSpectraTouchesNoFile) {
   DatasetWriter w;
-  w.table().records.push_back(Scan(1, 1).range(100.0, 200.0).blocks(good_peaks(w), good_profile(w)));
+  w.table().records.push_back(
+      Scan(1, 1).range(100.0, 200.0).blocks(good_peaks(w), good_profile(w)));
   w.table().records.push_back(Scan(2, 2).blocks(good_peaks(w)));
   const TempDir dir;
   w.write(dir.path());

@@ -8,38 +8,12 @@
 #include <vector>
 
 #include "expected_json.hpp"
+#include "expected_record.hpp"
 #include <velmoran/reader.hpp>
 #include "synthetic_run.hpp"
 
 namespace velmoran::testkit {
 namespace {
-
-// The whole record a reader must produce for one expected spectrum.
-quorlith::SpectrumRecord to_record(const ExpectedSpectrum& s, std::uint64_t index, Layout layout) {
-  quorlith::SpectrumRecord r;
-  r.index = index;
-  r.native_id = "scanId=" + std::to_string(s.scan_id);
-  r.scan_id = s.scan_id;
-  r.ms_level = s.ms_level;
-  r.retention_time_sec = s.retention_time_sec;
-  r.mz.assign(s.mz.begin(), s.mz.end());
-  r.intensity.assign(s.intensity.begin(), s.intensity.end());
-  r.mz_range_low = s.mz_range_low;
-  r.mz_range_high = s.mz_range_high;
-  if (s.ms_level >= 2) {
-    r.precursor.emplace();
-    if (s.mrm_channel) {
-      r.precursor->spectrum_ref = "mrm_channel=" + std::to_string(*s.mrm_channel);
-    } else if (s.precursor_mz) {
-      r.precursor->selected_mz = s.precursor_mz;
-      r.precursor->spectrum_ref = r.native_id;
-    }
-  }
-  r.origin_code = 2;
-  r.profile_decoded = s.from_profile;
-  r.layout_code = stride_of(layout) > 219 ? 3 : 1;
-  return r;
-}
 
 struct RunCase {
   const char* name;
@@ -98,7 +72,7 @@ TEST_P(SyntheticRunTest, ReaderDrainsExactlyTheExpectedSpectra) {
   for (std::size_t i = 0; i < expected.size(); ++i) {
     auto record = sequence->next();
     ASSERT_TRUE(record) << "scan " << i;
-    ASSERT_EQ(*record, to_record(expected[i], i, options.layout)) << "scan " << i;
+    ASSERT_EQ(*record, expected_record(expected[i], i, options.layout)) << "scan " << i;
   }
   EXPECT_FALSE(sequence->next());
 }

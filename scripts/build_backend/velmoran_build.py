@@ -1,7 +1,7 @@
 """The in-tree PEP 517 backend of velmoran.
 
 build_wheel configures the project's own CMake build (Release, no tests,
-the module for the running interpreter only), builds the module target and
+the module for the running interpreter only, found by CMake's FindPython), builds the module target and
 packs the module and its type stub into a wheel, written by hand with
 zipfile: the build needs nothing beyond the standard library, CMake, Ninja
 and a C++ compiler. build_sdist packs the source tree without build output.
@@ -91,7 +91,11 @@ def _build_module():
         "-DCMAKE_BUILD_TYPE=Release",
         "-DVELMORAN_DEVELOPER_MODE=OFF",
         "-DVELMORAN_BUILD_PYTHON=ON",
-        "-DVELMORAN_PYTHON_EXECUTABLES=" + sys.executable,
+        "-DVELMORAN_BUILD_CLI=OFF",
+        # The module links the libraries in: a wheel carries one file.
+        "-DBUILD_SHARED_LIBS=OFF",
+        # FindPython looks at this interpreter, the one running pip.
+        "-DPython_EXECUTABLE=" + sys.executable,
     ]
     _run(configure)
     target = "velmoran_py" + _python_version().replace(".", "")

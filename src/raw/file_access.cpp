@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <limits>
 #include <optional>
@@ -50,6 +51,20 @@ class FileDescriptor {
   return std::nullopt;
 }
 
+// One read of up to `length` bytes at the descriptor's position: the count
+// read, 0 at the end of the file. A read interrupted by a signal is
+// repeated; a FIFO whose writer has written nothing yet fails with EAGAIN
+// rather than waiting.
+[[nodiscard]] Result<std::size_t> read_some(int fd, std::uint8_t* out, std::size_t length) {
+  // read() may not be asked for more than SSIZE_MAX bytes at once.
+  constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
+  while (true) {
+    const ssize_t got = ::read(fd, out, std::min(length, kMaxChunk));
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno != EINTR) return Error::os(errno);
+  }
+}
+
 // Opens without blocking: a FIFO in a data file's place would otherwise
 // stall the open until some writer came, and a device a read. Regular files
 // and directories ignore the flag.
@@ -65,6 +80,7 @@ int open_file(const std::filesystem::path& path) noexcept {
 
 Result<Bytes> read_bytes(const std::filesystem::path& path, std::uint64_t offset,
                          std::size_t length) {
+  if (holds_nul(path)) return Error::os(EINVAL);
   const FileDescriptor file(open_file(path));
   if (file.get() < 0) return Error::os(errno);
 
@@ -84,7 +100,7 @@ Result<Bytes> read_bytes(const std::filesystem::path& path, std::uint64_t offset
   // A block descriptor may claim up to 4 GiB. For a regular file, learn its
   // size first and refuse a block that reaches past its end before
   // allocating anything for it.
-  struct stat info{};
+  struct stat info {};
   if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode)) {
     const auto size = static_cast<std::uint64_t>(info.st_size);
     if (offset > size || length > size - offset) return Error::unexpected_eof();
@@ -104,29 +120,48 @@ Result<Bytes> read_bytes(const std::filesystem::path& path, std::uint64_t offset
 }
 
 Result<Bytes> read_file(const std::filesystem::path& path) {
+  if (holds_nul(path)) return Error::os(EINVAL);
   const FileDescriptor file(open_file(path));
   if (file.get() < 0) return Error::os(errno);
-  struct stat info{};
+  struct stat info {};
   if (::fstat(file.get(), &info) != 0) return Error::os(errno);
   if (S_ISDIR(info.st_mode)) return Error::os(EISDIR);
+  return read_to_end(file.get(), static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)));
+}
 
-  // Read up to the size the file had when opened; a file that shrinks
-  // meanwhile yields what it still holds.
-  const auto expected = static_cast<std::size_t>(info.st_size);
-  Bytes buffer(expected);
+Result<Bytes> read_to_end(int fd, std::size_t size_hint) {
+  // A file that reports no size gets a first buffer of this many bytes.
+  constexpr std::size_t kUnknownSizeBuffer = std::size_t{64} << 10;
+  // Once the buffer is full, a read into this much stack tells the end of
+  // the file from more data without growing the buffer first.
+  constexpr std::size_t kProbe = 4096;
+
+  Bytes buffer(size_hint > 0 ? size_hint : kUnknownSizeBuffer);
   std::size_t filled = 0;
-  while (filled < expected) {
-    const ssize_t got = ::read(file.get(), buffer.data() + filled, expected - filled);
-    if (got > 0) {
-      filled += static_cast<std::size_t>(got);
-    } else if (got == 0) {
-      break;
-    } else if (errno != EINTR) {
-      return Error::os(errno);
+  while (true) {
+    if (filled < buffer.size()) {
+      const auto got = read_some(fd, buffer.data() + filled, buffer.size() - filled);
+      if (!got) return std::move(got).error();
+      if (*got == 0) break;
+      filled += *got;
+      continue;
     }
+    std::uint8_t probe[kProbe];
+    const auto got = read_some(fd, probe, kProbe);
+    if (!got) return std::move(got).error();
+    if (*got == 0) break;
+    Bytes larger(std::max(filled * 2, filled + kProbe));
+    std::memcpy(larger.data(), buffer.data(), filled);
+    std::memcpy(larger.data() + filled, probe, *got);
+    filled += *got;
+    buffer = std::move(larger);
   }
   buffer.truncate(filled);
   return buffer;
+}
+
+bool holds_nul(const std::filesystem::path& path) noexcept {
+  return path.native().find('\0') != std::filesystem::path::string_type::npos;
 }
 
 }  // namespace velmoran::raw

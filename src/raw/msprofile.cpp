@@ -15,8 +15,8 @@ constexpr std::uint64_t kBytesPerPoint = 4;
 
 }  // namespace
 
-Result<DecodedArrays> decode_profile_block(ByteView bytes, const BlockRef& block,
-                                           double first_mz, double last_mz) {
+Result<DecodedArrays> decode_profile_block(ByteView bytes, const BlockRef& block, double first_mz,
+                                           double last_mz) {
   // The order of these tests decides the message of a block that fails
   // several of them; the stream is looked at only when there are points.
   if (bytes.size() < kPreambleSize) {

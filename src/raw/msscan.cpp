@@ -135,7 +135,8 @@ Result<MSScan> MSScan::parse(ByteView file) {
   const std::size_t count = payload.size() / layout->stride;
   table.records.reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
-    table.records.push_back(parse_record(payload.subspan(i * layout->stride, layout->stride), *layout));
+    table.records.push_back(
+        parse_record(payload.subspan(i * layout->stride, layout->stride), *layout));
   }
   return table;
 }

@@ -1,6 +1,14 @@
-# Installs the build tree into a scratch prefix, then configures, builds and
+# Installs the library into a scratch prefix, then configures, builds and
 # runs the consumer project against the installed package.
-foreach(var BUILD_DIR SOURCE_DIR WORK_DIR DATASET)
+#   KIND=static: installs the build tree BUILD_DIR.
+#   KIND=shared: configures PROJECT_SOURCE as a user would (no options but
+#     BUILD_SHARED_LIBS=ON), builds and installs it, and checks that the
+#     shared libraries export the API alone and that no Python module was
+#     built.
+# Either way the installed headers must be the public ones alone, and the
+# consumer's include path the prefix's include/ directory.
+cmake_policy(VERSION 3.25)
+foreach(var KIND BUILD_DIR PROJECT_SOURCE CXX_COMPILER SOURCE_DIR WORK_DIR DATASET)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "${var} not set")
   endif()
@@ -17,12 +25,57 @@ function(run)
   set(last_output "${out}" PARENT_SCOPE)
 endfunction()
 
-run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+if(KIND STREQUAL "static")
+  run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+else()
+  set(library_build ${WORK_DIR}/library)
+  run(${CMAKE_COMMAND} -S ${PROJECT_SOURCE} -B ${library_build} -G Ninja
+      -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DBUILD_SHARED_LIBS=ON)
+  run(${CMAKE_COMMAND} --build ${library_build} -j 2)
+  if(EXISTS ${library_build}/python)
+    message(FATAL_ERROR "a plain library build built the Python module")
+  endif()
+  run(${CMAKE_COMMAND} --install ${library_build} --prefix ${prefix})
+endif()
+
+# The public headers, and nothing of the library's internals.
+file(GLOB_RECURSE installed RELATIVE ${prefix}/include ${prefix}/include/*)
+list(SORT installed)
+set(public_headers
+  quorlith/export.hpp quorlith/source.hpp quorlith/types.hpp
+  velmoran/error.hpp velmoran/export.hpp velmoran/raw/msscan.hpp velmoran/reader.hpp
+  velmoran/result.hpp)
+if(NOT installed STREQUAL public_headers)
+  message(FATAL_ERROR "installed headers: ${installed}\nexpected: ${public_headers}")
+endif()
+
+if(KIND STREQUAL "shared")
+  # Every exported velmoran symbol belongs to the API: the reader, its
+  # error, the scan table.
+  find_program(nm NAMES nm REQUIRED)
+  file(GLOB shared_libraries ${prefix}/lib*/libvelmoran_reader.so)
+  if(NOT shared_libraries)
+    message(FATAL_ERROR "no libvelmoran_reader.so installed")
+  endif()
+  run(${nm} -D -C --defined-only ${shared_libraries})
+  string(REPLACE "\n" ";" symbols "${last_output}")
+  list(FILTER symbols INCLUDE REGEX "velmoran::")
+  list(FILTER symbols EXCLUDE REGEX "velmoran::(Error|Reader|raw::MSScan|operator<<)")
+  if(symbols)
+    message(FATAL_ERROR "libvelmoran_reader.so exports private symbols:\n${symbols}")
+  endif()
+endif()
+
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build -G Ninja
-    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release
+    -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DCMAKE_EXPORT_COMPILE_COMMANDS=ON)
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
+file(READ ${WORK_DIR}/build/compile_commands.json commands)
+if(commands MATCHES "include/(velmoran|quorlith)[\" ]")
+  message(FATAL_ERROR "a package directory is on the consumer's include path:\n${commands}")
+endif()
 run(${WORK_DIR}/build/count_scans ${DATASET})
-message(STATUS "consumer: ${last_output}")
-if(NOT last_output MATCHES "scans")
+message(STATUS "consumer (${KIND}): ${last_output}")
+if(NOT last_output STREQUAL "run.d: 9 scans, 9 with data\n")
   message(FATAL_ERROR "unexpected consumer output: ${last_output}")
 endif()

@@ -43,11 +43,16 @@ constexpr std::size_t kNo = LayoutOffsets::npos;
 
 LayoutOffsets offsets_of(Layout layout) {
   switch (layout) {
-    case Layout::k284: return {kNo, 84, 156, 220, 244, 252, false};
-    case Layout::k220: return {kNo, 84, 156, kNo, kNo, kNo, false};
-    case Layout::k216: return {kNo, 84, 152, kNo, kNo, kNo, false};
-    case Layout::k196: return {4, kNo, 144, kNo, kNo, kNo, false};
-    case Layout::k186: return {4, kNo, 136, kNo, kNo, kNo, true};
+    case Layout::k284:
+      return {kNo, 84, 156, 220, 244, 252, false};
+    case Layout::k220:
+      return {kNo, 84, 156, kNo, kNo, kNo, false};
+    case Layout::k216:
+      return {kNo, 84, 152, kNo, kNo, kNo, false};
+    case Layout::k196:
+      return {4, kNo, 144, kNo, kNo, kNo, false};
+    case Layout::k186:
+      return {4, kNo, 136, kNo, kNo, kNo, true};
   }
   throw std::invalid_argument("unknown layout");
 }
@@ -228,7 +233,8 @@ void DatasetWriter::write(const std::filesystem::path& dir, Files files) const {
 
 void write_file(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 

@@ -41,7 +41,8 @@ void append_array(std::string& out, std::ostream& sink, std::string_view key,
 void append_json_double(std::string& out, double value) {
   if (!std::isfinite(value)) throw std::invalid_argument("JSON has no NaN or infinity");
   char text[32];
-  const auto [end, ec] = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 17);
+  const auto [end, ec] =
+      std::to_chars(text, text + sizeof text, value, std::chars_format::general, 17);
   if (ec != std::errc{}) throw std::runtime_error("cannot format a number");
   out.append(text, end);
   // "3" would read back as an integer; "3.0" is the same double, as a float.

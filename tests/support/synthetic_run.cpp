@@ -71,8 +71,9 @@ class Random {
 // power by squaring.
 double exp_neg(double t) {
   const double x = t / 32.0;
-  double y = 1.0 - x * (1.0 - x / 2.0 *
-                                  (1.0 - x / 3.0 * (1.0 - x / 4.0 * (1.0 - x / 5.0 * (1.0 - x / 6.0)))));
+  double y =
+      1.0 -
+      x * (1.0 - x / 2.0 * (1.0 - x / 3.0 * (1.0 - x / 4.0 * (1.0 - x / 5.0 * (1.0 - x / 6.0)))));
   for (int i = 0; i < 5; ++i) y *= y;
   return y;
 }
@@ -137,7 +138,8 @@ double abundance(const Compound& c, double fraction) {
 // instrument's threshold. `peaks`, when given, receives each compound's
 // m/z and height in this scan.
 std::vector<std::uint32_t> profile_counts(std::uint32_t n, const std::vector<Compound>& sample,
-                                          double fraction, Random& random, std::vector<Peak>* peaks) {
+                                          double fraction, Random& random,
+                                          std::vector<Peak>* peaks) {
   std::vector<double> signal(n, 0.0);
   if (peaks != nullptr) peaks->resize(sample.size());
   const double last = n == 0 ? 0.0 : static_cast<double>(n - 1);
@@ -157,7 +159,8 @@ std::vector<std::uint32_t> profile_counts(std::uint32_t n, const std::vector<Com
   }
   std::vector<std::uint32_t> counts(n);
   for (std::uint32_t i = 0; i < n; ++i) {
-    const double baseline = kBaselineStart + kBaselineRise * static_cast<double>(i) / static_cast<double>(n);
+    const double baseline =
+        kBaselineStart + kBaselineRise * static_cast<double>(i) / static_cast<double>(n);
     const auto noise = static_cast<double>((random.next() >> 32) % kNoiseSpan);
     const double value = std::min(signal[i] + baseline + noise, 4294967295.0);
     counts[i] = value < kZeroThreshold ? 0 : static_cast<std::uint32_t>(value + 0.5);
@@ -208,7 +211,6 @@ class RunBuilder {
       record.ms_level = i % kMrmSurveyEvery == kMrmSurveyEvery - 1 ? 1 : 2;
       record.mrm_channel = 1 + i % options_.mrm_channels;
       ExpectedSpectrum spectrum = expect(record);
-      spectrum.mrm_channel = record.mrm_channel;
       record.first = add_centroids(random_peaks(kTransitionLowMz, kTransitionHighMz), spectrum);
       commit(std::move(record), std::move(spectrum));
     }
@@ -224,7 +226,8 @@ class RunBuilder {
     const std::uint32_t n = options_.profile_points;
     if (compounds_.empty()) compounds_ = draw_compounds(n, random_);
     std::vector<Peak> peaks;
-    const std::vector<std::uint32_t> counts = profile_counts(n, compounds_, fraction, random_, &peaks);
+    const std::vector<std::uint32_t> counts =
+        profile_counts(n, compounds_, fraction, random_, &peaks);
     const double last = n == 0 ? 0.0 : static_cast<double>(n - 1);
     record.second = writer_.add_profile_block(counts);
 
@@ -258,15 +261,13 @@ class RunBuilder {
   void add_fragment_scan(const std::vector<double>& candidates, std::uint64_t rank) {
     RecordSpec record = next_record(0.08 + 0.02 * random_.unit());
     record.ms_level = 2;
-    record.precursor_mz = rank < candidates.size()
-                              ? candidates[rank]
-                              : round_mz(random_.between(400.0, 1200.0));
+    record.precursor_mz =
+        rank < candidates.size() ? candidates[rank] : round_mz(random_.between(400.0, 1200.0));
     if (options_.layout == Layout::k284) {
       record.mz_range_low = kFragmentLowMz;
       record.mz_range_high = kFragmentHighMz;
     }
     ExpectedSpectrum spectrum = expect(record);
-    spectrum.precursor_mz = record.precursor_mz;
     const double high = std::max(record.precursor_mz, kFragmentLowMz + 100.0);
     record.first = add_centroids(random_peaks(kFragmentLowMz, high), spectrum);
     commit(std::move(record), std::move(spectrum));
@@ -313,17 +314,10 @@ class RunBuilder {
     return record;
   }
 
-  // The fields every expected spectrum takes straight from its record.
+  // The fields every expected spectrum takes straight from its record;
+  // call it once the record's fields are set.
   ExpectedSpectrum expect(const RecordSpec& record) const {
-    ExpectedSpectrum spectrum;
-    spectrum.scan_id = record.scan_id;
-    spectrum.ms_level = record.ms_level;
-    spectrum.retention_time_sec = record.retention_time_min * 60.0;
-    if (options_.layout == Layout::k284) {
-      spectrum.mz_range_low = record.mz_range_low;
-      spectrum.mz_range_high = record.mz_range_high;
-    }
-    return spectrum;
+    return stored_fields(options_.layout, record);
   }
 
   void commit(RecordSpec record, ExpectedSpectrum spectrum) {
@@ -333,7 +327,8 @@ class RunBuilder {
 
   void reserve(std::uint64_t scans) {
     writer_.table().records.reserve(static_cast<std::size_t>(scans));
-    if (expected_ != nullptr) expected_->reserve(expected_->size() + static_cast<std::size_t>(scans));
+    if (expected_ != nullptr)
+      expected_->reserve(expected_->size() + static_cast<std::size_t>(scans));
   }
 
   const RunOptions& options_;
@@ -371,7 +366,8 @@ std::optional<std::string> run_options_problem(const RunOptions& options) {
 }
 
 double planar_exact_mz(double mz) {
-  while ((mz * 100.0) / 100.0 != mz) mz = std::nextafter(mz, std::numeric_limits<double>::infinity());
+  while ((mz * 100.0) / 100.0 != mz)
+    mz = std::nextafter(mz, std::numeric_limits<double>::infinity());
   return mz;
 }
 
@@ -381,6 +377,24 @@ std::vector<std::uint32_t> synthetic_profile(std::size_t point_count, std::uint6
   const auto n = static_cast<std::uint32_t>(point_count);
   const std::vector<Compound> sample = draw_compounds(n, random);
   return profile_counts(n, sample, random.unit(), random, nullptr);
+}
+
+ExpectedSpectrum stored_fields(Layout layout, const RecordSpec& record) {
+  constexpr std::size_t kNone = LayoutOffsets::npos;
+  const LayoutOffsets at = offsets_of(layout);
+  ExpectedSpectrum spectrum;
+  spectrum.scan_id = record.scan_id;
+  spectrum.ms_level = record.ms_level;
+  spectrum.retention_time_sec = record.retention_time_min * 60.0;
+  // The precursor field is written for every scan, and means something for
+  // fragment scans alone.
+  if (at.precursor_mz != kNone && record.ms_level >= 2) spectrum.precursor_mz = record.precursor_mz;
+  if (at.mrm_channel != kNone) spectrum.mrm_channel = record.mrm_channel;
+  if (at.mz_range_low != kNone) {
+    spectrum.mz_range_low = record.mz_range_low;
+    spectrum.mz_range_high = record.mz_range_high;
+  }
+  return spectrum;
 }
 
 DatasetWriter make_run(const RunOptions& options, std::vector<ExpectedSpectrum>* expected) {

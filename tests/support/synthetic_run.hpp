@@ -32,6 +32,12 @@ struct ExpectedSpectrum {
   bool from_profile = false;
 };
 
+// What the writer stores of `record` in a table of `layout`: the scan
+// number, MS level and retention time, and the optional fields that layout
+// has (offsets_of; the precursor m/z of fragment scans only). The arrays
+// are left to the caller.
+[[nodiscard]] ExpectedSpectrum stored_fields(Layout layout, const RecordSpec& record);
+
 struct RunOptions {
   // An MRM run (layouts 196 and 186) instead of a DDA run (284, 220, 216).
   bool mrm = false;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+#include <quorlith/export.hpp>
 #include <quorlith/types.hpp>
 
 namespace quorlith {
@@ -20,7 +21,7 @@ struct SizeHint {
 // A forward sequence of records, owned by whoever called iter_spectra.
 // Destroying it drops the records not yet produced. Used by one thread at
 // a time.
-class SpectrumSequence {
+class QUORLITH_EXPORT SpectrumSequence {
  public:
   SpectrumSequence() = default;
   SpectrumSequence(const SpectrumSequence&) = delete;
@@ -42,7 +43,7 @@ class SpectrumSequence {
   [[nodiscard]] virtual std::optional<SpectrumRecord> nth(std::size_t n);
 };
 
-class SpectrumSource {
+class QUORLITH_EXPORT SpectrumSource {
  public:
   SpectrumSource() = default;
   SpectrumSource(const SpectrumSource&) = default;

@@ -5,9 +5,11 @@
 #include <iosfwd>
 #include <string>
 
+#include <velmoran/export.hpp>
+
 namespace velmoran {
 
-class Error {
+class VELMORAN_EXPORT Error {
  public:
   enum class Kind { Io, Parse };
   // What an Io error carries: an operating-system error number, or a kind
@@ -47,6 +49,6 @@ class Error {
 
 // Writes the error's text into the stream; only the stream's own state
 // reports a failure.
-std::ostream& operator<<(std::ostream& out, const Error& error);
+VELMORAN_EXPORT std::ostream& operator<<(std::ostream& out, const Error& error);
 
 }  // namespace velmoran

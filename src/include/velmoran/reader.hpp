@@ -8,12 +8,13 @@
 
 #include <quorlith/source.hpp>
 
+#include <velmoran/export.hpp>
 #include <velmoran/raw/msscan.hpp>
 #include <velmoran/result.hpp>
 
 namespace velmoran {
 
-class Reader final : public quorlith::SpectrumSource {
+class VELMORAN_EXPORT Reader final : public quorlith::SpectrumSource {
  public:
   [[nodiscard]] static Result<Reader> open(const std::filesystem::path& path);
 

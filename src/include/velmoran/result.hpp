@@ -1,5 +1,9 @@
 // Result<T>: either a value or an Error. The library's fallible operations
-// return one; no exception crosses the library's interface.
+// return one: every failure of the data or of the file system is an Error.
+// Running out of memory is not: an allocation that fails throws
+// std::bad_alloc out of the library. A legitimate block may expand far
+// beyond its size on disk (a 48 MB profile block up to 4 GiB), and a caller
+// is better told that memory ran out than handed a silently empty scan.
 #pragma once
 
 #include <utility>
@@ -12,8 +16,10 @@ namespace velmoran {
 template <class T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}      // NOLINT(google-explicit-constructor)
-  Result(Error error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT(google-explicit-constructor)
+  Result(T value)
+      : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT(google-explicit-constructor)
+  Result(Error error)
+      : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT(google-explicit-constructor)
 
   [[nodiscard]] bool has_value() const noexcept { return state_.index() == 0; }
   explicit operator bool() const noexcept { return has_value(); }

@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include <velmoran/export.hpp>
 #include <velmoran/result.hpp>
 
 namespace velmoran::raw {
@@ -45,7 +46,7 @@ inline constexpr std::uint32_t kPeakFormatInterleaved = 3;
 inline constexpr std::uint32_t kMSScanMagic = 257;
 inline constexpr std::size_t kMSScanHeaderSize = 92;
 
-struct MSScan {
+struct VELMORAN_EXPORT MSScan {
   std::vector<ScanRecord> records;
   std::uint32_t payload_offset = 0;
   std::uint32_t record_stride = 0;
