@@ -38,8 +38,11 @@ Result<OutputFile> OutputFile::open(const std::filesystem::path& target) {
 
   std::filesystem::path directory = target.parent_path();
   if (directory.empty()) directory = ".";
-  std::string pattern = (directory / ("." + target.filename().string() + ".tmp-XXXXXX")).native();
-  std::vector<char> name(pattern.begin(), pattern.end());
+  // ".NAME.tmp-XXXXXX" beside the target, so rename() stays within one file system.
+  std::string leaf(".");
+  leaf.append(target.filename().native()).append(".tmp-XXXXXX");
+  const std::filesystem::path pattern = directory / leaf;
+  std::vector<char> name(pattern.native().begin(), pattern.native().end());
   name.push_back('\0');
   const int fd = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) return Error::os(errno);
