@@ -28,12 +28,10 @@ int main(int argc, char** argv) {
   // Usage errors read like every other error line of the program; set before
   // the subcommands are added, which take it over.
   app.failure_message([](const CLI::App* failed, const CLI::Error& e) {
-    std::string text = "velmoran: ";
-    text += e.what();
-    text += "\nRun '";
-    text += failed->get_name() == "velmoran" ? "velmoran" : "velmoran " + failed->get_name();
-    text += " --help' for more information.\n";
-    return text;
+    std::string command = "velmoran";
+    for (const CLI::App* sub : failed->get_subcommands()) command += " " + sub->get_name();
+    return "velmoran: " + std::string(e.what()) + "\nRun '" + command +
+           " --help' for more information.\n";
   });
   app.set_version_flag("--version", "velmoran " VELMORAN_VERSION);
   app.require_subcommand(1);

@@ -57,21 +57,21 @@ const CLI::Validator kPositiveFinite(
       if (value && *value > 0.0) return {};
       return "not a positive finite number: \"" + text + "\"";
     },
-    "POSITIVE", "");
+    "", "");
 
 const CLI::Validator kMz(
     [](std::string& text) -> std::string {
       if (inspect::parse_mz(text)) return {};
       return "not an m/z (a positive number): \"" + text + "\"";
     },
-    "MZ", "");
+    "", "");
 
 const CLI::Validator kRtRange(
     [](std::string& text) -> std::string {
       if (parse_rt_range(text)) return {};
       return "not a time range A:B in seconds with A < B: \"" + text + "\"";
     },
-    "A:B", "");
+    "", "");
 
 int run_xic(const XicOptions& options) {
   if (options.mz.empty() && options.targets_file.empty()) {
@@ -117,7 +117,9 @@ Subcommand add_xic(CLI::App& app) {
       "Extracted ion chromatograms: for every target and every scan of one MS level,\n"
       "the summed intensity of the points within the m/z tolerance; one row\n"
       "(target, mz, rt_sec, scan_id, intensity) per target and scan");
-  sub->add_option("run", options->run, "The run: a .d directory")->required();
+  sub->add_option("run", options->run, "The run: a .d directory")
+      ->required()
+      ->type_name("RUN.d");
   auto* mz = sub->add_option("--mz", options->mz, "Target m/z (repeat for more targets)")
                  ->check(kMz)
                  ->type_name("M");
@@ -141,11 +143,13 @@ Subcommand add_xic(CLI::App& app) {
                   "Only scans whose retention time (seconds) lies in [A, B], A < B")
       ->check(kRtRange)
       ->type_name("A:B");
-  sub->add_option("--format", options->format, "tsv, csv or json")
+  sub->add_option("--format", options->format, "Table format: tsv, csv or json")
+      ->type_name("FORMAT")
       ->check(CLI::IsMember({"tsv", "csv", "json"}))
       ->capture_default_str();
   sub->add_option("-o,--output", options->output,
                   "Write to FILE (put in place only when complete); - is standard output")
+      ->type_name("FILE")
       ->capture_default_str();
   return {sub, [options] { return run_xic(*options); }};
 }
