@@ -87,13 +87,21 @@ RunInfo run_info(const Reader& reader) {
   for_each_spectrum(reader, [&](quorlith::SpectrumRecord& record) {
     ++info.scans_by_ms_level[record.ms_level];
     widen(info.rt_sec_min, info.rt_sec_max, record.retention_time_sec, record.retention_time_sec);
-    switch (representation_of(record, table.records[record.index])) {
+    const Representation representation = representation_of(record, table.records[record.index]);
+    switch (representation) {
       case Representation::profile: ++info.profile_spectra; break;
       case Representation::centroid: ++info.centroid_spectra; break;
       case Representation::empty: ++info.empty_spectra; return true;
     }
     info.points += record.mz.size();
-    const auto [low, high] = bounds(record.mz);
+    // A profile's m/z axis is first + step * i, monotone in i: its ends are
+    // its bounds (unless they are NaN).
+    const bool profile = representation == Representation::profile;
+    const double first = record.mz.front();
+    const double last = record.mz.back();
+    const auto [low, high] = profile && first == first && last == last
+                                 ? std::pair{std::min(first, last), std::max(first, last)}
+                                 : bounds(record.mz);
     if (low <= high) widen(info.mz_min, info.mz_max, low, high);
     return true;
   });

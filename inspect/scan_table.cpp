@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include <velmoran/export/summary.hpp>
 #include <velmoran/inspect/spectra.hpp>
+#include <velmoran/inspect/spectrum_totals.hpp>
 
 namespace velmoran::inspect {
 
@@ -50,14 +50,13 @@ Result<Done> write_scan_table(const Reader& reader, TextFormat format,
       table.append_null(row, kBasePeakMz);
       table.append_null(row, kBasePeakIntensity);
     } else {
-      const auto summary = exporting::summarize(record.mz, record.intensity);
+      const SpectrumTotals totals = spectrum_totals(record.intensity, representation == Representation::profile);
       table.append_text(row, kRepresentation, representation_name(representation));
-      table.append_number(row, kPoints, static_cast<std::uint64_t>(summary.points));
-      table.append_number(row, kTic, summary.total_ion_current);
-      table.append_optional(row, kBasePeakMz, summary.base_peak_mz);
+      table.append_number(row, kPoints, static_cast<std::uint64_t>(record.mz.size()));
+      table.append_number(row, kTic, totals.total_ion_current);
+      table.append_number(row, kBasePeakMz, record.mz[totals.base_peak]);
       // An intensity is a float: its shortest text is the float's.
-      table.append_number(row, kBasePeakIntensity,
-                          static_cast<float>(summary.base_peak_intensity.value_or(0.0)));
+      table.append_number(row, kBasePeakIntensity, record.intensity[totals.base_peak]);
     }
     const std::optional<double> precursor_mz =
         record.precursor ? record.precursor->selected_mz : std::nullopt;

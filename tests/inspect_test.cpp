@@ -2,13 +2,17 @@
 // window sums at the window edges, targets files, and the escaping of text
 // cells. Whole runs through the program are checked by
 // tests/cli/inspect_cli_test.py against the writer's expected spectra.
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include <velmoran/export/summary.hpp>
+#include <velmoran/inspect/spectrum_totals.hpp>
 #include <velmoran/inspect/table.hpp>
 #include <velmoran/inspect/targets.hpp>
 #include <velmoran/inspect/xic.hpp>
@@ -139,6 +143,60 @@ TEST(TextCells, CsvQuotingAndJsonEscaping) {
   velmoran::inspect::append_json_number(numbers, std::numeric_limits<double>::infinity());
   velmoran::inspect::append_json_number(numbers, 0.1);
   EXPECT_EQ(numbers, "null0.1");
+}
+
+}  // namespace
+
+namespace {
+
+// Against the export library's plain loop: TIC summed point by point, the
+// first maximum. Intensities of every kind: whole numbers as profiles hold
+// (the lane sum), fractions over a wide range (the point-by-point sum),
+// ties across lanes, short spectra, and whole numbers too large to sum in
+// lanes.
+TEST(SpectrumTotals, AgreeWithThePlainLoop) {
+  std::uint64_t state = 12345;
+  const auto next = [&] {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<std::uint32_t>(state >> 32U);
+  };
+  std::vector<std::vector<float>> cases;
+  cases.push_back({});
+  cases.push_back({3, 1, 3});
+  cases.push_back({1, 2, 3, 4, 5, 6, 7, 9, 9, 1, 9, 2, 3});  // ties in several lanes
+  std::vector<float> whole(20003);
+  for (float& v : whole) v = static_cast<float>(next());  // up to 2^32
+  cases.push_back(whole);
+  std::vector<float> fractions(1001);
+  for (std::size_t i = 0; i < fractions.size(); ++i) {
+    fractions[i] = static_cast<float>(next()) * (i % 2 == 0 ? 1e-9F : 1e3F);
+  }
+  cases.push_back(fractions);
+  std::vector<float> huge(64, 3e9F);
+  huge[17] = 1e30F;  // whole, but too large for the lanes
+  huge[40] = 0.5F;
+  cases.push_back(huge);
+
+  for (const auto& intensity : cases) {
+    const std::vector<double> mz(intensity.size(), 1.0);
+    const auto expected = velmoran::exporting::summarize(mz, intensity);
+    const auto totals = velmoran::inspect::spectrum_totals(intensity, false);
+    EXPECT_EQ(totals.total_ion_current, expected.total_ion_current) << intensity.size();
+    if (!intensity.empty()) {
+      EXPECT_EQ(intensity[totals.base_peak], *expected.base_peak_intensity) << intensity.size();
+      EXPECT_EQ(totals.base_peak, static_cast<std::size_t>(std::find(intensity.begin(), intensity.end(),
+                                                                     *expected.base_peak_intensity) -
+                                                           intensity.begin()));
+    }
+  }
+  // Whole numbers the caller vouches for, as a profile's are.
+  const std::vector<double> whole_mz(whole.size(), 1.0);
+  EXPECT_EQ(velmoran::inspect::spectrum_totals(whole, true).total_ion_current,
+            velmoran::exporting::summarize(whole_mz, whole).total_ion_current);
+  // A NaN is never the base peak, even in first place.
+  const std::vector<float> with_nan = {std::numeric_limits<float>::quiet_NaN(), 1, 2, 2, 1, 0, 0,
+                                       0, 0, 0};
+  EXPECT_EQ(velmoran::inspect::spectrum_totals(with_nan, false).base_peak, 2U);
 }
 
 }  // namespace

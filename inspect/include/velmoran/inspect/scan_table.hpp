@@ -17,9 +17,8 @@ inline constexpr std::string_view kScanColumns[] = {
     "points", "tic",      "base_peak_mz", "base_peak_intensity", "precursor_mz", "mrm_channel"};
 
 // Writes the table of every scan of the run to `out` (not committed). The
-// total ion current is summed in double in point order, the base peak is
-// the first point of the highest intensity; both, and the representation,
-// are empty cells (JSON null) for a spectrum without points.
+// total ion current and base peak are spectrum_totals(); they and the
+// representation are empty cells (JSON null) for a spectrum without points.
 [[nodiscard]] Result<Done> write_scan_table(const Reader& reader, TextFormat format,
                                             exporting::OutputFile& out);
 
