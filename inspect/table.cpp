@@ -159,6 +159,17 @@ Result<Done> TableWriter::flush() {
   return written;
 }
 
+Result<Done> TableWriter::write_rows(std::string_view rows, std::size_t count) {
+  rows_ += count;
+  if (buffer_.size() + rows.size() <= kFlushBytes) {
+    buffer_ += rows;
+    return Done{};
+  }
+  auto flushed = flush();
+  if (!flushed) return flushed;
+  return out_->write(rows);
+}
+
 Result<Done> TableWriter::finish() {
   table_.append_footer(buffer_, rows_ > 0);
   return flush();

@@ -1,6 +1,10 @@
 #include <velmoran/inspect/xic.hpp>
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <memory>
 #include <string>
 
 #include <velmoran/inspect/spectra.hpp>
@@ -79,6 +83,79 @@ void WindowSums::compute(std::span<const double> mz, std::span<const float> inte
       [&](std::size_t i) { return scratch_[i].intensity; }, sums);
 }
 
+namespace {
+
+// The rows of one scan, rendered into one array allocated at the largest
+// size a scan's rows can take: memory copies of the cells rendered once per
+// target and once per scan, and the shortest text of each sum ("0" for the
+// many that are zero).
+class XicRows {
+ public:
+  XicRows(const TableFormat& table, std::span<const Target> targets) : table_(&table) {
+    std::size_t longest = 0;
+    for (const Target& target : targets) {
+      std::string cells;
+      table.append_text(cells, kTarget, target.name);
+      table.append_number(cells, kMz, target.mz);
+      longest = std::max(longest, cells.size());
+      target_cells_.push_back(std::move(cells));
+    }
+    intensity_prefix_ = table.column_prefix(kIntensity);
+    json_ = table.format() == TextFormat::json;
+    // Row start and end, the intensity's prefix and text, the scan's cells.
+    per_row_ = longest + intensity_prefix_.size() + kNumberText + 4;
+  }
+
+  // Renders the rows of one scan; `first` when no row was written before.
+  std::string_view render(double rt, std::uint32_t scan_id, std::span<const double> sums,
+                          bool first) {
+    scan_cells_.clear();
+    table_->append_number(scan_cells_, kRtSec, rt);
+    table_->append_number(scan_cells_, kScanId, scan_id);
+    const std::size_t capacity = sums.size() * (per_row_ + scan_cells_.size());
+    if (capacity > capacity_) {
+      rows_ = std::make_unique_for_overwrite<char[]>(capacity);
+      capacity_ = capacity;
+    }
+    char* p = rows_.get();
+    const auto put = [&p](std::string_view text) {
+      std::memcpy(p, text.data(), text.size());
+      p += text.size();
+    };
+    for (std::size_t t = 0; t < sums.size(); ++t) {
+      if (json_) put(first && t == 0 ? std::string_view("\n{") : std::string_view(",\n{"));
+      put(target_cells_[t]);
+      put(scan_cells_);
+      put(intensity_prefix_);
+      const double sum = sums[t];
+      if (sum == 0.0 && !std::signbit(sum)) {
+        *p++ = '0';
+      } else if (json_ && !std::isfinite(sum)) {
+        put("null");
+      } else {
+        p = std::to_chars(p, p + kNumberText, sum).ptr;
+      }
+      *p++ = json_ ? '}' : '\n';
+    }
+    return {rows_.get(), static_cast<std::size_t>(p - rows_.get())};
+  }
+
+ private:
+  // The longest shortest-round-trip text of a double ("-2.2250738585072014e-308").
+  static constexpr std::size_t kNumberText = 32;
+
+  const TableFormat* table_;
+  std::vector<std::string> target_cells_;
+  std::string intensity_prefix_;
+  bool json_ = false;
+  std::size_t per_row_ = 0;
+  std::string scan_cells_;
+  std::unique_ptr<char[]> rows_;
+  std::size_t capacity_ = 0;
+};
+
+}  // namespace
+
 Result<Done> write_xic(const Reader& reader, const XicQuery& query, TextFormat format,
                        exporting::OutputFile& out) {
   std::vector<MzWindow> windows;
@@ -91,17 +168,7 @@ Result<Done> write_xic(const Reader& reader, const XicQuery& query, TextFormat f
   std::vector<double> sums(query.targets.size());
 
   TableWriter writer(out, format, kXicColumns);
-  const TableFormat& table = writer.table();
-  // The cells that repeat on every row of a target, rendered once.
-  std::vector<std::string> target_cells;
-  target_cells.reserve(query.targets.size());
-  for (const Target& target : query.targets) {
-    std::string cells;
-    table.append_text(cells, kTarget, target.name);
-    table.append_number(cells, kMz, target.mz);
-    target_cells.push_back(std::move(cells));
-  }
-  std::string scan_cells;
+  XicRows rows(writer.table(), query.targets);
 
   std::optional<Error> failure;
   for_each_spectrum(reader, [&](quorlith::SpectrumRecord& record) {
@@ -111,20 +178,11 @@ Result<Done> write_xic(const Reader& reader, const XicQuery& query, TextFormat f
       return true;
     }
     window_sums.compute(record.mz, record.intensity, sums);
-    scan_cells.clear();
-    table.append_number(scan_cells, kRtSec, rt);
-    table.append_number(scan_cells, kScanId, record.scan_id);
-    std::string& row = writer.buffer();
-    for (std::size_t t = 0; t < sums.size(); ++t) {
-      writer.begin_row();
-      row += target_cells[t];
-      row += scan_cells;
-      table.append_number(row, kIntensity, sums[t]);
-      auto written = writer.end_row();
-      if (!written) {
-        failure = std::move(written).error();
-        return false;
-      }
+    auto written = writer.write_rows(
+        rows.render(rt, record.scan_id, sums, writer.rows_written() == 0), sums.size());
+    if (!written) {
+      failure = std::move(written).error();
+      return false;
     }
     return true;
   });

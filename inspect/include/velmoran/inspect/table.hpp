@@ -60,6 +60,11 @@ class TableFormat {
 
   [[nodiscard]] TextFormat format() const noexcept { return format_; }
   [[nodiscard]] std::size_t column_count() const noexcept { return column_prefixes_.size(); }
+  // What goes before a cell of this column: the separator, or in JSON the
+  // separator and the key.
+  [[nodiscard]] std::string_view column_prefix(std::size_t column) const {
+    return column_prefixes_[column];
+  }
 
   // The header line (TSV, CSV) or the opening bracket (JSON).
   void append_header(std::string& out) const;
@@ -120,6 +125,12 @@ class TableWriter {
     if (buffer_.size() >= kFlushBytes) return flush();
     return Done{};
   }
+  // Writes `count` whole rows rendered by the caller (row starts and ends
+  // included; the first row of a JSON table starts differently, see
+  // rows_written()), after whatever the buffer holds.
+  [[nodiscard]] Result<Done> write_rows(std::string_view rows, std::size_t count);
+  [[nodiscard]] std::size_t rows_written() const noexcept { return rows_; }
+
   [[nodiscard]] Result<Done> finish();
 
  private:
