@@ -85,53 +85,98 @@ void WindowSums::compute(std::span<const double> mz, std::span<const float> inte
 
 namespace {
 
+// Copies a piece of at most kWidth bytes as kWidth bytes, a copy of fixed
+// size that compiles to a few vector moves instead of a call, and advances
+// by the piece's size; a longer piece is copied as it is. The source must
+// have kWidth readable bytes and the destination kWidth writable ones.
+template <std::size_t kWidth>
+char* put_padded(char* p, const char* source, std::size_t size) {
+  if (size <= kWidth) {
+    std::memcpy(p, source, kWidth);
+  } else {
+    std::memcpy(p, source, size);
+  }
+  return p + size;
+}
+
+constexpr std::size_t kPad = 64;
+
+// Cells kept with kPad readable bytes after each.
+class PaddedCells {
+ public:
+  void add(std::string_view text) {
+    offsets_.push_back(bytes_.size());
+    sizes_.push_back(text.size());
+    bytes_.insert(bytes_.end(), text.begin(), text.end());
+    bytes_.insert(bytes_.end(), kPad, '\0');
+  }
+  void clear() {
+    bytes_.clear();
+    offsets_.clear();
+    sizes_.clear();
+  }
+  [[nodiscard]] const char* data(std::size_t i) const { return bytes_.data() + offsets_[i]; }
+  [[nodiscard]] std::size_t size(std::size_t i) const { return sizes_[i]; }
+
+ private:
+  std::vector<char> bytes_;
+  std::vector<std::size_t> offsets_;
+  std::vector<std::size_t> sizes_;
+};
+
 // The rows of one scan, rendered into one array allocated at the largest
-// size a scan's rows can take: memory copies of the cells rendered once per
-// target and once per scan, and the shortest text of each sum ("0" for the
-// many that are zero).
+// size a scan's rows can take: fixed-size copies of the cells rendered once
+// per target and once per scan, and the shortest text of each sum ("0" for
+// the many that are zero).
 class XicRows {
  public:
   XicRows(const TableFormat& table, std::span<const Target> targets) : table_(&table) {
     std::size_t longest = 0;
+    std::string cells;
     for (const Target& target : targets) {
-      std::string cells;
+      cells.clear();
       table.append_text(cells, kTarget, target.name);
       table.append_number(cells, kMz, target.mz);
       longest = std::max(longest, cells.size());
-      target_cells_.push_back(std::move(cells));
+      target_cells_.add(cells);
     }
-    intensity_prefix_ = table.column_prefix(kIntensity);
+    fixed_.add(table.column_prefix(kIntensity));
+    fixed_.add("\n{");
+    fixed_.add(",\n{");
     json_ = table.format() == TextFormat::json;
-    // Row start and end, the intensity's prefix and text, the scan's cells.
-    per_row_ = longest + intensity_prefix_.size() + kNumberText + 4;
+    // Row start, the target's cells, the intensity's prefix and text, the
+    // row end, each possibly copied kPad wide; the scan's cells come on top.
+    per_row_ = 3 * kPad + std::max(longest, kPad) + kNumberText + 1;
   }
 
   // Renders the rows of one scan; `first` when no row was written before.
   std::string_view render(double rt, std::uint32_t scan_id, std::span<const double> sums,
                           bool first) {
+    scan_text_.clear();
+    table_->append_number(scan_text_, kRtSec, rt);
+    table_->append_number(scan_text_, kScanId, scan_id);
     scan_cells_.clear();
-    table_->append_number(scan_cells_, kRtSec, rt);
-    table_->append_number(scan_cells_, kScanId, scan_id);
-    const std::size_t capacity = sums.size() * (per_row_ + scan_cells_.size());
+    scan_cells_.add(scan_text_);
+    const std::size_t capacity = sums.size() * (per_row_ + scan_text_.size()) + kPad;
     if (capacity > capacity_) {
       rows_ = std::make_unique_for_overwrite<char[]>(capacity);
       capacity_ = capacity;
     }
     char* p = rows_.get();
-    const auto put = [&p](std::string_view text) {
-      std::memcpy(p, text.data(), text.size());
-      p += text.size();
-    };
     for (std::size_t t = 0; t < sums.size(); ++t) {
-      if (json_) put(first && t == 0 ? std::string_view("\n{") : std::string_view(",\n{"));
-      put(target_cells_[t]);
-      put(scan_cells_);
-      put(intensity_prefix_);
+      if (json_) {
+        const std::size_t start = first && t == 0 ? kFirstRowStart : kRowStart;
+        p = put_padded<16>(p, fixed_.data(start), fixed_.size(start));
+      }
+      p = put_padded<kPad>(p, target_cells_.data(t), target_cells_.size(t));
+      p = put_padded<kPad>(p, scan_cells_.data(0), scan_cells_.size(0));
+      p = put_padded<16>(p, fixed_.data(kIntensityPrefix), fixed_.size(kIntensityPrefix));
       const double sum = sums[t];
       if (sum == 0.0 && !std::signbit(sum)) {
         *p++ = '0';
       } else if (json_ && !std::isfinite(sum)) {
-        put("null");
+        std::memcpy(p, "null", 4);
+        p += 4;
       } else {
         p = std::to_chars(p, p + kNumberText, sum).ptr;
       }
@@ -143,13 +188,17 @@ class XicRows {
  private:
   // The longest shortest-round-trip text of a double ("-2.2250738585072014e-308").
   static constexpr std::size_t kNumberText = 32;
+  static constexpr std::size_t kIntensityPrefix = 0;
+  static constexpr std::size_t kFirstRowStart = 1;
+  static constexpr std::size_t kRowStart = 2;
 
   const TableFormat* table_;
-  std::vector<std::string> target_cells_;
-  std::string intensity_prefix_;
+  PaddedCells target_cells_;
+  PaddedCells fixed_;
   bool json_ = false;
   std::size_t per_row_ = 0;
-  std::string scan_cells_;
+  std::string scan_text_;
+  PaddedCells scan_cells_;
   std::unique_ptr<char[]> rows_;
   std::size_t capacity_ = 0;
 };
