@@ -34,9 +34,7 @@ Subcommand add_info(CLI::App& app) {
       "info",
       "What is in a run: scans by MS level, profile/centroid/empty spectra, points,\n"
       "retention-time and m/z ranges, file sizes");
-  sub->add_option("run", options->run, "The run: a .d directory")
-      ->required()
-      ->type_name("RUN.d");
+  sub->add_option("run", options->run, "The run: a .d directory")->required()->type_name("RUN.d");
   sub->add_flag("--json", options->json, "One JSON object instead of aligned text");
   return {sub, [options] { return run_info_command(*options); }};
 }

@@ -37,9 +37,7 @@ Subcommand add_scans(CLI::App& app) {
       "scans",
       "One row per scan: index, scan_id, native_id, ms_level, rt_sec, representation,\n"
       "points, tic, base_peak_mz, base_peak_intensity, precursor_mz, mrm_channel");
-  sub->add_option("run", options->run, "The run: a .d directory")
-      ->required()
-      ->type_name("RUN.d");
+  sub->add_option("run", options->run, "The run: a .d directory")->required()->type_name("RUN.d");
   sub->add_option("--format", options->format, "Table format: tsv, csv or json")
       ->type_name("FORMAT")
       ->check(CLI::IsMember({"tsv", "csv", "json"}))

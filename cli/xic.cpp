@@ -94,7 +94,8 @@ int run_xic(const XicOptions& options) {
     }
     query.targets = std::move(targets).value();
   } else {
-    for (const std::string& text : options.mz) query.targets.push_back({text, *inspect::parse_mz(text)});
+    for (const std::string& text : options.mz)
+      query.targets.push_back({text, *inspect::parse_mz(text)});
   }
   query.unit = options.ppm.empty() ? inspect::ToleranceUnit::da : inspect::ToleranceUnit::ppm;
   query.tolerance = *parse_finite(options.ppm.empty() ? options.da : options.ppm);
@@ -117,9 +118,7 @@ Subcommand add_xic(CLI::App& app) {
       "Extracted ion chromatograms: for every target and every scan of one MS level,\n"
       "the summed intensity of the points within the m/z tolerance; one row\n"
       "(target, mz, rt_sec, scan_id, intensity) per target and scan");
-  sub->add_option("run", options->run, "The run: a .d directory")
-      ->required()
-      ->type_name("RUN.d");
+  sub->add_option("run", options->run, "The run: a .d directory")->required()->type_name("RUN.d");
   auto* mz = sub->add_option("--mz", options->mz, "Target m/z (repeat for more targets)")
                  ->check(kMz)
                  ->type_name("M");

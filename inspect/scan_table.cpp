@@ -26,8 +26,7 @@ enum Column : std::size_t {
 
 }  // namespace
 
-Result<Done> write_scan_table(const Reader& reader, TextFormat format,
-                              exporting::OutputFile& out) {
+Result<Done> write_scan_table(const Reader& reader, TextFormat format, exporting::OutputFile& out) {
   TableWriter writer(out, format, kScanColumns);
   const TableFormat& table = writer.table();
   const auto& scans = reader.scans().records;
@@ -50,7 +49,8 @@ Result<Done> write_scan_table(const Reader& reader, TextFormat format,
       table.append_null(row, kBasePeakMz);
       table.append_null(row, kBasePeakIntensity);
     } else {
-      const SpectrumTotals totals = spectrum_totals(record.intensity, representation == Representation::profile);
+      const SpectrumTotals totals =
+          spectrum_totals(record.intensity, representation == Representation::profile);
       table.append_text(row, kRepresentation, representation_name(representation));
       table.append_number(row, kPoints, static_cast<std::uint64_t>(record.mz.size()));
       table.append_number(row, kTic, totals.total_ion_current);

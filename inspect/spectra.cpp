@@ -8,8 +8,8 @@ Representation representation_of(const quorlith::SpectrumRecord& record,
   // A profile block that decoded to points is used whole. One that decoded
   // to none (its point count is 0) leaves the points to the peak block:
   // then they are centroids although the profile block decoded.
-  const bool profile_points = record.profile_decoded && scan.profile_block &&
-                              scan.profile_block->point_count > 0;
+  const bool profile_points =
+      record.profile_decoded && scan.profile_block && scan.profile_block->point_count > 0;
   return profile_points ? Representation::profile : Representation::centroid;
 }
 

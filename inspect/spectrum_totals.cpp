@@ -13,8 +13,8 @@ namespace {
 
 constexpr std::size_t kLanes = 8;
 constexpr std::size_t kMaxLaneSumPoints = std::size_t{1} << 20;
-constexpr float kTwo23 = 8388608.0F;         // from here on every float is whole
-constexpr float kTwo32 = 4294967296.0F;      // 2^32 * 2^20 points = 2^52 < 2^53
+constexpr float kTwo23 = 8388608.0F;     // from here on every float is whole
+constexpr float kTwo32 = 4294967296.0F;  // 2^32 * 2^20 points = 2^52 < 2^53
 
 // Sums in kLanes lanes and, with kCheck, reports whether every value was a
 // whole number of magnitude at most 2^32 (NaN and infinities are not).

@@ -79,8 +79,7 @@ Result<std::vector<Target>> parse_targets(std::string_view text, std::string_vie
   std::optional<bool> csv;  // decided by the first line that is not skipped
   std::size_t line_number = 0;
   const auto problem = [&](const std::string& reason) {
-    return Error::parse(std::string(file_name) + ":" + std::to_string(line_number) + ": " +
-                        reason);
+    return Error::parse(std::string(file_name) + ":" + std::to_string(line_number) + ": " + reason);
   };
 
   while (!text.empty()) {

@@ -35,9 +35,8 @@ MzWindow da_window(double target, double da) { return {target - da, target + da}
 WindowSums::WindowSums(std::span<const MzWindow> windows) {
   windows_.reserve(windows.size());
   for (std::size_t i = 0; i < windows.size(); ++i) windows_.push_back({windows[i], i});
-  std::stable_sort(windows_.begin(), windows_.end(), [](const Ordered& a, const Ordered& b) {
-    return a.window.low < b.window.low;
-  });
+  std::stable_sort(windows_.begin(), windows_.end(),
+                   [](const Ordered& a, const Ordered& b) { return a.window.low < b.window.low; });
 }
 
 template <class MzAt, class IntensityAt>
@@ -64,8 +63,7 @@ void WindowSums::compute(std::span<const double> mz, std::span<const float> inte
   mz = mz.first(n);
   if (sorted_by_mz(mz)) {
     merge(
-        n, [&](std::size_t i) { return mz[i]; }, [&](std::size_t i) { return intensity[i]; },
-        sums);
+        n, [&](std::size_t i) { return mz[i]; }, [&](std::size_t i) { return intensity[i]; }, sums);
     return;
   }
   // A centroid list need not be sorted: sort a copy, NaN m/z left out (it

@@ -52,8 +52,8 @@ TEST(WindowSums, BothEdgesAreInsideTheWindow) {
 
 TEST(WindowSums, OverlappingWindowsInAnyOrderEachCountTheirPoints) {
   // Given out of order, overlapping, one holding nothing, one past the end.
-  const std::vector<MzWindow> windows = {
-      {101.0, 200.0}, {99.0, 100.0}, {100.0, 101.0}, {100.6, 100.9}, {300.0, 301.0}, {0.0, 99.5}};
+  const std::vector<MzWindow> windows = {{101.0, 200.0}, {99.0, 100.0},  {100.0, 101.0},
+                                         {100.6, 100.9}, {300.0, 301.0}, {0.0, 99.5}};
   EXPECT_EQ(sums_of(windows, kMz, kIntensity),
             (std::vector<double>{8 + 16, 1 + 2, 2 + 4 + 8, 0, 0, 1}));
 }
@@ -184,9 +184,10 @@ TEST(SpectrumTotals, AgreeWithThePlainLoop) {
     EXPECT_EQ(totals.total_ion_current, expected.total_ion_current) << intensity.size();
     if (!intensity.empty()) {
       EXPECT_EQ(intensity[totals.base_peak], *expected.base_peak_intensity) << intensity.size();
-      EXPECT_EQ(totals.base_peak, static_cast<std::size_t>(std::find(intensity.begin(), intensity.end(),
-                                                                     *expected.base_peak_intensity) -
-                                                           intensity.begin()));
+      EXPECT_EQ(totals.base_peak,
+                static_cast<std::size_t>(
+                    std::find(intensity.begin(), intensity.end(), *expected.base_peak_intensity) -
+                    intensity.begin()));
     }
   }
   // Whole numbers the caller vouches for, as a profile's are.
@@ -194,8 +195,8 @@ TEST(SpectrumTotals, AgreeWithThePlainLoop) {
   EXPECT_EQ(velmoran::inspect::spectrum_totals(whole, true).total_ion_current,
             velmoran::exporting::summarize(whole_mz, whole).total_ion_current);
   // A NaN is never the base peak, even in first place.
-  const std::vector<float> with_nan = {std::numeric_limits<float>::quiet_NaN(), 1, 2, 2, 1, 0, 0,
-                                       0, 0, 0};
+  const std::vector<float> with_nan = {
+      std::numeric_limits<float>::quiet_NaN(), 1, 2, 2, 1, 0, 0, 0, 0, 0};
   EXPECT_EQ(velmoran::inspect::spectrum_totals(with_nan, false).base_peak, 2U);
 }
 

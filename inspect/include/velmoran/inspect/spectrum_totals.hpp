@@ -26,7 +26,6 @@ struct SpectrumTotals {
 // `whole_numbers` says that the caller knows every intensity to be a whole
 // number in [0, 2^32], as a profile's are (the file stores them as unsigned
 // 32-bit integers), which spares checking them.
-[[nodiscard]] SpectrumTotals spectrum_totals(std::span<const float> intensity,
-                                             bool whole_numbers);
+[[nodiscard]] SpectrumTotals spectrum_totals(std::span<const float> intensity, bool whole_numbers);
 
 }  // namespace velmoran::inspect

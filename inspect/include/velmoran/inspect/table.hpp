@@ -41,7 +41,7 @@ void append_json_string(std::string& out, std::string_view text);
 // Appends a number as JSON: the shortest round-trip text, or null for NaN
 // and infinities, which JSON cannot hold.
 template <class T>
-  requires std::floating_point<T> || std::integral<T>
+requires std::floating_point<T> || std::integral<T>
 void append_json_number(std::string& out, T value) {
   if constexpr (std::floating_point<T>) {
     if (!(value - value == value - value)) {  // NaN or infinite
@@ -76,7 +76,7 @@ class TableFormat {
 
   void append_text(std::string& out, std::size_t column, std::string_view text) const;
   template <class T>
-    requires std::floating_point<T> || std::integral<T>
+  requires std::floating_point<T> || std::integral<T>
   void append_number(std::string& out, std::size_t column, T value) const {
     out += column_prefixes_[column];
     if (format_ == TextFormat::json) {

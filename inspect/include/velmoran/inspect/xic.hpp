@@ -85,7 +85,7 @@ inline constexpr std::string_view kXicColumns[] = {"target", "mz", "rt_sec", "sc
 // Writes one row per chosen scan and target, scans in table order and,
 // within a scan, targets in the order given; a scan without points in a
 // window gives 0 (a chromatogram has a point per scan). Not committed.
-[[nodiscard]] Result<Done> write_xic(const Reader& reader, const XicQuery& query,
-                                     TextFormat format, exporting::OutputFile& out);
+[[nodiscard]] Result<Done> write_xic(const Reader& reader, const XicQuery& query, TextFormat format,
+                                     exporting::OutputFile& out);
 
 }  // namespace velmoran::inspect
