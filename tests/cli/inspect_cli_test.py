@@ -8,6 +8,7 @@ import csv
 import io
 import json
 import os
+import shutil
 import struct
 import subprocess
 import tempfile
@@ -105,6 +106,20 @@ class ScansTest(unittest.TestCase):
             first = json.loads(run("scans", path, "--format", "json").stdout)[0]
             self.assertIsInstance(first["rt_sec"], float)
             self.assertIsInstance(first["points"], int)
+
+    def test_spectra_without_data_are_empty_cells(self):
+        path, expected = RUNS.runs["dda216"]
+        with tempfile.TemporaryDirectory() as tmp:
+            bare = os.path.join(tmp, "bare.d")
+            shutil.copytree(path, bare)
+            os.remove(os.path.join(bare, "AcqData", "MSPeak.bin"))
+            rows = read_table(run("scans", bare, "--format", "json").stdout, "json")
+            self.assertEqual([(r["points"], r["representation"], r["tic"], r["base_peak_mz"],
+                               r["base_peak_intensity"]) for r in rows],
+                             [(0, None, None, None, None)] * len(expected))
+            info = json.loads(run("info", bare, "--json").stdout)
+            self.assertEqual((info["empty_spectra"], info["points"], info["mz_min"], info["file_bytes"]["MSPeak.bin"]),
+                             (len(expected), 0, None, None))
 
     def test_output_file_is_put_in_place_whole(self):
         path, expected = RUNS.runs["dda216"]
