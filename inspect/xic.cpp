@@ -39,6 +39,8 @@ WindowSums::WindowSums(std::span<const MzWindow> windows) {
                    [](const Ordered& a, const Ordered& b) { return a.window.low < b.window.low; });
 }
 
+constexpr int kLinearSteps = 8;
+
 template <class MzAt, class IntensityAt>
 void WindowSums::merge(std::size_t n, MzAt mz_at, IntensityAt intensity_at,
                        std::span<double> sums) const {
@@ -48,7 +50,29 @@ void WindowSums::merge(std::size_t n, MzAt mz_at, IntensityAt intensity_at,
   std::size_t first = 0;
   for (const Ordered& ordered : windows_) {
     const MzWindow& window = ordered.window;
-    while (first < n && mz_at(first) < window.low) ++first;
+    // A few points one by one (windows close together), then galloping:
+    // steps of 1, 2, 4, ... while below the low edge and a binary search in
+    // the last step, so that a window thousands of points further costs a
+    // few dozen comparisons.
+    for (int i = 0; i < kLinearSteps && first < n && mz_at(first) < window.low; ++i) ++first;
+    if (first < n && mz_at(first) < window.low) {
+      std::size_t below = first;  // known to be below the low edge
+      std::size_t step = 1;
+      while (step < n - below && mz_at(below + step) < window.low) {
+        below += step;
+        step *= 2;
+      }
+      std::size_t end = step < n - below ? below + step : n;  // at or above, or the end
+      while (end - below > 1) {
+        const std::size_t middle = below + (end - below) / 2;
+        if (mz_at(middle) < window.low) {
+          below = middle;
+        } else {
+          end = middle;
+        }
+      }
+      first = end;
+    }
     double sum = 0.0;
     for (std::size_t i = first; i < n && mz_at(i) <= window.high; ++i) {
       sum += static_cast<double>(intensity_at(i));

@@ -58,6 +58,22 @@ TEST(WindowSums, OverlappingWindowsInAnyOrderEachCountTheirPoints) {
             (std::vector<double>{8 + 16, 1 + 2, 2 + 4 + 8, 0, 0, 1}));
 }
 
+TEST(WindowSums, WindowsFarApartInALongSpectrum) {
+  // Points at 0, 0.5, 1, ... 4999.5 of intensity i + 1: windows thousands of
+  // points apart, on points and between them.
+  std::vector<double> mz(10000);
+  std::vector<float> intensity(mz.size());
+  for (std::size_t i = 0; i < mz.size(); ++i) {
+    mz[i] = 0.5 * static_cast<double>(i);
+    intensity[i] = static_cast<float>(i + 1);
+  }
+  const std::vector<MzWindow> windows = {{10.0, 10.5}, {3000.25, 3000.75}, {3000.6, 3000.7},
+                                         {4999.5, 6000.0}, {1234.0, 1234.0}};
+  // Sums of i + 1 over the points i in each window, by hand.
+  EXPECT_EQ(sums_of(windows, mz, intensity),
+            (std::vector<double>{21 + 22, 6002, 0, 10000, 2469}));
+}
+
 TEST(WindowSums, UnsortedCentroidsGiveTheSortedSums) {
   const std::vector<MzWindow> windows = {{100.0, 101.0}, {99.0, 99.5}, {101.5, 102.0}};
   EXPECT_EQ(sums_of(windows, {101.0, 99.5, 101.5, 100.0, 100.5}, {8, 1, 16, 2, 4}),
