@@ -31,9 +31,7 @@ int run_info_command(const InfoOptions& options) {
 Subcommand add_info(CLI::App& app) {
   auto options = std::make_shared<InfoOptions>();
   CLI::App* sub = app.add_subcommand(
-      "info",
-      "What is in a run: scans by MS level, profile/centroid/empty spectra, points,\n"
-      "retention-time and m/z ranges, file sizes");
+      "info", "What is in a run: scans by MS level, kinds of spectra, points, ranges, file sizes");
   sub->add_option("run", options->run, "The run: a .d directory")->required()->type_name("RUN.d");
   sub->add_flag("--json", options->json, "One JSON object instead of aligned text");
   return {sub, [options] { return run_info_command(*options); }};

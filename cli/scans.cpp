@@ -34,9 +34,12 @@ int run_scans(const ScansOptions& options) {
 Subcommand add_scans(CLI::App& app) {
   auto options = std::make_shared<ScansOptions>();
   CLI::App* sub = app.add_subcommand(
-      "scans",
-      "One row per scan: index, scan_id, native_id, ms_level, rt_sec, representation,\n"
-      "points, tic, base_peak_mz, base_peak_intensity, precursor_mz, mrm_channel");
+      "scans", "One row per scan: time, points, total ion current, base peak, precursor");
+  sub->footer(
+      "Columns: index, scan_id, native_id, ms_level, rt_sec, representation, points, tic,\n"
+      "base_peak_mz, base_peak_intensity, precursor_mz, mrm_channel; an empty cell (JSON null)\n"
+      "where a value is absent or the spectrum has no points. See docs/cli.md.\n"
+      "Exit status: 0 done, 1 a run failed, 2 usage error.");
   sub->add_option("run", options->run, "The run: a .d directory")->required()->type_name("RUN.d");
   sub->add_option("--format", options->format, "Table format: tsv, csv or json")
       ->type_name("FORMAT")

@@ -114,10 +114,13 @@ int run_xic(const XicOptions& options) {
 Subcommand add_xic(CLI::App& app) {
   auto options = std::make_shared<XicOptions>();
   CLI::App* sub = app.add_subcommand(
-      "xic",
-      "Extracted ion chromatograms: for every target and every scan of one MS level,\n"
-      "the summed intensity of the points within the m/z tolerance; one row\n"
-      "(target, mz, rt_sec, scan_id, intensity) per target and scan");
+      "xic", "Extracted ion chromatograms: summed intensity per target and scan");
+  sub->footer(
+      "For every target and every scan of the MS level within the time range: the sum of\n"
+      "the intensities of the points with target - tol <= m/z <= target + tol (tol = target\n"
+      "* P / 1e6 with --ppm, D with --da). One row per scan and target: target, mz, rt_sec,\n"
+      "scan_id, intensity (0 when nothing is in the window). See docs/cli.md.\n"
+      "Exit status: 0 done, 1 a run failed, 2 usage error.");
   sub->add_option("run", options->run, "The run: a .d directory")->required()->type_name("RUN.d");
   auto* mz = sub->add_option("--mz", options->mz, "Target m/z (repeat for more targets)")
                  ->check(kMz)
