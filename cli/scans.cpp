@@ -38,7 +38,7 @@ Subcommand add_scans(CLI::App& app) {
   sub->footer(
       "Columns: index, scan_id, native_id, ms_level, rt_sec, representation, points, tic,\n"
       "base_peak_mz, base_peak_intensity, precursor_mz, mrm_channel; an empty cell (JSON null)\n"
-      "where a value is absent or the spectrum has no points. See docs/cli.md.\n"
+      "where a value is absent or the spectrum has no points. See docs/cli.md.\n\n"
       "Exit status: 0 done, 1 a run failed, 2 usage error.");
   sub->add_option("run", options->run, "The run: a .d directory")->required()->type_name("RUN.d");
   sub->add_option("--format", options->format, "Table format: tsv, csv or json")
