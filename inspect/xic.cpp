@@ -82,10 +82,13 @@ void WindowSums::merge(std::size_t n, MzAt mz_at, IntensityAt intensity_at,
 }
 
 void WindowSums::compute(std::span<const double> mz, std::span<const float> intensity,
-                         std::span<double> sums) {
+                         std::span<double> sums, bool monotone) {
   const std::size_t n = std::min(mz.size(), intensity.size());
   mz = mz.first(n);
-  if (sorted_by_mz(mz)) {
+  // A monotone axis is sorted when it does not fall from end to end (a NaN
+  // end fails the test, and the full check decides).
+  const bool sorted = monotone && n > 0 && mz.front() <= mz.back() ? true : sorted_by_mz(mz);
+  if (sorted) {
     merge(
         n, [&](std::size_t i) { return mz[i]; }, [&](std::size_t i) { return intensity[i]; }, sums);
     return;
@@ -248,7 +251,9 @@ Result<Done> write_xic(const Reader& reader, const XicQuery& query, TextFormat f
     if (query.rt_range && !(rt >= query.rt_range->first && rt <= query.rt_range->second)) {
       return true;
     }
-    window_sums.compute(record.mz, record.intensity, sums);
+    const bool profile =
+        representation_of(record, reader.scans().records[record.index]) == Representation::profile;
+    window_sums.compute(record.mz, record.intensity, sums, profile);
     auto written = writer.write_rows(
         rows.render(rt, record.scan_id, sums, writer.rows_written() == 0), sums.size());
     if (!written) {

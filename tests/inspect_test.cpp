@@ -208,8 +208,10 @@ TEST(SpectrumTotals, AgreeWithThePlainLoop) {
   }
   // Whole numbers the caller vouches for, as a profile's are.
   const std::vector<double> whole_mz(whole.size(), 1.0);
-  EXPECT_EQ(velmoran::inspect::spectrum_totals(whole, true).total_ion_current,
-            velmoran::exporting::summarize(whole_mz, whole).total_ion_current);
+  const auto vouched = velmoran::inspect::spectrum_totals(whole, true);
+  const auto plain = velmoran::exporting::summarize(whole_mz, whole);
+  EXPECT_EQ(vouched.total_ion_current, plain.total_ion_current);
+  EXPECT_EQ(whole[vouched.base_peak], *plain.base_peak_intensity);
   // A NaN is never the base peak, even in first place.
   const std::vector<float> with_nan = {
       std::numeric_limits<float>::quiet_NaN(), 1, 2, 2, 1, 0, 0, 0, 0, 0};

@@ -46,9 +46,11 @@ class WindowSums {
   [[nodiscard]] std::size_t size() const noexcept { return windows_.size(); }
 
   // sums[i] receives the sum of window i (in the order given to the
-  // constructor); `sums` has size() elements.
-  void compute(std::span<const double> mz, std::span<const float> intensity,
-               std::span<double> sums);
+  // constructor); `sums` has size() elements. `monotone` says that the
+  // caller knows the m/z values to be monotone (a profile's axis is
+  // first + step * i): then its two ends tell whether it is sorted.
+  void compute(std::span<const double> mz, std::span<const float> intensity, std::span<double> sums,
+               bool monotone = false);
 
  private:
   // Merges n points, sorted by m/z, read through mz_at(i) and
