@@ -172,6 +172,7 @@ class XicRows {
     // Row start, the target's cells, the intensity's prefix and text, the
     // row end, each possibly copied kPad wide; the scan's cells come on top.
     per_row_ = 3 * kPad + std::max(longest, kPad) + kNumberText + 1;
+    longest_ = longest;
   }
 
   // Renders the rows of one scan; `first` when no row was written before.
@@ -187,14 +188,33 @@ class XicRows {
       rows_ = std::make_unique_for_overwrite<char[]>(capacity);
       capacity_ = capacity;
     }
-    char* p = rows_.get();
+    // Copies as narrow as the cells allow: fewer bytes stored per row.
+    const bool narrow_targets = longest_ <= 32;
+    const bool narrow_scan = scan_text_.size() <= 32;
+    char* const start = rows_.get();
+    char* end = nullptr;
+    if (narrow_targets && narrow_scan) {
+      end = render_rows<32, 32>(start, sums, first);
+    } else if (narrow_targets) {
+      end = render_rows<32, kPad>(start, sums, first);
+    } else if (narrow_scan) {
+      end = render_rows<kPad, 32>(start, sums, first);
+    } else {
+      end = render_rows<kPad, kPad>(start, sums, first);
+    }
+    return {start, static_cast<std::size_t>(end - start)};
+  }
+
+ private:
+  template <std::size_t kTargetWidth, std::size_t kScanWidth>
+  char* render_rows(char* p, std::span<const double> sums, bool first) const {
     for (std::size_t t = 0; t < sums.size(); ++t) {
       if (json_) {
         const std::size_t start = first && t == 0 ? kFirstRowStart : kRowStart;
-        p = put_padded<16>(p, fixed_.data(start), fixed_.size(start));
+        p = put_padded<8>(p, fixed_.data(start), fixed_.size(start));
       }
-      p = put_padded<kPad>(p, target_cells_.data(t), target_cells_.size(t));
-      p = put_padded<kPad>(p, scan_cells_.data(0), scan_cells_.size(0));
+      p = put_padded<kTargetWidth>(p, target_cells_.data(t), target_cells_.size(t));
+      p = put_padded<kScanWidth>(p, scan_cells_.data(0), scan_cells_.size(0));
       p = put_padded<16>(p, fixed_.data(kIntensityPrefix), fixed_.size(kIntensityPrefix));
       const double sum = sums[t];
       if (sum == 0.0 && !std::signbit(sum)) {
@@ -207,10 +227,9 @@ class XicRows {
       }
       *p++ = json_ ? '}' : '\n';
     }
-    return {rows_.get(), static_cast<std::size_t>(p - rows_.get())};
+    return p;
   }
 
- private:
   // The longest shortest-round-trip text of a double ("-2.2250738585072014e-308").
   static constexpr std::size_t kNumberText = 32;
   static constexpr std::size_t kIntensityPrefix = 0;
@@ -222,6 +241,7 @@ class XicRows {
   PaddedCells fixed_;
   bool json_ = false;
   std::size_t per_row_ = 0;
+  std::size_t longest_ = 0;
   std::string scan_text_;
   PaddedCells scan_cells_;
   std::unique_ptr<char[]> rows_;
