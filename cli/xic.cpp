@@ -122,8 +122,10 @@ Subcommand add_xic(CLI::App& app) {
       "scan_id, intensity (0 when nothing is in the window). See docs/cli.md.\n\n"
       "Exit status: 0 done, 1 a run failed, 2 usage error.");
   sub->add_option("run", options->run, "The run: a .d directory")->required()->type_name("RUN.d");
+  // One value per --mz, so that a run named after it is not taken for one.
   auto* mz = sub->add_option("--mz", options->mz, "Target m/z (repeat for more targets)")
                  ->check(kMz)
+                 ->allow_extra_args(false)
                  ->type_name("M");
   auto* targets =
       sub->add_option("--targets", options->targets_file,

@@ -1,5 +1,7 @@
 #include <velmoran/inspect/targets.hpp>
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <fstream>
@@ -63,6 +65,19 @@ std::optional<std::vector<std::string>> csv_fields(std::string_view line) {
   }
 }
 
+// "name,mz", in any case, spaces around the fields allowed.
+bool is_csv_header(std::string_view line) {
+  const auto comma = line.find(',');
+  if (comma == std::string_view::npos) return false;
+  const auto same = [](std::string_view text, std::string_view word) {
+    return text.size() == word.size() &&
+           std::equal(text.begin(), text.end(), word.begin(), [](char a, char b) {
+             return std::tolower(static_cast<unsigned char>(a)) == b;
+           });
+  };
+  return same(trim(line.substr(0, comma)), "name") && same(trim(line.substr(comma + 1)), "mz");
+}
+
 }  // namespace
 
 std::optional<double> parse_mz(std::string_view text) {
@@ -92,7 +107,7 @@ Result<std::vector<Target>> parse_targets(std::string_view text, std::string_vie
     if (content.empty() || content.starts_with('#')) continue;
 
     if (!csv) {
-      csv = content == "name,mz";
+      csv = is_csv_header(content);
       if (*csv) continue;
     }
     if (!*csv) {

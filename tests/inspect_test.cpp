@@ -106,7 +106,7 @@ TEST(Targets, PlainListAndCsvWithQuotedNames) {
   EXPECT_EQ((*plain)[2].mz, 1000.0);
 
   const auto csv = velmoran::inspect::parse_targets(
-      "name,mz\ncaffeine,195.0877\n\"PC 34:1, [M+H]+ \"\"a\"\"\", 760.5851\n,300.5\n", "t.csv");
+      "Name, MZ\ncaffeine,195.0877\n\"PC 34:1, [M+H]+ \"\"a\"\"\", 760.5851\n,300.5\n", "t.csv");
   ASSERT_TRUE(csv) << csv.error().text();
   ASSERT_EQ(csv->size(), 3U);
   EXPECT_EQ((*csv)[0].name, "caffeine");

@@ -2,9 +2,9 @@
 // or a targets file.
 //
 // A targets file holds one m/z per line, or is CSV whose first line is the
-// header "name,mz" and whose rows give a name (quoted as RFC 4180 allows,
-// without line breaks) and an m/z. Blank lines and lines starting with '#'
-// are skipped; CRLF line ends and a UTF-8 byte-order mark are accepted.
+// header "name,mz" (any case, spaces allowed around the fields) and whose rows give a name (quoted
+// as RFC 4180 allows, without line breaks) and an m/z. Blank lines and lines starting with '#' are
+// skipped; CRLF line ends and a UTF-8 byte-order mark are accepted.
 #pragma once
 
 #include <filesystem>
