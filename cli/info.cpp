@@ -1,12 +1,40 @@
-// velmoran info: not built yet.
+// velmoran info RUN.d [--json]: what is in a run, as aligned text or one
+// JSON object.
+#include <memory>
+#include <string>
+
+#include <velmoran/inspect/run_info.hpp>
+
 #include "commands.hpp"
+#include "run_output.hpp"
 #include "status.hpp"
 
 namespace velmoran::cli {
 
+namespace {
+
+struct InfoOptions {
+  std::string run;
+  bool json = false;
+};
+
+int run_info_command(const InfoOptions& options) {
+  const auto reader = open_run(options.run);
+  if (!reader) return kExitFailure;
+  const inspect::RunInfo info = inspect::run_info(*reader);
+  const std::string text = options.json ? inspect::info_json(info) : inspect::info_text(info);
+  return write_output("-", [&](exporting::OutputFile& out) { return out.write(text); });
+}
+
+}  // namespace
+
 Subcommand add_info(CLI::App& app) {
-  CLI::App* sub = app.add_subcommand("info", "(not built yet)");
-  return {sub, [] { return usage_error("info: not built yet"); }};
+  auto options = std::make_shared<InfoOptions>();
+  CLI::App* sub = app.add_subcommand(
+      "info", "What is in a run: scans by MS level, kinds of spectra, points, ranges, file sizes");
+  sub->add_option("run", options->run, "The run: a .d directory")->required()->type_name("RUN.d");
+  sub->add_flag("--json", options->json, "One JSON object instead of aligned text");
+  return {sub, [options] { return run_info_command(*options); }};
 }
 
 }  // namespace velmoran::cli

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <exception>
 #include <new>
+#include <string>
 
 #include <CLI/CLI.hpp>
 
@@ -24,6 +25,14 @@ int main(int argc, char** argv) {
   CLI::App app{"velmoran: read LC-MS acquisition datasets (.d), convert them to mzML or MGF,\n"
                "and answer the first questions about a run.",
                "velmoran"};
+  // Usage errors read like every other error line of the program; set before
+  // the subcommands are added, which take it over.
+  app.failure_message([](const CLI::App* failed, const CLI::Error& e) {
+    std::string command = "velmoran";
+    for (const CLI::App* sub : failed->get_subcommands()) command += " " + sub->get_name();
+    return "velmoran: " + std::string(e.what()) + "\nRun '" + command +
+           " --help' for more information.\n";
+  });
   app.set_version_flag("--version", "velmoran " VELMORAN_VERSION);
   app.require_subcommand(1);
   app.footer("Exit status: 0 done, 1 a run failed, 2 usage error.");

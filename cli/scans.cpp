@@ -1,12 +1,55 @@
-// velmoran scans: not built yet.
+// velmoran scans RUN.d [--format tsv|csv|json] [-o FILE]: one row per scan
+// with its total ion current and base peak.
+#include <memory>
+#include <string>
+
+#include <velmoran/inspect/scan_table.hpp>
+
 #include "commands.hpp"
+#include "run_output.hpp"
 #include "status.hpp"
 
 namespace velmoran::cli {
 
+namespace {
+
+struct ScansOptions {
+  std::string run;
+  std::string format = "tsv";
+  std::string output = "-";
+};
+
+int run_scans(const ScansOptions& options) {
+  const auto format = inspect::parse_text_format(options.format);
+  if (!format) return usage_error("--format: tsv, csv or json, not " + options.format);
+  const auto reader = open_run(options.run);
+  if (!reader) return kExitFailure;
+  return write_output(options.output, [&](exporting::OutputFile& out) {
+    return inspect::write_scan_table(*reader, *format, out);
+  });
+}
+
+}  // namespace
+
 Subcommand add_scans(CLI::App& app) {
-  CLI::App* sub = app.add_subcommand("scans", "(not built yet)");
-  return {sub, [] { return usage_error("scans: not built yet"); }};
+  auto options = std::make_shared<ScansOptions>();
+  CLI::App* sub = app.add_subcommand(
+      "scans", "One row per scan: time, points, total ion current, base peak, precursor");
+  sub->footer(
+      "Columns: index, scan_id, native_id, ms_level, rt_sec, representation, points, tic,\n"
+      "base_peak_mz, base_peak_intensity, precursor_mz, mrm_channel; an empty cell (JSON null)\n"
+      "where a value is absent or the spectrum has no points. See docs/cli.md.\n\n"
+      "Exit status: 0 done, 1 a run failed, 2 usage error.");
+  sub->add_option("run", options->run, "The run: a .d directory")->required()->type_name("RUN.d");
+  sub->add_option("--format", options->format, "Table format: tsv, csv or json")
+      ->type_name("FORMAT")
+      ->check(CLI::IsMember({"tsv", "csv", "json"}))
+      ->capture_default_str();
+  sub->add_option("-o,--output", options->output,
+                  "Write to FILE (put in place only when complete); - is standard output")
+      ->type_name("FILE")
+      ->capture_default_str();
+  return {sub, [options] { return run_scans(*options); }};
 }
 
 }  // namespace velmoran::cli

@@ -1,12 +1,161 @@
-// velmoran xic: not built yet.
+// velmoran xic RUN.d (--mz M [--mz M ...] | --targets FILE) (--ppm P | --da D)
+//              [--ms-level L] [--rt A:B] [--format tsv|csv|json] [-o FILE]:
+// extracted ion chromatograms in long format, a row per target and scan.
+#include <charconv>
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <velmoran/inspect/targets.hpp>
+#include <velmoran/inspect/xic.hpp>
+
 #include "commands.hpp"
+#include "run_output.hpp"
 #include "status.hpp"
 
 namespace velmoran::cli {
 
+namespace {
+
+struct XicOptions {
+  std::string run;
+  std::vector<std::string> mz;
+  std::string targets_file;
+  std::string ppm;
+  std::string da;
+  std::uint32_t ms_level = 1;
+  std::string rt;
+  std::string format = "tsv";
+  std::string output = "-";
+};
+
+// A finite number written as a decimal with nothing around it.
+std::optional<double> parse_finite(std::string_view text) {
+  double value = 0.0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  if (!std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+std::optional<std::pair<double, double>> parse_rt_range(std::string_view text) {
+  const auto colon = text.find(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  const auto low = parse_finite(text.substr(0, colon));
+  const auto high = parse_finite(text.substr(colon + 1));
+  if (!low || !high || !(*low < *high)) return std::nullopt;
+  return std::pair{*low, *high};
+}
+
+// Validators: CLI11 reports a failure as "OPTION: MESSAGE", a usage error.
+const CLI::Validator kPositiveFinite(
+    [](std::string& text) -> std::string {
+      const auto value = parse_finite(text);
+      if (value && *value > 0.0) return {};
+      return "not a positive finite number: \"" + text + "\"";
+    },
+    "", "");
+
+const CLI::Validator kMz(
+    [](std::string& text) -> std::string {
+      if (inspect::parse_mz(text)) return {};
+      return "not an m/z (a positive number): \"" + text + "\"";
+    },
+    "", "");
+
+const CLI::Validator kRtRange(
+    [](std::string& text) -> std::string {
+      if (parse_rt_range(text)) return {};
+      return "not a time range A:B in seconds with A < B: \"" + text + "\"";
+    },
+    "", "");
+
+int run_xic(const XicOptions& options) {
+  if (options.mz.empty() && options.targets_file.empty()) {
+    return usage_error("xic: give the targets with --mz M or --targets FILE");
+  }
+  if (options.ppm.empty() && options.da.empty()) {
+    return usage_error("xic: give the m/z tolerance with --ppm P or --da D");
+  }
+  const auto format = inspect::parse_text_format(options.format);
+  if (!format) return usage_error("--format: tsv, csv or json, not " + options.format);
+
+  inspect::XicQuery query;
+  if (!options.targets_file.empty()) {
+    auto targets = inspect::read_targets(options.targets_file);
+    if (!targets) {
+      const Error& error = targets.error();
+      // A parse error's detail names the file and line already.
+      return usage_error(error.is_parse() ? error.detail()
+                                          : options.targets_file + ": " + error.text());
+    }
+    query.targets = std::move(targets).value();
+  } else {
+    for (const std::string& text : options.mz)
+      query.targets.push_back({text, *inspect::parse_mz(text)});
+  }
+  query.unit = options.ppm.empty() ? inspect::ToleranceUnit::da : inspect::ToleranceUnit::ppm;
+  query.tolerance = *parse_finite(options.ppm.empty() ? options.da : options.ppm);
+  query.ms_level = options.ms_level;
+  if (!options.rt.empty()) query.rt_range = parse_rt_range(options.rt);
+
+  const auto reader = open_run(options.run);
+  if (!reader) return kExitFailure;
+  return write_output(options.output, [&](exporting::OutputFile& out) {
+    return inspect::write_xic(*reader, query, *format, out);
+  });
+}
+
+}  // namespace
+
 Subcommand add_xic(CLI::App& app) {
-  CLI::App* sub = app.add_subcommand("xic", "(not built yet)");
-  return {sub, [] { return usage_error("xic: not built yet"); }};
+  auto options = std::make_shared<XicOptions>();
+  CLI::App* sub = app.add_subcommand(
+      "xic", "Extracted ion chromatograms: summed intensity per target and scan");
+  sub->footer(
+      "For every target and every scan of the MS level within the time range: the sum of\n"
+      "the intensities of the points with target - tol <= m/z <= target + tol (tol = target\n"
+      "* P / 1e6 with --ppm, D with --da). One row per scan and target: target, mz, rt_sec,\n"
+      "scan_id, intensity (0 when nothing is in the window). See docs/cli.md.\n\n"
+      "Exit status: 0 done, 1 a run failed, 2 usage error.");
+  sub->add_option("run", options->run, "The run: a .d directory")->required()->type_name("RUN.d");
+  // One value per --mz, so that a run named after it is not taken for one.
+  auto* mz = sub->add_option("--mz", options->mz, "Target m/z (repeat for more targets)")
+                 ->check(kMz)
+                 ->allow_extra_args(false)
+                 ->type_name("M");
+  auto* targets =
+      sub->add_option("--targets", options->targets_file,
+                      "File of targets: one m/z per line, or CSV with the header name,mz")
+          ->type_name("FILE");
+  mz->excludes(targets);
+  auto* ppm = sub->add_option("--ppm", options->ppm, "Tolerance in ppm of the target m/z")
+                  ->check(kPositiveFinite)
+                  ->type_name("P");
+  auto* da = sub->add_option("--da", options->da, "Tolerance in m/z units (Da)")
+                 ->check(kPositiveFinite)
+                 ->type_name("D");
+  ppm->excludes(da);
+  sub->add_option("--ms-level", options->ms_level, "MS level of the scans to use")
+      ->check(CLI::PositiveNumber)
+      ->type_name("L")
+      ->capture_default_str();
+  sub->add_option("--rt", options->rt,
+                  "Only scans whose retention time (seconds) lies in [A, B], A < B")
+      ->check(kRtRange)
+      ->type_name("A:B");
+  sub->add_option("--format", options->format, "Table format: tsv, csv or json")
+      ->type_name("FORMAT")
+      ->check(CLI::IsMember({"tsv", "csv", "json"}))
+      ->capture_default_str();
+  sub->add_option("-o,--output", options->output,
+                  "Write to FILE (put in place only when complete); - is standard output")
+      ->type_name("FILE")
+      ->capture_default_str();
+  return {sub, [options] { return run_xic(*options); }};
 }
 
 }  // namespace velmoran::cli

@@ -14,14 +14,37 @@ scripts/install-deps.sh >&2
 
 python=$(command -v "${PYTHON:-python3}")
 python=$("$python" -c 'import sys; print(sys.executable)')
-version=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
 build=build/demo
 
-if [[ ! -f $build/build.ninja ]] || ! grep -q "VELMORAN_PYTHON_EXECUTABLES:STRING=$python\$" "$build/CMakeCache.txt"; then
+version_of() { "$1" -c 'import sys; print("%d.%d" % sys.version_info[:2])'; }
+
+# A PNG needs matplotlib. When $python lacks it, the plot runs under
+# Debian's /usr/bin/python3, which python3-matplotlib serves (installed by
+# install-deps.sh), with the module built for that interpreter as well.
+plot_python=$python
+wants_png=false
+for arg in "$@"; do
+  [[ $arg == --png || $arg == --png=* ]] && wants_png=true
+done
+if $wants_png && ! "$python" -c 'import matplotlib' 2>/dev/null; then
+  if [[ -x /usr/bin/python3 ]] &&
+     /usr/bin/python3 -c 'import sys, matplotlib; sys.exit(sys.version_info < (3, 9))' 2>/dev/null; then
+    plot_python=/usr/bin/python3
+  else
+    echo "demo: matplotlib is not installed for $python nor for /usr/bin/python3;" \
+         "the summary is printed without the PNG" >&2
+  fi
+fi
+
+interpreters=$python
+[[ $plot_python != "$python" ]] && interpreters="$python;$plot_python"
+if [[ ! -f $build/build.ninja ]] ||
+   ! grep -qxF "VELMORAN_PYTHON_EXECUTABLES:STRING=$interpreters" "$build/CMakeCache.txt"; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DVELMORAN_DEVELOPER_MODE=ON -DVELMORAN_BUILD_BENCHMARKS=OFF \
-    -DVELMORAN_PYTHON_EXECUTABLES="$python" >&2
+    -DVELMORAN_PYTHON_EXECUTABLES="$interpreters" >&2
 fi
+version=$(version_of "$plot_python")
 cmake --build "$build" --target "velmoran_py${version/./}" velmoran_mkdataset >&2
 
 dataset=""
@@ -37,13 +60,4 @@ else
   fi
 fi
 
-# A PNG needs matplotlib. Debian's python3-matplotlib serves /usr/bin/python3,
-# which can load the same module when it is the same Python version.
-if [[ " $* " == *" --png "* ]] && ! "$python" -c 'import matplotlib' 2>/dev/null; then
-  if [[ -x /usr/bin/python3 ]] && /usr/bin/python3 -c 'import matplotlib' 2>/dev/null &&
-     [[ $(/usr/bin/python3 -c 'import sys; print("%d.%d" % sys.version_info[:2])') == "$version" ]]; then
-    python=/usr/bin/python3
-  fi
-fi
-
-PYTHONPATH="$build/python/$version${PYTHONPATH:+:$PYTHONPATH}" exec "$python" examples/summary.py "$dataset" "$@"
+PYTHONPATH="$build/python/$version${PYTHONPATH:+:$PYTHONPATH}" exec "$plot_python" examples/summary.py "$dataset" "$@"

@@ -1,0 +1,47 @@
+// What the info, scans and xic commands share: opening the run, and putting
+// their output in place whole.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include <velmoran/export/output_file.hpp>
+#include <velmoran/reader.hpp>
+
+#include "status.hpp"
+
+namespace velmoran::cli {
+
+// Opens the run, or reports why it cannot be opened ("velmoran: RUN: ...").
+[[nodiscard]] inline std::optional<Reader> open_run(const std::filesystem::path& run) {
+  auto reader = Reader::open(run);
+  if (!reader) {
+    report_failure(run.string(), reader.error().text());
+    return std::nullopt;
+  }
+  return std::move(reader).value();
+}
+
+// Opens `target` ("-" for standard output), lets `write` fill it and puts
+// it in place only when every write succeeded; returns the exit status.
+[[nodiscard]] inline int write_output(
+    const std::filesystem::path& target,
+    const std::function<Result<exporting::Done>(exporting::OutputFile&)>& write) {
+  const std::string name = target == "-" ? std::string("standard output") : target.string();
+  auto out = exporting::OutputFile::open(target);
+  if (!out) {
+    report_failure(name, out.error().text());
+    return kExitFailure;
+  }
+  auto written = write(*out);
+  if (written) written = out->commit();
+  if (!written) {
+    report_failure(name, written.error().text());
+    return kExitFailure;
+  }
+  return kExitSuccess;
+}
+
+}  // namespace velmoran::cli

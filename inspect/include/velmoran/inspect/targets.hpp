@@ -1,0 +1,38 @@
+// The m/z targets of an extracted ion chromatogram, from the command line
+// or a targets file.
+//
+// A targets file holds one m/z per line, or is CSV whose first line is the
+// header "name,mz" (any case, spaces allowed around the fields) and whose rows give a name (quoted
+// as RFC 4180 allows, without line breaks) and an m/z. Blank lines and lines starting with '#' are
+// skipped; CRLF line ends and a UTF-8 byte-order mark are accepted.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <velmoran/result.hpp>
+
+namespace velmoran::inspect {
+
+struct Target {
+  // The name from the file, or the m/z text as given.
+  std::string name;
+  double mz = 0.0;
+};
+
+// A positive finite m/z, written as a decimal number with nothing around
+// it; nullopt otherwise.
+[[nodiscard]] std::optional<double> parse_mz(std::string_view text);
+
+// Parses the content of a targets file. A Parse error's detail names the
+// file (`file_name`) and the line: "targets.csv:3: not an m/z: \"abc\"".
+[[nodiscard]] Result<std::vector<Target>> parse_targets(std::string_view text,
+                                                        std::string_view file_name);
+
+// Reads and parses a targets file; an I/O error is the system's.
+[[nodiscard]] Result<std::vector<Target>> read_targets(const std::filesystem::path& file);
+
+}  // namespace velmoran::inspect

@@ -1,0 +1,93 @@
+// Extracted ion chromatograms: for each target and each chosen scan, the
+// sum of the intensities of the points whose m/z lies in the target's
+// window.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <velmoran/export/output_file.hpp>
+#include <velmoran/inspect/table.hpp>
+#include <velmoran/inspect/targets.hpp>
+#include <velmoran/reader.hpp>
+#include <velmoran/result.hpp>
+
+namespace velmoran::inspect {
+
+// The m/z window of one target, both ends included.
+struct MzWindow {
+  double low = 0.0;
+  double high = 0.0;
+};
+
+// [target - tol, target + tol] with tol = target * ppm / 1e6, each step
+// rounded in double.
+[[nodiscard]] MzWindow ppm_window(double target, double ppm);
+// [target - da, target + da], each end rounded in double.
+[[nodiscard]] MzWindow da_window(double target, double da);
+
+// Sums the intensities inside each of a fixed set of windows, spectrum
+// after spectrum. Windows may overlap: a point counts for every window that
+// holds it. Each sum is accumulated in double in increasing m/z order
+// (points of equal m/z in their order in the spectrum), which for a sorted
+// spectrum is its point order. A point whose m/z is NaN is in no window.
+//
+// The windows are sorted by their low end once; a spectrum sorted by m/z
+// (checked, O(points)) is then merged against them in O(points + windows +
+// matched points); an unsorted one is first sorted into a scratch array.
+class WindowSums {
+ public:
+  explicit WindowSums(std::span<const MzWindow> windows);
+
+  [[nodiscard]] std::size_t size() const noexcept { return windows_.size(); }
+
+  // sums[i] receives the sum of window i (in the order given to the
+  // constructor); `sums` has size() elements. `monotone` says that the
+  // caller knows the m/z values to be monotone (a profile's axis is
+  // first + step * i): then its two ends tell whether it is sorted.
+  void compute(std::span<const double> mz, std::span<const float> intensity, std::span<double> sums,
+               bool monotone = false);
+
+ private:
+  // Merges n points, sorted by m/z, read through mz_at(i) and
+  // intensity_at(i), against the windows.
+  template <class MzAt, class IntensityAt>
+  void merge(std::size_t n, MzAt mz_at, IntensityAt intensity_at, std::span<double> sums) const;
+
+  struct Ordered {
+    MzWindow window;
+    std::size_t target;
+  };
+  std::vector<Ordered> windows_;
+  struct Point {
+    double mz;
+    float intensity;
+  };
+  std::vector<Point> scratch_;
+};
+
+enum class ToleranceUnit { ppm, da };
+
+struct XicQuery {
+  std::vector<Target> targets;
+  ToleranceUnit unit = ToleranceUnit::ppm;
+  double tolerance = 10.0;
+  std::uint32_t ms_level = 1;
+  // Inclusive retention-time range in seconds; every scan when absent.
+  std::optional<std::pair<double, double>> rt_range;
+};
+
+inline constexpr std::string_view kXicColumns[] = {"target", "mz", "rt_sec", "scan_id",
+                                                   "intensity"};
+
+// Writes one row per chosen scan and target, scans in table order and,
+// within a scan, targets in the order given; a scan without points in a
+// window gives 0 (a chromatogram has a point per scan). Not committed.
+[[nodiscard]] Result<Done> write_xic(const Reader& reader, const XicQuery& query, TextFormat format,
+                                     exporting::OutputFile& out);
+
+}  // namespace velmoran::inspect

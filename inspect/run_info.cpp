@@ -1,0 +1,200 @@
+#include <velmoran/inspect/run_info.hpp>
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <filesystem>
+#include <span>
+#include <utility>
+#include <system_error>
+
+#include <velmoran/export/number_text.hpp>
+#include <velmoran/inspect/spectra.hpp>
+#include <velmoran/inspect/table.hpp>
+
+namespace velmoran::inspect {
+
+namespace {
+
+std::optional<std::uint64_t> size_of(const std::filesystem::path& file) {
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(file, ec);
+  if (ec) return std::nullopt;
+  return static_cast<std::uint64_t>(size);
+}
+
+// Lowest and highest of an array, NaN left out (infinities when nothing
+// is left). Eight independent lanes, which the compiler packs into min/max
+// instructions, instead of one chain of dependent comparisons.
+std::pair<double, double> bounds(std::span<const double> values) {
+  constexpr std::size_t kLanes = 8;
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  std::array<double, kLanes> low;
+  std::array<double, kLanes> high;
+  low.fill(kInf);
+  high.fill(-kInf);
+  const std::size_t whole = values.size() - values.size() % kLanes;
+  for (std::size_t i = 0; i < whole; i += kLanes) {
+    for (std::size_t j = 0; j < kLanes; ++j) {
+      const double v = values[i + j];
+      low[j] = v < low[j] ? v : low[j];
+      high[j] = v > high[j] ? v : high[j];
+    }
+  }
+  for (std::size_t i = whole; i < values.size(); ++i) {
+    low[0] = values[i] < low[0] ? values[i] : low[0];
+    high[0] = values[i] > high[0] ? values[i] : high[0];
+  }
+  return {*std::min_element(low.begin(), low.end()), *std::max_element(high.begin(), high.end())};
+}
+
+void widen(std::optional<double>& low, std::optional<double>& high, double min, double max) {
+  low = low ? std::min(*low, min) : min;
+  high = high ? std::max(*high, max) : max;
+}
+
+template <class T>
+void append_value(std::string& out, const std::optional<T>& value) {
+  if (value) {
+    exporting::append_number(out, *value);
+  } else {
+    out += "absent";
+  }
+}
+
+template <class T>
+void append_json_value(std::string& out, const std::optional<T>& value) {
+  if (value) {
+    append_json_number(out, *value);
+  } else {
+    out += "null";
+  }
+}
+
+}  // namespace
+
+RunInfo run_info(const Reader& reader) {
+  RunInfo info;
+  info.name = reader.name();
+  info.path = reader.path().string();
+  const raw::MSScan& table = reader.scans();
+  info.record_length = table.record_stride;
+  info.scans = table.records.size();
+  info.scan_table_bytes = size_of(reader.peak_path().parent_path() / "MSScan.bin");
+  info.peak_bytes = size_of(reader.peak_path());
+  info.profile_bytes = size_of(reader.profile_path());
+
+  for_each_spectrum(reader, [&](quorlith::SpectrumRecord& record) {
+    ++info.scans_by_ms_level[record.ms_level];
+    widen(info.rt_sec_min, info.rt_sec_max, record.retention_time_sec, record.retention_time_sec);
+    const Representation representation = representation_of(record, table.records[record.index]);
+    switch (representation) {
+      case Representation::profile: ++info.profile_spectra; break;
+      case Representation::centroid: ++info.centroid_spectra; break;
+      case Representation::empty: ++info.empty_spectra; return true;
+    }
+    info.points += record.mz.size();
+    // A profile's m/z axis is first + step * i, monotone in i: its ends are
+    // its bounds (unless they are NaN).
+    const bool profile = representation == Representation::profile;
+    const double first = record.mz.front();
+    const double last = record.mz.back();
+    const auto [low, high] = profile && first == first && last == last
+                                 ? std::pair{std::min(first, last), std::max(first, last)}
+                                 : bounds(record.mz);
+    if (low <= high) widen(info.mz_min, info.mz_max, low, high);
+    return true;
+  });
+  return info;
+}
+
+std::string info_text(const RunInfo& info) {
+  std::string out;
+  const auto line = [&](std::string_view key, const std::string& value) {
+    out += key;
+    out.append(key.size() < 16 ? 16 - key.size() : 1, ' ');
+    out += value;
+    out += '\n';
+  };
+  const auto number = [](auto value) { return exporting::number_text(value); };
+  const auto range = [](const std::optional<double>& low, const std::optional<double>& high,
+                        std::string_view unit) {
+    if (!low || !high) return std::string("absent");
+    std::string text;
+    exporting::append_number(text, *low);
+    text += " to ";
+    exporting::append_number(text, *high);
+    text += unit;
+    return text;
+  };
+  const auto bytes = [](const std::optional<std::uint64_t>& size) {
+    std::string text;
+    append_value(text, size);
+    if (size) text += " bytes";
+    return text;
+  };
+
+  line("name", info.name);
+  line("path", info.path);
+  line("record length", number(info.record_length) + " bytes");
+  line("scans", number(info.scans));
+  for (const auto& [level, count] : info.scans_by_ms_level) {
+    line("  MS" + number(level), number(count));
+  }
+  line("spectra", number(info.profile_spectra) + " profile, " + number(info.centroid_spectra) +
+                      " centroid, " + number(info.empty_spectra) + " empty");
+  line("points", number(info.points));
+  line("retention time", range(info.rt_sec_min, info.rt_sec_max, " s"));
+  line("m/z", range(info.mz_min, info.mz_max, ""));
+  line("MSScan.bin", bytes(info.scan_table_bytes));
+  line("MSPeak.bin", bytes(info.peak_bytes));
+  line("MSProfile.bin", bytes(info.profile_bytes));
+  return out;
+}
+
+std::string info_json(const RunInfo& info) {
+  std::string out = "{\"name\":";
+  append_json_string(out, info.name);
+  out += ",\"path\":";
+  append_json_string(out, info.path);
+  out += ",\"record_length\":";
+  append_json_number(out, info.record_length);
+  out += ",\"scans\":";
+  append_json_number(out, info.scans);
+  out += ",\"scans_by_ms_level\":{";
+  bool first = true;
+  for (const auto& [level, count] : info.scans_by_ms_level) {
+    if (!first) out += ',';
+    first = false;
+    out += '"';
+    exporting::append_number(out, level);
+    out += "\":";
+    append_json_number(out, count);
+  }
+  out += "},\"profile_spectra\":";
+  append_json_number(out, info.profile_spectra);
+  out += ",\"centroid_spectra\":";
+  append_json_number(out, info.centroid_spectra);
+  out += ",\"empty_spectra\":";
+  append_json_number(out, info.empty_spectra);
+  out += ",\"points\":";
+  append_json_number(out, info.points);
+  out += ",\"rt_sec_min\":";
+  append_json_value(out, info.rt_sec_min);
+  out += ",\"rt_sec_max\":";
+  append_json_value(out, info.rt_sec_max);
+  out += ",\"mz_min\":";
+  append_json_value(out, info.mz_min);
+  out += ",\"mz_max\":";
+  append_json_value(out, info.mz_max);
+  out += ",\"file_bytes\":{\"MSScan.bin\":";
+  append_json_value(out, info.scan_table_bytes);
+  out += ",\"MSPeak.bin\":";
+  append_json_value(out, info.peak_bytes);
+  out += ",\"MSProfile.bin\":";
+  append_json_value(out, info.profile_bytes);
+  out += "}}\n";
+  return out;
+}
+
+}  // namespace velmoran::inspect

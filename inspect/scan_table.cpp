@@ -1,0 +1,76 @@
+#include <velmoran/inspect/scan_table.hpp>
+
+#include <optional>
+
+#include <velmoran/inspect/spectra.hpp>
+#include <velmoran/inspect/spectrum_totals.hpp>
+
+namespace velmoran::inspect {
+
+namespace {
+
+enum Column : std::size_t {
+  kIndex,
+  kScanId,
+  kNativeId,
+  kMsLevel,
+  kRtSec,
+  kRepresentation,
+  kPoints,
+  kTic,
+  kBasePeakMz,
+  kBasePeakIntensity,
+  kPrecursorMz,
+  kMrmChannel,
+};
+
+}  // namespace
+
+Result<Done> write_scan_table(const Reader& reader, TextFormat format, exporting::OutputFile& out) {
+  TableWriter writer(out, format, kScanColumns);
+  const TableFormat& table = writer.table();
+  const auto& scans = reader.scans().records;
+  std::optional<Error> failure;
+
+  for_each_spectrum(reader, [&](quorlith::SpectrumRecord& record) {
+    const raw::ScanRecord& scan = scans[record.index];
+    const Representation representation = representation_of(record, scan);
+    std::string& row = writer.buffer();
+    writer.begin_row();
+    table.append_number(row, kIndex, record.index);
+    table.append_number(row, kScanId, record.scan_id);
+    table.append_text(row, kNativeId, record.native_id);
+    table.append_number(row, kMsLevel, record.ms_level);
+    table.append_number(row, kRtSec, record.retention_time_sec);
+    if (representation == Representation::empty) {
+      table.append_null(row, kRepresentation);
+      table.append_number(row, kPoints, std::uint64_t{0});
+      table.append_null(row, kTic);
+      table.append_null(row, kBasePeakMz);
+      table.append_null(row, kBasePeakIntensity);
+    } else {
+      const SpectrumTotals totals =
+          spectrum_totals(record.intensity, representation == Representation::profile);
+      table.append_text(row, kRepresentation, representation_name(representation));
+      table.append_number(row, kPoints, static_cast<std::uint64_t>(record.mz.size()));
+      table.append_number(row, kTic, totals.total_ion_current);
+      table.append_number(row, kBasePeakMz, record.mz[totals.base_peak]);
+      // An intensity is a float: its shortest text is the float's.
+      table.append_number(row, kBasePeakIntensity, record.intensity[totals.base_peak]);
+    }
+    const std::optional<double> precursor_mz =
+        record.precursor ? record.precursor->selected_mz : std::nullopt;
+    table.append_optional(row, kPrecursorMz, precursor_mz);
+    table.append_optional(row, kMrmChannel, scan.mrm_channel);
+    auto written = writer.end_row();
+    if (!written) {
+      failure = std::move(written).error();
+      return false;
+    }
+    return true;
+  });
+  if (failure) return std::move(*failure);
+  return writer.finish();
+}
+
+}  // namespace velmoran::inspect

@@ -1,0 +1,52 @@
+# The info, scans and xic commands: the inspect library's rules in C++, the
+# program on generated runs against the writer's expected spectra, the
+# Snakemake workflow and the XIC plot example.
+velmoran_add_test(inspect_test inspect_test.cpp)
+target_link_libraries(inspect_test PRIVATE velmoran::inspect)
+
+# The program on generated runs, read back with Python's csv and json.
+find_program(VELMORAN_TEST_PYTHON NAMES python3)
+if(TARGET velmoran_cli AND VELMORAN_TEST_PYTHON)
+  add_test(NAME inspect_cli
+    COMMAND ${VELMORAN_TEST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/cli/inspect_cli_test.py)
+  set_tests_properties(inspect_cli PROPERTIES
+    LABELS cli
+    TIMEOUT 120
+    ENVIRONMENT "VELMORAN=$<TARGET_FILE:velmoran_cli>;VELMORAN_MKDATASET=$<TARGET_FILE:velmoran_mkdataset>;PYTHONDONTWRITEBYTECODE=1")
+endif()
+
+# The workflow and the plot run the program as a user would; a sanitizer
+# build leaves them out.
+if(NOT TARGET velmoran_cli OR CMAKE_CXX_FLAGS MATCHES "sanitize")
+  return()
+endif()
+
+find_program(VELMORAN_SNAKEMAKE NAMES snakemake)
+if(VELMORAN_SNAKEMAKE)
+  add_test(NAME snakemake_workflow
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/workflow/snakemake_test.sh
+      $<TARGET_FILE:velmoran_cli> $<TARGET_FILE:velmoran_mkdataset>
+      ${PROJECT_SOURCE_DIR}/workflows/snakemake/Snakefile ${CMAKE_CURRENT_BINARY_DIR}/snakemake)
+  set_tests_properties(snakemake_workflow PROPERTIES LABELS "cli;workflow" TIMEOUT 180)
+endif()
+
+# examples/xic_plot.py under the first interpreter that has matplotlib
+# (Debian's python3-matplotlib serves /usr/bin/python3).
+foreach(candidate ${VELMORAN_TEST_PYTHON} /usr/bin/python3)
+  execute_process(COMMAND ${candidate} -c "import matplotlib"
+    RESULT_VARIABLE no_matplotlib OUTPUT_QUIET ERROR_QUIET)
+  if(no_matplotlib EQUAL 0)
+    set(xic_work ${CMAKE_CURRENT_BINARY_DIR}/xic_plot)
+    add_test(NAME example_xic_plot_run
+      COMMAND $<TARGET_FILE:velmoran_mkdataset> synth ${xic_work}/run.d
+        --ms1 30 --ms2 30 --points 2000 --peaks 40 --seed 9)
+    set_tests_properties(example_xic_plot_run PROPERTIES FIXTURES_SETUP xic_plot_run LABELS examples)
+    add_test(NAME example_xic_plot
+      COMMAND ${candidate} ${PROJECT_SOURCE_DIR}/examples/xic_plot.py ${xic_work}/run.d
+        --mz 300 --mz 524.3 --ppm 20 -o ${xic_work}/xic.png --velmoran $<TARGET_FILE:velmoran_cli>)
+    set_tests_properties(example_xic_plot PROPERTIES
+      FIXTURES_REQUIRED xic_plot_run LABELS examples TIMEOUT 120
+      PASS_REGULAR_EXPRESSION "wrote .*xic.png: 2 chromatograms")
+    break()
+  endif()
+endforeach()

@@ -1,0 +1,221 @@
+// The inspect library's own rules, on values whose arithmetic is exact:
+// window sums at the window edges, targets files, and the escaping of text
+// cells. Whole runs through the program are checked by
+// tests/cli/inspect_cli_test.py against the writer's expected spectra.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <velmoran/export/summary.hpp>
+#include <velmoran/inspect/spectrum_totals.hpp>
+#include <velmoran/inspect/table.hpp>
+#include <velmoran/inspect/targets.hpp>
+#include <velmoran/inspect/xic.hpp>
+
+namespace {
+
+using velmoran::inspect::MzWindow;
+using velmoran::inspect::WindowSums;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+std::vector<double> sums_of(std::vector<MzWindow> windows, std::vector<double> mz,
+                            std::vector<float> intensity) {
+  WindowSums sums(windows);
+  std::vector<double> out(windows.size(), -1.0);
+  sums.compute(mz, intensity, out);
+  return out;
+}
+
+// Points at 99.5, 100, 100.5, 101, 101.5 of intensity 1, 2, 4, 8, 16: every
+// sum says exactly which points it took.
+const std::vector<double> kMz = {99.5, 100.0, 100.5, 101.0, 101.5};
+const std::vector<float> kIntensity = {1, 2, 4, 8, 16};
+
+TEST(WindowSums, BothEdgesAreInsideTheWindow) {
+  // 100.5 +- 0.5 Da is [100, 101]; 1000 +- 250 ppm is [999.75, 1000.25],
+  // both exact in binary.
+  EXPECT_EQ(velmoran::inspect::da_window(100.5, 0.5).low, 100.0);
+  EXPECT_EQ(velmoran::inspect::da_window(100.5, 0.5).high, 101.0);
+  EXPECT_EQ(velmoran::inspect::ppm_window(1000.0, 250.0).low, 999.75);
+  EXPECT_EQ(velmoran::inspect::ppm_window(1000.0, 250.0).high, 1000.25);
+
+  EXPECT_EQ(sums_of({{100.0, 101.0}}, kMz, kIntensity), std::vector<double>{2 + 4 + 8});
+  EXPECT_EQ(sums_of({{999.75, 1000.25}}, {999.5, 999.75, 1000.0, 1000.25, 1000.5}, kIntensity),
+            std::vector<double>{2 + 4 + 8});
+}
+
+TEST(WindowSums, OverlappingWindowsInAnyOrderEachCountTheirPoints) {
+  // Given out of order, overlapping, one holding nothing, one past the end.
+  const std::vector<MzWindow> windows = {{101.0, 200.0}, {99.0, 100.0},  {100.0, 101.0},
+                                         {100.6, 100.9}, {300.0, 301.0}, {0.0, 99.5}};
+  EXPECT_EQ(sums_of(windows, kMz, kIntensity),
+            (std::vector<double>{8 + 16, 1 + 2, 2 + 4 + 8, 0, 0, 1}));
+}
+
+TEST(WindowSums, WindowsFarApartInALongSpectrum) {
+  // Points at 0, 0.5, 1, ... 4999.5 of intensity i + 1: windows thousands of
+  // points apart, on points and between them.
+  std::vector<double> mz(10000);
+  std::vector<float> intensity(mz.size());
+  for (std::size_t i = 0; i < mz.size(); ++i) {
+    mz[i] = 0.5 * static_cast<double>(i);
+    intensity[i] = static_cast<float>(i + 1);
+  }
+  const std::vector<MzWindow> windows = {{10.0, 10.5}, {3000.25, 3000.75}, {3000.6, 3000.7},
+                                         {4999.5, 6000.0}, {1234.0, 1234.0}};
+  // Sums of i + 1 over the points i in each window, by hand.
+  EXPECT_EQ(sums_of(windows, mz, intensity),
+            (std::vector<double>{21 + 22, 6002, 0, 10000, 2469}));
+}
+
+TEST(WindowSums, UnsortedCentroidsGiveTheSortedSums) {
+  const std::vector<MzWindow> windows = {{100.0, 101.0}, {99.0, 99.5}, {101.5, 102.0}};
+  EXPECT_EQ(sums_of(windows, {101.0, 99.5, 101.5, 100.0, 100.5}, {8, 1, 16, 2, 4}),
+            (std::vector<double>{2 + 4 + 8, 1, 16}));
+}
+
+TEST(WindowSums, NaNMzIsInNoWindowAndHidesNoOtherPoint) {
+  const std::vector<MzWindow> windows = {{99.0, 102.0}};
+  EXPECT_EQ(sums_of(windows, {99.5, kNaN, 100.0}, {1, 2, 4}), std::vector<double>{1 + 4});
+  EXPECT_EQ(sums_of(windows, {kNaN}, {2}), std::vector<double>{0});
+  EXPECT_EQ(sums_of(windows, {}, {}), std::vector<double>{0});
+}
+
+TEST(WindowSums, SumsInDoubleNotFloat) {
+  // 2^24 + 1 is not a float: a float sum would lose the 1.
+  EXPECT_EQ(sums_of({{1.0, 2.0}}, {1.0, 2.0}, {16777216.0F, 1.0F}),
+            std::vector<double>{16777217.0});
+}
+
+TEST(Targets, PlainListAndCsvWithQuotedNames) {
+  const auto plain = velmoran::inspect::parse_targets(
+      "\xEF\xBB\xBF"
+      "# caffeine, then two more\r\n195.0877\r\n\r\n  524.3 \n1e3",
+      "t.txt");
+  ASSERT_TRUE(plain) << plain.error().text();
+  ASSERT_EQ(plain->size(), 3U);
+  EXPECT_EQ((*plain)[0].name, "195.0877");
+  EXPECT_EQ((*plain)[0].mz, 195.0877);
+  EXPECT_EQ((*plain)[1].name, "524.3");
+  EXPECT_EQ((*plain)[2].mz, 1000.0);
+
+  const auto csv = velmoran::inspect::parse_targets(
+      "Name, MZ\ncaffeine,195.0877\n\"PC 34:1, [M+H]+ \"\"a\"\"\", 760.5851\n,300.5\n", "t.csv");
+  ASSERT_TRUE(csv) << csv.error().text();
+  ASSERT_EQ(csv->size(), 3U);
+  EXPECT_EQ((*csv)[0].name, "caffeine");
+  EXPECT_EQ((*csv)[1].name, "PC 34:1, [M+H]+ \"a\"");
+  EXPECT_EQ((*csv)[1].mz, 760.5851);
+  EXPECT_EQ((*csv)[2].name, "300.5");  // no name: the m/z as given
+}
+
+TEST(Targets, ABadLineNamesTheFileAndLine) {
+  const struct {
+    const char* text;
+    const char* message;
+  } cases[] = {
+      {"100\n\nabc\n", "t:3: not an m/z (a positive number): \"abc\""},
+      {"100\n-5\n", "t:2: not an m/z (a positive number): \"-5\""},
+      {"0\n", "t:1: not an m/z (a positive number): \"0\""},
+      {"nan\n", "t:1: not an m/z (a positive number): \"nan\""},
+      {"1e999\n", "t:1: not an m/z (a positive number): \"1e999\""},
+      {"100 200\n", "t:1: not an m/z (a positive number): \"100 200\""},
+      {"name,mz\na,1,2\n", "t:2: expected 2 fields (name,mz), found 3"},
+      {"name,mz\n\"a,1\n", "t:2: not a CSV row (a quote is not closed, or text follows one)"},
+      {"name,mz\na,\n", "t:2: not an m/z (a positive number): \"\""},
+      {"# nothing\n\n", "t: no targets"},
+      {"name,mz\n", "t: no targets"},
+  };
+  for (const auto& c : cases) {
+    const auto targets = velmoran::inspect::parse_targets(c.text, "t");
+    ASSERT_FALSE(targets) << c.text;
+    EXPECT_EQ(targets.error().detail(), c.message) << c.text;
+  }
+}
+
+TEST(TextCells, CsvQuotingAndJsonEscaping) {
+  const auto csv = [](std::string_view text, char delimiter) {
+    std::string out;
+    velmoran::inspect::append_delimited_field(out, text, delimiter);
+    return out;
+  };
+  EXPECT_EQ(csv("plain name", ','), "plain name");
+  EXPECT_EQ(csv("a,b \"c\"", ','), "\"a,b \"\"c\"\"\"");
+  EXPECT_EQ(csv("two\nlines", ','), "\"two\nlines\"");
+  EXPECT_EQ(csv("a,b", '\t'), "a,b");
+  EXPECT_EQ(csv("a\tb", '\t'), "\"a\tb\"");
+
+  std::string json;
+  velmoran::inspect::append_json_string(json, "q\"b\\\n\x01 \xC3\xA9 \xFF\xC3");
+  EXPECT_EQ(json, "\"q\\\"b\\\\\\n\\u0001 \xC3\xA9 \xEF\xBF\xBD\xEF\xBF\xBD\"");
+
+  std::string numbers;
+  velmoran::inspect::append_json_number(numbers, std::numeric_limits<double>::infinity());
+  velmoran::inspect::append_json_number(numbers, 0.1);
+  EXPECT_EQ(numbers, "null0.1");
+}
+
+}  // namespace
+
+namespace {
+
+// Against the export library's plain loop: TIC summed point by point, the
+// first maximum. Intensities of every kind: whole numbers as profiles hold
+// (the lane sum), fractions over a wide range (the point-by-point sum),
+// ties across lanes, short spectra, and whole numbers too large to sum in
+// lanes.
+TEST(SpectrumTotals, AgreeWithThePlainLoop) {
+  std::uint64_t state = 12345;
+  const auto next = [&] {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<std::uint32_t>(state >> 32U);
+  };
+  std::vector<std::vector<float>> cases;
+  cases.push_back({});
+  cases.push_back({3, 1, 3});
+  cases.push_back({1, 2, 3, 4, 5, 6, 7, 9, 9, 1, 9, 2, 3});  // ties in several lanes
+  std::vector<float> whole(20003);
+  for (float& v : whole) v = static_cast<float>(next());  // up to 2^32
+  cases.push_back(whole);
+  std::vector<float> fractions(1001);
+  for (std::size_t i = 0; i < fractions.size(); ++i) {
+    fractions[i] = static_cast<float>(next()) * (i % 2 == 0 ? 1e-9F : 1e3F);
+  }
+  cases.push_back(fractions);
+  std::vector<float> huge(64, 3e9F);
+  huge[17] = 1e30F;  // whole, but too large for the lanes
+  huge[40] = 0.5F;
+  cases.push_back(huge);
+
+  for (const auto& intensity : cases) {
+    const std::vector<double> mz(intensity.size(), 1.0);
+    const auto expected = velmoran::exporting::summarize(mz, intensity);
+    const auto totals = velmoran::inspect::spectrum_totals(intensity, false);
+    EXPECT_EQ(totals.total_ion_current, expected.total_ion_current) << intensity.size();
+    if (!intensity.empty()) {
+      EXPECT_EQ(intensity[totals.base_peak], *expected.base_peak_intensity) << intensity.size();
+      EXPECT_EQ(totals.base_peak,
+                static_cast<std::size_t>(
+                    std::find(intensity.begin(), intensity.end(), *expected.base_peak_intensity) -
+                    intensity.begin()));
+    }
+  }
+  // Whole numbers the caller vouches for, as a profile's are.
+  const std::vector<double> whole_mz(whole.size(), 1.0);
+  const auto vouched = velmoran::inspect::spectrum_totals(whole, true);
+  const auto plain = velmoran::exporting::summarize(whole_mz, whole);
+  EXPECT_EQ(vouched.total_ion_current, plain.total_ion_current);
+  EXPECT_EQ(whole[vouched.base_peak], *plain.base_peak_intensity);
+  // A NaN is never the base peak, even in first place.
+  const std::vector<float> with_nan = {
+      std::numeric_limits<float>::quiet_NaN(), 1, 2, 2, 1, 0, 0, 0, 0, 0};
+  EXPECT_EQ(velmoran::inspect::spectrum_totals(with_nan, false).base_peak, 2U);
+}
+
+}  // namespace

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# The Snakemake workflow on three generated runs with -j 2: every mzML and
+# scans table is written, and a second run of the workflow redoes nothing.
+#
+#   snakemake_test.sh VELMORAN MKDATASET SNAKEFILE WORKDIR
+set -euo pipefail
+velmoran=$1 mkdataset=$2 snakefile=$3 work=$4
+
+rm -rf "$work"
+mkdir -p "$work/runs"
+for i in 1 2 3; do
+  "$mkdataset" synth "$work/runs/run$i.d" --ms1 3 --ms2 6 --points 300 --peaks 20 --seed "$i" >/dev/null
+done
+
+workflow() {
+  snakemake -s "$snakefile" -d "$work" -j 2 \
+    --config runs="$work/runs" out="$work/out" velmoran="$velmoran" 2>&1
+}
+
+workflow >"$work/first.log" || { cat "$work/first.log"; exit 1; }
+for i in 1 2 3; do
+  mzml=$work/out/run$i.mzML scans=$work/out/run$i.scans.tsv
+  [[ $(head -c 5 "$mzml") == "<?xml" ]] || { echo "FAIL: $mzml does not start with <?xml"; exit 1; }
+  grep -q "<indexedmzML" "$mzml" || { echo "FAIL: $mzml is not indexed mzML"; exit 1; }
+  [[ $(head -n 1 "$scans" | cut -f 1-3) == $'index\tscan_id\tnative_id' ]] ||
+    { echo "FAIL: $scans has no header"; exit 1; }
+  [[ $(wc -l <"$scans") -eq 10 ]] || { echo "FAIL: $scans does not hold 9 scans"; exit 1; }
+done
+stamps=$(stat -c '%n %Y.%y' "$work"/out/*)
+
+workflow >"$work/second.log" || { cat "$work/second.log"; exit 1; }
+grep -q "Nothing to be done" "$work/second.log" || { cat "$work/second.log"; echo "FAIL: work redone"; exit 1; }
+[[ $(stat -c '%n %Y.%y' "$work"/out/*) == "$stamps" ]] || { echo "FAIL: outputs rewritten"; exit 1; }
+echo "snakemake workflow: 6 outputs written, nothing redone on the second run"
