@@ -46,7 +46,7 @@ std::optional<std::pair<double, double>> parse_rt_range(std::string_view text) {
   if (colon == std::string_view::npos) return std::nullopt;
   const auto low = parse_finite(text.substr(0, colon));
   const auto high = parse_finite(text.substr(colon + 1));
-  if (!low || !high || !(*low < *high)) return std::nullopt;
+  if (!low || !high || !(*low <= *high)) return std::nullopt;
   return std::pair{*low, *high};
 }
 
@@ -69,7 +69,7 @@ const CLI::Validator kMz(
 const CLI::Validator kRtRange(
     [](std::string& text) -> std::string {
       if (parse_rt_range(text)) return {};
-      return "not a time range A:B in seconds with A < B: \"" + text + "\"";
+      return "not a time range A:B in seconds with A <= B: \"" + text + "\"";
     },
     "", "");
 
@@ -144,7 +144,7 @@ Subcommand add_xic(CLI::App& app) {
       ->type_name("L")
       ->capture_default_str();
   sub->add_option("--rt", options->rt,
-                  "Only scans whose retention time (seconds) lies in [A, B], A < B")
+                  "Only scans whose retention time (seconds) lies in [A, B], A <= B")
       ->check(kRtRange)
       ->type_name("A:B");
   sub->add_option("--format", options->format, "Table format: tsv, csv or json")

@@ -5,8 +5,8 @@
 #   scripts/demo.sh [RUN.d] [--first N] [--png FILE]
 #
 # Installs missing Debian packages, builds the module for the interpreter
-# named by $PYTHON (default python3) when needed, then runs
-# examples/summary.py.
+# named by $PYTHON (default python3) and the velmoran program when needed,
+# then runs examples/summary.py.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -45,7 +45,7 @@ if [[ ! -f $build/build.ninja ]] ||
     -DVELMORAN_PYTHON_EXECUTABLES="$interpreters" >&2
 fi
 version=$(version_of "$plot_python")
-cmake --build "$build" --target "velmoran_py${version/./}" velmoran_mkdataset >&2
+cmake --build "$build" --target "velmoran_py${version/./}" velmoran_mkdataset velmoran_cli >&2
 
 dataset=""
 if [[ $# -gt 0 && $1 != -* ]]; then
@@ -60,4 +60,12 @@ else
   fi
 fi
 
-PYTHONPATH="$build/python/$version${PYTHONPATH:+:$PYTHONPATH}" exec "$plot_python" examples/summary.py "$dataset" "$@"
+PYTHONPATH="$build/python/$version${PYTHONPATH:+:$PYTHONPATH}" "$plot_python" examples/summary.py "$dataset" "$@"
+
+cat <<EOF
+
+The velmoran program was built too; the same run from the shell:
+  $build/cli/velmoran info $dataset
+  $build/cli/velmoran scans $dataset -o scans.tsv
+  scripts/convert.sh $dataset -o run.mzML
+EOF

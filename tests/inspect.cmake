@@ -17,7 +17,7 @@ endif()
 
 # The workflow and the plot run the program as a user would; a sanitizer
 # build leaves them out.
-if(NOT TARGET velmoran_cli OR CMAKE_CXX_FLAGS MATCHES "sanitize")
+if(NOT TARGET velmoran_cli OR VELMORAN_SANITIZE)
   return()
 endif()
 
