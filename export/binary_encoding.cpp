@@ -1,0 +1,201 @@
+#include <velmoran/export/binary_encoding.hpp>
+
+#include <bit>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include <libdeflate.h>
+
+namespace velmoran::exporting {
+
+static_assert(std::endian::native == std::endian::little,
+              "mzML arrays are little-endian; raw_bytes() hands out memory as it is");
+
+namespace {
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+void append_fixed_point(Bytes& out, double scale) {
+  const auto bits = std::bit_cast<std::uint64_t>(scale);
+  for (int i = 7; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(bits >> (8 * i)));
+}
+
+// Appends the half bytes of one difference: a count half byte, then the
+// half bytes that remain, least significant first. The count is k (0-8)
+// when k leading zero half bytes were dropped, 8 + k when k leading 0xF half
+// bytes were dropped (k < 8, the value is negative), and 9 when none could
+// be dropped from a value whose top half byte is neither.
+void push_difference(std::uint32_t x, std::uint8_t* halves, std::size_t& count) {
+  constexpr std::uint32_t kTop = 0xF0000000u;
+  const std::uint32_t top = x & kTop;
+  unsigned dropped = 0;
+  if (top == 0) {
+    dropped = 8;
+    for (unsigned i = 0; i < 8; ++i) {
+      if ((x & (kTop >> (4 * i))) != 0) {
+        dropped = i;
+        break;
+      }
+    }
+    halves[count++] = static_cast<std::uint8_t>(dropped);
+  } else if (top == kTop) {
+    dropped = 7;
+    for (unsigned i = 0; i < 8; ++i) {
+      const std::uint32_t mask = kTop >> (4 * i);
+      if ((x & mask) != mask) {
+        dropped = i;
+        break;
+      }
+    }
+    halves[count++] = static_cast<std::uint8_t>(dropped + 8);
+  } else {
+    halves[count++] = 9;
+    dropped = 0;
+  }
+  for (unsigned i = 0; i < 8 - dropped; ++i) {
+    halves[count++] = static_cast<std::uint8_t>((x >> (4 * i)) & 0xFu);
+  }
+}
+
+void append_le32(Bytes& out, std::int64_t value) {
+  const auto bits = static_cast<std::uint32_t>(value);
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(bits >> (8 * i)));
+}
+
+}  // namespace
+
+void append_base64(std::string& out, std::span<const std::uint8_t> bytes) {
+  const std::size_t start = out.size();
+  out.resize(start + base64_length(bytes.size()));
+  char* p = out.data() + start;
+  const std::uint8_t* in = bytes.data();
+  std::size_t n = bytes.size();
+  while (n >= 3) {
+    const std::uint32_t v = (std::uint32_t{in[0]} << 16) | (std::uint32_t{in[1]} << 8) | in[2];
+    p[0] = kAlphabet[v >> 18];
+    p[1] = kAlphabet[(v >> 12) & 63u];
+    p[2] = kAlphabet[(v >> 6) & 63u];
+    p[3] = kAlphabet[v & 63u];
+    p += 4;
+    in += 3;
+    n -= 3;
+  }
+  if (n > 0) {
+    const std::uint32_t v = (std::uint32_t{in[0]} << 16) | (n == 2 ? std::uint32_t{in[1]} << 8 : 0u);
+    p[0] = kAlphabet[v >> 18];
+    p[1] = kAlphabet[(v >> 12) & 63u];
+    p[2] = n == 2 ? kAlphabet[(v >> 6) & 63u] : '=';
+    p[3] = '=';
+  }
+}
+
+ZlibCompressor::ZlibCompressor(int level) : compressor_(libdeflate_alloc_compressor(level)) {
+  if (compressor_ == nullptr) throw std::bad_alloc();
+}
+
+ZlibCompressor::ZlibCompressor(ZlibCompressor&& other) noexcept
+    : compressor_(std::exchange(other.compressor_, nullptr)) {}
+
+ZlibCompressor& ZlibCompressor::operator=(ZlibCompressor&& other) noexcept {
+  if (this != &other) {
+    if (compressor_ != nullptr) libdeflate_free_compressor(compressor_);
+    compressor_ = std::exchange(other.compressor_, nullptr);
+  }
+  return *this;
+}
+
+ZlibCompressor::~ZlibCompressor() {
+  if (compressor_ != nullptr) libdeflate_free_compressor(compressor_);
+}
+
+void ZlibCompressor::compress(std::span<const std::uint8_t> in, Bytes& out) {
+  // The bound is what libdeflate guarantees to be enough, so the call
+  // cannot run out of room.
+  out.resize(libdeflate_zlib_compress_bound(compressor_, in.size()));
+  const std::size_t n =
+      libdeflate_zlib_compress(compressor_, in.data(), in.size(), out.data(), out.size());
+  out.resize(n);
+}
+
+bool numpress_linear(std::span<const double> values, Bytes& out) {
+  out.clear();
+  const std::size_t n = values.size();
+  double largest = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!std::isfinite(values[i]) || values[i] < 0.0) return false;
+  }
+  // The scale that keeps the first two values and every difference from
+  // the linear extrapolation within a signed 32-bit integer.
+  double scale = 0.0;
+  if (n == 1) {
+    scale = values[0] > 0.0 ? std::floor(double{0x7FFFFFFF} / values[0]) : 1.0;
+  } else if (n >= 2) {
+    largest = std::max(values[0], values[1]);
+    for (std::size_t i = 2; i < n; ++i) {
+      const double extrapolated = values[i - 1] + (values[i - 1] - values[i - 2]);
+      largest = std::max(largest, std::ceil(std::abs(values[i] - extrapolated) + 1.0));
+    }
+    scale = largest > 0.0 ? std::floor(double{0x7FFFFFFF} / largest) : 1.0;
+  }
+  out.reserve(16 + n * 5);
+  append_fixed_point(out, scale);
+  if (n == 0) return true;
+
+  const auto fixed = [scale](double v) { return static_cast<std::int64_t>(v * scale + 0.5); };
+  std::int64_t previous = 0;
+  std::int64_t current = fixed(values[0]);
+  append_le32(out, current);
+  if (n == 1) return true;
+  std::int64_t next = fixed(values[1]);
+  append_le32(out, next);
+
+  std::uint8_t halves[20];
+  std::size_t count = 0;
+  for (std::size_t i = 2; i < n; ++i) {
+    previous = current;
+    current = next;
+    next = fixed(values[i]);
+    const std::int64_t difference = next - (current + (current - previous));
+    if (difference > INT_MAX || difference < INT_MIN) return false;
+    push_difference(static_cast<std::uint32_t>(static_cast<std::int32_t>(difference)), halves,
+                    count);
+    std::size_t h = 1;
+    for (; h < count; h += 2) {
+      out.push_back(static_cast<std::uint8_t>((halves[h - 1] << 4) | (halves[h] & 0xFu)));
+    }
+    if (count % 2 != 0) {
+      halves[0] = halves[count - 1];
+      count = 1;
+    } else {
+      count = 0;
+    }
+  }
+  if (count == 1) out.push_back(static_cast<std::uint8_t>(halves[0] << 4));
+  return true;
+}
+
+bool numpress_slof(std::span<const float> values, Bytes& out) {
+  out.clear();
+  double largest = 1.0;
+  for (const float v : values) {
+    if (!std::isfinite(v) || v < 0.0f) return false;
+    largest = std::max(largest, std::log(static_cast<double>(v) + 1.0));
+  }
+  const double scale = std::floor(65535.0 / largest);
+  out.reserve(8 + 2 * values.size());
+  append_fixed_point(out, scale);
+  out.resize(8 + 2 * values.size());
+  std::uint8_t* p = out.data() + 8;
+  for (const float v : values) {
+    const auto x = static_cast<std::uint16_t>(std::log(static_cast<double>(v) + 1.0) * scale + 0.5);
+    p[0] = static_cast<std::uint8_t>(x & 0xFFu);
+    p[1] = static_cast<std::uint8_t>(x >> 8);
+    p += 2;
+  }
+  return true;
+}
+
+}  // namespace velmoran::exporting
