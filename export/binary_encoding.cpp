@@ -52,7 +52,7 @@ void push_difference(std::uint32_t x, std::uint8_t* halves, std::size_t& count) 
     }
     halves[count++] = static_cast<std::uint8_t>(dropped + 8);
   } else {
-    halves[count++] = 9;
+    halves[count++] = 0;
     dropped = 0;
   }
   for (unsigned i = 0; i < 8 - dropped; ++i) {

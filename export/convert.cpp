@@ -7,6 +7,7 @@
 #include <thread>
 #include <unordered_set>
 
+#include <oneapi/tbb/global_control.h>
 #include <oneapi/tbb/parallel_pipeline.h>
 #include <oneapi/tbb/task_arena.h>
 
@@ -182,6 +183,8 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
     }
   };
 
+  // As many threads as asked for, also beyond the machine's cores.
+  tbb::global_control parallelism(tbb::global_control::max_allowed_parallelism, threads);
   tbb::task_arena arena(static_cast<int>(threads));
   arena.execute([&] {
     tbb::parallel_pipeline(
