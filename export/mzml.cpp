@@ -13,6 +13,8 @@ namespace {
 
 // Output leaves the writer in pieces of about this size.
 constexpr std::size_t kChunkBytes = std::size_t{4} << 20;
+// Pieces at least this large are written without being copied first.
+constexpr std::size_t kDirectBytes = std::size_t{64} << 10;
 
 constexpr std::string_view kMzUnit =
     R"( unitCvRef="MS" unitAccession="MS:1000040" unitName="m/z")";
@@ -231,8 +233,14 @@ Result<Done> MzmlWriter::flush() {
 }
 
 Result<Done> MzmlWriter::append(std::string_view text) {
-  buffer_ += text;
   offset_ += text.size();
+  if (text.size() >= kDirectBytes) {
+    // Large pieces go out as they are, without a copy into the buffer.
+    if (auto r = flush(); !r) return r;
+    if (run_.indexed && hashing_) sha1_.update(text);
+    return file_->write(text);
+  }
+  buffer_ += text;
   if (buffer_.size() >= kChunkBytes) return flush();
   return Done{};
 }
