@@ -58,8 +58,9 @@ constexpr ArrayKind kMzArray{"MS:1000514", "m/z array", kMzUnit};
 constexpr ArrayKind kIntensityArray{"MS:1000515", "intensity array", kCountsUnit};
 constexpr ArrayKind kTimeArray{"MS:1000595", "time array", kSecondUnit};
 
-// One <binaryDataArray>. `numpress` is what the caller managed to encode
-// (nullptr: not asked for or not encodable, then zlib or none applies).
+// One <binaryDataArray>. Numpress applies to m/z (linear) and 32-bit
+// intensities (short logged float) when asked for and the values allow it;
+// other arrays, and values numpress cannot hold, fall back to zlib.
 template <class T>
 void binary_array(std::string& out, std::string_view indent, const ArrayKind& kind,
                   std::span<const T> values, Compression compression, EncodeScratch& scratch) {
@@ -80,7 +81,8 @@ void binary_array(std::string& out, std::string_view indent, const ArrayKind& ki
       }
     }
     if (numpressed) {
-      scratch.zlib.compress(scratch.packed, scratch.compressed);
+      (std::is_same_v<T, float> ? scratch.numpress_intensity_zlib : scratch.numpress_mz_zlib)
+          .compress(scratch.packed, scratch.compressed);
       payload = scratch.compressed;
     } else if (compression != Compression::kNone) {
       scratch.zlib.compress(payload, scratch.compressed);

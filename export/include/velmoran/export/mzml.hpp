@@ -25,9 +25,18 @@ enum class Compression { kZlib, kNone, kNumpress };
 // run are unique, else "index=<position in the run>".
 enum class IdForm { kScan, kIndex };
 
+// libdeflate levels: zlib arrays at the ratio of zlib's default; numpress
+// output, a few bytes per point, takes stronger levels at little cost (see
+// docs/performance.md).
+inline constexpr int kZlibLevel = 6;
+inline constexpr int kNumpressMzZlibLevel = 9;
+inline constexpr int kNumpressIntensityZlibLevel = 7;
+
 // The scratch space of one encoder, reused from spectrum to spectrum.
 struct EncodeScratch {
-  ZlibCompressor zlib;
+  ZlibCompressor zlib{kZlibLevel};
+  ZlibCompressor numpress_mz_zlib{kNumpressMzZlibLevel};
+  ZlibCompressor numpress_intensity_zlib{kNumpressIntensityZlibLevel};
   Bytes packed;
   Bytes compressed;
 };
