@@ -158,28 +158,34 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
     return slot;
   };
 
+  // In order: the spectrum's place in the file (offsets, chromatogram,
+  // checksum) and the counts.
   std::uint64_t last_report = 0;
-  const auto sink = [&](Slot* slot) {
-    if (stop.load(std::memory_order_relaxed)) return;
+  const auto place = [&](Slot* slot) -> Slot* {
+    if (stop.load(std::memory_order_relaxed)) return slot;
     const quorlith::SpectrumRecord& record = slot->record;
-    Result<Done> written = Done{};
     if (mzml) {
-      written = mzml_writer->add_spectrum(
-          slot->text, run.ids == IdForm::kScan ? record.scan_id : record.index,
-          record.retention_time_sec, slot->summary.total_ion_current);
-    } else {
-      written = mgf_sink->append(slot->text);
-    }
-    if (!written) {
-      failure = std::move(written).error();
-      stop.store(true, std::memory_order_relaxed);
-      return;
+      mzml_writer->place_spectrum(slot->text,
+                                  run.ids == IdForm::kScan ? record.scan_id : record.index,
+                                  record.retention_time_sec, slot->summary.total_ion_current);
     }
     ++stats.spectra_by_level[record.ms_level];
     stats.points += slot->summary.points;
     if (progress && record.index + 1 - last_report >= 64) {
       last_report = record.index + 1;
       progress(record.index + 1, total);
+    }
+    return slot;
+  };
+
+  // In order, overlapping the placing of the next spectrum: the write.
+  const auto sink = [&](Slot* slot) {
+    if (stop.load(std::memory_order_relaxed)) return;
+    auto written =
+        mzml ? mzml_writer->write_spectrum(slot->text) : mgf_sink->append(slot->text);
+    if (!written) {
+      failure = std::move(written).error();
+      stop.store(true, std::memory_order_relaxed);
     }
   };
 
@@ -191,6 +197,7 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
         slot_count,
         tbb::make_filter<void, Slot*>(tbb::filter_mode::serial_in_order, source) &
             tbb::make_filter<Slot*, Slot*>(tbb::filter_mode::parallel, encode) &
+            tbb::make_filter<Slot*, Slot*>(tbb::filter_mode::serial_in_order, place) &
             tbb::make_filter<Slot*, void>(tbb::filter_mode::serial_in_order, sink));
   });
   if (failure) return std::move(*failure);

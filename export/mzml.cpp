@@ -228,23 +228,26 @@ MzmlWriter::MzmlWriter(OutputFile& file, MzmlRun run) : file_(&file), run_(std::
 
 Result<Done> MzmlWriter::flush() {
   if (buffer_.empty()) return Done{};
-  if (run_.indexed && hashing_) sha1_.update(buffer_);
   auto written = file_->write(buffer_);
   buffer_.clear();
   return written;
 }
 
-Result<Done> MzmlWriter::append(std::string_view text) {
-  offset_ += text.size();
+Result<Done> MzmlWriter::write_out(std::string_view text) {
   if (text.size() >= kDirectBytes) {
     // Large pieces go out as they are, without a copy into the buffer.
     if (auto r = flush(); !r) return r;
-    if (run_.indexed && hashing_) sha1_.update(text);
     return file_->write(text);
   }
   buffer_ += text;
   if (buffer_.size() >= kChunkBytes) return flush();
   return Done{};
+}
+
+Result<Done> MzmlWriter::append(std::string_view text) {
+  offset_ += text.size();
+  if (run_.indexed && hashing_) sha1_.update(text);
+  return write_out(text);
 }
 
 Result<Done> MzmlWriter::begin() {
@@ -301,14 +304,17 @@ Result<Done> MzmlWriter::begin() {
   return append(text);
 }
 
-Result<Done> MzmlWriter::add_spectrum(std::string_view element, std::uint64_t id_number,
-                                      double time, double total_ion_current) {
+void MzmlWriter::place_spectrum(std::string_view element, std::uint64_t id_number, double time,
+                                double total_ion_current) {
   ids_.push_back(id_number);
   offsets_.push_back(offset_);
   times_.push_back(time);
   tics_.push_back(total_ion_current);
-  return append(element);
+  offset_ += element.size();
+  if (run_.indexed) sha1_.update(element);
 }
+
+Result<Done> MzmlWriter::write_spectrum(std::string_view element) { return write_out(element); }
 
 Result<Done> MzmlWriter::finish(EncodeScratch& scratch) {
   if (offsets_.size() != run_.spectrum_count) {

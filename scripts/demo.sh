@@ -22,7 +22,7 @@ if [[ ! -f $build/build.ninja ]] || ! grep -q "VELMORAN_PYTHON_EXECUTABLES:STRIN
     -DVELMORAN_DEVELOPER_MODE=ON -DVELMORAN_BUILD_BENCHMARKS=OFF \
     -DVELMORAN_PYTHON_EXECUTABLES="$python" >&2
 fi
-cmake --build "$build" --target "velmoran_py${version/./}" velmoran_mkdataset >&2
+cmake --build "$build" --target "velmoran_py${version/./}" velmoran_mkdataset velmoran_cli >&2
 
 dataset=""
 if [[ $# -gt 0 && $1 != -* ]]; then

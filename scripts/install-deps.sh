@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev liblzf-dev
   python3 python3-dev python3-venv
   libcli11-dev libtbb-dev libdeflate-dev libssl-dev zlib1g-dev
+  openms python3-pymzml
 )
 
 missing=()

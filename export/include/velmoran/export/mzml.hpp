@@ -68,23 +68,32 @@ struct MzmlRun {
   bool indexed = true;
 };
 
-// Writes one mzML file in order: begin(), add_spectrum() for each spectrum
-// announced in `run`, finish(). Output goes to the file in large chunks.
+// Writes one mzML file in order: begin(); for each spectrum announced in
+// `run`, place_spectrum() and then write_spectrum(), both in run order;
+// finish(). The two halves of a spectrum may run on different threads (not
+// at once for the same call kind), so the checksum of one spectrum overlaps
+// the write of the one before. Output goes to the file in large chunks.
 class MzmlWriter {
  public:
   MzmlWriter(OutputFile& file, MzmlRun run);
 
   [[nodiscard]] Result<Done> begin();
-  // `element` is the text append_mzml_spectrum() made; `id_number` is the
-  // scan number or the position in the run, as the id form says.
-  [[nodiscard]] Result<Done> add_spectrum(std::string_view element, std::uint64_t id_number,
-                                          double time, double total_ion_current);
+  // Takes the next spectrum's place: its offset for the index, its time and
+  // TIC for the chromatogram, its bytes into the checksum. `element` is the
+  // text append_mzml_spectrum() made; `id_number` is the scan number or the
+  // position in the run, as the id form says.
+  void place_spectrum(std::string_view element, std::uint64_t id_number, double time,
+                      double total_ion_current);
+  // Writes the element placed last but not yet written.
+  [[nodiscard]] Result<Done> write_spectrum(std::string_view element);
   // The TIC chromatogram, the index and the checksum; fails when fewer or
   // more spectra came than were announced.
   [[nodiscard]] Result<Done> finish(EncodeScratch& scratch);
 
  private:
+  // Counts, hashes and writes text of the file's own.
   [[nodiscard]] Result<Done> append(std::string_view text);
+  [[nodiscard]] Result<Done> write_out(std::string_view text);
   [[nodiscard]] Result<Done> flush();
 
   OutputFile* file_;
