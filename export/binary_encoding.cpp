@@ -1,5 +1,6 @@
 #include <velmoran/export/binary_encoding.hpp>
 
+#include <algorithm>
 #include <bit>
 #include <climits>
 #include <cmath>
@@ -23,37 +24,22 @@ void append_fixed_point(Bytes& out, double scale) {
   for (int i = 7; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(bits >> (8 * i)));
 }
 
-// Appends the half bytes of one difference: a count half byte, then the
-// half bytes that remain, least significant first. The count is k (0-8)
-// when k leading zero half bytes were dropped, 8 + k when k leading 0xF half
-// bytes were dropped (k < 8, the value is negative), and 9 when none could
-// be dropped from a value whose top half byte is neither.
+// Writes the half bytes of one difference at `halves + count`: a count half
+// byte, then the half bytes that remain, least significant first. The count
+// is k (0-8) when k leading zero half bytes were dropped, 8 + k when k
+// leading 0xF half bytes were dropped (0 < k < 8, the value is negative);
+// so a value whose top half byte is neither 0 nor 0xF has the count 0 and
+// all eight half bytes.
 void push_difference(std::uint32_t x, std::uint8_t* halves, std::size_t& count) {
-  constexpr std::uint32_t kTop = 0xF0000000u;
-  const std::uint32_t top = x & kTop;
   unsigned dropped = 0;
-  if (top == 0) {
-    dropped = 8;
-    for (unsigned i = 0; i < 8; ++i) {
-      if ((x & (kTop >> (4 * i))) != 0) {
-        dropped = i;
-        break;
-      }
-    }
-    halves[count++] = static_cast<std::uint8_t>(dropped);
-  } else if (top == kTop) {
-    dropped = 7;
-    for (unsigned i = 0; i < 8; ++i) {
-      const std::uint32_t mask = kTop >> (4 * i);
-      if ((x & mask) != mask) {
-        dropped = i;
-        break;
-      }
-    }
+  if ((x >> 28) == 0xFu) {
+    // Leading 0xF half bytes, at most 7 of them dropped.
+    dropped = std::min(7u, static_cast<unsigned>(std::countl_one(x)) / 4);
     halves[count++] = static_cast<std::uint8_t>(dropped + 8);
   } else {
-    halves[count++] = 0;
-    dropped = 0;
+    // Leading zero half bytes (8 for zero itself); 0 when the top one is set.
+    dropped = static_cast<unsigned>(std::countl_zero(x)) / 4;
+    halves[count++] = static_cast<std::uint8_t>(dropped);
   }
   for (unsigned i = 0; i < 8 - dropped; ++i) {
     halves[count++] = static_cast<std::uint8_t>((x >> (4 * i)) & 0xFu);
@@ -152,6 +138,10 @@ bool numpress_linear(std::span<const double> values, Bytes& out) {
   std::int64_t next = fixed(values[1]);
   append_le32(out, next);
 
+  // At most nine half bytes per value: room for all of them at once.
+  const std::size_t header = out.size();
+  out.resize(header + (n - 2) * 9 / 2 + 1);
+  std::uint8_t* p = out.data() + header;
   std::uint8_t halves[20];
   std::size_t count = 0;
   for (std::size_t i = 2; i < n; ++i) {
@@ -164,7 +154,7 @@ bool numpress_linear(std::span<const double> values, Bytes& out) {
                     count);
     std::size_t h = 1;
     for (; h < count; h += 2) {
-      out.push_back(static_cast<std::uint8_t>((halves[h - 1] << 4) | (halves[h] & 0xFu)));
+      *p++ = static_cast<std::uint8_t>((halves[h - 1] << 4) | (halves[h] & 0xFu));
     }
     if (count % 2 != 0) {
       halves[0] = halves[count - 1];
@@ -173,24 +163,31 @@ bool numpress_linear(std::span<const double> values, Bytes& out) {
       count = 0;
     }
   }
-  if (count == 1) out.push_back(static_cast<std::uint8_t>(halves[0] << 4));
+  if (count == 1) *p++ = static_cast<std::uint8_t>(halves[0] << 4);
+  out.resize(static_cast<std::size_t>(p - out.data()));
   return true;
 }
 
 bool numpress_slof(std::span<const float> values, Bytes& out) {
   out.clear();
   double largest = 1.0;
+  float highest = 0.0f;
   for (const float v : values) {
     if (!std::isfinite(v) || v < 0.0f) return false;
-    largest = std::max(largest, std::log(static_cast<double>(v) + 1.0));
+    highest = std::max(highest, v);
   }
+  // log is increasing: the largest logarithm is that of the largest value.
+  largest = std::max(largest, std::log(static_cast<double>(highest) + 1.0));
   const double scale = std::floor(65535.0 / largest);
   out.reserve(8 + 2 * values.size());
   append_fixed_point(out, scale);
   out.resize(8 + 2 * values.size());
   std::uint8_t* p = out.data() + 8;
   for (const float v : values) {
-    const auto x = static_cast<std::uint16_t>(std::log(static_cast<double>(v) + 1.0) * scale + 0.5);
+    // Zero (common in profiles) needs no logarithm.
+    const auto x = v == 0.0f ? std::uint16_t{0}
+                             : static_cast<std::uint16_t>(
+                                   std::log(static_cast<double>(v) + 1.0) * scale + 0.5);
     p[0] = static_cast<std::uint8_t>(x & 0xFFu);
     p[1] = static_cast<std::uint8_t>(x >> 8);
     p += 2;
