@@ -229,19 +229,19 @@ Subcommand add_convert(CLI::App& app) {
                   "several (created when missing). Default: <stem>.mzML or <stem>.mgf here")
       ->type_name("OUT");
   sub->add_option("--format", args->format, "Output format (default mzml)")
-      ->check(CLI::IsMember({"mzml", "mgf"}))
+      ->check(CLI::IsMember({"mzml", "mgf"}).description(""))
       ->type_name("mzml|mgf");
   sub->add_option("--compression", args->compression,
                   "mzML binary arrays: zlib (default, exact), none (exact), numpress (smaller; "
                   "m/z to 1e-6, intensities to 2e-3 relative)")
-      ->check(CLI::IsMember({"zlib", "none", "numpress"}))
+      ->check(CLI::IsMember({"zlib", "none", "numpress"}).description(""))
       ->type_name("zlib|none|numpress");
   sub->add_flag("--no-index", args->no_index, "Write plain mzML without the offset index");
   sub->add_option("--ms-level", args->ms_levels,
                   "Only these MS levels: 2, 1,2 or 2- (2 and up); default all")
       ->type_name("LIST");
   sub->add_option("--threads", args->threads, "Encoding threads (default: every core)")
-      ->check(CLI::Range(1u, 1024u))
+      ->check(CLI::Range(1u, 1024u).description(""))
       ->type_name("N");
   sub->add_flag("-q,--quiet", args->quiet, "No progress bar and no summary lines");
   sub->footer(

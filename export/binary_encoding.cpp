@@ -154,7 +154,7 @@ bool numpress_linear(std::span<const double> values, Bytes& out) {
                     count);
     std::size_t h = 1;
     for (; h < count; h += 2) {
-      *p++ = static_cast<std::uint8_t>((halves[h - 1] << 4) | (halves[h] & 0xFu));
+      *p++ = static_cast<std::uint8_t>((unsigned{halves[h - 1]} << 4) | (halves[h] & 0xFu));
     }
     if (count % 2 != 0) {
       halves[0] = halves[count - 1];
