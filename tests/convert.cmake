@@ -45,7 +45,7 @@ foreach(entry IN LISTS convert_runs)
       ${convert_work}/readback-${name})
   list(APPEND convert_tests convert_readback_${name})
 endforeach()
-foreach(case IN ITEMS mgf batch usage full_device full_filesystem)
+foreach(case IN ITEMS mgf batch usage full_device full_filesystem damaged)
   add_test(NAME convert_cli_${case}
     COMMAND ${convert_python} ${CMAKE_CURRENT_SOURCE_DIR}/convert/cli_cases.py ${case}
       ${velmoran} ${convert_work}/dda284.d ${convert_work}/dda284.json

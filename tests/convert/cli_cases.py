@@ -3,7 +3,7 @@ run, usage errors, full disks and closed outputs.
 
     cli_cases.py CASE VELMORAN RUN.d EXPECT.json WORKDIR
 
-CASE is one of mgf, batch, usage, full_device, full_filesystem.
+CASE is one of mgf, batch, usage, full_device, full_filesystem, damaged.
 """
 import json
 import os
@@ -146,6 +146,35 @@ def case_full_filesystem(velmoran, run_dir, expected, work):
     finally:
         subprocess.run(["umount", mount_point])
         os.rmdir(mount_point)
+
+
+def case_damaged(velmoran, run_dir, expected, work):
+    # Cut both data files short: the scans past the cut convert as empty
+    # spectra, and the file must still validate and decode in OpenMS.
+    if shutil.which("FileInfo") is None or shutil.which("FileConverter") is None:
+        print("OpenMS (FileInfo, FileConverter) is not installed")
+        sys.exit(SKIP)
+    damaged = os.path.join(work, "damaged.d")
+    shutil.rmtree(damaged, ignore_errors=True)
+    shutil.copytree(run_dir, damaged)
+    for name in ("MSPeak.bin", "MSProfile.bin"):
+        path = os.path.join(damaged, "AcqData", name)
+        os.truncate(path, os.path.getsize(path) // 2)
+    for compression in ("zlib", "none", "numpress"):
+        out = os.path.join(work, f"damaged-{compression}.mzML")
+        done = convert(velmoran, "-q", damaged, "-o", out, "--compression", compression)
+        if done.returncode != 0:
+            fail(f"damaged run, {compression}: exit {done.returncode}, {done.stderr}")
+        text = open(out).read()
+        if text.count('defaultArrayLength="0"') == 0 or text.count("<spectrum ") != len(expected):
+            fail(f"damaged run, {compression}: expected every scan, some of them empty")
+        info = subprocess.run(["FileInfo", "-in", out, "-v"], capture_output=True, text=True)
+        if "the file is semantically valid" not in info.stdout:
+            fail(f"damaged run, {compression}: OpenMS validation:\n{info.stdout}{info.stderr}")
+        decoded = subprocess.run(["FileConverter", "-in", out, "-out", out + ".decoded.mzML"],
+                                 capture_output=True, text=True)
+        if decoded.returncode != 0:
+            fail(f"damaged run, {compression}: OpenMS cannot read it:\n{decoded.stderr}")
 
 
 def main():
