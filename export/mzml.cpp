@@ -33,9 +33,12 @@ void cv_param(std::string& out, std::string_view indent, std::string_view access
   out += accession;
   out += R"(" name=")";
   out += name;
-  out += R"(" value=")";
-  out += value;
   out += '"';
+  if (!value.empty()) {
+    out += R"( value=")";
+    out += value;
+    out += '"';
+  }
   out += unit;
   out += "/>\n";
 }
@@ -81,8 +84,8 @@ void binary_array(std::string& out, std::string_view indent, const ArrayKind& ki
       }
     }
     if (numpressed) {
-      (std::is_same_v<T, float> ? scratch.numpress_intensity_zlib : scratch.numpress_mz_zlib)
-          .compress(scratch.packed, scratch.compressed);
+      ZlibCompressor& zlib = std::is_same_v<T, float> ? scratch.zlib : scratch.numpress_mz_zlib;
+      zlib.compress(scratch.packed, scratch.compressed);
       payload = scratch.compressed;
     } else if (compression != Compression::kNone) {
       scratch.zlib.compress(payload, scratch.compressed);
