@@ -122,6 +122,14 @@ def case_full_device(velmoran, run_dir, expected, work):
         fail(f"-o - to /dev/full: exit {done.returncode}, {done.stderr!r}")
     if not stat.S_ISCHR(os.stat("/dev/full").st_mode):
         fail("/dev/full was replaced")
+    # A reader that stops early: the rest of the file meets a closed pipe.
+    reader = subprocess.Popen([velmoran, "convert", "-q", run_dir, "-o", "-", "--compression",
+                               "none"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    reader.stdout.read(10)
+    reader.stdout.close()
+    error = reader.stderr.read().decode()
+    if reader.wait() != 1 or "Broken pipe" not in error:
+        fail(f"closed pipe: exit {reader.returncode}, {error!r}")
 
 
 def case_full_filesystem(velmoran, run_dir, expected, work):
