@@ -75,6 +75,32 @@ def check_mrm_channels(path, expected):
                  f"expected {channel}")
 
 
+def check_summaries(path, expected):
+    # The per-spectrum summaries against numpy on the generator's arrays.
+    import numpy
+
+    text = open(path).read()
+    elements = re.findall(r"<spectrum .*?</spectrum>", text, re.S)
+    names = ("total ion current", "base peak m/z", "base peak intensity",
+             "lowest observed m/z", "highest observed m/z")
+    for element, want in zip(elements, expected):
+        found = {name: float(value) for name, value in re.findall(
+            r'<cvParam cvRef="MS" accession="MS:\d+" name="([^"]+)" value="([^"]+)"', element)
+            if name in names}
+        if not want["mz"]:
+            if found:
+                fail(f"{path}: empty scan {want['scan_id']} has summaries {found}")
+            continue
+        mz = numpy.asarray(want["mz"])
+        intensity = numpy.asarray(want["intensity"])
+        base = int(numpy.argmax(intensity))  # the first of equal maxima
+        wanted = {"base peak m/z": mz[base], "base peak intensity": intensity[base],
+                  "lowest observed m/z": mz.min(), "highest observed m/z": mz.max()}
+        if any(found.get(name) != value for name, value in wanted.items()) or \
+                not close(found.get("total ion current", -1.0), float(intensity.sum()), 1e-12):
+            fail(f"{path}: scan {want['scan_id']}: summaries {found}, expected {wanted}")
+
+
 def close(a, b, tolerance):
     return abs(a - b) <= tolerance * max(abs(a), abs(b)) or a == b
 
@@ -155,6 +181,7 @@ def main():
         else:
             compare(out, expected, exact=True)
             check_mrm_channels(out, expected)
+            check_summaries(out, expected)
 
     # Only fragment spectra: ids as in the whole run, index counts the written ones.
     out = os.path.join(work, f"{stem}-ms2.mzML")
