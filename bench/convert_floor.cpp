@@ -62,18 +62,17 @@ int main(int argc, char** argv) {
   arena.execute([&] {
     tbb::parallel_pipeline(
         slot_count,
-        tbb::make_filter<void, Slot*>(
-            tbb::filter_mode::serial_in_order,
-            [&](tbb::flow_control& control) -> Slot* {
-              auto record = sequence->next();
-              if (!record) {
-                control.stop();
-                return nullptr;
-              }
-              Slot* slot = slots[produced++ % slot_count].get();
-              slot->record = std::move(*record);
-              return slot;
-            }) &
+        tbb::make_filter<void, Slot*>(tbb::filter_mode::serial_in_order,
+                                      [&](tbb::flow_control& control) -> Slot* {
+                                        auto record = sequence->next();
+                                        if (!record) {
+                                          control.stop();
+                                          return nullptr;
+                                        }
+                                        Slot* slot = slots[produced++ % slot_count].get();
+                                        slot->record = std::move(*record);
+                                        return slot;
+                                      }) &
             tbb::make_filter<Slot*, Slot*>(
                 tbb::filter_mode::parallel,
                 [](Slot* slot) {

@@ -120,8 +120,7 @@ std::string summary_line(const fs::path& target, const exporting::ConvertStats& 
     line += ", " + std::to_string(stats.left_out) + " left out without a precursor m/z";
   }
   line += ", " + std::to_string(stats.points) + " points, " + fixed(megabytes, 1) + " MB, " +
-          fixed(seconds, 2) + " s, " + fixed(seconds > 0 ? megabytes / seconds : 0.0, 1) +
-          " MB/s";
+          fixed(seconds, 2) + " s, " + fixed(seconds > 0 ? megabytes / seconds : 0.0, 1) + " MB/s";
   return line;
 }
 
@@ -219,8 +218,7 @@ int run_convert(const ConvertArgs& args) {
 Subcommand add_convert(CLI::App& app) {
   auto args = std::make_shared<ConvertArgs>();
   CLI::App* sub = app.add_subcommand(
-      "convert",
-      "Convert runs to indexed mzML 1.1 (default) or MGF, one output file per run.");
+      "convert", "Convert runs to indexed mzML 1.1 (default) or MGF, one output file per run.");
   sub->add_option("runs", args->runs, "Dataset directories (RUN.d) to convert")
       ->required()
       ->type_name("RUN.d");

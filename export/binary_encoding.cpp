@@ -81,7 +81,8 @@ void append_base64(std::string& out, std::span<const std::uint8_t> bytes) {
     n -= 3;
   }
   if (n > 0) {
-    const std::uint32_t v = (std::uint32_t{in[0]} << 16) | (n == 2 ? std::uint32_t{in[1]} << 8 : 0u);
+    const std::uint32_t v =
+        (std::uint32_t{in[0]} << 16) | (n == 2 ? std::uint32_t{in[1]} << 8 : 0u);
     p[0] = kAlphabet[v >> 18];
     p[1] = kAlphabet[(v >> 12) & 63u];
     p[2] = n == 2 ? kAlphabet[(v >> 6) & 63u] : '=';
@@ -196,9 +197,10 @@ bool numpress_slof(std::span<const float> values, Bytes& out) {
   std::uint8_t* p = out.data() + 8;
   for (const float v : values) {
     // Zero (common in profiles) needs no logarithm.
-    const auto x = v == 0.0f ? std::uint16_t{0}
-                             : static_cast<std::uint16_t>(
-                                   std::log(static_cast<double>(v) + 1.0) * scale + 0.5);
+    const auto x =
+        v == 0.0f
+            ? std::uint16_t{0}
+            : static_cast<std::uint16_t>(std::log(static_cast<double>(v) + 1.0) * scale + 0.5);
     p[0] = static_cast<std::uint8_t>(x & 0xFFu);
     p[1] = static_cast<std::uint8_t>(x >> 8);
     p += 2;

@@ -144,9 +144,9 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
     if (stop.load(std::memory_order_relaxed)) return slot;
     slot->text.clear();
     if (mzml) {
-      slot->summary = append_mzml_spectrum(slot->text, slot->record,
-                                           {slot->list_index, slot->profile}, run.ids,
-                                           options.compression, slot->scratch);
+      slot->summary =
+          append_mzml_spectrum(slot->text, slot->record, {slot->list_index, slot->profile}, run.ids,
+                               options.compression, slot->scratch);
     } else {
       append_mgf_ions(slot->text, slot->record, title);
       slot->summary.points = std::min(slot->record.mz.size(), slot->record.intensity.size());
@@ -181,8 +181,7 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
   // In order, overlapping the placing of the next spectrum: the write.
   const auto sink = [&](Slot* slot) {
     if (stop.load(std::memory_order_relaxed)) return;
-    auto written =
-        mzml ? mzml_writer->write_spectrum(slot->text) : mgf_sink->append(slot->text);
+    auto written = mzml ? mzml_writer->write_spectrum(slot->text) : mgf_sink->append(slot->text);
     if (!written) {
       failure = std::move(written).error();
       stop.store(true, std::memory_order_relaxed);
@@ -194,11 +193,10 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
   tbb::task_arena arena(static_cast<int>(threads));
   arena.execute([&] {
     tbb::parallel_pipeline(
-        slot_count,
-        tbb::make_filter<void, Slot*>(tbb::filter_mode::serial_in_order, source) &
-            tbb::make_filter<Slot*, Slot*>(tbb::filter_mode::parallel, encode) &
-            tbb::make_filter<Slot*, Slot*>(tbb::filter_mode::serial_in_order, place) &
-            tbb::make_filter<Slot*, void>(tbb::filter_mode::serial_in_order, sink));
+        slot_count, tbb::make_filter<void, Slot*>(tbb::filter_mode::serial_in_order, source) &
+                        tbb::make_filter<Slot*, Slot*>(tbb::filter_mode::parallel, encode) &
+                        tbb::make_filter<Slot*, Slot*>(tbb::filter_mode::serial_in_order, place) &
+                        tbb::make_filter<Slot*, void>(tbb::filter_mode::serial_in_order, sink));
   });
   if (failure) return std::move(*failure);
 

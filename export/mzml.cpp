@@ -16,8 +16,7 @@ constexpr std::size_t kChunkBytes = std::size_t{4} << 20;
 // Pieces at least this large are written without being copied first.
 constexpr std::size_t kDirectBytes = std::size_t{64} << 10;
 
-constexpr std::string_view kMzUnit =
-    R"( unitCvRef="MS" unitAccession="MS:1000040" unitName="m/z")";
+constexpr std::string_view kMzUnit = R"( unitCvRef="MS" unitAccession="MS:1000040" unitName="m/z")";
 constexpr std::string_view kCountsUnit =
     R"( unitCvRef="MS" unitAccession="MS:1000131" unitName="number of detector counts")";
 constexpr std::string_view kSecondUnit =
@@ -76,7 +75,8 @@ void binary_array(std::string& out, std::string_view indent, const ArrayKind& ki
       if constexpr (std::is_same_v<T, float>) {
         numpressed = numpress_slof(values, scratch.packed);
         compression_accession = "MS:1002748";
-        compression_name = "MS-Numpress short logged float compression followed by zlib compression";
+        compression_name =
+            "MS-Numpress short logged float compression followed by zlib compression";
       } else if (kind.accession == kMzArray.accession) {
         numpressed = numpress_linear(values, scratch.packed);
         compression_accession = "MS:1002746";
@@ -178,7 +178,8 @@ SpectrumSummary append_mzml_spectrum(std::string& out, const quorlith::SpectrumR
       record.precursor->spectrum_ref->starts_with(kMrmPrefix)) {
     out += i1;
     out += R"(<userParam name="mrm channel" type="xsd:nonNegativeInteger" value=")";
-    append_xml_attribute(out, std::string_view(*record.precursor->spectrum_ref).substr(kMrmPrefix.size()));
+    append_xml_attribute(
+        out, std::string_view(*record.precursor->spectrum_ref).substr(kMrmPrefix.size()));
     out += "\"/>\n";
   }
 
@@ -215,8 +216,7 @@ SpectrumSummary append_mzml_spectrum(std::string& out, const quorlith::SpectrumR
 
   out += "  <binaryDataArrayList count=\"2\">\n";
   binary_array(out, "    ", kMzArray, mz_points, compression, scratch);
-  binary_array(out, "    ", kIntensityArray, intensity.first(summary.points), compression,
-               scratch);
+  binary_array(out, "    ", kIntensityArray, intensity.first(summary.points), compression, scratch);
   out += "  </binaryDataArrayList>\n</spectrum>\n";
   return summary;
 }
@@ -260,12 +260,14 @@ Result<Done> MzmlWriter::begin() {
   if (run_.indexed) {
     text += "<indexedmzML";
     text += kNamespaces;
-    text += R"( xsi:schemaLocation="http://psi.hupo.org/ms/mzml http://psidev.info/files/ms/mzML/xsd/mzML1.1.2_idx.xsd">)";
+    text +=
+        R"( xsi:schemaLocation="http://psi.hupo.org/ms/mzml http://psidev.info/files/ms/mzML/xsd/mzML1.1.2_idx.xsd">)";
     text += "\n";
   }
   text += "<mzML";
   text += kNamespaces;
-  text += R"( xsi:schemaLocation="http://psi.hupo.org/ms/mzml http://psidev.info/files/ms/mzML/xsd/mzML1.1.0.xsd" version="1.1.0">)";
+  text +=
+      R"( xsi:schemaLocation="http://psi.hupo.org/ms/mzml http://psidev.info/files/ms/mzML/xsd/mzML1.1.0.xsd" version="1.1.0">)";
   text += "\n";
   text += R"(<cvList count="2">
   <cv id="MS" fullName="Proteomics Standards Initiative Mass Spectrometry Ontology" URI="https://raw.githubusercontent.com/HUPO-PSI/psi-ms-CV/master/psi-ms.obo"/>

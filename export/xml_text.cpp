@@ -68,15 +68,32 @@ void for_each_character(std::string_view text, Emit&& emit) {
 void append_xml_attribute(std::string& out, std::string_view text) {
   for_each_character(text, [&](std::string_view sequence, char32_t c) {
     switch (c) {
-      case '&': out += "&amp;"; return;
-      case '<': out += "&lt;"; return;
-      case '>': out += "&gt;"; return;
-      case '"': out += "&quot;"; return;
-      case '\'': out += "&apos;"; return;
-      case '\t': out += "&#9;"; return;
-      case '\n': out += "&#10;"; return;
-      case '\r': out += "&#13;"; return;
-      default: break;
+      case '&':
+        out += "&amp;";
+        return;
+      case '<':
+        out += "&lt;";
+        return;
+      case '>':
+        out += "&gt;";
+        return;
+      case '"':
+        out += "&quot;";
+        return;
+      case '\'':
+        out += "&apos;";
+        return;
+      case '\t':
+        out += "&#9;";
+        return;
+      case '\n':
+        out += "&#10;";
+        return;
+      case '\r':
+        out += "&#13;";
+        return;
+      default:
+        break;
     }
     if (c < 0x20 || c == 0x7F || c == 0xFFFE || c == 0xFFFF) {
       out += kReplacement;
@@ -94,8 +111,8 @@ std::string xml_id_from(std::string_view name) {
                       c == '.' || c == '-' || c == '_';
     id += keep ? static_cast<char>(c) : '_';
   });
-  if (id.empty() || !((id[0] >= 'a' && id[0] <= 'z') || (id[0] >= 'A' && id[0] <= 'Z') ||
-                      id[0] == '_')) {
+  if (id.empty() ||
+      !((id[0] >= 'a' && id[0] <= 'z') || (id[0] >= 'A' && id[0] <= 'Z') || id[0] == '_')) {
     id.insert(id.begin(), '_');
   }
   return id;

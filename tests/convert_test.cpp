@@ -38,9 +38,16 @@ TEST(XmlText, HostileNamesStayWellFormed) {
       {"run 1.d", "run 1.d", "run_1.d"},
       {R"(a"b'c<d>&e.d)", "a&quot;b&apos;c&lt;d&gt;&amp;e.d", "a_b_c_d__e.d"},
       {"tab\there\nline\rend", "tab&#9;here&#10;line&#13;end", "tab_here_line_end"},
-      {std::string("nul\0bel\x07.d", 10), "nul\xEF\xBF\xBD" "bel\xEF\xBF\xBD.d", "nul_bel_.d"},
+      {std::string("nul\0bel\x07.d", 10),
+       "nul\xEF\xBF\xBD"
+       "bel\xEF\xBF\xBD.d",
+       "nul_bel_.d"},
       {"bad\xFF\xC3(utf8", "bad\xEF\xBF\xBD\xEF\xBF\xBD(utf8", "bad___utf8"},
-      {"\xEF\xBF\xBE" "nonchar", "\xEF\xBF\xBD" "nonchar", "_nonchar"},
+      {"\xEF\xBF\xBE"
+       "nonchar",
+       "\xEF\xBF\xBD"
+       "nonchar",
+       "_nonchar"},
       {"caf\xC3\xA9.d", "caf\xC3\xA9.d", "caf_.d"},
       {"1run.d", "1run.d", "_1run.d"},
       {"-x", "-x", "_-x"},
@@ -52,15 +59,21 @@ TEST(XmlText, HostileNamesStayWellFormed) {
     EXPECT_EQ(attribute, c.attribute) << c.name;
     EXPECT_EQ(ex::xml_id_from(c.name), c.id) << c.name;
   }
-  EXPECT_EQ(ex::single_line_text("a\nb\xFF"), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+  EXPECT_EQ(ex::single_line_text("a\nb\xFF"),
+            "a\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD");
 }
 
 TEST(Base64, MatchesTheStandardVectors) {
   // RFC 4648, section 10.
-  const std::vector<std::pair<std::string, std::string>> vectors = {
-      {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},        {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
-      {"\xFF\xFE\xFD", "//79"}};
+  const std::vector<std::pair<std::string, std::string>> vectors = {{"", ""},
+                                                                    {"f", "Zg=="},
+                                                                    {"fo", "Zm8="},
+                                                                    {"foo", "Zm9v"},
+                                                                    {"foob", "Zm9vYg=="},
+                                                                    {"fooba", "Zm9vYmE="},
+                                                                    {"foobar", "Zm9vYmFy"},
+                                                                    {"\xFF\xFE\xFD", "//79"}};
   for (const auto& [in, out] : vectors) {
     std::string text = "<";
     ex::append_base64(text, {reinterpret_cast<const std::uint8_t*>(in.data()), in.size()});
@@ -109,15 +122,15 @@ TEST(Convert, ProfileTermsAndIdsWhenScanNumbersRepeat) {
     spec.second = prof;
     return spec;
   };
-  w.table().records = {scan(7, peaks, profile), scan(8, peaks, {}),
-                       scan(7, peaks, empty_profile)};
+  w.table().records = {scan(7, peaks, profile), scan(8, peaks, {}), scan(7, peaks, empty_profile)};
   const TempDir dir;
   w.write(dir / "dup.d");
   auto reader = Reader::open(dir / "dup.d");
   ASSERT_TRUE(reader) << reader.error().text();
 
   const std::string text = convert_to_text(*reader, dir / "dup.mzML", 2);
-  const std::regex spectrum_re(R"re(<spectrum index="(\d+)" id="([^"]+)" defaultArrayLength="(\d+)">[^]*?accession="(MS:100012[78])")re");
+  const std::regex spectrum_re(
+      R"re(<spectrum index="(\d+)" id="([^"]+)" defaultArrayLength="(\d+)">[^]*?accession="(MS:100012[78])")re");
   std::vector<std::string> seen;
   for (auto it = std::sregex_iterator(text.begin(), text.end(), spectrum_re);
        it != std::sregex_iterator(); ++it) {
