@@ -1,5 +1,9 @@
 // velmoran convert: runs to indexed mzML 1.1 (or plain mzML, or MGF), one
 // output file per run, each written whole or not at all.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -26,6 +30,42 @@ namespace {
 namespace fs = std::filesystem;
 using exporting::Compression;
 using exporting::OutputFormat;
+
+// The temporary output being written, removed by the handler of SIGINT,
+// SIGTERM and SIGHUP so that an interrupted conversion leaves nothing behind.
+std::atomic<const char*> g_temporary{nullptr};
+
+extern "C" void remove_temporary_and_die(int signal_number) {
+  if (const char* path = g_temporary.load()) ::unlink(path);
+  ::signal(signal_number, SIG_DFL);
+  ::raise(signal_number);
+}
+
+// Installs the handler for the life of the object; a signal that the
+// caller ignores stays ignored (nohup).
+class InterruptCleanup {
+ public:
+  InterruptCleanup() {
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+      struct sigaction action {};
+      action.sa_handler = remove_temporary_and_die;
+      sigemptyset(&action.sa_mask);
+      struct sigaction previous {};
+      ::sigaction(signal_number, nullptr, &previous);
+      if (previous.sa_handler != SIG_IGN) ::sigaction(signal_number, &action, nullptr);
+    }
+  }
+  ~InterruptCleanup() {
+    g_temporary.store(nullptr);
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+      struct sigaction previous {};
+      ::sigaction(signal_number, nullptr, &previous);
+      if (previous.sa_handler == remove_temporary_and_die) ::signal(signal_number, SIG_DFL);
+    }
+  }
+  InterruptCleanup(const InterruptCleanup&) = delete;
+  InterruptCleanup& operator=(const InterruptCleanup&) = delete;
+};
 
 struct ConvertArgs {
   std::vector<std::string> runs;
@@ -172,6 +212,7 @@ int run_convert(const ConvertArgs& args) {
   options.threads = args.threads;
   options.software_version = VELMORAN_VERSION;
 
+  const InterruptCleanup cleanup;
   int status = kExitSuccess;
   for (std::size_t i = 0; i < args.runs.size(); ++i) {
     const std::string& run = args.runs[i];
@@ -188,6 +229,9 @@ int run_convert(const ConvertArgs& args) {
       status = kExitFailure;
       continue;
     }
+    // Kept alive while the handler may read it.
+    const std::string temporary = output->temporary().native();
+    g_temporary.store(temporary.empty() ? nullptr : temporary.c_str());
     options.title = stem_of(reader->name());
     ProgressBar bar(run, !args.quiet && stderr_is_terminal());
     auto stats = exporting::convert_run(
@@ -195,10 +239,13 @@ int run_convert(const ConvertArgs& args) {
         [&bar](std::uint64_t done, std::uint64_t total) { bar.update(done, total); });
     bar.clear();
     if (stats) {
+      // Past the rename there is nothing left to remove.
+      g_temporary.store(nullptr);
       if (auto committed = output->commit(); !committed) {
         stats = std::move(committed).error();
       }
     }
+    g_temporary.store(nullptr);
     if (!stats) {
       report_failure(run, targets[i].string() + ": " + stats.error().text());
       status = kExitFailure;
