@@ -1,12 +1,299 @@
-// velmoran convert: not built yet.
+// velmoran convert: runs to indexed mzML 1.1 (or plain mzML, or MGF), one
+// output file per run, each written whole or not at all.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <velmoran/export/convert.hpp>
+#include <velmoran/export/output_file.hpp>
+#include <velmoran/reader.hpp>
+
 #include "commands.hpp"
+#include "progress.hpp"
 #include "status.hpp"
 
 namespace velmoran::cli {
 
+namespace {
+
+namespace fs = std::filesystem;
+using exporting::Compression;
+using exporting::OutputFormat;
+
+// The temporary output being written, removed by the handler of SIGINT,
+// SIGTERM and SIGHUP so that an interrupted conversion leaves nothing behind.
+std::atomic<const char*> g_temporary{nullptr};
+
+extern "C" void remove_temporary_and_die(int signal_number) {
+  if (const char* path = g_temporary.load()) ::unlink(path);
+  ::signal(signal_number, SIG_DFL);
+  ::raise(signal_number);
+}
+
+// Installs the handler for the life of the object; a signal that the
+// caller ignores stays ignored (nohup).
+class InterruptCleanup {
+ public:
+  InterruptCleanup() {
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+      struct sigaction action {};
+      action.sa_handler = remove_temporary_and_die;
+      sigemptyset(&action.sa_mask);
+      struct sigaction previous {};
+      ::sigaction(signal_number, nullptr, &previous);
+      if (previous.sa_handler != SIG_IGN) ::sigaction(signal_number, &action, nullptr);
+    }
+  }
+  ~InterruptCleanup() {
+    g_temporary.store(nullptr);
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+      struct sigaction previous {};
+      ::sigaction(signal_number, nullptr, &previous);
+      if (previous.sa_handler == remove_temporary_and_die) ::signal(signal_number, SIG_DFL);
+    }
+  }
+  InterruptCleanup(const InterruptCleanup&) = delete;
+  InterruptCleanup& operator=(const InterruptCleanup&) = delete;
+};
+
+struct ConvertArgs {
+  std::vector<std::string> runs;
+  std::string output;
+  std::string format = "mzml";
+  std::string compression = "zlib";
+  bool no_index = false;
+  std::string ms_levels;
+  unsigned threads = 0;
+  bool quiet = false;
+};
+
+// The dataset's name as the reader forms it: the last path component that
+// is not empty or ".", "bundle.d" where there is none.
+std::string dataset_name(const std::string& path) {
+  std::string_view text = path;
+  std::string_view last;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find('/', start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view component = text.substr(start, end - start);
+    if (!component.empty() && component != ".") last = component;
+    start = end + 1;
+  }
+  if (last.empty() || last == "..") return "bundle.d";
+  return std::string(last);
+}
+
+// The output stem: the dataset name without a trailing ".d".
+std::string stem_of(const std::string& name) {
+  if (name.size() > 2 && name.ends_with(".d")) return name.substr(0, name.size() - 2);
+  return name;
+}
+
+bool parse_level(std::string_view text, std::uint32_t& level) {
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), level);
+  return !text.empty() && ec == std::errc{} && end == text.data() + text.size();
+}
+
+// "2", "1,2", "2-", "1-3": levels and inclusive ranges, an open end meaning
+// every level above.
+std::optional<exporting::LevelFilter> parse_levels(std::string_view text) {
+  exporting::LevelFilter filter;
+  if (text.empty()) return filter;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find(',', start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view item = text.substr(start, end - start);
+    const std::size_t dash = item.find('-');
+    std::uint32_t low = 0;
+    std::uint32_t high = 0;
+    if (dash == std::string_view::npos) {
+      if (!parse_level(item, low)) return std::nullopt;
+      high = low;
+    } else {
+      if (!parse_level(item.substr(0, dash), low)) return std::nullopt;
+      const std::string_view upper = item.substr(dash + 1);
+      if (upper.empty()) {
+        high = UINT32_MAX;
+      } else if (!parse_level(upper, high) || high < low) {
+        return std::nullopt;
+      }
+    }
+    filter.ranges.emplace_back(low, high);
+    start = end + 1;
+  }
+  return filter;
+}
+
+std::string fixed(double value, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+std::string summary_line(const fs::path& target, const exporting::ConvertStats& stats,
+                         OutputFormat format, double seconds) {
+  std::uint64_t spectra = 0;
+  std::string levels;
+  for (const auto& [level, count] : stats.spectra_by_level) {
+    spectra += count;
+    if (!levels.empty()) levels += ", ";
+    levels += "MS" + std::to_string(level) + " " + std::to_string(count);
+  }
+  const double megabytes = static_cast<double>(stats.bytes) / 1e6;
+  std::string line = "wrote " + (target == "-" ? std::string("standard output") : target.string()) +
+                     ": " + std::to_string(spectra) + " spectra";
+  if (!levels.empty()) line += " (" + levels + ")";
+  if (format == OutputFormat::kMgf) {
+    line += ", " + std::to_string(stats.left_out) + " left out without a precursor m/z";
+  }
+  line += ", " + std::to_string(stats.points) + " points, " + fixed(megabytes, 1) + " MB, " +
+          fixed(seconds, 2) + " s, " + fixed(seconds > 0 ? megabytes / seconds : 0.0, 1) + " MB/s";
+  return line;
+}
+
+int run_convert(const ConvertArgs& args) {
+  const auto levels = parse_levels(args.ms_levels);
+  if (!levels) {
+    return usage_error("--ms-level: \"" + args.ms_levels +
+                       "\" is not a list of MS levels (for example 2, 1,2 or 2-)");
+  }
+  const bool mgf = args.format == "mgf";
+  const std::string extension = mgf ? ".mgf" : ".mzML";
+
+  // Where each run goes, all decided (and checked) before anything is written.
+  std::vector<fs::path> targets;
+  const bool several = args.runs.size() > 1;
+  if (several && args.output == "-") {
+    return usage_error("-o -: several runs cannot all go to standard output; give a directory");
+  }
+  std::map<std::string, std::string> stems;
+  for (const std::string& run : args.runs) {
+    const std::string stem = stem_of(dataset_name(run));
+    if (const auto [it, fresh] = stems.emplace(stem, run); !fresh) {
+      return usage_error("runs " + it->second + " and " + run + " would both be written to " +
+                         stem + extension);
+    }
+    if (!several && !args.output.empty()) {
+      targets.emplace_back(args.output);
+    } else {
+      targets.push_back((several && !args.output.empty() ? fs::path(args.output) : fs::path()) /
+                        (stem + extension));
+    }
+  }
+  if (several && !args.output.empty()) {
+    std::error_code ec;
+    fs::create_directories(args.output, ec);
+    if (ec || !fs::is_directory(args.output)) {
+      report_failure(args.output, ec ? Error::os(ec.value()).text() : "not a directory");
+      return kExitFailure;
+    }
+  }
+
+  exporting::ConvertOptions options;
+  options.format = mgf ? OutputFormat::kMgf : OutputFormat::kMzml;
+  options.compression = args.compression == "none"       ? Compression::kNone
+                        : args.compression == "numpress" ? Compression::kNumpress
+                                                         : Compression::kZlib;
+  options.indexed = !args.no_index;
+  options.levels = *levels;
+  options.threads = args.threads;
+  options.software_version = VELMORAN_VERSION;
+
+  const InterruptCleanup cleanup;
+  int status = kExitSuccess;
+  for (std::size_t i = 0; i < args.runs.size(); ++i) {
+    const std::string& run = args.runs[i];
+    const auto started = std::chrono::steady_clock::now();
+    auto reader = Reader::open(run);
+    if (!reader) {
+      report_failure(run, reader.error().text());
+      status = kExitFailure;
+      continue;
+    }
+    auto output = exporting::OutputFile::open(targets[i]);
+    if (!output) {
+      report_failure(run, targets[i].string() + ": " + output.error().text());
+      status = kExitFailure;
+      continue;
+    }
+    // Kept alive while the handler may read it.
+    const std::string temporary = output->temporary().native();
+    g_temporary.store(temporary.empty() ? nullptr : temporary.c_str());
+    options.title = stem_of(reader->name());
+    ProgressBar bar(run, !args.quiet && stderr_is_terminal());
+    auto stats = exporting::convert_run(
+        *reader, *output, options,
+        [&bar](std::uint64_t done, std::uint64_t total) { bar.update(done, total); });
+    bar.clear();
+    if (stats) {
+      // Past the rename there is nothing left to remove.
+      g_temporary.store(nullptr);
+      if (auto committed = output->commit(); !committed) {
+        stats = std::move(committed).error();
+      }
+    }
+    g_temporary.store(nullptr);
+    if (!stats) {
+      report_failure(run, targets[i].string() + ": " + stats.error().text());
+      status = kExitFailure;
+      continue;
+    }
+    if (!args.quiet) {
+      const double seconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+      report_failure(run, summary_line(targets[i], *stats, options.format, seconds));
+    }
+  }
+  return status;
+}
+
+}  // namespace
+
 Subcommand add_convert(CLI::App& app) {
-  CLI::App* sub = app.add_subcommand("convert", "(not built yet)");
-  return {sub, [] { return usage_error("convert: not built yet"); }};
+  auto args = std::make_shared<ConvertArgs>();
+  CLI::App* sub = app.add_subcommand(
+      "convert", "Convert runs to indexed mzML 1.1 (default) or MGF, one output file per run.");
+  sub->add_option("runs", args->runs, "Dataset directories (RUN.d) to convert")
+      ->required()
+      ->type_name("RUN.d");
+  sub->add_option("-o,--output", args->output,
+                  "Output file for one run ('-' for standard output), or a directory for "
+                  "several (created when missing). Default: <stem>.mzML or <stem>.mgf here")
+      ->type_name("OUT");
+  sub->add_option("--format", args->format, "Output format (default mzml)")
+      ->check(CLI::IsMember({"mzml", "mgf"}).description(""))
+      ->type_name("mzml|mgf");
+  sub->add_option("--compression", args->compression,
+                  "mzML binary arrays: zlib (default, exact), none (exact), numpress (smaller; "
+                  "m/z to 1e-6, intensities to 2e-3 relative)")
+      ->check(CLI::IsMember({"zlib", "none", "numpress"}).description(""))
+      ->type_name("zlib|none|numpress");
+  sub->add_flag("--no-index", args->no_index, "Write plain mzML without the offset index");
+  sub->add_option("--ms-level", args->ms_levels,
+                  "Only these MS levels: 2, 1,2 or 2- (2 and up); default all")
+      ->type_name("LIST");
+  sub->add_option("--threads", args->threads, "Encoding threads (default: every core)")
+      ->check(CLI::Range(1u, 1024u).description(""))
+      ->type_name("N");
+  sub->add_flag("-q,--quiet", args->quiet, "No progress bar and no summary lines");
+  sub->footer(
+      "Each run's output is written under a temporary name and renamed into place when "
+      "complete.\nExit status: 0 every run converted, 1 a run failed (the others are still "
+      "converted),\n2 usage error.");
+  return {sub, [args] { return run_convert(*args); }};
 }
 
 }  // namespace velmoran::cli

@@ -10,7 +10,9 @@
 # the version the module is made for; else python3), generates the runs into
 # it (scale k: 1,000k MS1 profile scans of 20,000 points and 2,000k MS2
 # centroid scans of 300 peaks), then prints the tables of bench/e2e_bench
-# (C++) and bench/e2e_python.py (Python). docs/performance.md explains them.
+# (C++) and bench/e2e_python.py (Python), then runs scripts/bench-inspect.sh
+# and scripts/bench-convert.sh (the velmoran program) on the same tree.
+# docs/performance.md explains them.
 # The machine should be quiet: other work shows up in every figure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -91,5 +93,11 @@ echo
 echo "== Python: RawReader(path)"
 PYTHONPATH="$build/python/$version${PYTHONPATH:+:$PYTHONPATH}" \
   "$python" bench/e2e_python.py --floor "$build/bench/e2e_bench" --reps "$reps" "${runs[@]}"
+echo
+echo "== The velmoran program: info, scans and xic beside a plain read"
+scripts/bench-inspect.sh --build-dir "$build" $([[ $do_build == 1 ]] || echo --no-build)
+echo
+echo "== The velmoran program: convert beside its floor and OpenMS's FileConverter"
+scripts/bench-convert.sh --build-dir "$build" $([[ $do_build == 1 ]] || echo --no-build)
 echo
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"

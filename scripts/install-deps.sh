@@ -9,6 +9,7 @@ packages=(
   python3 python3-dev python3-venv
   libcli11-dev libtbb-dev libdeflate-dev libssl-dev zlib1g-dev
   python3-matplotlib snakemake hyperfine
+  openms python3-pymzml
 )
 
 missing=()

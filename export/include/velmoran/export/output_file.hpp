@@ -44,6 +44,9 @@ class OutputFile {
   [[nodiscard]] const std::filesystem::path& target() const noexcept { return target_; }
   // Standard output or a device/FIFO: written in place.
   [[nodiscard]] bool in_place() const noexcept { return temporary_.empty(); }
+  // The temporary file being written (empty when in place), for a signal
+  // handler that must remove it when the process is interrupted.
+  [[nodiscard]] const std::filesystem::path& temporary() const noexcept { return temporary_; }
 
  private:
   OutputFile(int fd, bool owns_fd, std::filesystem::path target, std::filesystem::path temporary)

@@ -1,0 +1,66 @@
+// Converting one opened run to mzML or MGF: records flow from one spectrum
+// sequence (serial, in order) through parallel encoders (summary,
+// compression, base64, the element's text) to one writer (serial, in
+// order). Memory is bounded by the spectra in flight, a few per thread,
+// whatever the run's length.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <velmoran/export/mzml.hpp>
+#include <velmoran/export/output_file.hpp>
+#include <velmoran/reader.hpp>
+#include <velmoran/result.hpp>
+
+namespace velmoran::exporting {
+
+enum class OutputFormat { kMzml, kMgf };
+
+// Which MS levels to write: inclusive ranges; empty means every level.
+struct LevelFilter {
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges;
+  [[nodiscard]] bool accepts(std::uint32_t level) const noexcept;
+};
+
+struct ConvertOptions {
+  OutputFormat format = OutputFormat::kMzml;
+  Compression compression = Compression::kZlib;
+  bool indexed = true;
+  LevelFilter levels;
+  // Encoder threads; 0 means as many as the machine has.
+  unsigned threads = 0;
+  std::string software_version;
+  // MGF titles: "<title> scan=<n>".
+  std::string title;
+};
+
+struct ConvertStats {
+  // Spectra written, by MS level.
+  std::map<std::uint32_t, std::uint64_t> spectra_by_level;
+  std::uint64_t points = 0;
+  // MGF: spectra of the chosen levels left out for want of a precursor m/z.
+  std::uint64_t left_out = 0;
+  std::uint64_t bytes = 0;
+};
+
+// Called from the writer's thread with the scans read so far and the total.
+using ProgressFn = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
+// Spectra of the run whose points come from a profile block: the profile
+// decoded to at least one point (the peak block is the fallback otherwise).
+[[nodiscard]] bool is_profile(const Reader& reader, const quorlith::SpectrumRecord& record);
+
+// The id form of the run: scan numbers while they are unique.
+[[nodiscard]] IdForm id_form_of(const raw::MSScan& scans);
+
+// Writes the run to `output` (not committed: the caller commits on success).
+[[nodiscard]] Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
+                                               const ConvertOptions& options,
+                                               const ProgressFn& progress = {});
+
+}  // namespace velmoran::exporting

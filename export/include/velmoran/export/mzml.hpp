@@ -1,0 +1,111 @@
+// mzML 1.1 output: the text of one <spectrum> element (a pure function of
+// the record, safe to call from many threads at once), and the writer that
+// puts the elements between the file's header and its trailer, counts the
+// bytes for the index and feeds the checksum.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <quorlith/types.hpp>
+
+#include <velmoran/export/binary_encoding.hpp>
+#include <velmoran/export/output_file.hpp>
+#include <velmoran/export/sha1.hpp>
+#include <velmoran/export/summary.hpp>
+#include <velmoran/result.hpp>
+
+namespace velmoran::exporting {
+
+enum class Compression { kZlib, kNone, kNumpress };
+
+// How spectra are named: "scan=<scan number>" while the scan numbers of the
+// run are unique, else "index=<position in the run>".
+enum class IdForm { kScan, kIndex };
+
+// libdeflate levels. zlib arrays: the ratio of zlib's default. Numpress
+// m/z of a profile (an evenly spaced axis) compresses much less well at
+// libdeflate's level 6 than at zlib's, and level 8 makes up for it at little
+// cost; numpress intensities stay at 6 (see docs/performance.md).
+inline constexpr int kZlibLevel = 6;
+inline constexpr int kNumpressMzZlibLevel = 8;
+
+// The scratch space of one encoder, reused from spectrum to spectrum.
+struct EncodeScratch {
+  ZlibCompressor zlib{kZlibLevel};
+  ZlibCompressor numpress_mz_zlib{kNumpressMzZlibLevel};
+  Bytes packed;
+  Bytes compressed;
+};
+
+// What the element needs beyond the record itself.
+struct SpectrumPlace {
+  // Position among the spectra written (the element's index attribute).
+  std::uint64_t list_index = 0;
+  // The points came from a profile block.
+  bool profile = false;
+};
+
+// Appends the <spectrum> element of `record` (starting with its '<', ending
+// with a newline) and returns the summary it wrote.
+SpectrumSummary append_mzml_spectrum(std::string& out, const quorlith::SpectrumRecord& record,
+                                     const SpectrumPlace& place, IdForm ids,
+                                     Compression compression, EncodeScratch& scratch);
+
+struct MzmlRun {
+  // The dataset's name; the run's id is made from it.
+  std::string dataset_name;
+  std::string software_version;
+  // Spectra that will be written, and whether any has level <= 1 / >= 2.
+  std::uint64_t spectrum_count = 0;
+  bool has_ms1 = false;
+  bool has_msn = false;
+  IdForm ids = IdForm::kScan;
+  Compression compression = Compression::kZlib;
+  bool indexed = true;
+};
+
+// Writes one mzML file in order: begin(); for each spectrum announced in
+// `run`, place_spectrum() and then write_spectrum(), both in run order;
+// finish(). The two halves of a spectrum may run on different threads (not
+// at once for the same call kind), so the checksum of one spectrum overlaps
+// the write of the one before. Output goes to the file in large chunks.
+class MzmlWriter {
+ public:
+  MzmlWriter(OutputFile& file, MzmlRun run);
+
+  [[nodiscard]] Result<Done> begin();
+  // Takes the next spectrum's place: its offset for the index, its time and
+  // TIC for the chromatogram, its bytes into the checksum. `element` is the
+  // text append_mzml_spectrum() made; `id_number` is the scan number or the
+  // position in the run, as the id form says.
+  void place_spectrum(std::string_view element, std::uint64_t id_number, double time,
+                      double total_ion_current);
+  // Writes the element placed last but not yet written.
+  [[nodiscard]] Result<Done> write_spectrum(std::string_view element);
+  // The TIC chromatogram, the index and the checksum; fails when fewer or
+  // more spectra came than were announced.
+  [[nodiscard]] Result<Done> finish(EncodeScratch& scratch);
+
+ private:
+  // Counts, hashes and writes text of the file's own.
+  [[nodiscard]] Result<Done> append(std::string_view text);
+  [[nodiscard]] Result<Done> write_out(std::string_view text);
+  [[nodiscard]] Result<Done> flush();
+
+  OutputFile* file_;
+  MzmlRun run_;
+  Sha1 sha1_;
+  // Everything up to the checksum element goes into the checksum.
+  bool hashing_ = true;
+  std::string buffer_;
+  std::uint64_t offset_ = 0;
+  std::vector<std::uint64_t> ids_;
+  std::vector<std::uint64_t> offsets_;
+  std::vector<double> times_;
+  std::vector<double> tics_;
+};
+
+}  // namespace velmoran::exporting

@@ -1,0 +1,36 @@
+#include <velmoran/export/mgf.hpp>
+
+#include <algorithm>
+
+#include <velmoran/export/number_text.hpp>
+
+namespace velmoran::exporting {
+
+bool mgf_wants(const quorlith::SpectrumRecord& record) noexcept {
+  return record.ms_level >= 2 && record.precursor && record.precursor->selected_mz;
+}
+
+void append_mgf_ions(std::string& out, const quorlith::SpectrumRecord& record,
+                     std::string_view title) {
+  out += "BEGIN IONS\nTITLE=";
+  out += title;
+  out += " scan=";
+  append_number(out, record.scan_id);
+  out += "\nRTINSECONDS=";
+  append_number(out, record.retention_time_sec);
+  out += "\nPEPMASS=";
+  append_number(out, *record.precursor->selected_mz);
+  out += "\nSCANS=";
+  append_number(out, record.scan_id);
+  out += '\n';
+  const std::size_t n = std::min(record.mz.size(), record.intensity.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    append_number(out, record.mz[i]);
+    out += ' ';
+    append_number(out, record.intensity[i]);
+    out += '\n';
+  }
+  out += "END IONS\n";
+}
+
+}  // namespace velmoran::exporting

@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# The conversion benchmark: `velmoran convert` on the 3,000-scan run of
+# docs/performance.md (1,000 MS1 profiles of 20,000 points, 2,000 MS2
+# centroid scans of 300 peaks; 20.6 M points) beside, in the same
+# invocation and on the same thread counts,
+#   - the floor: bench/convert_floor reads every spectrum and compresses and
+#     base64-encodes its arrays with the converter's code, no XML;
+#   - OpenMS's FileConverter rewriting the same content mzML -> mzML,
+#     uncompressed and with -lossy_compression (numpress).
+# Prints a Markdown table: best wall time of --reps runs, peak RSS, output
+# size. docs/performance.md ("Converting to mzML") explains it.
+#
+#   scripts/bench-convert.sh [--build-dir DIR] [--no-build] [--reps N] [--threads "1 2"]
+#
+# The machine should be quiet: other work shows up in every figure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build/release
+do_build=1
+reps=3
+thread_counts="1 2"
+while [[ $# -gt 0 ]]; do
+  case $1 in
+    --build-dir) build=$2; shift 2 ;;
+    --no-build) do_build=0; shift ;;
+    --reps) reps=$2; shift 2 ;;
+    --threads) thread_counts=$2; shift 2 ;;
+    *) echo "usage: scripts/bench-convert.sh [--build-dir DIR] [--no-build] [--reps N] [--threads \"1 2\"]" >&2
+       exit 2 ;;
+  esac
+done
+
+if [[ $do_build == 1 ]]; then
+  if [[ ! -f $build/build.ninja ]]; then
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORAN_DEVELOPER_MODE=ON >&2
+  fi
+  cmake --build "$build" -j2 --target velmoran_cli velmoran_mkdataset convert_floor >&2
+fi
+velmoran=$build/cli/velmoran
+floor=$build/bench/convert_floor
+mkdataset=$build/tests/velmoran-mkdataset
+for tool in FileConverter /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "bench-convert.sh: $tool is missing (scripts/install-deps.sh)" >&2; exit 1; }
+done
+
+work=$build/bench-convert
+mkdir -p "$work"
+run=$work/run.d
+[[ -d $run ]] || "$mkdataset" synth "$run" --ms1 1000 --ms2 2000 --points 20000 --peaks 300 >&2
+
+# best COUNT OUT CMD...: runs CMD COUNT times; prints "seconds peak_rss_kib"
+# of the fastest run (RSS of that run). OUT (a file, or - for none) is
+# removed and the disk synced before each run, so that no run pays for
+# dropping and writing back the previous run's output.
+best() {
+  local count=$1 out=$2; shift 2
+  local best_line=""
+  for ((i = 0; i < count; i++)); do
+    [[ $out == - ]] || rm -f "$out"
+    sync
+    local line
+    line=$(/usr/bin/time -f "%e %M" "$@" 2>&1 >/dev/null | tail -1)
+    if [[ -z $best_line ]] || awk -v a="${line% *}" -v b="${best_line% *}" 'BEGIN{exit !(a < b)}'; then
+      best_line=$line
+    fi
+  done
+  echo "$best_line"
+}
+
+mib() { awk -v k="$1" 'BEGIN{printf "%.0f MiB", k / 1024}'; }
+mb() { awk -v b="$(stat -c %s "$1")" 'BEGIN{printf "%.1f MB", b / 1e6}'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN{printf "%.2f", a / b}'; }
+
+# OpenMS rewrites our uncompressed output: the same content, mzML -> mzML.
+"$velmoran" convert -q "$run" -o "$work/input.mzML" --compression none
+
+echo "| threads | what | seconds | peak RSS | output | ratio |"
+echo "|---|---|---|---|---|---|"
+for t in $thread_counts; do
+  read -r floor_s floor_k < <(best "$reps" - "$floor" "$run" "$t")
+  echo "| $t | floor: read + zlib + base64, no XML | $floor_s | $(mib "$floor_k") | | 1.00 |"
+  for c in zlib none numpress; do
+    out=$work/out-$c.mzML
+    read -r s k < <(best "$reps" "$out" "$velmoran" convert -q "$run" -o "$out" --compression "$c" --threads "$t")
+    eval "velmoran_${c}_s=$s"
+    note=""
+    [[ $c == zlib ]] && note="$(ratio "$s" "$floor_s") of the floor"
+    echo "| $t | velmoran convert --compression $c | $s | $(mib "$k") | $(mb "$out") | $note |"
+  done
+  read -r s k < <(best 1 "$work/openms-none.mzML" FileConverter -in "$work/input.mzML" -out "$work/openms-none.mzML" -threads "$t")
+  echo "| $t | FileConverter mzML -> mzML | $s | $(mib "$k") | $(mb "$work/openms-none.mzML") | $(ratio "$s" "$velmoran_none_s")x velmoran none |"
+  read -r s k < <(best 1 "$work/openms-numpress.mzML" FileConverter -in "$work/input.mzML" -out "$work/openms-numpress.mzML" -lossy_compression -threads "$t")
+  echo "| $t | FileConverter -lossy_compression | $s | $(mib "$k") | $(mb "$work/openms-numpress.mzML") | $(ratio "$s" "$velmoran_numpress_s")x velmoran numpress |"
+done

@@ -1,0 +1,58 @@
+# The convert command and its export library: the library's own rules in
+# C++, then every layout of generated run read back by independent readers
+# (OpenMS, pymzML) and the command's behaviour on bad input and full disks.
+if(NOT TARGET velmoran_export)
+  return()
+endif()
+velmoran_add_test(convert_test convert_test.cpp)
+target_link_libraries(convert_test PRIVATE velmoran::export)
+
+# The script tests drive the release program; a sanitizer tree runs the
+# C++ tests only.
+if(NOT TARGET velmoran_cli OR VELMORAN_SANITIZE)
+  return()
+endif()
+
+set(convert_work ${CMAKE_CURRENT_BINARY_DIR}/convert)
+set(convert_runs
+  "dda284|synth|--layout|284|--ms1|6|--ms2|18|--points|3000|--peaks|80"
+  "dda220|synth|--layout|220|--ms1|5|--ms2|15|--peaks|60"
+  "dda216|synth|--layout|216|--ms1|5|--ms2|15|--peaks|60"
+  "mrm196|mrm|--layout|196|--scans|40"
+  "mrm186|mrm|--layout|186|--scans|40")
+set(convert_run_tests)
+foreach(entry IN LISTS convert_runs)
+  string(REPLACE "|" ";" args "${entry}")
+  list(POP_FRONT args name mode)
+  add_test(NAME convert_make_${name}
+    COMMAND $<TARGET_FILE:velmoran_mkdataset> ${mode} ${convert_work}/${name}.d ${args}
+      --seed 11 --expect ${convert_work}/${name}.json)
+  list(APPEND convert_run_tests convert_make_${name})
+endforeach()
+set_tests_properties(${convert_run_tests} PROPERTIES FIXTURES_SETUP convert_runs LABELS convert)
+
+# Debian's python3, where python3-pymzml is installed.
+set(convert_python /usr/bin/python3)
+set(velmoran $<TARGET_FILE:velmoran_cli>)
+set(convert_tests)
+foreach(entry IN LISTS convert_runs)
+  string(REPLACE "|" ";" args "${entry}")
+  list(GET args 0 name)
+  add_test(NAME convert_readback_${name}
+    COMMAND ${convert_python} ${CMAKE_CURRENT_SOURCE_DIR}/convert/check_mzml.py
+      ${velmoran} ${convert_work}/${name}.d ${convert_work}/${name}.json
+      ${convert_work}/readback-${name})
+  list(APPEND convert_tests convert_readback_${name})
+endforeach()
+foreach(case IN ITEMS mgf batch usage full_device full_filesystem damaged)
+  add_test(NAME convert_cli_${case}
+    COMMAND ${convert_python} ${CMAKE_CURRENT_SOURCE_DIR}/convert/cli_cases.py ${case}
+      ${velmoran} ${convert_work}/dda284.d ${convert_work}/dda284.json
+      ${convert_work}/cli-${case})
+  list(APPEND convert_tests convert_cli_${case})
+endforeach()
+set_tests_properties(${convert_tests} PROPERTIES
+  FIXTURES_REQUIRED convert_runs
+  LABELS convert
+  SKIP_RETURN_CODE 77
+  TIMEOUT 120)

@@ -1,0 +1,198 @@
+"""The convert command as a user meets it: MGF values, batches with a bad
+run, usage errors, full disks and closed outputs.
+
+    cli_cases.py CASE VELMORAN RUN.d EXPECT.json WORKDIR
+
+CASE is one of mgf, batch, usage, full_device, full_filesystem, damaged.
+"""
+import json
+import os
+import shutil
+import stat
+import struct
+import subprocess
+import sys
+import tempfile
+
+SKIP = 77
+
+
+def fail(message):
+    print("FAIL:", message)
+    sys.exit(1)
+
+
+def convert(velmoran, *args, cwd=None, stdout=subprocess.PIPE):
+    return subprocess.run([velmoran, "convert", *args], cwd=cwd, stdout=stdout,
+                          stderr=subprocess.PIPE, text=True)
+
+
+def as_float32(text):
+    return struct.unpack("<f", struct.pack("<f", float(text)))[0]
+
+
+def case_mgf(velmoran, run_dir, expected, work):
+    out = os.path.join(work, "run.mgf")
+    done = convert(velmoran, run_dir, "--format", "mgf", "-o", out)
+    if done.returncode != 0:
+        fail(f"mgf exited {done.returncode}: {done.stderr}")
+    want = [s for s in expected if s["ms_level"] >= 2 and "precursor_mz" in s
+            and "mrm_channel" not in s]
+    left_out = len(expected) - len(want)
+    if f"{left_out} left out" not in done.stderr:
+        fail(f"summary does not count {left_out} spectra left out: {done.stderr}")
+    blocks = open(out).read().split("BEGIN IONS\n")[1:]
+    if len(blocks) != len(want):
+        fail(f"{len(blocks)} ion blocks, expected {len(want)}")
+    stem = os.path.basename(os.path.normpath(run_dir))[:-2]
+    for block, spectrum in zip(blocks, want):
+        lines = block.splitlines()
+        if lines[-1] != "END IONS":
+            fail(f"block does not end with END IONS: {lines[-1]!r}")
+        head = dict(line.split("=", 1) for line in lines[:4])
+        if head["TITLE"] != f"{stem} scan={spectrum['scan_id']}" or \
+                head["SCANS"] != str(spectrum["scan_id"]):
+            fail(f"title or scans wrong: {head}")
+        if float(head["RTINSECONDS"]) != spectrum["retention_time_sec"] or \
+                float(head["PEPMASS"]) != spectrum["precursor_mz"]:
+            fail(f"time or precursor wrong: {head} vs {spectrum}")
+        points = [line.split(" ") for line in lines[4:-1]]
+        if [float(m) for m, _ in points] != spectrum["mz"] or \
+                [as_float32(i) for _, i in points] != spectrum["intensity"]:
+            fail(f"points of scan {spectrum['scan_id']} differ")
+
+
+def case_batch(velmoran, run_dir, expected, work):
+    out = os.path.join(work, "batch")
+    shutil.rmtree(out, ignore_errors=True)
+    missing = os.path.join(work, "missing.d")
+    done = convert(velmoran, "-q", missing, run_dir, "-o", out)
+    if done.returncode != 1:
+        fail(f"batch with a bad run exited {done.returncode}")
+    want = f"velmoran: {missing}: parse error: AcqData directory not found\n"
+    if done.stderr != want:
+        fail(f"stderr {done.stderr!r}, expected {want!r}")
+    stem = os.path.basename(os.path.normpath(run_dir))[:-2]
+    if os.listdir(out) != [f"{stem}.mzML"]:
+        fail(f"batch directory holds {os.listdir(out)}")
+    # Without -o the output lands in the working directory as <stem>.mzML.
+    here = os.path.join(work, "here")
+    os.makedirs(here, exist_ok=True)
+    done = convert(velmoran, "-q", os.path.abspath(run_dir) + "/", cwd=here)
+    if done.returncode != 0 or os.listdir(here) != [f"{stem}.mzML"]:
+        fail(f"default output: exit {done.returncode}, {os.listdir(here)}, {done.stderr}")
+
+
+def case_usage(velmoran, run_dir, expected, work):
+    out = os.path.join(work, "usage")
+    shutil.rmtree(out, ignore_errors=True)
+    twin = os.path.join(work, "twin")
+    os.makedirs(twin, exist_ok=True)
+    copy = os.path.join(twin, os.path.basename(os.path.normpath(run_dir)))
+    if not os.path.exists(copy):
+        shutil.copytree(run_dir, copy)
+    cases = [
+        ([run_dir, copy, "-o", out], "would both be written to"),
+        ([run_dir, "--ms-level", "two", "-o", out], "--ms-level"),
+        ([run_dir, "--ms-level", "3-1", "-o", out], "--ms-level"),
+        ([run_dir, "--format", "mzxml", "-o", out], "--format"),
+        ([run_dir, "--compression", "gzip", "-o", out], "--compression"),
+        ([run_dir, "--threads", "0", "-o", out], "--threads"),
+        ([run_dir, copy, "-o", "-"], "standard output"),
+        ([], "runs"),
+    ]
+    for args, words in cases:
+        done = convert(velmoran, *args)
+        if done.returncode != 2 or words not in done.stderr:
+            fail(f"{args}: exit {done.returncode}, stderr {done.stderr!r} lacks {words!r}")
+        if os.path.exists(out):
+            fail(f"{args}: a usage error wrote {out}")
+
+
+def case_full_device(velmoran, run_dir, expected, work):
+    if not os.path.exists("/dev/full"):
+        print("no /dev/full")
+        sys.exit(SKIP)
+    done = convert(velmoran, "-q", run_dir, "-o", "/dev/full")
+    if done.returncode != 1 or "No space left on device" not in done.stderr:
+        fail(f"-o /dev/full: exit {done.returncode}, {done.stderr!r}")
+    with open("/dev/full", "w") as full:
+        done = convert(velmoran, "-q", run_dir, "-o", "-", stdout=full)
+    if done.returncode != 1 or "No space left on device" not in done.stderr:
+        fail(f"-o - to /dev/full: exit {done.returncode}, {done.stderr!r}")
+    if not stat.S_ISCHR(os.stat("/dev/full").st_mode):
+        fail("/dev/full was replaced")
+    # A reader that stops early: the rest of the file meets a closed pipe.
+    reader = subprocess.Popen([velmoran, "convert", "-q", run_dir, "-o", "-", "--compression",
+                               "none"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    reader.stdout.read(10)
+    reader.stdout.close()
+    error = reader.stderr.read().decode()
+    if reader.wait() != 1 or "Broken pipe" not in error:
+        fail(f"closed pipe: exit {reader.returncode}, {error!r}")
+
+
+def case_full_filesystem(velmoran, run_dir, expected, work):
+    mount_point = tempfile.mkdtemp(dir=work)
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=16k", "tmpfs", mount_point],
+                             capture_output=True, text=True)
+    if mounted.returncode != 0:
+        print("cannot mount a tmpfs here:", mounted.stderr.strip())
+        os.rmdir(mount_point)
+        sys.exit(SKIP)
+    try:
+        target = os.path.join(mount_point, "run.mzML")
+        with open(target, "w") as old:
+            old.write("the previous conversion\n")
+        done = convert(velmoran, "-q", run_dir, "-o", target)
+        if done.returncode != 1 or "No space left on device" not in done.stderr:
+            fail(f"full file system: exit {done.returncode}, {done.stderr!r}")
+        if open(target).read() != "the previous conversion\n":
+            fail("the existing output was changed by a failed conversion")
+        if os.listdir(mount_point) != ["run.mzML"]:
+            fail(f"left behind: {os.listdir(mount_point)}")
+    finally:
+        subprocess.run(["umount", mount_point])
+        os.rmdir(mount_point)
+
+
+def case_damaged(velmoran, run_dir, expected, work):
+    # Cut both data files short: the scans past the cut convert as empty
+    # spectra, and the file must still validate and decode in OpenMS.
+    if shutil.which("FileInfo") is None or shutil.which("FileConverter") is None:
+        print("OpenMS (FileInfo, FileConverter) is not installed")
+        sys.exit(SKIP)
+    damaged = os.path.join(work, "damaged.d")
+    shutil.rmtree(damaged, ignore_errors=True)
+    shutil.copytree(run_dir, damaged)
+    for name in ("MSPeak.bin", "MSProfile.bin"):
+        path = os.path.join(damaged, "AcqData", name)
+        os.truncate(path, os.path.getsize(path) // 2)
+    for compression in ("zlib", "none", "numpress"):
+        out = os.path.join(work, f"damaged-{compression}.mzML")
+        done = convert(velmoran, "-q", damaged, "-o", out, "--compression", compression)
+        if done.returncode != 0:
+            fail(f"damaged run, {compression}: exit {done.returncode}, {done.stderr}")
+        text = open(out).read()
+        if text.count('defaultArrayLength="0"') == 0 or text.count("<spectrum ") != len(expected):
+            fail(f"damaged run, {compression}: expected every scan, some of them empty")
+        info = subprocess.run(["FileInfo", "-in", out, "-v"], capture_output=True, text=True)
+        if "the file is semantically valid" not in info.stdout:
+            fail(f"damaged run, {compression}: OpenMS validation:\n{info.stdout}{info.stderr}")
+        decoded = subprocess.run(["FileConverter", "-in", out, "-out", out + ".decoded.mzML"],
+                                 capture_output=True, text=True)
+        if decoded.returncode != 0:
+            fail(f"damaged run, {compression}: OpenMS cannot read it:\n{decoded.stderr}")
+
+
+def main():
+    case, velmoran, run_dir, expect_file, work = sys.argv[1:6]
+    expected = json.load(open(expect_file))["scans"]
+    os.makedirs(work, exist_ok=True)
+    globals()[f"case_{case}"](velmoran, run_dir, expected, work)
+    print("ok:", case)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
