@@ -22,9 +22,10 @@ int main(int argc, char** argv) {
   // than killing the process silently.
   std::signal(SIGPIPE, SIG_IGN);
 
-  CLI::App app{"velmoran: read LC-MS acquisition datasets (.d), convert them to mzML or MGF,\n"
-               "and answer the first questions about a run.",
-               "velmoran"};
+  CLI::App app{
+      "velmoran: read LC-MS acquisition datasets (.d), convert them to mzML or MGF,\n"
+      "and answer the first questions about a run.",
+      "velmoran"};
   // Usage errors read like every other error line of the program; set before
   // the subcommands are added, which take it over.
   app.failure_message([](const CLI::App* failed, const CLI::Error& e) {

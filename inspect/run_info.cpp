@@ -89,9 +89,15 @@ RunInfo run_info(const Reader& reader) {
     widen(info.rt_sec_min, info.rt_sec_max, record.retention_time_sec, record.retention_time_sec);
     const Representation representation = representation_of(record, table.records[record.index]);
     switch (representation) {
-      case Representation::profile: ++info.profile_spectra; break;
-      case Representation::centroid: ++info.centroid_spectra; break;
-      case Representation::empty: ++info.empty_spectra; return true;
+      case Representation::profile:
+        ++info.profile_spectra;
+        break;
+      case Representation::centroid:
+        ++info.centroid_spectra;
+        break;
+      case Representation::empty:
+        ++info.empty_spectra;
+        return true;
     }
     info.points += record.mz.size();
     // A profile's m/z axis is first + step * i, monotone in i: its ends are

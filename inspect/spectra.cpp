@@ -15,9 +15,12 @@ Representation representation_of(const quorlith::SpectrumRecord& record,
 
 const char* representation_name(Representation representation) {
   switch (representation) {
-    case Representation::profile: return "profile";
-    case Representation::centroid: return "centroid";
-    case Representation::empty: break;
+    case Representation::profile:
+      return "profile";
+    case Representation::centroid:
+      return "centroid";
+    case Representation::empty:
+      break;
   }
   return "empty";
 }

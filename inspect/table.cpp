@@ -68,9 +68,15 @@ void append_json_string(std::string& out, std::string_view text) {
       ++i;
     } else if (c < 0x20U) {
       switch (c) {
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '\n':
+          out += "\\n";
+          break;
+        case '\r':
+          out += "\\r";
+          break;
+        case '\t':
+          out += "\\t";
+          break;
         default:
           out += "\\u00";
           out += kHex[c >> 4U];
@@ -135,9 +141,15 @@ void TableFormat::append_footer(std::string& out, bool any_rows) const {
 void TableFormat::append_text(std::string& out, std::size_t column, std::string_view text) const {
   out += column_prefixes_[column];
   switch (format_) {
-    case TextFormat::json: append_json_string(out, text); break;
-    case TextFormat::csv: append_delimited_field(out, text, ','); break;
-    case TextFormat::tsv: append_delimited_field(out, text, '\t'); break;
+    case TextFormat::json:
+      append_json_string(out, text);
+      break;
+    case TextFormat::csv:
+      append_delimited_field(out, text, ',');
+      break;
+    case TextFormat::tsv:
+      append_delimited_field(out, text, '\t');
+      break;
   }
 }
 

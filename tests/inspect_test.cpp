@@ -67,11 +67,10 @@ TEST(WindowSums, WindowsFarApartInALongSpectrum) {
     mz[i] = 0.5 * static_cast<double>(i);
     intensity[i] = static_cast<float>(i + 1);
   }
-  const std::vector<MzWindow> windows = {{10.0, 10.5}, {3000.25, 3000.75}, {3000.6, 3000.7},
-                                         {4999.5, 6000.0}, {1234.0, 1234.0}};
+  const std::vector<MzWindow> windows = {
+      {10.0, 10.5}, {3000.25, 3000.75}, {3000.6, 3000.7}, {4999.5, 6000.0}, {1234.0, 1234.0}};
   // Sums of i + 1 over the points i in each window, by hand.
-  EXPECT_EQ(sums_of(windows, mz, intensity),
-            (std::vector<double>{21 + 22, 6002, 0, 10000, 2469}));
+  EXPECT_EQ(sums_of(windows, mz, intensity), (std::vector<double>{21 + 22, 6002, 0, 10000, 2469}));
 }
 
 TEST(WindowSums, UnsortedCentroidsGiveTheSortedSums) {
