@@ -7,7 +7,9 @@
 //   velmoran xic RUN.d (--mz M ... | --targets FILE) (--ppm P | --da D) ...
 //
 // Exit status: 0 done, 1 a run failed, 2 usage error.
+#include <algorithm>
 #include <csignal>
+#include <iterator>
 #include <exception>
 #include <new>
 #include <string>
@@ -44,6 +46,17 @@ int main(int argc, char** argv) {
       velmoran::cli::add_scans(app),
       velmoran::cli::add_xic(app),
   };
+
+  // CLI11 reports a first word that names no command as a missing command;
+  // say what was wrong instead.
+  const auto names_command = [&](const char* word) {
+    return std::any_of(std::begin(subcommands), std::end(subcommands),
+                       [&](const auto& subcommand) { return subcommand.app->check_name(word); });
+  };
+  if (argc > 1 && argv[1][0] != '-' && !names_command(argv[1])) {
+    return velmoran::cli::usage_error(std::string("unknown command '") + argv[1] +
+                                      "'\nRun 'velmoran --help' for the commands.");
+  }
 
   try {
     app.parse(argc, argv);
