@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Runs every test: installs what a fresh Debian machine lacks, then
+#  0. the layout of every C++ file git tracks, against .clang-format
+#     (clang-format 14);
 #  1. the release tree: C++ tests, Python tests under every CPython 3.9+
-#     found, the example scripts, the installed-package consumer;
+#     found, the example scripts, the installed-package consumer, the
+#     velmoran program read back by OpenMS and pymzML, the Snakemake
+#     workflow;
 #  2. the AddressSanitizer/UndefinedBehaviorSanitizer tree: the C++ tests
 #     and the Python tests against a sanitized module;
 #  3. the ThreadSanitizer tree: the tests that iterate on several threads;
 #  4. the libFuzzer harnesses (whole tree under clang), each for a bounded
-#     time: VELMORAN_FUZZ_SECONDS per harness (default 60);
-#  5. the layout of every C++ file git tracks, against .clang-format
-#     (clang-format 14).
+#     time: VELMORAN_FUZZ_SECONDS per harness (default 60).
 # The count at the end is what ran: the tests ctest reports, the harnesses
 # the fuzzing step reports, and one for the layout check.
 set -euo pipefail
@@ -30,6 +32,12 @@ run_ctest() {
 
 scripts/install-deps.sh
 
+# First, as it takes a second and a layout slip should not wait for the
+# builds to show.
+echo "== format: clang-format 14 on the C++ files git tracks"
+git ls-files -z '*.cpp' '*.hpp' | xargs -0 clang-format-14 --dry-run --Werror
+passed=$((passed + 1))
+
 for preset in release sanitize; do
   echo "== $preset: configure, build, test"
   cmake --preset "$preset" >/dev/null
@@ -46,9 +54,5 @@ echo "== fuzz"
 scripts/fuzz.sh "${VELMORAN_FUZZ_SECONDS:-60}" | tee "$log"
 n=$(sed -n 's/^fuzz: \([0-9]*\) passed, 0 failed$/\1/p' "$log" | tail -n 1)
 passed=$((passed + ${n:-0}))
-
-echo "== format: clang-format 14 on the C++ files git tracks"
-git ls-files -z '*.cpp' '*.hpp' | xargs -0 clang-format-14 --dry-run --Werror
-passed=$((passed + 1))
 
 echo "velmoran: $passed passed, 0 failed"
