@@ -173,7 +173,8 @@ Result<Done> TableWriter::flush() {
 
 Result<Done> TableWriter::write_rows(std::string_view rows, std::size_t count) {
   rows_ += count;
-  if (buffer_.size() + rows.size() <= kFlushBytes) {
+  // Large blocks of rows go out as they are, without a copy into the buffer.
+  if (rows.size() < kDirectBytes && buffer_.size() + rows.size() <= kFlushBytes) {
     buffer_ += rows;
     return Done{};
   }

@@ -4,6 +4,7 @@ says a reader must decode (velmoran-mkdataset --expect).
 
 Environment: VELMORAN (the program) and VELMORAN_MKDATASET (the generator).
 """
+import bisect
 import csv
 import io
 import json
@@ -209,6 +210,31 @@ class XicTest(unittest.TestCase):
         self.assertEqual([r["target"] for r in rows[:2]], [repr(target), "2.5e2"])
         self.assertEqual(num(rows[1]["mz"]), 250.0)
         self.assertGreaterEqual(num(rows[0]["intensity"]), level2[0]["intensity"][0])
+
+
+    def test_thousands_of_targets_as_with_a_few(self):
+        # Enough targets for the spectra to be worked on by several threads:
+        # overlapping 0.5 Da windows every 0.64 m/z, rows still in scan order.
+        path, expected = RUNS.runs["dda284"]
+        targets = [100.0 + 0.64 * i for i in range(2500)]
+        want = []
+        for scan in expected:
+            if scan["ms_level"] != 1:
+                continue
+            points = sorted(zip(scan["mz"], scan["intensity"]), key=lambda p: p[0])
+            mzs = [p[0] for p in points]
+            for mz in targets:
+                low = bisect.bisect_left(mzs, mz - 0.5)
+                high = bisect.bisect_right(mzs, mz + 0.5)
+                want.append((mz, scan["scan_id"], sum(p[1] for p in points[low:high])))
+        with tempfile.TemporaryDirectory() as tmp:
+            targets_file = os.path.join(tmp, "targets.txt")
+            with open(targets_file, "w") as f:
+                f.write("".join("%r\n" % mz for mz in targets))
+            rows = read_table(run("xic", path, "--targets", targets_file, "--da", "0.5",
+                                  "--format", "json").stdout, "json")
+        got = [(num(r["mz"]), int(r["scan_id"]), num(r["intensity"])) for r in rows]
+        self.assertEqual(got, want)
 
 
 class ErrorsTest(unittest.TestCase):

@@ -135,6 +135,7 @@ class TableWriter {
 
  private:
   static constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
+  static constexpr std::size_t kDirectBytes = std::size_t{64} << 10;
   [[nodiscard]] Result<Done> flush();
 
   exporting::OutputFile* out_;
