@@ -78,23 +78,6 @@ struct ConvertArgs {
   bool quiet = false;
 };
 
-// The dataset's name as the reader forms it: the last path component that
-// is not empty or ".", "bundle.d" where there is none.
-std::string dataset_name(const std::string& path) {
-  std::string_view text = path;
-  std::string_view last;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find('/', start);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view component = text.substr(start, end - start);
-    if (!component.empty() && component != ".") last = component;
-    start = end + 1;
-  }
-  if (last.empty() || last == "..") return "bundle.d";
-  return std::string(last);
-}
-
 // The output stem: the dataset name without a trailing ".d".
 std::string stem_of(const std::string& name) {
   if (name.size() > 2 && name.ends_with(".d")) return name.substr(0, name.size() - 2);
@@ -181,7 +164,7 @@ int run_convert(const ConvertArgs& args) {
   }
   std::map<std::string, std::string> stems;
   for (const std::string& run : args.runs) {
-    const std::string stem = stem_of(dataset_name(run));
+    const std::string stem = stem_of(Reader::name_of(run));
     if (const auto [it, fresh] = stems.emplace(stem, run); !fresh) {
       return usage_error("runs " + it->second + " and " + run + " would both be written to " +
                          stem + extension);

@@ -142,7 +142,8 @@ SpectrumSummary append_mzml_spectrum(std::string& out, const quorlith::SpectrumR
   const std::span<const double> mz(record.mz.data(), record.mz.size());
   const std::span<const float> intensity(record.intensity.data(),
                                          std::min(record.intensity.size(), record.mz.size()));
-  const SpectrumSummary summary = summarize(mz, intensity);
+  // A profile's intensities are whole numbers by the file format.
+  const SpectrumSummary summary = summarize(mz, intensity, place.profile);
   const std::span<const double> mz_points = mz.first(summary.points);
 
   out += R"(<spectrum index=")";

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include <velmoran/export/number_text.hpp>
+#include <velmoran/export/summary.hpp>
 #include <velmoran/inspect/spectra.hpp>
 #include <velmoran/inspect/table.hpp>
 
@@ -26,28 +27,6 @@ std::optional<std::uint64_t> size_of(const std::filesystem::path& file) {
 // Lowest and highest of an array, NaN left out (infinities when nothing
 // is left). Eight independent lanes, which the compiler packs into min/max
 // instructions, instead of one chain of dependent comparisons.
-std::pair<double, double> bounds(std::span<const double> values) {
-  constexpr std::size_t kLanes = 8;
-  constexpr double kInf = std::numeric_limits<double>::infinity();
-  std::array<double, kLanes> low;
-  std::array<double, kLanes> high;
-  low.fill(kInf);
-  high.fill(-kInf);
-  const std::size_t whole = values.size() - values.size() % kLanes;
-  for (std::size_t i = 0; i < whole; i += kLanes) {
-    for (std::size_t j = 0; j < kLanes; ++j) {
-      const double v = values[i + j];
-      low[j] = v < low[j] ? v : low[j];
-      high[j] = v > high[j] ? v : high[j];
-    }
-  }
-  for (std::size_t i = whole; i < values.size(); ++i) {
-    low[0] = values[i] < low[0] ? values[i] : low[0];
-    high[0] = values[i] > high[0] ? values[i] : high[0];
-  }
-  return {*std::min_element(low.begin(), low.end()), *std::max_element(high.begin(), high.end())};
-}
-
 void widen(std::optional<double>& low, std::optional<double>& high, double min, double max) {
   low = low ? std::min(*low, min) : min;
   high = high ? std::max(*high, max) : max;
@@ -107,7 +86,7 @@ RunInfo run_info(const Reader& reader) {
     const double last = record.mz.back();
     const auto [low, high] = profile && first == first && last == last
                                  ? std::pair{std::min(first, last), std::max(first, last)}
-                                 : bounds(record.mz);
+                                 : exporting::bounds(record.mz);
     if (low <= high) widen(info.mz_min, info.mz_max, low, high);
     return true;
   });

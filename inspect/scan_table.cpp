@@ -3,7 +3,7 @@
 #include <optional>
 
 #include <velmoran/inspect/spectra.hpp>
-#include <velmoran/inspect/spectrum_totals.hpp>
+#include <velmoran/export/spectrum_totals.hpp>
 
 namespace velmoran::inspect {
 
@@ -49,8 +49,8 @@ Result<Done> write_scan_table(const Reader& reader, TextFormat format, exporting
       table.append_null(row, kBasePeakMz);
       table.append_null(row, kBasePeakIntensity);
     } else {
-      const SpectrumTotals totals =
-          spectrum_totals(record.intensity, representation == Representation::profile);
+      const exporting::SpectrumTotals totals =
+          exporting::spectrum_totals(record.intensity, representation == Representation::profile);
       table.append_text(row, kRepresentation, representation_name(representation));
       table.append_number(row, kPoints, static_cast<std::uint64_t>(record.mz.size()));
       table.append_number(row, kTic, totals.total_ion_current);

@@ -27,4 +27,6 @@ Result<Reader> Reader::open(const std::filesystem::path& path) {
                 acq_data / "MSPeak.bin", acq_data / "MSProfile.bin");
 }
 
+std::string Reader::name_of(const std::filesystem::path& path) { return dataset_name(path); }
+
 }  // namespace velmoran

@@ -18,6 +18,10 @@ class VELMORAN_EXPORT Reader final : public quorlith::SpectrumSource {
  public:
   [[nodiscard]] static Result<Reader> open(const std::filesystem::path& path);
 
+  // The name that open() gives the dataset at `path`, worked out from the
+  // path alone: what a caller needs before opening, to name outputs.
+  [[nodiscard]] static std::string name_of(const std::filesystem::path& path);
+
   // The path given to open, as given.
   [[nodiscard]] const std::filesystem::path& path() const noexcept { return path_; }
   // The dataset's name: the path's final component, or "bundle.d".
