@@ -8,6 +8,21 @@
 # named by $PYTHON (default python3) and the velmoran program when needed,
 # then runs examples/summary.py.
 set -euo pipefail
+# Paths given on the command line are the caller's: resolve them before
+# moving to the repository.
+caller=$PWD
+absolute() { [[ $1 == /* ]] && echo "$1" || echo "$caller/$1"; }
+args=()
+while [[ $# -gt 0 ]]; do
+  case $1 in
+    --png) args+=(--png "$(absolute "${2:-}")"); shift $(($# > 1 ? 2 : 1)) ;;
+    --png=*) args+=(--png "$(absolute "${1#--png=}")"); shift ;;
+    --first) args+=("$1" "${2:-}"); shift $(($# > 1 ? 2 : 1)) ;;
+    -*) args+=("$1"); shift ;;
+    *) args+=("$(absolute "$1")"); shift ;;
+  esac
+done
+set -- "${args[@]}"
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh >&2
@@ -52,7 +67,7 @@ if [[ $# -gt 0 && $1 != -* ]]; then
   dataset=$1
   shift
 else
-  dataset=$build/example-run.d
+  dataset=$PWD/$build/example-run.d
   if [[ ! -f $dataset/AcqData/MSScan.bin ]]; then
     echo "generating an example run in $dataset" >&2
     "$build/tests/velmoran-mkdataset" synth "$dataset" \
@@ -65,7 +80,7 @@ PYTHONPATH="$build/python/$version${PYTHONPATH:+:$PYTHONPATH}" "$plot_python" ex
 cat <<EOF
 
 The velmoran program was built too; the same run from the shell:
-  $build/cli/velmoran info $dataset
-  $build/cli/velmoran scans $dataset -o scans.tsv
-  scripts/convert.sh $dataset -o run.mzML
+  $PWD/$build/cli/velmoran info $dataset
+  $PWD/$build/cli/velmoran scans $dataset -o scans.tsv
+  $PWD/scripts/convert.sh $dataset -o run.mzML
 EOF
