@@ -42,9 +42,9 @@ endif()
 file(GLOB_RECURSE installed RELATIVE ${prefix}/include ${prefix}/include/*)
 list(SORT installed)
 set(public_headers
-  quorlith/export.hpp quorlith/source.hpp quorlith/types.hpp
-  velmoran/error.hpp velmoran/export.hpp velmoran/raw/msscan.hpp velmoran/reader.hpp
-  velmoran/result.hpp)
+  quorlith/source.hpp quorlith/types.hpp quorlith/visibility.hpp
+  velmoran/error.hpp velmoran/raw/msscan.hpp velmoran/reader.hpp velmoran/result.hpp
+  velmoran/visibility.hpp)
 if(NOT installed STREQUAL public_headers)
   message(FATAL_ERROR "installed headers: ${installed}\nexpected: ${public_headers}")
 endif()

@@ -6,7 +6,7 @@
 #include <memory>
 #include <optional>
 
-#include <quorlith/export.hpp>
+#include <quorlith/visibility.hpp>
 #include <quorlith/types.hpp>
 
 namespace quorlith {

@@ -5,7 +5,7 @@
 #include <iosfwd>
 #include <string>
 
-#include <velmoran/export.hpp>
+#include <velmoran/visibility.hpp>
 
 namespace velmoran {
 

@@ -8,7 +8,7 @@
 
 #include <quorlith/source.hpp>
 
-#include <velmoran/export.hpp>
+#include <velmoran/visibility.hpp>
 #include <velmoran/raw/msscan.hpp>
 #include <velmoran/result.hpp>
 

@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include <velmoran/export.hpp>
+#include <velmoran/visibility.hpp>
 #include <velmoran/result.hpp>
 
 namespace velmoran::raw {
