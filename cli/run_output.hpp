@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include <CLI/CLI.hpp>
 #include <velmoran/export/output_file.hpp>
 #include <velmoran/reader.hpp>
 
@@ -42,6 +43,19 @@ namespace velmoran::cli {
     return kExitFailure;
   }
   return kExitSuccess;
+}
+
+// The options of a command that writes a table: --format tsv|csv|json and
+// -o FILE ("-", the default, for standard output).
+inline void add_table_options(CLI::App& sub, std::string& format, std::string& output) {
+  sub.add_option("--format", format, "Table format: tsv, csv or json")
+      ->type_name("FORMAT")
+      ->check(CLI::IsMember({"tsv", "csv", "json"}))
+      ->capture_default_str();
+  sub.add_option("-o,--output", output,
+                 "Write to FILE (put in place only when complete); - is standard output")
+      ->type_name("FILE")
+      ->capture_default_str();
 }
 
 }  // namespace velmoran::cli

@@ -41,14 +41,7 @@ Subcommand add_scans(CLI::App& app) {
       "where a value is absent or the spectrum has no points. See docs/cli.md.\n\n"
       "Exit status: 0 done, 1 a run failed, 2 usage error.");
   sub->add_option("run", options->run, "The run: a .d directory")->required()->type_name("RUN.d");
-  sub->add_option("--format", options->format, "Table format: tsv, csv or json")
-      ->type_name("FORMAT")
-      ->check(CLI::IsMember({"tsv", "csv", "json"}))
-      ->capture_default_str();
-  sub->add_option("-o,--output", options->output,
-                  "Write to FILE (put in place only when complete); - is standard output")
-      ->type_name("FILE")
-      ->capture_default_str();
+  add_table_options(*sub, options->format, options->output);
   return {sub, [options] { return run_scans(*options); }};
 }
 

@@ -147,14 +147,7 @@ Subcommand add_xic(CLI::App& app) {
                   "Only scans whose retention time (seconds) lies in [A, B], A <= B")
       ->check(kRtRange)
       ->type_name("A:B");
-  sub->add_option("--format", options->format, "Table format: tsv, csv or json")
-      ->type_name("FORMAT")
-      ->check(CLI::IsMember({"tsv", "csv", "json"}))
-      ->capture_default_str();
-  sub->add_option("-o,--output", options->output,
-                  "Write to FILE (put in place only when complete); - is standard output")
-      ->type_name("FILE")
-      ->capture_default_str();
+  add_table_options(*sub, options->format, options->output);
   return {sub, [options] { return run_xic(*options); }};
 }
 
