@@ -11,7 +11,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
-"$here/scripts/install-deps.sh" >&2
+"$here/scripts/install-deps.sh" build >&2
 
 build=$here/build/demo
 if [[ ! -f $build/build.ninja ]]; then

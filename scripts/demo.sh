@@ -25,7 +25,7 @@ done
 set -- "${args[@]}"
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh >&2
+scripts/install-deps.sh build >&2
 
 python=$(command -v "${PYTHON:-python3}")
 python=$("$python" -c 'import sys; print(sys.executable)')

@@ -1,16 +1,40 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that the build, the tests and the benchmarks
-# need, where they are missing. Run as root (or with sudo available).
+# Installs the Debian packages that a task needs, where they are missing.
+# Run as root (or with sudo available).
+#
+#   scripts/install-deps.sh build   what building and running the module and
+#                                   the velmoran program needs (the main job,
+#                                   scripts/convert.sh)
+#   scripts/install-deps.sh test    the above, and the tools the tests and
+#                                   benchmarks use as oracles and services
+#
+# With no argument: test.
 set -euo pipefail
 
-packages=(
-  g++ clang libclang-rt-14-dev clang-format-14 cmake ninja-build pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev liblzf-dev
+build_packages=(
+  g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev
   python3 python3-dev python3-venv
   libcli11-dev libtbb-dev libdeflate-dev libssl-dev zlib1g-dev
-  python3-matplotlib snakemake hyperfine
-  openms python3-pymzml
+  libcpp-httplib-dev nodejs npm
 )
+# --png of the main job.
+plot_packages=(python3-matplotlib)
+test_packages=(
+  clang libclang-rt-14-dev clang-format-14
+  libbenchmark-dev liblzf-dev
+  snakemake hyperfine
+  openms python3-pymzml python3-numpy python3-pandas
+  libmsnumpress-dev
+  chromium chromium-driver python3-selenium
+  slurm-wlm munge
+  lintian pandoc help2man
+)
+
+case ${1:-test} in
+  build) packages=("${build_packages[@]}" "${plot_packages[@]}") ;;
+  test) packages=("${build_packages[@]}" "${plot_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: scripts/install-deps.sh [build|test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -30,7 +30,7 @@ run_ctest() {
   passed=$((passed + ${n:-0}))
 }
 
-scripts/install-deps.sh
+scripts/install-deps.sh test
 
 # First, as it takes a second and a layout slip should not wait for the
 # builds to show.
