@@ -5,7 +5,10 @@
 import uPlot from 'uplot';
 import { formatIntensity, intensityTicks } from './format.js';
 
-const XIC_COLORS = ['#c2410c', '#15803d', '#7c3aed', '#0e7490', '#b45309', '#be185d'];
+// XIC colours; orange is kept for the fragment-scan marks.
+const XIC_COLORS = ['#7c3aed', '#15803d', '#be185d', '#0e7490', '#854d0e', '#4b5563'];
+// Intensities from zero up to a little above the highest in view.
+const fromZero = (_u, _min, max) => [0, max > 0 ? max * 1.05 : 1];
 // Height of the band at the bottom of the plot where fragment scans are marked.
 const MARK_BAND_PX = 10;
 
@@ -73,11 +76,11 @@ export class Chromatogram {
       { label: 'RT (s)', value: (_u, v) => (v == null ? '–' : v.toFixed(2)) },
       {
         label: this.kind.toUpperCase(), stroke: '#1f6feb', width: 1.25, spanGaps: true,
-        value: (_u, v) => formatIntensity(v),
+        points: { show: false }, value: (_u, v) => formatIntensity(v),
       },
       ...this.xics.map((x, i) => ({
         label: `XIC ${x.target}`, stroke: XIC_COLORS[i % XIC_COLORS.length], width: 1.25,
-        scale: 'xic', value: (_u, v) => formatIntensity(v),
+        scale: 'xic', points: { show: false }, value: (_u, v) => formatIntensity(v),
       })),
     ];
     const axes = [
@@ -93,7 +96,7 @@ export class Chromatogram {
       ...this.size(),
       series,
       axes,
-      scales: { x: { time: false } },
+      scales: { x: { time: false }, y: { range: fromZero }, xic: { range: fromZero } },
       cursor: { drag: { x: true, y: false }, points: { show: false } },
       hooks: {
         draw: [(u) => {

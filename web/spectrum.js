@@ -65,7 +65,7 @@ export class SpectrumView {
         { label: 'intensity', values: intensityTicks, size: 70 },
       ],
       scales: {
-        x: { time: false },
+        x: { time: false, range: (_u, min, max) => this.mzRange(min, max) },
         y: { range: (_u, _min, max) => [0, max > 0 ? max * 1.05 : 1] },
       },
       cursor: { drag: { x: true, y: false }, points: { show: !centroided } },
@@ -79,6 +79,18 @@ export class SpectrumView {
         setCursor: [(u) => this.showReadout(u)],
       },
     };
+  }
+
+  // The whole spectrum and its precursor, with a margin; a zoomed range as it is.
+  mzRange(min, max) {
+    const mz = this.spectrum?.mz ?? [];
+    const whole = mz.length > 0 && min === mz[0] && max === mz[mz.length - 1];
+    if (!whole) return [min, max];
+    const precursor = this.spectrum.precursor_mz;
+    const low = precursor == null ? min : Math.min(min, precursor);
+    const high = precursor == null ? max : Math.max(max, precursor);
+    const margin = (high - low) * 0.02 || 1;
+    return [low - margin, high + margin];
   }
 
   drawPrecursor(u) {
@@ -95,8 +107,12 @@ export class SpectrumView {
     ctx.lineTo(x, bbox.top + bbox.height);
     ctx.stroke();
     ctx.font = `${12 * devicePixelRatio}px system-ui, sans-serif`;
-    ctx.fillText(`precursor ${formatNumber(mz)}`, x + 4 * devicePixelRatio,
-                 bbox.top + 14 * devicePixelRatio);
+    const label = `precursor ${formatNumber(mz)}`;
+    const gap = 4 * devicePixelRatio;
+    const width = ctx.measureText(label).width;
+    // Right of the line, or left of it where the plot ends first.
+    const left = x + gap + width > bbox.left + bbox.width ? x - gap - width : x + gap;
+    ctx.fillText(label, left, bbox.top + 14 * devicePixelRatio);
     ctx.restore();
   }
 
