@@ -55,10 +55,18 @@ std::string page_html(std::string_view token) {
   return html;
 }
 
+// httplib listens with a backlog of 5: with more clients connecting at once
+// the kernel drops their handshakes, which then stall for a second or are
+// reset. listen() on a listening socket sets a new backlog (Linux).
+class Server final : public httplib::Server {
+ public:
+  bool widen_backlog() { return ::listen(svr_sock_.load(), SOMAXCONN) == 0; }
+};
+
 }  // namespace
 
 struct ViewServer::State {
-  httplib::Server server;
+  Server server;
   std::thread listener;
   std::string host;
   int port = 0;
@@ -85,7 +93,7 @@ void ViewServer::stop() {
 Result<std::unique_ptr<ViewServer>> ViewServer::start(const RunApi& api, std::string token,
                                                       const std::string& bind_address, int port) {
   auto state = std::make_unique<State>();
-  httplib::Server& server = state->server;
+  Server& server = state->server;
   server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
   server.set_read_timeout(kReadTimeoutSeconds);
   server.set_write_timeout(kReadTimeoutSeconds);
@@ -109,7 +117,7 @@ Result<std::unique_ptr<ViewServer>> ViewServer::start(const RunApi& api, std::st
   errno = 0;
   const int bound = port == 0 ? server.bind_to_any_port(bind_address)
                               : (server.bind_to_port(bind_address, port) ? port : -1);
-  if (bound <= 0) {
+  if (bound <= 0 || !server.widen_backlog()) {
     const int error = errno;
     std::string reason = "cannot listen on " + url_host(bind_address) + ":" + std::to_string(port);
     if (error != 0) reason += ": " + std::string(std::strerror(error));
