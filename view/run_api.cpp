@@ -1,10 +1,5 @@
 #include <velmoran/view/run_api.hpp>
 
-#include <unistd.h>
-#include <cerrno>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -15,6 +10,9 @@
 #include <velmoran/inspect/table.hpp>
 #include <velmoran/inspect/targets.hpp>
 #include <velmoran/inspect/xic.hpp>
+#include <velmoran/textio/escape.hpp>
+#include <velmoran/textio/number_text.hpp>
+#include <velmoran/textio/output_file.hpp>
 
 #include "spectrum_cache.hpp"
 #include "spectrum_json.hpp"
@@ -28,11 +26,19 @@ std::shared_ptr<const std::string> shared_text(std::string text) {
 }
 
 std::optional<double> positive_finite(std::string_view text) {
-  double value = 0.0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-  if (!std::isfinite(value) || !(value > 0.0)) return std::nullopt;
+  const auto value = textio::parse_finite(text);
+  if (!value || !(*value > 0.0)) return std::nullopt;
   return value;
+}
+
+// The text that `write` puts into an output, as a command writes it to a file.
+template <class Write>
+Result<std::string> rendered(Write&& write) {
+  auto out = textio::OutputFile::memory();
+  auto written = write(out);
+  if (written) written = out.commit();
+  if (!written) return written.error();
+  return out.take_text();
 }
 
 template <class T>
@@ -50,24 +56,6 @@ std::string shown(std::string_view value) {
   text.append(value.substr(0, kShown));
   if (value.size() > kShown) text += "...";
   return text + "\"";
-}
-
-// TEMPORARY until the table writers can write into memory.
-template <class Write>
-Result<std::string> via_file(Write&& write) {
-  char name[] = "/tmp/velmoran-view-XXXXXX";
-  const int fd = ::mkstemp(name);
-  if (fd < 0) return Error::os(errno);
-  ::close(fd);
-  auto out = exporting::OutputFile::open(name);
-  if (!out) return out.error();
-  auto done = write(*out);
-  if (done) done = out->commit();
-  if (!done) return done.error();
-  std::ifstream in(name, std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::remove(name);
-  return text;
 }
 
 int hex_digit(char c) {
@@ -120,7 +108,7 @@ QueryParams parse_query(std::string_view target) {
 
 Reply error_reply(int status, std::string_view message) {
   std::string body = "{\"error\":";
-  inspect::append_json_string(body, message);
+  textio::append_json_string(body, message);
   body += "}\n";
   return {status, shared_text(std::move(body))};
 }
@@ -133,7 +121,7 @@ RunApi::~RunApi() = default;
 Result<std::unique_ptr<RunApi>> RunApi::load(Reader reader, std::size_t cache_bytes) {
   std::unique_ptr<RunApi> api(new RunApi(std::move(reader), cache_bytes));
   api->run_json_ = shared_text(inspect::info_json(inspect::run_info(api->reader_)));
-  auto scans = via_file([&](exporting::OutputFile& out) {
+  auto scans = rendered([&](textio::OutputFile& out) {
     return inspect::write_scan_table(api->reader_, inspect::TextFormat::json, out);
   });
   if (!scans) return scans.error();
@@ -192,7 +180,7 @@ Reply RunApi::xic(const QueryParams& params) const {
   if (!ppm) return error_reply(400, "ppm: give the tolerance in ppm");
   query.unit = inspect::ToleranceUnit::ppm;
   query.tolerance = *ppm;
-  auto text = via_file([&](exporting::OutputFile& out) {
+  auto text = rendered([&](textio::OutputFile& out) {
     return inspect::write_xic(reader_, query, inspect::TextFormat::json, out);
   });
   if (!text) return error_reply(500, text.error().text());

@@ -2,8 +2,8 @@
 
 #include <cstddef>
 
-#include <velmoran/inspect/spectra.hpp>
 #include <velmoran/inspect/table.hpp>
+#include <velmoran/representation.hpp>
 
 namespace velmoran::view {
 
@@ -41,15 +41,14 @@ std::string spectrum_json(const Reader& reader, const quorlith::SpectrumRecord& 
     out += "null";
   }
   out += ",\"centroided\":";
-  const auto& scan = reader.scans().records[static_cast<std::size_t>(record.index)];
-  switch (inspect::representation_of(record, scan)) {
-    case inspect::Representation::profile:
+  switch (representation_of(reader, record)) {
+    case Representation::profile:
       out += "false";
       break;
-    case inspect::Representation::centroid:
+    case Representation::centroid:
       out += "true";
       break;
-    case inspect::Representation::empty:
+    case Representation::empty:
       out += "null";
       break;
   }

@@ -6,7 +6,9 @@
 // an uncommitted file removes the temporary and leaves whatever was at the
 // target untouched. A target that exists and is not a regular file (a
 // device, a FIFO) is written in place and never replaced. "-" is standard
-// output, written in place and left open.
+// output, written in place and left open. memory() keeps what is written
+// in a string instead, for a caller that serves the text rather than
+// stores it (the viewer's API renders the tables the commands write).
 //
 // Every write is checked: a short or failed write is the system's error
 // (ENOSPC, EPIPE), never swallowed.
@@ -14,11 +16,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 #include <velmoran/result.hpp>
 
-namespace velmoran::exporting {
+namespace velmoran::textio {
 
 // A value for operations that succeed with nothing to return.
 struct Done {};
@@ -26,6 +29,9 @@ struct Done {};
 class OutputFile {
  public:
   [[nodiscard]] static Result<OutputFile> open(const std::filesystem::path& target);
+  // Written into memory: commit() only ends the writing; take_text() hands
+  // the text over.
+  [[nodiscard]] static OutputFile memory();
 
   OutputFile(OutputFile&& other) noexcept;
   OutputFile& operator=(OutputFile&& other) noexcept;
@@ -47,6 +53,8 @@ class OutputFile {
   // The temporary file being written (empty when in place), for a signal
   // handler that must remove it when the process is interrupted.
   [[nodiscard]] const std::filesystem::path& temporary() const noexcept { return temporary_; }
+  // What a memory() output holds; empty for the others.
+  [[nodiscard]] std::string take_text() noexcept { return std::move(text_); }
 
  private:
   OutputFile(int fd, bool owns_fd, std::filesystem::path target, std::filesystem::path temporary)
@@ -59,6 +67,8 @@ class OutputFile {
   // Empty when writing in place.
   std::filesystem::path temporary_;
   std::uint64_t bytes_written_ = 0;
+  bool in_memory_ = false;
+  std::string text_;
 };
 
-}  // namespace velmoran::exporting
+}  // namespace velmoran::textio

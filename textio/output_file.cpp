@@ -1,4 +1,4 @@
-#include <velmoran/export/output_file.hpp>
+#include <velmoran/textio/output_file.hpp>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace velmoran::exporting {
+namespace velmoran::textio {
 
 namespace {
 
@@ -56,12 +56,20 @@ Result<OutputFile> OutputFile::open(const std::filesystem::path& target) {
   return OutputFile(fd, true, target, std::filesystem::path(name.data()));
 }
 
+OutputFile OutputFile::memory() {
+  OutputFile out(-1, false, {}, {});
+  out.in_memory_ = true;
+  return out;
+}
+
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       owns_fd_(std::exchange(other.owns_fd_, false)),
       target_(std::move(other.target_)),
       temporary_(std::exchange(other.temporary_, {})),
-      bytes_written_(other.bytes_written_) {}
+      bytes_written_(other.bytes_written_),
+      in_memory_(std::exchange(other.in_memory_, false)),
+      text_(std::move(other.text_)) {}
 
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
   if (this != &other) {
@@ -71,6 +79,8 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
     target_ = std::move(other.target_);
     temporary_ = std::exchange(other.temporary_, {});
     bytes_written_ = other.bytes_written_;
+    in_memory_ = std::exchange(other.in_memory_, false);
+    text_ = std::move(other.text_);
   }
   return *this;
 }
@@ -88,6 +98,11 @@ void OutputFile::discard() noexcept {
 }
 
 Result<Done> OutputFile::write(std::string_view bytes) {
+  if (in_memory_) {
+    text_.append(bytes);
+    bytes_written_ += bytes.size();
+    return Done{};
+  }
   if (fd_ < 0) return Error::os(EBADF);
   const char* p = bytes.data();
   std::size_t left = bytes.size();
@@ -106,6 +121,7 @@ Result<Done> OutputFile::write(std::string_view bytes) {
 }
 
 Result<Done> OutputFile::commit() {
+  if (in_memory_) return Done{};
   if (fd_ < 0) return Error::os(EBADF);
   if (!owns_fd_) {
     // Standard output stays open; nothing is buffered on our side.
@@ -129,4 +145,4 @@ Result<Done> OutputFile::commit() {
   return Done{};
 }
 
-}  // namespace velmoran::exporting
+}  // namespace velmoran::textio
