@@ -20,9 +20,24 @@ namespace {
 constexpr const char* kJson = "application/json";
 constexpr std::string_view kTokenHeader = "X-Velmoran-Token";
 
+// Bodies go out through a content provider of fixed length: straight from
+// the shared rendered text, without a copy, and never compressed: httplib
+// would compress a set_content() body with brotli at its slowest setting
+// for a browser (seconds for the scan table of a large run). Over a slow
+// tunnel, `ssh -C` compresses.
+void send_text(httplib::Response& res, int status, std::shared_ptr<const std::string> text,
+               const char* content_type) {
+  res.status = status;
+  const std::size_t size = text->size();
+  res.set_content_provider(
+      size, content_type,
+      [text = std::move(text)](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+        return sink.write(text->data() + offset, length);
+      });
+}
+
 void send(httplib::Response& res, const Reply& reply) {
-  res.status = reply.status;
-  res.set_content(*reply.body, kJson);
+  send_text(res, reply.status, reply.body, kJson);
 }
 
 // The page, with the token in the URLs of its assets. Module imports carry
@@ -31,6 +46,8 @@ std::string page_html(std::string_view token) {
   const Asset* page = find_asset("index.html");
   const std::string query = "?token=" + std::string(token);
   std::string imports = "<script type=\"importmap\">{\"imports\": {";
+  // Every module is fetched at once rather than import after import.
+  std::string preloads;
   bool first = true;
   for (const Asset& asset : embedded_assets()) {
     if (!asset.name.ends_with(".js")) continue;
@@ -40,8 +57,9 @@ std::string page_html(std::string_view token) {
     imports += "\"" + url + "\": \"" + url + query + "\"";
     // The charting library is imported by its package name.
     if (asset.name == "uPlot.esm.js") imports += ", \"uplot\": \"" + url + query + "\"";
+    preloads += "\n<link rel=\"modulepreload\" href=\"" + url + query + "\">";
   }
-  imports += "}}</script>";
+  imports += "}}</script>" + preloads;
 
   std::string html(page->bytes);
   const auto replace_all = [&](std::string_view marker, std::string_view text) {
@@ -143,23 +161,28 @@ Result<std::unique_ptr<ViewServer>> ViewServer::start(const RunApi& api, std::st
   });
   // Fills the body of errors that httplib makes itself (no route, bad request).
   server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-    if (!res.body.empty()) return;
+    if (res.has_header("Content-Type")) return;
     send(res, error_reply(res.status, res.status == 404 ? "not found" : "bad request"));
   });
 
-  const std::string html = page_html(state->token);
+  auto html = std::make_shared<const std::string>(page_html(state->token));
   server.Get("/", [html](const httplib::Request&, httplib::Response& res) {
-    res.set_content(html, "text/html; charset=utf-8");
+    send_text(res, 200, html, "text/html; charset=utf-8");
   });
-  server.Get(
-      R"(/assets/([A-Za-z0-9._-]+))", [](const httplib::Request& req, httplib::Response& res) {
-        const Asset* asset = find_asset(req.matches[1].str());
-        if (asset == nullptr || asset->name == "index.html") {
-          send(res, error_reply(404, "not found"));
-          return;
-        }
-        res.set_content(asset->bytes.data(), asset->bytes.size(), std::string(asset->content_type));
-      });
+  server.Get(R"(/assets/([A-Za-z0-9._-]+))",
+             [](const httplib::Request& req, httplib::Response& res) {
+               const Asset* asset = find_asset(req.matches[1].str());
+               if (asset == nullptr || asset->name == "index.html") {
+                 send(res, error_reply(404, "not found"));
+                 return;
+               }
+               const std::string_view bytes = asset->bytes;
+               res.set_content_provider(
+                   bytes.size(), std::string(asset->content_type),
+                   [bytes](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                     return sink.write(bytes.data() + offset, length);
+                   });
+             });
   server.Get("/api/run",
              [&api](const httplib::Request&, httplib::Response& res) { send(res, api.run()); });
   server.Get("/api/scans",

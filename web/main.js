@@ -89,7 +89,11 @@ async function start() {
 
   const chromatogram = new Chromatogram($('chromatogram'), scans, {
     onSelect: (index) => select(index),
-    onFirstDraw: () => { window.velmoranReady = true; },
+    onFirstDraw: () => {
+      // Milliseconds since navigation began, for the benchmark.
+      window.velmoranReadyMs = performance.now();
+      window.velmoranReady = true;
+    },
   });
 
   for (const input of document.querySelectorAll('#trace-kind input')) {
