@@ -22,7 +22,7 @@ import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "view"))
 from view_server import ViewServer, xic_query  # noqa: E402
-from view_browser_test import chromium  # noqa: E402  (reads VELMORAN from the environment)
+from browser import chromium  # noqa: E402
 
 SELECT = """
 const [index, done] = arguments;

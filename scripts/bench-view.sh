@@ -31,5 +31,4 @@ mkdir -p "$data"
 if [[ ! -f $run/AcqData/MSScan.bin ]]; then
   "$build/tests/velmoran-mkdataset" synth "$run" --ms1 1000 --ms2 2000 --points 20000 --peaks 300 >&2
 fi
-VELMORAN="$build/cli/velmoran" VELMORAN_MKDATASET="$build/tests/velmoran-mkdataset" \
-  /usr/bin/python3 bench/view_bench.py "$build/cli/velmoran" "$run"
+/usr/bin/python3 bench/view_bench.py "$build/cli/velmoran" "$run"

@@ -11,27 +11,16 @@ import os
 import tempfile
 import unittest
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
 
+from browser import chromium
 from view_server import ViewServer, make_run, velmoran_from_env
 
 VELMORAN, MKDATASET = velmoran_from_env()
 ARTIFACTS = os.environ.get("VIEW_ARTIFACTS", tempfile.gettempdir())
-
-
-def chromium(width=1280, height=900):
-    options = webdriver.ChromeOptions()
-    options.binary_location = "/usr/bin/chromium"
-    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                     "--window-size=%d,%d" % (width, height)):
-        options.add_argument(argument)
-    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
 
 
 # Pixels drawn on a chart's canvas (not transparent).
