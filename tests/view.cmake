@@ -1,6 +1,14 @@
 # velmoran view: the API against the commands and the writer's spectra, the
 # token and Host checks, the page in headless Chromium, and a bounded load
 # test on 127.0.0.1. Each test starts and stops its own server.
+if(NOT TARGET velmoran_view)
+  return()
+endif()
+velmoran_add_test(view_test view_test.cpp)
+target_link_libraries(view_test PRIVATE velmoran::view)
+# The cache's header is the library's own.
+target_include_directories(view_test PRIVATE ${PROJECT_SOURCE_DIR}/view)
+
 if(NOT TARGET velmoran_cli OR NOT VELMORAN_TEST_PYTHON)
   return()
 endif()
