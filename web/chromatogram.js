@@ -47,9 +47,7 @@ export class Chromatogram {
 
   setKind(kind) {
     this.kind = kind;
-    this.plot.setData(this.data(), false);
-    this.plot.setSeries(1, { label: kind.toUpperCase() });
-    this.plot.redraw();
+    this.build();
   }
 
   // xics: [{target, values}] with one value per trace scan.
