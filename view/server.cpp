@@ -4,12 +4,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <string_view>
 #include <thread>
 
 #include <httplib.h>
-
-#include <velmoran/inspect/table.hpp>
 
 #include "assets.hpp"
 
