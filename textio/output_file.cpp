@@ -152,17 +152,18 @@ OpenResult OutputFile::open(const std::filesystem::path& target, const OutputOpt
   }
   file.anonymous_ = file.fd_ >= 0;
   for (int attempt = 0; file.fd_ < 0 && attempt < 100; ++attempt) {
+    // Entered before it exists, so that no interrupt finds it unentered.
     file.temporary_ = temporary_name(file.destination_);
+    file.cleanup_slot_ = enter_temporary(file.temporary_.c_str());
     file.fd_ = ::open(file.temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (file.fd_ < 0 && errno != EEXIST) break;
-  }
-  if (file.fd_ < 0) {
+    if (file.fd_ >= 0) break;
     const int err = errno;
+    leave_temporary(std::exchange(file.cleanup_slot_, -1));
     file.temporary_.clear();
-    return {Error::os(err), directory};
+    if (err != EEXIST) return {Error::os(err), directory};
   }
+  if (file.fd_ < 0) return {Error::os(EEXIST), directory};
   file.owns_fd_ = true;
-  if (!file.anonymous_) file.cleanup_slot_ = enter_temporary(file.temporary_.c_str());
 
   if (exists) {
     // The replacement keeps the mode of the file it replaces, and its owner
