@@ -281,9 +281,9 @@ Result<Done> write_xic(const Reader& reader, const XicQuery& query, TextFormat f
   TableWriter writer(out, format, kXicColumns);
 
   // With many targets the sums and the rows cost more than the reading:
-  // they are worked out on every core while the next spectra are read, and
-  // written in scan order. With few targets the reading is nearly all the
-  // work, and one thread does it.
+  // they are worked out on every CPU the process may use while the next
+  // spectra are read, and written in scan order. With few targets the
+  // reading is nearly all the work, and one thread does it.
   const unsigned threads = query.targets.size() >= kParallelTargets ? pipeline::thread_count(0) : 1;
   const XicCells cells(writer.table(), query.targets);
   struct Slot {

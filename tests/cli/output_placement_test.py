@@ -190,7 +190,8 @@ class ClosedPipe(unittest.TestCase):
             run = os.path.join(tmp, "run.d")
             subprocess.run([MKDATASET, "synth", run, "--ms1", "500", "--ms2", "1500", "--points",
                             "50", "--peaks", "20", "--seed", "3"], check=True, capture_output=True)
-            for args in (["scans", run], ["xic", run, "--mz", "300", "--ppm", "10", "--ms-level", "2"]):
+            for args in (["scans", run], ["xic", run, "--mz", "300", "--mz", "400", "--mz", "500",
+                                                   "--ppm", "10", "--ms-level", "2"]):
                 with self.subTest(args[0]):
                     # velmoran ... | head -1: the table is far larger than the pipe's buffer.
                     proc = subprocess.Popen([VELMORAN, *args], stdout=subprocess.PIPE,
