@@ -6,6 +6,7 @@ Environment: VELMORAN (the program) and VELMORAN_MKDATASET (the generator).
 """
 import os
 import resource
+import shutil
 import signal
 import stat
 import subprocess
@@ -151,6 +152,25 @@ class Placement(unittest.TestCase):
         name = "x" * 250 + ".tsv"  # 254 bytes, the most a name may have is 255
         velmoran(COMMANDS["scans"](self.dataset, self.path(name)), check=True)
         self.assertEqual(os.listdir(self.work), [name])
+
+    def test_the_file_reaches_the_disk_before_its_name(self):
+        # After a crash a renamed file must not be empty: the data is
+        # flushed before the rename (unless --no-fsync).
+        strace = shutil.which("strace")
+        if strace is None:
+            self.skipTest("no strace")
+        for extra, flushed in (([], True), (["--no-fsync"], False)):
+            with self.subTest(extra=extra):
+                log = self.path("strace.log")
+                subprocess.run([strace, "-f", "-o", log, "-e", "trace=fsync,fdatasync,rename,renameat,renameat2",
+                                VELMORAN, *COMMANDS["scans"](self.dataset, self.path("out.tsv")), *extra],
+                               check=True, capture_output=True)
+                with open(log) as f:
+                    calls = [line.split()[1].split("(")[0] for line in f if "(" in line]
+                os.remove(log)
+                renamed = next(i for i, call in enumerate(calls) if call.startswith("rename"))
+                self.assertEqual(any(call in ("fsync", "fdatasync") for call in calls[:renamed]),
+                                 flushed, calls)
 
     def test_interruption_leaves_no_temporary(self):
         cases = [(command, sig, "1") for command in COMMANDS
