@@ -115,6 +115,20 @@ class Placement(unittest.TestCase):
                 after = os.lstat("/dev/stdout")
                 self.assertEqual((after.st_ino, after.st_mode), (before.st_ino, before.st_mode))
 
+    def test_nothing_under_dev_is_renamed_over(self):
+        if not os.path.isdir("/dev/shm"):
+            self.skipTest("no /dev/shm")
+        fd, target = tempfile.mkstemp(dir="/dev/shm", prefix="velmoran-test-")
+        os.close(fd)
+        try:
+            inode = os.stat(target).st_ino
+            velmoran(COMMANDS["scans"](self.dataset, target), check=True)
+            self.assertEqual(os.stat(target).st_ino, inode)  # written in place
+            with open(target, "rb") as f:
+                self.assertEqual(f.read(), self.expected("scans"))
+        finally:
+            os.remove(target)
+
     def test_modes(self):
         target = self.path("private.tsv")
         with open(target, "w") as f:
