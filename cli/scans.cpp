@@ -17,6 +17,7 @@ struct ScansOptions {
   std::string run;
   std::string format = "tsv";
   std::string output = "-";
+  bool sync = true;
 };
 
 int run_scans(const ScansOptions& options) {
@@ -24,9 +25,10 @@ int run_scans(const ScansOptions& options) {
   if (!format) return usage_error("--format: tsv, csv or json, not " + options.format);
   const auto reader = open_run(options.run);
   if (!reader) return kExitFailure;
-  return write_output(options.output, [&](exporting::OutputFile& out) {
-    return inspect::write_scan_table(*reader, *format, out);
-  });
+  return write_output(
+      options.output,
+      [&](textio::OutputFile& out) { return inspect::write_scan_table(*reader, *format, out); },
+      options.sync);
 }
 
 }  // namespace
@@ -41,7 +43,7 @@ Subcommand add_scans(CLI::App& app) {
       "where a value is absent or the spectrum has no points. See docs/cli.md.\n\n"
       "Exit status: 0 done, 1 a run failed, 2 usage error.");
   sub->add_option("run", options->run, "The run: a .d directory")->required()->type_name("RUN.d");
-  add_table_options(*sub, options->format, options->output);
+  add_table_options(*sub, options->format, options->output, options->sync);
   return {sub, [options] { return run_scans(*options); }};
 }
 

@@ -25,7 +25,7 @@ plot_packages=(python3-matplotlib)
 test_packages=(
   clang libclang-rt-14-dev clang-format-14
   libbenchmark-dev liblzf-dev
-  snakemake hyperfine
+  snakemake hyperfine strace
   openms python3-pymzml python3-numpy python3-pandas
   libmsnumpress-dev
   chromium chromium-driver python3-selenium

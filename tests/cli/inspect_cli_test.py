@@ -122,15 +122,6 @@ class ScansTest(unittest.TestCase):
             self.assertEqual((info["empty_spectra"], info["points"], info["mz_min"], info["file_bytes"]["MSPeak.bin"]),
                              (len(expected), 0, None, None))
 
-    def test_output_file_is_put_in_place_whole(self):
-        path, expected = RUNS.runs["dda216"]
-        with tempfile.TemporaryDirectory() as out:
-            target = os.path.join(out, "scans.csv")
-            self.assertEqual(run("scans", path, "--format", "csv", "-o", target).stdout, "")
-            with open(target, newline="") as f:
-                self.assertEqual(len(read_table(f.read(), "csv")), len(expected))
-            self.assertEqual(os.listdir(out), ["scans.csv"])
-
 
 class InfoTest(unittest.TestCase):
     def test_json_keys_and_values(self):
