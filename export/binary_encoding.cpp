@@ -133,8 +133,10 @@ bool numpress_linear(std::span<const double> values, Bytes& out) {
   // Both loops below are branch-free so that the compiler can vectorise
   // them: NaN fails both comparisons, infinity the second.
   bool encodable = true;
+  double highest = 0.0;
   for (const double v : values) {
     encodable &= (v >= 0.0) & (v <= std::numeric_limits<double>::max());
+    highest = v > highest ? v : highest;
   }
   if (!encodable) return false;
   double scale = 0.0;
@@ -151,9 +153,16 @@ bool numpress_linear(std::span<const double> values, Bytes& out) {
     if (n > 2) largest = std::max(largest, std::ceil(widest + 1.0));
     scale = largest > 0.0 ? std::floor(double{0x7FFFFFFF} / largest) : 1.0;
   }
+  // A value of 2^31 or more makes the scale 0 (every value would decode as
+  // NaN); one or two values below about 1e-299 make it infinite (and the
+  // conversion to an integer undefined). Neither can be written.
+  if (!(scale >= 1.0 && scale < std::numeric_limits<double>::infinity())) return false;
+  // Differences that each fit 32 bits can still add up to a fixed-point
+  // value past 64 bits (a run of steps that keep growing); below 2^62 both
+  // the values and the extrapolation 2 * current - previous stay exact.
+  if (!(highest * scale < 0x1p62)) return false;
   out.reserve(16 + n * 5);
   append_fixed_point(out, scale);
-  if (n == 0) return true;
 
   const auto fixed = [scale](double v) { return static_cast<std::int64_t>(v * scale + 0.5); };
   std::int64_t previous = 0;

@@ -7,6 +7,12 @@ endif()
 velmoran_add_test(convert_test convert_test.cpp)
 target_link_libraries(convert_test PRIVATE velmoran::export)
 
+# Debian's MS-Numpress library: the oracle of our numpress encoders.
+list(APPEND CMAKE_MODULE_PATH ${PROJECT_SOURCE_DIR}/cmake)
+find_package(MSNumpress REQUIRED)
+velmoran_add_test(numpress_test numpress_test.cpp)
+target_link_libraries(numpress_test PRIVATE velmoran::export MSNumpress::MSNumpress)
+
 # The script tests drive the release program; a sanitizer tree runs the
 # C++ tests only.
 if(NOT TARGET velmoran_cli OR VELMORAN_SANITIZE)

@@ -48,8 +48,10 @@ class ZlibCompressor {
 // big-endian double, the first two values as 32-bit little-endian integers,
 // then each further value as the difference from its linear extrapolation
 // in a variable number of half bytes. Replaces `out`; returns false (and
-// leaves `out` unspecified) when the values cannot be encoded (not finite,
-// negative, or a difference beyond 32 bits).
+// leaves `out` unspecified) when the values cannot be encoded: none at all,
+// one not finite or negative, a fixed-point scale outside [1, infinity)
+// (a value of 2^31 or more, or only one or two values below about 1e-299),
+// or a difference beyond 32 bits.
 [[nodiscard]] bool numpress_linear(std::span<const double> values, Bytes& out);
 
 // MS-Numpress short logged float of intensities: the fixed-point scale as a
