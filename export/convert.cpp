@@ -148,8 +148,7 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
           append_mzml_spectrum(slot->text, slot->record, {slot->list_index, slot->profile}, run.ids,
                                options.compression, slot->scratch);
     } else {
-      append_mgf_ions(slot->text, slot->record, title);
-      slot->summary.points = std::min(slot->record.mz.size(), slot->record.intensity.size());
+      slot->summary.points = append_mgf_ions(slot->text, slot->record, title);
     }
     // The arrays are done with; give their memory back now rather than
     // when the slot comes round again.
@@ -167,10 +166,14 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
     if (mzml) {
       mzml_writer->place_spectrum(slot->text,
                                   run.ids == IdForm::kScan ? record.scan_id : record.index,
-                                  record.retention_time_sec, slot->summary.total_ion_current);
+                                  record.ms_level, record.retention_time_sec, slot->summary);
     }
-    ++stats.spectra_by_level[record.ms_level];
-    stats.points += slot->summary.points;
+    if (!mzml && slot->summary.points == 0) {
+      ++stats.without_peaks;
+    } else {
+      ++stats.spectra_by_level[record.ms_level];
+      stats.points += slot->summary.points;
+    }
     if (progress && record.index + 1 - last_report >= 64) {
       last_report = record.index + 1;
       progress(record.index + 1, total);

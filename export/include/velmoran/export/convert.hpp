@@ -45,6 +45,9 @@ struct ConvertStats {
   std::uint64_t points = 0;
   // MGF: spectra of the chosen levels left out for want of a precursor m/z.
   std::uint64_t left_out = 0;
+  // MGF: spectra left out because no point (or none that is a number) was
+  // left to write; a block without peaks is not MGF.
+  std::uint64_t without_peaks = 0;
   std::uint64_t bytes = 0;
 };
 

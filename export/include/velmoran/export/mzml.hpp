@@ -54,6 +54,10 @@ SpectrumSummary append_mzml_spectrum(std::string& out, const quorlith::SpectrumR
                                      const SpectrumPlace& place, IdForm ids,
                                      Compression compression, EncodeScratch& scratch);
 
+// The run's id: "run_" and the dataset name made an xs:ID, so that it
+// cannot be any other id of the file (none of those starts with "run_").
+[[nodiscard]] std::string run_id_from(std::string_view dataset_name);
+
 struct MzmlRun {
   // The dataset's name; the run's id is made from it.
   std::string dataset_name;
@@ -77,16 +81,18 @@ class MzmlWriter {
   MzmlWriter(OutputFile& file, MzmlRun run);
 
   [[nodiscard]] Result<Done> begin();
-  // Takes the next spectrum's place: its offset for the index, its time and
-  // TIC for the chromatogram, its bytes into the checksum. `element` is the
-  // text append_mzml_spectrum() made; `id_number` is the scan number or the
-  // position in the run, as the id form says.
-  void place_spectrum(std::string_view element, std::uint64_t id_number, double time,
-                      double total_ion_current);
+  // Takes the next spectrum's place: its offset for the index, its time,
+  // TIC and base peak for the chromatograms, its bytes into the checksum.
+  // `element` is the text append_mzml_spectrum() made and `summary` what it
+  // returned; `id_number` is the scan number or the position in the run, as
+  // the id form says.
+  void place_spectrum(std::string_view element, std::uint64_t id_number, std::uint32_t ms_level,
+                      double time, const SpectrumSummary& summary);
   // Writes the element placed last but not yet written.
   [[nodiscard]] Result<Done> write_spectrum(std::string_view element);
-  // The TIC chromatogram, the index and the checksum; fails when fewer or
-  // more spectra came than were announced.
+  // The TIC and base-peak chromatograms (the level-1 spectra written, or
+  // every spectrum written when none is level 1), the index and the
+  // checksum; fails when fewer or more spectra came than were announced.
   [[nodiscard]] Result<Done> finish(EncodeScratch& scratch);
 
  private:
@@ -106,6 +112,7 @@ class MzmlWriter {
   std::vector<std::uint64_t> offsets_;
   std::vector<double> times_;
   std::vector<double> tics_;
+  std::vector<double> base_peaks_;
 };
 
 }  // namespace velmoran::exporting
