@@ -81,7 +81,7 @@ void binary_array(std::string& out, std::string_view indent, const ArrayKind& ki
     bool numpressed = false;
     if (compression == Compression::kNumpress) {
       if constexpr (std::is_same_v<T, float>) {
-        numpressed = numpress_slof(values, scratch.packed);
+        numpressed = numpress_slof(values, scratch.widened, scratch.packed);
         compression_accession = "MS:1002748";
         compression_name =
             "MS-Numpress short logged float compression followed by zlib compression";

@@ -37,6 +37,7 @@ struct EncodeScratch {
   ZlibCompressor zlib{kZlibLevel};
   ZlibCompressor numpress_mz_zlib{kNumpressMzZlibLevel};
   Bytes packed;
+  std::vector<double> widened;
   Bytes compressed;
 };
 
