@@ -153,6 +153,12 @@ void append_id(std::string& out, IdForm ids, std::uint64_t number) {
 
 }  // namespace
 
+std::string mzml_spectrum_id(IdForm ids, const quorlith::SpectrumRecord& record) {
+  std::string id;
+  append_id(id, ids, ids == IdForm::kScan ? record.scan_id : record.index);
+  return id;
+}
+
 SpectrumSummary append_mzml_spectrum(std::string& out, const quorlith::SpectrumRecord& record,
                                      const SpectrumPlace& place, IdForm ids,
                                      Compression compression, EncodeScratch& scratch) {

@@ -168,7 +168,7 @@ void check_array(std::string_view element, const std::vector<T>& want) {
   std::vector<std::uint8_t> bytes = base64_decode(text);
   const std::size_t width = element.find("MS:1000523") != std::string_view::npos ? 8 : 4;
   VELMORAN_FUZZ_CHECK(width == sizeof(T));
-  if (element.find("MS:1000576") != std::string_view::npos) {  // none
+  if (element.find("MS:1000576") != std::string_view::npos) {         // none
   } else if (element.find("MS:1000574") != std::string_view::npos) {  // zlib
     bytes = inflate(bytes, want.size() * sizeof(T));
   } else {
@@ -262,9 +262,9 @@ void check_mgf(const quorlith::SpectrumRecord& record) {
     VELMORAN_FUZZ_CHECK(space != std::string_view::npos);
     VELMORAN_FUZZ_CHECK(std::from_chars(peak.data(), peak.data() + space, read_mz).ec ==
                         std::errc{});
-    VELMORAN_FUZZ_CHECK(std::from_chars(peak.data() + space + 1, peak.data() + peak.size(),
-                                        read_intensity)
-                            .ec == std::errc{});
+    VELMORAN_FUZZ_CHECK(
+        std::from_chars(peak.data() + space + 1, peak.data() + peak.size(), read_intensity).ec ==
+        std::errc{});
     VELMORAN_FUZZ_CHECK(read_mz == mz && read_intensity == intensity);
   }
   VELMORAN_FUZZ_CHECK(line() == "END IONS" && rest.empty());

@@ -237,11 +237,11 @@ std::vector<Seed> export_seeds() {
     }
     return fields;
   };
-  const ExportInput fragment{kHasPrecursor | kHasSelectedMz | kHasMzRange, 2, 7, 61.5, 445.12,
-                             50.0, 2000.0, {}, {}};
+  const ExportInput fragment{
+      kHasPrecursor | kHasSelectedMz | kHasMzRange, 2, 7, 61.5, 445.12, 50.0, 2000.0, {}, {}};
   const ExportInput survey{kHasMzRange | kProfile, 1, 6, 60.0, 0.0, 100.0, 1000.0, {}, {}};
-  ExportInput hostile{kHasPrecursor | kHasSelectedMz | kHasMzRange, 2, 9, kNaN, kInf, kNaN,
-                      kInf, {}, {}};
+  ExportInput hostile{
+      kHasPrecursor | kHasSelectedMz | kHasMzRange, 2, 9, kNaN, kInf, kNaN, kInf, {}, {}};
   hostile.mz = {1e-300, -5.0, kNaN, 2147483648.0, kInf, 0.0};
   hostile.intensity = {1.0f, std::numeric_limits<float>::quiet_NaN(), -3.0f, 1e38f, 0.0f, 2.0f};
   return {

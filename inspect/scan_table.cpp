@@ -3,6 +3,7 @@
 #include <optional>
 
 #include <velmoran/inspect/spectra.hpp>
+#include <velmoran/export/convert.hpp>
 #include <velmoran/export/spectrum_totals.hpp>
 
 namespace velmoran::inspect {
@@ -13,6 +14,7 @@ enum Column : std::size_t {
   kIndex,
   kScanId,
   kNativeId,
+  kMzmlId,
   kMsLevel,
   kRtSec,
   kRepresentation,
@@ -30,6 +32,8 @@ Result<Done> write_scan_table(const Reader& reader, TextFormat format, exporting
   TableWriter writer(out, format, kScanColumns);
   const TableFormat& table = writer.table();
   const auto& scans = reader.scans().records;
+  // The ids convert gives the spectra.
+  const exporting::IdForm ids = exporting::id_form_of(reader.scans());
   std::optional<Error> failure;
 
   for_each_spectrum(reader, [&](quorlith::SpectrumRecord& record) {
@@ -40,6 +44,7 @@ Result<Done> write_scan_table(const Reader& reader, TextFormat format, exporting
     table.append_number(row, kIndex, record.index);
     table.append_number(row, kScanId, record.scan_id);
     table.append_text(row, kNativeId, record.native_id);
+    table.append_text(row, kMzmlId, exporting::mzml_spectrum_id(ids, record));
     table.append_number(row, kMsLevel, record.ms_level);
     table.append_number(row, kRtSec, record.retention_time_sec);
     if (representation == Representation::empty) {

@@ -41,6 +41,10 @@ struct EncodeScratch {
   Bytes compressed;
 };
 
+// The id of the <spectrum> element of `record`: "scan=<scan number>" or
+// "index=<position in the run>", as the run's id form says (id_form_of).
+[[nodiscard]] std::string mzml_spectrum_id(IdForm ids, const quorlith::SpectrumRecord& record);
+
 // What the element needs beyond the record itself.
 struct SpectrumPlace {
   // Position among the spectra written (the element's index attribute).
