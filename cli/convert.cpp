@@ -15,8 +15,11 @@
 #include <system_error>
 #include <vector>
 
+#include <oneapi/tbb/global_control.h>
+
 #include <velmoran/export/convert.hpp>
-#include <velmoran/export/output_file.hpp>
+#include <velmoran/pipeline/spectrum_pipeline.hpp>
+#include <velmoran/textio/output_file.hpp>
 #include <velmoran/reader.hpp>
 
 #include "commands.hpp"
@@ -193,7 +196,13 @@ int run_convert(const ConvertArgs& args) {
                                                          : Compression::kZlib;
   options.indexed = !args.no_index;
   options.levels = *levels;
-  options.threads = args.threads;
+  options.threads = pipeline::thread_count(args.threads);
+  // How many threads may run at once is the program's to say: as many as
+  // asked for, even beyond the CPUs; oneTBB's default otherwise.
+  std::optional<tbb::global_control> parallelism;
+  if (args.threads != 0) {
+    parallelism.emplace(tbb::global_control::max_allowed_parallelism, options.threads);
+  }
   options.software_version = VELMORAN_VERSION;
 
   const InterruptCleanup cleanup;
@@ -207,7 +216,7 @@ int run_convert(const ConvertArgs& args) {
       status = kExitFailure;
       continue;
     }
-    auto output = exporting::OutputFile::open(targets[i]);
+    auto output = textio::OutputFile::open(targets[i]);
     if (!output) {
       report_failure(run, targets[i].string() + ": " + output.error().text());
       status = kExitFailure;

@@ -7,17 +7,17 @@
 #include <type_traits>
 #include <utility>
 
-#include <velmoran/export/number_text.hpp>
-#include <velmoran/export/xml_text.hpp>
+#include <velmoran/textio/escape.hpp>
+#include <velmoran/textio/number_text.hpp>
 
 namespace velmoran::exporting {
 
 namespace {
 
-// Output leaves the writer in pieces of about this size.
-constexpr std::size_t kChunkBytes = std::size_t{4} << 20;
-// Pieces at least this large are written without being copied first.
-constexpr std::size_t kDirectBytes = std::size_t{64} << 10;
+using textio::append_number;
+using textio::append_xml_attribute;
+using textio::summarize;
+using textio::xml_id_from;
 
 constexpr std::string_view kMzUnit = R"( unitCvRef="MS" unitAccession="MS:1000040" unitName="m/z")";
 constexpr std::string_view kCountsUnit =
@@ -146,18 +146,7 @@ struct ChromatogramKind {
 constexpr ChromatogramKind kTicChromatogram{"TIC", "MS:1000235", "total ion current chromatogram"};
 constexpr ChromatogramKind kBpcChromatogram{"BPC", "MS:1000628", "basepeak chromatogram"};
 
-void append_id(std::string& out, IdForm ids, std::uint64_t number) {
-  out += ids == IdForm::kScan ? "scan=" : "index=";
-  append_number(out, number);
-}
-
 }  // namespace
-
-std::string mzml_spectrum_id(IdForm ids, const quorlith::SpectrumRecord& record) {
-  std::string id;
-  append_id(id, ids, ids == IdForm::kScan ? record.scan_id : record.index);
-  return id;
-}
 
 SpectrumSummary append_mzml_spectrum(std::string& out, const quorlith::SpectrumRecord& record,
                                      const SpectrumPlace& place, IdForm ids,
@@ -172,7 +161,7 @@ SpectrumSummary append_mzml_spectrum(std::string& out, const quorlith::SpectrumR
   out += R"(<spectrum index=")";
   append_number(out, place.list_index);
   out += R"(" id=")";
-  append_id(out, ids, ids == IdForm::kScan ? record.scan_id : record.index);
+  textio::append_spectrum_id(out, ids, textio::id_number(ids, record));
   out += R"(" defaultArrayLength=")";
   append_number(out, summary.points);
   out += "\">\n";
@@ -256,34 +245,15 @@ std::string run_id_from(std::string_view dataset_name) {
   return "run_" + xml_id_from(dataset_name);
 }
 
-MzmlWriter::MzmlWriter(OutputFile& file, MzmlRun run) : file_(&file), run_(std::move(run)) {
-  buffer_.reserve(kChunkBytes + (kChunkBytes >> 2));
+MzmlWriter::MzmlWriter(OutputFile& file, MzmlRun run) : out_(file), run_(std::move(run)) {
   ids_.reserve(run_.spectrum_count);
   offsets_.reserve(run_.spectrum_count);
-}
-
-Result<Done> MzmlWriter::flush() {
-  if (buffer_.empty()) return Done{};
-  auto written = file_->write(buffer_);
-  buffer_.clear();
-  return written;
-}
-
-Result<Done> MzmlWriter::write_out(std::string_view text) {
-  if (text.size() >= kDirectBytes) {
-    // Large pieces go out as they are, without a copy into the buffer.
-    if (auto r = flush(); !r) return r;
-    return file_->write(text);
-  }
-  buffer_ += text;
-  if (buffer_.size() >= kChunkBytes) return flush();
-  return Done{};
 }
 
 Result<Done> MzmlWriter::append(std::string_view text) {
   offset_ += text.size();
   if (run_.indexed && hashing_) sha1_.update(text);
-  return write_out(text);
+  return out_.write(text);
 }
 
 Result<Done> MzmlWriter::begin() {
@@ -362,7 +332,7 @@ void MzmlWriter::place_spectrum(std::string_view element, std::uint64_t id_numbe
   if (run_.indexed) sha1_.update(element);
 }
 
-Result<Done> MzmlWriter::write_spectrum(std::string_view element) { return write_out(element); }
+Result<Done> MzmlWriter::write_spectrum(std::string_view element) { return out_.write(element); }
 
 Result<Done> MzmlWriter::finish(EncodeScratch& scratch) {
   if (offsets_.size() != run_.spectrum_count) {
@@ -409,11 +379,11 @@ Result<Done> MzmlWriter::finish(EncodeScratch& scratch) {
       text += "  <index name=\"spectrum\">\n";
       for (std::size_t i = 0; i < offsets_.size(); ++i) {
         text += R"(    <offset idRef=")";
-        append_id(text, run_.ids, ids_[i]);
+        textio::append_spectrum_id(text, run_.ids, ids_[i]);
         text += "\">";
         append_number(text, offsets_[i]);
         text += "</offset>\n";
-        if (text.size() >= kChunkBytes) {
+        if (text.size() >= textio::BufferedWriter::kChunkBytes) {
           if (auto r = append(text); !r) return r;
           text.clear();
         }
@@ -432,13 +402,13 @@ Result<Done> MzmlWriter::finish(EncodeScratch& scratch) {
     append_number(text, index_list_offset);
     text += "</indexListOffset>\n<fileChecksum>";
     if (auto r = append(text); !r) return r;
-    if (auto r = flush(); !r) return r;
+    if (auto r = out_.flush(); !r) return r;
     text = sha1_.hex_digest();
     hashing_ = false;
     text += "</fileChecksum>\n</indexedmzML>\n";
     if (auto r = append(text); !r) return r;
   }
-  return flush();
+  return out_.flush();
 }
 
 }  // namespace velmoran::exporting

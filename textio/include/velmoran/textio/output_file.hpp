@@ -18,7 +18,7 @@
 
 #include <velmoran/result.hpp>
 
-namespace velmoran::exporting {
+namespace velmoran::textio {
 
 // A value for operations that succeed with nothing to return.
 struct Done {};
@@ -61,4 +61,4 @@ class OutputFile {
   std::uint64_t bytes_written_ = 0;
 };
 
-}  // namespace velmoran::exporting
+}  // namespace velmoran::textio
