@@ -9,7 +9,7 @@
 #include <cstdlib>
 
 #include <velmoran/export/convert.hpp>
-#include <velmoran/export/output_file.hpp>
+#include <velmoran/textio/output_file.hpp>
 #include <velmoran/reader.hpp>
 
 int main(int argc, char** argv) {
@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: %s\n", argv[1], reader.error().text().c_str());
     return 1;
   }
-  auto output = velmoran::exporting::OutputFile::open(argv[2]);
+  auto output = velmoran::textio::OutputFile::open(argv[2]);
   if (!output) {
     std::fprintf(stderr, "%s: %s\n", argv[2], output.error().text().c_str());
     return 1;
