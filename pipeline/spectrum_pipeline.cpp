@@ -82,11 +82,11 @@ bool run_spectrum_pipeline(const Reader& reader, unsigned threads, const Spectru
   tbb::task_arena arena(static_cast<int>(threads));
   arena.execute([&] {
     tbb::parallel_pipeline(
-        slots, tbb::make_filter<void, std::size_t>(tbb::filter_mode::serial_in_order, source) &
-                   tbb::make_filter<std::size_t, std::size_t>(tbb::filter_mode::parallel, work) &
-                   tbb::make_filter<std::size_t, std::size_t>(tbb::filter_mode::serial_in_order,
-                                                              place) &
-                   tbb::make_filter<std::size_t, void>(tbb::filter_mode::serial_in_order, emit));
+        slots,
+        tbb::make_filter<void, std::size_t>(tbb::filter_mode::serial_in_order, source) &
+            tbb::make_filter<std::size_t, std::size_t>(tbb::filter_mode::parallel, work) &
+            tbb::make_filter<std::size_t, std::size_t>(tbb::filter_mode::serial_in_order, place) &
+            tbb::make_filter<std::size_t, void>(tbb::filter_mode::serial_in_order, emit));
   });
   return ended && !stopped.load();
 }
