@@ -110,7 +110,8 @@ std::string summary_line(const fs::path& target, const exporting::ConvertStats& 
                      ": " + std::to_string(spectra) + " spectra";
   if (!levels.empty()) line += " (" + levels + ")";
   if (format == OutputFormat::kMgf) {
-    line += ", " + std::to_string(stats.left_out) + " left out without a precursor m/z";
+    line += ", " + std::to_string(stats.left_out) + " left out without a precursor m/z, " +
+            std::to_string(stats.without_peaks) + " without a peak";
   }
   line += ", " + std::to_string(stats.points) + " points, " + fixed(megabytes, 1) + " MB, " +
           fixed(seconds, 2) + " s, " + fixed(seconds > 0 ? megabytes / seconds : 0.0, 1) + " MB/s";

@@ -9,6 +9,7 @@ import csv
 import io
 import json
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -145,6 +146,16 @@ class InfoTest(unittest.TestCase):
         })
         text = run("info", path).stdout
         self.assertIn("scans           %d\n" % len(expected), text)
+
+    def test_mzml_id_is_the_id_convert_writes(self):
+        for name, (path, expected) in RUNS.runs.items():
+            with self.subTest(run=name), tempfile.TemporaryDirectory() as out:
+                mzml = os.path.join(out, "run.mzML")
+                run("convert", "-q", path, "-o", mzml)
+                with open(mzml) as f:
+                    written = re.findall(r'<spectrum index="\d+" id="([^"]+)"', f.read())
+                rows = read_table(run("scans", path).stdout, "tsv")
+                self.assertEqual([row["mzml_id"] for row in rows], written)
 
 
 class XicTest(unittest.TestCase):
