@@ -14,17 +14,19 @@ set -euo pipefail
 build_packages=(
   g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev
   python3 python3-dev python3-venv
-  libcli11-dev libtbb-dev libdeflate-dev libssl-dev zlib1g-dev
-  libcpp-httplib-dev nodejs npm
+  libcli11-dev libtbb-dev libdeflate-dev libssl-dev zlib1g-dev libmsnumpress-dev
+  libcpp-httplib-dev nodejs
 )
+# npm comes with some builds of nodejs, and Debian's npm package conflicts
+# with those: ask for it only where the command is missing.
+command -v npm >/dev/null || build_packages+=(npm)
 # --png of the main job.
 plot_packages=(python3-matplotlib)
 test_packages=(
   clang libclang-rt-14-dev clang-format-14
   libbenchmark-dev liblzf-dev
-  snakemake hyperfine
+  snakemake hyperfine strace
   openms python3-pymzml python3-numpy python3-pandas
-  libmsnumpress-dev
   chromium chromium-driver python3-selenium
   slurm-wlm munge
   lintian pandoc help2man
