@@ -17,6 +17,9 @@ namespace {
 constexpr std::uint32_t kWideLayoutThreshold = 219;
 constexpr std::uint8_t kOriginCode = 2;
 
+quorlith::SpectrumRecord make_record(const Reader& reader, const raw::ScanRecord& scan,
+                                     std::uint64_t index);
+
 class ReaderSequence final : public quorlith::SpectrumSequence {
  public:
   explicit ReaderSequence(const Reader& reader)
@@ -25,7 +28,7 @@ class ReaderSequence final : public quorlith::SpectrumSequence {
   std::optional<quorlith::SpectrumRecord> next() override {
     if (cursor_ == records_.size()) return std::nullopt;
     const raw::ScanRecord& scan = records_[cursor_++];
-    return make_record(scan, next_index_++);
+    return make_record(*reader_, scan, next_index_++);
   }
 
   [[nodiscard]] quorlith::SizeHint size_hint() const override {
@@ -34,9 +37,6 @@ class ReaderSequence final : public quorlith::SpectrumSequence {
   }
 
  private:
-  [[nodiscard]] quorlith::SpectrumRecord make_record(const raw::ScanRecord& scan,
-                                                     std::uint64_t index) const;
-
   const Reader* reader_;
   std::vector<raw::ScanRecord> records_;
   std::size_t cursor_ = 0;
@@ -69,13 +69,14 @@ std::optional<quorlith::Precursor> make_precursor(const raw::ScanRecord& scan) {
   return precursor;
 }
 
-quorlith::SpectrumRecord ReaderSequence::make_record(const raw::ScanRecord& scan,
-                                                     std::uint64_t index) const {
+// The record of `scan`, at position `index` of the table.
+quorlith::SpectrumRecord make_record(const Reader& reader, const raw::ScanRecord& scan,
+                                     std::uint64_t index) {
   raw::DecodedArrays arrays;
   bool profile_decoded = false;
   if (scan.profile_block) {
     const raw::BlockRef& block = *scan.profile_block;
-    profile_decoded = load_block(reader_->profile_path(), block, arrays, [&](raw::ByteView bytes) {
+    profile_decoded = load_block(reader.profile_path(), block, arrays, [&](raw::ByteView bytes) {
       return raw::decode_profile_block(bytes, block, scan.mz_range_low.value_or(0.0),
                                        scan.mz_range_high.value_or(0.0));
     });
@@ -83,7 +84,7 @@ quorlith::SpectrumRecord ReaderSequence::make_record(const raw::ScanRecord& scan
   // Centroid data is the fallback when the profile gave no points.
   if (arrays.mz.empty() && scan.peak_block) {
     const raw::BlockRef& block = *scan.peak_block;
-    load_block(reader_->peak_path(), block, arrays,
+    load_block(reader.peak_path(), block, arrays,
                [&](raw::ByteView bytes) { return raw::decode_peak_block(bytes, block); });
   }
 
@@ -100,7 +101,7 @@ quorlith::SpectrumRecord ReaderSequence::make_record(const raw::ScanRecord& scan
   record.precursor = make_precursor(scan);
   record.origin_code = kOriginCode;
   record.profile_decoded = profile_decoded;
-  record.layout_code = reader_->scans().record_stride > kWideLayoutThreshold ? 3 : 1;
+  record.layout_code = reader.scans().record_stride > kWideLayoutThreshold ? 3 : 1;
   return record;
 }
 
@@ -108,6 +109,11 @@ quorlith::SpectrumRecord ReaderSequence::make_record(const raw::ScanRecord& scan
 
 std::unique_ptr<quorlith::SpectrumSequence> Reader::iter_spectra() const {
   return std::make_unique<ReaderSequence>(*this);
+}
+
+std::optional<quorlith::SpectrumRecord> Reader::spectrum_at(std::size_t index) const {
+  if (index >= scans_.records.size()) return std::nullopt;
+  return make_record(*this, scans_.records[index], index);
 }
 
 }  // namespace velmoran

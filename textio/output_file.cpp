@@ -179,6 +179,12 @@ OpenResult OutputFile::open(const std::filesystem::path& target, const OutputOpt
   return file;
 }
 
+OutputFile OutputFile::memory() {
+  OutputFile out;
+  out.in_memory_ = true;
+  return out;
+}
+
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       owns_fd_(std::exchange(other.owns_fd_, false)),
@@ -189,7 +195,9 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
       destination_(std::move(other.destination_)),
       temporary_(std::exchange(other.temporary_, {})),
       cleanup_slot_(std::exchange(other.cleanup_slot_, -1)),
-      bytes_written_(other.bytes_written_) {}
+      bytes_written_(other.bytes_written_),
+      in_memory_(std::exchange(other.in_memory_, false)),
+      text_(std::move(other.text_)) {}
 
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
   if (this != &other) {
@@ -204,6 +212,8 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
     temporary_ = std::exchange(other.temporary_, {});
     cleanup_slot_ = std::exchange(other.cleanup_slot_, -1);
     bytes_written_ = other.bytes_written_;
+    in_memory_ = std::exchange(other.in_memory_, false);
+    text_ = std::move(other.text_);
   }
   return *this;
 }
@@ -222,6 +232,11 @@ void OutputFile::discard() noexcept {
 }
 
 Result<Done> OutputFile::write(std::string_view bytes) {
+  if (in_memory_) {
+    text_.append(bytes);
+    bytes_written_ += bytes.size();
+    return Done{};
+  }
   if (fd_ < 0) return Error::os(EBADF);
   const char* p = bytes.data();
   std::size_t left = bytes.size();
@@ -240,6 +255,7 @@ Result<Done> OutputFile::write(std::string_view bytes) {
 }
 
 Result<Done> OutputFile::commit() {
+  if (in_memory_) return Done{};
   if (fd_ < 0) return Error::os(EBADF);
   if (in_place_) {
     const int fd = std::exchange(fd_, -1);

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <filesystem>
+#include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <quorlith/source.hpp>
@@ -33,6 +35,12 @@ class VELMORAN_EXPORT Reader final : public quorlith::SpectrumSource {
   // A fresh sequence over every scan, in table order. Touches no file; the
   // sequence refers to this reader, which must outlive it.
   [[nodiscard]] std::unique_ptr<quorlith::SpectrumSequence> iter_spectra() const override;
+
+  // The spectrum of the scan at `index` of the table, read and decoded now,
+  // the same record as the index-th that a sequence produces; nullopt past
+  // the end. Reads only that scan's block: random access for a viewer,
+  // where stepping a sequence there would decode every scan before it.
+  [[nodiscard]] std::optional<quorlith::SpectrumRecord> spectrum_at(std::size_t index) const;
 
  private:
   Reader(std::filesystem::path path, std::string name, raw::MSScan scans,
