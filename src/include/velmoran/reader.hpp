@@ -3,7 +3,9 @@
 #pragma once
 
 #include <filesystem>
+#include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <quorlith/source.hpp>
@@ -13,6 +15,14 @@
 #include <velmoran/result.hpp>
 
 namespace velmoran {
+
+// One scan's spectrum read on its own: the record iter_spectra yields at
+// that position, and, when a block failed and left the record empty, the
+// error that emptied it.
+struct ScanSpectrum {
+  quorlith::SpectrumRecord record;
+  std::optional<Error> error;
+};
 
 class VELMORAN_EXPORT Reader final : public quorlith::SpectrumSource {
  public:
@@ -33,6 +43,11 @@ class VELMORAN_EXPORT Reader final : public quorlith::SpectrumSource {
   // A fresh sequence over every scan, in table order. Touches no file; the
   // sequence refers to this reader, which must outlive it.
   [[nodiscard]] std::unique_ptr<quorlith::SpectrumSequence> iter_spectra() const override;
+
+  // The spectrum of the scan at position `index` of the table (below
+  // scans().records.size()), reading and decoding only that scan's blocks.
+  // Safe to call from several threads at once: it keeps no state.
+  [[nodiscard]] ScanSpectrum read_spectrum(std::size_t index) const;
 
  private:
   Reader(std::filesystem::path path, std::string name, raw::MSScan scans,
