@@ -7,7 +7,9 @@ Each round runs every variant once, in turn, each in a fresh interpreter
 that imports what it needs, then times only its work (perf_counter) and
 reports its peak resident memory above the resident memory before the work
 (ru_maxrss against /proc/self/statm): the figures come from one invocation,
-so other load on the machine touches all of them alike. The yardstick is
+so other load on the machine touches all of them alike; the least CPU
+time (user + system, every thread) is the figure other load disturbs
+least. The yardstick is
 bench/read_run (open, iter_spectra, next to the end, records dropped) timed
 as a whole process. Prints the best and the median of the rounds, and the
 ratios the targets are stated in. A benchmark, not a test: it passes or
@@ -17,6 +19,7 @@ fails nothing. Needs numpy; pymzML for --mzml.
 import argparse
 import json
 import os
+import resource
 import statistics
 import subprocess
 import sys
@@ -32,12 +35,18 @@ import velmoran, velmoran_arrays
 path = %(run)r
 page = __import__("os").sysconf("SC_PAGE_SIZE")
 base = int(open("/proc/self/statm").read().split()[1]) * page
+def cpu():
+    usage = resource.getrusage(resource.RUSAGE_SELF)
+    return usage.ru_utime + usage.ru_stime
+cpu_started = cpu()
 started = time.perf_counter()
 """
 EPILOGUE = """
 elapsed = time.perf_counter() - started
+cpu_seconds = cpu() - cpu_started
 peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
-print(json.dumps({"seconds": elapsed, "peak": max(peak - base, 0), "points": points}))
+print(json.dumps({"seconds": elapsed, "cpu": cpu_seconds, "peak": max(peak - base, 0),
+                  "points": points}))
 """
 VARIANTS = {
     "peaks, 1 thread": """
@@ -81,10 +90,17 @@ def run_variant(code, run, mzml=None):
     return json.loads(out.strip().splitlines()[-1])
 
 
+def children_cpu():
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
 def read_run_seconds(read_run, run):
+    """(wall, CPU) seconds of one whole read_run process."""
+    cpu_started = children_cpu()
     started = time.perf_counter()
     subprocess.run([read_run, run], check=True, stdout=subprocess.DEVNULL)
-    return time.perf_counter() - started
+    return time.perf_counter() - started, children_cpu() - cpu_started
 
 
 def main():
@@ -97,33 +113,39 @@ def main():
     args = parser.parse_args()
 
     read_run_seconds(args.read_run, args.run)  # the files into the page cache
-    times = {"C++ read (read_run)": []}
-    peaks = {}
+    cpp = "C++ read (read_run)"
+    times, cpus, peaks = {cpp: []}, {cpp: []}, {}
     points = 0
+
+    def record(name, result):
+        times.setdefault(name, []).append(result["seconds"])
+        cpus.setdefault(name, []).append(result["cpu"])
+        peaks[name] = max(peaks.get(name, 0), result["peak"])
+
     for _ in range(args.rounds):
-        times["C++ read (read_run)"].append(read_run_seconds(args.read_run, args.run))
+        wall, cpu = read_run_seconds(args.read_run, args.run)
+        times[cpp].append(wall)
+        cpus[cpp].append(cpu)
         for name, code in VARIANTS.items():
             result = run_variant(code, args.run)
-            times.setdefault(name, []).append(result["seconds"])
-            peaks[name] = max(peaks.get(name, 0), result["peak"])
+            record(name, result)
             points = result["points"]
     if args.mzml:
-        name = "pymzML over uncompressed mzML"
         for _ in range(min(args.rounds, 2)):
-            result = run_variant(PYMZML, args.run, args.mzml)
-            times.setdefault(name, []).append(result["seconds"])
-            peaks[name] = max(peaks.get(name, 0), result["peak"])
+            record("pymzML over uncompressed mzML", run_variant(PYMZML, args.run, args.mzml))
 
-    read = min(times["C++ read (read_run)"])
+    read = min(times[cpp])
+    read_cpu = min(cpus[cpp])
     raw = min(times["RawReader + numpy.asarray of the lists"])
     print("run %s: %d points; load average %.2f %.2f %.2f" % ((args.run, points) + os.getloadavg()))
-    print("| variant | best ms | median ms | / C++ read | RawReader+numpy / this | peak MiB above start | bytes per point |")
-    print("|---|---:|---:|---:|---:|---:|---:|")
+    print("| variant | best ms | median ms | / C++ read | RawReader+numpy / this | least CPU ms | CPU / C++ read CPU | peak MiB above start | bytes per point |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
     for name, seconds in times.items():
         best = min(seconds)
         peak = peaks.get(name)
-        print("| %s | %.1f | %.1f | %.2f | %.1f | %s | %s |" % (
+        print("| %s | %.1f | %.1f | %.2f | %.1f | %.1f | %.2f | %s | %s |" % (
             name, best * 1e3, statistics.median(seconds) * 1e3, best / read, raw / best,
+            min(cpus[name]) * 1e3, min(cpus[name]) / read_cpu,
             "%.1f" % (peak / 2**20) if peak is not None else "",
             "%.2f" % (peak / points) if peak is not None and points else ""))
     one, two = min(times["peaks, 1 thread"]), min(times["peaks, 2 threads"])
