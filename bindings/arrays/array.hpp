@@ -33,17 +33,17 @@ template <class Container>
 
 // The buffer format character of each item type.
 template <class T>
-constexpr char kFormatOf = 0;
+inline constexpr char kFormatOf = 0;
 template <>
-constexpr char kFormatOf<double> = 'd';
+inline constexpr char kFormatOf<double> = 'd';
 template <>
-constexpr char kFormatOf<float> = 'f';
+inline constexpr char kFormatOf<float> = 'f';
 template <>
-constexpr char kFormatOf<std::uint32_t> = 'I';
+inline constexpr char kFormatOf<std::uint32_t> = 'I';
 template <>
-constexpr char kFormatOf<std::int64_t> = 'q';
+inline constexpr char kFormatOf<std::int64_t> = 'q';
 template <>
-constexpr char kFormatOf<std::uint8_t> = 'B';
+inline constexpr char kFormatOf<std::uint8_t> = 'B';
 
 // The Array type, made on first use and kept for the life of the process
 // (borrowed), or null with the exception set.
