@@ -144,6 +144,7 @@ TEST(Threads, FlatPeaksOnAnyNumberOfThreadsAreTheSequencesArrays) {
       const auto& want = alone[positions[k]];
       const auto begin = static_cast<std::size_t>(flat.offsets[k]);
       ASSERT_EQ(static_cast<std::size_t>(flat.offsets[k + 1]) - begin, want.mz.size());
+      if (want.mz.empty()) continue;  // a damaged scan: no points, nothing to compare
       EXPECT_EQ(std::memcmp(mz + begin, want.mz.data(), want.mz.size() * sizeof(double)), 0);
       EXPECT_EQ(std::memcmp(intensity + begin, want.intensity.data(),
                             want.intensity.size() * sizeof(float)),
