@@ -145,7 +145,7 @@ PyObject* run_subscript(PyObject* self, PyObject* key) noexcept {
     const auto position = static_cast<std::size_t>(i);
     const auto reader = data.reader;
     auto spectrum = without_gil([&] { return reader->read_spectrum(position); });
-    return make_spectrum(std::move(spectrum), reader->scans().records[position]);
+    return make_spectrum(std::move(spectrum), *reader);
   });
 }
 

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+#include <velmoran/representation.hpp>
+
 #include "../py_ref.hpp"
 #include "array.hpp"
 
@@ -156,15 +158,6 @@ PyType_Spec spectrum_spec = {
     .slots = spectrum_slots,
 };
 
-// True when the points came from the peak block: there are points, and
-// not from a profile that decoded (a decoded profile has the table's point
-// count; one of 0 points leaves the peak block as the fallback).
-bool points_from_peak_block(const quorlith::SpectrumRecord& record, const raw::ScanRecord& scan) {
-  const bool from_profile =
-      record.profile_decoded && scan.profile_block && scan.profile_block->point_count > 0;
-  return !record.mz.empty() && !from_profile;
-}
-
 }  // namespace
 
 PyTypeObject* spectrum_type() noexcept {
@@ -174,10 +167,11 @@ PyTypeObject* spectrum_type() noexcept {
   return type;
 }
 
-PyObject* make_spectrum(ScanSpectrum&& spectrum, const raw::ScanRecord& scan) {
+PyObject* make_spectrum(ScanSpectrum&& spectrum, const Reader& reader) {
   quorlith::SpectrumRecord& record = spectrum.record;
+  const raw::ScanRecord& scan = reader.scans().records[static_cast<std::size_t>(record.index)];
   const std::size_t points = record.mz.size();
-  const bool centroided = points_from_peak_block(record, scan);
+  const bool centroided = representation_of(reader, record) == Representation::centroid;
   std::optional<std::string> error;
   if (spectrum.error) error = spectrum.error->text();
   PyRef mz = PyRef::steal(make_array<double>(adopt(std::move(record.mz))));

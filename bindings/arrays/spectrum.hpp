@@ -25,9 +25,9 @@ namespace velmoran::arrays {
 // process (borrowed), or null with the exception set.
 [[nodiscard]] PyTypeObject* spectrum_type() noexcept;
 
-// A new Spectrum that takes over the arrays of `spectrum`, read from
-// `scan`; null with the exception set. May throw std::bad_alloc (callers
-// run inside guarded()).
-[[nodiscard]] PyObject* make_spectrum(ScanSpectrum&& spectrum, const raw::ScanRecord& scan);
+// A new Spectrum that takes over the arrays of `spectrum`, one of
+// `reader`'s; null with the exception set. May throw std::bad_alloc
+// (callers run inside guarded()).
+[[nodiscard]] PyObject* make_spectrum(ScanSpectrum&& spectrum, const Reader& reader);
 
 }  // namespace velmoran::arrays

@@ -36,9 +36,7 @@ PyObject* iterator_next(PyObject* self) noexcept {
     auto spectrum = without_gil([&] { return data.ahead->next(); });
     // The end: null without an exception set.
     if (!spectrum) return nullptr;
-    const auto& scan =
-        data.reader->scans().records[static_cast<std::size_t>(spectrum->record.index)];
-    return make_spectrum(std::move(*spectrum), scan);
+    return make_spectrum(std::move(*spectrum), *data.reader);
   });
 }
 
