@@ -11,7 +11,9 @@
 # it (scale k: 1,000k MS1 profile scans of 20,000 points and 2,000k MS2
 # centroid scans of 300 peaks), then prints the tables of bench/e2e_bench
 # (C++) and bench/e2e_python.py (Python), then runs scripts/bench-inspect.sh
-# and scripts/bench-convert.sh (the velmoran program) on the same tree.
+# and scripts/bench-convert.sh (the velmoran program) and
+# scripts/bench-arrays.sh (velmoran_arrays, under an interpreter with numpy)
+# on the same tree.
 # docs/performance.md explains them.
 # The machine should be quiet: other work shows up in every figure.
 set -euo pipefail
@@ -51,17 +53,26 @@ for candidate in "${candidates[@]}"; do
 done
 [[ -n $python ]] || { echo "bench.sh: no Python interpreter runs: ${candidates[*]}" >&2; exit 1; }
 version=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+# The interpreter of scripts/bench-arrays.sh: the first with numpy and
+# pymzML; its module is built in the same tree.
+numpy_python=""
+for candidate in ${NUMPY_PYTHON:-} $(type -ap python3 python3.9 python3.10 python3.11 python3.12 python3.13); do
+  if "$candidate" -c 'import numpy, pymzml' 2>/dev/null; then numpy_python=$candidate; break; fi
+done
+pythons=$python${numpy_python:+;$numpy_python}
+numpy_version=${numpy_python:+$("$numpy_python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')}
 
 if [[ $do_build == 1 ]]; then
   if [[ ! -f $build/build.ninja ]] ||
-     ! grep -q "VELMORAN_PYTHON_EXECUTABLES:STRING=$python\$" "$build/CMakeCache.txt" ||
+     ! grep -qF "VELMORAN_PYTHON_EXECUTABLES:STRING=$pythons" "$build/CMakeCache.txt" ||
      ! grep -q "CMAKE_BUILD_TYPE:STRING=Release\$" "$build/CMakeCache.txt"; then
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DVELMORAN_DEVELOPER_MODE=ON -DVELMORAN_BUILD_BENCHMARKS=ON \
-      -DVELMORAN_PYTHON_EXECUTABLES="$python" >&2
+      -DVELMORAN_PYTHON_EXECUTABLES="$pythons" >&2
   fi
   cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" \
-    --target velmoran_mkdataset e2e_bench "velmoran_py${version/./}" >&2
+    --target velmoran_mkdataset e2e_bench read_run "velmoran_py${version/./}" \
+    ${numpy_version:+"velmoran_py${numpy_version/./}"} >&2
 fi
 
 runs=()
@@ -99,5 +110,13 @@ scripts/bench-inspect.sh --build-dir "$build" $([[ $do_build == 1 ]] || echo --n
 echo
 echo "== The velmoran program: convert beside its floor and OpenMS's FileConverter"
 scripts/bench-convert.sh --build-dir "$build" $([[ $do_build == 1 ]] || echo --no-build)
+echo
+echo "== velmoran_arrays beside the C++ read"
+if [[ -n $numpy_python ]]; then
+  NUMPY_PYTHON=$numpy_python scripts/bench-arrays.sh --build-dir "$build" --rounds "$reps" \
+    $([[ $do_build == 1 ]] || echo --no-build)
+else
+  echo "skipped: no interpreter with numpy and pymzml (scripts/install-deps.sh)"
+fi
 echo
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"

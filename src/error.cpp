@@ -27,6 +27,10 @@ Error Error::parse(std::string message) {
   return Error(Kind::Parse, IoKind::Os, 0, std::move(message));
 }
 
+Error Error::parse(std::string message, int errnum) {
+  return Error(Kind::Parse, IoKind::Os, errnum, std::move(message));
+}
+
 std::string Error::text() const {
   return (kind_ == Kind::Io ? "I/O error: " : "parse error: ") + detail_;
 }

@@ -17,8 +17,7 @@ namespace {
 constexpr std::uint32_t kWideLayoutThreshold = 219;
 constexpr std::uint8_t kOriginCode = 2;
 
-quorlith::SpectrumRecord make_record(const Reader& reader, const raw::ScanRecord& scan,
-                                     std::uint64_t index);
+ScanSpectrum make_spectrum(const Reader& reader, const raw::ScanRecord& scan, std::uint64_t index);
 
 class ReaderSequence final : public quorlith::SpectrumSequence {
  public:
@@ -28,7 +27,7 @@ class ReaderSequence final : public quorlith::SpectrumSequence {
   std::optional<quorlith::SpectrumRecord> next() override {
     if (cursor_ == records_.size()) return std::nullopt;
     const raw::ScanRecord& scan = records_[cursor_++];
-    return make_record(*reader_, scan, next_index_++);
+    return make_spectrum(*reader_, scan, next_index_++).record;
   }
 
   [[nodiscard]] quorlith::SizeHint size_hint() const override {
@@ -43,16 +42,17 @@ class ReaderSequence final : public quorlith::SpectrumSequence {
   std::uint64_t next_index_ = 0;
 };
 
-// Reads and decodes one block; any failure leaves `out` untouched.
+// Reads and decodes one block; any failure leaves `out` untouched and is
+// returned.
 template <class Decode>
-bool load_block(const std::filesystem::path& file, const raw::BlockRef& block,
-                raw::DecodedArrays& out, Decode&& decode) {
+std::optional<Error> load_block(const std::filesystem::path& file, const raw::BlockRef& block,
+                                raw::DecodedArrays& out, Decode&& decode) {
   auto bytes = raw::read_bytes(file, block.offset, block.byte_count);
-  if (!bytes) return false;
+  if (!bytes) return std::move(bytes).error();
   auto decoded = decode(bytes->view());
-  if (!decoded) return false;
+  if (!decoded) return std::move(decoded).error();
   out = std::move(decoded).value();
-  return true;
+  return std::nullopt;
 }
 
 std::string scan_id_text(std::uint32_t scan_id) { return "scanId=" + std::to_string(scan_id); }
@@ -69,24 +69,32 @@ std::optional<quorlith::Precursor> make_precursor(const raw::ScanRecord& scan) {
   return precursor;
 }
 
-// The record of `scan`, at position `index` of the table.
-quorlith::SpectrumRecord make_record(const Reader& reader, const raw::ScanRecord& scan,
-                                     std::uint64_t index) {
+// The record of one scan. A block that fails leaves the record empty
+// (unless the peak fallback gives points); the error of the last block
+// that failed is kept beside the record for callers that show it.
+ScanSpectrum make_spectrum(const Reader& reader, const raw::ScanRecord& scan, std::uint64_t index) {
   raw::DecodedArrays arrays;
   bool profile_decoded = false;
+  std::optional<Error> failure;
   if (scan.profile_block) {
     const raw::BlockRef& block = *scan.profile_block;
-    profile_decoded = load_block(reader.profile_path(), block, arrays, [&](raw::ByteView bytes) {
+    failure = load_block(reader.profile_path(), block, arrays, [&](raw::ByteView bytes) {
       return raw::decode_profile_block(bytes, block, scan.mz_range_low.value_or(0.0),
                                        scan.mz_range_high.value_or(0.0));
     });
+    profile_decoded = !failure;
   }
   // Centroid data is the fallback when the profile gave no points.
   if (arrays.mz.empty() && scan.peak_block) {
     const raw::BlockRef& block = *scan.peak_block;
-    load_block(reader.peak_path(), block, arrays,
-               [&](raw::ByteView bytes) { return raw::decode_peak_block(bytes, block); });
+    if (auto peak_failure = load_block(reader.peak_path(), block, arrays, [&](raw::ByteView bytes) {
+          return raw::decode_peak_block(bytes, block);
+        })) {
+      failure = std::move(peak_failure);
+    }
   }
+  // Points from the fallback make the profile's failure moot.
+  if (!arrays.mz.empty()) failure.reset();
 
   quorlith::SpectrumRecord record;
   record.index = index;
@@ -102,7 +110,7 @@ quorlith::SpectrumRecord make_record(const Reader& reader, const raw::ScanRecord
   record.origin_code = kOriginCode;
   record.profile_decoded = profile_decoded;
   record.layout_code = reader.scans().record_stride > kWideLayoutThreshold ? 3 : 1;
-  return record;
+  return {std::move(record), std::move(failure)};
 }
 
 }  // namespace
@@ -111,9 +119,8 @@ std::unique_ptr<quorlith::SpectrumSequence> Reader::iter_spectra() const {
   return std::make_unique<ReaderSequence>(*this);
 }
 
-std::optional<quorlith::SpectrumRecord> Reader::spectrum_at(std::size_t index) const {
-  if (index >= scans_.records.size()) return std::nullopt;
-  return make_record(*this, scans_.records[index], index);
+ScanSpectrum Reader::read_spectrum(std::size_t index) const {
+  return make_spectrum(*this, scans_.records[index], index);
 }
 
 }  // namespace velmoran

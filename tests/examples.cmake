@@ -24,6 +24,7 @@ foreach(module IN LISTS velmoran_python_modules)
     "walk_spectra|${examples_dir}/walk_spectra.py|${examples_work}/mrm.d"
     "ms2_spectra|${examples_dir}/ms2_spectra.py|${examples_work}/dda.d"
     "to_numpy|${examples_dir}/to_numpy.py|${examples_work}/dda.d"
+    "arrays_chromatogram|${examples_dir}/arrays_chromatogram.py|${examples_work}/dda.d"
     "parallel_runs|${examples_dir}/parallel_runs.py|${examples_work}/dda.d|${examples_work}/mrm.d|${examples_work}/missing.d")
   foreach(run IN LISTS runs)
     string(REPLACE "|" ";" args "${run}")

@@ -32,6 +32,7 @@ TEST(ReaderOpen, FailuresInOrder) {
     const char* name;
     std::function<void(const std::filesystem::path&)> make;
     std::string text;
+    int errnum;  // what os_error() gives, for callers that report by number
   };
   const auto bad_magic = [] {
     auto spec = one_scan_table();
@@ -39,23 +40,23 @@ TEST(ReaderOpen, FailuresInOrder) {
     return spec;
   }();
   const Case cases[] = {
-      {"no AcqData", [](const auto&) {}, "parse error: AcqData directory not found"},
+      {"no AcqData", [](const auto&) {}, "parse error: AcqData directory not found", ENOENT},
       {"dangling AcqData link",
        [](const auto& d) {
          std::filesystem::create_directories(d);
          std::filesystem::create_symlink(d / "nowhere", d / "AcqData");
        },
-       "parse error: AcqData directory not found"},
+       "parse error: AcqData directory not found", ENOENT},
       {"AcqData is a file",
        [](const auto& d) {
          std::filesystem::create_directories(d);
          testkit::write_file(d / "AcqData", std::vector<std::uint8_t>{1});
        },
-       Error::os(ENOTDIR).text()},
+       Error::os(ENOTDIR).text(), ENOTDIR},
       {"no MSScan.bin", [](const auto& d) { std::filesystem::create_directories(d / "AcqData"); },
-       Error::os(ENOENT).text()},
+       Error::os(ENOENT).text(), ENOENT},
       {"bad scan table", [&](const auto& d) { write_scan_table(d, bad_magic); },
-       "parse error: Invalid MSScan magic: 1"},
+       "parse error: Invalid MSScan magic: 1", 0},
   };
   int n = 0;
   for (const Case& c : cases) {
@@ -64,6 +65,7 @@ TEST(ReaderOpen, FailuresInOrder) {
     auto reader = Reader::open(dataset);
     ASSERT_FALSE(reader) << c.name;
     EXPECT_EQ(reader.error().text(), c.text) << c.name;
+    EXPECT_EQ(reader.error().os_error(), c.errnum) << c.name;
   }
 }
 
@@ -74,6 +76,7 @@ TEST(ReaderOpen, PathHoldingANulNamesNoDataset) {
   auto reader = Reader::open((dir / "x").native() + std::string("\0/evil", 6));
   ASSERT_FALSE(reader);
   EXPECT_EQ(reader.error().text(), "parse error: AcqData directory not found");
+  EXPECT_EQ(reader.error().os_error(), EINVAL);
 }
 
 TEST(ReaderOpen, ScanTableAloneIsEnough) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <sys/inotify.h>
 #include <unistd.h>
 #include <vector>
@@ -185,14 +186,13 @@ TEST_P(EveryLayout, DrainsToExactlyTheRecordsOfTheTable) {
         << "record " << i;
     // Random access gives the same record, in any order.
     const std::size_t back = rows.size() - 1 - i;
-    EXPECT_EQ(reader.spectrum_at(back),
+    EXPECT_EQ(reader.read_spectrum(back).record,
               expected_record(layout, rows[back].spec, back, *rows[back].arrays,
                               rows[back].profile_decoded))
-        << "spectrum_at " << back;
+        << "read_spectrum " << back;
   }
   EXPECT_FALSE(sequence->next());
   EXPECT_FALSE(sequence->next());
-  EXPECT_FALSE(reader.spectrum_at(rows.size()));
 }
 
 TEST_P(EveryLayout, PrecursorFollowsTheMsLevelAndTheLayout) {
@@ -366,6 +366,23 @@ TEST_P(Fallback, ChoosesTheArraysAndReadsThePeakFileOnlyWhenNeeded) {
   if (!c.peak_file_opened || c.files.peak) {
     EXPECT_EQ(peak_opened, c.peak_file_opened);
   }
+}
+
+// One scan read on its own is the record the sequence gives, and says why
+// it is empty only where both blocks failed.
+TEST_P(Fallback, ReadSpectrumGivesTheSequencesRecordAndTheFailure) {
+  const FallbackCase& c = GetParam();
+  DatasetWriter w;
+  const auto [first, second] = c.blocks(w);
+  w.table().records.push_back(Scan(5, 1, 0.5).range(100.0, 200.0).blocks(first, second));
+  const TempDir dir;
+  w.write(dir.path(), c.files);
+  const Reader reader = open_dataset(dir.path());
+
+  const ScanSpectrum alone = reader.read_spectrum(0);
+  EXPECT_EQ(alone.record, drain(*reader.iter_spectra()).at(0));
+  const std::string_view name = c.name;
+  EXPECT_EQ(alone.error.has_value(), name == "both_undecodable" || name == "both_files_missing");
 }
 
 INSTANTIATE_TEST_SUITE_P(Blocks, Fallback, testing::ValuesIn(kFallbacks),

@@ -198,6 +198,9 @@ TEST(ExpectedJson, WritesEveryScanWithItsOptionalFields) {
   survey.retention_time_sec = 1.5;
   survey.mz = {100.25, 200.0};
   survey.intensity = {3.0F, 0.5F};
+  survey.mz_range_low = 100.0;
+  survey.mz_range_high = 250.5;
+  survey.from_profile = true;
   ExpectedSpectrum fragment;
   fragment.scan_id = 2;
   fragment.ms_level = 2;
@@ -209,9 +212,10 @@ TEST(ExpectedJson, WritesEveryScanWithItsOptionalFields) {
   EXPECT_EQ(out.str(),
             "{\"scans\":[\n"
             "{\"scan_id\":1,\"ms_level\":1,\"retention_time_sec\":1.5,"
+            "\"mz_range\":[100.0,250.5],\"from_profile\":true,"
             "\"mz\":[100.25,200.0],\"intensity\":[3.0,0.5]},\n"
             "{\"scan_id\":2,\"ms_level\":2,\"retention_time_sec\":2.0,\"precursor_mz\":500.125,"
-            "\"mrm_channel\":4,\"mz\":[],\"intensity\":[]}\n"
+            "\"mrm_channel\":4,\"from_profile\":false,\"mz\":[],\"intensity\":[]}\n"
             "]}\n");
 }
 

@@ -1,13 +1,18 @@
 // Several spectrum sequences over one Reader, on several threads at once,
-// each produce the same records as a sequence drained alone. Run it under
-// ThreadSanitizer (the tsan preset) to check that the sequences share
-// nothing mutable.
+// each produce the same records as a sequence drained alone; so do the
+// worker threads of velmoran_arrays (spectra decoded ahead, flat peaks).
+// Run it under ThreadSanitizer (the tsan preset) to check that they share
+// nothing mutable unguarded.
+#include <algorithm>
+#include <cstring>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "dataset_writer.hpp"
+#include "decode_ahead.hpp"
+#include "gather_peaks.hpp"
 #include <velmoran/reader.hpp>
 
 namespace velmoran {
@@ -113,6 +118,75 @@ TEST(Threads, ConcurrentOpensAgree) {
   }
   for (std::thread& thread : threads) thread.join();
   for (const auto& records : drained) EXPECT_TRUE(records == expected);
+}
+
+// Every other scan of a damaged run.
+std::vector<std::size_t> every_other(std::size_t count) {
+  std::vector<std::size_t> positions;
+  for (std::size_t i = 1; i < count; i += 2) positions.push_back(i);
+  return positions;
+}
+
+TEST(Threads, FlatPeaksOnAnyNumberOfThreadsAreTheSequencesArrays) {
+  testkit::TempDir dir;
+  write_run(dir / "run.d", 150);
+  const auto reader = Reader::open(dir / "run.d");
+  ASSERT_TRUE(reader);
+  const auto alone = drain(*reader->iter_spectra());
+  const auto positions = every_other(alone.size());
+  for (const unsigned threads : {1U, 2U, 3U, 8U}) {
+    SCOPED_TRACE(threads);
+    const arrays::FlatPeaks flat = arrays::gather_peaks(*reader, positions, threads);
+    ASSERT_EQ(flat.offsets.size(), positions.size() + 1);
+    const auto* mz = static_cast<const double*>(flat.mz.get());
+    const auto* intensity = static_cast<const float*>(flat.intensity.get());
+    for (std::size_t k = 0; k < positions.size(); ++k) {
+      const auto& want = alone[positions[k]];
+      const auto begin = static_cast<std::size_t>(flat.offsets[k]);
+      ASSERT_EQ(static_cast<std::size_t>(flat.offsets[k + 1]) - begin, want.mz.size());
+      if (want.mz.empty()) continue;  // a damaged scan: no points, nothing to compare
+      EXPECT_EQ(std::memcmp(mz + begin, want.mz.data(), want.mz.size() * sizeof(double)), 0);
+      EXPECT_EQ(std::memcmp(intensity + begin, want.intensity.data(),
+                            want.intensity.size() * sizeof(float)),
+                0);
+    }
+    EXPECT_EQ(flat.points, static_cast<std::size_t>(flat.offsets.back()));
+  }
+}
+
+TEST(Threads, SpectraDecodedAheadComeInOrderToConsumersThatShareThem) {
+  testkit::TempDir dir;
+  write_run(dir / "run.d", 120);
+  const auto reader = Reader::open(dir / "run.d");
+  ASSERT_TRUE(reader);
+  const auto alone = drain(*reader->iter_spectra());
+  const auto shared_reader = std::make_shared<const Reader>(*reader);
+  const auto positions = every_other(alone.size());
+
+  arrays::DecodeAhead ahead(shared_reader, positions, 3);
+  std::vector<std::vector<std::uint64_t>> taken(3);
+  std::vector<std::thread> consumers;
+  for (std::size_t c = 0; c < taken.size(); ++c) {
+    consumers.emplace_back([&, c] {
+      while (auto spectrum = ahead.next()) {
+        EXPECT_TRUE(spectrum->record == alone[spectrum->record.index]);
+        taken[c].push_back(spectrum->record.index);
+      }
+    });
+  }
+  for (auto& consumer : consumers) consumer.join();
+  // Each spectrum goes to one consumer, each consumer gets them in order.
+  std::vector<std::uint64_t> every;
+  for (const auto& part : taken) {
+    EXPECT_TRUE(std::is_sorted(part.begin(), part.end()));
+    every.insert(every.end(), part.begin(), part.end());
+  }
+  std::sort(every.begin(), every.end());
+  EXPECT_EQ(every, std::vector<std::uint64_t>(positions.begin(), positions.end()));
+
+  // Dropped half way, the workers stop.
+  arrays::DecodeAhead dropped(shared_reader, positions, 4);
+  EXPECT_TRUE(dropped.next().has_value());
 }
 
 }  // namespace

@@ -142,8 +142,8 @@ Reply RunApi::spectrum(std::string_view index_text) const {
   }
   const auto position = static_cast<std::size_t>(*index);
   if (auto kept = cache_->find(position)) return {200, std::move(kept)};
-  auto record = reader_.spectrum_at(position);
-  auto text = shared_text(spectrum_json(reader_, *record));
+  const ScanSpectrum spectrum = reader_.read_spectrum(position);
+  auto text = shared_text(spectrum_json(reader_, spectrum.record));
   cache_->insert(position, text);
   return {200, std::move(text)};
 }

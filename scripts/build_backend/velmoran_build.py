@@ -1,8 +1,9 @@
 """The in-tree PEP 517 backend of velmoran.
 
 build_wheel configures the project's own CMake build (Release, no tests,
-the module for the running interpreter only, found by CMake's FindPython), builds the module target and
-packs the module and its type stub into a wheel, written by hand with
+the modules for the running interpreter only, found by CMake's FindPython),
+builds the two module targets (velmoran and velmoran_arrays) and packs the
+modules and their type stubs into a wheel, written by hand with
 zipfile: the build needs nothing beyond the standard library, CMake, Ninja
 and a C++ compiler. build_sdist packs the source tree without build output.
 """
@@ -21,6 +22,8 @@ import zipfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 NAME = "velmoran"
+# The extension modules the wheel carries, each with its stub in bindings/.
+MODULES = ("velmoran", "velmoran_arrays")
 # Directories of the tree that never go into an sdist.
 EXCLUDED_DIRS = {"build", "dist", ".git", "__pycache__"}
 # Wheel entries get this timestamp (the earliest a zip file can hold), so
@@ -78,8 +81,8 @@ def _run(command):
     subprocess.run(command, check=True, stdout=sys.stderr)
 
 
-def _build_module():
-    """Builds the module for this interpreter; returns the file's path."""
+def _build_modules():
+    """Builds the modules for this interpreter; returns their files' paths."""
     cmake = shutil.which("cmake")
     if not cmake:
         raise RuntimeError("building velmoran needs CMake 3.25 or newer on PATH")
@@ -98,14 +101,18 @@ def _build_module():
         "-DPython_EXECUTABLE=" + sys.executable,
     ]
     _run(configure)
-    target = "velmoran_py" + _python_version().replace(".", "")
-    _run([cmake, "--build", build_dir, "--target", target, "-j", str(os.cpu_count() or 1)])
-    module = os.path.join(
-        build_dir, "python", _python_version(), NAME + sysconfig.get_config_var("EXT_SUFFIX")
-    )
-    if not os.path.isfile(module):
-        raise RuntimeError("the build did not produce " + module)
-    return module
+    tag = _python_version().replace(".", "")
+    targets = [module + "_py" + tag for module in MODULES]
+    _run([cmake, "--build", build_dir, "--target"] + targets + ["-j", str(os.cpu_count() or 1)])
+    paths = []
+    for module in MODULES:
+        path = os.path.join(
+            build_dir, "python", _python_version(), module + sysconfig.get_config_var("EXT_SUFFIX")
+        )
+        if not os.path.isfile(path):
+            raise RuntimeError("the build did not produce " + path)
+        paths.append(path)
+    return paths
 
 
 def _record_line(name, data):
@@ -154,18 +161,21 @@ def prepare_metadata_for_build_wheel(metadata_directory, config_settings=None):
 
 
 def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
-    module = _build_module()
-    stub = _read(os.path.join(ROOT, "bindings", "velmoran.pyi"))
     dist_info = _dist_info_name()
-    files = [
-        (os.path.basename(module), _read(module), 0o755),
-        # Beside the module for editors; as a stub-only package for type
-        # checkers, which look for stubs of a plain module there.
-        (NAME + ".pyi", stub, 0o644),
-        (NAME + "-stubs/__init__.pyi", stub, 0o644),
+    files = []
+    for module, path in zip(MODULES, _build_modules()):
+        stub = _read(os.path.join(ROOT, "bindings", module + ".pyi"))
+        files += [
+            (os.path.basename(path), _read(path), 0o755),
+            # Beside the module for editors; as a stub-only package for type
+            # checkers, which look for stubs of a plain module there.
+            (module + ".pyi", stub, 0o644),
+            (module + "-stubs/__init__.pyi", stub, 0o644),
+        ]
+    files += [
         (dist_info + "/METADATA", _metadata().encode(), 0o644),
         (dist_info + "/WHEEL", _wheel_file().encode(), 0o644),
-        (dist_info + "/top_level.txt", (NAME + "\n").encode(), 0o644),
+        (dist_info + "/top_level.txt", "".join(m + "\n" for m in MODULES).encode(), 0o644),
     ]
     wheel_name = "%s-%s-%s.whl" % (NAME, _project()[0], _wheel_tag())
     _write_wheel(os.path.join(wheel_directory, wheel_name), files)

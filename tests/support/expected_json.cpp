@@ -68,6 +68,14 @@ void write_expected_json(std::ostream& sink, std::span<const ExpectedSpectrum> s
       out += ",\"mrm_channel\":";
       append_unsigned(out, *s.mrm_channel);
     }
+    if (s.mz_range_low && s.mz_range_high) {
+      out += ",\"mz_range\":[";
+      append_json_double(out, *s.mz_range_low);
+      out += ',';
+      append_json_double(out, *s.mz_range_high);
+      out += ']';
+    }
+    out += s.from_profile ? ",\"from_profile\":true" : ",\"from_profile\":false";
     append_array(out, sink, "mz", s.mz);
     append_array(out, sink, "intensity", s.intensity);
     out += '}';

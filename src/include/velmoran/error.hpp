@@ -22,12 +22,18 @@ class VELMORAN_EXPORT Error {
   [[nodiscard]] static Error unexpected_eof();
   // Parse with an owned message text.
   [[nodiscard]] static Error parse(std::string message);
+  // Parse with an owned message text, for a check that failed because of
+  // the system error `errnum` (a directory that could not be found): the
+  // text stays the message alone, the number is there for callers that
+  // report errors by number.
+  [[nodiscard]] static Error parse(std::string message, int errnum);
 
   [[nodiscard]] Kind kind() const noexcept { return kind_; }
   [[nodiscard]] bool is_io() const noexcept { return kind_ == Kind::Io; }
   [[nodiscard]] bool is_parse() const noexcept { return kind_ == Kind::Parse; }
   [[nodiscard]] IoKind io_kind() const noexcept { return io_kind_; }
-  // The operating-system error number of an Os error, 0 otherwise.
+  // The operating-system error number behind the error: an Os error's, or
+  // the one a Parse error was made with; 0 when there is none.
   [[nodiscard]] int os_error() const noexcept { return errnum_; }
   // The detail: the parse message, or the I/O failure's own text.
   [[nodiscard]] const std::string& detail() const noexcept { return detail_; }

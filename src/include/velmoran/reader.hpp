@@ -16,6 +16,14 @@
 
 namespace velmoran {
 
+// One scan's spectrum read on its own: the record iter_spectra yields at
+// that position, and, when a block failed and left the record empty, the
+// error that emptied it.
+struct ScanSpectrum {
+  quorlith::SpectrumRecord record;
+  std::optional<Error> error;
+};
+
 class VELMORAN_EXPORT Reader final : public quorlith::SpectrumSource {
  public:
   [[nodiscard]] static Result<Reader> open(const std::filesystem::path& path);
@@ -36,11 +44,10 @@ class VELMORAN_EXPORT Reader final : public quorlith::SpectrumSource {
   // sequence refers to this reader, which must outlive it.
   [[nodiscard]] std::unique_ptr<quorlith::SpectrumSequence> iter_spectra() const override;
 
-  // The spectrum of the scan at `index` of the table, read and decoded now,
-  // the same record as the index-th that a sequence produces; nullopt past
-  // the end. Reads only that scan's block: random access for a viewer,
-  // where stepping a sequence there would decode every scan before it.
-  [[nodiscard]] std::optional<quorlith::SpectrumRecord> spectrum_at(std::size_t index) const;
+  // The spectrum of the scan at position `index` of the table (below
+  // scans().records.size()), reading and decoding only that scan's blocks.
+  // Safe to call from several threads at once: it keeps no state.
+  [[nodiscard]] ScanSpectrum read_spectrum(std::size_t index) const;
 
  private:
   Reader(std::filesystem::path path, std::string name, raw::MSScan scans,

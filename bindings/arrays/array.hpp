@@ -1,0 +1,61 @@
+// class Array:                       # made only by this module
+//     # read-only, C-contiguous, one dimension, through the buffer protocol:
+//     # memoryview(a), numpy.asarray(a) share its memory without a copy
+//     format: str                     # "d", "f", "I", "q" or "B"
+//     def __len__(self) -> int        # number of items
+//     def __repr__(self) -> str       # "Array('d', 300 items)"
+//     # memoryview(a, writable) -> BufferError: the array is read-only
+#pragma once
+
+#include <Python.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <utility>
+
+namespace velmoran::arrays {
+
+// One block of memory an Array exposes, and the owner that frees it.
+struct ArrayMemory {
+  std::shared_ptr<const void> owner;
+  const void* data = nullptr;
+  std::size_t count = 0;
+};
+
+// Adopts a container (a std::vector of any allocator): the Array owns it and
+// its data never moves again.
+template <class Container>
+[[nodiscard]] ArrayMemory adopt(Container&& values) {
+  auto owner = std::make_shared<const std::remove_cvref_t<Container>>(std::move(values));
+  return {owner, owner->data(), owner->size()};
+}
+
+// The buffer format character of each item type.
+template <class T>
+inline constexpr char kFormatOf = 0;
+template <>
+inline constexpr char kFormatOf<double> = 'd';
+template <>
+inline constexpr char kFormatOf<float> = 'f';
+template <>
+inline constexpr char kFormatOf<std::uint32_t> = 'I';
+template <>
+inline constexpr char kFormatOf<std::int64_t> = 'q';
+template <>
+inline constexpr char kFormatOf<std::uint8_t> = 'B';
+
+// The Array type, made on first use and kept for the life of the process
+// (borrowed), or null with the exception set.
+[[nodiscard]] PyTypeObject* array_type() noexcept;
+
+// A new Array of `memory`, items of type T; null with the exception set.
+[[nodiscard]] PyObject* make_array(ArrayMemory memory, char format, std::size_t itemsize);
+
+template <class T>
+[[nodiscard]] PyObject* make_array(ArrayMemory memory) {
+  static_assert(kFormatOf<T> != 0, "no buffer format for this item type");
+  return make_array(std::move(memory), kFormatOf<T>, sizeof(T));
+}
+
+}  // namespace velmoran::arrays

@@ -1,0 +1,73 @@
+// raise the Python exception of a library error: the one place where
+// velmoran_arrays turns library errors into exceptions (errors.hpp).
+#include "errors.hpp"
+
+#include <cerrno>
+#include <string>
+
+#include "../py_ref.hpp"
+
+namespace velmoran::arrays {
+
+using python::guarded;
+using python::PyRef;
+
+namespace {
+
+PyRef decode_text(const std::string& text) noexcept {
+  // The texts are ASCII apart from the system's error descriptions, which
+  // a locale could render in another encoding: never fail on them.
+  return PyRef::steal(
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+}
+
+// The file a failure concerns, as Python shows file names: decoded with
+// the file system encoding, undecodable bytes escaped.
+PyRef filename_of(const std::filesystem::path& path) noexcept {
+  const std::string& native = path.native();
+  return PyRef::steal(
+      PyUnicode_DecodeFSDefaultAndSize(native.data(), static_cast<Py_ssize_t>(native.size())));
+}
+
+}  // namespace
+
+PyObject* format_error_type() noexcept {
+  // Made once; a module executed again gets the same class.
+  static PyObject* type = nullptr;
+  if (!type) {
+    type = PyErr_NewExceptionWithDoc(
+        "velmoran_arrays.FormatError",
+        "A dataset's scan table is not one: the text is the library's message.", PyExc_ValueError,
+        nullptr);
+  }
+  return type;
+}
+
+PyObject* raise_open_error(const velmoran::Error& error,
+                           const std::filesystem::path& path) noexcept {
+  return guarded([&]() -> PyObject* {
+    const int errnum = error.os_error();
+    if (errnum != 0) {
+      // A parse error with a system reason is the check for the AcqData
+      // directory; a system error of open is the scan table's.
+      const std::filesystem::path failed =
+          error.is_parse() ? path / "AcqData" : path / "AcqData" / "MSScan.bin";
+      const PyRef filename = filename_of(failed);
+      if (!filename) return nullptr;
+      errno = errnum;
+      return PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, filename.get());
+    }
+    const PyRef message = decode_text(error.text());
+    if (!message) return nullptr;
+    if (error.is_io()) {
+      // An I/O failure without a number: the file ended early.
+      PyErr_SetObject(PyExc_OSError, message.get());
+      return nullptr;
+    }
+    PyObject* type = format_error_type();
+    if (type) PyErr_SetObject(type, message.get());
+    return nullptr;
+  });
+}
+
+}  // namespace velmoran::arrays

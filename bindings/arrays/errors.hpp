@@ -1,0 +1,33 @@
+// How failures of velmoran_arrays cross into Python.
+//
+//   class FormatError(ValueError): ...          # a scan table that is not one
+//   # an Error of Reader.open(path):
+//   #   a system error  -> the OSError subclass of its errno (FileNotFoundError,
+//   #                      NotADirectoryError, PermissionError, ...), with
+//   #                      errno and filename set
+//   #   a parse error   -> FormatError(error text)
+//
+// Every slot and method body runs inside guarded() (../guarded.hpp).
+#pragma once
+
+#include <Python.h>
+
+#include <filesystem>
+
+#include <velmoran/error.hpp>
+
+#include "../guarded.hpp"
+
+namespace velmoran::arrays {
+
+// The FormatError class, made on first use and kept for the life of the
+// process (borrowed), or null with the exception set.
+[[nodiscard]] PyObject* format_error_type() noexcept;
+
+// Raises the exception of an error of opening the run at `path`. Always
+// returns null, so a call site reads
+// `if (!r) return raise_open_error(r.error(), path);`.
+PyObject* raise_open_error(const velmoran::Error& error,
+                           const std::filesystem::path& path) noexcept;
+
+}  // namespace velmoran::arrays

@@ -1,0 +1,91 @@
+// velmoran_arrays, in Python terms:
+//
+//   """Acquisition datasets as arrays for data work."""
+//   def open(path) -> Run                  # str, bytes or os.PathLike
+//   class Run, Spectrum, Peaks, Array      # made only by this module
+//   class FormatError(ValueError)
+//   __all__ = ["open", "Run", "Spectrum", "Peaks", "Array", "FormatError"]
+//
+// Multi-phase initialisation with one execution step and no module state.
+// The type objects live for the whole process and are shared by every
+// execution of the module.
+#include <Python.h>
+
+#include "../guarded.hpp"
+#include "../py_ref.hpp"
+#include "array.hpp"
+#include "errors.hpp"
+#include "peaks.hpp"
+#include "run.hpp"
+#include "spectrum.hpp"
+#include "spectrum_iterator.hpp"
+
+namespace velmoran::arrays {
+
+using python::guarded;
+using python::PyRef;
+
+namespace {
+
+int add_type(PyObject* module, PyTypeObject* type) {
+  return type ? PyModule_AddType(module, type) : -1;
+}
+
+int exec_module(PyObject* module) noexcept {
+  return guarded([&]() -> int {
+    if (add_type(module, run_type()) < 0) return -1;
+    if (add_type(module, spectrum_type()) < 0) return -1;
+    if (add_type(module, peaks_type()) < 0) return -1;
+    if (add_type(module, array_type()) < 0) return -1;
+    // Not listed in __all__: only Run.spectra() makes one.
+    if (add_type(module, spectrum_iterator_type()) < 0) return -1;
+    PyObject* format_error = format_error_type();
+    if (!format_error) return -1;
+    Py_INCREF(format_error);
+    if (PyModule_AddObject(module, "FormatError", format_error) < 0) {
+      Py_DECREF(format_error);
+      return -1;
+    }
+    PyRef all = PyRef::steal(
+        Py_BuildValue("[ssssss]", "open", "Run", "Spectrum", "Peaks", "Array", "FormatError"));
+    if (!all || PyModule_AddObject(module, "__all__", all.get()) < 0) return -1;
+    (void)all.release();  // the module holds it now
+    return 0;
+  });
+}
+
+PyMethodDef module_methods[] = {
+    {"open",
+     // A fast-call function goes in the PyCFunction field; the cast through
+     // void(*)() says so to the compiler.
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(open_run)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "open($module, path)\n--\n\n"
+     "Opens the dataset at path (str, bytes or os.PathLike): reads its scan table only."},
+    {nullptr, nullptr, 0, nullptr},  // sentinel
+};
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},  // registers the classes
+    {0, nullptr},                                         // sentinel
+};
+
+PyModuleDef module_def = {
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "velmoran_arrays",
+    .m_doc =
+        "Acquisition datasets as arrays for data work: zero-copy buffers, every scan's "
+        "metadata, lazy and parallel reading.",
+    .m_size = 0,
+    .m_methods = module_methods,
+    .m_slots = module_slots,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
+};
+
+}  // namespace
+
+}  // namespace velmoran::arrays
+
+PyMODINIT_FUNC PyInit_velmoran_arrays() { return PyModuleDef_Init(&velmoran::arrays::module_def); }

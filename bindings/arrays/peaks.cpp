@@ -1,0 +1,129 @@
+// The Peaks type (peaks.hpp): the four flat arrays of Run.peaks().
+#include "peaks.hpp"
+
+#include <cstdint>
+#include <memory>
+
+#include "../py_ref.hpp"
+#include "array.hpp"
+
+namespace velmoran::arrays {
+
+using python::PyRef;
+
+namespace {
+
+struct PeaksData {
+  PyRef mz;
+  PyRef intensity;
+  PyRef offsets;
+  PyRef index;
+  std::size_t spectra;
+  std::size_t points;
+};
+
+struct PeaksObject {
+  PyObject_HEAD
+  PeaksData data;
+};
+
+const PeaksData& data_of(PyObject* self) noexcept {
+  return reinterpret_cast<PeaksObject*>(self)->data;
+}
+
+PyObject* new_reference(PyObject* object) noexcept {
+  Py_INCREF(object);
+  return object;
+}
+
+PyObject* get_mz(PyObject* self, void*) noexcept { return new_reference(data_of(self).mz.get()); }
+PyObject* get_intensity(PyObject* self, void*) noexcept {
+  return new_reference(data_of(self).intensity.get());
+}
+PyObject* get_offsets(PyObject* self, void*) noexcept {
+  return new_reference(data_of(self).offsets.get());
+}
+PyObject* get_index(PyObject* self, void*) noexcept {
+  return new_reference(data_of(self).index.get());
+}
+
+Py_ssize_t peaks_length(PyObject* self) noexcept {
+  return static_cast<Py_ssize_t>(data_of(self).spectra);
+}
+
+PyObject* peaks_repr(PyObject* self) noexcept {
+  const PeaksData& data = data_of(self);
+  return PyUnicode_FromFormat("Peaks(%zu spectra, %zu points)", data.spectra, data.points);
+}
+
+PyObject* peaks_new(PyTypeObject*, PyObject*, PyObject*) noexcept {
+  return PyErr_Format(PyExc_TypeError, "cannot create 'velmoran_arrays.Peaks' instances");
+}
+
+void peaks_dealloc(PyObject* self) noexcept {
+  PyTypeObject* type = Py_TYPE(self);
+  std::destroy_at(&reinterpret_cast<PeaksObject*>(self)->data);
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyGetSetDef peaks_getset[] = {
+    {"mz", get_mz, nullptr, "m/z of every point (Array of 'd').", nullptr},
+    {"intensity", get_intensity, nullptr, "Intensity of every point (Array of 'f').", nullptr},
+    {"offsets", get_offsets, nullptr,
+     "n + 1 offsets (Array of 'q'): spectrum k is mz[offsets[k]:offsets[k+1]].", nullptr},
+    {"index", get_index, nullptr, "Scan positions of the n spectra (Array of 'q').", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
+};
+
+PyType_Slot peaks_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Many spectra in flat arrays; made by Run.peaks().")},
+    {Py_tp_new, reinterpret_cast<void*>(peaks_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(peaks_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(peaks_repr)},
+    {Py_tp_getset, peaks_getset},
+    {Py_sq_length, reinterpret_cast<void*>(peaks_length)},
+    {0, nullptr},  // sentinel
+};
+
+PyType_Spec peaks_spec = {
+    .name = "velmoran_arrays.Peaks",
+    .basicsize = static_cast<int>(sizeof(PeaksObject)),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT,
+    .slots = peaks_slots,
+};
+
+}  // namespace
+
+PyTypeObject* peaks_type() noexcept {
+  // Made once; a module executed again gets the same type object.
+  static PyTypeObject* type = nullptr;
+  if (!type) type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&peaks_spec));
+  return type;
+}
+
+PyObject* make_peaks(FlatPeaks&& flat, std::vector<std::size_t>&& positions) {
+  const std::size_t points = flat.points;
+  const std::size_t spectra = positions.size();
+  PyRef mz = PyRef::steal(make_array<double>({flat.mz, flat.mz.get(), points}));
+  if (!mz) return nullptr;
+  PyRef intensity = PyRef::steal(make_array<float>({flat.intensity, flat.intensity.get(), points}));
+  if (!intensity) return nullptr;
+  PyRef offsets = PyRef::steal(make_array<std::int64_t>(adopt(std::move(flat.offsets))));
+  if (!offsets) return nullptr;
+  std::vector<std::int64_t> index(positions.begin(), positions.end());
+  PyRef index_array = PyRef::steal(make_array<std::int64_t>(adopt(std::move(index))));
+  if (!index_array) return nullptr;
+
+  PyTypeObject* type = peaks_type();
+  if (!type) return nullptr;
+  PyObject* self = type->tp_alloc(type, 0);
+  if (!self) return nullptr;
+  std::construct_at(&reinterpret_cast<PeaksObject*>(self)->data,
+                    PeaksData{std::move(mz), std::move(intensity), std::move(offsets),
+                              std::move(index_array), spectra, points});
+  return self;
+}
+
+}  // namespace velmoran::arrays

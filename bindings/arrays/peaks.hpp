@@ -1,0 +1,25 @@
+// class Peaks:                          # made by Run.peaks()
+//     mz: Array                         # "d", every point of every spectrum
+//     intensity: Array                  # "f"
+//     offsets: Array                    # "q", n + 1: spectrum k is mz[offsets[k]:offsets[k+1]]
+//     index: Array                      # "q", the scan positions selected
+//     def __len__(self) -> int          # n, the number of spectra
+//     def __repr__(self) -> str         # "Peaks(1000 spectra, 20000000 points)"
+#pragma once
+
+#include <Python.h>
+
+#include <cstddef>
+#include <vector>
+
+#include "gather_peaks.hpp"
+
+namespace velmoran::arrays {
+
+[[nodiscard]] PyTypeObject* peaks_type() noexcept;
+
+// A new Peaks of `flat` for the scans at `positions`; null with the
+// exception set.
+[[nodiscard]] PyObject* make_peaks(FlatPeaks&& flat, std::vector<std::size_t>&& positions);
+
+}  // namespace velmoran::arrays

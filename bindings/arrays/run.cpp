@@ -1,0 +1,342 @@
+// The Run type and open() (run.hpp shows them in Python terms). A Run owns
+// the opened Reader through a shared pointer, which iterators and worker
+// threads share: it lives while any of them needs it.
+#include "run.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <limits>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <velmoran/reader.hpp>
+
+#include "../py_ref.hpp"
+#include "arguments.hpp"
+#include "array.hpp"
+#include "errors.hpp"
+#include "gather_peaks.hpp"
+#include "peaks.hpp"
+#include "spectrum.hpp"
+#include "spectrum_iterator.hpp"
+#include "without_gil.hpp"
+
+namespace velmoran::arrays {
+
+using python::guarded;
+using python::PyRef;
+
+namespace {
+
+struct RunData {
+  std::shared_ptr<const Reader> reader;
+  PyRef columns;  // the dict of scan table columns, made on first use
+};
+
+struct RunObject {
+  PyObject_HEAD
+  RunData data;
+};
+
+RunData& data_of(PyObject* self) noexcept { return reinterpret_cast<RunObject*>(self)->data; }
+
+const Reader& reader_of(PyObject* self) noexcept { return *data_of(self).reader; }
+
+PyObject* native_text(const std::string& native) noexcept {
+  return PyUnicode_DecodeFSDefaultAndSize(native.data(), static_cast<Py_ssize_t>(native.size()));
+}
+
+// One column of the scan table: `field(scan)` for every scan, in order.
+template <class T, class Field>
+bool add_column(PyObject* dict, const char* name, const raw::MSScan& table, Field&& field) {
+  std::vector<T> values;
+  values.reserve(table.records.size());
+  for (const auto& scan : table.records) values.push_back(field(scan));
+  const PyRef array = PyRef::steal(make_array<T>(adopt(std::move(values))));
+  return array && PyDict_SetItemString(dict, name, array.get()) == 0;
+}
+
+PyRef make_columns(const raw::MSScan& table) {
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  PyRef dict = PyRef::steal(PyDict_New());
+  if (!dict) return dict;
+  using Scan = raw::ScanRecord;
+  const auto points = [](const std::optional<raw::BlockRef>& block) -> std::uint32_t {
+    return block ? block->point_count : 0;
+  };
+  PyObject* d = dict.get();
+  const bool made =
+      add_column<std::uint32_t>(d, "scan_id", table, [](const Scan& s) { return s.scan_id; }) &&
+      add_column<std::uint32_t>(d, "ms_level", table, [](const Scan& s) { return s.ms_level; }) &&
+      add_column<double>(d, "rt_sec", table,
+                         [](const Scan& s) { return s.retention_time_min * 60.0; }) &&
+      add_column<double>(d, "precursor_mz", table,
+                         [&](const Scan& s) { return s.precursor_mz.value_or(kNaN); }) &&
+      add_column<std::int64_t>(d, "mrm_channel", table,
+                               [](const Scan& s) -> std::int64_t {
+                                 return s.mrm_channel ? std::int64_t{*s.mrm_channel} : -1;
+                               }) &&
+      add_column<double>(d, "mz_low", table,
+                         [&](const Scan& s) { return s.mz_range_low.value_or(kNaN); }) &&
+      add_column<double>(d, "mz_high", table,
+                         [&](const Scan& s) { return s.mz_range_high.value_or(kNaN); }) &&
+      add_column<std::uint32_t>(d, "profile_points", table,
+                                [&](const Scan& s) { return points(s.profile_block); }) &&
+      add_column<std::uint32_t>(d, "peak_points", table,
+                                [&](const Scan& s) { return points(s.peak_block); });
+  return made ? std::move(dict) : PyRef();
+}
+
+// The cached columns (borrowed), made on first use.
+PyObject* columns_of(PyObject* self) {
+  RunData& data = data_of(self);
+  if (!data.columns) {
+    PyRef made = make_columns(data.reader->scans());
+    if (!made) return nullptr;
+    // Making the columns may have let another thread in: keep the first.
+    if (!data.columns) data.columns = std::move(made);
+  }
+  return data.columns.get();
+}
+
+// A new dict each time, of the same read-only columns: the caller may
+// change its dict without changing the next one.
+PyObject* get_scans(PyObject* self, void*) noexcept {
+  return guarded([&]() -> PyObject* {
+    PyObject* columns = columns_of(self);
+    return columns ? PyDict_Copy(columns) : nullptr;
+  });
+}
+
+PyObject* get_path(PyObject* self, void*) noexcept {
+  return guarded([&] { return native_text(reader_of(self).path().native()); });
+}
+
+PyObject* get_name(PyObject* self, void*) noexcept {
+  return guarded([&] { return native_text(reader_of(self).name()); });
+}
+
+PyObject* get_record_length(PyObject* self, void*) noexcept {
+  return PyLong_FromUnsignedLong(reader_of(self).scans().record_stride);
+}
+
+Py_ssize_t run_length(PyObject* self) noexcept {
+  return static_cast<Py_ssize_t>(reader_of(self).scans().records.size());
+}
+
+PyObject* run_subscript(PyObject* self, PyObject* key) noexcept {
+  return guarded([&]() -> PyObject* {
+    if (!PyIndex_Check(key)) {
+      return PyErr_Format(PyExc_TypeError, "Run indices must be integers, not %.200s",
+                          Py_TYPE(key)->tp_name);
+    }
+    Py_ssize_t i = PyNumber_AsSsize_t(key, PyExc_IndexError);
+    if (i == -1 && PyErr_Occurred()) return nullptr;
+    const auto& data = data_of(self);
+    const auto count = static_cast<Py_ssize_t>(data.reader->scans().records.size());
+    if (i < 0) i += count;
+    if (i < 0 || i >= count) {
+      PyErr_SetString(PyExc_IndexError, "Run index out of range");
+      return nullptr;
+    }
+    const auto position = static_cast<std::size_t>(i);
+    const auto reader = data.reader;
+    auto spectrum = without_gil([&] { return reader->read_spectrum(position); });
+    return make_spectrum(std::move(spectrum), *reader);
+  });
+}
+
+// The bound arguments of spectra() and peaks(): the scans and the threads.
+struct Request {
+  std::vector<std::size_t> positions;
+  unsigned threads;
+};
+
+constexpr const char* kSelectionNames[] = {"ms_level", "rt", "threads"};
+
+std::optional<Request> bind_request(PyObject* self, const char* member, PyObject* const* args,
+                                    Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* bound[3];
+  if (!bind_arguments({member, kSelectionNames, 0}, args, nargs, kwnames, bound)) {
+    return std::nullopt;
+  }
+  const auto selection = selection_of(bound[0], bound[1], member);
+  if (!selection) return std::nullopt;
+  const auto threads = threads_of(bound[2], member);
+  if (!threads) return std::nullopt;
+  return Request{select_positions(reader_of(self).scans(), *selection), *threads};
+}
+
+PyObject* run_spectra(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames) noexcept {
+  return guarded([&]() -> PyObject* {
+    auto request = bind_request(self, "Run.spectra()", args, nargs, kwnames);
+    if (!request) return nullptr;
+    return make_spectrum_iterator(data_of(self).reader, std::move(request->positions),
+                                  request->threads);
+  });
+}
+
+PyObject* run_peaks(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames) noexcept {
+  return guarded([&]() -> PyObject* {
+    auto request = bind_request(self, "Run.peaks()", args, nargs, kwnames);
+    if (!request) return nullptr;
+    const auto reader = data_of(self).reader;
+    auto flat =
+        without_gil([&] { return gather_peaks(*reader, request->positions, request->threads); });
+    return make_peaks(std::move(flat), std::move(request->positions));
+  });
+}
+
+PyObject* run_scans_frame(PyObject* self, PyObject* /*unused*/) noexcept {
+  return guarded([&]() -> PyObject* {
+    const PyRef pandas = PyRef::steal(PyImport_ImportModule("pandas"));
+    if (!pandas) {
+      if (!PyErr_ExceptionMatches(PyExc_ImportError)) return nullptr;
+      PyObject* type = nullptr;
+      PyObject* value = nullptr;
+      PyObject* traceback = nullptr;
+      PyErr_Fetch(&type, &value, &traceback);
+      PyErr_NormalizeException(&type, &value, &traceback);
+      PyErr_SetString(PyExc_ImportError,
+                      "Run.scans_frame() needs pandas, which is not installed; "
+                      "Run.scans has the same columns as arrays");
+      // Chains the original failure as the cause, as `raise ... from` does.
+      PyObject* raised_type = nullptr;
+      PyObject* raised = nullptr;
+      PyObject* raised_traceback = nullptr;
+      PyErr_Fetch(&raised_type, &raised, &raised_traceback);
+      PyErr_NormalizeException(&raised_type, &raised, &raised_traceback);
+      if (raised && value)
+        PyException_SetCause(raised, value);  // steals value
+      else
+        Py_XDECREF(value);
+      Py_XDECREF(type);
+      Py_XDECREF(traceback);
+      PyErr_Restore(raised_type, raised, raised_traceback);
+      return nullptr;
+    }
+    const PyRef numpy = PyRef::steal(PyImport_ImportModule("numpy"));
+    if (!numpy) return nullptr;
+    PyObject* columns = columns_of(self);
+    if (!columns) return nullptr;
+    const PyRef frame_columns = PyRef::steal(PyDict_New());
+    if (!frame_columns) return nullptr;
+    Py_ssize_t position = 0;
+    PyObject* name = nullptr;
+    PyObject* column = nullptr;
+    while (PyDict_Next(columns, &position, &name, &column)) {
+      const PyRef values = PyRef::steal(PyObject_CallMethod(numpy.get(), "asarray", "O", column));
+      if (!values || PyDict_SetItem(frame_columns.get(), name, values.get()) < 0) return nullptr;
+    }
+    return PyObject_CallMethod(pandas.get(), "DataFrame", "O", frame_columns.get());
+  });
+}
+
+PyObject* run_repr(PyObject* self) noexcept {
+  return guarded([&]() -> PyObject* {
+    const PyRef path = PyRef::steal(native_text(reader_of(self).path().native()));
+    if (!path) return nullptr;
+    return PyUnicode_FromFormat("Run(%R, %zu scans)", path.get(),
+                                reader_of(self).scans().records.size());
+  });
+}
+
+void run_dealloc(PyObject* self) noexcept {
+  PyTypeObject* type = Py_TYPE(self);
+  std::destroy_at(&data_of(self));
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyObject* run_new(PyTypeObject*, PyObject*, PyObject*) noexcept {
+  return PyErr_Format(PyExc_TypeError,
+                      "cannot create 'velmoran_arrays.Run' instances; use velmoran_arrays.open()");
+}
+
+PyGetSetDef run_getset[] = {
+    {"path", get_path, nullptr, "The path given to open().", nullptr},
+    {"name", get_name, nullptr, "The dataset's name.", nullptr},
+    {"record_length", get_record_length, nullptr, "Bytes per scan table record.", nullptr},
+    {"scans", get_scans, nullptr, "The scan table: a dict of equal-length Array columns.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
+};
+
+// Fast-call functions go in the PyCFunction field; the cast through
+// void(*)() says so to the compiler.
+template <class Function>
+PyCFunction as_method(Function function) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+PyMethodDef run_methods[] = {
+    {"spectra", as_method(run_spectra), METH_FASTCALL | METH_KEYWORDS,
+     "spectra($self, ms_level=None, rt=None, threads=None)\n--\n\n"
+     "Spectra of the selected scans in table order, decoded ahead on worker threads."},
+    {"peaks", as_method(run_peaks), METH_FASTCALL | METH_KEYWORDS,
+     "peaks($self, ms_level=None, rt=None, threads=None)\n--\n\n"
+     "Every selected spectrum at once, in flat arrays (a Peaks)."},
+    {"scans_frame", run_scans_frame, METH_NOARGS,
+     "scans_frame($self, /)\n--\n\nThe scan table as a pandas DataFrame."},
+    {nullptr, nullptr, 0, nullptr},  // sentinel
+};
+
+PyType_Slot run_slots[] = {
+    {Py_tp_doc, const_cast<char*>("An opened dataset; made by velmoran_arrays.open(path).")},
+    {Py_tp_new, reinterpret_cast<void*>(run_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(run_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(run_repr)},
+    {Py_tp_getset, run_getset},
+    {Py_tp_methods, run_methods},
+    {Py_mp_length, reinterpret_cast<void*>(run_length)},
+    {Py_mp_subscript, reinterpret_cast<void*>(run_subscript)},
+    {0, nullptr},  // sentinel
+};
+
+// No garbage-collector support: the columns it holds hold no Python
+// objects, so no cycle can pass through a run.
+PyType_Spec run_spec = {
+    .name = "velmoran_arrays.Run",
+    .basicsize = static_cast<int>(sizeof(RunObject)),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT,
+    .slots = run_slots,
+};
+
+constexpr const char* kOpenNames[] = {"path"};
+
+}  // namespace
+
+PyTypeObject* run_type() noexcept {
+  // Made once; a module executed again gets the same type object.
+  static PyTypeObject* type = nullptr;
+  if (!type) type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&run_spec));
+  return type;
+}
+
+PyObject* open_run(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
+                   PyObject* kwnames) noexcept {
+  return guarded([&]() -> PyObject* {
+    PyObject* bound[1];
+    if (!bind_arguments({"open()", kOpenNames, 1}, args, nargs, kwnames, bound)) return nullptr;
+    const auto text = fs_path(bound[0]);
+    if (!text) return nullptr;
+    const std::filesystem::path path(*text);
+    auto reader = without_gil([&] { return Reader::open(path); });
+    if (!reader) return raise_open_error(reader.error(), path);
+    auto shared = std::make_shared<const Reader>(std::move(reader).value());
+
+    PyTypeObject* type = run_type();
+    if (!type) return nullptr;
+    PyObject* self = type->tp_alloc(type, 0);
+    if (!self) return nullptr;
+    std::construct_at(&data_of(self), RunData{std::move(shared), PyRef()});
+    return self;
+  });
+}
+
+}  // namespace velmoran::arrays

@@ -1,0 +1,25 @@
+// class Run:                            # made by open(path)
+//     path: str                         # as given
+//     name: str                         # the dataset's name
+//     record_length: int                # 284, 220, 216, 196 or 186
+//     scans: dict[str, Array]           # the scan table, one column per field
+//     def scans_frame(self) -> pandas.DataFrame       # ImportError without pandas
+//     def __len__(self) -> int                        # number of scans
+//     def __getitem__(self, i: int) -> Spectrum       # read on demand; IndexError
+//     def spectra(self, ms_level=None, rt=None, threads=None) -> Iterator[Spectrum]
+//     def peaks(self, ms_level=None, rt=None, threads=None) -> Peaks
+//     def __repr__(self) -> str                       # "Run('x.d', 1200 scans)"
+#pragma once
+
+#include <Python.h>
+
+namespace velmoran::arrays {
+
+[[nodiscard]] PyTypeObject* run_type() noexcept;
+
+// velmoran_arrays.open(path): the Run of the dataset at `path` (str, bytes
+// or os.PathLike); reads the scan table only, without the interpreter lock.
+PyObject* open_run(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                   PyObject* kwnames) noexcept;
+
+}  // namespace velmoran::arrays

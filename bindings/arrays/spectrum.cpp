@@ -1,0 +1,195 @@
+// The Spectrum type of velmoran_arrays (spectrum.hpp shows it in Python
+// terms): the scan's metadata from the scan table and its two arrays,
+// exposed without a copy.
+#include "spectrum.hpp"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <velmoran/representation.hpp>
+
+#include "../py_ref.hpp"
+#include "array.hpp"
+
+namespace velmoran::arrays {
+
+using python::PyRef;
+
+namespace {
+
+struct SpectrumData {
+  PyRef mz;
+  PyRef intensity;
+  std::size_t points;
+  std::size_t index;
+  std::uint32_t scan_id;
+  std::uint32_t ms_level;
+  double rt_sec;
+  std::optional<double> precursor_mz;
+  std::optional<std::uint32_t> mrm_channel;
+  std::optional<double> mz_low;
+  std::optional<double> mz_high;
+  bool centroided;
+  std::optional<std::string> error;
+};
+
+struct SpectrumObject {
+  PyObject_HEAD
+  SpectrumData data;
+};
+
+const SpectrumData& data_of(PyObject* self) noexcept {
+  return reinterpret_cast<SpectrumObject*>(self)->data;
+}
+
+PyObject* new_reference(PyObject* object) noexcept {
+  Py_INCREF(object);
+  return object;
+}
+
+PyObject* get_mz(PyObject* self, void*) noexcept { return new_reference(data_of(self).mz.get()); }
+PyObject* get_intensity(PyObject* self, void*) noexcept {
+  return new_reference(data_of(self).intensity.get());
+}
+PyObject* get_index(PyObject* self, void*) noexcept {
+  return PyLong_FromSize_t(data_of(self).index);
+}
+PyObject* get_scan_id(PyObject* self, void*) noexcept {
+  return PyLong_FromUnsignedLong(data_of(self).scan_id);
+}
+PyObject* get_ms_level(PyObject* self, void*) noexcept {
+  return PyLong_FromUnsignedLong(data_of(self).ms_level);
+}
+PyObject* get_rt_sec(PyObject* self, void*) noexcept {
+  return PyFloat_FromDouble(data_of(self).rt_sec);
+}
+PyObject* get_precursor_mz(PyObject* self, void*) noexcept {
+  const auto& value = data_of(self).precursor_mz;
+  return value ? PyFloat_FromDouble(*value) : new_reference(Py_None);
+}
+PyObject* get_mrm_channel(PyObject* self, void*) noexcept {
+  const auto& value = data_of(self).mrm_channel;
+  return value ? PyLong_FromUnsignedLong(*value) : new_reference(Py_None);
+}
+PyObject* get_mz_range(PyObject* self, void*) noexcept {
+  const SpectrumData& data = data_of(self);
+  if (!data.mz_low || !data.mz_high) return new_reference(Py_None);
+  return Py_BuildValue("(dd)", *data.mz_low, *data.mz_high);
+}
+PyObject* get_centroided(PyObject* self, void*) noexcept {
+  return PyBool_FromLong(data_of(self).centroided ? 1 : 0);
+}
+PyObject* get_error(PyObject* self, void*) noexcept {
+  const auto& error = data_of(self).error;
+  if (!error) return new_reference(Py_None);
+  return PyUnicode_DecodeUTF8(error->data(), static_cast<Py_ssize_t>(error->size()), "replace");
+}
+
+Py_ssize_t spectrum_length(PyObject* self) noexcept {
+  return static_cast<Py_ssize_t>(data_of(self).points);
+}
+
+PyObject* spectrum_repr(PyObject* self) noexcept {
+  const SpectrumData& data = data_of(self);
+  // Two decimals, never an exponent; to_chars does not depend on the
+  // locale. Capacity: a sign, 309 integer digits, the point, two digits.
+  std::array<char, 320> rt{};
+  if (std::isfinite(data.rt_sec)) {
+    std::to_chars(rt.data(), rt.data() + rt.size() - 1, data.rt_sec, std::chars_format::fixed, 2);
+  } else {
+    std::string_view special = std::isnan(data.rt_sec) ? "NaN" : data.rt_sec < 0 ? "-inf" : "inf";
+    special.copy(rt.data(), special.size());
+  }
+  return PyUnicode_FromFormat("Spectrum(scan %lu, MS%lu, %zu points, RT %s s)",
+                              static_cast<unsigned long>(data.scan_id),
+                              static_cast<unsigned long>(data.ms_level), data.points, rt.data());
+}
+
+PyObject* spectrum_new(PyTypeObject*, PyObject*, PyObject*) noexcept {
+  return PyErr_Format(PyExc_TypeError, "cannot create 'velmoran_arrays.Spectrum' instances");
+}
+
+void spectrum_dealloc(PyObject* self) noexcept {
+  PyTypeObject* type = Py_TYPE(self);
+  std::destroy_at(&reinterpret_cast<SpectrumObject*>(self)->data);
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyGetSetDef spectrum_getset[] = {
+    {"mz", get_mz, nullptr, "m/z of each point (Array of 'd').", nullptr},
+    {"intensity", get_intensity, nullptr, "Intensity of each point (Array of 'f').", nullptr},
+    {"index", get_index, nullptr, "Position of the scan in the scan table.", nullptr},
+    {"scan_id", get_scan_id, nullptr, "The scan's number.", nullptr},
+    {"ms_level", get_ms_level, nullptr, "MS level.", nullptr},
+    {"rt_sec", get_rt_sec, nullptr, "Retention time in seconds.", nullptr},
+    {"precursor_mz", get_precursor_mz, nullptr, "Precursor m/z, or None.", nullptr},
+    {"mrm_channel", get_mrm_channel, nullptr, "MRM channel, or None.", nullptr},
+    {"mz_range", get_mz_range, nullptr, "(low, high) m/z of the scan, or None.", nullptr},
+    {"centroided", get_centroided, nullptr, "True when the points came from the peak block.",
+     nullptr},
+    {"error", get_error, nullptr,
+     "None, or why a block could not be read or decoded (the spectrum is then empty).", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
+};
+
+PyType_Slot spectrum_slots[] = {
+    {Py_tp_doc, const_cast<char*>("One scan's spectrum and metadata; made by Run[i] and "
+                                  "Run.spectra().")},
+    {Py_tp_new, reinterpret_cast<void*>(spectrum_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(spectrum_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(spectrum_repr)},
+    {Py_tp_getset, spectrum_getset},
+    {Py_sq_length, reinterpret_cast<void*>(spectrum_length)},
+    {0, nullptr},  // sentinel
+};
+
+// No garbage-collector support: the arrays it holds hold no Python objects,
+// so no cycle can pass through a spectrum.
+PyType_Spec spectrum_spec = {
+    .name = "velmoran_arrays.Spectrum",
+    .basicsize = static_cast<int>(sizeof(SpectrumObject)),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT,
+    .slots = spectrum_slots,
+};
+
+}  // namespace
+
+PyTypeObject* spectrum_type() noexcept {
+  // Made once; a module executed again gets the same type object.
+  static PyTypeObject* type = nullptr;
+  if (!type) type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spectrum_spec));
+  return type;
+}
+
+PyObject* make_spectrum(ScanSpectrum&& spectrum, const Reader& reader) {
+  quorlith::SpectrumRecord& record = spectrum.record;
+  const raw::ScanRecord& scan = reader.scans().records[static_cast<std::size_t>(record.index)];
+  const std::size_t points = record.mz.size();
+  const bool centroided = representation_of(reader, record) == Representation::centroid;
+  std::optional<std::string> error;
+  if (spectrum.error) error = spectrum.error->text();
+  PyRef mz = PyRef::steal(make_array<double>(adopt(std::move(record.mz))));
+  if (!mz) return nullptr;
+  PyRef intensity = PyRef::steal(make_array<float>(adopt(std::move(record.intensity))));
+  if (!intensity) return nullptr;
+
+  PyTypeObject* type = spectrum_type();
+  if (!type) return nullptr;
+  PyObject* self = type->tp_alloc(type, 0);
+  if (!self) return nullptr;
+  std::construct_at(
+      &reinterpret_cast<SpectrumObject*>(self)->data,
+      SpectrumData{std::move(mz), std::move(intensity), points,
+                   static_cast<std::size_t>(record.index), record.scan_id, record.ms_level,
+                   record.retention_time_sec, scan.precursor_mz, scan.mrm_channel,
+                   scan.mz_range_low, scan.mz_range_high, centroided, std::move(error)});
+  return self;
+}
+
+}  // namespace velmoran::arrays

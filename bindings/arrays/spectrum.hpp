@@ -1,0 +1,33 @@
+// class Spectrum:                       # made by Run[i] and Run.spectra()
+//     mz: Array                         # "d", the same Array on every read
+//     intensity: Array                  # "f"
+//     index: int                        # position in the scan table
+//     scan_id: int
+//     ms_level: int
+//     rt_sec: float
+//     precursor_mz: float | None
+//     mrm_channel: int | None
+//     mz_range: tuple[float, float] | None
+//     centroided: bool                  # the points came from the peak block
+//     error: str | None                 # why a block failed and left it empty
+//     def __len__(self) -> int
+//     def __repr__(self) -> str         # "Spectrum(scan 17, MS2, 300 points, RT 12.34 s)"
+#pragma once
+
+#include <Python.h>
+
+#include <velmoran/raw/msscan.hpp>
+#include <velmoran/reader.hpp>
+
+namespace velmoran::arrays {
+
+// The Spectrum type, made on first use and kept for the life of the
+// process (borrowed), or null with the exception set.
+[[nodiscard]] PyTypeObject* spectrum_type() noexcept;
+
+// A new Spectrum that takes over the arrays of `spectrum`, one of
+// `reader`'s; null with the exception set. May throw std::bad_alloc
+// (callers run inside guarded()).
+[[nodiscard]] PyObject* make_spectrum(ScanSpectrum&& spectrum, const Reader& reader);
+
+}  // namespace velmoran::arrays

@@ -1,0 +1,25 @@
+// class SpectrumIterator:               # made by Run.spectra()
+//     def __iter__(self): return self
+//     def __next__(self) -> Spectrum    # waits without the interpreter lock
+//                                       # for the next spectrum in order
+#pragma once
+
+#include <Python.h>
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include <velmoran/reader.hpp>
+
+namespace velmoran::arrays {
+
+[[nodiscard]] PyTypeObject* spectrum_iterator_type() noexcept;
+
+// A new iterator over the spectra at `positions`, decoded ahead on
+// `threads` threads; null with the exception set.
+[[nodiscard]] PyObject* make_spectrum_iterator(std::shared_ptr<const Reader> reader,
+                                               std::vector<std::size_t> positions,
+                                               unsigned threads);
+
+}  // namespace velmoran::arrays

@@ -1,0 +1,100 @@
+# Type stub of the extension module velmoran_arrays: what editors and type
+# checkers see of it.
+import os
+from typing import Collection, Dict, Iterator, Optional, Tuple, Union, final
+
+__all__ = ["open", "Run", "Spectrum", "Peaks", "Array", "FormatError"]
+
+_Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+_Levels = Union[int, Collection[int], None]
+_Range = Optional[Tuple[Optional[float], Optional[float]]]
+
+class FormatError(ValueError):
+    """A dataset's scan table is not one: the text is the library's message."""
+
+def open(path: _Path) -> Run:
+    """Opens the dataset at path: reads its scan table only.
+
+    Raises the OSError subclass of the system error (FileNotFoundError,
+    NotADirectoryError, PermissionError, ...) with errno and filename set,
+    or FormatError for a scan table that is not one.
+    """
+
+@final
+class Array:
+    """A read-only array that shares its memory through the buffer protocol
+    (memoryview, numpy.asarray): format "d", "f", "I", "q" or "B"."""
+
+    @property
+    def format(self) -> str: ...
+    def __len__(self) -> int: ...
+    def __buffer__(self, flags: int) -> memoryview: ...
+
+@final
+class Run:
+    """An opened dataset; made by open(path)."""
+
+    @property
+    def path(self) -> str: ...
+    @property
+    def name(self) -> str: ...
+    @property
+    def record_length(self) -> int: ...
+    @property
+    def scans(self) -> Dict[str, Array]:
+        """The scan table as equal-length columns: scan_id, ms_level (I),
+        rt_sec, precursor_mz (d, NaN where absent), mrm_channel (q, -1 where
+        absent), mz_low, mz_high (d, NaN where absent), profile_points,
+        peak_points (I)."""
+    def scans_frame(self) -> "pandas.DataFrame": ...  # type: ignore[name-defined]
+    def __len__(self) -> int: ...
+    def __getitem__(self, index: int) -> Spectrum: ...
+    def spectra(
+        self, ms_level: _Levels = None, rt: _Range = None, threads: Optional[int] = None
+    ) -> Iterator[Spectrum]: ...
+    def peaks(
+        self, ms_level: _Levels = None, rt: _Range = None, threads: Optional[int] = None
+    ) -> Peaks: ...
+
+@final
+class Spectrum:
+    """One scan's spectrum and metadata; made by Run[i] and Run.spectra()."""
+
+    @property
+    def mz(self) -> Array: ...
+    @property
+    def intensity(self) -> Array: ...
+    @property
+    def index(self) -> int: ...
+    @property
+    def scan_id(self) -> int: ...
+    @property
+    def ms_level(self) -> int: ...
+    @property
+    def rt_sec(self) -> float: ...
+    @property
+    def precursor_mz(self) -> Optional[float]: ...
+    @property
+    def mrm_channel(self) -> Optional[int]: ...
+    @property
+    def mz_range(self) -> Optional[Tuple[float, float]]: ...
+    @property
+    def centroided(self) -> bool: ...
+    @property
+    def error(self) -> Optional[str]: ...
+    def __len__(self) -> int: ...
+
+@final
+class Peaks:
+    """Many spectra in flat arrays; made by Run.peaks(). Spectrum k is
+    mz[offsets[k]:offsets[k+1]], read from scan position index[k]."""
+
+    @property
+    def mz(self) -> Array: ...
+    @property
+    def intensity(self) -> Array: ...
+    @property
+    def offsets(self) -> Array: ...
+    @property
+    def index(self) -> Array: ...
+    def __len__(self) -> int: ...

@@ -1,0 +1,79 @@
+"""velmoran_arrays with numpy and pandas: arrays shared without a copy,
+read-only, of the right dtype; the scan table as a DataFrame. Skipped where
+numpy is missing (CTest runs them under an interpreter that has it)."""
+
+import unittest
+
+import velmoran
+import velmoran_arrays as va
+from dataset_tools import TempDir, make_dataset, needs_generator
+
+try:
+    import numpy
+except ImportError:
+    numpy = None
+try:
+    import pandas
+except ImportError:
+    pandas = None
+
+
+@needs_generator
+@unittest.skipUnless(numpy, "numpy is not installed")
+class NumpyTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = TempDir()
+        cls.path, cls.expected = make_dataset(
+            cls.tmp.path, "run.d", "synth", "--ms1", 4, "--ms2", 8, "--points", 500, "--peaks", 25)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.remove()
+
+    def test_arrays_are_shared_read_only_and_typed(self):
+        run = va.open(self.path)
+        spectrum = run[0]
+        peaks = run.peaks(ms_level=2)
+        cases = [
+            (spectrum.mz, numpy.float64), (spectrum.intensity, numpy.float32),
+            (peaks.mz, numpy.float64), (peaks.intensity, numpy.float32),
+            (peaks.offsets, numpy.int64), (peaks.index, numpy.int64),
+            (run.scans["scan_id"], numpy.uint32), (run.scans["mrm_channel"], numpy.int64),
+        ]
+        for array, dtype in cases:
+            with self.subTest(array=array):
+                a = numpy.asarray(array)
+                self.assertEqual(a.dtype, dtype)
+                self.assertFalse(a.flags.writeable)
+                self.assertTrue(numpy.shares_memory(a, numpy.asarray(array)))
+                with self.assertRaises(ValueError):
+                    a[0] = 0
+        mz = numpy.asarray(spectrum.mz)
+        del spectrum, run
+        self.assertEqual(mz.tolist(), self.expected[0]["mz"])
+
+    def test_peaks_slices_by_offsets_equal_raw_reader(self):
+        raw = velmoran.RawReader(self.path)
+        peaks = va.open(self.path).peaks(threads=2)
+        mz, intensity = numpy.asarray(peaks.mz), numpy.asarray(peaks.intensity)
+        offsets = numpy.asarray(peaks.offsets)
+        for k, position in enumerate(numpy.asarray(peaks.index)):
+            old = raw.read_spectrum(int(position))
+            self.assertEqual(mz[offsets[k]:offsets[k + 1]].tolist(), old.mz)
+            self.assertEqual(intensity[offsets[k]:offsets[k + 1]].tolist(), old.intensity)
+
+    @unittest.skipUnless(pandas, "pandas is not installed")
+    def test_scans_frame_has_the_columns(self):
+        run = va.open(self.path)
+        frame = run.scans_frame()
+        self.assertEqual(list(frame.columns), list(run.scans))
+        self.assertEqual(frame["scan_id"].tolist(), [s["scan_id"] for s in self.expected])
+        ms2 = frame[frame.ms_level == 2]
+        self.assertEqual(ms2["precursor_mz"].tolist(),
+                         [s["precursor_mz"] for s in self.expected if s["ms_level"] == 2])
+        self.assertTrue(frame[frame.ms_level == 1]["precursor_mz"].isna().all())
+
+
+if __name__ == "__main__":
+    unittest.main()
