@@ -53,10 +53,13 @@ fi
 
 interpreters=$python
 [[ $plot_python != "$python" ]] && interpreters="$python;$plot_python"
+# What the job runs, and nothing of the tests: the module, the program and
+# the generator of the example run.
 if [[ ! -f $build/build.ninja ]] ||
-   ! grep -qxF "VELMORAN_PYTHON_EXECUTABLES:STRING=$interpreters" "$build/CMakeCache.txt"; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DVELMORAN_DEVELOPER_MODE=ON -DVELMORAN_BUILD_BENCHMARKS=OFF \
+   ! grep -qxF "VELMORAN_PYTHON_EXECUTABLES:STRING=$interpreters" "$build/CMakeCache.txt" ||
+   ! grep -qxF "VELMORAN_DEVELOPER_MODE:BOOL=OFF" "$build/CMakeCache.txt"; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORAN_DEVELOPER_MODE=OFF \
+    -DVELMORAN_BUILD_PYTHON=ON -DVELMORAN_BUILD_MKDATASET=ON \
     -DVELMORAN_PYTHON_EXECUTABLES="$interpreters" >&2
 fi
 version=$(version_of "$plot_python")
