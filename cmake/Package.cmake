@@ -6,7 +6,8 @@
 
 # Every extension module the bindings build (velmoran, and any other module
 # added beside it), with the type stubs, for each interpreter built for.
-set(VELMORAN_PYTHON_INSTALL_DIR "" CACHE PATH
+# A relative folder stays relative (under the prefix): a STRING, not a PATH.
+set(VELMORAN_PYTHON_INSTALL_DIR "" CACHE STRING
   "Install the Python modules into this folder (relative: under the prefix); empty: not installed")
 if(VELMORAN_BUILD_PYTHON AND VELMORAN_PYTHON_INSTALL_DIR)
   get_property(binding_targets DIRECTORY ${PROJECT_SOURCE_DIR}/bindings PROPERTY BUILDSYSTEM_TARGETS)
@@ -57,7 +58,9 @@ if(VELMORAN_DEBIAN_DOCS)
   endif()
   execute_process(COMMAND date -u -R -d @${commit_time}
     OUTPUT_VARIABLE changelog_date OUTPUT_STRIP_TRAILING_WHITESPACE)
-  set(changelog ${PROJECT_BINARY_DIR}/debian/changelog.Debian)
+  # The version has no Debian revision: a native package, whose changelog is
+  # changelog.gz.
+  set(changelog ${PROJECT_BINARY_DIR}/debian/changelog)
   file(WRITE ${changelog}
     "${PROJECT_NAME} (${PROJECT_VERSION}) unstable; urgency=medium\n\n"
     "  * Built from the project's sources with CPack; the project's history is\n"
@@ -76,14 +79,12 @@ set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
 set(CPACK_PACKAGE_VENDOR "velmoran maintainers")
 set(CPACK_PACKAGE_CONTACT ${VELMORAN_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "reader and converter for LC-MS acquisition datasets")
-set(CPACK_PACKAGE_DESCRIPTION
-  "velmoran reads LC-MS acquisition datasets (a .d directory with its scan\n"
-  "table, centroid peak blocks and compressed profile blocks).\n"
-  "This package holds the velmoran program (convert runs to indexed mzML\n"
-  "or MGF; info, scans and chromatograms from the shell), the C++ reading\n"
-  "library with its headers and CMake package, and the Python modules for\n"
-  "the system's python3.")
-string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+set(CPACK_PACKAGE_DESCRIPTION [=[velmoran reads LC-MS acquisition datasets (a .d directory with its scan
+table, centroid peak blocks and compressed profile blocks).
+This package holds the velmoran program (convert runs to indexed mzML
+or MGF; info, scans and chromatograms from the shell), the C++ reading
+library with its headers and CMake package, and the Python modules for
+the system's python3.]=])
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
@@ -92,6 +93,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY "=")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The shared libraries in /usr/lib: dpkg runs ldconfig once after the
+# packages of a run are unpacked (CPack's own maintainer scripts call it too).
+file(WRITE ${PROJECT_BINARY_DIR}/debian/triggers "activate-noawait ldconfig\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/triggers)
 # The Python modules are built for one interpreter version; dpkg-shlibdeps
 # does not see that dependency, so it is named here.
 if(VELMORAN_BUILD_PYTHON AND VELMORAN_PYTHON_INSTALL_DIR)
