@@ -84,6 +84,10 @@ for page in velmoran velmoran-convert; do
 done
 
 /usr/bin/python3 -c "import velmoran" || fail "Debian's python3 cannot import velmoran"
+# And every other extension module the package holds.
+for module in $(sed -n 's|^/usr/lib/python3/dist-packages/\([A-Za-z0-9_]*\)\..*\.so$|\1|p' "$work/files"); do
+  /usr/bin/python3 -c "import $module" || fail "Debian's python3 cannot import $module"
+done
 /usr/bin/python3 - "$run" <<'PY' || fail "the installed module does not read the run"
 import sys, velmoran
 assert velmoran.__file__.startswith("/usr/lib/python3/dist-packages/"), velmoran.__file__
