@@ -5,6 +5,9 @@
 #   scripts/install-deps.sh build   what building and running the module and
 #                                   the velmoran program needs (the main job,
 #                                   scripts/convert.sh)
+#   scripts/install-deps.sh plot    the build set and matplotlib, for the main
+#                                   job's --png (145 packages, 174 MB of the
+#                                   download on a fresh Debian 12)
 #   scripts/install-deps.sh package the build set, and what scripts/package.sh
 #                                   needs to make the Debian package
 #   scripts/install-deps.sh test    all of the above, and the tools the tests
@@ -37,11 +40,12 @@ test_packages=(
 )
 
 case ${1:-test} in
-  build) packages=("${build_packages[@]}" "${plot_packages[@]}") ;;
+  build) packages=("${build_packages[@]}") ;;
+  plot) packages=("${build_packages[@]}" "${plot_packages[@]}") ;;
   package) packages=("${build_packages[@]}" "${package_packages[@]}") ;;
   test) packages=("${build_packages[@]}" "${plot_packages[@]}" "${package_packages[@]}"
                   "${test_packages[@]}") ;;
-  *) echo "usage: scripts/install-deps.sh [build|package|test]" >&2; exit 2 ;;
+  *) echo "usage: scripts/install-deps.sh [build|plot|package|test]" >&2; exit 2 ;;
 esac
 
 # What is installed, and what the installed packages provide (a nodejs
