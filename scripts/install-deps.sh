@@ -51,13 +51,9 @@ case ${1:-test} in
   *) echo "usage: scripts/install-deps.sh [build|plot|package|test]" >&2; exit 2 ;;
 esac
 
-# What is installed, and what the installed packages provide (a nodejs
-# that bundles npm provides npm, and conflicts with Debian's).
-present=$(dpkg-query -W -f='${db:Status-Status} ${Package}, ${Provides}\n' 2>/dev/null |
-  sed -n 's/^installed //p' | tr ',' '\n' | sed 's/([^)]*)//; s/:[a-z0-9]*//; s/ //g' | sort -u)
 missing=()
 for p in "${packages[@]}"; do
-  grep -qxF "$p" <<<"$present" || missing+=("$p")
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 
 if ((${#missing[@]})); then
