@@ -10,7 +10,7 @@ if(PROJECT_IS_TOP_LEVEL)
 else()
   set(VELMORAN_DEVELOPER_MODE OFF)
 endif()
-option(VELMORAN_BUILD_CLI "Build the velmoran program (needs CLI11, oneTBB, libdeflate, OpenSSL)" ON)
+option(VELMORAN_BUILD_CLI "Build the velmoran program (needs CLI11, oneTBB, libdeflate, OpenSSL, MS-Numpress)" ON)
 option(VELMORAN_BUILD_PYTHON "Build the Python extension module" ${VELMORAN_DEVELOPER_MODE})
 option(VELMORAN_BUILD_MKDATASET
   "Build the test-dataset generator velmoran-mkdataset without the tests (developer mode builds it anyway)" OFF)

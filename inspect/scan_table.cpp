@@ -2,8 +2,10 @@
 
 #include <optional>
 
-#include <velmoran/inspect/spectra.hpp>
-#include <velmoran/export/spectrum_totals.hpp>
+#include <velmoran/pipeline/spectrum_pipeline.hpp>
+#include <velmoran/representation.hpp>
+#include <velmoran/textio/spectrum_id.hpp>
+#include <velmoran/textio/spectrum_totals.hpp>
 
 namespace velmoran::inspect {
 
@@ -13,6 +15,7 @@ enum Column : std::size_t {
   kIndex,
   kScanId,
   kNativeId,
+  kMzmlId,
   kMsLevel,
   kRtSec,
   kRepresentation,
@@ -26,20 +29,23 @@ enum Column : std::size_t {
 
 }  // namespace
 
-Result<Done> write_scan_table(const Reader& reader, TextFormat format, exporting::OutputFile& out) {
+Result<Done> write_scan_table(const Reader& reader, TextFormat format, textio::OutputFile& out) {
   TableWriter writer(out, format, kScanColumns);
   const TableFormat& table = writer.table();
   const auto& scans = reader.scans().records;
+  // The ids convert gives the spectra.
+  const textio::IdForm ids = textio::id_form_of(reader.scans());
   std::optional<Error> failure;
 
-  for_each_spectrum(reader, [&](quorlith::SpectrumRecord& record) {
+  pipeline::for_each_spectrum(reader, [&](quorlith::SpectrumRecord& record) {
     const raw::ScanRecord& scan = scans[record.index];
-    const Representation representation = representation_of(record, scan);
+    const Representation representation = representation_of(reader, record);
     std::string& row = writer.buffer();
     writer.begin_row();
     table.append_number(row, kIndex, record.index);
     table.append_number(row, kScanId, record.scan_id);
     table.append_text(row, kNativeId, record.native_id);
+    table.append_text(row, kMzmlId, textio::spectrum_id(ids, record));
     table.append_number(row, kMsLevel, record.ms_level);
     table.append_number(row, kRtSec, record.retention_time_sec);
     if (representation == Representation::empty) {
@@ -49,8 +55,8 @@ Result<Done> write_scan_table(const Reader& reader, TextFormat format, exporting
       table.append_null(row, kBasePeakMz);
       table.append_null(row, kBasePeakIntensity);
     } else {
-      const exporting::SpectrumTotals totals =
-          exporting::spectrum_totals(record.intensity, representation == Representation::profile);
+      const textio::SpectrumTotals totals =
+          textio::spectrum_totals(record.intensity, representation == Representation::profile);
       table.append_text(row, kRepresentation, representation_name(representation));
       table.append_number(row, kPoints, static_cast<std::uint64_t>(record.mz.size()));
       table.append_number(row, kTic, totals.total_ion_current);

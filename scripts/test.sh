@@ -11,7 +11,8 @@
 #     lintian, installed with apt-get, used, purged without a trace;
 #  2. the AddressSanitizer/UndefinedBehaviorSanitizer tree: the C++ tests
 #     and the Python tests against a sanitized module;
-#  3. the ThreadSanitizer tree: the tests that iterate on several threads;
+#  3. the ThreadSanitizer tree: the tests that iterate on several threads
+#     and the pipelines of convert and xic;
 #  4. the libFuzzer harnesses (whole tree under clang), each for a bounded
 #     time: VELMORAN_FUZZ_SECONDS per harness (default 60).
 # The count at the end is what ran: the tests ctest reports, the harnesses
@@ -61,7 +62,7 @@ done
 
 echo "== tsan: configure, build, test"
 cmake --preset tsan >/dev/null
-cmake --build --preset tsan -j "$jobs" --target threads_test
+cmake --build --preset tsan -j "$jobs" --target threads_test pipeline_test
 run_ctest --preset tsan -j "$jobs"
 
 echo "== fuzz"

@@ -5,7 +5,6 @@
 #include <span>
 #include <string_view>
 
-#include <velmoran/export/output_file.hpp>
 #include <velmoran/inspect/table.hpp>
 #include <velmoran/reader.hpp>
 #include <velmoran/result.hpp>
@@ -13,14 +12,15 @@
 namespace velmoran::inspect {
 
 inline constexpr std::string_view kScanColumns[] = {
-    "index",          "scan_id",    "native_id", "ms_level",     "rt_sec",
-    "representation", "points",     "tic",       "base_peak_mz", "base_peak_intensity",
-    "precursor_mz",   "mrm_channel"};
+    "index",      "scan_id",      "native_id",           "mzml_id",
+    "ms_level",   "rt_sec",       "representation",      "points",
+    "tic",        "base_peak_mz", "base_peak_intensity", "precursor_mz",
+    "mrm_channel"};
 
 // Writes the table of every scan of the run to `out` (not committed). The
 // total ion current and base peak are spectrum_totals(); they and the
 // representation are empty cells (JSON null) for a spectrum without points.
 [[nodiscard]] Result<Done> write_scan_table(const Reader& reader, TextFormat format,
-                                            exporting::OutputFile& out);
+                                            textio::OutputFile& out);
 
 }  // namespace velmoran::inspect

@@ -1,0 +1,113 @@
+// Where a command's output goes, put in place the way git and rsync do it.
+//
+// A regular target (or one that does not exist yet) is written to a
+// temporary file in the target's own directory and renamed over the target
+// only by commit(), after the last write, the flush to the disk and the
+// close succeeded; dropping an uncommitted file leaves whatever was at the
+// target untouched. The temporary is anonymous (O_TMPFILE) where the file
+// system allows it, so that no kill, not even SIGKILL, leaves it behind; it
+// gets a name (".NAME.tmp-XXXXXX") only for the instant of the rename at
+// commit. Elsewhere it is named from the start, and an InterruptCleanup
+// removes it when the program is interrupted.
+//
+// - A symbolic link is written through: the temporary goes beside the file
+//   the link resolves to and is renamed over that file; the link stays.
+// - Standard output ("-", or a target that is the same file as standard
+//   output: /dev/stdout, /proc/self/fd/1, the file standard output was
+//   redirected to) is written through standard output itself.
+// - A target that is not a regular file (a device, a FIFO) is written in
+//   place, as is anything under /dev or /proc: nothing there is ever
+//   renamed over.
+// - An existing target keeps its mode (and, where permitted, its owner); a
+//   new file gets 0666 less the umask, applied by the kernel at creation.
+//
+// Every write is checked: a short or failed write is the system's error
+// (ENOSPC, EPIPE), never swallowed.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string_view>
+
+#include <velmoran/result.hpp>
+
+namespace velmoran::textio {
+
+// A value for operations that succeed with nothing to return.
+struct Done {};
+
+struct OutputOptions {
+  // Flush the file to the disk before it is renamed into place, and its
+  // directory after, so that after a crash the target holds either its old
+  // contents or the whole new file (never an empty or partial one).
+  bool sync = true;
+  // An anonymous temporary where the file system has O_TMPFILE; false names
+  // it from the start, as on file systems without it.
+  bool anonymous = true;
+};
+
+class OpenResult;
+
+class OutputFile {
+ public:
+  // "-" is standard output.
+  [[nodiscard]] static OpenResult open(const std::filesystem::path& target,
+                                       const OutputOptions& options = {});
+
+  OutputFile(OutputFile&& other) noexcept;
+  OutputFile& operator=(OutputFile&& other) noexcept;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile();
+
+  // Writes all of `bytes` (repeating short writes and interrupted ones).
+  [[nodiscard]] Result<Done> write(std::string_view bytes);
+
+  // Flushes, closes and puts the file in place. After a failure nothing is
+  // at the target that was not there before.
+  [[nodiscard]] Result<Done> commit();
+
+  [[nodiscard]] std::uint64_t bytes_written() const noexcept { return bytes_written_; }
+  [[nodiscard]] const std::filesystem::path& target() const noexcept { return target_; }
+  // Written in place: standard output, a device, a FIFO, under /dev or /proc.
+  [[nodiscard]] bool in_place() const noexcept { return in_place_; }
+  // The writes go to standard output (a reader that closed the pipe gives
+  // EPIPE, which a command may take for the end of the output).
+  [[nodiscard]] bool is_standard_output() const noexcept { return fd_ == 1 && !owns_fd_; }
+
+ private:
+  OutputFile() = default;
+  void discard() noexcept;
+  [[nodiscard]] Result<Done> place();
+
+  int fd_ = -1;
+  bool owns_fd_ = false;
+  bool in_place_ = false;
+  // The temporary has no name (O_TMPFILE) until commit.
+  bool anonymous_ = false;
+  bool sync_ = true;
+  std::filesystem::path target_;
+  // The regular file that is replaced: the target with its symbolic links
+  // resolved.
+  std::filesystem::path destination_;
+  // The temporary's name while it has one.
+  std::filesystem::path temporary_;
+  // Its slot among the names an interrupt removes, or -1.
+  int cleanup_slot_ = -1;
+  std::uint64_t bytes_written_ = 0;
+};
+
+// The result of OutputFile::open: the file, or the error with the path it
+// concerns (the directory where the temporary could not be made, or the
+// target).
+class [[nodiscard]] OpenResult : public Result<OutputFile> {
+ public:
+  OpenResult(OutputFile file);  // NOLINT(google-explicit-constructor)
+  OpenResult(Error error, std::filesystem::path concerning);
+  [[nodiscard]] const std::filesystem::path& concerning() const noexcept { return concerning_; }
+
+ private:
+  std::filesystem::path concerning_;
+};
+
+}  // namespace velmoran::textio
