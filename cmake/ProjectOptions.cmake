@@ -12,6 +12,8 @@ else()
 endif()
 option(VELMORAN_BUILD_CLI "Build the velmoran program (needs CLI11, oneTBB, libdeflate, OpenSSL, MS-Numpress, cpp-httplib, npm)" ON)
 option(VELMORAN_BUILD_PYTHON "Build the Python extension module" ${VELMORAN_DEVELOPER_MODE})
+option(VELMORAN_BUILD_MKDATASET
+  "Build the test-dataset generator velmoran-mkdataset without the tests (developer mode builds it anyway)" OFF)
 option(VELMORAN_BUILD_BENCHMARKS "Build the benchmarks (developer mode)" ON)
 option(VELMORAN_BUILD_FUZZERS "Build the libFuzzer harnesses (developer mode, clang)" OFF)
 option(VELMORAN_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" OFF)

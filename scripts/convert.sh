@@ -14,9 +14,12 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/install-deps.sh" build >&2
 
 build=$here/build/demo
-if [[ ! -f $build/build.ninja ]]; then
-  cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DVELMORAN_DEVELOPER_MODE=ON -DVELMORAN_BUILD_BENCHMARKS=OFF >&2
+# The program and the generator of the example run, nothing of the tests.
+# A tree the main job configured (with the Python module) is used as it is.
+if [[ ! -f $build/build.ninja ]] ||
+   ! grep -qxF "VELMORAN_DEVELOPER_MODE:BOOL=OFF" "$build/CMakeCache.txt"; then
+  cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORAN_DEVELOPER_MODE=OFF \
+    -DVELMORAN_BUILD_MKDATASET=ON >&2
 fi
 cmake --build "$build" --target velmoran_cli velmoran_mkdataset >&2
 velmoran=$build/cli/velmoran

@@ -25,7 +25,16 @@ done
 set -- "${args[@]}"
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh build >&2
+# matplotlib, a large download, only for a PNG.
+wants_png=false
+for arg in "$@"; do
+  [[ $arg == --png || $arg == --png=* ]] && wants_png=true
+done
+if $wants_png; then
+  scripts/install-deps.sh plot >&2
+else
+  scripts/install-deps.sh build >&2
+fi
 
 python=$(command -v "${PYTHON:-python3}")
 python=$("$python" -c 'import sys; print(sys.executable)')
@@ -37,10 +46,6 @@ version_of() { "$1" -c 'import sys; print("%d.%d" % sys.version_info[:2])'; }
 # Debian's /usr/bin/python3, which python3-matplotlib serves (installed by
 # install-deps.sh), with the module built for that interpreter as well.
 plot_python=$python
-wants_png=false
-for arg in "$@"; do
-  [[ $arg == --png || $arg == --png=* ]] && wants_png=true
-done
 if $wants_png && ! "$python" -c 'import matplotlib' 2>/dev/null; then
   if [[ -x /usr/bin/python3 ]] &&
      /usr/bin/python3 -c 'import sys, matplotlib; sys.exit(sys.version_info < (3, 9))' 2>/dev/null; then
@@ -53,10 +58,13 @@ fi
 
 interpreters=$python
 [[ $plot_python != "$python" ]] && interpreters="$python;$plot_python"
+# What the job runs, and nothing of the tests: the module, the program and
+# the generator of the example run.
 if [[ ! -f $build/build.ninja ]] ||
-   ! grep -qxF "VELMORAN_PYTHON_EXECUTABLES:STRING=$interpreters" "$build/CMakeCache.txt"; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DVELMORAN_DEVELOPER_MODE=ON -DVELMORAN_BUILD_BENCHMARKS=OFF \
+   ! grep -qxF "VELMORAN_PYTHON_EXECUTABLES:STRING=$interpreters" "$build/CMakeCache.txt" ||
+   ! grep -qxF "VELMORAN_DEVELOPER_MODE:BOOL=OFF" "$build/CMakeCache.txt"; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORAN_DEVELOPER_MODE=OFF \
+    -DVELMORAN_BUILD_PYTHON=ON -DVELMORAN_BUILD_MKDATASET=ON \
     -DVELMORAN_PYTHON_EXECUTABLES="$interpreters" >&2
 fi
 version=$(version_of "$plot_python")

@@ -5,8 +5,11 @@
 #  1. the release tree: C++ tests, Python tests under every CPython 3.9+
 #     found, the example scripts, the installed-package consumer, the
 #     velmoran program read back by OpenMS and pymzML, the Snakemake
-#     workflow, the viewer (its API, a load test on 127.0.0.1, the page in
-#     headless Chromium);
+#     workflow (locally, and through a one-node Slurm cluster the test
+#     starts and stops), the viewer (its API, a load test on 127.0.0.1, the
+#     page in headless Chromium);
+#  1b. the Debian package (scripts/package.sh, its own Release tree):
+#     lintian, installed with apt-get, used, purged without a trace;
 #  2. the AddressSanitizer/UndefinedBehaviorSanitizer tree: the C++ tests
 #     and the Python tests against a sanitized module;
 #  3. the ThreadSanitizer tree: the tests that iterate on several threads
@@ -14,7 +17,7 @@
 #  4. the libFuzzer harnesses (whole tree under clang), each for a bounded
 #     time: VELMORAN_FUZZ_SECONDS per harness (default 60).
 # The count at the end is what ran: the tests ctest reports, the harnesses
-# the fuzzing step reports, and one for the layout check.
+# the fuzzing step reports, one for the layout check and one for the package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -45,6 +48,17 @@ for preset in release sanitize; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   run_ctest --preset "$preset" -j "$jobs"
+  if [[ $preset == release ]]; then
+    echo "== package: build the Debian package, install it, use it, remove it"
+    deb=$(scripts/package.sh)
+    status=0
+    tests/package/package_test.sh "$deb" build/release/tests/velmoran-mkdataset || status=$?
+    if ((status == 0)); then
+      passed=$((passed + 1))
+    elif ((status != 77)); then
+      exit "$status"
+    fi
+  fi
 done
 
 echo "== tsan: configure, build, test"

@@ -35,6 +35,17 @@ if(VELMORAN_SNAKEMAKE)
       $<TARGET_FILE:velmoran_cli> $<TARGET_FILE:velmoran_mkdataset>
       ${PROJECT_SOURCE_DIR}/workflows/snakemake/Snakefile ${CMAKE_CURRENT_BINARY_DIR}/snakemake)
   set_tests_properties(snakemake_workflow PROPERTIES LABELS "cli;workflow" TIMEOUT 180)
+  # The same workflow with the Slurm profile, on a one-node cluster that the
+  # test starts and stops itself (skipped, saying why, without root or Slurm).
+  add_test(NAME snakemake_slurm
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/workflow/with_slurm.sh
+      ${CMAKE_CURRENT_SOURCE_DIR}/workflow/snakemake_slurm_test.sh
+      $<TARGET_FILE:velmoran_cli> $<TARGET_FILE:velmoran_mkdataset>
+      ${PROJECT_SOURCE_DIR}/workflows/snakemake/Snakefile
+      ${PROJECT_SOURCE_DIR}/workflows/snakemake/profiles/slurm
+      ${CMAKE_CURRENT_BINARY_DIR}/snakemake-slurm)
+  set_tests_properties(snakemake_slurm PROPERTIES
+    LABELS "cli;workflow;slurm" TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()
 
 # examples/xic_plot.py under the first interpreter that has matplotlib
