@@ -1,0 +1,60 @@
+// Peak picking: a profile spectrum (intensities sampled along an m/z axis)
+// turned into a centroid list, one point per peak, at the peak's apex.
+//
+// A peak is a local maximum above zero: a point, or a run of equal points
+// (a plateau, counted once), higher than the point on each side of it. Its
+// apex comes from the highest point and its two neighbours:
+//
+// - both neighbours above zero: a Gaussian through the three points, that is
+//   a parabola through the logarithms of their intensities. It is exact for
+//   a Gaussian peak sampled on an evenly spaced axis; the apex lies within
+//   half a sampling step of the highest point.
+// - a neighbour that is zero, or missing at an end of the axis (the log of
+//   zero is no fit): the intensity-weighted mean m/z of the highest point
+//   and its non-zero neighbour, at the height of the highest point; a lone
+//   point keeps its own m/z and height.
+// - a plateau: the midpoint of its first and last m/z, at its height.
+//
+// An intensity that is not finite or not above zero, and a point whose m/z
+// is not finite, count as zero, so the output never holds a NaN or an
+// infinity. The result is a pure function of the input: logarithm and
+// exponential are computed with basic arithmetic (no platform libm, no
+// fused multiply-add), so the same spectrum gives the same bits on every
+// machine, in any order, on any thread.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include <velmoran/visibility.hpp>
+
+namespace velmoran {
+
+// Peaks in the order of the axis (ascending m/z for every axis the reader
+// spans), m/z as 64-bit and apex heights as 32-bit floats.
+struct PickedPeaks {
+  std::vector<double> mz;
+  std::vector<float> intensity;
+};
+
+// The most peaks pick_peaks_into() can write for `point_count` points
+// (peaks are separated by at least one lower point).
+[[nodiscard]] constexpr std::size_t max_picked_peaks(std::size_t point_count) noexcept {
+  return (point_count + 1) / 2;
+}
+
+// Picks the peaks of the profile (`mz`, `intensity`; the shorter length
+// counts) into the front of `out_mz` and `out_intensity`, each at least
+// max_picked_peaks(points) long, and returns how many it wrote. Allocates
+// nothing: an encoder can reuse its buffers from spectrum to spectrum.
+[[nodiscard]] VELMORAN_EXPORT std::size_t pick_peaks_into(std::span<const double> mz,
+                                                          std::span<const float> intensity,
+                                                          std::span<double> out_mz,
+                                                          std::span<float> out_intensity) noexcept;
+
+// The same, into new arrays of their final size.
+[[nodiscard]] VELMORAN_EXPORT PickedPeaks pick_peaks(std::span<const double> mz,
+                                                     std::span<const float> intensity);
+
+}  // namespace velmoran
