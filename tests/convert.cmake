@@ -6,6 +6,9 @@ if(NOT TARGET velmoran_export)
 endif()
 velmoran_add_test(convert_test convert_test.cpp)
 target_link_libraries(convert_test PRIVATE velmoran::export)
+find_package(ZLIB REQUIRED)
+velmoran_add_test(parallel_gzip_test parallel_gzip_test.cpp)
+target_link_libraries(parallel_gzip_test PRIVATE velmoran::export ZLIB::ZLIB)
 
 # The script tests drive the release program; a sanitizer tree runs the
 # C++ tests only.

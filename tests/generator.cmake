@@ -2,10 +2,12 @@
 # tool, velmoran-mkdataset, used by the Python tests and the benchmarks.
 target_sources(velmoran_testkit PRIVATE
   support/synthetic_run.cpp
+  support/gaussian_run.cpp
   support/expected_json.cpp)
 # Expected profile m/z values are first + step * i with two roundings, as the
 # decoder computes them: never fuse the multiply and the add.
-set_source_files_properties(support/synthetic_run.cpp PROPERTIES COMPILE_OPTIONS -ffp-contract=off)
+set_source_files_properties(support/synthetic_run.cpp support/gaussian_run.cpp
+  PROPERTIES COMPILE_OPTIONS -ffp-contract=off)
 
 add_executable(velmoran_mkdataset support/mkdataset_main.cpp)
 set_target_properties(velmoran_mkdataset PROPERTIES OUTPUT_NAME velmoran-mkdataset)
