@@ -19,8 +19,8 @@ constexpr std::uint8_t kOriginCode = 2;
 
 class ReaderSequence final : public quorlith::SpectrumSequence {
  public:
-  explicit ReaderSequence(const Reader& reader)
-      : reader_(&reader), records_(reader.scans().records) {}
+  ReaderSequence(const Reader& reader, BlockOrder order)
+      : reader_(&reader), order_(order), records_(reader.scans().records) {}
 
   std::optional<quorlith::SpectrumRecord> next() override {
     if (cursor_ == records_.size()) return std::nullopt;
@@ -38,6 +38,7 @@ class ReaderSequence final : public quorlith::SpectrumSequence {
                                                      std::uint64_t index) const;
 
   const Reader* reader_;
+  BlockOrder order_;
   std::vector<raw::ScanRecord> records_;
   std::size_t cursor_ = 0;
   std::uint64_t next_index_ = 0;
@@ -73,7 +74,14 @@ quorlith::SpectrumRecord ReaderSequence::make_record(const raw::ScanRecord& scan
                                                      std::uint64_t index) const {
   raw::DecodedArrays arrays;
   bool profile_decoded = false;
-  if (scan.profile_block) {
+  const auto load_peaks = [&] {
+    if (!scan.peak_block) return;
+    const raw::BlockRef& block = *scan.peak_block;
+    load_block(reader_->peak_path(), block, arrays,
+               [&](raw::ByteView bytes) { return raw::decode_peak_block(bytes, block); });
+  };
+  if (order_ == BlockOrder::kPeaksFirst) load_peaks();
+  if (arrays.mz.empty() && scan.profile_block) {
     const raw::BlockRef& block = *scan.profile_block;
     profile_decoded = load_block(reader_->profile_path(), block, arrays, [&](raw::ByteView bytes) {
       return raw::decode_profile_block(bytes, block, scan.mz_range_low.value_or(0.0),
@@ -81,11 +89,7 @@ quorlith::SpectrumRecord ReaderSequence::make_record(const raw::ScanRecord& scan
     });
   }
   // Centroid data is the fallback when the profile gave no points.
-  if (arrays.mz.empty() && scan.peak_block) {
-    const raw::BlockRef& block = *scan.peak_block;
-    load_block(reader_->peak_path(), block, arrays,
-               [&](raw::ByteView bytes) { return raw::decode_peak_block(bytes, block); });
-  }
+  if (order_ == BlockOrder::kProfileFirst && arrays.mz.empty()) load_peaks();
 
   quorlith::SpectrumRecord record;
   record.index = index;
@@ -107,7 +111,11 @@ quorlith::SpectrumRecord ReaderSequence::make_record(const raw::ScanRecord& scan
 }  // namespace
 
 std::unique_ptr<quorlith::SpectrumSequence> Reader::iter_spectra() const {
-  return std::make_unique<ReaderSequence>(*this);
+  return iter_spectra(BlockOrder::kProfileFirst);
+}
+
+std::unique_ptr<quorlith::SpectrumSequence> Reader::iter_spectra(BlockOrder order) const {
+  return std::make_unique<ReaderSequence>(*this, order);
 }
 
 }  // namespace velmoran

@@ -64,6 +64,15 @@ TEST(PeakPicking, RecoversTheApexOfExactGaussians) {
   };
   const velmoran::PickedPeaks picked = pick_peaks(mz, sampled(mz, peaks));
   ASSERT_EQ(picked.mz.size(), peaks.size());
+  // In place, over the profile's own arrays: the same peaks.
+  std::vector<double> in_place_mz = mz;
+  std::vector<float> in_place_intensity = sampled(mz, peaks);
+  const std::size_t count =
+      velmoran::pick_peaks_into(in_place_mz, in_place_intensity, in_place_mz, in_place_intensity);
+  in_place_mz.resize(count);
+  in_place_intensity.resize(count);
+  EXPECT_EQ(in_place_mz, picked.mz);
+  EXPECT_EQ(in_place_intensity, picked.intensity);
   for (std::size_t k = 0; k < peaks.size(); ++k) {
     const double ppm = (picked.mz[k] - peaks[k].centre) / peaks[k].centre * 1e6;
     EXPECT_LT(std::abs(ppm), 0.001) << "peak " << k << " at " << picked.mz[k];

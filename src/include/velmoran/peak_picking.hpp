@@ -47,7 +47,9 @@ struct PickedPeaks {
 // Picks the peaks of the profile (`mz`, `intensity`; the shorter length
 // counts) into the front of `out_mz` and `out_intensity`, each at least
 // max_picked_peaks(points) long, and returns how many it wrote. Allocates
-// nothing: an encoder can reuse its buffers from spectrum to spectrum.
+// nothing, and the output may be the input arrays themselves: each peak is
+// written behind the points still to be read, so a profile can be replaced
+// by its peaks in place.
 [[nodiscard]] VELMORAN_EXPORT std::size_t pick_peaks_into(std::span<const double> mz,
                                                           std::span<const float> intensity,
                                                           std::span<double> out_mz,

@@ -14,6 +14,15 @@
 
 namespace velmoran {
 
+// Which of a scan's blocks gives its points when it has both.
+enum class BlockOrder {
+  // The profile; the peak block when the profile gives no points.
+  kProfileFirst,
+  // The instrument's centroids (the peak block); the profile when the peak
+  // block gives no points. The profile is then not read at all.
+  kPeaksFirst,
+};
+
 class VELMORAN_EXPORT Reader final : public quorlith::SpectrumSource {
  public:
   [[nodiscard]] static Result<Reader> open(const std::filesystem::path& path);
@@ -33,6 +42,10 @@ class VELMORAN_EXPORT Reader final : public quorlith::SpectrumSource {
   // A fresh sequence over every scan, in table order. Touches no file; the
   // sequence refers to this reader, which must outlive it.
   [[nodiscard]] std::unique_ptr<quorlith::SpectrumSequence> iter_spectra() const override;
+  // The same, taking each scan's blocks in `order`; iter_spectra() is
+  // BlockOrder::kProfileFirst. `profile_decoded` is true only where the
+  // profile was read and decoded.
+  [[nodiscard]] std::unique_ptr<quorlith::SpectrumSequence> iter_spectra(BlockOrder order) const;
 
  private:
   Reader(std::filesystem::path path, std::string name, raw::MSScan scans,
