@@ -6,6 +6,7 @@
 #include <atomic>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -13,10 +14,12 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include <velmoran/export/convert.hpp>
 #include <velmoran/export/output_file.hpp>
+#include <velmoran/export/parallel_gzip.hpp>
 #include <velmoran/reader.hpp>
 
 #include "commands.hpp"
@@ -76,7 +79,34 @@ struct ConvertArgs {
   std::string ms_levels;
   unsigned threads = 0;
   bool quiet = false;
+  std::string peaks;
+  bool drop_zeros = false;
+  std::string rt;
+  std::string scans;
+  std::string mz;
+  std::string min_intensity;
+  std::string top;
+  bool gzip = false;
 };
+
+bool parse_double(std::string_view text, double& value) {
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return !text.empty() && ec == std::errc{} && end == text.data() + text.size() &&
+         std::isfinite(value);
+}
+
+// "A:B", two finite numbers with A <= B (an inclusive range).
+std::optional<std::pair<double, double>> parse_number_range(std::string_view text) {
+  const std::size_t colon = text.find(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  double low = 0.0;
+  double high = 0.0;
+  if (!parse_double(text.substr(0, colon), low) || !parse_double(text.substr(colon + 1), high) ||
+      low > high) {
+    return std::nullopt;
+  }
+  return std::pair{low, high};
+}
 
 // The output stem: the dataset name without a trailing ".d".
 std::string stem_of(const std::string& name) {
@@ -87,6 +117,72 @@ std::string stem_of(const std::string& name) {
 bool parse_level(std::string_view text, std::uint32_t& level) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), level);
   return !text.empty() && ec == std::errc{} && end == text.data() + text.size();
+}
+
+// "A-B" (or "A" alone), scan numbers with A <= B.
+std::optional<std::pair<std::uint32_t, std::uint32_t>> parse_scan_range(std::string_view text) {
+  const std::size_t dash = text.find('-');
+  std::uint32_t low = 0;
+  std::uint32_t high = 0;
+  if (dash == std::string_view::npos) {
+    if (!parse_level(text, low)) return std::nullopt;
+    return std::pair{low, low};
+  }
+  if (!parse_level(text.substr(0, dash), low) || !parse_level(text.substr(dash + 1), high) ||
+      low > high) {
+    return std::nullopt;
+  }
+  return std::pair{low, high};
+}
+
+// The point and scan selection of the command line, or a usage error's text.
+std::optional<std::string> parse_selection(const ConvertArgs& args, bool mgf,
+                                           exporting::ConvertOptions& options) {
+  using exporting::PeakMode;
+  const std::string peaks = args.peaks.empty() ? (mgf ? "centroid" : "profile") : args.peaks;
+  if (peaks == "profile") {
+    options.points.peaks = PeakMode::kProfile;
+  } else if (peaks == "centroid") {
+    options.points.peaks = PeakMode::kCentroid;
+  } else if (peaks == "picked") {
+    options.points.peaks = PeakMode::kPicked;
+  } else {
+    return "--peaks: \"" + args.peaks + "\" is not one of profile, centroid, picked";
+  }
+  options.points.drop_zeros = args.drop_zeros;
+  if (!args.rt.empty()) {
+    options.scans.retention_time_sec = parse_number_range(args.rt);
+    if (!options.scans.retention_time_sec) {
+      return "--rt: \"" + args.rt + "\" is not a range of seconds A:B with A <= B";
+    }
+  }
+  if (!args.scans.empty()) {
+    options.scans.scan_numbers = parse_scan_range(args.scans);
+    if (!options.scans.scan_numbers) {
+      return "--scans: \"" + args.scans + "\" is not a range of scan numbers A-B with A <= B";
+    }
+  }
+  if (!args.mz.empty()) {
+    options.points.mz_window = parse_number_range(args.mz);
+    if (!options.points.mz_window) {
+      return "--mz: \"" + args.mz + "\" is not an m/z window A:B with A <= B";
+    }
+  }
+  if (!args.min_intensity.empty()) {
+    double floor = 0.0;
+    if (!parse_double(args.min_intensity, floor) || floor < 0.0) {
+      return "--min-intensity: \"" + args.min_intensity + "\" is not a finite number >= 0";
+    }
+    options.points.min_intensity = floor;
+  }
+  if (!args.top.empty()) {
+    std::uint32_t top = 0;
+    if (!parse_level(args.top, top) || top == 0) {
+      return "--top: \"" + args.top + "\" is not a whole number >= 1";
+    }
+    options.points.top = top;
+  }
+  return std::nullopt;
 }
 
 // "2", "1,2", "2-", "1-3": levels and inclusive ranges, an open end meaning
@@ -154,7 +250,16 @@ int run_convert(const ConvertArgs& args) {
                        "\" is not a list of MS levels (for example 2, 1,2 or 2-)");
   }
   const bool mgf = args.format == "mgf";
-  const std::string extension = mgf ? ".mgf" : ".mzML";
+  exporting::ConvertOptions options;
+  if (auto problem = parse_selection(args, mgf, options)) return usage_error(*problem);
+  // A name ending in .gz asks for gzip; --gzip names the outputs so.
+  const bool named_gz = args.runs.size() == 1 && args.output != "-" && args.output.ends_with(".gz");
+  if (args.gzip && args.runs.size() == 1 && !args.output.empty() && args.output != "-" &&
+      !named_gz) {
+    return usage_error("--gzip: the output " + args.output + " does not end in .gz");
+  }
+  const bool gzip = args.gzip || named_gz;
+  const std::string extension = std::string(mgf ? ".mgf" : ".mzML") + (gzip ? ".gz" : "");
 
   // Where each run goes, all decided (and checked) before anything is written.
   std::vector<fs::path> targets;
@@ -185,7 +290,6 @@ int run_convert(const ConvertArgs& args) {
     }
   }
 
-  exporting::ConvertOptions options;
   options.format = mgf ? OutputFormat::kMgf : OutputFormat::kMzml;
   options.compression = args.compression == "none"       ? Compression::kNone
                         : args.compression == "numpress" ? Compression::kNumpress
@@ -211,6 +315,10 @@ int run_convert(const ConvertArgs& args) {
       report_failure(run, targets[i].string() + ": " + output.error().text());
       status = kExitFailure;
       continue;
+    }
+    if (gzip) {
+      output->set_filter(exporting::make_gzip_filter(
+          args.threads != 0 ? args.threads : std::max(1u, std::thread::hardware_concurrency())));
     }
     // Kept alive while the handler may read it.
     const std::string temporary = output->temporary().native();
@@ -271,6 +379,26 @@ Subcommand add_convert(CLI::App& app) {
   sub->add_option("--threads", args->threads, "Encoding threads (default: every core)")
       ->check(CLI::Range(1u, 1024u).description(""))
       ->type_name("N");
+  sub->add_option("--peaks", args->peaks,
+                  "profile: the library's points (default for mzML); centroid: the instrument's "
+                  "centroids where a scan has them, else velmoran's peak picking (default for "
+                  "MGF); picked: velmoran's peak picking of every profile")
+      ->type_name("profile|centroid|picked");
+  sub->add_flag("--drop-zeros", args->drop_zeros,
+                "Drop zero-intensity profile points, except beside a non-zero point");
+  sub->add_option("--rt", args->rt, "Only scans with retention time in A:B seconds (inclusive)")
+      ->type_name("A:B");
+  sub->add_option("--scans", args->scans, "Only scans numbered A-B (inclusive)")->type_name("A-B");
+  sub->add_option("--mz", args->mz, "Only the points in the m/z window A:B (inclusive)")
+      ->type_name("A:B");
+  sub->add_option("--min-intensity", args->min_intensity,
+                  "Drop points below intensity X (after peak picking)")
+      ->type_name("X");
+  sub->add_option("--top", args->top, "Keep the N most intense points of each spectrum")
+      ->type_name("N");
+  sub->add_flag("--gzip", args->gzip,
+                "gzip the output (implied by an output name ending in .gz); index offsets "
+                "count the uncompressed document");
   sub->add_flag("-q,--quiet", args->quiet, "No progress bar and no summary lines");
   sub->footer(
       "Each run's output is written under a temporary name and renamed into place when "

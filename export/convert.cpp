@@ -31,6 +31,7 @@ struct Slot {
   std::string text;
   SpectrumSummary summary;
   EncodeScratch scratch;
+  std::vector<float> selection_scratch;
 };
 
 // The output side shared by the two formats: large checked writes.
@@ -90,10 +91,22 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
   run.ids = id_form_of(reader.scans());
   run.compression = options.compression;
   run.indexed = options.indexed;
+  const PeakMode peaks = options.points.peaks;
   for (const auto& scan : scans) {
-    if (!options.levels.accepts(scan.ms_level)) continue;
+    if (!options.levels.accepts(scan.ms_level) ||
+        !options.scans.accepts(scan.scan_id, scan.retention_time_min * 60.0)) {
+      continue;
+    }
     ++run.spectrum_count;
     (scan.ms_level <= 1 ? run.has_ms1 : run.has_msn) = true;
+    // Picking is announced where a profile may be picked: every profile in
+    // picked mode, one without the instrument's peaks in centroid mode.
+    const bool has_profile = scan.profile_block && scan.profile_block->point_count > 0;
+    const bool has_peaks = scan.peak_block && scan.peak_block->point_count > 0;
+    if (has_profile &&
+        (peaks == PeakMode::kPicked || (peaks == PeakMode::kCentroid && !has_peaks))) {
+      run.peak_picking = true;
+    }
   }
 
   std::optional<MzmlWriter> mzml_writer;
@@ -116,7 +129,7 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
   ConvertStats stats;
   std::optional<Error> failure;
   std::atomic<bool> stop{false};
-  auto sequence = reader.iter_spectra();
+  auto sequence = reader.iter_spectra(block_order_of(peaks));
   std::uint64_t produced = 0;  // spectra handed to the encoders
   std::uint64_t read = 0;      // records taken from the sequence
 
@@ -125,7 +138,10 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
       std::optional<quorlith::SpectrumRecord> record = sequence->next();
       if (!record) break;
       ++read;
-      if (!options.levels.accepts(record->ms_level)) continue;
+      if (!options.levels.accepts(record->ms_level) ||
+          !options.scans.accepts(record->scan_id, record->retention_time_sec)) {
+        continue;
+      }
       if (!mzml && !mgf_wants(*record)) {
         ++stats.left_out;
         continue;
@@ -142,6 +158,8 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
 
   const auto encode = [&](Slot* slot) -> Slot* {
     if (stop.load(std::memory_order_relaxed)) return slot;
+    slot->profile =
+        shape_points(slot->record, slot->profile, options.points, slot->selection_scratch).profile;
     slot->text.clear();
     if (mzml) {
       slot->summary =
@@ -204,8 +222,9 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
   if (auto r = mzml ? mzml_writer->finish(scratch) : mgf_sink->flush(); !r) {
     return std::move(r).error();
   }
+  if (auto r = output.finish_filter(); !r) return std::move(r).error();
   if (progress) progress(read, total);
-  stats.bytes = output.bytes_written();
+  stats.bytes = output.bytes_stored();
   return stats;
 }
 

@@ -61,7 +61,9 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
       owns_fd_(std::exchange(other.owns_fd_, false)),
       target_(std::move(other.target_)),
       temporary_(std::exchange(other.temporary_, {})),
-      bytes_written_(other.bytes_written_) {}
+      filter_(std::move(other.filter_)),
+      bytes_written_(other.bytes_written_),
+      bytes_stored_(other.bytes_stored_) {}
 
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
   if (this != &other) {
@@ -70,7 +72,9 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
     owns_fd_ = std::exchange(other.owns_fd_, false);
     target_ = std::move(other.target_);
     temporary_ = std::exchange(other.temporary_, {});
+    filter_ = std::move(other.filter_);
     bytes_written_ = other.bytes_written_;
+    bytes_stored_ = other.bytes_stored_;
   }
   return *this;
 }
@@ -87,7 +91,17 @@ void OutputFile::discard() noexcept {
   }
 }
 
+OutputFilter::~OutputFilter() = default;
+
+void OutputFile::set_filter(std::unique_ptr<OutputFilter> filter) { filter_ = std::move(filter); }
+
 Result<Done> OutputFile::write(std::string_view bytes) {
+  bytes_written_ += bytes.size();
+  if (filter_) return filter_->write(bytes, *this);
+  return store(bytes);
+}
+
+Result<Done> OutputFile::store(std::string_view bytes) {
   if (fd_ < 0) return Error::os(EBADF);
   const char* p = bytes.data();
   std::size_t left = bytes.size();
@@ -100,13 +114,24 @@ Result<Done> OutputFile::write(std::string_view bytes) {
     if (n == 0) return Error::os(EIO);
     p += n;
     left -= static_cast<std::size_t>(n);
-    bytes_written_ += static_cast<std::uint64_t>(n);
+    bytes_stored_ += static_cast<std::uint64_t>(n);
   }
   return Done{};
 }
 
+Result<Done> OutputFile::finish_filter() {
+  if (!filter_) return Done{};
+  auto finished = filter_->finish(*this);
+  filter_.reset();
+  return finished;
+}
+
 Result<Done> OutputFile::commit() {
   if (fd_ < 0) return Error::os(EBADF);
+  if (auto finished = finish_filter(); !finished) {
+    discard();
+    return finished;
+  }
   if (!owns_fd_) {
     // Standard output stays open; nothing is buffered on our side.
     fd_ = -1;

@@ -14,7 +14,29 @@ namespace {
 // never idles while the writer fills the next block or the sink is busy.
 constexpr std::size_t kBlocksPerWorker = 2;
 
+class GzipFilter final : public OutputFilter {
+ public:
+  explicit GzipFilter(unsigned threads)
+      : gzip_([this](std::string_view member) { return file_->store(member); }, threads) {}
+  Result<Done> write(std::string_view bytes, OutputFile& file) override {
+    file_ = &file;
+    return gzip_.write(bytes);
+  }
+  Result<Done> finish(OutputFile& file) override {
+    file_ = &file;
+    return gzip_.finish();
+  }
+
+ private:
+  OutputFile* file_ = nullptr;
+  ParallelGzip gzip_;
+};
+
 }  // namespace
+
+std::unique_ptr<OutputFilter> make_gzip_filter(unsigned threads) {
+  return std::make_unique<GzipFilter>(threads);
+}
 
 ParallelGzip::ParallelGzip(GzipSink sink, unsigned threads, int level, std::size_t block_bytes)
     : sink_(std::move(sink)), block_bytes_(std::max<std::size_t>(block_bytes, 1)) {

@@ -76,8 +76,8 @@ struct Apex {
 };
 
 // The apex of the peak whose highest points are first..last (equal values
-// `top`), with `left` and `right` the values beside them (zero beyond the
-// axis).
+// `top`), with `left` and `right` the values beside them (above zero, or
+// zero beyond an end of the axis).
 Apex fit_apex(const Profile& p, std::size_t first, std::size_t last, double top, double left,
               double right) {
   if (first != last) return {p.mz(first) + (p.mz(last) - p.mz(first)) / 2.0, to_height(top)};
@@ -95,7 +95,8 @@ Apex fit_apex(const Profile& p, std::size_t first, std::size_t last, double top,
     const double log_height = lb + 0.25 * (lc - la) * offset;
     return {p.mz(i) + offset * step, to_height(exp_of(log_height))};
   }
-  // At most one neighbour is above zero: the intensity-weighted mean m/z.
+  // At an end of the axis: the intensity-weighted mean m/z of the point and
+  // its one neighbour (none for a spectrum of one point).
   double shift = 0.0;
   if (left > 0.0) shift = -left * (p.mz(i) - p.mz(i - 1)) / (left + top);
   if (right > 0.0) shift = right * (p.mz(i + 1) - p.mz(i)) / (right + top);
@@ -118,7 +119,12 @@ void for_each_peak(const Profile& p, Emit&& emit) {
     std::size_t last = i;
     while (last + 1 < n && p.value(last + 1) == top) ++last;
     const double right = last + 1 < n ? p.value(last + 1) : 0.0;
-    if (previous < top && right < top) emit(i, last, top, previous, right);
+    // Higher than both sides, and above zero on both: a point, or two,
+    // alone between zeros is noise let through the instrument's threshold,
+    // not a peak shape. Beyond an end of the axis there is nothing to ask.
+    const bool left_ok = i == 0 || (previous > 0.0 && previous < top);
+    const bool right_ok = last + 1 == n || (right > 0.0 && right < top);
+    if (left_ok && right_ok) emit(i, last, top, previous, right);
     previous = top;
     i = last + 1;
   }

@@ -95,7 +95,8 @@ TEST(PeakPicking, ShapesWithoutAFit) {
        {9, 3, 0, 0, 0, 0, 1, 8},
        {100.0 + 0.1 * 3 / 12, 100.7 - 0.1 * 1 / 9},
        {9, 8}},
-      {"lone points between zeros", {0, 6, 0, 0, 2, 0, 0, 0}, {100.1, 100.4}, {6, 2}},
+      {"one or two points alone between zeros are noise", {0, 6, 0, 0, 2, 3, 0, 0}, {}, {}},
+      {"an end point beside a zero is noise too", {5, 0, 0, 0, 0, 0, 0, 0}, {}, {}},
       {"all zero", {0, 0, 0, 0, 0, 0, 0, 0}, {}, {}},
       {"flat everywhere: one plateau", {3, 3, 3, 3, 3, 3, 3, 3}, {100.35}, {3}},
   };

@@ -2,17 +2,21 @@
 // turned into a centroid list, one point per peak, at the peak's apex.
 //
 // A peak is a local maximum above zero: a point, or a run of equal points
-// (a plateau, counted once), higher than the point on each side of it. Its
-// apex comes from the highest point and its two neighbours:
+// (a plateau, counted once), higher than the point on each side of it, with
+// those points above zero. A maximum beside a zero is not a peak: profiles
+// here are cut to zero below the instrument's threshold, and one or two
+// points alone between zeros are noise that crossed it (on generated scans
+// they were nearly all of the false peaks; see docs/convert.md). Its apex
+// comes from the highest point and its two neighbours:
 //
-// - both neighbours above zero: a Gaussian through the three points, that is
-//   a parabola through the logarithms of their intensities. It is exact for
-//   a Gaussian peak sampled on an evenly spaced axis; the apex lies within
-//   half a sampling step of the highest point.
-// - a neighbour that is zero, or missing at an end of the axis (the log of
-//   zero is no fit): the intensity-weighted mean m/z of the highest point
-//   and its non-zero neighbour, at the height of the highest point; a lone
-//   point keeps its own m/z and height.
+// - a Gaussian through the three points, that is a parabola through the
+//   logarithms of their intensities. It is exact for a Gaussian peak
+//   sampled on an evenly spaced axis; the apex lies within half a sampling
+//   step of the highest point.
+// - at an end of the axis, where a neighbour is missing (no fit through
+//   two points): the intensity-weighted mean m/z of the end point and its
+//   neighbour, at the height of the end point; a spectrum of one point
+//   above zero is one peak, that point.
 // - a plateau: the midpoint of its first and last m/z, at its height.
 //
 // An intensity that is not finite or not above zero, and a point whose m/z

@@ -14,6 +14,7 @@
 
 #include <velmoran/export/mzml.hpp>
 #include <velmoran/export/output_file.hpp>
+#include <velmoran/export/selection.hpp>
 #include <velmoran/reader.hpp>
 #include <velmoran/result.hpp>
 
@@ -32,6 +33,8 @@ struct ConvertOptions {
   Compression compression = Compression::kZlib;
   bool indexed = true;
   LevelFilter levels;
+  ScanFilter scans;
+  PointOptions points;
   // Encoder threads; 0 means as many as the machine has.
   unsigned threads = 0;
   std::string software_version;
@@ -45,6 +48,7 @@ struct ConvertStats {
   std::uint64_t points = 0;
   // MGF: spectra of the chosen levels left out for want of a precursor m/z.
   std::uint64_t left_out = 0;
+  // Bytes of the file (compressed, when it is).
   std::uint64_t bytes = 0;
 };
 

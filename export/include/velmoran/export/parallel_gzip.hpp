@@ -84,4 +84,8 @@ class ParallelGzip {
   std::vector<std::thread> workers_;
 };
 
+// An OutputFile filter that writes the document as a parallel gzip stream
+// (see OutputFile::set_filter).
+[[nodiscard]] std::unique_ptr<OutputFilter> make_gzip_filter(unsigned threads);
+
 }  // namespace velmoran::exporting
