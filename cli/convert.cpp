@@ -81,11 +81,11 @@ struct ConvertArgs {
   bool quiet = false;
   std::string peaks;
   bool drop_zeros = false;
-  std::string rt;
-  std::string scans;
-  std::string mz;
-  std::string min_intensity;
-  std::string top;
+  std::optional<std::string> rt;
+  std::optional<std::string> scans;
+  std::optional<std::string> mz;
+  std::optional<std::string> min_intensity;
+  std::optional<std::string> top;
   bool gzip = false;
 };
 
@@ -150,35 +150,35 @@ std::optional<std::string> parse_selection(const ConvertArgs& args, bool mgf,
     return "--peaks: \"" + args.peaks + "\" is not one of profile, centroid, picked";
   }
   options.points.drop_zeros = args.drop_zeros;
-  if (!args.rt.empty()) {
-    options.scans.retention_time_sec = parse_number_range(args.rt);
+  if (args.rt) {
+    options.scans.retention_time_sec = parse_number_range(*args.rt);
     if (!options.scans.retention_time_sec) {
-      return "--rt: \"" + args.rt + "\" is not a range of seconds A:B with A <= B";
+      return "--rt: \"" + *args.rt + "\" is not a range of seconds A:B with A <= B";
     }
   }
-  if (!args.scans.empty()) {
-    options.scans.scan_numbers = parse_scan_range(args.scans);
+  if (args.scans) {
+    options.scans.scan_numbers = parse_scan_range(*args.scans);
     if (!options.scans.scan_numbers) {
-      return "--scans: \"" + args.scans + "\" is not a range of scan numbers A-B with A <= B";
+      return "--scans: \"" + *args.scans + "\" is not a range of scan numbers A-B with A <= B";
     }
   }
-  if (!args.mz.empty()) {
-    options.points.mz_window = parse_number_range(args.mz);
+  if (args.mz) {
+    options.points.mz_window = parse_number_range(*args.mz);
     if (!options.points.mz_window) {
-      return "--mz: \"" + args.mz + "\" is not an m/z window A:B with A <= B";
+      return "--mz: \"" + *args.mz + "\" is not an m/z window A:B with A <= B";
     }
   }
-  if (!args.min_intensity.empty()) {
+  if (args.min_intensity) {
     double floor = 0.0;
-    if (!parse_double(args.min_intensity, floor) || floor < 0.0) {
-      return "--min-intensity: \"" + args.min_intensity + "\" is not a finite number >= 0";
+    if (!parse_double(*args.min_intensity, floor) || floor < 0.0) {
+      return "--min-intensity: \"" + *args.min_intensity + "\" is not a finite number >= 0";
     }
     options.points.min_intensity = floor;
   }
-  if (!args.top.empty()) {
+  if (args.top) {
     std::uint32_t top = 0;
-    if (!parse_level(args.top, top) || top == 0) {
-      return "--top: \"" + args.top + "\" is not a whole number >= 1";
+    if (!parse_level(*args.top, top) || top == 0) {
+      return "--top: \"" + *args.top + "\" is not a whole number >= 1";
     }
     options.points.top = top;
   }

@@ -22,7 +22,8 @@ set(convert_runs
   "dda220|synth|--layout|220|--ms1|5|--ms2|15|--peaks|60"
   "dda216|synth|--layout|216|--ms1|5|--ms2|15|--peaks|60"
   "mrm196|mrm|--layout|196|--scans|40"
-  "mrm186|mrm|--layout|186|--scans|40")
+  "mrm186|mrm|--layout|186|--scans|40"
+  "dda284ms2|synth|--layout|284|--ms1|4|--ms2|12|--points|4000|--peaks|60|--profile-ms2")
 set(convert_run_tests)
 foreach(entry IN LISTS convert_runs)
   string(REPLACE "|" ";" args "${entry}")
@@ -53,6 +54,15 @@ foreach(case IN ITEMS mgf batch usage full_device full_filesystem damaged)
       ${velmoran} ${convert_work}/dda284.d ${convert_work}/dda284.json
       ${convert_work}/cli-${case})
   list(APPEND convert_tests convert_cli_${case})
+endforeach()
+# Centroids, filters and gzip on the run whose fragment scans have a
+# profile beside the instrument's centroids.
+foreach(case IN ITEMS centroid filters gzip validate usage)
+  add_test(NAME convert_peaks_${case}
+    COMMAND ${convert_python} ${CMAKE_CURRENT_SOURCE_DIR}/convert/peaks_cases.py ${case}
+      ${velmoran} ${convert_work}/dda284ms2.d ${convert_work}/dda284ms2.json
+      ${convert_work}/peaks-${case})
+  list(APPEND convert_tests convert_peaks_${case})
 endforeach()
 set_tests_properties(${convert_tests} PROPERTIES
   FIXTURES_REQUIRED convert_runs
