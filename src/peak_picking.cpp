@@ -1,7 +1,9 @@
 #include <velmoran/peak_picking.hpp>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace velmoran {
@@ -14,20 +16,22 @@ constexpr double kLn2High = 6.93147180369123816490e-01;
 constexpr double kLn2Low = 1.90821492927058770002e-10;
 constexpr double kSqrtHalf = 0.70710678118654752440;
 
-// Natural logarithm of a positive finite x from basic arithmetic: x = m 2^e
-// with m in [sqrt(1/2), sqrt(2)), ln m = 2 atanh(s), s = (m - 1) / (m + 1),
-// |s| < 0.172; the series to s^23 leaves an error below 1e-17.
+// Natural logarithm of a positive normal x from basic arithmetic: x = m 2^e
+// with m in [sqrt(1/2), sqrt(2)) taken from the bits, ln m = 2 atanh(s),
+// s = (m - 1) / (m + 1), |s| < 0.172; the series to s^19 leaves an error
+// below 1e-17.
 double log_positive(double x) {
-  int e = 0;
-  double m = std::frexp(x, &e);
-  if (m < kSqrtHalf) {
-    m *= 2.0;
-    --e;
+  const auto bits = std::bit_cast<std::uint64_t>(x);
+  int e = static_cast<int>((bits >> 52) & 0x7ff) - 1023;
+  double m = std::bit_cast<double>((bits & 0x000fffffffffffffULL) | 0x3ff0000000000000ULL);
+  if (m > 2.0 * kSqrtHalf) {
+    m *= 0.5;
+    ++e;
   }
   const double s = (m - 1.0) / (m + 1.0);
   const double s2 = s * s;
-  double series = 1.0 / 23.0;
-  for (int k = 21; k >= 1; k -= 2) series = series * s2 + 1.0 / static_cast<double>(k);
+  double series = 1.0 / 19.0;
+  for (int k = 17; k >= 1; k -= 2) series = series * s2 + 1.0 / static_cast<double>(k);
   const auto exponent = static_cast<double>(e);
   return exponent * kLn2High + (exponent * kLn2Low + 2.0 * s * series);
 }
@@ -59,9 +63,17 @@ class Profile {
 
   [[nodiscard]] std::size_t size() const noexcept { return size_; }
   [[nodiscard]] double mz(std::size_t i) const noexcept { return mz_[i]; }
+  // The intensity is tested first: most profile points are zero, and their
+  // m/z need not be loaded at all.
   [[nodiscard]] double value(std::size_t i) const noexcept {
-    const double y = intensity_[i];
-    return std::isfinite(mz_[i]) && std::isfinite(y) && y > 0.0 ? y : 0.0;
+    const float y = intensity_[i];
+    if (!(y > 0.0f) || y == std::numeric_limits<float>::infinity()) return 0.0;
+    return std::isfinite(mz_[i]) ? double{y} : 0.0;
+  }
+  // The first point at or after i whose intensity is above zero, or size().
+  [[nodiscard]] std::size_t skip_zeros(std::size_t i) const noexcept {
+    while (i < size_ && !(intensity_[i] > 0.0f)) ++i;
+    return i;
   }
 
  private:
@@ -83,17 +95,17 @@ Apex fit_apex(const Profile& p, std::size_t first, std::size_t last, double top,
   if (first != last) return {p.mz(first) + (p.mz(last) - p.mz(first)) / 2.0, to_height(top)};
   const std::size_t i = first;
   if (left > 0.0 && right > 0.0) {
-    // Parabola through (-1, ln left), (0, ln top), (1, ln right); top is
-    // strictly the highest, so the curvature is negative and the vertex
-    // lies within half a step of i.
-    const double la = log_positive(left);
-    const double lb = log_positive(top);
-    const double lc = log_positive(right);
-    const double curvature = la - 2.0 * lb + lc;
+    // Parabola through (-1, ln left/top), (0, 0), (1, ln right/top); top
+    // is strictly the highest, so the curvature is negative and the vertex
+    // lies within half a step of i. The ratios lie in (0, 1) and are
+    // normal doubles (at least 2^-149 / 2^128).
+    const double la = log_positive(left / top);
+    const double lc = log_positive(right / top);
+    const double curvature = la + lc;
     const double offset = 0.5 * (la - lc) / curvature;
     const double step = offset >= 0.0 ? p.mz(i + 1) - p.mz(i) : p.mz(i) - p.mz(i - 1);
-    const double log_height = lb + 0.25 * (lc - la) * offset;
-    return {p.mz(i) + offset * step, to_height(exp_of(log_height))};
+    const double log_rise = 0.25 * (lc - la) * offset;
+    return {p.mz(i) + offset * step, to_height(top * exp_of(log_rise))};
   }
   // At an end of the axis: the intensity-weighted mean m/z of the point and
   // its one neighbour (none for a spectrum of one point).
@@ -110,6 +122,11 @@ void for_each_peak(const Profile& p, Emit&& emit) {
   std::size_t i = 0;
   double previous = 0.0;  // value of the point before i
   while (i < n) {
+    if (const std::size_t next = p.skip_zeros(i); next != i) {
+      previous = 0.0;
+      i = next;
+      if (i == n) break;
+    }
     const double top = p.value(i);
     if (top == 0.0) {
       previous = 0.0;
