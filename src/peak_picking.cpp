@@ -1,6 +1,7 @@
 #include <velmoran/peak_picking.hpp>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -36,6 +37,17 @@ double log_positive(double x) {
   return exponent * kLn2High + (exponent * kLn2Low + 2.0 * s * series);
 }
 
+// 1/k! for k = 0..15.
+constexpr std::array<double, 16> kInverseFactorials = [] {
+  std::array<double, 16> table{};
+  double factorial = 1.0;
+  for (std::size_t k = 0; k < table.size(); ++k) {
+    if (k > 0) factorial *= static_cast<double>(k);
+    table[k] = 1.0 / factorial;
+  }
+  return table;
+}();
+
 // e^y from basic arithmetic: y = k ln 2 + r with |r| <= ln 2 / 2, e^r by
 // its Taylor polynomial to r^15 (error below 1e-18), scaled by 2^k.
 double exp_of(double y) {
@@ -43,9 +55,10 @@ double exp_of(double y) {
   if (y < -1000.0) return 0.0;
   const double k = std::floor(y / (kLn2High + kLn2Low) + 0.5);
   const double r = (y - k * kLn2High) - k * kLn2Low;
-  double sum = 1.0;
-  for (int n = 15; n >= 1; --n) sum = 1.0 + sum * r / static_cast<double>(n);
-  return std::ldexp(sum, static_cast<int>(k));
+  double sum = kInverseFactorials.back();
+  for (std::size_t n = kInverseFactorials.size() - 1; n-- > 0;)
+    sum = sum * r + kInverseFactorials[n];
+  return k == 0.0 ? sum : std::ldexp(sum, static_cast<int>(k));
 }
 
 float to_height(double value) {
@@ -70,11 +83,7 @@ class Profile {
     if (!(y > 0.0f) || y == std::numeric_limits<float>::infinity()) return 0.0;
     return std::isfinite(mz_[i]) ? double{y} : 0.0;
   }
-  // The first point at or after i whose intensity is above zero, or size().
-  [[nodiscard]] std::size_t skip_zeros(std::size_t i) const noexcept {
-    while (i < size_ && !(intensity_[i] > 0.0f)) ++i;
-    return i;
-  }
+  [[nodiscard]] const float* intensities() const noexcept { return intensity_; }
 
  private:
   const double* mz_;
@@ -115,36 +124,49 @@ Apex fit_apex(const Profile& p, std::size_t first, std::size_t last, double top,
   return {p.mz(i) + shift, to_height(top)};
 }
 
+// Calls emit(first, last, top, left, right) for the peak whose highest
+// points start at i, if one does.
+template <class Emit>
+void peak_at(const Profile& p, std::size_t i, Emit& emit) {
+  const std::size_t n = p.size();
+  const double top = p.value(i);
+  if (top == 0.0) return;
+  // Higher than both sides, and above zero on both: a point, or two,
+  // alone between zeros is noise let through the instrument's threshold,
+  // not a peak shape. Beyond an end of the axis there is nothing to ask.
+  const double left = i > 0 ? p.value(i - 1) : 0.0;
+  if (i > 0 && !(left > 0.0 && left < top)) return;
+  std::size_t last = i;
+  while (last + 1 < n && p.value(last + 1) == top) ++last;
+  const double right = last + 1 < n ? p.value(last + 1) : 0.0;
+  if (last + 1 < n && !(right > 0.0 && right < top)) return;
+  emit(i, last, top, left, right);
+}
+
 // Calls emit(first, last, top, left, right) for each peak, in axis order.
+// A first pass over the raw intensities, without branches, keeps the points
+// that rise above a left neighbour above zero and do not fall below a right
+// one above zero (every peak inside the axis starts at such a point, and
+// most profile points are not one); the full test runs on those alone.
 template <class Emit>
 void for_each_peak(const Profile& p, Emit&& emit) {
   const std::size_t n = p.size();
-  std::size_t i = 0;
-  double previous = 0.0;  // value of the point before i
-  while (i < n) {
-    if (const std::size_t next = p.skip_zeros(i); next != i) {
-      previous = 0.0;
-      i = next;
-      if (i == n) break;
+  if (n == 0) return;
+  const float* y = p.intensities();
+  if (n == 1 || y[0] >= y[1]) peak_at(p, 0, emit);
+  constexpr std::size_t kChunk = 256;
+  std::array<std::size_t, kChunk> candidates;
+  for (std::size_t start = 1; start + 1 < n; start += kChunk) {
+    const std::size_t end = std::min(n - 1, start + kChunk);
+    std::size_t count = 0;
+    for (std::size_t i = start; i < end; ++i) {
+      candidates[count] = i;
+      count += static_cast<std::size_t>((y[i] > y[i - 1]) & (y[i] >= y[i + 1]) & (y[i - 1] > 0.0f) &
+                                        (y[i + 1] > 0.0f));
     }
-    const double top = p.value(i);
-    if (top == 0.0) {
-      previous = 0.0;
-      ++i;
-      continue;
-    }
-    std::size_t last = i;
-    while (last + 1 < n && p.value(last + 1) == top) ++last;
-    const double right = last + 1 < n ? p.value(last + 1) : 0.0;
-    // Higher than both sides, and above zero on both: a point, or two,
-    // alone between zeros is noise let through the instrument's threshold,
-    // not a peak shape. Beyond an end of the axis there is nothing to ask.
-    const bool left_ok = i == 0 || (previous > 0.0 && previous < top);
-    const bool right_ok = last + 1 == n || (right > 0.0 && right < top);
-    if (left_ok && right_ok) emit(i, last, top, previous, right);
-    previous = top;
-    i = last + 1;
+    for (std::size_t k = 0; k < count; ++k) peak_at(p, candidates[k], emit);
   }
+  if (n > 1 && y[n - 1] > y[n - 2]) peak_at(p, n - 1, emit);
 }
 
 }  // namespace
