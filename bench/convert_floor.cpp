@@ -7,32 +7,34 @@
 //   convert_floor RUN.d [THREADS]
 //
 // Prints the seconds and the base64 bytes produced.
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <oneapi/tbb/global_control.h>
-#include <oneapi/tbb/parallel_pipeline.h>
-#include <oneapi/tbb/task_arena.h>
 
 #include <velmoran/export/binary_encoding.hpp>
+#include <velmoran/pipeline/spectrum_pipeline.hpp>
 #include <velmoran/reader.hpp>
 
 namespace ex = velmoran::exporting;
+namespace pipeline = velmoran::pipeline;
 
 namespace {
 
 struct Slot {
   quorlith::SpectrumRecord record;
+  std::string text;
+};
+
+// The encoder's scratch space, one per thread as the converter's.
+struct Scratch {
   ex::ZlibCompressor zlib;
   ex::Bytes compressed;
-  std::string text;
 };
 
 }  // namespace
@@ -42,55 +44,42 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: convert_floor RUN.d [THREADS]\n");
     return 2;
   }
-  const unsigned threads = argc > 2 ? static_cast<unsigned>(std::atoi(argv[2]))
-                                    : std::max(1u, std::thread::hardware_concurrency());
+  const unsigned threads =
+      pipeline::thread_count(argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 0);
   auto reader = velmoran::Reader::open(argv[1]);
   if (!reader) {
     std::fprintf(stderr, "%s: %s\n", argv[1], reader.error().text().c_str());
     return 1;
   }
+  // As the velmoran program: as many threads as asked for, even beyond the CPUs.
+  tbb::global_control parallelism(tbb::global_control::max_allowed_parallelism, threads);
   const auto start = std::chrono::steady_clock::now();
-  const std::size_t slot_count = std::size_t{4} * threads;
-  std::vector<std::unique_ptr<Slot>> slots;
-  for (std::size_t i = 0; i < slot_count; ++i) slots.push_back(std::make_unique<Slot>());
-  auto sequence = reader->iter_spectra();
-  std::uint64_t produced = 0;
+  std::vector<Slot> slots(pipeline::slot_count(threads));
+  std::vector<Scratch> scratch(threads);
   std::uint64_t bytes = 0;
 
-  tbb::global_control parallelism(tbb::global_control::max_allowed_parallelism, threads);
-  tbb::task_arena arena(static_cast<int>(threads));
-  arena.execute([&] {
-    tbb::parallel_pipeline(
-        slot_count,
-        tbb::make_filter<void, Slot*>(tbb::filter_mode::serial_in_order,
-                                      [&](tbb::flow_control& control) -> Slot* {
-                                        auto record = sequence->next();
-                                        if (!record) {
-                                          control.stop();
-                                          return nullptr;
-                                        }
-                                        Slot* slot = slots[produced++ % slot_count].get();
-                                        slot->record = std::move(*record);
-                                        return slot;
-                                      }) &
-            tbb::make_filter<Slot*, Slot*>(
-                tbb::filter_mode::parallel,
-                [](Slot* slot) {
-                  slot->text.clear();
-                  const auto& r = slot->record;
-                  slot->zlib.compress(ex::raw_bytes(std::span<const double>(r.mz)),
-                                      slot->compressed);
-                  ex::append_base64(slot->text, slot->compressed);
-                  slot->zlib.compress(ex::raw_bytes(std::span<const float>(r.intensity)),
-                                      slot->compressed);
-                  ex::append_base64(slot->text, slot->compressed);
-                  slot->record.mz = {};
-                  slot->record.intensity = {};
-                  return slot;
-                }) &
-            tbb::make_filter<Slot*, void>(tbb::filter_mode::serial_in_order,
-                                          [&](Slot* slot) { bytes += slot->text.size(); }));
-  });
+  pipeline::SpectrumStages stages;
+  stages.take = [&](quorlith::SpectrumRecord& record, std::size_t slot) {
+    slots[slot].record = std::move(record);
+    return true;
+  };
+  stages.work = [&](std::size_t index, std::size_t worker) {
+    Slot& slot = slots[index];
+    Scratch& own = scratch[worker];
+    slot.text.clear();
+    const auto& r = slot.record;
+    own.zlib.compress(ex::raw_bytes(std::span<const double>(r.mz)), own.compressed);
+    ex::append_base64(slot.text, own.compressed);
+    own.zlib.compress(ex::raw_bytes(std::span<const float>(r.intensity)), own.compressed);
+    ex::append_base64(slot.text, own.compressed);
+    slot.record.mz = {};
+    slot.record.intensity = {};
+  };
+  stages.emit = [&](std::size_t index) {
+    bytes += slots[index].text.size();
+    return true;
+  };
+  pipeline::run_spectrum_pipeline(*reader, threads, stages);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("%.3f s, %llu base64 bytes, %u threads\n", seconds,

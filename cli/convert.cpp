@@ -14,12 +14,14 @@
 #include <optional>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <vector>
 
+#include <oneapi/tbb/global_control.h>
+
 #include <velmoran/export/convert.hpp>
-#include <velmoran/export/output_file.hpp>
 #include <velmoran/export/parallel_gzip.hpp>
+#include <velmoran/pipeline/spectrum_pipeline.hpp>
+#include <velmoran/textio/output_file.hpp>
 #include <velmoran/reader.hpp>
 
 #include "commands.hpp"
@@ -296,7 +298,13 @@ int run_convert(const ConvertArgs& args) {
                                                          : Compression::kZlib;
   options.indexed = !args.no_index;
   options.levels = *levels;
-  options.threads = args.threads;
+  options.threads = pipeline::thread_count(args.threads);
+  // How many threads may run at once is the program's to say: as many as
+  // asked for, even beyond the CPUs; oneTBB's default otherwise.
+  std::optional<tbb::global_control> parallelism;
+  if (args.threads != 0) {
+    parallelism.emplace(tbb::global_control::max_allowed_parallelism, options.threads);
+  }
   options.software_version = VELMORAN_VERSION;
 
   const InterruptCleanup cleanup;
@@ -310,15 +318,14 @@ int run_convert(const ConvertArgs& args) {
       status = kExitFailure;
       continue;
     }
-    auto output = exporting::OutputFile::open(targets[i]);
+    auto output = textio::OutputFile::open(targets[i]);
     if (!output) {
       report_failure(run, targets[i].string() + ": " + output.error().text());
       status = kExitFailure;
       continue;
     }
     if (gzip) {
-      output->set_filter(exporting::make_gzip_filter(
-          args.threads != 0 ? args.threads : std::max(1u, std::thread::hardware_concurrency())));
+      output->set_filter(exporting::make_gzip_filter(options.threads));
     }
     // Kept alive while the handler may read it.
     const std::string temporary = output->temporary().native();

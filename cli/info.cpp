@@ -23,7 +23,7 @@ int run_info_command(const InfoOptions& options) {
   if (!reader) return kExitFailure;
   const inspect::RunInfo info = inspect::run_info(*reader);
   const std::string text = options.json ? inspect::info_json(info) : inspect::info_text(info);
-  return write_output("-", [&](exporting::OutputFile& out) { return out.write(text); });
+  return write_output("-", [&](textio::OutputFile& out) { return out.write(text); });
 }
 
 }  // namespace

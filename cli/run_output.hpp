@@ -8,7 +8,7 @@
 #include <string>
 
 #include <CLI/CLI.hpp>
-#include <velmoran/export/output_file.hpp>
+#include <velmoran/textio/output_file.hpp>
 #include <velmoran/reader.hpp>
 
 #include "status.hpp"
@@ -29,9 +29,9 @@ namespace velmoran::cli {
 // it in place only when every write succeeded; returns the exit status.
 [[nodiscard]] inline int write_output(
     const std::filesystem::path& target,
-    const std::function<Result<exporting::Done>(exporting::OutputFile&)>& write) {
+    const std::function<Result<textio::Done>(textio::OutputFile&)>& write) {
   const std::string name = target == "-" ? std::string("standard output") : target.string();
-  auto out = exporting::OutputFile::open(target);
+  auto out = textio::OutputFile::open(target);
   if (!out) {
     report_failure(name, out.error().text());
     return kExitFailure;

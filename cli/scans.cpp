@@ -24,7 +24,7 @@ int run_scans(const ScansOptions& options) {
   if (!format) return usage_error("--format: tsv, csv or json, not " + options.format);
   const auto reader = open_run(options.run);
   if (!reader) return kExitFailure;
-  return write_output(options.output, [&](exporting::OutputFile& out) {
+  return write_output(options.output, [&](textio::OutputFile& out) {
     return inspect::write_scan_table(*reader, *format, out);
   });
 }

@@ -1,8 +1,6 @@
 // velmoran xic RUN.d (--mz M [--mz M ...] | --targets FILE) (--ppm P | --da D)
 //              [--ms-level L] [--rt A:B] [--format tsv|csv|json] [-o FILE]:
 // extracted ion chromatograms in long format, a row per target and scan.
-#include <charconv>
-#include <cmath>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,6 +9,7 @@
 
 #include <velmoran/inspect/targets.hpp>
 #include <velmoran/inspect/xic.hpp>
+#include <velmoran/textio/number_text.hpp>
 
 #include "commands.hpp"
 #include "run_output.hpp"
@@ -32,14 +31,7 @@ struct XicOptions {
   std::string output = "-";
 };
 
-// A finite number written as a decimal with nothing around it.
-std::optional<double> parse_finite(std::string_view text) {
-  double value = 0.0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-  if (!std::isfinite(value)) return std::nullopt;
-  return value;
-}
+using textio::parse_finite;
 
 std::optional<std::pair<double, double>> parse_rt_range(std::string_view text) {
   const auto colon = text.find(':');
@@ -104,7 +96,7 @@ int run_xic(const XicOptions& options) {
 
   const auto reader = open_run(options.run);
   if (!reader) return kExitFailure;
-  return write_output(options.output, [&](exporting::OutputFile& out) {
+  return write_output(options.output, [&](textio::OutputFile& out) {
     return inspect::write_xic(*reader, query, *format, out);
   });
 }

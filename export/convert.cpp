@@ -1,57 +1,29 @@
 #include <velmoran/export/convert.hpp>
 
 #include <algorithm>
-#include <atomic>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <unordered_set>
 
-#include <oneapi/tbb/global_control.h>
-#include <oneapi/tbb/parallel_pipeline.h>
-#include <oneapi/tbb/task_arena.h>
-
 #include <velmoran/export/mgf.hpp>
-#include <velmoran/export/xml_text.hpp>
+#include <velmoran/pipeline/spectrum_pipeline.hpp>
+#include <velmoran/representation.hpp>
+#include <velmoran/textio/buffered_writer.hpp>
+#include <velmoran/textio/escape.hpp>
 
 namespace velmoran::exporting {
 
 namespace {
 
-// MGF output leaves in pieces of about this size.
-constexpr std::size_t kChunkBytes = std::size_t{4} << 20;
-
-// One spectrum in flight, with its encoder's scratch space. Slots are
-// reused round robin: the pipeline holds at most as many spectra as there
-// are slots, and the in-order writer releases them in order.
+// One spectrum in flight. Slots are reused round robin: the pipeline holds
+// at most as many spectra as there are slots, and the in-order writer
+// releases them in order. The encoder's scratch space is per thread.
 struct Slot {
   quorlith::SpectrumRecord record;
   bool profile = false;
   std::uint64_t list_index = 0;
   std::string text;
   SpectrumSummary summary;
-  EncodeScratch scratch;
-  std::vector<float> selection_scratch;
-};
-
-// The output side shared by the two formats: large checked writes.
-class MgfSink {
- public:
-  explicit MgfSink(OutputFile& file) : file_(&file) { buffer_.reserve(kChunkBytes * 2); }
-  Result<Done> append(std::string_view text) {
-    buffer_ += text;
-    if (buffer_.size() >= kChunkBytes) return flush();
-    return Done{};
-  }
-  Result<Done> flush() {
-    auto written = file_->write(buffer_);
-    buffer_.clear();
-    return written;
-  }
-
- private:
-  OutputFile* file_;
-  std::string buffer_;
 };
 
 }  // namespace
@@ -60,14 +32,6 @@ bool LevelFilter::accepts(std::uint32_t level) const noexcept {
   if (ranges.empty()) return true;
   return std::any_of(ranges.begin(), ranges.end(),
                      [level](const auto& r) { return level >= r.first && level <= r.second; });
-}
-
-bool is_profile(const Reader& reader, const quorlith::SpectrumRecord& record) {
-  const auto& records = reader.scans().records;
-  if (!record.profile_decoded || record.index >= records.size()) return false;
-  const auto& block = records[record.index].profile_block;
-  // A profile that decoded to no points hands over to the peak block.
-  return block.has_value() && block->point_count > 0 && !record.mz.empty();
 }
 
 IdForm id_form_of(const raw::MSScan& scans) {
@@ -110,116 +74,95 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
   }
 
   std::optional<MzmlWriter> mzml_writer;
-  std::optional<MgfSink> mgf_sink;
+  std::optional<textio::BufferedWriter> mgf_out;
   if (mzml) {
     mzml_writer.emplace(output, run);
     if (auto r = mzml_writer->begin(); !r) return std::move(r).error();
   } else {
-    mgf_sink.emplace(output);
+    mgf_out.emplace(output);
   }
-  const std::string title = single_line_text(options.title);
+  const std::string title = textio::single_line_text(options.title);
 
-  const unsigned threads =
-      options.threads != 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t slot_count = std::size_t{4} * threads;
-  std::vector<std::unique_ptr<Slot>> slots;
-  slots.reserve(slot_count);
-  for (std::size_t i = 0; i < slot_count; ++i) slots.push_back(std::make_unique<Slot>());
+  const unsigned threads = pipeline::thread_count(options.threads);
+  std::vector<std::unique_ptr<Slot>> slots(pipeline::slot_count(threads));
+  for (auto& slot : slots) slot = std::make_unique<Slot>();
+  // Made on first use: a thread that never encodes costs nothing.
+  std::vector<std::unique_ptr<EncodeScratch>> scratch(threads);
+  std::vector<std::vector<float>> selection_scratch(threads);
 
   ConvertStats stats;
   std::optional<Error> failure;
-  std::atomic<bool> stop{false};
-  auto sequence = reader.iter_spectra(block_order_of(peaks));
   std::uint64_t produced = 0;  // spectra handed to the encoders
   std::uint64_t read = 0;      // records taken from the sequence
+  std::uint64_t last_report = 0;
 
-  const auto source = [&](tbb::flow_control& control) -> Slot* {
-    while (!stop.load(std::memory_order_relaxed)) {
-      std::optional<quorlith::SpectrumRecord> record = sequence->next();
-      if (!record) break;
-      ++read;
-      if (!options.levels.accepts(record->ms_level) ||
-          !options.scans.accepts(record->scan_id, record->retention_time_sec)) {
-        continue;
-      }
-      if (!mzml && !mgf_wants(*record)) {
-        ++stats.left_out;
-        continue;
-      }
-      Slot* slot = slots[produced % slot_count].get();
-      slot->list_index = produced++;
-      slot->profile = is_profile(reader, *record);
-      slot->record = std::move(*record);
-      return slot;
+  pipeline::SpectrumStages stages;
+  stages.order = block_order_of(peaks);
+  stages.take = [&](quorlith::SpectrumRecord& record, std::size_t index) {
+    ++read;
+    if (!options.levels.accepts(record.ms_level) ||
+        !options.scans.accepts(record.scan_id, record.retention_time_sec)) {
+      return false;
     }
-    control.stop();
-    return nullptr;
+    if (!mzml && !mgf_wants(record)) {
+      ++stats.left_out;
+      return false;
+    }
+    Slot& slot = *slots[index];
+    slot.list_index = produced++;
+    slot.profile = representation_of(reader, record) == Representation::profile;
+    slot.record = std::move(record);
+    return true;
   };
-
-  const auto encode = [&](Slot* slot) -> Slot* {
-    if (stop.load(std::memory_order_relaxed)) return slot;
-    slot->profile =
-        shape_points(slot->record, slot->profile, options.points, slot->selection_scratch).profile;
-    slot->text.clear();
+  stages.work = [&](std::size_t index, std::size_t worker) {
+    Slot& slot = *slots[index];
+    slot.profile =
+        shape_points(slot.record, slot.profile, options.points, selection_scratch[worker]).profile;
+    slot.text.clear();
     if (mzml) {
-      slot->summary =
-          append_mzml_spectrum(slot->text, slot->record, {slot->list_index, slot->profile}, run.ids,
-                               options.compression, slot->scratch);
+      if (!scratch[worker]) scratch[worker] = std::make_unique<EncodeScratch>();
+      slot.summary = append_mzml_spectrum(slot.text, slot.record, {slot.list_index, slot.profile},
+                                          run.ids, options.compression, *scratch[worker]);
     } else {
-      append_mgf_ions(slot->text, slot->record, title);
-      slot->summary.points = std::min(slot->record.mz.size(), slot->record.intensity.size());
+      append_mgf_ions(slot.text, slot.record, title);
+      slot.summary.points = std::min(slot.record.mz.size(), slot.record.intensity.size());
     }
     // The arrays are done with; give their memory back now rather than
     // when the slot comes round again.
-    slot->record.mz = {};
-    slot->record.intensity = {};
-    return slot;
+    slot.record.mz = {};
+    slot.record.intensity = {};
   };
-
   // In order: the spectrum's place in the file (offsets, chromatogram,
-  // checksum) and the counts.
-  std::uint64_t last_report = 0;
-  const auto place = [&](Slot* slot) -> Slot* {
-    if (stop.load(std::memory_order_relaxed)) return slot;
-    const quorlith::SpectrumRecord& record = slot->record;
+  // checksum) and the counts, overlapping the write of the one before.
+  stages.place = [&](std::size_t index) {
+    const Slot& slot = *slots[index];
+    const quorlith::SpectrumRecord& record = slot.record;
     if (mzml) {
-      mzml_writer->place_spectrum(slot->text,
+      mzml_writer->place_spectrum(slot.text,
                                   run.ids == IdForm::kScan ? record.scan_id : record.index,
-                                  record.retention_time_sec, slot->summary.total_ion_current);
+                                  record.retention_time_sec, slot.summary.total_ion_current);
     }
     ++stats.spectra_by_level[record.ms_level];
-    stats.points += slot->summary.points;
+    stats.points += slot.summary.points;
     if (progress && record.index + 1 - last_report >= 64) {
       last_report = record.index + 1;
       progress(record.index + 1, total);
     }
-    return slot;
   };
-
-  // In order, overlapping the placing of the next spectrum: the write.
-  const auto sink = [&](Slot* slot) {
-    if (stop.load(std::memory_order_relaxed)) return;
-    auto written = mzml ? mzml_writer->write_spectrum(slot->text) : mgf_sink->append(slot->text);
+  stages.emit = [&](std::size_t index) {
+    const Slot& slot = *slots[index];
+    auto written = mzml ? mzml_writer->write_spectrum(slot.text) : mgf_out->write(slot.text);
     if (!written) {
       failure = std::move(written).error();
-      stop.store(true, std::memory_order_relaxed);
+      return false;
     }
+    return true;
   };
-
-  // As many threads as asked for, also beyond the machine's cores.
-  tbb::global_control parallelism(tbb::global_control::max_allowed_parallelism, threads);
-  tbb::task_arena arena(static_cast<int>(threads));
-  arena.execute([&] {
-    tbb::parallel_pipeline(
-        slot_count, tbb::make_filter<void, Slot*>(tbb::filter_mode::serial_in_order, source) &
-                        tbb::make_filter<Slot*, Slot*>(tbb::filter_mode::parallel, encode) &
-                        tbb::make_filter<Slot*, Slot*>(tbb::filter_mode::serial_in_order, place) &
-                        tbb::make_filter<Slot*, void>(tbb::filter_mode::serial_in_order, sink));
-  });
+  pipeline::run_spectrum_pipeline(reader, threads, stages);
   if (failure) return std::move(*failure);
 
-  EncodeScratch scratch;
-  if (auto r = mzml ? mzml_writer->finish(scratch) : mgf_sink->flush(); !r) {
+  EncodeScratch final_scratch;
+  if (auto r = mzml ? mzml_writer->finish(final_scratch) : mgf_out->flush(); !r) {
     return std::move(r).error();
   }
   if (auto r = output.finish_filter(); !r) return std::move(r).error();

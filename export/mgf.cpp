@@ -2,9 +2,11 @@
 
 #include <algorithm>
 
-#include <velmoran/export/number_text.hpp>
+#include <velmoran/textio/number_text.hpp>
 
 namespace velmoran::exporting {
+
+using textio::append_number;
 
 bool mgf_wants(const quorlith::SpectrumRecord& record) noexcept {
   return record.ms_level >= 2 && record.precursor && record.precursor->selected_mz;

@@ -4,17 +4,17 @@
 #include <span>
 #include <utility>
 
-#include <velmoran/export/number_text.hpp>
-#include <velmoran/export/xml_text.hpp>
+#include <velmoran/textio/escape.hpp>
+#include <velmoran/textio/number_text.hpp>
 
 namespace velmoran::exporting {
 
 namespace {
 
-// Output leaves the writer in pieces of about this size.
-constexpr std::size_t kChunkBytes = std::size_t{4} << 20;
-// Pieces at least this large are written without being copied first.
-constexpr std::size_t kDirectBytes = std::size_t{64} << 10;
+using textio::append_number;
+using textio::append_xml_attribute;
+using textio::summarize;
+using textio::xml_id_from;
 
 constexpr std::string_view kMzUnit = R"( unitCvRef="MS" unitAccession="MS:1000040" unitName="m/z")";
 constexpr std::string_view kCountsUnit =
@@ -222,36 +222,17 @@ SpectrumSummary append_mzml_spectrum(std::string& out, const quorlith::SpectrumR
   return summary;
 }
 
-MzmlWriter::MzmlWriter(OutputFile& file, MzmlRun run) : file_(&file), run_(std::move(run)) {
-  buffer_.reserve(kChunkBytes + (kChunkBytes >> 2));
+MzmlWriter::MzmlWriter(OutputFile& file, MzmlRun run) : out_(file), run_(std::move(run)) {
   ids_.reserve(run_.spectrum_count);
   offsets_.reserve(run_.spectrum_count);
   times_.reserve(run_.spectrum_count);
   tics_.reserve(run_.spectrum_count);
 }
 
-Result<Done> MzmlWriter::flush() {
-  if (buffer_.empty()) return Done{};
-  auto written = file_->write(buffer_);
-  buffer_.clear();
-  return written;
-}
-
-Result<Done> MzmlWriter::write_out(std::string_view text) {
-  if (text.size() >= kDirectBytes) {
-    // Large pieces go out as they are, without a copy into the buffer.
-    if (auto r = flush(); !r) return r;
-    return file_->write(text);
-  }
-  buffer_ += text;
-  if (buffer_.size() >= kChunkBytes) return flush();
-  return Done{};
-}
-
 Result<Done> MzmlWriter::append(std::string_view text) {
   offset_ += text.size();
   if (run_.indexed && hashing_) sha1_.update(text);
-  return write_out(text);
+  return out_.write(text);
 }
 
 Result<Done> MzmlWriter::begin() {
@@ -326,7 +307,7 @@ void MzmlWriter::place_spectrum(std::string_view element, std::uint64_t id_numbe
   if (run_.indexed) sha1_.update(element);
 }
 
-Result<Done> MzmlWriter::write_spectrum(std::string_view element) { return write_out(element); }
+Result<Done> MzmlWriter::write_spectrum(std::string_view element) { return out_.write(element); }
 
 Result<Done> MzmlWriter::finish(EncodeScratch& scratch) {
   if (offsets_.size() != run_.spectrum_count) {
@@ -366,7 +347,7 @@ Result<Done> MzmlWriter::finish(EncodeScratch& scratch) {
         text += "\">";
         append_number(text, offsets_[i]);
         text += "</offset>\n";
-        if (text.size() >= kChunkBytes) {
+        if (text.size() >= textio::BufferedWriter::kChunkBytes) {
           if (auto r = append(text); !r) return r;
           text.clear();
         }
@@ -379,13 +360,13 @@ Result<Done> MzmlWriter::finish(EncodeScratch& scratch) {
     append_number(text, index_list_offset);
     text += "</indexListOffset>\n<fileChecksum>";
     if (auto r = append(text); !r) return r;
-    if (auto r = flush(); !r) return r;
+    if (auto r = out_.flush(); !r) return r;
     text = sha1_.hex_digest();
     hashing_ = false;
     text += "</fileChecksum>\n</indexedmzML>\n";
     if (auto r = append(text); !r) return r;
   }
-  return flush();
+  return out_.flush();
 }
 
 }  // namespace velmoran::exporting

@@ -8,12 +8,16 @@
 #include <utility>
 #include <system_error>
 
-#include <velmoran/export/number_text.hpp>
-#include <velmoran/export/summary.hpp>
-#include <velmoran/inspect/spectra.hpp>
 #include <velmoran/inspect/table.hpp>
+#include <velmoran/pipeline/spectrum_pipeline.hpp>
+#include <velmoran/representation.hpp>
+#include <velmoran/textio/escape.hpp>
+#include <velmoran/textio/number_text.hpp>
+#include <velmoran/textio/summary.hpp>
 
 namespace velmoran::inspect {
+
+using textio::append_json_string;
 
 namespace {
 
@@ -24,9 +28,7 @@ std::optional<std::uint64_t> size_of(const std::filesystem::path& file) {
   return static_cast<std::uint64_t>(size);
 }
 
-// Lowest and highest of an array, NaN left out (infinities when nothing
-// is left). Eight independent lanes, which the compiler packs into min/max
-// instructions, instead of one chain of dependent comparisons.
+// Widens the range [low, high] (absent: empty) to hold [min, max].
 void widen(std::optional<double>& low, std::optional<double>& high, double min, double max) {
   low = low ? std::min(*low, min) : min;
   high = high ? std::max(*high, max) : max;
@@ -35,7 +37,7 @@ void widen(std::optional<double>& low, std::optional<double>& high, double min, 
 template <class T>
 void append_value(std::string& out, const std::optional<T>& value) {
   if (value) {
-    exporting::append_number(out, *value);
+    textio::append_number(out, *value);
   } else {
     out += "absent";
   }
@@ -63,10 +65,10 @@ RunInfo run_info(const Reader& reader) {
   info.peak_bytes = size_of(reader.peak_path());
   info.profile_bytes = size_of(reader.profile_path());
 
-  for_each_spectrum(reader, [&](quorlith::SpectrumRecord& record) {
+  pipeline::for_each_spectrum(reader, [&](quorlith::SpectrumRecord& record) {
     ++info.scans_by_ms_level[record.ms_level];
     widen(info.rt_sec_min, info.rt_sec_max, record.retention_time_sec, record.retention_time_sec);
-    const Representation representation = representation_of(record, table.records[record.index]);
+    const Representation representation = representation_of(reader, record);
     switch (representation) {
       case Representation::profile:
         ++info.profile_spectra;
@@ -86,7 +88,7 @@ RunInfo run_info(const Reader& reader) {
     const double last = record.mz.back();
     const auto [low, high] = profile && first == first && last == last
                                  ? std::pair{std::min(first, last), std::max(first, last)}
-                                 : exporting::bounds(record.mz);
+                                 : textio::bounds(record.mz);
     if (low <= high) widen(info.mz_min, info.mz_max, low, high);
     return true;
   });
@@ -101,14 +103,14 @@ std::string info_text(const RunInfo& info) {
     out += value;
     out += '\n';
   };
-  const auto number = [](auto value) { return exporting::number_text(value); };
+  const auto number = [](auto value) { return textio::number_text(value); };
   const auto range = [](const std::optional<double>& low, const std::optional<double>& high,
                         std::string_view unit) {
     if (!low || !high) return std::string("absent");
     std::string text;
-    exporting::append_number(text, *low);
+    textio::append_number(text, *low);
     text += " to ";
-    exporting::append_number(text, *high);
+    textio::append_number(text, *high);
     text += unit;
     return text;
   };
@@ -152,7 +154,7 @@ std::string info_json(const RunInfo& info) {
     if (!first) out += ',';
     first = false;
     out += '"';
-    exporting::append_number(out, level);
+    textio::append_number(out, level);
     out += "\":";
     append_json_number(out, count);
   }

@@ -2,8 +2,9 @@
 
 #include <optional>
 
-#include <velmoran/inspect/spectra.hpp>
-#include <velmoran/export/spectrum_totals.hpp>
+#include <velmoran/pipeline/spectrum_pipeline.hpp>
+#include <velmoran/representation.hpp>
+#include <velmoran/textio/spectrum_totals.hpp>
 
 namespace velmoran::inspect {
 
@@ -26,15 +27,15 @@ enum Column : std::size_t {
 
 }  // namespace
 
-Result<Done> write_scan_table(const Reader& reader, TextFormat format, exporting::OutputFile& out) {
+Result<Done> write_scan_table(const Reader& reader, TextFormat format, textio::OutputFile& out) {
   TableWriter writer(out, format, kScanColumns);
   const TableFormat& table = writer.table();
   const auto& scans = reader.scans().records;
   std::optional<Error> failure;
 
-  for_each_spectrum(reader, [&](quorlith::SpectrumRecord& record) {
+  pipeline::for_each_spectrum(reader, [&](quorlith::SpectrumRecord& record) {
     const raw::ScanRecord& scan = scans[record.index];
-    const Representation representation = representation_of(record, scan);
+    const Representation representation = representation_of(reader, record);
     std::string& row = writer.buffer();
     writer.begin_row();
     table.append_number(row, kIndex, record.index);
@@ -49,8 +50,8 @@ Result<Done> write_scan_table(const Reader& reader, TextFormat format, exporting
       table.append_null(row, kBasePeakMz);
       table.append_null(row, kBasePeakIntensity);
     } else {
-      const exporting::SpectrumTotals totals =
-          exporting::spectrum_totals(record.intensity, representation == Representation::profile);
+      const textio::SpectrumTotals totals =
+          textio::spectrum_totals(record.intensity, representation == Representation::profile);
       table.append_text(row, kRepresentation, representation_name(representation));
       table.append_number(row, kPoints, static_cast<std::uint64_t>(record.mz.size()));
       table.append_number(row, kTic, totals.total_ion_current);

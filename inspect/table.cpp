@@ -1,100 +1,17 @@
 #include <velmoran/inspect/table.hpp>
 
-#include <array>
-#include <cstdint>
+#include <velmoran/textio/escape.hpp>
 
 namespace velmoran::inspect {
 
-namespace {
-
-// Length of the valid UTF-8 sequence at the start of `text`, or 0 when it
-// does not start with one (overlong forms, surrogates and code points above
-// U+10FFFF are invalid).
-std::size_t utf8_sequence_length(std::string_view text) {
-  const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
-  const auto continuation = [&](std::size_t i) {
-    return i < text.size() && (byte(i) & 0xC0U) == 0x80U;
-  };
-  const std::uint8_t lead = byte(0);
-  if (lead < 0x80U) return 1;
-  if (lead >= 0xC2U && lead <= 0xDFU) return continuation(1) ? 2 : 0;
-  if (lead >= 0xE0U && lead <= 0xEFU) {
-    if (!continuation(1) || !continuation(2)) return 0;
-    if (lead == 0xE0U && byte(1) < 0xA0U) return 0;   // overlong
-    if (lead == 0xEDU && byte(1) >= 0xA0U) return 0;  // surrogate
-    return 3;
-  }
-  if (lead >= 0xF0U && lead <= 0xF4U) {
-    if (!continuation(1) || !continuation(2) || !continuation(3)) return 0;
-    if (lead == 0xF0U && byte(1) < 0x90U) return 0;   // overlong
-    if (lead == 0xF4U && byte(1) >= 0x90U) return 0;  // above U+10FFFF
-    return 4;
-  }
-  return 0;
-}
-
-}  // namespace
+using textio::append_delimited_field;
+using textio::append_json_string;
 
 std::optional<TextFormat> parse_text_format(std::string_view name) {
   if (name == "tsv") return TextFormat::tsv;
   if (name == "csv") return TextFormat::csv;
   if (name == "json") return TextFormat::json;
   return std::nullopt;
-}
-
-void append_delimited_field(std::string& out, std::string_view text, char delimiter) {
-  if (text.find_first_of(std::array{delimiter, '"', '\r', '\n'}.data(), 0, 4) ==
-      std::string_view::npos) {
-    out += text;
-    return;
-  }
-  out += '"';
-  for (const char c : text) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-}
-
-void append_json_string(std::string& out, std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  out += '"';
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<std::uint8_t>(text[i]);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-      ++i;
-    } else if (c < 0x20U) {
-      switch (c) {
-        case '\n':
-          out += "\\n";
-          break;
-        case '\r':
-          out += "\\r";
-          break;
-        case '\t':
-          out += "\\t";
-          break;
-        default:
-          out += "\\u00";
-          out += kHex[c >> 4U];
-          out += kHex[c & 0xFU];
-      }
-      ++i;
-    } else if (c < 0x80U) {
-      out += static_cast<char>(c);
-      ++i;
-    } else if (const std::size_t n = utf8_sequence_length(text.substr(i)); n > 0) {
-      out += text.substr(i, n);
-      i += n;
-    } else {
-      out += "\xEF\xBF\xBD";  // U+FFFD for one invalid byte
-      ++i;
-    }
-  }
-  out += '"';
 }
 
 TableFormat::TableFormat(TextFormat format, std::span<const std::string_view> columns)
@@ -158,34 +75,20 @@ void TableFormat::append_null(std::string& out, std::size_t column) const {
   if (format_ == TextFormat::json) out += "null";
 }
 
-TableWriter::TableWriter(exporting::OutputFile& out, TextFormat format,
+TableWriter::TableWriter(textio::OutputFile& out, TextFormat format,
                          std::span<const std::string_view> columns)
-    : out_(&out), table_(format, columns) {
-  buffer_.reserve(kFlushBytes + (std::size_t{64} << 10));
-  table_.append_header(buffer_);
-}
-
-Result<Done> TableWriter::flush() {
-  auto written = out_->write(buffer_);
-  buffer_.clear();
-  return written;
+    : out_(out), table_(format, columns) {
+  table_.append_header(out_.buffer());
 }
 
 Result<Done> TableWriter::write_rows(std::string_view rows, std::size_t count) {
   rows_ += count;
-  // Large blocks of rows go out as they are, without a copy into the buffer.
-  if (rows.size() < kDirectBytes && buffer_.size() + rows.size() <= kFlushBytes) {
-    buffer_ += rows;
-    return Done{};
-  }
-  auto flushed = flush();
-  if (!flushed) return flushed;
-  return out_->write(rows);
+  return out_.write(rows);
 }
 
 Result<Done> TableWriter::finish() {
-  table_.append_footer(buffer_, rows_ > 0);
-  return flush();
+  table_.append_footer(out_.buffer(), rows_ > 0);
+  return out_.flush();
 }
 
 }  // namespace velmoran::inspect

@@ -2,14 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
-#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <system_error>
 
 #include <cerrno>
+
+#include <velmoran/textio/number_text.hpp>
 
 namespace velmoran::inspect {
 
@@ -81,10 +81,8 @@ bool is_csv_header(std::string_view line) {
 }  // namespace
 
 std::optional<double> parse_mz(std::string_view text) {
-  double value = 0.0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-  if (!std::isfinite(value) || value <= 0.0) return std::nullopt;
+  const auto value = textio::parse_finite(text);
+  if (!value || *value <= 0.0) return std::nullopt;
   return value;
 }
 

@@ -7,7 +7,8 @@
 #include <memory>
 #include <string>
 
-#include <velmoran/inspect/spectra.hpp>
+#include <velmoran/pipeline/spectrum_pipeline.hpp>
+#include <velmoran/representation.hpp>
 
 namespace velmoran::inspect {
 
@@ -82,7 +83,7 @@ void WindowSums::merge(std::size_t n, MzAt mz_at, IntensityAt intensity_at,
 }
 
 void WindowSums::compute(std::span<const double> mz, std::span<const float> intensity,
-                         std::span<double> sums, bool monotone) {
+                         std::span<double> sums, Scratch& scratch, bool monotone) const {
   const std::size_t n = std::min(mz.size(), intensity.size());
   mz = mz.first(n);
   // A monotone axis is sorted when it does not fall from end to end (a NaN
@@ -96,16 +97,16 @@ void WindowSums::compute(std::span<const double> mz, std::span<const float> inte
   // A centroid list need not be sorted: sort a copy, NaN m/z left out (it
   // lies in no window and has no place in the order). The stable sort keeps
   // points of equal m/z in their order.
-  scratch_.clear();
-  scratch_.reserve(n);
+  scratch.clear();
+  scratch.reserve(n);
   for (std::size_t i = 0; i < n; ++i) {
-    if (mz[i] == mz[i]) scratch_.push_back({mz[i], intensity[i]});
+    if (mz[i] == mz[i]) scratch.push_back({mz[i], intensity[i]});
   }
-  std::stable_sort(scratch_.begin(), scratch_.end(),
+  std::stable_sort(scratch.begin(), scratch.end(),
                    [](const Point& a, const Point& b) { return a.mz < b.mz; });
   merge(
-      scratch_.size(), [&](std::size_t i) { return scratch_[i].mz; },
-      [&](std::size_t i) { return scratch_[i].intensity; }, sums);
+      scratch.size(), [&](std::size_t i) { return scratch[i].mz; },
+      [&](std::size_t i) { return scratch[i].intensity; }, sums);
 }
 
 namespace {
@@ -126,10 +127,12 @@ char* put_padded(char* p, const char* source, std::size_t size) {
 
 constexpr std::size_t kPad = 64;
 
-// Cells kept with kPad readable bytes after each.
+// Cells stored back to back with kPad readable bytes after the last, so
+// that a copy of up to kPad bytes from any cell's start stays inside.
 class PaddedCells {
  public:
   void add(std::string_view text) {
+    if (!bytes_.empty()) bytes_.resize(bytes_.size() - kPad);
     offsets_.push_back(bytes_.size());
     sizes_.push_back(text.size());
     bytes_.insert(bytes_.end(), text.begin(), text.end());
@@ -149,85 +152,24 @@ class PaddedCells {
   std::vector<std::size_t> sizes_;
 };
 
-// The rows of one scan, rendered into one array allocated at the largest
-// size a scan's rows can take: fixed-size copies of the cells rendered once
-// per target and once per scan, and the shortest text of each sum ("0" for
-// the many that are zero).
-class XicRows {
+// The cells that repeat over the rows, rendered once for the whole query
+// and shared by every thread: each target's name and m/z, the intensity's
+// prefix and the JSON row starts.
+class XicCells {
  public:
-  XicRows(const TableFormat& table, std::span<const Target> targets) : table_(&table) {
-    std::size_t longest = 0;
+  XicCells(const TableFormat& table, std::span<const Target> targets) : table_(&table) {
     std::string cells;
     for (const Target& target : targets) {
       cells.clear();
       table.append_text(cells, kTarget, target.name);
       table.append_number(cells, kMz, target.mz);
-      longest = std::max(longest, cells.size());
-      target_cells_.add(cells);
+      longest_ = std::max(longest_, cells.size());
+      targets_.add(cells);
     }
     fixed_.add(table.column_prefix(kIntensity));
     fixed_.add("\n{");
     fixed_.add(",\n{");
     json_ = table.format() == TextFormat::json;
-    // Row start, the target's cells, the intensity's prefix and text, the
-    // row end, each possibly copied kPad wide; the scan's cells come on top.
-    per_row_ = 3 * kPad + std::max(longest, kPad) + kNumberText + 1;
-    longest_ = longest;
-  }
-
-  // Renders the rows of one scan; `first` when no row was written before.
-  std::string_view render(double rt, std::uint32_t scan_id, std::span<const double> sums,
-                          bool first) {
-    scan_text_.clear();
-    table_->append_number(scan_text_, kRtSec, rt);
-    table_->append_number(scan_text_, kScanId, scan_id);
-    scan_cells_.clear();
-    scan_cells_.add(scan_text_);
-    const std::size_t capacity = sums.size() * (per_row_ + scan_text_.size()) + kPad;
-    if (capacity > capacity_) {
-      rows_ = std::make_unique_for_overwrite<char[]>(capacity);
-      capacity_ = capacity;
-    }
-    // Copies as narrow as the cells allow: fewer bytes stored per row.
-    const bool narrow_targets = longest_ <= 32;
-    const bool narrow_scan = scan_text_.size() <= 32;
-    char* const start = rows_.get();
-    char* end = nullptr;
-    if (narrow_targets && narrow_scan) {
-      end = render_rows<32, 32>(start, sums, first);
-    } else if (narrow_targets) {
-      end = render_rows<32, kPad>(start, sums, first);
-    } else if (narrow_scan) {
-      end = render_rows<kPad, 32>(start, sums, first);
-    } else {
-      end = render_rows<kPad, kPad>(start, sums, first);
-    }
-    return {start, static_cast<std::size_t>(end - start)};
-  }
-
- private:
-  template <std::size_t kTargetWidth, std::size_t kScanWidth>
-  char* render_rows(char* p, std::span<const double> sums, bool first) const {
-    for (std::size_t t = 0; t < sums.size(); ++t) {
-      if (json_) {
-        const std::size_t start = first && t == 0 ? kFirstRowStart : kRowStart;
-        p = put_padded<8>(p, fixed_.data(start), fixed_.size(start));
-      }
-      p = put_padded<kTargetWidth>(p, target_cells_.data(t), target_cells_.size(t));
-      p = put_padded<kScanWidth>(p, scan_cells_.data(0), scan_cells_.size(0));
-      p = put_padded<16>(p, fixed_.data(kIntensityPrefix), fixed_.size(kIntensityPrefix));
-      const double sum = sums[t];
-      if (sum == 0.0 && !std::signbit(sum)) {
-        *p++ = '0';
-      } else if (json_ && !std::isfinite(sum)) {
-        std::memcpy(p, "null", 4);
-        p += 4;
-      } else {
-        p = std::to_chars(p, p + kNumberText, sum).ptr;
-      }
-      *p++ = json_ ? '}' : '\n';
-    }
-    return p;
   }
 
   // The longest shortest-round-trip text of a double ("-2.2250738585072014e-308").
@@ -237,11 +179,84 @@ class XicRows {
   static constexpr std::size_t kRowStart = 2;
 
   const TableFormat* table_;
-  PaddedCells target_cells_;
+  PaddedCells targets_;
   PaddedCells fixed_;
   bool json_ = false;
-  std::size_t per_row_ = 0;
   std::size_t longest_ = 0;
+};
+
+// The rows of one scan, rendered into one array allocated at the largest
+// size a scan's rows can take: fixed-size copies of the shared cells and of
+// the scan's own, and the shortest text of each sum ("0" for the many that
+// are zero).
+class XicRows {
+ public:
+  // Renders the rows of one scan; `first` when no row was written before.
+  std::string_view render(const XicCells& cells, double rt, std::uint32_t scan_id,
+                          std::span<const double> sums, bool first) {
+    scan_text_.clear();
+    cells.table_->append_number(scan_text_, kRtSec, rt);
+    cells.table_->append_number(scan_text_, kScanId, scan_id);
+    scan_cells_.clear();
+    scan_cells_.add(scan_text_);
+    // What one row can take: the row start, the target's cells, the scan's,
+    // the intensity's prefix and text, the row end. A padded copy writes at
+    // most kPad bytes past the end of what it puts.
+    const std::size_t per_row = 3 + cells.longest_ + scan_text_.size() +
+                                cells.fixed_.size(XicCells::kIntensityPrefix) +
+                                XicCells::kNumberText + 1;
+    const std::size_t capacity = sums.size() * per_row + kPad;
+    if (capacity > capacity_) {
+      rows_ = std::make_unique_for_overwrite<char[]>(capacity);
+      capacity_ = capacity;
+    }
+    // Copies as narrow as the cells allow: fewer bytes stored per row.
+    const bool narrow_targets = cells.longest_ <= 32;
+    const bool narrow_scan = scan_text_.size() <= 32;
+    char* const start = rows_.get();
+    char* end = nullptr;
+    if (narrow_targets && narrow_scan) {
+      end = render_rows<32, 32>(cells, start, sums, first);
+    } else if (narrow_targets) {
+      end = render_rows<32, kPad>(cells, start, sums, first);
+    } else if (narrow_scan) {
+      end = render_rows<kPad, 32>(cells, start, sums, first);
+    } else {
+      end = render_rows<kPad, kPad>(cells, start, sums, first);
+    }
+    return {start, static_cast<std::size_t>(end - start)};
+  }
+
+ private:
+  template <std::size_t kTargetWidth, std::size_t kScanWidth>
+  char* render_rows(const XicCells& cells, char* p, std::span<const double> sums,
+                    bool first) const {
+    const bool json = cells.json_;
+    const PaddedCells& fixed = cells.fixed_;
+    for (std::size_t t = 0; t < sums.size(); ++t) {
+      if (json) {
+        const std::size_t start =
+            first && t == 0 ? XicCells::kFirstRowStart : XicCells::kRowStart;
+        p = put_padded<8>(p, fixed.data(start), fixed.size(start));
+      }
+      p = put_padded<kTargetWidth>(p, cells.targets_.data(t), cells.targets_.size(t));
+      p = put_padded<kScanWidth>(p, scan_cells_.data(0), scan_cells_.size(0));
+      p = put_padded<16>(p, fixed.data(XicCells::kIntensityPrefix),
+                         fixed.size(XicCells::kIntensityPrefix));
+      const double sum = sums[t];
+      if (sum == 0.0 && !std::signbit(sum)) {
+        *p++ = '0';
+      } else if (json && !std::isfinite(sum)) {
+        std::memcpy(p, "null", 4);
+        p += 4;
+      } else {
+        p = std::to_chars(p, p + XicCells::kNumberText, sum).ptr;
+      }
+      *p++ = json ? '}' : '\n';
+    }
+    return p;
+  }
+
   std::string scan_text_;
   PaddedCells scan_cells_;
   std::unique_ptr<char[]> rows_;
@@ -256,7 +271,7 @@ class XicRows {
 constexpr std::size_t kParallelTargets = 2000;
 
 Result<Done> write_xic(const Reader& reader, const XicQuery& query, TextFormat format,
-                       exporting::OutputFile& out) {
+                       textio::OutputFile& out) {
   std::vector<MzWindow> windows;
   windows.reserve(query.targets.size());
   for (const Target& target : query.targets) {
@@ -267,57 +282,53 @@ Result<Done> write_xic(const Reader& reader, const XicQuery& query, TextFormat f
   TableWriter writer(out, format, kXicColumns);
 
   // With many targets the sums and the rows cost more than the reading:
-  // they are worked out on every core while the next spectra are read, each
-  // slot with scratch space of its own, and written in scan order. With few
-  // targets the reading is nearly all the work, and one thread does it.
+  // they are worked out on every core while the next spectra are read, and
+  // written in scan order. With few targets the reading is nearly all the
+  // work, and one thread does it.
+  const unsigned threads =
+      query.targets.size() >= kParallelTargets ? pipeline::thread_count(0) : 1;
+  const XicCells cells(writer.table(), query.targets);
   struct Slot {
-    Slot(const WindowSums& sums_of_windows, const TableFormat& table,
-         std::span<const Target> targets, std::size_t target_count)
-        : window_sums(sums_of_windows), sums(target_count), rows(table, targets) {}
     quorlith::SpectrumRecord record;
     bool first = false;
-    WindowSums window_sums;
     std::vector<double> sums;
     XicRows rows;
     std::string_view rendered;
   };
-  std::vector<Slot> slots;
-  slots.reserve(kPipelineSlots);
-  for (std::size_t i = 0; i < kPipelineSlots; ++i) {
-    slots.emplace_back(window_sums, writer.table(), query.targets, query.targets.size());
-  }
+  std::vector<Slot> slots(pipeline::slot_count(threads));
+  std::vector<WindowSums::Scratch> scratch(threads);
 
   std::size_t chosen = 0;
   std::optional<Error> failure;
-  pipeline_spectra(
-      reader, query.targets.size() >= kParallelTargets, slots.size(),
-      [&](quorlith::SpectrumRecord& record, std::size_t slot) {
-        if (record.ms_level != query.ms_level) return false;
-        const double rt = record.retention_time_sec;
-        if (query.rt_range && !(rt >= query.rt_range->first && rt <= query.rt_range->second)) {
-          return false;
-        }
-        slots[slot].record = std::move(record);
-        slots[slot].first = chosen++ == 0;
-        return true;
-      },
-      [&](std::size_t index) {
-        Slot& slot = slots[index];
-        const quorlith::SpectrumRecord& record = slot.record;
-        const bool profile = representation_of(record, reader.scans().records[record.index]) ==
-                             Representation::profile;
-        slot.window_sums.compute(record.mz, record.intensity, slot.sums, profile);
-        slot.rendered =
-            slot.rows.render(record.retention_time_sec, record.scan_id, slot.sums, slot.first);
-      },
-      [&](std::size_t index) {
-        auto written = writer.write_rows(slots[index].rendered, slots[index].sums.size());
-        if (!written) {
-          failure = std::move(written).error();
-          return false;
-        }
-        return true;
-      });
+  pipeline::SpectrumStages stages;
+  stages.take = [&](quorlith::SpectrumRecord& record, std::size_t index) {
+    if (record.ms_level != query.ms_level) return false;
+    const double rt = record.retention_time_sec;
+    if (query.rt_range && !(rt >= query.rt_range->first && rt <= query.rt_range->second)) {
+      return false;
+    }
+    slots[index].record = std::move(record);
+    slots[index].first = chosen++ == 0;
+    return true;
+  };
+  stages.work = [&](std::size_t index, std::size_t worker) {
+    Slot& slot = slots[index];
+    const quorlith::SpectrumRecord& record = slot.record;
+    const bool profile = representation_of(reader, record) == Representation::profile;
+    slot.sums.resize(query.targets.size());
+    window_sums.compute(record.mz, record.intensity, slot.sums, scratch[worker], profile);
+    slot.rendered = slot.rows.render(cells, record.retention_time_sec, record.scan_id, slot.sums,
+                                     slot.first);
+  };
+  stages.emit = [&](std::size_t index) {
+    auto written = writer.write_rows(slots[index].rendered, slots[index].sums.size());
+    if (!written) {
+      failure = std::move(written).error();
+      return false;
+    }
+    return true;
+  };
+  pipeline::run_spectrum_pipeline(reader, threads, stages);
   if (failure) return std::move(*failure);
   return writer.finish();
 }

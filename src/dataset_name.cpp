@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "utf8_lossy.hpp"
+#include <velmoran/utf8.hpp>
 
 namespace velmoran {
 

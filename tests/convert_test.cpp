@@ -13,9 +13,9 @@
 
 #include <velmoran/export/binary_encoding.hpp>
 #include <velmoran/export/convert.hpp>
-#include <velmoran/export/output_file.hpp>
-#include <velmoran/export/xml_text.hpp>
 #include <velmoran/reader.hpp>
+#include <velmoran/textio/escape.hpp>
+#include <velmoran/textio/output_file.hpp>
 
 #include "dataset_writer.hpp"
 #include "synthetic_run.hpp"
@@ -27,6 +27,7 @@ using velmoran::testkit::DatasetWriter;
 using velmoran::testkit::RecordSpec;
 using velmoran::testkit::TempDir;
 namespace ex = velmoran::exporting;
+namespace tx = velmoran::textio;
 
 TEST(XmlText, HostileNamesStayWellFormed) {
   struct Case {
@@ -55,11 +56,11 @@ TEST(XmlText, HostileNamesStayWellFormed) {
   };
   for (const Case& c : cases) {
     std::string attribute;
-    ex::append_xml_attribute(attribute, c.name);
+    tx::append_xml_attribute(attribute, c.name);
     EXPECT_EQ(attribute, c.attribute) << c.name;
-    EXPECT_EQ(ex::xml_id_from(c.name), c.id) << c.name;
+    EXPECT_EQ(tx::xml_id_from(c.name), c.id) << c.name;
   }
-  EXPECT_EQ(ex::single_line_text("a\nb\xFF"),
+  EXPECT_EQ(tx::single_line_text("a\nb\xFF"),
             "a\xEF\xBF\xBD"
             "b\xEF\xBF\xBD");
 }
@@ -89,7 +90,7 @@ std::string read_file(const std::filesystem::path& path) {
 std::string convert_to_text(const Reader& reader, const std::filesystem::path& target,
                             unsigned threads,
                             ex::Compression compression = ex::Compression::kZlib) {
-  auto output = ex::OutputFile::open(target);
+  auto output = tx::OutputFile::open(target);
   EXPECT_TRUE(output) << output.error().text();
   ex::ConvertOptions options;
   options.threads = threads;

@@ -11,8 +11,9 @@
 
 #include <gtest/gtest.h>
 
-#include <velmoran/export/summary.hpp>
-#include <velmoran/export/spectrum_totals.hpp>
+#include <velmoran/textio/escape.hpp>
+#include <velmoran/textio/spectrum_totals.hpp>
+#include <velmoran/textio/summary.hpp>
 #include <velmoran/inspect/table.hpp>
 #include <velmoran/inspect/targets.hpp>
 #include <velmoran/inspect/xic.hpp>
@@ -141,7 +142,7 @@ TEST(Targets, ABadLineNamesTheFileAndLine) {
 TEST(TextCells, CsvQuotingAndJsonEscaping) {
   const auto csv = [](std::string_view text, char delimiter) {
     std::string out;
-    velmoran::inspect::append_delimited_field(out, text, delimiter);
+    velmoran::textio::append_delimited_field(out, text, delimiter);
     return out;
   };
   EXPECT_EQ(csv("plain name", ','), "plain name");
@@ -151,7 +152,7 @@ TEST(TextCells, CsvQuotingAndJsonEscaping) {
   EXPECT_EQ(csv("a\tb", '\t'), "\"a\tb\"");
 
   std::string json;
-  velmoran::inspect::append_json_string(json, "q\"b\\\n\x01 \xC3\xA9 \xFF\xC3");
+  velmoran::textio::append_json_string(json, "q\"b\\\n\x01 \xC3\xA9 \xFF\xC3");
   EXPECT_EQ(json, "\"q\\\"b\\\\\\n\\u0001 \xC3\xA9 \xEF\xBF\xBD\xEF\xBF\xBD\"");
 
   std::string numbers;
@@ -206,18 +207,18 @@ TEST(SpectrumTotals, AgreeWithThePlainLoop) {
 
   for (const auto& intensity : cases) {
     const PlainTotals expected = plain_totals(intensity);
-    const auto totals = velmoran::exporting::spectrum_totals(intensity, false);
+    const auto totals = velmoran::textio::spectrum_totals(intensity, false);
     EXPECT_EQ(totals.total_ion_current, expected.tic) << intensity.size();
     EXPECT_EQ(totals.base_peak, expected.base) << intensity.size();
   }
   // Whole numbers the caller vouches for, as a profile's are.
-  const auto vouched = velmoran::exporting::spectrum_totals(whole, true);
+  const auto vouched = velmoran::textio::spectrum_totals(whole, true);
   EXPECT_EQ(vouched.total_ion_current, plain_totals(whole).tic);
   EXPECT_EQ(vouched.base_peak, plain_totals(whole).base);
   // A NaN is never the base peak, even in first place.
   const std::vector<float> with_nan = {
       std::numeric_limits<float>::quiet_NaN(), 1, 2, 2, 1, 0, 0, 0, 0, 0};
-  EXPECT_EQ(velmoran::exporting::spectrum_totals(with_nan, false).base_peak, 2U);
+  EXPECT_EQ(velmoran::textio::spectrum_totals(with_nan, false).base_peak, 2U);
 }
 
 }  // namespace

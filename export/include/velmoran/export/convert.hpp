@@ -1,8 +1,8 @@
 // Converting one opened run to mzML or MGF: records flow from one spectrum
 // sequence (serial, in order) through parallel encoders (summary,
 // compression, base64, the element's text) to one writer (serial, in
-// order). Memory is bounded by the spectra in flight, a few per thread,
-// whatever the run's length.
+// order). Memory is bounded by the spectra in flight, two per thread, and
+// one encoder's scratch space per thread, whatever the run's length.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +13,6 @@
 #include <vector>
 
 #include <velmoran/export/mzml.hpp>
-#include <velmoran/export/output_file.hpp>
 #include <velmoran/export/selection.hpp>
 #include <velmoran/reader.hpp>
 #include <velmoran/result.hpp>
@@ -35,7 +34,9 @@ struct ConvertOptions {
   LevelFilter levels;
   ScanFilter scans;
   PointOptions points;
-  // Encoder threads; 0 means as many as the machine has.
+  // Encoder threads; 0 means oneTBB's default concurrency (the CPUs the
+  // process may run on). More threads than that run only when the program
+  // allows them (tbb::global_control).
   unsigned threads = 0;
   std::string software_version;
   // MGF titles: "<title> scan=<n>".
@@ -54,10 +55,6 @@ struct ConvertStats {
 
 // Called from the writer's thread with the scans read so far and the total.
 using ProgressFn = std::function<void(std::uint64_t done, std::uint64_t total)>;
-
-// Spectra of the run whose points come from a profile block: the profile
-// decoded to at least one point (the peak block is the fallback otherwise).
-[[nodiscard]] bool is_profile(const Reader& reader, const quorlith::SpectrumRecord& record);
 
 // The id form of the run: scan numbers while they are unique.
 [[nodiscard]] IdForm id_form_of(const raw::MSScan& scans);

@@ -12,12 +12,17 @@
 #include <quorlith/types.hpp>
 
 #include <velmoran/export/binary_encoding.hpp>
-#include <velmoran/export/output_file.hpp>
 #include <velmoran/export/sha1.hpp>
-#include <velmoran/export/summary.hpp>
 #include <velmoran/result.hpp>
+#include <velmoran/textio/buffered_writer.hpp>
+#include <velmoran/textio/output_file.hpp>
+#include <velmoran/textio/summary.hpp>
 
 namespace velmoran::exporting {
+
+using textio::Done;
+using textio::OutputFile;
+using textio::SpectrumSummary;
 
 enum class Compression { kZlib, kNone, kNumpress };
 
@@ -74,7 +79,7 @@ struct MzmlRun {
 // `run`, place_spectrum() and then write_spectrum(), both in run order;
 // finish(). The two halves of a spectrum may run on different threads (not
 // at once for the same call kind), so the checksum of one spectrum overlaps
-// the write of the one before. Output goes to the file in large chunks.
+// the write of the one before. Output goes through a BufferedWriter.
 class MzmlWriter {
  public:
   MzmlWriter(OutputFile& file, MzmlRun run);
@@ -95,15 +100,12 @@ class MzmlWriter {
  private:
   // Counts, hashes and writes text of the file's own.
   [[nodiscard]] Result<Done> append(std::string_view text);
-  [[nodiscard]] Result<Done> write_out(std::string_view text);
-  [[nodiscard]] Result<Done> flush();
 
-  OutputFile* file_;
+  textio::BufferedWriter out_;
   MzmlRun run_;
   Sha1 sha1_;
   // Everything up to the checksum element goes into the checksum.
   bool hashing_ = true;
-  std::string buffer_;
   std::uint64_t offset_ = 0;
   std::vector<std::uint64_t> ids_;
   std::vector<std::uint64_t> offsets_;

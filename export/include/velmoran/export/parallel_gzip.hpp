@@ -20,10 +20,14 @@
 #include <vector>
 
 #include <velmoran/error.hpp>
-#include <velmoran/export/output_file.hpp>
 #include <velmoran/result.hpp>
+#include <velmoran/textio/output_file.hpp>
 
 namespace velmoran::exporting {
+
+using textio::Done;
+using textio::OutputFile;
+using textio::OutputFilter;
 
 // Where the compressed members go, in order, from the writing thread only.
 using GzipSink = std::function<Result<Done>(std::string_view)>;

@@ -5,7 +5,6 @@
 #include <span>
 #include <string_view>
 
-#include <velmoran/export/output_file.hpp>
 #include <velmoran/inspect/table.hpp>
 #include <velmoran/reader.hpp>
 #include <velmoran/result.hpp>
@@ -21,6 +20,6 @@ inline constexpr std::string_view kScanColumns[] = {
 // total ion current and base peak are spectrum_totals(); they and the
 // representation are empty cells (JSON null) for a spectrum without points.
 [[nodiscard]] Result<Done> write_scan_table(const Reader& reader, TextFormat format,
-                                            exporting::OutputFile& out);
+                                            textio::OutputFile& out);
 
 }  // namespace velmoran::inspect

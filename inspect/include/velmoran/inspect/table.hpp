@@ -3,8 +3,7 @@
 //
 // TableFormat renders single cells into any string, so a caller can render
 // cells that repeat over many rows once and reuse the text; TableWriter
-// streams rows through one growing buffer into an OutputFile in large
-// writes.
+// streams rows through a BufferedWriter into an OutputFile.
 #pragma once
 
 #include <concepts>
@@ -15,28 +14,19 @@
 #include <string_view>
 #include <vector>
 
-#include <velmoran/export/number_text.hpp>
-#include <velmoran/export/output_file.hpp>
 #include <velmoran/result.hpp>
+#include <velmoran/textio/buffered_writer.hpp>
+#include <velmoran/textio/number_text.hpp>
+#include <velmoran/textio/output_file.hpp>
 
 namespace velmoran::inspect {
 
-using exporting::Done;
+using textio::Done;
 
 enum class TextFormat { tsv, csv, json };
 
 // "tsv", "csv" or "json".
 [[nodiscard]] std::optional<TextFormat> parse_text_format(std::string_view name);
-
-// Appends `text` as one CSV (or TSV) field: as it is, unless it holds the
-// delimiter, a double quote, CR or LF; then in double quotes with every
-// double quote doubled (RFC 4180; R and pandas read TSV quoted the same way).
-void append_delimited_field(std::string& out, std::string_view text, char delimiter);
-
-// Appends `text` as a JSON string: quoted, with '"', '\\' and the control
-// characters escaped. Bytes that are not valid UTF-8 become U+FFFD, so the
-// output stays valid JSON whatever a name holds.
-void append_json_string(std::string& out, std::string_view text);
 
 // Appends a number as JSON: the shortest round-trip text, or null for NaN
 // and infinities, which JSON cannot hold.
@@ -49,7 +39,7 @@ void append_json_number(std::string& out, T value) {
       return;
     }
   }
-  exporting::append_number(out, value);
+  textio::append_number(out, value);
 }
 
 // How the cells of one table are rendered. Cells are appended in column
@@ -82,7 +72,7 @@ class TableFormat {
     if (format_ == TextFormat::json) {
       append_json_number(out, value);
     } else {
-      exporting::append_number(out, value);
+      textio::append_number(out, value);
     }
   }
   // An absent value: an empty cell, or null in JSON.
@@ -108,22 +98,21 @@ class TableFormat {
 // commits the file after finish() succeeded.
 class TableWriter {
  public:
-  TableWriter(exporting::OutputFile& out, TextFormat format,
+  TableWriter(textio::OutputFile& out, TextFormat format,
               std::span<const std::string_view> columns);
 
   [[nodiscard]] const TableFormat& table() const noexcept { return table_; }
   // The row being built; append cells with table().append_*().
-  [[nodiscard]] std::string& buffer() noexcept { return buffer_; }
+  [[nodiscard]] std::string& buffer() noexcept { return out_.buffer(); }
 
   void begin_row() {
-    table_.append_row_start(buffer_, rows_ == 0);
+    table_.append_row_start(out_.buffer(), rows_ == 0);
     ++rows_;
   }
   // Ends the row and writes the buffer out once it is large.
   [[nodiscard]] Result<Done> end_row() {
-    table_.append_row_end(buffer_);
-    if (buffer_.size() >= kFlushBytes) return flush();
-    return Done{};
+    table_.append_row_end(out_.buffer());
+    return out_.written_to_buffer();
   }
   // Writes `count` whole rows rendered by the caller (row starts and ends
   // included; the first row of a JSON table starts differently, see
@@ -134,13 +123,8 @@ class TableWriter {
   [[nodiscard]] Result<Done> finish();
 
  private:
-  static constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
-  static constexpr std::size_t kDirectBytes = std::size_t{64} << 10;
-  [[nodiscard]] Result<Done> flush();
-
-  exporting::OutputFile* out_;
+  textio::BufferedWriter out_;
   TableFormat table_;
-  std::string buffer_;
   std::size_t rows_ = 0;
 };
 

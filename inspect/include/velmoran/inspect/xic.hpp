@@ -10,11 +10,11 @@
 #include <utility>
 #include <vector>
 
-#include <velmoran/export/output_file.hpp>
 #include <velmoran/inspect/table.hpp>
 #include <velmoran/inspect/targets.hpp>
 #include <velmoran/reader.hpp>
 #include <velmoran/result.hpp>
+#include <velmoran/textio/output_file.hpp>
 
 namespace velmoran::inspect {
 
@@ -39,8 +39,16 @@ struct MzWindow {
 // The windows are sorted by their low end once; a spectrum sorted by m/z
 // (checked, O(points)) is then merged against them in O(points + windows +
 // matched points); an unsorted one is first sorted into a scratch array.
+// One WindowSums serves every thread: the sort's scratch array is the
+// caller's, one per thread.
 class WindowSums {
  public:
+  struct Point {
+    double mz;
+    float intensity;
+  };
+  using Scratch = std::vector<Point>;
+
   explicit WindowSums(std::span<const MzWindow> windows);
 
   [[nodiscard]] std::size_t size() const noexcept { return windows_.size(); }
@@ -50,7 +58,12 @@ class WindowSums {
   // caller knows the m/z values to be monotone (a profile's axis is
   // first + step * i): then its two ends tell whether it is sorted.
   void compute(std::span<const double> mz, std::span<const float> intensity, std::span<double> sums,
-               bool monotone = false);
+               Scratch& scratch, bool monotone = false) const;
+  // The same with a scratch array of the object's own (one thread).
+  void compute(std::span<const double> mz, std::span<const float> intensity, std::span<double> sums,
+               bool monotone = false) {
+    compute(mz, intensity, sums, scratch_, monotone);
+  }
 
  private:
   // Merges n points, sorted by m/z, read through mz_at(i) and
@@ -63,11 +76,7 @@ class WindowSums {
     std::size_t target;
   };
   std::vector<Ordered> windows_;
-  struct Point {
-    double mz;
-    float intensity;
-  };
-  std::vector<Point> scratch_;
+  Scratch scratch_;
 };
 
 enum class ToleranceUnit { ppm, da };
@@ -87,7 +96,9 @@ inline constexpr std::string_view kXicColumns[] = {"target", "mz", "rt_sec", "sc
 // Writes one row per chosen scan and target, scans in table order and,
 // within a scan, targets in the order given; a scan without points in a
 // window gives 0 (a chromatogram has a point per scan). Not committed.
+// Memory: the targets' windows and cells once, and per spectrum in flight
+// (two per thread) its sums and its rows' text.
 [[nodiscard]] Result<Done> write_xic(const Reader& reader, const XicQuery& query, TextFormat format,
-                                     exporting::OutputFile& out);
+                                     textio::OutputFile& out);
 
 }  // namespace velmoran::inspect

@@ -19,7 +19,7 @@
 
 #include <velmoran/result.hpp>
 
-namespace velmoran::exporting {
+namespace velmoran::textio {
 
 // A value for operations that succeed with nothing to return.
 struct Done {};
@@ -87,4 +87,4 @@ class OutputFile {
   std::uint64_t bytes_stored_ = 0;
 };
 
-}  // namespace velmoran::exporting
+}  // namespace velmoran::textio

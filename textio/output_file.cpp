@@ -1,4 +1,4 @@
-#include <velmoran/export/output_file.hpp>
+#include <velmoran/textio/output_file.hpp>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace velmoran::exporting {
+namespace velmoran::textio {
 
 namespace {
 
@@ -154,4 +154,4 @@ Result<Done> OutputFile::commit() {
   return Done{};
 }
 
-}  // namespace velmoran::exporting
+}  // namespace velmoran::textio
