@@ -5,17 +5,28 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace velmoran {
 
 namespace {
 
+// Eight flag bytes are read as one word, the first in its lowest byte.
+static_assert(std::endian::native == std::endian::little, "flag words assume little-endian");
+
 // ln 2 in two parts: the high part has trailing zero bits, so k * kLn2High
 // is exact for the exponents that occur here.
 constexpr double kLn2High = 6.93147180369123816490e-01;
 constexpr double kLn2Low = 1.90821492927058770002e-10;
 constexpr double kSqrtHalf = 0.70710678118654752440;
+
+// 1/(2k + 1) for k = 0..9.
+constexpr std::array<double, 10> kInverseOdds = [] {
+  std::array<double, 10> table{};
+  for (std::size_t k = 0; k < table.size(); ++k) table[k] = 1.0 / static_cast<double>(2 * k + 1);
+  return table;
+}();
 
 // Natural logarithm of a positive normal x from basic arithmetic: x = m 2^e
 // with m in [sqrt(1/2), sqrt(2)) taken from the bits, ln m = 2 atanh(s),
@@ -31,8 +42,8 @@ double log_positive(double x) {
   }
   const double s = (m - 1.0) / (m + 1.0);
   const double s2 = s * s;
-  double series = 1.0 / 19.0;
-  for (int k = 17; k >= 1; k -= 2) series = series * s2 + 1.0 / static_cast<double>(k);
+  double series = kInverseOdds.back();
+  for (std::size_t k = kInverseOdds.size() - 1; k-- > 0;) series = series * s2 + kInverseOdds[k];
   const auto exponent = static_cast<double>(e);
   return exponent * kLn2High + (exponent * kLn2Low + 2.0 * s * series);
 }
@@ -154,17 +165,29 @@ void for_each_peak(const Profile& p, Emit&& emit) {
   if (n == 0) return;
   const float* y = p.intensities();
   if (n == 1 || y[0] >= y[1]) peak_at(p, 0, emit);
-  constexpr std::size_t kChunk = 256;
-  std::array<std::size_t, kChunk> candidates;
+  // One flag byte per point, made by a loop the compiler vectorises; then
+  // eight flags at a time, skipping the (many) words without one.
+  constexpr std::size_t kChunk = 512;
+  std::array<std::uint8_t, kChunk> flags;
   for (std::size_t start = 1; start + 1 < n; start += kChunk) {
-    const std::size_t end = std::min(n - 1, start + kChunk);
-    std::size_t count = 0;
-    for (std::size_t i = start; i < end; ++i) {
-      candidates[count] = i;
-      count += static_cast<std::size_t>((y[i] > y[i - 1]) & (y[i] >= y[i + 1]) & (y[i - 1] > 0.0f) &
-                                        (y[i + 1] > 0.0f));
+    const std::size_t length = std::min(n - 1 - start, kChunk);
+    const float* left = y + start - 1;
+    const float* here = y + start;
+    const float* right = y + start + 1;
+    for (std::size_t j = 0; j < length; ++j) {
+      flags[j] = static_cast<std::uint8_t>((here[j] > left[j]) & (here[j] >= right[j]) &
+                                           (left[j] > 0.0f) & (right[j] > 0.0f));
     }
-    for (std::size_t k = 0; k < count; ++k) peak_at(p, candidates[k], emit);
+    std::fill(flags.begin() + static_cast<std::ptrdiff_t>(length),
+              flags.begin() + static_cast<std::ptrdiff_t>((length + 7) / 8 * 8), std::uint8_t{0});
+    for (std::size_t j = 0; j < length; j += 8) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, flags.data() + j, sizeof word);
+      while (word != 0) {
+        peak_at(p, start + j + static_cast<std::size_t>(std::countr_zero(word)) / 8, emit);
+        word &= word - 1;
+      }
+    }
   }
   if (n > 1 && y[n - 1] > y[n - 2]) peak_at(p, n - 1, emit);
 }
