@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "gaussian_run.hpp"
+
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -146,6 +149,43 @@ TEST(PeakPicking, HostileValuesGiveFiniteOrderedOutput) {
       EXPECT_LT(picked.mz[k - 1], picked.mz[k]) << k;
     }
   }
+}
+
+TEST(PeakPicking, FindsTheTruePeaksOfNoisyGaussianScans) {
+  // Generated scans with shot noise over a floor cut to zero (the setting
+  // of the comparison in docs/convert.md), on the axis the reader spans.
+  velmoran::testkit::GaussianRunOptions options;
+  options.scans = 2;
+  options.points = 100000;
+  options.peaks = 300;
+  std::vector<velmoran::testkit::ExpectedSpectrum> scans;
+  (void)velmoran::testkit::make_gaussian_run(options, &scans);
+  std::size_t strong = 0;
+  std::size_t found = 0;
+  std::size_t false_peaks = 0;
+  for (const auto& scan : scans) {
+    const velmoran::PickedPeaks picked = pick_peaks(scan.mz, scan.intensity);
+    const auto near = [&](double mz, double tolerance) {
+      const auto at = std::lower_bound(picked.mz.begin(), picked.mz.end(), mz);
+      return (at != picked.mz.end() && *at - mz <= tolerance) ||
+             (at != picked.mz.begin() && mz - *(at - 1) <= tolerance);
+    };
+    for (std::size_t k = 0; k < scan.true_mz.size(); ++k) {
+      if (scan.true_height[k] <= 10 * velmoran::testkit::kGaussianNoiseSd) continue;
+      ++strong;
+      found += near(scan.true_mz[k], scan.true_fwhm[k] / 2) ? 1u : 0u;
+    }
+    for (const double mz : picked.mz) {
+      bool any = false;
+      for (std::size_t k = 0; k < scan.true_mz.size() && !any; ++k) {
+        any = std::abs(mz - scan.true_mz[k]) <= scan.true_fwhm[k] / 2;
+      }
+      false_peaks += any ? 0 : 1;
+    }
+  }
+  ASSERT_GT(strong, 400u);
+  EXPECT_GT(static_cast<double>(found), 0.97 * static_cast<double>(strong));
+  EXPECT_LT(false_peaks, 4 * scans.size());
 }
 
 }  // namespace
