@@ -1,4 +1,4 @@
-// gzip_file IN OUT THREADS: compresses a file with the converter's parallel
+// gzip_file IN OUT THREADS [LEVEL]: compresses a file with the converter's parallel
 // gzip stream (the same code as `velmoran convert -o run.mzML.gz`), the
 // figure set beside `gzip -6` of the same file in scripts/bench-peaks.sh.
 #include <charconv>
@@ -11,9 +11,14 @@
 #include <velmoran/textio/output_file.hpp>
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: gzip_file IN OUT THREADS\n");
+  if (argc != 4 && argc != 5) {
+    std::fprintf(stderr, "usage: gzip_file IN OUT THREADS [LEVEL]\n");
     return 2;
+  }
+  int level = velmoran::exporting::kGzipLevel;
+  if (argc == 5) {
+    const std::string_view text(argv[4]);
+    std::from_chars(text.data(), text.data() + text.size(), level);
   }
   unsigned threads = 0;
   const std::string_view count(argv[3]);
@@ -24,7 +29,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "gzip_file: cannot open the files\n");
     return 1;
   }
-  out->set_filter(velmoran::exporting::make_gzip_filter(threads));
+  out->set_filter(velmoran::exporting::make_gzip_filter(threads, level));
   std::vector<char> buffer(std::size_t{4} << 20);
   while (in) {
     in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));

@@ -16,8 +16,8 @@ constexpr std::size_t kBlocksPerWorker = 2;
 
 class GzipFilter final : public OutputFilter {
  public:
-  explicit GzipFilter(unsigned threads)
-      : gzip_([this](std::string_view member) { return file_->store(member); }, threads) {}
+  GzipFilter(unsigned threads, int level)
+      : gzip_([this](std::string_view member) { return file_->store(member); }, threads, level) {}
   Result<Done> write(std::string_view bytes, OutputFile& file) override {
     file_ = &file;
     return gzip_.write(bytes);
@@ -34,8 +34,8 @@ class GzipFilter final : public OutputFilter {
 
 }  // namespace
 
-std::unique_ptr<OutputFilter> make_gzip_filter(unsigned threads) {
-  return std::make_unique<GzipFilter>(threads);
+std::unique_ptr<OutputFilter> make_gzip_filter(unsigned threads, int level) {
+  return std::make_unique<GzipFilter>(threads, level);
 }
 
 ParallelGzip::ParallelGzip(GzipSink sink, unsigned threads, int level, std::size_t block_bytes)

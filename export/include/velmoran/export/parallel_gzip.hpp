@@ -90,6 +90,7 @@ class ParallelGzip {
 
 // An OutputFile filter that writes the document as a parallel gzip stream
 // (see OutputFile::set_filter).
-[[nodiscard]] std::unique_ptr<OutputFilter> make_gzip_filter(unsigned threads);
+[[nodiscard]] std::unique_ptr<OutputFilter> make_gzip_filter(unsigned threads,
+                                                             int level = kGzipLevel);
 
 }  // namespace velmoran::exporting
