@@ -107,7 +107,8 @@ ShapedPoints shape_points(quorlith::SpectrumRecord& record, bool profile,
   }
   if (shaped.profile && options.drop_zeros) drop_zeros(record);
   if (options.mz_window) {
-    const auto [low, high] = *options.mz_window;
+    const double low = options.mz_window->first;
+    const double high = options.mz_window->second;
     keep_points(record, [&](std::size_t i) { return record.mz[i] >= low && record.mz[i] <= high; });
   }
   if (options.min_intensity) {
