@@ -9,6 +9,15 @@ target_link_libraries(convert_test PRIVATE velmoran::export)
 find_package(ZLIB REQUIRED)
 velmoran_add_test(parallel_gzip_test parallel_gzip_test.cpp)
 target_link_libraries(parallel_gzip_test PRIVATE velmoran::export ZLIB::ZLIB)
+# The gzip workers under ThreadSanitizer too (ctest -L threads); the label
+# is set as for threads_test (reliability.cmake).
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/parallel_gzip_test_labels.cmake [[
+if(parallel_gzip_test_TESTS)
+  set_tests_properties(${parallel_gzip_test_TESTS} PROPERTIES LABELS "cpp;threads")
+endif()
+]])
+set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES
+  ${CMAKE_CURRENT_BINARY_DIR}/parallel_gzip_test_labels.cmake)
 
 # The script tests drive the release program; a sanitizer tree runs the
 # C++ tests only.
