@@ -110,8 +110,8 @@ struct Apex {
 // The apex of the peak whose highest points are first..last (equal values
 // `top`), with `left` and `right` the values beside them (above zero, or
 // zero beyond an end of the axis).
-Apex fit_apex(const Profile& p, std::size_t first, std::size_t last, double top, double left,
-              double right) {
+Apex fit(const Profile& p, std::size_t first, std::size_t last, double top, double left,
+         double right) {
   if (first != last) return {p.mz(first) + (p.mz(last) - p.mz(first)) / 2.0, to_height(top)};
   const std::size_t i = first;
   if (left > 0.0 && right > 0.0) {
@@ -133,6 +133,15 @@ Apex fit_apex(const Profile& p, std::size_t first, std::size_t last, double top,
   if (left > 0.0) shift = -left * (p.mz(i) - p.mz(i - 1)) / (left + top);
   if (right > 0.0) shift = right * (p.mz(i + 1) - p.mz(i)) / (right + top);
   return {p.mz(i) + shift, to_height(top)};
+}
+
+// The same, kept on the highest point where the m/z arithmetic overflows
+// (neighbours further apart than the double range: arrays made by hand).
+Apex fit_apex(const Profile& p, std::size_t first, std::size_t last, double top, double left,
+              double right) {
+  Apex apex = fit(p, first, last, top, left, right);
+  if (!std::isfinite(apex.mz)) apex.mz = p.mz(first);
+  return apex;
 }
 
 // Calls emit(first, last, top, left, right) for the peak whose highest

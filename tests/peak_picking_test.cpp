@@ -140,6 +140,14 @@ TEST(PeakPicking, HostileValuesGiveFiniteOrderedOutput) {
       3,     k2p32, 3,      2,      1,      0,      7,    7,     8,     7,      7,     0,     k2p32,
       0,     0,     0,      0,      0,      0,      0,    0,     0,     0,      0,     k2p32};
   ASSERT_EQ(intensity.size(), mz.size());
+  // Neighbours further apart than the double range: a fit and a plateau.
+  const std::vector<double> wide_mz = {-1.7e308, 1.7e308, 1.75e308, -1.7e308, 1.7e308};
+  for (const auto& wide : {std::vector<float>{4, 9, 5}, std::vector<float>{9, 9}}) {
+    const velmoran::PickedPeaks far =
+        pick_peaks(std::span(wide_mz).subspan(wide.size() == 2 ? 3 : 0, wide.size()), wide);
+    ASSERT_EQ(far.mz.size(), 1u);
+    EXPECT_TRUE(std::isfinite(far.mz[0]));
+  }
   const velmoran::PickedPeaks picked = pick_peaks(mz, intensity);
   ASSERT_FALSE(picked.mz.empty());
   for (std::size_t k = 0; k < picked.mz.size(); ++k) {
