@@ -15,8 +15,11 @@ build_packages=(
   g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev
   python3 python3-dev python3-venv
   libcli11-dev libtbb-dev libdeflate-dev libssl-dev zlib1g-dev
-  libcpp-httplib-dev nodejs npm
+  libcpp-httplib-dev nodejs
 )
+# npm comes with some builds of nodejs, and Debian's npm package conflicts
+# with those: ask for it only where the command is missing.
+command -v npm >/dev/null || build_packages+=(npm)
 # --png of the main job.
 plot_packages=(python3-matplotlib)
 test_packages=(
