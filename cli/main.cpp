@@ -15,14 +15,17 @@
 #include <string>
 
 #include <CLI/CLI.hpp>
+#include <velmoran/textio/interrupt_cleanup.hpp>
 
 #include "commands.hpp"
 #include "status.hpp"
 
 int main(int argc, char** argv) {
-  // A closed pipe shows as EPIPE from write(), reported as an error, rather
-  // than killing the process silently.
+  // A closed pipe shows as EPIPE from write(): on standard output the
+  // output ends there quietly with status 0, on a file it is an error.
   std::signal(SIGPIPE, SIG_IGN);
+  // An interrupted command leaves no temporary file behind.
+  const velmoran::textio::InterruptCleanup cleanup;
 
   CLI::App app{
       "velmoran: read LC-MS acquisition datasets (.d), convert them to mzML or MGF,\n"

@@ -2,6 +2,9 @@
 // their output in place whole.
 #pragma once
 
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -25,29 +28,59 @@ namespace velmoran::cli {
   return std::move(reader).value();
 }
 
+// The reader of standard output went away (`velmoran scans run.d | head`):
+// not a failure, the output simply ends there, as with ripgrep.
+[[nodiscard]] inline bool reader_left(const textio::OutputFile& out, const Error& error) {
+  return out.is_standard_output() && error.is_io() && error.os_error() == EPIPE;
+}
+
+// How the commands open their outputs. VELMORAN_NAMED_TEMPORARY=1 in the
+// environment names every temporary from the start, as on a file system
+// without O_TMPFILE (see docs/cli.md).
+[[nodiscard]] inline textio::OutputOptions output_options(bool sync) {
+  const char* named = std::getenv("VELMORAN_NAMED_TEMPORARY");
+  return {.sync = sync, .anonymous = named == nullptr || std::string_view(named) != "1"};
+}
+
+// Why `target` could not be opened, naming the directory when the
+// temporary could not be made there.
+[[nodiscard]] inline std::string open_failure(const std::filesystem::path& target,
+                                              const textio::OpenResult& opened) {
+  if (opened.concerning() == target || opened.concerning().empty()) return opened.error().text();
+  return "directory " + opened.concerning().string() + ": " + opened.error().text();
+}
+
 // Opens `target` ("-" for standard output), lets `write` fill it and puts
 // it in place only when every write succeeded; returns the exit status.
 [[nodiscard]] inline int write_output(
     const std::filesystem::path& target,
-    const std::function<Result<textio::Done>(textio::OutputFile&)>& write) {
+    const std::function<Result<textio::Done>(textio::OutputFile&)>& write, bool sync = true) {
   const std::string name = target == "-" ? std::string("standard output") : target.string();
-  auto out = textio::OutputFile::open(target);
+  auto out = textio::OutputFile::open(target, output_options(sync));
   if (!out) {
-    report_failure(name, out.error().text());
+    report_failure(name, open_failure(target, out));
     return kExitFailure;
   }
   auto written = write(*out);
   if (written) written = out->commit();
   if (!written) {
+    if (reader_left(*out, written.error())) return kExitSuccess;
     report_failure(name, written.error().text());
     return kExitFailure;
   }
   return kExitSuccess;
 }
 
-// The options of a command that writes a table: --format tsv|csv|json and
-// -o FILE ("-", the default, for standard output).
-inline void add_table_options(CLI::App& sub, std::string& format, std::string& output) {
+// --fsync (the default) and --no-fsync.
+inline void add_sync_option(CLI::App& sub, bool& sync) {
+  sub.add_flag("--fsync,!--no-fsync", sync,
+               "Flush the output file to the disk before renaming it into place (default), so "
+               "that a crash leaves the old file or the whole new one; --no-fsync skips it");
+}
+
+// The options of a command that writes a table: --format tsv|csv|json,
+// -o FILE ("-", the default, for standard output) and --[no-]fsync.
+inline void add_table_options(CLI::App& sub, std::string& format, std::string& output, bool& sync) {
   sub.add_option("--format", format, "Table format: tsv, csv or json")
       ->type_name("FORMAT")
       ->check(CLI::IsMember({"tsv", "csv", "json"}))
@@ -56,6 +89,7 @@ inline void add_table_options(CLI::App& sub, std::string& format, std::string& o
                  "Write to FILE (put in place only when complete); - is standard output")
       ->type_name("FILE")
       ->capture_default_str();
+  add_sync_option(sub, sync);
 }
 
 }  // namespace velmoran::cli

@@ -17,6 +17,7 @@ struct ScansOptions {
   std::string run;
   std::string format = "tsv";
   std::string output = "-";
+  bool sync = true;
 };
 
 int run_scans(const ScansOptions& options) {
@@ -24,9 +25,10 @@ int run_scans(const ScansOptions& options) {
   if (!format) return usage_error("--format: tsv, csv or json, not " + options.format);
   const auto reader = open_run(options.run);
   if (!reader) return kExitFailure;
-  return write_output(options.output, [&](textio::OutputFile& out) {
-    return inspect::write_scan_table(*reader, *format, out);
-  });
+  return write_output(
+      options.output,
+      [&](textio::OutputFile& out) { return inspect::write_scan_table(*reader, *format, out); },
+      options.sync);
 }
 
 }  // namespace
@@ -36,12 +38,12 @@ Subcommand add_scans(CLI::App& app) {
   CLI::App* sub = app.add_subcommand(
       "scans", "One row per scan: time, points, total ion current, base peak, precursor");
   sub->footer(
-      "Columns: index, scan_id, native_id, ms_level, rt_sec, representation, points, tic,\n"
-      "base_peak_mz, base_peak_intensity, precursor_mz, mrm_channel; an empty cell (JSON null)\n"
-      "where a value is absent or the spectrum has no points. See docs/cli.md.\n\n"
+      "Columns: index, scan_id, native_id, mzml_id, ms_level, rt_sec, representation, points,\n"
+      "tic, base_peak_mz, base_peak_intensity, precursor_mz, mrm_channel; an empty cell (JSON\n"
+      "null) where a value is absent or the spectrum has no points. See docs/cli.md.\n\n"
       "Exit status: 0 done, 1 a run failed, 2 usage error.");
   sub->add_option("run", options->run, "The run: a .d directory")->required()->type_name("RUN.d");
-  add_table_options(*sub, options->format, options->output);
+  add_table_options(*sub, options->format, options->output, options->sync);
   return {sub, [options] { return run_scans(*options); }};
 }
 

@@ -29,6 +29,7 @@ struct XicOptions {
   std::string rt;
   std::string format = "tsv";
   std::string output = "-";
+  bool sync = true;
 };
 
 using textio::parse_finite;
@@ -96,9 +97,10 @@ int run_xic(const XicOptions& options) {
 
   const auto reader = open_run(options.run);
   if (!reader) return kExitFailure;
-  return write_output(options.output, [&](textio::OutputFile& out) {
-    return inspect::write_xic(*reader, query, *format, out);
-  });
+  return write_output(
+      options.output,
+      [&](textio::OutputFile& out) { return inspect::write_xic(*reader, query, *format, out); },
+      options.sync);
 }
 
 }  // namespace
@@ -139,7 +141,7 @@ Subcommand add_xic(CLI::App& app) {
                   "Only scans whose retention time (seconds) lies in [A, B], A <= B")
       ->check(kRtRange)
       ->type_name("A:B");
-  add_table_options(*sub, options->format, options->output);
+  add_table_options(*sub, options->format, options->output, options->sync);
   return {sub, [options] { return run_xic(*options); }};
 }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
-#include <unordered_set>
 
 #include <velmoran/export/mgf.hpp>
 #include <velmoran/pipeline/spectrum_pipeline.hpp>
@@ -32,15 +31,6 @@ bool LevelFilter::accepts(std::uint32_t level) const noexcept {
   if (ranges.empty()) return true;
   return std::any_of(ranges.begin(), ranges.end(),
                      [level](const auto& r) { return level >= r.first && level <= r.second; });
-}
-
-IdForm id_form_of(const raw::MSScan& scans) {
-  std::unordered_set<std::uint32_t> seen;
-  seen.reserve(scans.records.size());
-  for (const auto& scan : scans.records) {
-    if (!seen.insert(scan.scan_id).second) return IdForm::kIndex;
-  }
-  return IdForm::kScan;
 }
 
 Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
@@ -124,8 +114,7 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
       slot.summary = append_mzml_spectrum(slot.text, slot.record, {slot.list_index, slot.profile},
                                           run.ids, options.compression, *scratch[worker]);
     } else {
-      append_mgf_ions(slot.text, slot.record, title);
-      slot.summary.points = std::min(slot.record.mz.size(), slot.record.intensity.size());
+      slot.summary.points = append_mgf_ions(slot.text, slot.record, title);
     }
     // The arrays are done with; give their memory back now rather than
     // when the slot comes round again.
@@ -138,12 +127,15 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
     const Slot& slot = *slots[index];
     const quorlith::SpectrumRecord& record = slot.record;
     if (mzml) {
-      mzml_writer->place_spectrum(slot.text,
-                                  run.ids == IdForm::kScan ? record.scan_id : record.index,
-                                  record.retention_time_sec, slot.summary.total_ion_current);
+      mzml_writer->place_spectrum(slot.text, textio::id_number(run.ids, record), record.ms_level,
+                                  record.retention_time_sec, slot.summary);
     }
-    ++stats.spectra_by_level[record.ms_level];
-    stats.points += slot.summary.points;
+    if (!mzml && slot.summary.points == 0) {
+      ++stats.without_peaks;
+    } else {
+      ++stats.spectra_by_level[record.ms_level];
+      stats.points += slot.summary.points;
+    }
     if (progress && record.index + 1 - last_report >= 64) {
       last_report = record.index + 1;
       progress(record.index + 1, total);

@@ -1,7 +1,10 @@
 #include <velmoran/export/mzml.hpp>
 
 #include <cerrno>
+#include <cmath>
+#include <optional>
 #include <span>
+#include <type_traits>
 #include <utility>
 
 #include <velmoran/textio/escape.hpp>
@@ -42,9 +45,14 @@ void cv_param(std::string& out, std::string_view indent, std::string_view access
   out += "/>\n";
 }
 
+// A parameter with a number; left out when the number is NaN or infinite,
+// which XML Schema's xs:double text and most parsers refuse.
 template <class T>
 void cv_number(std::string& out, std::string_view indent, std::string_view accession,
                std::string_view name, T value, std::string_view unit = {}) {
+  if constexpr (std::is_floating_point_v<T>) {
+    if (!std::isfinite(value)) return;
+  }
   std::string text;
   append_number(text, value);
   cv_param(out, indent, accession, name, text, unit);
@@ -73,7 +81,7 @@ void binary_array(std::string& out, std::string_view indent, const ArrayKind& ki
     bool numpressed = false;
     if (compression == Compression::kNumpress) {
       if constexpr (std::is_same_v<T, float>) {
-        numpressed = numpress_slof(values, scratch.packed);
+        numpressed = numpress_slof(values, scratch.widened, scratch.packed);
         compression_accession = "MS:1002748";
         compression_name =
             "MS-Numpress short logged float compression followed by zlib compression";
@@ -129,10 +137,14 @@ void binary_array(std::string& out, std::string_view indent, const ArrayKind& ki
   out += "</binaryDataArray>\n";
 }
 
-void append_id(std::string& out, IdForm ids, std::uint64_t number) {
-  out += ids == IdForm::kScan ? "scan=" : "index=";
-  append_number(out, number);
-}
+struct ChromatogramKind {
+  std::string_view id;
+  std::string_view accession;
+  std::string_view name;
+};
+
+constexpr ChromatogramKind kTicChromatogram{"TIC", "MS:1000235", "total ion current chromatogram"};
+constexpr ChromatogramKind kBpcChromatogram{"BPC", "MS:1000628", "basepeak chromatogram"};
 
 }  // namespace
 
@@ -149,7 +161,7 @@ SpectrumSummary append_mzml_spectrum(std::string& out, const quorlith::SpectrumR
   out += R"(<spectrum index=")";
   append_number(out, place.list_index);
   out += R"(" id=")";
-  append_id(out, ids, ids == IdForm::kScan ? record.scan_id : record.index);
+  textio::append_spectrum_id(out, ids, textio::id_number(ids, record));
   out += R"(" defaultArrayLength=")";
   append_number(out, summary.points);
   out += "\">\n";
@@ -166,14 +178,19 @@ SpectrumSummary append_mzml_spectrum(std::string& out, const quorlith::SpectrumR
   } else {
     cv_param(out, i1, "MS:1000127", "centroid spectrum");
   }
+  // Each summary only when it exists and is a number: every m/z NaN leaves
+  // no observed range, every intensity NaN no base peak.
+  const auto optional_number = [&](std::string_view accession, std::string_view name,
+                                   const std::optional<double>& value, std::string_view unit) {
+    if (value) cv_number(out, i1, accession, name, *value, unit);
+  };
   if (summary.points > 0) {
     cv_number(out, i1, "MS:1000285", "total ion current", summary.total_ion_current);
-    cv_number(out, i1, "MS:1000504", "base peak m/z", *summary.base_peak_mz, kMzUnit);
-    cv_number(out, i1, "MS:1000505", "base peak intensity", *summary.base_peak_intensity,
-              kCountsUnit);
-    cv_number(out, i1, "MS:1000528", "lowest observed m/z", *summary.lowest_mz, kMzUnit);
-    cv_number(out, i1, "MS:1000527", "highest observed m/z", *summary.highest_mz, kMzUnit);
   }
+  optional_number("MS:1000504", "base peak m/z", summary.base_peak_mz, kMzUnit);
+  optional_number("MS:1000505", "base peak intensity", summary.base_peak_intensity, kCountsUnit);
+  optional_number("MS:1000528", "lowest observed m/z", summary.lowest_mz, kMzUnit);
+  optional_number("MS:1000527", "highest observed m/z", summary.highest_mz, kMzUnit);
   constexpr std::string_view kMrmPrefix = "mrm_channel=";
   if (record.precursor && record.precursor->spectrum_ref &&
       record.precursor->spectrum_ref->starts_with(kMrmPrefix)) {
@@ -188,7 +205,9 @@ SpectrumSummary append_mzml_spectrum(std::string& out, const quorlith::SpectrumR
   cv_param(out, "    ", "MS:1000795", "no combination");
   out += "    <scan>\n";
   cv_number(out, "      ", "MS:1000016", "scan start time", record.retention_time_sec, kSecondUnit);
-  if (record.mz_range_low && record.mz_range_high) {
+  // The window only when both limits are numbers.
+  if (record.mz_range_low && record.mz_range_high && std::isfinite(*record.mz_range_low) &&
+      std::isfinite(*record.mz_range_high)) {
     out += "      <scanWindowList count=\"1\">\n        <scanWindow>\n";
     cv_number(out, "          ", "MS:1000501", "scan window lower limit", *record.mz_range_low,
               kMzUnit);
@@ -202,7 +221,7 @@ SpectrumSummary append_mzml_spectrum(std::string& out, const quorlith::SpectrumR
     out += "  <precursorList count=\"1\">\n    <precursor>\n";
     const std::optional<double> selected =
         record.precursor ? record.precursor->selected_mz : std::nullopt;
-    if (selected) {
+    if (selected && std::isfinite(*selected)) {
       out += "      <isolationWindow>\n";
       cv_number(out, "        ", "MS:1000827", "isolation window target m/z", *selected, kMzUnit);
       out += "      </isolationWindow>\n";
@@ -222,11 +241,13 @@ SpectrumSummary append_mzml_spectrum(std::string& out, const quorlith::SpectrumR
   return summary;
 }
 
+std::string run_id_from(std::string_view dataset_name) {
+  return "run_" + xml_id_from(dataset_name);
+}
+
 MzmlWriter::MzmlWriter(OutputFile& file, MzmlRun run) : out_(file), run_(std::move(run)) {
   ids_.reserve(run_.spectrum_count);
   offsets_.reserve(run_.spectrum_count);
-  times_.reserve(run_.spectrum_count);
-  tics_.reserve(run_.spectrum_count);
 }
 
 Result<Done> MzmlWriter::append(std::string_view text) {
@@ -260,6 +281,10 @@ Result<Done> MzmlWriter::begin() {
 )";
   if (run_.has_ms1) cv_param(text, "    ", "MS:1000579", "MS1 spectrum");
   if (run_.has_msn) cv_param(text, "    ", "MS:1000580", "MSn spectrum");
+  // Every file holds the two chromatograms, also one without spectra (which
+  // would otherwise leave fileContent empty).
+  cv_param(text, "    ", kTicChromatogram.accession, kTicChromatogram.name);
+  cv_param(text, "    ", kBpcChromatogram.accession, kBpcChromatogram.name);
   text += "  </fileContent>\n</fileDescription>\n<softwareList count=\"1\">\n";
   text += R"(  <software id="velmoran" version=")";
   append_xml_attribute(text, run_.software_version);
@@ -288,7 +313,7 @@ Result<Done> MzmlWriter::begin() {
   text += R"(  </dataProcessing>
 </dataProcessingList>
 <run id=")";
-  append_xml_attribute(text, xml_id_from(run_.dataset_name));
+  append_xml_attribute(text, run_id_from(run_.dataset_name));
   text += R"(" defaultInstrumentConfigurationRef="IC1">
 <spectrumList count=")";
   append_number(text, run_.spectrum_count);
@@ -297,12 +322,18 @@ Result<Done> MzmlWriter::begin() {
   return append(text);
 }
 
-void MzmlWriter::place_spectrum(std::string_view element, std::uint64_t id_number, double time,
-                                double total_ion_current) {
+void MzmlWriter::place_spectrum(std::string_view element, std::uint64_t id_number,
+                                std::uint32_t ms_level, double time,
+                                const SpectrumSummary& summary) {
   ids_.push_back(id_number);
   offsets_.push_back(offset_);
-  times_.push_back(time);
-  tics_.push_back(total_ion_current);
+  // The chromatograms trace the survey scans; a run written without any
+  // (MRM, or fragment levels only) is traced by all its spectra.
+  if (ms_level <= 1 || !run_.has_ms1) {
+    times_.push_back(time);
+    tics_.push_back(summary.total_ion_current);
+    base_peaks_.push_back(summary.base_peak_intensity.value_or(0.0));
+  }
   offset_ += element.size();
   if (run_.indexed) sha1_.update(element);
 }
@@ -316,24 +347,35 @@ Result<Done> MzmlWriter::finish(EncodeScratch& scratch) {
                         std::to_string(run_.spectrum_count));
   }
   std::string text = "</spectrumList>\n";
-  text += R"(<chromatogramList count="1" defaultDataProcessingRef="velmoran_conversion">
+  text += R"(<chromatogramList count="2" defaultDataProcessingRef="velmoran_conversion">
 )";
   if (auto r = append(text); !r) return r;
-  const std::uint64_t chromatogram_offset = offset_;
-  text.clear();
-  text += R"(<chromatogram index="0" id="TIC" defaultArrayLength=")";
-  append_number(text, times_.size());
-  text += "\">\n";
-  cv_param(text, "  ", "MS:1000235", "total ion current chromatogram");
-  text += "  <binaryDataArrayList count=\"2\">\n";
-  // Numpress is lossy; the chromatogram keeps its values exact with zlib.
+  // Numpress is lossy; the chromatograms keep their values exact with zlib.
   const Compression exact =
       run_.compression == Compression::kNone ? Compression::kNone : Compression::kZlib;
-  binary_array(text, "    ", kTimeArray, std::span<const double>(times_), exact, scratch);
-  binary_array(text, "    ", ArrayKind{"MS:1000515", "intensity array", kCountsUnit},
-               std::span<const double>(tics_), exact, scratch);
-  text += "  </binaryDataArrayList>\n</chromatogram>\n</chromatogramList>\n</run>\n</mzML>\n";
-  if (auto r = append(text); !r) return r;
+  std::uint64_t chromatogram_offsets[2] = {};
+  const std::pair<const ChromatogramKind*, const std::vector<double>*> chromatograms[2] = {
+      {&kTicChromatogram, &tics_}, {&kBpcChromatogram, &base_peaks_}};
+  for (std::size_t i = 0; i < 2; ++i) {
+    const auto& [kind, intensities] = chromatograms[i];
+    chromatogram_offsets[i] = offset_;
+    text.clear();
+    text += R"(<chromatogram index=")";
+    append_number(text, i);
+    text += R"(" id=")";
+    text += kind->id;
+    text += R"(" defaultArrayLength=")";
+    append_number(text, times_.size());
+    text += "\">\n";
+    cv_param(text, "  ", kind->accession, kind->name);
+    text += "  <binaryDataArrayList count=\"2\">\n";
+    binary_array(text, "    ", kTimeArray, std::span<const double>(times_), exact, scratch);
+    binary_array(text, "    ", ArrayKind{"MS:1000515", "intensity array", kCountsUnit},
+                 std::span<const double>(*intensities), exact, scratch);
+    text += "  </binaryDataArrayList>\n</chromatogram>\n";
+    if (auto r = append(text); !r) return r;
+  }
+  if (auto r = append("</chromatogramList>\n</run>\n</mzML>\n"); !r) return r;
 
   if (run_.indexed) {
     text.clear();
@@ -343,7 +385,7 @@ Result<Done> MzmlWriter::finish(EncodeScratch& scratch) {
       text += "  <index name=\"spectrum\">\n";
       for (std::size_t i = 0; i < offsets_.size(); ++i) {
         text += R"(    <offset idRef=")";
-        append_id(text, run_.ids, ids_[i]);
+        textio::append_spectrum_id(text, run_.ids, ids_[i]);
         text += "\">";
         append_number(text, offsets_[i]);
         text += "</offset>\n";
@@ -354,9 +396,15 @@ Result<Done> MzmlWriter::finish(EncodeScratch& scratch) {
       }
       text += "  </index>\n";
     }
-    text += "  <index name=\"chromatogram\">\n    <offset idRef=\"TIC\">";
-    append_number(text, chromatogram_offset);
-    text += "</offset>\n  </index>\n</indexList>\n<indexListOffset>";
+    text += "  <index name=\"chromatogram\">\n";
+    for (std::size_t i = 0; i < 2; ++i) {
+      text += R"(    <offset idRef=")";
+      text += chromatograms[i].first->id;
+      text += "\">";
+      append_number(text, chromatogram_offsets[i]);
+      text += "</offset>\n";
+    }
+    text += "  </index>\n</indexList>\n<indexListOffset>";
     append_number(text, index_list_offset);
     text += "</indexListOffset>\n<fileChecksum>";
     if (auto r = append(text); !r) return r;

@@ -138,4 +138,38 @@ ByteVector join_dataset_input(std::uint8_t flags, ByteView scan_table, ByteView 
       .take();
 }
 
+ExportInput split_export_input(ByteView input) {
+  Cursor in(input);
+  ExportInput out;
+  out.flags = in.take<std::uint8_t>();
+  out.ms_level = in.take<std::uint8_t>();
+  out.scan_id = in.take<std::uint32_t>();
+  out.retention_time_sec = in.take<double>();
+  out.selected_mz = in.take<double>();
+  out.mz_range_low = in.take<double>();
+  out.mz_range_high = in.take<double>();
+  constexpr std::size_t kPointBytes = sizeof(double) + sizeof(float);
+  const std::size_t points = in.rest().size() / kPointBytes;
+  out.mz.reserve(points);
+  out.intensity.reserve(points);
+  for (std::size_t i = 0; i < points; ++i) {
+    out.mz.push_back(in.take<double>());
+    out.intensity.push_back(in.take<float>());
+  }
+  return out;
+}
+
+ByteVector join_export_input(const ExportInput& fields) {
+  Builder out;
+  out.put(fields.flags)
+      .put(fields.ms_level)
+      .put(fields.scan_id)
+      .put(fields.retention_time_sec)
+      .put(fields.selected_mz)
+      .put(fields.mz_range_low)
+      .put(fields.mz_range_high);
+  for (std::size_t i = 0; i < fields.mz.size(); ++i) out.put(fields.mz[i]).put(fields.intensity[i]);
+  return out.take();
+}
+
 }  // namespace velmoran::fuzz

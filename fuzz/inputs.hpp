@@ -8,6 +8,9 @@
 //            f64 first m/z | f64 last m/z | block
 //   dataset  u8 flags | u32 scan-table length | u32 peak-file length |
 //            MSScan.bin | MSPeak.bin | MSProfile.bin (the rest)
+//   export   u8 flags | u8 MS level | u32 scan number | f64 retention time |
+//            f64 selected m/z | f64 m/z range low | f64 m/z range high |
+//            points, each f64 m/z | f32 intensity (the rest)
 //
 // Fields are little-endian; an input that ends inside a field reads the
 // missing bytes as zero, and a length reaching past the end takes what is
@@ -76,5 +79,28 @@ struct DatasetInput {
 [[nodiscard]] DatasetInput split_dataset_input(ByteView input);
 [[nodiscard]] ByteVector join_dataset_input(std::uint8_t flags, ByteView scan_table,
                                             ByteView peak_file, ByteView profile_file);
+
+// Export flags: which optional fields the record has, and how it is written.
+inline constexpr std::uint8_t kHasPrecursor = 1;
+inline constexpr std::uint8_t kHasSelectedMz = 2;
+inline constexpr std::uint8_t kHasMzRange = 4;
+inline constexpr std::uint8_t kProfile = 8;
+inline constexpr std::uint8_t kIndexIds = 16;
+// One intensity fewer than m/z values (the writer takes the shorter).
+inline constexpr std::uint8_t kShortIntensity = 32;
+
+struct ExportInput {
+  std::uint8_t flags = 0;
+  std::uint8_t ms_level = 0;
+  std::uint32_t scan_id = 0;
+  double retention_time_sec = 0.0;
+  double selected_mz = 0.0;
+  double mz_range_low = 0.0;
+  double mz_range_high = 0.0;
+  std::vector<double> mz;
+  std::vector<float> intensity;
+};
+[[nodiscard]] ExportInput split_export_input(ByteView input);
+[[nodiscard]] ByteVector join_export_input(const ExportInput& fields);
 
 }  // namespace velmoran::fuzz

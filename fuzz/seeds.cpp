@@ -1,5 +1,6 @@
 #include "seeds.hpp"
 
+#include <limits>
 #include <string>
 
 #include "dataset_writer.hpp"
@@ -223,6 +224,38 @@ std::vector<Seed> dataset_seeds() {
   return seeds;
 }
 
+#ifdef VELMORAN_FUZZ_EXPORT
+// Spectra as a damaged scan table or data block can make them.
+std::vector<Seed> export_seeds() {
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  const auto points = [](ExportInput fields, std::size_t count, double first, double step,
+                         float intensity) {
+    for (std::size_t i = 0; i < count; ++i) {
+      fields.mz.push_back(first + step * static_cast<double>(i));
+      fields.intensity.push_back(intensity * static_cast<float>(i % 7));
+    }
+    return fields;
+  };
+  const ExportInput fragment{
+      kHasPrecursor | kHasSelectedMz | kHasMzRange, 2, 7, 61.5, 445.12, 50.0, 2000.0, {}, {}};
+  const ExportInput survey{kHasMzRange | kProfile, 1, 6, 60.0, 0.0, 100.0, 1000.0, {}, {}};
+  ExportInput hostile{
+      kHasPrecursor | kHasSelectedMz | kHasMzRange, 2, 9, kNaN, kInf, kNaN, kInf, {}, {}};
+  hostile.mz = {1e-300, -5.0, kNaN, 2147483648.0, kInf, 0.0};
+  hostile.intensity = {1.0f, std::numeric_limits<float>::quiet_NaN(), -3.0f, 1e38f, 0.0f, 2.0f};
+  return {
+      {"centroids", join_export_input(points(fragment, 40, 101.25, 13.37, 1000.5f))},
+      {"profile", join_export_input(points(survey, 300, 100.0, 0.01, 250.0f))},
+      {"nan_axis", join_export_input(points(survey, 50, kNaN, 0.0, 250.0f))},
+      {"beyond_2_31", join_export_input(points(survey, 20, 3e9, 1e6, 10.0f))},
+      {"tiny_two", join_export_input(points(fragment, 2, 1e-300, 1e-300, 5.0f))},
+      {"hostile", join_export_input(hostile)},
+      {"empty", join_export_input(fragment)},
+  };
+}
+#endif
+
 }  // namespace
 
 std::vector<Seed> seeds_for(std::string_view target) {
@@ -231,6 +264,9 @@ std::vector<Seed> seeds_for(std::string_view target) {
   if (target == "peak") return peak_seeds();
   if (target == "profile") return profile_seeds();
   if (target == "dataset") return dataset_seeds();
+#ifdef VELMORAN_FUZZ_EXPORT
+  if (target == "export") return export_seeds();
+#endif
   return {};
 }
 

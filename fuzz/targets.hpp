@@ -4,7 +4,6 @@
 // seeds and every input kept in fuzz/regressions/<name>/.
 #pragma once
 
-#include <array>
 #include <string_view>
 
 #include "inputs.hpp"
@@ -16,18 +15,22 @@ void run_lzf(ByteView input);
 void run_peak(ByteView input);
 void run_profile(ByteView input);
 void run_dataset(ByteView input);
+#ifdef VELMORAN_FUZZ_EXPORT
+// Built where the export library is (VELMORAN_BUILD_CLI).
+void run_export(ByteView input);
+#endif
 
 struct Target {
   std::string_view name;
   void (*run)(ByteView input);
 };
 
-inline constexpr std::array<Target, 5> kTargets{{
-    {"msscan", run_msscan},
-    {"lzf", run_lzf},
-    {"peak", run_peak},
-    {"profile", run_profile},
-    {"dataset", run_dataset},
-}};
+inline constexpr Target kTargets[] = {
+    {"msscan", run_msscan},   {"lzf", run_lzf},         {"peak", run_peak},
+    {"profile", run_profile}, {"dataset", run_dataset},
+#ifdef VELMORAN_FUZZ_EXPORT
+    {"export", run_export},
+#endif
+};
 
 }  // namespace velmoran::fuzz

@@ -4,6 +4,7 @@
 
 #include <velmoran/pipeline/spectrum_pipeline.hpp>
 #include <velmoran/representation.hpp>
+#include <velmoran/textio/spectrum_id.hpp>
 #include <velmoran/textio/spectrum_totals.hpp>
 
 namespace velmoran::inspect {
@@ -14,6 +15,7 @@ enum Column : std::size_t {
   kIndex,
   kScanId,
   kNativeId,
+  kMzmlId,
   kMsLevel,
   kRtSec,
   kRepresentation,
@@ -31,6 +33,8 @@ Result<Done> write_scan_table(const Reader& reader, TextFormat format, textio::O
   TableWriter writer(out, format, kScanColumns);
   const TableFormat& table = writer.table();
   const auto& scans = reader.scans().records;
+  // The ids convert gives the spectra.
+  const textio::IdForm ids = textio::id_form_of(reader.scans());
   std::optional<Error> failure;
 
   pipeline::for_each_spectrum(reader, [&](quorlith::SpectrumRecord& record) {
@@ -41,6 +45,7 @@ Result<Done> write_scan_table(const Reader& reader, TextFormat format, textio::O
     table.append_number(row, kIndex, record.index);
     table.append_number(row, kScanId, record.scan_id);
     table.append_text(row, kNativeId, record.native_id);
+    table.append_text(row, kMzmlId, textio::spectrum_id(ids, record));
     table.append_number(row, kMsLevel, record.ms_level);
     table.append_number(row, kRtSec, record.retention_time_sec);
     if (representation == Representation::empty) {

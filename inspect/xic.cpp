@@ -235,8 +235,7 @@ class XicRows {
     const PaddedCells& fixed = cells.fixed_;
     for (std::size_t t = 0; t < sums.size(); ++t) {
       if (json) {
-        const std::size_t start =
-            first && t == 0 ? XicCells::kFirstRowStart : XicCells::kRowStart;
+        const std::size_t start = first && t == 0 ? XicCells::kFirstRowStart : XicCells::kRowStart;
         p = put_padded<8>(p, fixed.data(start), fixed.size(start));
       }
       p = put_padded<kTargetWidth>(p, cells.targets_.data(t), cells.targets_.size(t));
@@ -282,11 +281,10 @@ Result<Done> write_xic(const Reader& reader, const XicQuery& query, TextFormat f
   TableWriter writer(out, format, kXicColumns);
 
   // With many targets the sums and the rows cost more than the reading:
-  // they are worked out on every core while the next spectra are read, and
-  // written in scan order. With few targets the reading is nearly all the
-  // work, and one thread does it.
-  const unsigned threads =
-      query.targets.size() >= kParallelTargets ? pipeline::thread_count(0) : 1;
+  // they are worked out on every CPU the process may use while the next
+  // spectra are read, and written in scan order. With few targets the
+  // reading is nearly all the work, and one thread does it.
+  const unsigned threads = query.targets.size() >= kParallelTargets ? pipeline::thread_count(0) : 1;
   const XicCells cells(writer.table(), query.targets);
   struct Slot {
     quorlith::SpectrumRecord record;
@@ -317,8 +315,8 @@ Result<Done> write_xic(const Reader& reader, const XicQuery& query, TextFormat f
     const bool profile = representation_of(reader, record) == Representation::profile;
     slot.sums.resize(query.targets.size());
     window_sums.compute(record.mz, record.intensity, slot.sums, scratch[worker], profile);
-    slot.rendered = slot.rows.render(cells, record.retention_time_sec, record.scan_id, slot.sums,
-                                     slot.first);
+    slot.rendered =
+        slot.rows.render(cells, record.retention_time_sec, record.scan_id, slot.sums, slot.first);
   };
   stages.emit = [&](std::size_t index) {
     auto written = writer.write_rows(slots[index].rendered, slots[index].sums.size());

@@ -18,7 +18,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 build=${VELMORAN_FUZZ_BUILD_DIR:-build/fuzz}
 jobs=$(nproc 2>/dev/null || echo 2)
-targets=(msscan lzf peak profile dataset)
+targets=(msscan lzf peak profile dataset export)
 if [[ -z ${TMPDIR:-} && -d /dev/shm && -w /dev/shm ]]; then
   export TMPDIR=/dev/shm
 fi

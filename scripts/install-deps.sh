@@ -14,7 +14,7 @@ set -euo pipefail
 build_packages=(
   g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev
   python3 python3-dev python3-venv
-  libcli11-dev libtbb-dev libdeflate-dev libssl-dev zlib1g-dev
+  libcli11-dev libtbb-dev libdeflate-dev libssl-dev zlib1g-dev libmsnumpress-dev
   libcpp-httplib-dev nodejs
 )
 # npm comes with some builds of nodejs, and Debian's npm package conflicts
@@ -25,9 +25,8 @@ plot_packages=(python3-matplotlib)
 test_packages=(
   clang libclang-rt-14-dev clang-format-14
   libbenchmark-dev liblzf-dev
-  snakemake hyperfine
+  snakemake hyperfine strace
   openms python3-pymzml python3-numpy python3-pandas
-  libmsnumpress-dev
   chromium chromium-driver python3-selenium
   slurm-wlm munge
   lintian pandoc help2man

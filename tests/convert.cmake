@@ -19,6 +19,12 @@ endif()
 set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES
   ${CMAKE_CURRENT_BINARY_DIR}/parallel_gzip_test_labels.cmake)
 
+# Debian's MS-Numpress library: the oracle of our numpress encoders.
+list(APPEND CMAKE_MODULE_PATH ${PROJECT_SOURCE_DIR}/cmake)
+find_package(MSNumpress REQUIRED)
+velmoran_add_test(numpress_test numpress_test.cpp)
+target_link_libraries(numpress_test PRIVATE velmoran::export MSNumpress::MSNumpress)
+
 # The script tests drive the release program; a sanitizer tree runs the
 # C++ tests only.
 if(NOT TARGET velmoran_cli OR VELMORAN_SANITIZE)
@@ -33,7 +39,11 @@ set(convert_runs
   "mrm196|mrm|--layout|196|--scans|40"
   "mrm186|mrm|--layout|186|--scans|40"
   "dda284ms2|synth|--layout|284|--ms1|4|--ms2|12|--points|4000|--peaks|60|--profile-ms2")
-set(convert_run_tests)
+# A run whose scan table holds NaN, infinite and oversized values.
+add_test(NAME convert_make_damaged_values
+  COMMAND $<TARGET_FILE:velmoran_mkdataset> synth ${convert_work}/values.d --ms1 6 --ms2 12
+    --points 500 --peaks 20 --seed 11 --damage)
+set(convert_run_tests convert_make_damaged_values)
 foreach(entry IN LISTS convert_runs)
   string(REPLACE "|" ";" args "${entry}")
   list(POP_FRONT args name mode)
@@ -57,7 +67,12 @@ foreach(entry IN LISTS convert_runs)
       ${convert_work}/readback-${name})
   list(APPEND convert_tests convert_readback_${name})
 endforeach()
-foreach(case IN ITEMS mgf batch usage full_device full_filesystem damaged)
+add_test(NAME convert_cli_damaged_values
+  COMMAND ${convert_python} ${CMAKE_CURRENT_SOURCE_DIR}/convert/cli_cases.py damaged_values
+    ${velmoran} ${convert_work}/values.d - ${convert_work}/cli-damaged_values)
+list(APPEND convert_tests convert_cli_damaged_values)
+foreach(case IN ITEMS mgf batch usage full_device full_filesystem damaged chromatograms names
+                      no_spectra)
   add_test(NAME convert_cli_${case}
     COMMAND ${convert_python} ${CMAKE_CURRENT_SOURCE_DIR}/convert/cli_cases.py ${case}
       ${velmoran} ${convert_work}/dda284.d ${convert_work}/dda284.json

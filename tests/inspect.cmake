@@ -13,6 +13,13 @@ if(TARGET velmoran_cli AND VELMORAN_TEST_PYTHON)
     LABELS cli
     TIMEOUT 120
     ENVIRONMENT "VELMORAN=$<TARGET_FILE:velmoran_cli>;VELMORAN_MKDATASET=$<TARGET_FILE:velmoran_mkdataset>;PYTHONDONTWRITEBYTECODE=1")
+  # Where convert, scans and xic put their files, and the thread default.
+  add_test(NAME output_placement
+    COMMAND ${VELMORAN_TEST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/cli/output_placement_test.py)
+  set_tests_properties(output_placement PROPERTIES
+    LABELS cli
+    TIMEOUT 180
+    ENVIRONMENT "VELMORAN=$<TARGET_FILE:velmoran_cli>;VELMORAN_MKDATASET=$<TARGET_FILE:velmoran_mkdataset>;PYTHONDONTWRITEBYTECODE=1")
 endif()
 
 # The workflow and the plot run the program as a user would; a sanitizer

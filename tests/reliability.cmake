@@ -8,6 +8,14 @@ add_library(velmoran_fuzz_targets STATIC ${VELMORAN_FUZZ_TARGET_SOURCES})
 target_include_directories(velmoran_fuzz_targets PUBLIC ${VELMORAN_FUZZ_DIR})
 target_link_libraries(velmoran_fuzz_targets PUBLIC velmoran_reader_internal velmoran_testkit)
 target_compile_options(velmoran_fuzz_targets PRIVATE -ffp-contract=off)
+if(VELMORAN_FUZZ_EXPORT)
+  list(APPEND CMAKE_MODULE_PATH ${PROJECT_SOURCE_DIR}/cmake)
+  find_package(Libdeflate REQUIRED)
+  find_package(MSNumpress REQUIRED)
+  target_compile_definitions(velmoran_fuzz_targets PUBLIC VELMORAN_FUZZ_EXPORT)
+  target_link_libraries(velmoran_fuzz_targets PUBLIC velmoran::export Libdeflate::Libdeflate
+                                                     MSNumpress::MSNumpress)
+endif()
 velmoran_use_warnings(velmoran_fuzz_targets)
 
 velmoran_add_test(fuzz_regression_test fuzz_regression_test.cpp)
@@ -26,12 +34,25 @@ velmoran_use_warnings(threads_test)
 find_package(Threads REQUIRED)
 target_link_libraries(threads_test PRIVATE Threads::Threads)
 gtest_discover_tests(threads_test DISCOVERY_TIMEOUT 30 PROPERTIES LABELS cpp)
-# Discovery flattens a list given as a property value, so the second label
-# is set after it, on the list of tests that it leaves in threads_test_TESTS.
-file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/threads_test_labels.cmake [[
-if(threads_test_TESTS)
-  set_tests_properties(${threads_test_TESTS} PROPERTIES LABELS "cpp;threads")
+# The ordered pipeline, and the conversion and XIC that run in it, on
+# several threads: labelled for the ThreadSanitizer build as well.
+if(TARGET velmoran_export AND TARGET velmoran_inspect)
+  find_package(TBB REQUIRED)
+  add_executable(pipeline_test pipeline_test.cpp)
+  target_link_libraries(pipeline_test PRIVATE
+    velmoran::export velmoran::inspect velmoran::pipeline velmoran_testkit TBB::tbb GTest::gtest_main)
+  velmoran_use_warnings(pipeline_test)
+  gtest_discover_tests(pipeline_test DISCOVERY_TIMEOUT 30 PROPERTIES LABELS cpp)
 endif()
+# Discovery flattens a list given as a property value, so the second label
+# is set after it, on the lists of tests that it leaves in
+# threads_test_TESTS and pipeline_test_TESTS.
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/threads_test_labels.cmake [[
+foreach(tests IN ITEMS threads_test_TESTS pipeline_test_TESTS)
+  if(${tests})
+    set_tests_properties(${${tests}} PROPERTIES LABELS "cpp;threads")
+  endif()
+endforeach()
 ]])
 set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES
   ${CMAKE_CURRENT_BINARY_DIR}/threads_test_labels.cmake)

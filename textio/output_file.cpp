@@ -1,67 +1,195 @@
 #include <velmoran/textio/output_file.hpp>
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <string>
+#include <system_error>
 #include <utility>
-#include <vector>
+
+#include <velmoran/textio/interrupt_cleanup.hpp>
 
 namespace velmoran::textio {
 
 namespace {
 
-// The process's umask, read without changing it for longer than needed.
-mode_t current_umask() noexcept {
-  const mode_t mask = ::umask(022);
-  ::umask(mask);
-  return mask;
+// How many symbolic links in a row are followed, as the kernel does.
+constexpr int kMaxLinks = 40;
+// The longest file name most file systems hold.
+constexpr std::size_t kNameMax = NAME_MAX;
+
+// Names made so far, so that names made without the random source differ.
+std::atomic<std::uint64_t> g_names{0};
+
+bool same_file_as_standard_output(const struct stat& info) {
+  struct stat out {};
+  return ::fstat(STDOUT_FILENO, &out) == 0 && out.st_dev == info.st_dev &&
+         out.st_ino == info.st_ino;
+}
+
+// The file that `target` names once the symbolic links of its last
+// component are followed (to a file that may not exist yet).
+Result<std::filesystem::path> resolve_links(const std::filesystem::path& target) {
+  std::filesystem::path current = target;
+  for (int hops = 0; hops <= kMaxLinks; ++hops) {
+    struct stat info {};
+    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+    std::array<char, PATH_MAX> text{};
+    const ssize_t length = ::readlink(current.c_str(), text.data(), text.size());
+    if (length < 0) return Error::os(errno);
+    if (static_cast<std::size_t>(length) >= text.size()) return Error::os(ENAMETOOLONG);
+    const std::filesystem::path link(std::string(text.data(), static_cast<std::size_t>(length)));
+    current = link.is_absolute() ? link : current.parent_path() / link;
+  }
+  return Error::os(ELOOP);
+}
+
+// Under /dev or /proc, where nothing is renamed over.
+bool under_system_tree(const std::filesystem::path& path) {
+  std::error_code ec;
+  std::filesystem::path full = std::filesystem::weakly_canonical(path, ec);
+  if (ec) full = std::filesystem::absolute(path, ec).lexically_normal();
+  const std::string& text = full.native();
+  for (const std::string_view root : {"/dev", "/proc"}) {
+    if (text.starts_with(root) && (text.size() == root.size() || text[root.size()] == '/')) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// ".NAME.tmp-XXXXXX" beside `destination`, the name shortened to fit.
+std::filesystem::path temporary_name(const std::filesystem::path& destination) {
+  static constexpr std::string_view kLetters =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static constexpr std::string_view kSuffix = ".tmp-";
+  constexpr std::size_t kRandom = 6;
+  std::string leaf(".");
+  const std::string name = destination.filename().native();
+  leaf.append(name, 0, std::min(name.size(), kNameMax - 1 - kSuffix.size() - kRandom));
+  leaf += kSuffix;
+  std::array<unsigned char, kRandom> bytes{};
+  if (::getrandom(bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) {
+    // Without the random source: the process id and the clock.
+    const std::uint64_t seed =
+        (static_cast<std::uint64_t>(::getpid()) * std::uint64_t{0x9E3779B97F4A7C15}) ^
+        static_cast<std::uint64_t>(::time(nullptr)) ^
+        (++g_names * std::uint64_t{0xBF58476D1CE4E5B9});
+    for (std::size_t i = 0; i < kRandom; ++i) {
+      bytes[i] = static_cast<unsigned char>(seed >> (8 * i));
+    }
+  }
+  for (const unsigned char byte : bytes) leaf += kLetters[byte % kLetters.size()];
+  return destination.parent_path() / leaf;
+}
+
+std::filesystem::path directory_of(const std::filesystem::path& file) {
+  std::filesystem::path directory = file.parent_path();
+  return directory.empty() ? std::filesystem::path(".") : directory;
 }
 
 }  // namespace
 
-Result<OutputFile> OutputFile::open(const std::filesystem::path& target) {
-  if (target == "-") return OutputFile(STDOUT_FILENO, false, target, {});
+OpenResult::OpenResult(OutputFile file) : Result<OutputFile>(std::move(file)) {}
+
+OpenResult::OpenResult(Error error, std::filesystem::path concerning)
+    : Result<OutputFile>(std::move(error)), concerning_(std::move(concerning)) {}
+
+OpenResult OutputFile::open(const std::filesystem::path& target, const OutputOptions& options) {
+  OutputFile file;
+  file.target_ = target;
+  file.sync_ = options.sync;
+  if (target == "-") {
+    file.fd_ = STDOUT_FILENO;
+    file.in_place_ = true;
+    return file;
+  }
   const std::string& native = target.native();
-  if (native.find('\0') != std::string::npos) return Error::os(EINVAL);
+  if (native.empty() || native.find('\0') != std::string::npos) {
+    return {Error::os(EINVAL), target};
+  }
 
   struct stat info {};
-  if (::stat(native.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-    if (S_ISDIR(info.st_mode)) return Error::os(EISDIR);
+  const bool exists = ::stat(native.c_str(), &info) == 0;
+  if (exists && same_file_as_standard_output(info)) {
+    file.fd_ = STDOUT_FILENO;
+    file.in_place_ = true;
+    return file;
+  }
+  if (exists && S_ISDIR(info.st_mode)) return {Error::os(EISDIR), target};
+  if (exists && !S_ISREG(info.st_mode)) {
     // A device or a FIFO: write into it, never rename over it.
-    const int fd = ::open(native.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return Error::os(errno);
-    return OutputFile(fd, true, target, {});
+    file.fd_ = ::open(native.c_str(), O_WRONLY | O_CLOEXEC);
+    if (file.fd_ < 0) return {Error::os(errno), target};
+    file.owns_fd_ = true;
+    file.in_place_ = true;
+    return file;
   }
 
-  std::filesystem::path directory = target.parent_path();
-  if (directory.empty()) directory = ".";
-  // ".NAME.tmp-XXXXXX" beside the target, so rename() stays within one file system.
-  std::string leaf(".");
-  leaf.append(target.filename().native()).append(".tmp-XXXXXX");
-  const std::filesystem::path pattern = directory / leaf;
-  std::vector<char> name(pattern.native().begin(), pattern.native().end());
-  name.push_back('\0');
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return Error::os(errno);
-  // mkstemp makes the file private; give it the mode a plain create would.
-  if (::fchmod(fd, 0666 & ~current_umask()) != 0) {
-    const int err = errno;
-    ::close(fd);
-    ::unlink(name.data());
-    return Error::os(err);
+  auto resolved = resolve_links(target);
+  if (!resolved) return {std::move(resolved).error(), target};
+  file.destination_ = std::move(resolved).value();
+  if (file.destination_.filename().empty()) return {Error::os(EISDIR), target};
+  if (under_system_tree(file.destination_)) {
+    file.fd_ = ::open(file.destination_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (file.fd_ < 0) return {Error::os(errno), target};
+    file.owns_fd_ = true;
+    file.in_place_ = true;
+    return file;
   }
-  return OutputFile(fd, true, target, std::filesystem::path(name.data()));
+
+  // The temporary, beside the file it replaces so that rename() stays in
+  // one file system. Mode 0666 at creation: the kernel takes the umask off.
+  const std::filesystem::path directory = directory_of(file.destination_);
+  if (options.anonymous) {
+    file.fd_ = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  }
+  file.anonymous_ = file.fd_ >= 0;
+  for (int attempt = 0; file.fd_ < 0 && attempt < 100; ++attempt) {
+    // Entered before it exists, so that no interrupt finds it unentered.
+    file.temporary_ = temporary_name(file.destination_);
+    file.cleanup_slot_ = enter_temporary(file.temporary_.c_str());
+    file.fd_ = ::open(file.temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (file.fd_ >= 0) break;
+    const int err = errno;
+    leave_temporary(std::exchange(file.cleanup_slot_, -1));
+    file.temporary_.clear();
+    if (err != EEXIST) return {Error::os(err), directory};
+  }
+  if (file.fd_ < 0) return {Error::os(EEXIST), directory};
+  file.owns_fd_ = true;
+
+  if (exists) {
+    // The replacement keeps the mode of the file it replaces, and its owner
+    // and group where the process may give them.
+    if (::fchmod(file.fd_, info.st_mode & 07777) != 0) return {Error::os(errno), target};
+    if (info.st_uid != ::geteuid() || info.st_gid != ::getegid()) {
+      if (::fchown(file.fd_, info.st_uid, info.st_gid) == 0) {
+        // chown clears the set-id bits; put the mode back.
+        (void)::fchmod(file.fd_, info.st_mode & 07777);
+      }
+    }
+  }
+  return file;
 }
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       owns_fd_(std::exchange(other.owns_fd_, false)),
+      in_place_(other.in_place_),
+      anonymous_(other.anonymous_),
+      sync_(other.sync_),
       target_(std::move(other.target_)),
+      destination_(std::move(other.destination_)),
       temporary_(std::exchange(other.temporary_, {})),
       filter_(std::move(other.filter_)),
+      cleanup_slot_(std::exchange(other.cleanup_slot_, -1)),
       bytes_written_(other.bytes_written_),
       bytes_stored_(other.bytes_stored_) {}
 
@@ -70,9 +198,14 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
     discard();
     fd_ = std::exchange(other.fd_, -1);
     owns_fd_ = std::exchange(other.owns_fd_, false);
+    in_place_ = other.in_place_;
+    anonymous_ = other.anonymous_;
+    sync_ = other.sync_;
     target_ = std::move(other.target_);
+    destination_ = std::move(other.destination_);
     temporary_ = std::exchange(other.temporary_, {});
     filter_ = std::move(other.filter_);
+    cleanup_slot_ = std::exchange(other.cleanup_slot_, -1);
     bytes_written_ = other.bytes_written_;
     bytes_stored_ = other.bytes_stored_;
   }
@@ -89,6 +222,7 @@ void OutputFile::discard() noexcept {
     ::unlink(temporary_.c_str());
     temporary_.clear();
   }
+  leave_temporary(std::exchange(cleanup_slot_, -1));
 }
 
 OutputFilter::~OutputFilter() = default;
@@ -132,25 +266,55 @@ Result<Done> OutputFile::commit() {
     discard();
     return finished;
   }
-  if (!owns_fd_) {
+  if (in_place_) {
+    const int fd = std::exchange(fd_, -1);
     // Standard output stays open; nothing is buffered on our side.
-    fd_ = -1;
+    if (!std::exchange(owns_fd_, false)) return Done{};
+    if (::close(fd) != 0 && errno != EINTR) return Error::os(errno);
     return Done{};
+  }
+  auto placed = place();
+  if (!placed) discard();
+  return placed;
+}
+
+Result<Done> OutputFile::place() {
+  if (sync_ && ::fsync(fd_) != 0) return Error::os(errno);
+  if (anonymous_) {
+    // The temporary gets its name now, for the rename: a link to the open
+    // file (through /proc, or AT_EMPTY_PATH where /proc is missing).
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    for (int attempt = 0; temporary_.empty(); ++attempt) {
+      const std::filesystem::path name = temporary_name(destination_);
+      cleanup_slot_ = enter_temporary(name.c_str());
+      int linked = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
+      if (linked != 0 && errno == ENOENT) {
+        linked = ::linkat(fd_, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
+      }
+      if (linked == 0) {
+        temporary_ = name;
+        break;
+      }
+      const int err = errno;
+      leave_temporary(std::exchange(cleanup_slot_, -1));
+      if (err != EEXIST || attempt >= 100) return Error::os(err);
+    }
   }
   const int fd = std::exchange(fd_, -1);
   owns_fd_ = false;
-  if (::close(fd) != 0 && errno != EINTR) {
-    const int err = errno;
-    discard();
-    return Error::os(err);
-  }
-  if (temporary_.empty()) return Done{};
-  if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
-    const int err = errno;
-    discard();
-    return Error::os(err);
-  }
+  if (::close(fd) != 0 && errno != EINTR) return Error::os(errno);
+  if (::rename(temporary_.c_str(), destination_.c_str()) != 0) return Error::os(errno);
   temporary_.clear();
+  leave_temporary(std::exchange(cleanup_slot_, -1));
+  if (sync_) {
+    // The rename itself reaches the disk with the directory.
+    const int directory =
+        ::open(directory_of(destination_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory >= 0) {
+      (void)::fsync(directory);
+      ::close(directory);
+    }
+  }
   return Done{};
 }
 

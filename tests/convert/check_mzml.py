@@ -52,11 +52,14 @@ def check_index_and_checksum(path, expected_ids):
     if not data[list_offset:].startswith(b"<indexList"):
         fail(f"{path}: indexListOffset does not point at <indexList>")
     offsets = re.findall(rb'<offset idRef="([^"]+)">(\d+)</offset>', data)
-    ids = [i.decode() for i, _ in offsets if i != b"TIC"]
+    chromatograms = (b"TIC", b"BPC")
+    if [i for i, _ in offsets if i in chromatograms] != list(chromatograms):
+        fail(f"{path}: the index does not list the TIC and BPC chromatograms")
+    ids = [i.decode() for i, _ in offsets if i not in chromatograms]
     if ids != expected_ids:
         fail(f"{path}: index ids {ids[:5]}... differ from {expected_ids[:5]}...")
     for ref, offset in offsets:
-        element = b"<chromatogram " if ref == b"TIC" else b"<spectrum "
+        element = b"<chromatogram " if ref in chromatograms else b"<spectrum "
         head = data[int(offset):int(offset) + 200]
         if not head.startswith(element) or b'id="' + ref + b'"' not in head:
             fail(f"{path}: offset of {ref.decode()} points at {head[:40]!r}")

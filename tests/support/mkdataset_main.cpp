@@ -4,7 +4,7 @@
 //
 //   velmoran-mkdataset synth OUT_DIR [--ms1 N] [--ms2 N] [--points P] [--peaks K]
 //                                    [--seed S] [--layout 284|220|216] [--profile-ms2]
-//                                    [--expect FILE]
+//                                    [--expect FILE] [--damage]
 //   velmoran-mkdataset mrm OUT_DIR [--scans N] [--peaks K] [--layout 196|186]
 //                                  [--seed S] [--expect FILE]
 //   velmoran-mkdataset gauss OUT_DIR [--scans N] [--points P] [--peaks K]
@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -40,7 +41,7 @@ constexpr int kFailed = 1;
 constexpr std::string_view kUsage =
     "usage: velmoran-mkdataset synth OUT_DIR [--ms1 N=20] [--ms2 N=40] [--points P=2000]\n"
     "                          [--peaks K=100] [--seed S=1] [--layout 284|220|216]\n"
-    "                          [--profile-ms2] [--expect FILE]\n"
+    "                          [--profile-ms2] [--expect FILE] [--damage]\n"
     "       velmoran-mkdataset mrm OUT_DIR [--scans N=50] [--peaks K=20] [--layout 196|186]\n"
     "                          [--seed S=1] [--expect FILE]\n"
     "       velmoran-mkdataset gauss OUT_DIR [--scans N=100] [--points P=100000]\n"
@@ -49,8 +50,11 @@ constexpr std::string_view kUsage =
     "Writes OUT_DIR/AcqData/{MSScan,MSPeak,MSProfile}.bin; --expect writes the spectra a\n"
     "reader must decode, as JSON. Only the 284 layout carries MS1 profiles; MS1 scans of\n"
     "the 220 and 216 layouts are centroided. --profile-ms2 (284 layout) gives fragment\n"
-    "scans a profile beside their centroids. gauss writes MS1 profiles of Gaussian peaks\n"
-    "with known centres over a noise floor; --truth writes those peaks as JSON.\n";
+    "scans a profile beside their centroids. --damage (284 layout, at least 4 MS1 and\n"
+    "4 MS2 scans, no --expect) puts the values of a damaged scan table into some scans:\n"
+    "NaN and infinite m/z ranges, times and precursors, m/z beyond 2^31, NaN peaks.\n"
+    "gauss writes MS1 profiles of Gaussian peaks with known centres over a noise floor;\n"
+    "--truth writes those peaks as JSON.\n";
 
 class BadArguments : public std::runtime_error {
  public:
@@ -64,6 +68,7 @@ struct Command {
   RunOptions options;
   std::filesystem::path out_dir;
   std::optional<std::filesystem::path> expect_file;
+  bool damage = false;
 };
 
 template <class T>
@@ -111,6 +116,10 @@ Command parse_command(const std::vector<std::string_view>& args) {
       if (have_dir) throw BadArguments("more than one OUT_DIR");
       command.out_dir = std::filesystem::path(arg);
       have_dir = true;
+      continue;
+    }
+    if (arg == "--damage") {
+      command.damage = true;
       continue;
     }
     // --name VALUE or --name=VALUE, and flags
@@ -178,9 +187,16 @@ Command parse_command(const std::vector<std::string_view>& args) {
       throw BadArguments("--points of a gauss run is 2 to 268435456");
     }
     if (g.resolving_power <= 0.0) throw BadArguments("--resolution must be positive");
+    if (command.damage) throw BadArguments("--damage is for synth runs");
     return command;
   }
   if (auto problem = velmoran::testkit::run_options_problem(o)) throw BadArguments(*problem);
+  if (command.damage && (o.mrm || o.layout != Layout::k284 || o.ms1_scans < 4 || o.ms2_scans < 4 ||
+                         command.expect_file)) {
+    throw BadArguments(
+        "--damage needs a synth run of layout 284 with at least 4 MS1 and 4 MS2 "
+        "scans, and no --expect");
+  }
   return command;
 }
 
@@ -203,13 +219,41 @@ std::string summary(const Command& command, const velmoran::testkit::DatasetWrit
   return line;
 }
 
+// What a damaged scan table holds, in the first four survey and the first
+// four fragment scans: the fields a reader takes as they are stored.
+void damage(velmoran::testkit::DatasetWriter& writer) {
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  std::vector<velmoran::testkit::RecordSpec*> survey;
+  std::vector<velmoran::testkit::RecordSpec*> fragment;
+  for (auto& record : writer.table().records) {
+    (record.ms_level == 1 ? survey : fragment).push_back(&record);
+  }
+  // A NaN m/z range: every m/z of the profile is NaN.
+  survey[0]->mz_range_low = kNaN;
+  survey[0]->mz_range_high = kNaN;
+  // m/z beyond 2^31: too large for numpress linear.
+  survey[1]->mz_range_low = 3e9;
+  survey[1]->mz_range_high = 3.1e9;
+  survey[2]->mz_range_high = kInf;
+  survey[3]->retention_time_min = kNaN;
+  fragment[0]->precursor_mz = kNaN;
+  fragment[1]->precursor_mz = kInf;
+  fragment[2]->retention_time_min = -kInf;
+  // Peaks that are all NaN: intensities, and one m/z.
+  const std::vector<double> mz = {150.0, kNaN, 250.0};
+  const std::vector<float> intensity(3, std::numeric_limits<float>::quiet_NaN());
+  fragment[3]->first = writer.add_peak_block(3, mz, intensity);
+}
+
 int run(const Command& command) {
   std::vector<velmoran::testkit::ExpectedSpectrum> expected;
   const bool want = command.expect_file || command.truth_file;
-  const velmoran::testkit::DatasetWriter writer =
+  velmoran::testkit::DatasetWriter writer =
       command.gauss
           ? velmoran::testkit::make_gaussian_run(command.gauss_options, want ? &expected : nullptr)
           : velmoran::testkit::make_run(command.options, want ? &expected : nullptr);
+  if (command.damage) damage(writer);
   writer.write(command.out_dir);
   if (command.truth_file) {
     std::ofstream out(*command.truth_file, std::ios::binary | std::ios::trunc);

@@ -19,8 +19,8 @@ enum class Representation { profile, centroid, empty };
 // that decoded to points is used whole; one that decoded to none hands the
 // scan over to its peak block, whose points are centroids although the
 // profile block decoded (`profile_decoded` is then true).
-[[nodiscard]] VELMORAN_EXPORT Representation representation_of(
-    const Reader& reader, const quorlith::SpectrumRecord& record) noexcept;
+[[nodiscard]] VELMORAN_EXPORT Representation
+representation_of(const Reader& reader, const quorlith::SpectrumRecord& record) noexcept;
 
 // "profile", "centroid" or "empty".
 [[nodiscard]] VELMORAN_EXPORT const char* representation_name(

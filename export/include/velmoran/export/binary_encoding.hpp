@@ -44,19 +44,27 @@ class ZlibCompressor {
   libdeflate_compressor* compressor_ = nullptr;
 };
 
+// Both numpress encoders write what the reference MS-Numpress library
+// writes (they call it), and refuse what it would write wrong.
+//
 // MS-Numpress linear prediction of m/z values: the fixed-point scale as a
 // big-endian double, the first two values as 32-bit little-endian integers,
 // then each further value as the difference from its linear extrapolation
 // in a variable number of half bytes. Replaces `out`; returns false (and
-// leaves `out` unspecified) when the values cannot be encoded (not finite,
-// negative, or a difference beyond 32 bits).
+// leaves `out` unspecified) when the values cannot be encoded: none at all,
+// one not finite or negative, a fixed-point scale outside [1, infinity)
+// (a value of 2^31 or more, or a lone zero, or only one or two values below
+// about 1e-299), a difference beyond 32 bits, or a fixed-point value of 2^62
+// or more.
 [[nodiscard]] bool numpress_linear(std::span<const double> values, Bytes& out);
 
 // MS-Numpress short logged float of intensities: the fixed-point scale as a
 // big-endian double, then round(log(x + 1) * scale) as 16-bit little-endian
 // integers. Replaces `out`; returns false for values it cannot encode
-// (negative or not finite).
-[[nodiscard]] bool numpress_slof(std::span<const float> values, Bytes& out);
+// (negative or not finite). `widened` is scratch space (the values as
+// doubles), reused from call to call.
+[[nodiscard]] bool numpress_slof(std::span<const float> values, std::vector<double>& widened,
+                                 Bytes& out);
 
 // The little-endian bytes of a numeric array (this code runs on
 // little-endian machines only; see the static_assert in the source).

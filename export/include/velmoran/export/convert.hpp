@@ -49,15 +49,15 @@ struct ConvertStats {
   std::uint64_t points = 0;
   // MGF: spectra of the chosen levels left out for want of a precursor m/z.
   std::uint64_t left_out = 0;
+  // MGF: spectra left out because no point (or none that is a number) was
+  // left to write; a block without peaks is not MGF.
+  std::uint64_t without_peaks = 0;
   // Bytes of the file (compressed, when it is).
   std::uint64_t bytes = 0;
 };
 
 // Called from the writer's thread with the scans read so far and the total.
 using ProgressFn = std::function<void(std::uint64_t done, std::uint64_t total)>;
-
-// The id form of the run: scan numbers while they are unique.
-[[nodiscard]] IdForm id_form_of(const raw::MSScan& scans);
 
 // Writes the run to `output` (not committed: the caller commits on success).
 [[nodiscard]] Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,

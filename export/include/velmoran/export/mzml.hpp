@@ -16,6 +16,7 @@
 #include <velmoran/result.hpp>
 #include <velmoran/textio/buffered_writer.hpp>
 #include <velmoran/textio/output_file.hpp>
+#include <velmoran/textio/spectrum_id.hpp>
 #include <velmoran/textio/summary.hpp>
 
 namespace velmoran::exporting {
@@ -26,9 +27,10 @@ using textio::SpectrumSummary;
 
 enum class Compression { kZlib, kNone, kNumpress };
 
-// How spectra are named: "scan=<scan number>" while the scan numbers of the
-// run are unique, else "index=<position in the run>".
-enum class IdForm { kScan, kIndex };
+// How spectra are named (textio/spectrum_id.hpp, shared with the scans
+// table).
+using textio::id_form_of;
+using textio::IdForm;
 
 // libdeflate levels. zlib arrays: the ratio of zlib's default. Numpress
 // m/z of a profile (an evenly spaced axis) compresses much less well at
@@ -42,6 +44,7 @@ struct EncodeScratch {
   ZlibCompressor zlib{kZlibLevel};
   ZlibCompressor numpress_mz_zlib{kNumpressMzZlibLevel};
   Bytes packed;
+  std::vector<double> widened;
   Bytes compressed;
 };
 
@@ -58,6 +61,10 @@ struct SpectrumPlace {
 SpectrumSummary append_mzml_spectrum(std::string& out, const quorlith::SpectrumRecord& record,
                                      const SpectrumPlace& place, IdForm ids,
                                      Compression compression, EncodeScratch& scratch);
+
+// The run's id: "run_" and the dataset name made an xs:ID, so that it
+// cannot be any other id of the file (none of those starts with "run_").
+[[nodiscard]] std::string run_id_from(std::string_view dataset_name);
 
 struct MzmlRun {
   // The dataset's name; the run's id is made from it.
@@ -85,16 +92,18 @@ class MzmlWriter {
   MzmlWriter(OutputFile& file, MzmlRun run);
 
   [[nodiscard]] Result<Done> begin();
-  // Takes the next spectrum's place: its offset for the index, its time and
-  // TIC for the chromatogram, its bytes into the checksum. `element` is the
-  // text append_mzml_spectrum() made; `id_number` is the scan number or the
-  // position in the run, as the id form says.
-  void place_spectrum(std::string_view element, std::uint64_t id_number, double time,
-                      double total_ion_current);
+  // Takes the next spectrum's place: its offset for the index, its time,
+  // TIC and base peak for the chromatograms, its bytes into the checksum.
+  // `element` is the text append_mzml_spectrum() made and `summary` what it
+  // returned; `id_number` is the scan number or the position in the run, as
+  // the id form says.
+  void place_spectrum(std::string_view element, std::uint64_t id_number, std::uint32_t ms_level,
+                      double time, const SpectrumSummary& summary);
   // Writes the element placed last but not yet written.
   [[nodiscard]] Result<Done> write_spectrum(std::string_view element);
-  // The TIC chromatogram, the index and the checksum; fails when fewer or
-  // more spectra came than were announced.
+  // The TIC and base-peak chromatograms (the level-1 spectra written, or
+  // every spectrum written when none is level 1), the index and the
+  // checksum; fails when fewer or more spectra came than were announced.
   [[nodiscard]] Result<Done> finish(EncodeScratch& scratch);
 
  private:
@@ -111,6 +120,7 @@ class MzmlWriter {
   std::vector<std::uint64_t> offsets_;
   std::vector<double> times_;
   std::vector<double> tics_;
+  std::vector<double> base_peaks_;
 };
 
 }  // namespace velmoran::exporting

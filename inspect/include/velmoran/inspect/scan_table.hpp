@@ -12,9 +12,10 @@
 namespace velmoran::inspect {
 
 inline constexpr std::string_view kScanColumns[] = {
-    "index",          "scan_id",    "native_id", "ms_level",     "rt_sec",
-    "representation", "points",     "tic",       "base_peak_mz", "base_peak_intensity",
-    "precursor_mz",   "mrm_channel"};
+    "index",      "scan_id",      "native_id",           "mzml_id",
+    "ms_level",   "rt_sec",       "representation",      "points",
+    "tic",        "base_peak_mz", "base_peak_intensity", "precursor_mz",
+    "mrm_channel"};
 
 // Writes the table of every scan of the run to `out` (not committed). The
 // total ion current and base peak are spectrum_totals(); they and the

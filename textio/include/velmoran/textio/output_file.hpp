@@ -1,12 +1,25 @@
 // Where a command's output goes, put in place the way git and rsync do it.
 //
-// A regular target (or one that does not exist yet) is written under a
-// temporary name in the target's own directory and renamed over the target
-// only by commit(), after the last write and the close succeeded; dropping
-// an uncommitted file removes the temporary and leaves whatever was at the
-// target untouched. A target that exists and is not a regular file (a
-// device, a FIFO) is written in place and never replaced. "-" is standard
-// output, written in place and left open.
+// A regular target (or one that does not exist yet) is written to a
+// temporary file in the target's own directory and renamed over the target
+// only by commit(), after the last write, the flush to the disk and the
+// close succeeded; dropping an uncommitted file leaves whatever was at the
+// target untouched. The temporary is anonymous (O_TMPFILE) where the file
+// system allows it, so that no kill, not even SIGKILL, leaves it behind; it
+// gets a name (".NAME.tmp-XXXXXX") only for the instant of the rename at
+// commit. Elsewhere it is named from the start, and an InterruptCleanup
+// removes it when the program is interrupted.
+//
+// - A symbolic link is written through: the temporary goes beside the file
+//   the link resolves to and is renamed over that file; the link stays.
+// - Standard output ("-", or a target that is the same file as standard
+//   output: /dev/stdout, /proc/self/fd/1, the file standard output was
+//   redirected to) is written through standard output itself.
+// - A target that is not a regular file (a device, a FIFO) is written in
+//   place, as is anything under /dev or /proc: nothing there is ever
+//   renamed over.
+// - An existing target keeps its mode (and, where permitted, its owner); a
+//   new file gets 0666 less the umask, applied by the kernel at creation.
 //
 // Every write is checked: a short or failed write is the system's error
 // (ENOSPC, EPIPE), never swallowed.
@@ -36,9 +49,23 @@ class OutputFilter {
   [[nodiscard]] virtual Result<Done> finish(OutputFile& file) = 0;
 };
 
+struct OutputOptions {
+  // Flush the file to the disk before it is renamed into place, and its
+  // directory after, so that after a crash the target holds either its old
+  // contents or the whole new file (never an empty or partial one).
+  bool sync = true;
+  // An anonymous temporary where the file system has O_TMPFILE; false names
+  // it from the start, as on file systems without it.
+  bool anonymous = true;
+};
+
+class OpenResult;
+
 class OutputFile {
  public:
-  [[nodiscard]] static Result<OutputFile> open(const std::filesystem::path& target);
+  // "-" is standard output.
+  [[nodiscard]] static OpenResult open(const std::filesystem::path& target,
+                                       const OutputOptions& options = {});
 
   OutputFile(OutputFile&& other) noexcept;
   OutputFile& operator=(OutputFile&& other) noexcept;
@@ -56,8 +83,8 @@ class OutputFile {
   // Finishes and drops the filter now, so that bytes_stored() is final.
   [[nodiscard]] Result<Done> finish_filter();
 
-  // Closes the file and puts it in place. After a failure nothing is at the
-  // target that was not there before.
+  // Flushes, closes and puts the file in place. After a failure nothing is
+  // at the target that was not there before.
   [[nodiscard]] Result<Done> commit();
 
   // Bytes given to write(): the document's own length, which offsets in it
@@ -66,25 +93,47 @@ class OutputFile {
   // Bytes that reached the file.
   [[nodiscard]] std::uint64_t bytes_stored() const noexcept { return bytes_stored_; }
   [[nodiscard]] const std::filesystem::path& target() const noexcept { return target_; }
-  // Standard output or a device/FIFO: written in place.
-  [[nodiscard]] bool in_place() const noexcept { return temporary_.empty(); }
-  // The temporary file being written (empty when in place), for a signal
-  // handler that must remove it when the process is interrupted.
-  [[nodiscard]] const std::filesystem::path& temporary() const noexcept { return temporary_; }
+  // Written in place: standard output, a device, a FIFO, under /dev or /proc.
+  [[nodiscard]] bool in_place() const noexcept { return in_place_; }
+  // The writes go to standard output (a reader that closed the pipe gives
+  // EPIPE, which a command may take for the end of the output).
+  [[nodiscard]] bool is_standard_output() const noexcept { return fd_ == 1 && !owns_fd_; }
 
  private:
-  OutputFile(int fd, bool owns_fd, std::filesystem::path target, std::filesystem::path temporary)
-      : fd_(fd), owns_fd_(owns_fd), target_(std::move(target)), temporary_(std::move(temporary)) {}
+  OutputFile() = default;
   void discard() noexcept;
+  [[nodiscard]] Result<Done> place();
 
   int fd_ = -1;
   bool owns_fd_ = false;
+  bool in_place_ = false;
+  // The temporary has no name (O_TMPFILE) until commit.
+  bool anonymous_ = false;
+  bool sync_ = true;
   std::filesystem::path target_;
-  // Empty when writing in place.
+  // The regular file that is replaced: the target with its symbolic links
+  // resolved.
+  std::filesystem::path destination_;
+  // The temporary's name while it has one.
   std::filesystem::path temporary_;
   std::unique_ptr<OutputFilter> filter_;
+  // Its slot among the names an interrupt removes, or -1.
+  int cleanup_slot_ = -1;
   std::uint64_t bytes_written_ = 0;
   std::uint64_t bytes_stored_ = 0;
+};
+
+// The result of OutputFile::open: the file, or the error with the path it
+// concerns (the directory where the temporary could not be made, or the
+// target).
+class [[nodiscard]] OpenResult : public Result<OutputFile> {
+ public:
+  OpenResult(OutputFile file);  // NOLINT(google-explicit-constructor)
+  OpenResult(Error error, std::filesystem::path concerning);
+  [[nodiscard]] const std::filesystem::path& concerning() const noexcept { return concerning_; }
+
+ private:
+  std::filesystem::path concerning_;
 };
 
 }  // namespace velmoran::textio

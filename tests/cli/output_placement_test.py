@@ -1,0 +1,268 @@
+"""Where convert, scans and xic put their output: whole or not at all,
+through symbolic links, in place for standard output, with the mode a user
+expects, and nothing left behind when a command fails or is killed.
+
+Environment: VELMORAN (the program) and VELMORAN_MKDATASET (the generator).
+"""
+import os
+import resource
+import shutil
+import signal
+import stat
+import subprocess
+import tempfile
+import time
+import unittest
+
+VELMORAN = os.environ["VELMORAN"]
+MKDATASET = os.environ["VELMORAN_MKDATASET"]
+
+# The three commands that write a file, each with its -o.
+COMMANDS = {
+    "convert": lambda run, out: ["convert", "-q", run, "-o", out],
+    "scans": lambda run, out: ["scans", run, "-o", out],
+    "xic": lambda run, out: ["xic", run, "--mz", "500", "--mz", "700", "--ppm", "20", "--ms-level",
+                             "2", "-o", out],
+}
+
+
+def velmoran(args, **kwargs):
+    return subprocess.run([VELMORAN, *args], capture_output=True, **kwargs)
+
+
+class Placement(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        os.chmod(cls.tmp.name, 0o755)  # readable by the unprivileged user below
+        cls.dataset = os.path.join(cls.tmp.name, "run.d")
+        subprocess.run([MKDATASET, "synth", cls.dataset, "--ms1", "40", "--ms2", "120", "--points",
+                        "20000", "--peaks", "300", "--seed", "8"], check=True, capture_output=True)
+        # Long enough to be interrupted midway: about a second of convert.
+        cls.long_run = os.path.join(cls.tmp.name, "long.d")
+        subprocess.run([MKDATASET, "synth", cls.long_run, "--ms1", "400", "--ms2", "1200",
+                        "--points", "20000", "--peaks", "300", "--seed", "9"],
+                       check=True, capture_output=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(dir=self.tmp.name)
+        os.chmod(self.work, 0o755)
+
+    def path(self, name):
+        return os.path.join(self.work, name)
+
+    def expected(self, command):
+        """The command's output written to a fresh file."""
+        out = self.path(command + ".expected")
+        velmoran(COMMANDS[command](self.dataset, out), check=True)
+        with open(out, "rb") as f:
+            return f.read()
+
+    def test_a_failure_midway_leaves_the_old_file_whole(self):
+        # A file size limit makes a write fail after 4 KiB: a direct write
+        # would leave the target cut short; put in place, it stays untouched.
+        def limit():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
+        for command, args in COMMANDS.items():
+            with self.subTest(command):
+                target = self.path(command + ".out")
+                with open(target, "wb") as f:
+                    f.write(b"old contents\n")
+                proc = velmoran(args(self.dataset, target), preexec_fn=limit)
+                self.assertEqual(proc.returncode, 1, proc.stderr)
+                self.assertIn(b"File too large", proc.stderr)
+                with open(target, "rb") as f:
+                    self.assertEqual(f.read(), b"old contents\n")
+                self.assertEqual(sorted(os.listdir(self.work)), [command + ".out"])
+                os.remove(target)
+
+    def test_symbolic_link_is_written_through_and_kept(self):
+        for command, args in COMMANDS.items():
+            with self.subTest(command):
+                real, link, dangling = self.path("real"), self.path("link"), self.path("dangling")
+                with open(real, "w") as f:
+                    f.write("old\n")
+                os.symlink("real", link)
+                os.symlink("missing", dangling)
+                velmoran(args(self.dataset, link), check=True)
+                velmoran(args(self.dataset, dangling), check=True)
+                expected = self.expected(command)
+                for name in (link, dangling):
+                    self.assertTrue(os.path.islink(name))
+                with open(real, "rb") as f:
+                    self.assertEqual(f.read(), expected)
+                with open(self.path("missing"), "rb") as f:
+                    self.assertEqual(f.read(), expected)
+                for name in os.listdir(self.work):
+                    os.remove(self.path(name))
+
+    def test_the_file_standard_output_goes_to_is_written_in_place(self):
+        before = os.lstat("/dev/stdout")
+        for command, args in COMMANDS.items():
+            with self.subTest(command):
+                target = self.path(command + ".redirected")
+                with open(target, "wb") as out:
+                    proc = subprocess.run([VELMORAN, *args(self.dataset, "/dev/stdout")], stdout=out,
+                                          stderr=subprocess.PIPE)
+                self.assertEqual(proc.returncode, 0, proc.stderr)
+                with open(target, "rb") as f:
+                    self.assertEqual(f.read(), self.expected(command))
+                after = os.lstat("/dev/stdout")
+                self.assertEqual((after.st_ino, after.st_mode), (before.st_ino, before.st_mode))
+
+    def test_nothing_under_dev_is_renamed_over(self):
+        if not os.path.isdir("/dev/shm"):
+            self.skipTest("no /dev/shm")
+        fd, target = tempfile.mkstemp(dir="/dev/shm", prefix="velmoran-test-")
+        os.close(fd)
+        try:
+            inode = os.stat(target).st_ino
+            velmoran(COMMANDS["scans"](self.dataset, target), check=True)
+            self.assertEqual(os.stat(target).st_ino, inode)  # written in place
+            with open(target, "rb") as f:
+                self.assertEqual(f.read(), self.expected("scans"))
+        finally:
+            os.remove(target)
+
+    def test_modes(self):
+        target = self.path("private.tsv")
+        with open(target, "w") as f:
+            f.write("old\n")
+        os.chmod(target, 0o600)
+        velmoran(COMMANDS["scans"](self.dataset, target), check=True)
+        self.assertEqual(stat.S_IMODE(os.stat(target).st_mode), 0o600)
+        for mask, mode in ((0o077, 0o600), (0o022, 0o644), (0o002, 0o664)):
+            for named in ("0", "1"):
+                with self.subTest(umask=oct(mask), named=named):
+                    target = self.path("new-%o-%s.tsv" % (mask, named))
+                    env = dict(os.environ, VELMORAN_NAMED_TEMPORARY=named)
+                    velmoran(COMMANDS["scans"](self.dataset, target), check=True, env=env,
+                             preexec_fn=lambda: os.umask(mask))
+                    self.assertEqual(stat.S_IMODE(os.stat(target).st_mode), mode)
+
+    def test_a_directory_that_cannot_be_written_is_named(self):
+        locked = self.path("locked")
+        os.mkdir(locked)
+        target = os.path.join(locked, "scans.tsv")
+        with open(target, "w") as f:
+            f.write("old\n")
+        os.chmod(target, 0o666)
+        os.chmod(locked, 0o555)
+        # root writes anywhere: run as an unprivileged user then.
+        demote = (lambda: (os.setgid(65534), os.setuid(65534))) if os.geteuid() == 0 else None
+        proc = velmoran(COMMANDS["scans"](self.dataset, target), preexec_fn=demote, text=True)
+        self.assertEqual(proc.returncode, 1)
+        self.assertIn("velmoran: %s: directory %s: I/O error: Permission denied" % (target, locked),
+                      proc.stderr)
+        with open(target) as f:
+            self.assertEqual(f.read(), "old\n")
+
+    def test_a_name_too_long_for_the_temporary_suffix(self):
+        name = "x" * 250 + ".tsv"  # 254 bytes, the most a name may have is 255
+        velmoran(COMMANDS["scans"](self.dataset, self.path(name)), check=True)
+        self.assertEqual(os.listdir(self.work), [name])
+
+    def test_the_file_reaches_the_disk_before_its_name(self):
+        # After a crash a renamed file must not be empty: the data is
+        # flushed before the rename (unless --no-fsync).
+        strace = shutil.which("strace")
+        if strace is None:
+            self.skipTest("no strace")
+        for extra, flushed in (([], True), (["--no-fsync"], False)):
+            with self.subTest(extra=extra):
+                log = self.path("strace.log")
+                subprocess.run([strace, "-f", "-o", log, "-e", "trace=fsync,fdatasync,rename,renameat,renameat2",
+                                VELMORAN, *COMMANDS["scans"](self.dataset, self.path("out.tsv")), *extra],
+                               check=True, capture_output=True)
+                with open(log) as f:
+                    calls = [line.split()[1].split("(")[0] for line in f if "(" in line]
+                os.remove(log)
+                renamed = next(i for i, call in enumerate(calls) if call.startswith("rename"))
+                self.assertEqual(any(call in ("fsync", "fdatasync") for call in calls[:renamed]),
+                                 flushed, calls)
+
+    def test_interruption_leaves_no_temporary(self):
+        cases = [(command, sig, "1") for command in COMMANDS
+                 for sig in (signal.SIGINT, signal.SIGTERM)]
+        cases.append(("convert", signal.SIGKILL, "0"))  # anonymous temporary
+        for command, sig, named in cases:
+            with self.subTest(command=command, signal=sig.name, named=named):
+                target = self.path("out")
+                with open(target, "w") as f:
+                    f.write("old\n")
+                args = COMMANDS[command](self.long_run, target)
+                env = dict(os.environ, VELMORAN_NAMED_TEMPORARY=named)
+                proc = subprocess.Popen([VELMORAN, *args], env=env, stderr=subprocess.DEVNULL)
+                self.wait_until_writing(proc, named == "1")
+                proc.send_signal(sig)
+                self.assertEqual(proc.wait(), -sig, "the command ended before the signal")
+                self.assertEqual(os.listdir(self.work), ["out"])
+                with open(target) as f:
+                    self.assertEqual(f.read(), "old\n")
+
+    def wait_until_writing(self, proc, named):
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and proc.poll() is None:
+            if not named:
+                # Nothing to see: give it time to open and write.
+                time.sleep(0.3)
+                return
+            if any(".tmp-" in name for name in os.listdir(self.work)):
+                return
+            time.sleep(0.001)
+        self.fail("no temporary appeared")
+
+
+class ClosedPipe(unittest.TestCase):
+    def test_a_reader_that_stops_early_ends_the_command_quietly(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            run = os.path.join(tmp, "run.d")
+            subprocess.run([MKDATASET, "synth", run, "--ms1", "500", "--ms2", "1500", "--points",
+                            "50", "--peaks", "20", "--seed", "3"], check=True, capture_output=True)
+            for args in (["scans", run], ["xic", run, "--mz", "300", "--mz", "400", "--mz", "500",
+                                                   "--ppm", "10", "--ms-level", "2"]):
+                with self.subTest(args[0]):
+                    # velmoran ... | head -1: the table is far larger than the pipe's buffer.
+                    proc = subprocess.Popen([VELMORAN, *args], stdout=subprocess.PIPE,
+                                            stderr=subprocess.PIPE)
+                    proc.stdout.readline()
+                    proc.stdout.close()
+                    error = proc.stderr.read()
+                    proc.stderr.close()
+                    self.assertEqual((proc.wait(), error), (0, b""))
+
+
+class Threads(unittest.TestCase):
+    def test_the_default_follows_the_cpus_the_process_may_use(self):
+        if not hasattr(os, "sched_setaffinity"):
+            self.skipTest("no CPU affinity here")
+        with tempfile.TemporaryDirectory() as tmp:
+            run = os.path.join(tmp, "run.d")
+            subprocess.run([MKDATASET, "synth", run, "--ms1", "300", "--ms2", "900", "--points",
+                            "20000", "--peaks", "300", "--seed", "3"], check=True, capture_output=True)
+            # taskset -c 0 velmoran convert: the process never has a second thread.
+            proc = subprocess.Popen([VELMORAN, "convert", "-q", run, "-o", os.path.join(tmp, "o.mzML")],
+                                    preexec_fn=lambda: os.sched_setaffinity(0, {min(os.sched_getaffinity(0))}))
+            most = 0
+            while proc.poll() is None:
+                try:
+                    most = max(most, len(os.listdir("/proc/%d/task" % proc.pid)))
+                except FileNotFoundError:
+                    break
+                time.sleep(0.005)
+            self.assertEqual(proc.wait(), 0)
+            self.assertEqual(most, 1)
+
+    def test_threads_beyond_the_bound_are_a_usage_error(self):
+        proc = velmoran(["convert", "--threads", "257", "run.d"], text=True)
+        self.assertEqual(proc.returncode, 2)
+        self.assertIn("--threads", proc.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
