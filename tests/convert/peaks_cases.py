@@ -92,12 +92,19 @@ def case_centroid(velmoran, run_dir, expected, work):
 
 
 def index_offsets(data):
-    offsets = re.findall(rb'<offset idRef="([^"]+)">(\d+)</offset>', data)
-    for ref, offset in offsets:
-        element = b"<chromatogram " if ref == b"TIC" else b"<spectrum "
-        if not data[int(offset):].startswith(element):
-            fail(f"offset of {ref.decode()} does not point at its element")
-    return [r.decode() for r, _ in offsets if r != b"TIC"]
+    """Checks that every offset of the index points at its element; returns
+    the spectrum ids in index order."""
+    ids = []
+    for name, body in re.findall(rb'<index name="(\w+)">(.*?)</index>', data, re.S):
+        element = b"<" + name + b" "
+        for ref, offset in re.findall(rb'<offset idRef="([^"]+)">(\d+)</offset>', body):
+            if not data[int(offset):].startswith(element):
+                fail(f"offset of {ref.decode()} does not point at its element")
+            if name == b"spectrum":
+                ids.append(ref.decode())
+    if not ids:
+        fail("the index lists no spectrum")
+    return ids
 
 
 def case_filters(velmoran, run_dir, expected, work):
