@@ -19,5 +19,6 @@ struct Subcommand {
 [[nodiscard]] Subcommand add_info(CLI::App& app);
 [[nodiscard]] Subcommand add_scans(CLI::App& app);
 [[nodiscard]] Subcommand add_xic(CLI::App& app);
+[[nodiscard]] Subcommand add_view(CLI::App& app);
 
 }  // namespace velmoran::cli

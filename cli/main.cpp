@@ -5,6 +5,7 @@
 //   velmoran info RUN.d [--json]
 //   velmoran scans RUN.d [--format tsv|csv|json] [-o FILE]
 //   velmoran xic RUN.d (--mz M ... | --targets FILE) (--ppm P | --da D) ...
+//   velmoran view RUN.d [--port N] [--bind ADDR] [--no-open]
 //
 // Exit status: 0 done, 1 a run failed, 2 usage error.
 #include <algorithm>
@@ -44,10 +45,8 @@ int main(int argc, char** argv) {
   app.footer("Exit status: 0 done, 1 a run failed, 2 usage error.");
 
   const velmoran::cli::Subcommand subcommands[] = {
-      velmoran::cli::add_convert(app),
-      velmoran::cli::add_info(app),
-      velmoran::cli::add_scans(app),
-      velmoran::cli::add_xic(app),
+      velmoran::cli::add_convert(app), velmoran::cli::add_info(app), velmoran::cli::add_scans(app),
+      velmoran::cli::add_xic(app),     velmoran::cli::add_view(app),
   };
 
   // CLI11 reports a first word that names no command as a missing command;

@@ -40,7 +40,11 @@ esac
 
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" && continue
+  # A Node.js packaged outside Debian's archive brings npm inside its nodejs
+  # package and conflicts with Debian's npm.
+  [[ $p == npm ]] && command -v npm >/dev/null && continue
+  missing+=("$p")
 done
 
 if ((${#missing[@]})); then

@@ -5,7 +5,8 @@
 #  1. the release tree: C++ tests, Python tests under every CPython 3.9+
 #     found, the example scripts, the installed-package consumer, the
 #     velmoran program read back by OpenMS and pymzML, the Snakemake
-#     workflow;
+#     workflow, the viewer (its API, a load test on 127.0.0.1, the page in
+#     headless Chromium);
 #  2. the AddressSanitizer/UndefinedBehaviorSanitizer tree: the C++ tests
 #     and the Python tests against a sanitized module;
 #  3. the ThreadSanitizer tree: the tests that iterate on several threads

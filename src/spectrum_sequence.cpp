@@ -17,6 +17,9 @@ namespace {
 constexpr std::uint32_t kWideLayoutThreshold = 219;
 constexpr std::uint8_t kOriginCode = 2;
 
+quorlith::SpectrumRecord make_record(const Reader& reader, const raw::ScanRecord& scan,
+                                     std::uint64_t index, BlockOrder order);
+
 class ReaderSequence final : public quorlith::SpectrumSequence {
  public:
   ReaderSequence(const Reader& reader, BlockOrder order)
@@ -25,7 +28,7 @@ class ReaderSequence final : public quorlith::SpectrumSequence {
   std::optional<quorlith::SpectrumRecord> next() override {
     if (cursor_ == records_.size()) return std::nullopt;
     const raw::ScanRecord& scan = records_[cursor_++];
-    return make_record(scan, next_index_++);
+    return make_record(*reader_, scan, next_index_++, order_);
   }
 
   [[nodiscard]] quorlith::SizeHint size_hint() const override {
@@ -34,9 +37,6 @@ class ReaderSequence final : public quorlith::SpectrumSequence {
   }
 
  private:
-  [[nodiscard]] quorlith::SpectrumRecord make_record(const raw::ScanRecord& scan,
-                                                     std::uint64_t index) const;
-
   const Reader* reader_;
   BlockOrder order_;
   std::vector<raw::ScanRecord> records_;
@@ -70,26 +70,28 @@ std::optional<quorlith::Precursor> make_precursor(const raw::ScanRecord& scan) {
   return precursor;
 }
 
-quorlith::SpectrumRecord ReaderSequence::make_record(const raw::ScanRecord& scan,
-                                                     std::uint64_t index) const {
+// The record of `scan`, at position `index` of the table, its blocks taken
+// in `order`.
+quorlith::SpectrumRecord make_record(const Reader& reader, const raw::ScanRecord& scan,
+                                     std::uint64_t index, BlockOrder order) {
   raw::DecodedArrays arrays;
   bool profile_decoded = false;
   const auto load_peaks = [&] {
     if (!scan.peak_block) return;
     const raw::BlockRef& block = *scan.peak_block;
-    load_block(reader_->peak_path(), block, arrays,
+    load_block(reader.peak_path(), block, arrays,
                [&](raw::ByteView bytes) { return raw::decode_peak_block(bytes, block); });
   };
-  if (order_ == BlockOrder::kPeaksFirst) load_peaks();
+  if (order == BlockOrder::kPeaksFirst) load_peaks();
   if (arrays.mz.empty() && scan.profile_block) {
     const raw::BlockRef& block = *scan.profile_block;
-    profile_decoded = load_block(reader_->profile_path(), block, arrays, [&](raw::ByteView bytes) {
+    profile_decoded = load_block(reader.profile_path(), block, arrays, [&](raw::ByteView bytes) {
       return raw::decode_profile_block(bytes, block, scan.mz_range_low.value_or(0.0),
                                        scan.mz_range_high.value_or(0.0));
     });
   }
   // Centroid data is the fallback when the profile gave no points.
-  if (order_ == BlockOrder::kProfileFirst && arrays.mz.empty()) load_peaks();
+  if (order == BlockOrder::kProfileFirst && arrays.mz.empty()) load_peaks();
 
   quorlith::SpectrumRecord record;
   record.index = index;
@@ -104,7 +106,7 @@ quorlith::SpectrumRecord ReaderSequence::make_record(const raw::ScanRecord& scan
   record.precursor = make_precursor(scan);
   record.origin_code = kOriginCode;
   record.profile_decoded = profile_decoded;
-  record.layout_code = reader_->scans().record_stride > kWideLayoutThreshold ? 3 : 1;
+  record.layout_code = reader.scans().record_stride > kWideLayoutThreshold ? 3 : 1;
   return record;
 }
 
@@ -116,6 +118,11 @@ std::unique_ptr<quorlith::SpectrumSequence> Reader::iter_spectra() const {
 
 std::unique_ptr<quorlith::SpectrumSequence> Reader::iter_spectra(BlockOrder order) const {
   return std::make_unique<ReaderSequence>(*this, order);
+}
+
+std::optional<quorlith::SpectrumRecord> Reader::spectrum_at(std::size_t index) const {
+  if (index >= scans_.records.size()) return std::nullopt;
+  return make_record(*this, scans_.records[index], index, BlockOrder::kProfileFirst);
 }
 
 }  // namespace velmoran

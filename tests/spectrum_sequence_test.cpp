@@ -183,9 +183,16 @@ TEST_P(EveryLayout, DrainsToExactlyTheRecordsOfTheTable) {
     EXPECT_EQ(records[i],
               expected_record(layout, rows[i].spec, i, *rows[i].arrays, rows[i].profile_decoded))
         << "record " << i;
+    // Random access gives the same record, in any order.
+    const std::size_t back = rows.size() - 1 - i;
+    EXPECT_EQ(reader.spectrum_at(back),
+              expected_record(layout, rows[back].spec, back, *rows[back].arrays,
+                              rows[back].profile_decoded))
+        << "spectrum_at " << back;
   }
   EXPECT_FALSE(sequence->next());
   EXPECT_FALSE(sequence->next());
+  EXPECT_FALSE(reader.spectrum_at(rows.size()));
 }
 
 TEST_P(EveryLayout, PrecursorFollowsTheMsLevelAndTheLayout) {

@@ -179,6 +179,12 @@ OpenResult OutputFile::open(const std::filesystem::path& target, const OutputOpt
   return file;
 }
 
+OutputFile OutputFile::memory() {
+  OutputFile out;
+  out.in_memory_ = true;
+  return out;
+}
+
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       owns_fd_(std::exchange(other.owns_fd_, false)),
@@ -191,7 +197,9 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
       filter_(std::move(other.filter_)),
       cleanup_slot_(std::exchange(other.cleanup_slot_, -1)),
       bytes_written_(other.bytes_written_),
-      bytes_stored_(other.bytes_stored_) {}
+      bytes_stored_(other.bytes_stored_),
+      in_memory_(std::exchange(other.in_memory_, false)),
+      text_(std::move(other.text_)) {}
 
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
   if (this != &other) {
@@ -208,6 +216,8 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
     cleanup_slot_ = std::exchange(other.cleanup_slot_, -1);
     bytes_written_ = other.bytes_written_;
     bytes_stored_ = other.bytes_stored_;
+    in_memory_ = std::exchange(other.in_memory_, false);
+    text_ = std::move(other.text_);
   }
   return *this;
 }
@@ -236,6 +246,11 @@ Result<Done> OutputFile::write(std::string_view bytes) {
 }
 
 Result<Done> OutputFile::store(std::string_view bytes) {
+  if (in_memory_) {
+    text_.append(bytes);
+    bytes_stored_ += bytes.size();
+    return Done{};
+  }
   if (fd_ < 0) return Error::os(EBADF);
   const char* p = bytes.data();
   std::size_t left = bytes.size();
@@ -261,6 +276,7 @@ Result<Done> OutputFile::finish_filter() {
 }
 
 Result<Done> OutputFile::commit() {
+  if (in_memory_) return finish_filter();
   if (fd_ < 0) return Error::os(EBADF);
   if (auto finished = finish_filter(); !finished) {
     discard();

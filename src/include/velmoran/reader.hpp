@@ -3,7 +3,9 @@
 #pragma once
 
 #include <filesystem>
+#include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <quorlith/source.hpp>
@@ -46,6 +48,12 @@ class VELMORAN_EXPORT Reader final : public quorlith::SpectrumSource {
   // BlockOrder::kProfileFirst. `profile_decoded` is true only where the
   // profile was read and decoded.
   [[nodiscard]] std::unique_ptr<quorlith::SpectrumSequence> iter_spectra(BlockOrder order) const;
+
+  // The spectrum of the scan at `index` of the table, read and decoded now,
+  // the same record as the index-th that a sequence produces; nullopt past
+  // the end. Reads only that scan's block: random access for a viewer,
+  // where stepping a sequence there would decode every scan before it.
+  [[nodiscard]] std::optional<quorlith::SpectrumRecord> spectrum_at(std::size_t index) const;
 
  private:
   Reader(std::filesystem::path path, std::string name, raw::MSScan scans,

@@ -21,6 +21,10 @@
 // - An existing target keeps its mode (and, where permitted, its owner); a
 //   new file gets 0666 less the umask, applied by the kernel at creation.
 //
+// memory() keeps what is written in a string instead, for a caller that
+// serves the text rather than stores it (the viewer's API renders the
+// tables the commands write).
+//
 // Every write is checked: a short or failed write is the system's error
 // (ENOSPC, EPIPE), never swallowed.
 #pragma once
@@ -28,6 +32,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include <velmoran/result.hpp>
@@ -66,6 +71,9 @@ class OutputFile {
   // "-" is standard output.
   [[nodiscard]] static OpenResult open(const std::filesystem::path& target,
                                        const OutputOptions& options = {});
+  // Written into memory: commit() only ends the writing; take_text() hands
+  // the text over.
+  [[nodiscard]] static OutputFile memory();
 
   OutputFile(OutputFile&& other) noexcept;
   OutputFile& operator=(OutputFile&& other) noexcept;
@@ -98,6 +106,8 @@ class OutputFile {
   // The writes go to standard output (a reader that closed the pipe gives
   // EPIPE, which a command may take for the end of the output).
   [[nodiscard]] bool is_standard_output() const noexcept { return fd_ == 1 && !owns_fd_; }
+  // What a memory() output holds; empty for the others.
+  [[nodiscard]] std::string take_text() noexcept { return std::move(text_); }
 
  private:
   OutputFile() = default;
@@ -121,6 +131,8 @@ class OutputFile {
   int cleanup_slot_ = -1;
   std::uint64_t bytes_written_ = 0;
   std::uint64_t bytes_stored_ = 0;
+  bool in_memory_ = false;
+  std::string text_;
 };
 
 // The result of OutputFile::open: the file, or the error with the path it

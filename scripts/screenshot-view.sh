@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# The screenshot of docs/view.md: velmoran view on a generated run in
+# headless Chromium, a fragment scan selected and an XIC overlaid, saved as
+# docs/view.png (or the path given).
+#
+#   scripts/screenshot-view.sh [--build-dir DIR] [OUT.png]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build/release
+out=docs/view.png
+while [[ $# -gt 0 ]]; do
+  case $1 in
+    --build-dir) build=$2; shift 2 ;;
+    *.png) out=$1; shift ;;
+    *) echo "usage: scripts/screenshot-view.sh [--build-dir DIR] [OUT.png]" >&2; exit 2 ;;
+  esac
+done
+
+if [[ ! -f $build/build.ninja ]]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORAN_DEVELOPER_MODE=ON >&2
+fi
+cmake --build "$build" -j 2 --target velmoran_cli velmoran_mkdataset >&2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$build/tests/velmoran-mkdataset" synth "$work/sample.d" --ms1 80 --ms2 160 --points 6000 \
+  --peaks 60 --seed 5 --expect "$work/sample.json" >&2
+
+PYTHONPATH=tests/view /usr/bin/python3 - "$build/cli/velmoran" "$work/sample.d" \
+  "$work/sample.json" "$out" <<'PY'
+import json
+import sys
+import time
+
+from browser import chromium
+from view_server import ViewServer
+
+velmoran, run, expect, out = sys.argv[1:]
+scans = json.load(open(expect))["scans"]
+survey = [s for s in scans if s["ms_level"] == 1]
+# The survey scan with the most total signal, its base peak, and the first
+# fragment scan after it.
+loudest = max(survey, key=lambda s: sum(s["intensity"]))
+peak = loudest["mz"][loudest["intensity"].index(max(loudest["intensity"]))]
+fragment = next(i for i, s in enumerate(scans)
+                if s["ms_level"] == 2 and s["retention_time_sec"] > loudest["retention_time_sec"])
+
+server = ViewServer(velmoran, run)
+driver = chromium(1280, 900)
+try:
+    driver.get(server.url)
+    while not driver.execute_script("return window.velmoranReady === true"):
+        time.sleep(0.05)
+    driver.execute_async_script(
+        "const [i, done] = arguments; window.velmoranView.select(i).then(done);", fragment)
+    driver.find_element("id", "xic-mz").send_keys("%.4f" % peak)
+    driver.find_element("css selector", "#xic-form button[type=submit]").click()
+    while "XIC" not in driver.find_element("id", "xic-status").text:
+        time.sleep(0.05)
+    time.sleep(0.3)
+    driver.save_screenshot(out)
+finally:
+    driver.quit()
+    server.stop()
+print("wrote " + out)
+PY

@@ -1,0 +1,48 @@
+# velmoran view: the API against the commands and the writer's spectra, the
+# token and Host checks, the page in headless Chromium, and a bounded load
+# test on 127.0.0.1. Each test starts and stops its own server.
+if(NOT TARGET velmoran_view)
+  return()
+endif()
+velmoran_add_test(view_test view_test.cpp)
+target_link_libraries(view_test PRIVATE velmoran::view)
+# The cache's header is the library's own.
+target_include_directories(view_test PRIVATE ${PROJECT_SOURCE_DIR}/view)
+
+if(NOT TARGET velmoran_cli OR NOT VELMORAN_TEST_PYTHON)
+  return()
+endif()
+
+set(view_env
+  "VELMORAN=$<TARGET_FILE:velmoran_cli>"
+  "VELMORAN_MKDATASET=$<TARGET_FILE:velmoran_mkdataset>"
+  "VIEW_ARTIFACTS=${CMAKE_CURRENT_BINARY_DIR}/view"
+  "PYTHONPATH=${CMAKE_CURRENT_SOURCE_DIR}/view"
+  "PYTHONDONTWRITEBYTECODE=1")
+file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/view)
+
+add_test(NAME view_api
+  COMMAND ${VELMORAN_TEST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/view/view_api_test.py)
+add_test(NAME view_load
+  COMMAND ${VELMORAN_TEST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/view/view_load_test.py)
+set_tests_properties(view_api view_load PROPERTIES
+  LABELS "cli;view" TIMEOUT 180 ENVIRONMENT "${view_env}")
+# Alone, so that other tests do not take the time its clients are given.
+set_tests_properties(view_load PROPERTIES RUN_SERIAL TRUE)
+if(VELMORAN_SANITIZE MATCHES "address")
+  # AddressSanitizer keeps up to 256 MiB of freed memory in quarantine,
+  # which the test's memory bound would count as the server's.
+  set_tests_properties(view_load PROPERTIES ENVIRONMENT
+    "${view_env};ASAN_OPTIONS=detect_leaks=1:quarantine_size_mb=16")
+endif()
+
+# The page in Debian's Chromium, through Debian's python3 (python3-selenium and
+# chromium-driver); the screenshot stays in the build tree as
+# tests/view/view_browser_test.png.
+find_program(VELMORAN_CHROMEDRIVER chromedriver)
+if(VELMORAN_CHROMEDRIVER AND EXISTS /usr/bin/chromium AND EXISTS /usr/bin/python3)
+  add_test(NAME view_browser
+    COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/view/view_browser_test.py)
+  set_tests_properties(view_browser PROPERTIES
+    LABELS "cli;view;browser" TIMEOUT 180 ENVIRONMENT "${view_env}")
+endif()

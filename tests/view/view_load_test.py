@@ -1,0 +1,144 @@
+"""A bounded load test of velmoran view on 127.0.0.1: 1,000 requests over 50
+concurrent connections mixing valid requests, malformed ones (bad numbers,
+huge indices, no token, a wrong Host, long query strings) and slow clients
+that dribble or stall. No crash, every answer the right status, memory
+bounded, and a client asking for the run meanwhile is answered throughout.
+
+Environment: VELMORAN, VELMORAN_MKDATASET.
+"""
+import concurrent.futures
+import os
+import socket
+import tempfile
+import threading
+import time
+import unittest
+
+from view_server import ViewServer, make_run, velmoran_from_env, xic_query
+
+VELMORAN, MKDATASET = velmoran_from_env()
+
+REQUESTS = 1000
+CONNECTIONS = 50
+SCANS = 150
+
+
+def kinds(server):
+    """(name, request path, token, host, expected status) for each kind of request."""
+    ok = (True, None)
+    long_but_allowed = "/api/xic?" + "&".join(["mz=500.25"] * 100) + "&ppm=10"
+    return [
+        ("run", "/api/run", *ok, 200),
+        ("scans", "/api/scans", *ok, 200),
+        ("spectrum", "/api/spectrum/%d", *ok, 200),
+        ("xic", xic_query([301.5, 524.25, 900.75], 10), *ok, 200),
+        ("page", "/", *ok, 200),
+        ("bad index", "/api/spectrum/12x", *ok, 400),
+        ("huge index", "/api/spectrum/" + "9" * 40, *ok, 404),
+        ("bad mz", "/api/xic?mz=5e&ppm=10", *ok, 400),
+        ("bad ppm", "/api/xic?mz=500&ppm=-1", *ok, 400),
+        ("too many targets", long_but_allowed.replace("&ppm", "&mz=1&ppm"), *ok, 400),
+        ("long query", "/api/xic?mz=500&ppm=10&x=" + "a" * 6000, *ok, 400),
+        ("query past the limit", "/api/xic?mz=500&ppm=10&x=" + "a" * 20000, *ok, 414),
+        ("no token", "/api/run", False, None, 403),
+        ("wrong token", "/api/scans", "f" * 64, None, 403),
+        ("wrong host", "/api/spectrum/1", True, "rebound.example:%d" % server.port, 403),
+    ]
+
+
+def slow_request(server, path, pause, stall=False):
+    """Sends a request a few bytes at a time; with `stall`, stops halfway and
+    waits for the server to give up. Returns the status, or None when it
+    closed without an answer."""
+    request = ("GET %s HTTP/1.1\r\nHost: %s\r\nX-Velmoran-Token: %s\r\nConnection: close\r\n\r\n"
+               % (path, server.host, server.token)).encode()
+    with socket.create_connection(("127.0.0.1", server.port), timeout=20) as s:
+        chunks = [request[i:i + 16] for i in range(0, len(request), 16)]
+        if stall:
+            chunks = chunks[:len(chunks) // 2]
+        for chunk in chunks:
+            s.sendall(chunk)
+            time.sleep(pause)
+        reply = b""
+        try:
+            while True:
+                data = s.recv(65536)
+                if not data:
+                    break
+                reply += data
+        except ConnectionResetError:
+            return None
+    if not reply:
+        return None
+    return int(reply.split(b" ", 2)[1])
+
+
+class LoadTest(unittest.TestCase):
+    def test_mixed_load_on_loopback(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            run = make_run(MKDATASET, os.path.join(tmp, "load.d"), "synth", "--ms1", str(SCANS // 3),
+                           "--ms2", str(SCANS - SCANS // 3), "--points", "20000", "--peaks", "300",
+                           "--seed", "31")
+            server = ViewServer(VELMORAN, run)
+            try:
+                self.run_load(server)
+            finally:
+                code, _, err = server.stop()
+            self.assertEqual(code, 0, err)
+
+    def run_load(self, server):
+        table = kinds(server)
+        started = server.rss_kib()
+        stop = threading.Event()
+        canary = []
+
+        # A client that asks for the run every 50 ms while the load lasts.
+        def ask_meanwhile():
+            while not stop.is_set():
+                t0 = time.monotonic()
+                status, _ = server.request("/api/run")
+                canary.append((status, time.monotonic() - t0))
+                time.sleep(0.05)
+
+        def one(i):
+            if i % 50 == 7:
+                return ("slow client", slow_request(server, "/api/spectrum/%d" % (i % SCANS), 0.02), 200)
+            if i % 100 == 13:
+                # Stalls halfway: after its read timeout the server answers 400 and
+                # closes (or resets, the request's rest unread).
+                got = slow_request(server, "/api/run", 0.01, stall=True)
+                return ("stalled client", got, got if got in (400, None) else 400)
+            name, path, token, host, status = table[i % len(table)]
+            if "%d" in path:
+                path = path % ((i * 7919) % SCANS)
+            got, _ = server.request(path, token=token, host=host)
+            return (name, got, status)
+
+        watcher = threading.Thread(target=ask_meanwhile)
+        watcher.start()
+        t0 = time.monotonic()
+        try:
+            with concurrent.futures.ThreadPoolExecutor(CONNECTIONS) as pool:
+                results = list(pool.map(one, range(REQUESTS)))
+        finally:
+            stop.set()
+            watcher.join()
+        elapsed = time.monotonic() - t0
+
+        wrong = [r for r in results if r[1] != r[2]]
+        self.assertEqual(wrong, [])
+        self.assertEqual(len(results), REQUESTS)
+        # The server lives, answered the run throughout, and its memory is bounded:
+        # a spectrum cache of 64 MiB at most, beside what was there at the start.
+        self.assertIsNone(server.process.poll())
+        self.assertTrue(canary and all(status == 200 for status, _ in canary))
+        slowest = max(seconds for _, seconds in canary)
+        self.assertLess(slowest, 3.0)
+        grown_mib = (server.rss_kib() - started) / 1024
+        self.assertLess(grown_mib, 200)
+        print("load: %d requests in %.1f s, %d canary requests (slowest %.0f ms), RSS +%.0f MiB"
+              % (REQUESTS, elapsed, len(canary), slowest * 1000, grown_mib))
+
+
+if __name__ == "__main__":
+    unittest.main()

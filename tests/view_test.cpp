@@ -1,0 +1,63 @@
+// The viewer's parts that HTTP does not show well: the query parser keeps
+// what httplib's drops, and the spectrum cache stays within its bytes.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include <velmoran/view/access.hpp>
+#include <velmoran/view/run_api.hpp>
+
+#include "spectrum_cache.hpp"
+
+namespace velmoran::view {
+namespace {
+
+TEST(ParseQuery, KeepsRepeatsAndDecodes) {
+  const struct {
+    const char* target;
+    QueryParams params;
+  } cases[] = {
+      {"/api/xic", {}},
+      {"/api/xic?", {}},
+      {"/api/xic?mz=500&mz=500&ppm=10", {{"mz", "500"}, {"mz", "500"}, {"ppm", "10"}}},
+      {"/a?name=PC+34%3A1%2C%22x%22&&flag", {{"name", "PC 34:1,\"x\""}, {"flag", ""}}},
+      {"/a?bad=%zz%4&end=%41#frag", {{"bad", "%zz%4"}, {"end", "A"}}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(parse_query(c.target), c.params) << c.target;
+}
+
+TEST(SpectrumCache, DropsTheLeastRecentlyUsedToStayWithinItsBytes) {
+  SpectrumCache cache(300);
+  const auto text = [](char c) { return std::make_shared<const std::string>(100, c); };
+  cache.insert(0, text('a'));
+  cache.insert(1, text('b'));
+  cache.insert(2, text('c'));
+  ASSERT_TRUE(cache.find(0));  // 0 is now the most recent; 1 the least
+  cache.insert(3, text('d'));
+  EXPECT_EQ(cache.bytes(), 300U);
+  EXPECT_FALSE(cache.find(1));
+  EXPECT_EQ(*cache.find(0), std::string(100, 'a'));
+  EXPECT_TRUE(cache.find(2) && cache.find(3));
+  // A text larger than the whole cache is served but not kept.
+  cache.insert(4, std::make_shared<const std::string>(301, 'e'));
+  EXPECT_FALSE(cache.find(4));
+  EXPECT_EQ(cache.bytes(), 300U);
+}
+
+TEST(AccessPolicy, HostNamesTheServerAndTheTokenMatchesWhole) {
+  const AccessPolicy policy(std::string(64, 'a'), "::1", 8765);
+  for (const char* host : {"127.0.0.1:8765", "localhost:8765", "LocalHost:8765", "[::1]:8765"}) {
+    EXPECT_TRUE(policy.host_allowed(host)) << host;
+  }
+  for (const char* host : {"", "127.0.0.1", "127.0.0.1:8766", "localhost.:8765",
+                           "evil.example:8765", "127.0.0.1:8765 ", "::1:8765"}) {
+    EXPECT_FALSE(policy.host_allowed(host)) << host;
+  }
+  EXPECT_TRUE(policy.allows("localhost:8765", "", std::string(64, 'a')));
+  EXPECT_FALSE(policy.allows("localhost:8765", std::string(63, 'a'), ""));
+  EXPECT_FALSE(policy.allows("evil.example:8765", std::string(64, 'a'), ""));
+}
+
+}  // namespace
+}  // namespace velmoran::view

@@ -1,0 +1,79 @@
+// What the viewer's JSON API answers, apart from HTTP: each route renders
+// with the same library function as the matching command, so the two
+// cannot drift apart.
+//   /api/run             velmoran info --json
+//   /api/scans           velmoran scans --format json
+//   /api/spectrum/INDEX  one spectrum's points
+//   /api/xic?mz=M...     velmoran xic --ppm P --format json
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <velmoran/reader.hpp>
+#include <velmoran/result.hpp>
+
+namespace velmoran::view {
+
+class SpectrumCache;
+
+// An HTTP status and a JSON body; a failure's body is {"error": "..."}.
+struct Reply {
+  int status = 200;
+  std::shared_ptr<const std::string> body;
+};
+
+// The query parameters of a request, in order, names and values decoded.
+using QueryParams = std::vector<std::pair<std::string, std::string>>;
+
+// The parameters of the query in a request target ("/api/xic?mz=1&mz=1"):
+// every pair kept, repeated ones too, '+' and %XX decoded (a malformed
+// escape is kept as it is).
+[[nodiscard]] QueryParams parse_query(std::string_view target);
+
+class RunApi {
+ public:
+  // At most this many m/z values in one /api/xic request.
+  static constexpr std::size_t kMaxXicTargets = 100;
+  // The rendered spectra kept between requests.
+  static constexpr std::size_t kDefaultCacheBytes = std::size_t{64} << 20;
+
+  // Takes the run and renders its overview and scan table (a pass over its
+  // spectra each), which are then answered from memory.
+  [[nodiscard]] static Result<std::unique_ptr<RunApi>> load(
+      Reader reader, std::size_t cache_bytes = kDefaultCacheBytes);
+
+  RunApi(const RunApi&) = delete;
+  RunApi& operator=(const RunApi&) = delete;
+  ~RunApi();
+
+  [[nodiscard]] const Reader& reader() const noexcept { return reader_; }
+
+  [[nodiscard]] Reply run() const { return {200, run_json_}; }
+  [[nodiscard]] Reply scans() const { return {200, scans_json_}; }
+  // `index_text` as it came in the path: 400 unless decimal digits, 404
+  // past the last scan.
+  [[nodiscard]] Reply spectrum(std::string_view index_text) const;
+  // mz (repeated), ppm and ms_level (default 1); "token" is ignored.
+  [[nodiscard]] Reply xic(const QueryParams& params) const;
+
+  // Bytes held by the spectrum cache.
+  [[nodiscard]] std::size_t cached_bytes() const;
+
+ private:
+  RunApi(Reader reader, std::size_t cache_bytes);
+
+  Reader reader_;
+  std::shared_ptr<const std::string> run_json_;
+  std::shared_ptr<const std::string> scans_json_;
+  std::unique_ptr<SpectrumCache> cache_;
+};
+
+// {"error": MESSAGE} with `status`.
+[[nodiscard]] Reply error_reply(int status, std::string_view message);
+
+}  // namespace velmoran::view

@@ -1,0 +1,192 @@
+#include <velmoran/view/run_api.hpp>
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+
+#include <velmoran/inspect/run_info.hpp>
+#include <velmoran/inspect/scan_table.hpp>
+#include <velmoran/inspect/table.hpp>
+#include <velmoran/inspect/targets.hpp>
+#include <velmoran/inspect/xic.hpp>
+#include <velmoran/textio/escape.hpp>
+#include <velmoran/textio/number_text.hpp>
+#include <velmoran/textio/output_file.hpp>
+
+#include "spectrum_cache.hpp"
+#include "spectrum_json.hpp"
+
+namespace velmoran::view {
+
+namespace {
+
+std::shared_ptr<const std::string> shared_text(std::string text) {
+  return std::make_shared<const std::string>(std::move(text));
+}
+
+std::optional<double> positive_finite(std::string_view text) {
+  const auto value = textio::parse_finite(text);
+  if (!value || !(*value > 0.0)) return std::nullopt;
+  return value;
+}
+
+// The text that `write` puts into an output, as a command writes it to a file.
+template <class Write>
+Result<std::string> rendered(Write&& write) {
+  auto out = textio::OutputFile::memory();
+  auto written = write(out);
+  if (written) written = out.commit();
+  if (!written) return written.error();
+  return out.take_text();
+}
+
+template <class T>
+std::optional<T> decimal(std::string_view text) {
+  T value{};
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+// Quotes a parameter's value in a message, shortened when long.
+std::string shown(std::string_view value) {
+  constexpr std::size_t kShown = 40;
+  std::string text = "\"";
+  text.append(value.substr(0, kShown));
+  if (value.size() > kShown) text += "...";
+  return text + "\"";
+}
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string decode_component(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '+') {
+      out += ' ';
+    } else if (text[i] == '%' && i + 2 < text.size() && hex_digit(text[i + 1]) >= 0 &&
+               hex_digit(text[i + 2]) >= 0) {
+      out += static_cast<char>(hex_digit(text[i + 1]) * 16 + hex_digit(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+QueryParams parse_query(std::string_view target) {
+  QueryParams params;
+  const auto mark = target.find('?');
+  if (mark == std::string_view::npos) return params;
+  std::string_view query = target.substr(mark + 1);
+  if (const auto fragment = query.find('#'); fragment != std::string_view::npos) {
+    query = query.substr(0, fragment);
+  }
+  while (!query.empty()) {
+    const auto end = query.find('&');
+    const std::string_view pair = query.substr(0, end);
+    query = end == std::string_view::npos ? std::string_view{} : query.substr(end + 1);
+    if (pair.empty()) continue;
+    const auto equals = pair.find('=');
+    params.emplace_back(decode_component(pair.substr(0, equals)),
+                        equals == std::string_view::npos
+                            ? std::string()
+                            : decode_component(pair.substr(equals + 1)));
+  }
+  return params;
+}
+
+Reply error_reply(int status, std::string_view message) {
+  std::string body = "{\"error\":";
+  textio::append_json_string(body, message);
+  body += "}\n";
+  return {status, shared_text(std::move(body))};
+}
+
+RunApi::RunApi(Reader reader, std::size_t cache_bytes)
+    : reader_(std::move(reader)), cache_(std::make_unique<SpectrumCache>(cache_bytes)) {}
+
+RunApi::~RunApi() = default;
+
+Result<std::unique_ptr<RunApi>> RunApi::load(Reader reader, std::size_t cache_bytes) {
+  std::unique_ptr<RunApi> api(new RunApi(std::move(reader), cache_bytes));
+  api->run_json_ = shared_text(inspect::info_json(inspect::run_info(api->reader_)));
+  auto scans = rendered([&](textio::OutputFile& out) {
+    return inspect::write_scan_table(api->reader_, inspect::TextFormat::json, out);
+  });
+  if (!scans) return scans.error();
+  api->scans_json_ = shared_text(std::move(scans).value());
+  return api;
+}
+
+Reply RunApi::spectrum(std::string_view index_text) const {
+  const bool digits =
+      !index_text.empty() && index_text.find_first_not_of("0123456789") == std::string_view::npos;
+  if (!digits) return error_reply(400, "not a scan index: " + shown(index_text));
+  const auto index = decimal<std::uint64_t>(index_text);
+  const std::size_t count = reader_.scans().records.size();
+  // Too many digits for 64 bits is past the end as well.
+  if (!index || *index >= count) {
+    return error_reply(
+        404, "no scan " + shown(index_text) + ": the run has " + std::to_string(count) + " scans");
+  }
+  const auto position = static_cast<std::size_t>(*index);
+  if (auto kept = cache_->find(position)) return {200, std::move(kept)};
+  auto record = reader_.spectrum_at(position);
+  auto text = shared_text(spectrum_json(reader_, *record));
+  cache_->insert(position, text);
+  return {200, std::move(text)};
+}
+
+Reply RunApi::xic(const QueryParams& params) const {
+  inspect::XicQuery query;
+  std::optional<double> ppm;
+  bool level_given = false;
+  for (const auto& [name, value] : params) {
+    if (name == "mz") {
+      const auto mz = inspect::parse_mz(value);
+      if (!mz) return error_reply(400, "mz: not an m/z (a positive number): " + shown(value));
+      if (query.targets.size() == kMaxXicTargets) {
+        return error_reply(
+            400, "mz: at most " + std::to_string(kMaxXicTargets) + " m/z values in one request");
+      }
+      query.targets.push_back({value, *mz});
+    } else if (name == "ppm") {
+      if (ppm) return error_reply(400, "ppm: given twice");
+      ppm = positive_finite(value);
+      if (!ppm) return error_reply(400, "ppm: not a positive finite number: " + shown(value));
+    } else if (name == "ms_level") {
+      const auto level = decimal<std::uint32_t>(value);
+      if (level_given || !level || *level == 0) {
+        return error_reply(400, "ms_level: one positive whole number, not " + shown(value));
+      }
+      level_given = true;
+      query.ms_level = *level;
+    } else if (name != "token") {
+      return error_reply(400, "unknown parameter " + shown(name) + " (mz, ppm, ms_level)");
+    }
+  }
+  if (query.targets.empty()) return error_reply(400, "mz: give at least one m/z");
+  if (!ppm) return error_reply(400, "ppm: give the tolerance in ppm");
+  query.unit = inspect::ToleranceUnit::ppm;
+  query.tolerance = *ppm;
+  auto text = rendered([&](textio::OutputFile& out) {
+    return inspect::write_xic(reader_, query, inspect::TextFormat::json, out);
+  });
+  if (!text) return error_reply(500, text.error().text());
+  return {200, shared_text(std::move(text).value())};
+}
+
+std::size_t RunApi::cached_bytes() const { return cache_->bytes(); }
+
+}  // namespace velmoran::view

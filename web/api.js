@@ -1,0 +1,22 @@
+// The viewer's JSON API. Every request carries the page's token in the
+// X-Velmoran-Token header; errors come back as {"error": "..."}.
+const token = new URLSearchParams(location.search).get('token') ?? '';
+
+async function getJson(path) {
+  const response = await fetch(path, { headers: { 'X-Velmoran-Token': token } });
+  const body = await response.json();
+  if (!response.ok) throw new Error(body.error ?? `HTTP ${response.status}`);
+  return body;
+}
+
+export const fetchRun = () => getJson('/api/run');
+export const fetchScans = () => getJson('/api/scans');
+export const fetchSpectrum = (index) => getJson(`/api/spectrum/${index}`);
+
+export function fetchXic(mzs, ppm, msLevel) {
+  const query = new URLSearchParams();
+  for (const mz of mzs) query.append('mz', mz);
+  query.set('ppm', ppm);
+  query.set('ms_level', msLevel);
+  return getJson(`/api/xic?${query}`);
+}
