@@ -2,6 +2,7 @@
 // output file per run, each written whole or not at all.
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -14,6 +15,7 @@
 #include <oneapi/tbb/global_control.h>
 
 #include <velmoran/export/convert.hpp>
+#include <velmoran/export/parallel_gzip.hpp>
 #include <velmoran/pipeline/spectrum_pipeline.hpp>
 #include <velmoran/textio/output_file.hpp>
 #include <velmoran/reader.hpp>
@@ -46,7 +48,34 @@ struct ConvertArgs {
   unsigned threads = 0;
   bool sync = true;
   bool quiet = false;
+  std::string peaks;
+  bool drop_zeros = false;
+  std::optional<std::string> rt;
+  std::optional<std::string> scans;
+  std::optional<std::string> mz;
+  std::optional<std::string> min_intensity;
+  std::optional<std::string> top;
+  bool gzip = false;
 };
+
+bool parse_double(std::string_view text, double& value) {
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return !text.empty() && ec == std::errc{} && end == text.data() + text.size() &&
+         std::isfinite(value);
+}
+
+// "A:B", two finite numbers with A <= B (an inclusive range).
+std::optional<std::pair<double, double>> parse_number_range(std::string_view text) {
+  const std::size_t colon = text.find(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  double low = 0.0;
+  double high = 0.0;
+  if (!parse_double(text.substr(0, colon), low) || !parse_double(text.substr(colon + 1), high) ||
+      low > high) {
+    return std::nullopt;
+  }
+  return std::pair{low, high};
+}
 
 // The output stem: the dataset name without a trailing ".d".
 std::string stem_of(const std::string& name) {
@@ -57,6 +86,72 @@ std::string stem_of(const std::string& name) {
 bool parse_level(std::string_view text, std::uint32_t& level) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), level);
   return !text.empty() && ec == std::errc{} && end == text.data() + text.size();
+}
+
+// "A-B" (or "A" alone), scan numbers with A <= B.
+std::optional<std::pair<std::uint32_t, std::uint32_t>> parse_scan_range(std::string_view text) {
+  const std::size_t dash = text.find('-');
+  std::uint32_t low = 0;
+  std::uint32_t high = 0;
+  if (dash == std::string_view::npos) {
+    if (!parse_level(text, low)) return std::nullopt;
+    return std::pair{low, low};
+  }
+  if (!parse_level(text.substr(0, dash), low) || !parse_level(text.substr(dash + 1), high) ||
+      low > high) {
+    return std::nullopt;
+  }
+  return std::pair{low, high};
+}
+
+// The point and scan selection of the command line, or a usage error's text.
+std::optional<std::string> parse_selection(const ConvertArgs& args, bool mgf,
+                                           exporting::ConvertOptions& options) {
+  using exporting::PeakMode;
+  const std::string peaks = args.peaks.empty() ? (mgf ? "centroid" : "profile") : args.peaks;
+  if (peaks == "profile") {
+    options.points.peaks = PeakMode::kProfile;
+  } else if (peaks == "centroid") {
+    options.points.peaks = PeakMode::kCentroid;
+  } else if (peaks == "picked") {
+    options.points.peaks = PeakMode::kPicked;
+  } else {
+    return "--peaks: \"" + args.peaks + "\" is not one of profile, centroid, picked";
+  }
+  options.points.drop_zeros = args.drop_zeros;
+  if (args.rt) {
+    options.scans.retention_time_sec = parse_number_range(*args.rt);
+    if (!options.scans.retention_time_sec) {
+      return "--rt: \"" + *args.rt + "\" is not a range of seconds A:B with A <= B";
+    }
+  }
+  if (args.scans) {
+    options.scans.scan_numbers = parse_scan_range(*args.scans);
+    if (!options.scans.scan_numbers) {
+      return "--scans: \"" + *args.scans + "\" is not a range of scan numbers A-B with A <= B";
+    }
+  }
+  if (args.mz) {
+    options.points.mz_window = parse_number_range(*args.mz);
+    if (!options.points.mz_window) {
+      return "--mz: \"" + *args.mz + "\" is not an m/z window A:B with A <= B";
+    }
+  }
+  if (args.min_intensity) {
+    double floor = 0.0;
+    if (!parse_double(*args.min_intensity, floor) || floor < 0.0) {
+      return "--min-intensity: \"" + *args.min_intensity + "\" is not a finite number >= 0";
+    }
+    options.points.min_intensity = floor;
+  }
+  if (args.top) {
+    std::uint32_t top = 0;
+    if (!parse_level(*args.top, top) || top == 0) {
+      return "--top: \"" + *args.top + "\" is not a whole number >= 1";
+    }
+    options.points.top = top;
+  }
+  return std::nullopt;
 }
 
 // "2", "1,2", "2-", "1-3": levels and inclusive ranges, an open end meaning
@@ -125,7 +220,16 @@ int run_convert(const ConvertArgs& args) {
                        "\" is not a list of MS levels (for example 2, 1,2 or 2-)");
   }
   const bool mgf = args.format == "mgf";
-  const std::string extension = mgf ? ".mgf" : ".mzML";
+  exporting::ConvertOptions options;
+  if (auto problem = parse_selection(args, mgf, options)) return usage_error(*problem);
+  // A name ending in .gz asks for gzip; --gzip names the outputs so.
+  const bool named_gz = args.runs.size() == 1 && args.output != "-" && args.output.ends_with(".gz");
+  if (args.gzip && args.runs.size() == 1 && !args.output.empty() && args.output != "-" &&
+      !named_gz) {
+    return usage_error("--gzip: the output " + args.output + " does not end in .gz");
+  }
+  const bool gzip = args.gzip || named_gz;
+  const std::string extension = std::string(mgf ? ".mgf" : ".mzML") + (gzip ? ".gz" : "");
 
   // Where each run goes, all decided (and checked) before anything is written.
   std::vector<fs::path> targets;
@@ -156,7 +260,6 @@ int run_convert(const ConvertArgs& args) {
     }
   }
 
-  exporting::ConvertOptions options;
   options.format = mgf ? OutputFormat::kMgf : OutputFormat::kMzml;
   options.compression = args.compression == "none"       ? Compression::kNone
                         : args.compression == "numpress" ? Compression::kNumpress
@@ -187,6 +290,9 @@ int run_convert(const ConvertArgs& args) {
       report_failure(run, targets[i].string() + ": " + open_failure(targets[i], output));
       status = kExitFailure;
       continue;
+    }
+    if (gzip) {
+      output->set_filter(exporting::make_gzip_filter(options.threads));
     }
     options.title = stem_of(reader->name());
     ProgressBar bar(run, !args.quiet && stderr_is_terminal());
@@ -241,6 +347,26 @@ Subcommand add_convert(CLI::App& app) {
                   "Encoding threads, 1 to 256 (default: the CPUs this process may run on)")
       ->check(CLI::Range(1u, kMaxThreads).description(""))
       ->type_name("N");
+  sub->add_option("--peaks", args->peaks,
+                  "profile: the library's points (default for mzML); centroid: the instrument's "
+                  "centroids where a scan has them, else velmoran's peak picking (default for "
+                  "MGF); picked: velmoran's peak picking of every profile")
+      ->type_name("profile|centroid|picked");
+  sub->add_flag("--drop-zeros", args->drop_zeros,
+                "Drop zero-intensity profile points, except beside a non-zero point");
+  sub->add_option("--rt", args->rt, "Only scans with retention time in A:B seconds (inclusive)")
+      ->type_name("A:B");
+  sub->add_option("--scans", args->scans, "Only scans numbered A-B (inclusive)")->type_name("A-B");
+  sub->add_option("--mz", args->mz, "Only the points in the m/z window A:B (inclusive)")
+      ->type_name("A:B");
+  sub->add_option("--min-intensity", args->min_intensity,
+                  "Drop points below intensity X (after peak picking)")
+      ->type_name("X");
+  sub->add_option("--top", args->top, "Keep the N most intense points of each spectrum")
+      ->type_name("N");
+  sub->add_flag("--gzip", args->gzip,
+                "gzip the output (implied by an output name ending in .gz); index offsets "
+                "count the uncompressed document");
   add_sync_option(*sub, args->sync);
   sub->add_flag("-q,--quiet", args->quiet, "No progress bar and no summary lines");
   sub->footer(

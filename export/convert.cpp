@@ -45,10 +45,22 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
   run.ids = id_form_of(reader.scans());
   run.compression = options.compression;
   run.indexed = options.indexed;
+  const PeakMode peaks = options.points.peaks;
   for (const auto& scan : scans) {
-    if (!options.levels.accepts(scan.ms_level)) continue;
+    if (!options.levels.accepts(scan.ms_level) ||
+        !options.scans.accepts(scan.scan_id, scan.retention_time_min * 60.0)) {
+      continue;
+    }
     ++run.spectrum_count;
     (scan.ms_level <= 1 ? run.has_ms1 : run.has_msn) = true;
+    // Picking is announced where a profile may be picked: every profile in
+    // picked mode, one without the instrument's peaks in centroid mode.
+    const bool has_profile = scan.profile_block && scan.profile_block->point_count > 0;
+    const bool has_peaks = scan.peak_block && scan.peak_block->point_count > 0;
+    if (has_profile &&
+        (peaks == PeakMode::kPicked || (peaks == PeakMode::kCentroid && !has_peaks))) {
+      run.peak_picking = true;
+    }
   }
 
   std::optional<MzmlWriter> mzml_writer;
@@ -66,6 +78,7 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
   for (auto& slot : slots) slot = std::make_unique<Slot>();
   // Made on first use: a thread that never encodes costs nothing.
   std::vector<std::unique_ptr<EncodeScratch>> scratch(threads);
+  std::vector<std::vector<float>> selection_scratch(threads);
 
   ConvertStats stats;
   std::optional<Error> failure;
@@ -74,9 +87,13 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
   std::uint64_t last_report = 0;
 
   pipeline::SpectrumStages stages;
+  stages.order = block_order_of(peaks);
   stages.take = [&](quorlith::SpectrumRecord& record, std::size_t index) {
     ++read;
-    if (!options.levels.accepts(record.ms_level)) return false;
+    if (!options.levels.accepts(record.ms_level) ||
+        !options.scans.accepts(record.scan_id, record.retention_time_sec)) {
+      return false;
+    }
     if (!mzml && !mgf_wants(record)) {
       ++stats.left_out;
       return false;
@@ -89,6 +106,8 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
   };
   stages.work = [&](std::size_t index, std::size_t worker) {
     Slot& slot = *slots[index];
+    slot.profile =
+        shape_points(slot.record, slot.profile, options.points, selection_scratch[worker]).profile;
     slot.text.clear();
     if (mzml) {
       if (!scratch[worker]) scratch[worker] = std::make_unique<EncodeScratch>();
@@ -138,8 +157,9 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
   if (auto r = mzml ? mzml_writer->finish(final_scratch) : mgf_out->flush(); !r) {
     return std::move(r).error();
   }
+  if (auto r = output.finish_filter(); !r) return std::move(r).error();
   if (progress) progress(read, total);
-  stats.bytes = output.bytes_written();
+  stats.bytes = output.bytes_stored();
   return stats;
 }
 

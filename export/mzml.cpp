@@ -303,8 +303,14 @@ Result<Done> MzmlWriter::begin() {
     <processingMethod order="0" softwareRef="velmoran">
 )";
   cv_param(text, "      ", "MS:1000544", "Conversion to mzML");
-  text += R"(    </processingMethod>
-  </dataProcessing>
+  text += "    </processingMethod>\n";
+  if (run_.peak_picking) {
+    text += R"(    <processingMethod order="1" softwareRef="velmoran">
+)";
+    cv_param(text, "      ", "MS:1000035", "peak picking");
+    text += "    </processingMethod>\n";
+  }
+  text += R"(  </dataProcessing>
 </dataProcessingList>
 <run id=")";
   append_xml_attribute(text, run_id_from(run_.dataset_name));

@@ -1,9 +1,15 @@
 // raw::decode_profile_block with any counts and m/z range: its outcome
 // follows from the block's length, the counts and what raw::decompress
 // makes of the stream; a decoded block has one intensity per stored value
-// and the evenly spanned axis.
+// and the evenly spanned axis. The peaks picked from it are finite,
+// positive, within the axis and in its order, whatever the stored values and
+// the m/z range (NaN, infinite, falling).
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
+
+#include <velmoran/peak_picking.hpp>
 
 #include "check.hpp"
 #include "raw/lzf.hpp"
@@ -61,6 +67,20 @@ void run_profile(ByteView input) {
     VELMORAN_FUZZ_CHECK(decoded->intensity[i] == static_cast<float>(stored));
     const double mz = carved.first_mz + step * static_cast<double>(i);
     VELMORAN_FUZZ_CHECK(same_bits(decoded->mz[i], mz));
+  }
+
+  const PickedPeaks peaks = pick_peaks(decoded->mz, decoded->intensity);
+  VELMORAN_FUZZ_CHECK(peaks.mz.size() == peaks.intensity.size());
+  VELMORAN_FUZZ_CHECK(peaks.mz.size() <= max_picked_peaks(count));
+  const double low = std::min(decoded->mz.front(), decoded->mz.back());
+  const double high = std::max(decoded->mz.front(), decoded->mz.back());
+  const bool rising = decoded->mz.back() >= decoded->mz.front();
+  for (std::size_t k = 0; k < peaks.mz.size(); ++k) {
+    VELMORAN_FUZZ_CHECK(std::isfinite(peaks.mz[k]) && std::isfinite(peaks.intensity[k]));
+    VELMORAN_FUZZ_CHECK(peaks.intensity[k] > 0.0f);
+    VELMORAN_FUZZ_CHECK(peaks.mz[k] >= low && peaks.mz[k] <= high);
+    if (k > 0)
+      VELMORAN_FUZZ_CHECK(rising ? peaks.mz[k - 1] <= peaks.mz[k] : peaks.mz[k - 1] >= peaks.mz[k]);
   }
 }
 

@@ -82,8 +82,9 @@ unsigned thread_count(unsigned requested) {
 }
 
 bool for_each_spectrum(const Reader& reader,
-                       const std::function<bool(quorlith::SpectrumRecord&)>& visit) {
-  auto spectra = reader.iter_spectra();
+                       const std::function<bool(quorlith::SpectrumRecord&)>& visit,
+                       BlockOrder order) {
+  auto spectra = reader.iter_spectra(order);
   while (auto record = spectra->next()) {
     if (!visit(*record)) return false;
   }
@@ -97,15 +98,18 @@ std::size_t slot_count(unsigned threads) noexcept {
 bool run_spectrum_pipeline(const Reader& reader, unsigned threads, const SpectrumStages& stages) {
   threads = thread_count(threads);
   if (threads == 1) {
-    return for_each_spectrum(reader, [&](quorlith::SpectrumRecord& record) {
-      if (!stages.take(record, 0)) return true;
-      stages.work(0, 0);
-      if (stages.place) stages.place(0);
-      return stages.emit(0);
-    });
+    return for_each_spectrum(
+        reader,
+        [&](quorlith::SpectrumRecord& record) {
+          if (!stages.take(record, 0)) return true;
+          stages.work(0, 0);
+          if (stages.place) stages.place(0);
+          return stages.emit(0);
+        },
+        stages.order);
   }
   const std::size_t slots = slot_count(threads);
-  auto spectra = reader.iter_spectra();
+  auto spectra = reader.iter_spectra(stages.order);
   std::size_t taken = 0;
   bool ended = false;
   // Written by the emitting stage, read by the others.

@@ -13,7 +13,7 @@
 #  2. the AddressSanitizer/UndefinedBehaviorSanitizer tree: the C++ tests
 #     and the Python tests against a sanitized module;
 #  3. the ThreadSanitizer tree: the tests that iterate on several threads
-#     and the pipelines of convert and xic;
+#     and the pipelines of convert and xic, and the parallel gzip stream;
 #  4. the libFuzzer harnesses (whole tree under clang), each for a bounded
 #     time: VELMORAN_FUZZ_SECONDS per harness (default 60).
 # The count at the end is what ran: the tests ctest reports, the harnesses
@@ -63,7 +63,7 @@ done
 
 echo "== tsan: configure, build, test"
 cmake --preset tsan >/dev/null
-cmake --build --preset tsan -j "$jobs" --target threads_test pipeline_test
+cmake --build --preset tsan -j "$jobs" --target threads_test pipeline_test parallel_gzip_test
 run_ctest --preset tsan -j "$jobs"
 
 echo "== fuzz"

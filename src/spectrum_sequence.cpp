@@ -17,17 +17,18 @@ namespace {
 constexpr std::uint32_t kWideLayoutThreshold = 219;
 constexpr std::uint8_t kOriginCode = 2;
 
-ScanSpectrum make_spectrum(const Reader& reader, const raw::ScanRecord& scan, std::uint64_t index);
+ScanSpectrum make_spectrum(const Reader& reader, const raw::ScanRecord& scan, std::uint64_t index,
+                           BlockOrder order);
 
 class ReaderSequence final : public quorlith::SpectrumSequence {
  public:
-  explicit ReaderSequence(const Reader& reader)
-      : reader_(&reader), records_(reader.scans().records) {}
+  ReaderSequence(const Reader& reader, BlockOrder order)
+      : reader_(&reader), order_(order), records_(reader.scans().records) {}
 
   std::optional<quorlith::SpectrumRecord> next() override {
     if (cursor_ == records_.size()) return std::nullopt;
     const raw::ScanRecord& scan = records_[cursor_++];
-    return make_spectrum(*reader_, scan, next_index_++).record;
+    return make_spectrum(*reader_, scan, next_index_++, order_).record;
   }
 
   [[nodiscard]] quorlith::SizeHint size_hint() const override {
@@ -37,6 +38,7 @@ class ReaderSequence final : public quorlith::SpectrumSequence {
 
  private:
   const Reader* reader_;
+  BlockOrder order_;
   std::vector<raw::ScanRecord> records_;
   std::size_t cursor_ = 0;
   std::uint64_t next_index_ = 0;
@@ -69,31 +71,38 @@ std::optional<quorlith::Precursor> make_precursor(const raw::ScanRecord& scan) {
   return precursor;
 }
 
-// The record of one scan. A block that fails leaves the record empty
-// (unless the peak fallback gives points); the error of the last block
-// that failed is kept beside the record for callers that show it.
-ScanSpectrum make_spectrum(const Reader& reader, const raw::ScanRecord& scan, std::uint64_t index) {
+// The record of one scan, its blocks taken in `order`. A block that fails
+// leaves the record empty (unless the other block gives points); the error
+// of the last block that failed is kept beside the record for callers that
+// show it.
+ScanSpectrum make_spectrum(const Reader& reader, const raw::ScanRecord& scan, std::uint64_t index,
+                           BlockOrder order) {
   raw::DecodedArrays arrays;
   bool profile_decoded = false;
   std::optional<Error> failure;
-  if (scan.profile_block) {
-    const raw::BlockRef& block = *scan.profile_block;
-    failure = load_block(reader.profile_path(), block, arrays, [&](raw::ByteView bytes) {
-      return raw::decode_profile_block(bytes, block, scan.mz_range_low.value_or(0.0),
-                                       scan.mz_range_high.value_or(0.0));
-    });
-    profile_decoded = !failure;
-  }
-  // Centroid data is the fallback when the profile gave no points.
-  if (arrays.mz.empty() && scan.peak_block) {
+  const auto load_peaks = [&] {
+    if (!scan.peak_block) return;
     const raw::BlockRef& block = *scan.peak_block;
     if (auto peak_failure = load_block(reader.peak_path(), block, arrays, [&](raw::ByteView bytes) {
           return raw::decode_peak_block(bytes, block);
         })) {
       failure = std::move(peak_failure);
     }
+  };
+  if (order == BlockOrder::kPeaksFirst) load_peaks();
+  if (arrays.mz.empty() && scan.profile_block) {
+    const raw::BlockRef& block = *scan.profile_block;
+    auto profile_failure =
+        load_block(reader.profile_path(), block, arrays, [&](raw::ByteView bytes) {
+          return raw::decode_profile_block(bytes, block, scan.mz_range_low.value_or(0.0),
+                                           scan.mz_range_high.value_or(0.0));
+        });
+    profile_decoded = !profile_failure;
+    if (profile_failure) failure = std::move(profile_failure);
   }
-  // Points from the fallback make the profile's failure moot.
+  // Centroid data is the fallback when the profile gave no points.
+  if (order == BlockOrder::kProfileFirst && arrays.mz.empty()) load_peaks();
+  // Points from the other block make a failure moot.
   if (!arrays.mz.empty()) failure.reset();
 
   quorlith::SpectrumRecord record;
@@ -116,11 +125,15 @@ ScanSpectrum make_spectrum(const Reader& reader, const raw::ScanRecord& scan, st
 }  // namespace
 
 std::unique_ptr<quorlith::SpectrumSequence> Reader::iter_spectra() const {
-  return std::make_unique<ReaderSequence>(*this);
+  return iter_spectra(BlockOrder::kProfileFirst);
+}
+
+std::unique_ptr<quorlith::SpectrumSequence> Reader::iter_spectra(BlockOrder order) const {
+  return std::make_unique<ReaderSequence>(*this, order);
 }
 
 ScanSpectrum Reader::read_spectrum(std::size_t index) const {
-  return make_spectrum(*this, scans_.records[index], index);
+  return make_spectrum(*this, scans_.records[index], index, BlockOrder::kProfileFirst);
 }
 
 }  // namespace velmoran

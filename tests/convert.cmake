@@ -6,6 +6,18 @@ if(NOT TARGET velmoran_export)
 endif()
 velmoran_add_test(convert_test convert_test.cpp)
 target_link_libraries(convert_test PRIVATE velmoran::export)
+find_package(ZLIB REQUIRED)
+velmoran_add_test(parallel_gzip_test parallel_gzip_test.cpp)
+target_link_libraries(parallel_gzip_test PRIVATE velmoran::export ZLIB::ZLIB)
+# The gzip workers under ThreadSanitizer too (ctest -L threads); the label
+# is set as for threads_test (reliability.cmake).
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/parallel_gzip_test_labels.cmake [[
+if(parallel_gzip_test_TESTS)
+  set_tests_properties(${parallel_gzip_test_TESTS} PROPERTIES LABELS "cpp;threads")
+endif()
+]])
+set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES
+  ${CMAKE_CURRENT_BINARY_DIR}/parallel_gzip_test_labels.cmake)
 
 # Debian's MS-Numpress library: the oracle of our numpress encoders.
 list(APPEND CMAKE_MODULE_PATH ${PROJECT_SOURCE_DIR}/cmake)
@@ -25,7 +37,8 @@ set(convert_runs
   "dda220|synth|--layout|220|--ms1|5|--ms2|15|--peaks|60"
   "dda216|synth|--layout|216|--ms1|5|--ms2|15|--peaks|60"
   "mrm196|mrm|--layout|196|--scans|40"
-  "mrm186|mrm|--layout|186|--scans|40")
+  "mrm186|mrm|--layout|186|--scans|40"
+  "dda284ms2|synth|--layout|284|--ms1|4|--ms2|12|--points|4000|--peaks|60|--profile-ms2")
 # A run whose scan table holds NaN, infinite and oversized values.
 add_test(NAME convert_make_damaged_values
   COMMAND $<TARGET_FILE:velmoran_mkdataset> synth ${convert_work}/values.d --ms1 6 --ms2 12
@@ -65,6 +78,15 @@ foreach(case IN ITEMS mgf batch usage full_device full_filesystem damaged chroma
       ${velmoran} ${convert_work}/dda284.d ${convert_work}/dda284.json
       ${convert_work}/cli-${case})
   list(APPEND convert_tests convert_cli_${case})
+endforeach()
+# Centroids, filters and gzip on the run whose fragment scans have a
+# profile beside the instrument's centroids.
+foreach(case IN ITEMS centroid filters gzip validate usage)
+  add_test(NAME convert_peaks_${case}
+    COMMAND ${convert_python} ${CMAKE_CURRENT_SOURCE_DIR}/convert/peaks_cases.py ${case}
+      ${velmoran} ${convert_work}/dda284ms2.d ${convert_work}/dda284ms2.json
+      ${convert_work}/peaks-${case})
+  list(APPEND convert_tests convert_peaks_${case})
 endforeach()
 set_tests_properties(${convert_tests} PROPERTIES
   FIXTURES_REQUIRED convert_runs

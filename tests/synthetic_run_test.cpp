@@ -32,6 +32,11 @@ RunOptions dda(Layout layout, std::uint32_t ms1, std::uint32_t ms2, std::uint32_
   return o;
 }
 
+RunOptions profile_ms2(RunOptions o) {
+  o.profile_ms2 = true;
+  return o;
+}
+
 RunOptions mrm(Layout layout, std::uint32_t scans, std::uint32_t peaks) {
   RunOptions o;
   o.mrm = true;
@@ -44,6 +49,7 @@ RunOptions mrm(Layout layout, std::uint32_t scans, std::uint32_t peaks) {
 
 const RunCase kRuns[] = {
     {"dda_284_profiles", dda(Layout::k284, 6, 15, 3000, 40)},
+    {"dda_284_profile_fragments", profile_ms2(dda(Layout::k284, 3, 8, 2500, 30))},
     {"dda_220", dda(Layout::k220, 5, 12, 0, 30)},
     {"dda_216", dda(Layout::k216, 5, 12, 0, 30)},
     // 71 records of 220 bytes are also a whole number of 284-byte records.

@@ -194,8 +194,10 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
       target_(std::move(other.target_)),
       destination_(std::move(other.destination_)),
       temporary_(std::exchange(other.temporary_, {})),
+      filter_(std::move(other.filter_)),
       cleanup_slot_(std::exchange(other.cleanup_slot_, -1)),
       bytes_written_(other.bytes_written_),
+      bytes_stored_(other.bytes_stored_),
       in_memory_(std::exchange(other.in_memory_, false)),
       text_(std::move(other.text_)) {}
 
@@ -210,8 +212,10 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
     target_ = std::move(other.target_);
     destination_ = std::move(other.destination_);
     temporary_ = std::exchange(other.temporary_, {});
+    filter_ = std::move(other.filter_);
     cleanup_slot_ = std::exchange(other.cleanup_slot_, -1);
     bytes_written_ = other.bytes_written_;
+    bytes_stored_ = other.bytes_stored_;
     in_memory_ = std::exchange(other.in_memory_, false);
     text_ = std::move(other.text_);
   }
@@ -231,10 +235,20 @@ void OutputFile::discard() noexcept {
   leave_temporary(std::exchange(cleanup_slot_, -1));
 }
 
+OutputFilter::~OutputFilter() = default;
+
+void OutputFile::set_filter(std::unique_ptr<OutputFilter> filter) { filter_ = std::move(filter); }
+
 Result<Done> OutputFile::write(std::string_view bytes) {
+  bytes_written_ += bytes.size();
+  if (filter_) return filter_->write(bytes, *this);
+  return store(bytes);
+}
+
+Result<Done> OutputFile::store(std::string_view bytes) {
   if (in_memory_) {
     text_.append(bytes);
-    bytes_written_ += bytes.size();
+    bytes_stored_ += bytes.size();
     return Done{};
   }
   if (fd_ < 0) return Error::os(EBADF);
@@ -249,14 +263,25 @@ Result<Done> OutputFile::write(std::string_view bytes) {
     if (n == 0) return Error::os(EIO);
     p += n;
     left -= static_cast<std::size_t>(n);
-    bytes_written_ += static_cast<std::uint64_t>(n);
+    bytes_stored_ += static_cast<std::uint64_t>(n);
   }
   return Done{};
 }
 
+Result<Done> OutputFile::finish_filter() {
+  if (!filter_) return Done{};
+  auto finished = filter_->finish(*this);
+  filter_.reset();
+  return finished;
+}
+
 Result<Done> OutputFile::commit() {
-  if (in_memory_) return Done{};
+  if (in_memory_) return finish_filter();
   if (fd_ < 0) return Error::os(EBADF);
+  if (auto finished = finish_filter(); !finished) {
+    discard();
+    return finished;
+  }
   if (in_place_) {
     const int fd = std::exchange(fd_, -1);
     // Standard output stays open; nothing is buffered on our side.

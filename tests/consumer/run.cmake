@@ -43,7 +43,8 @@ file(GLOB_RECURSE installed RELATIVE ${prefix}/include ${prefix}/include/*)
 list(SORT installed)
 set(public_headers
   quorlith/source.hpp quorlith/types.hpp quorlith/visibility.hpp
-  velmoran/error.hpp velmoran/raw/msscan.hpp velmoran/reader.hpp velmoran/representation.hpp
+  velmoran/error.hpp velmoran/peak_picking.hpp velmoran/raw/msscan.hpp velmoran/reader.hpp
+  velmoran/representation.hpp
   velmoran/result.hpp velmoran/utf8.hpp velmoran/visibility.hpp)
 if(NOT installed STREQUAL public_headers)
   message(FATAL_ERROR "installed headers: ${installed}\nexpected: ${public_headers}")
@@ -51,7 +52,8 @@ endif()
 
 if(KIND STREQUAL "shared")
   # Every exported velmoran symbol belongs to the API: the reader, its
-  # error, the scan table, what a spectrum's points are, the UTF-8 rule.
+  # error, the scan table, what a spectrum's points are, the UTF-8 rule,
+  # the peak picker.
   find_program(nm NAMES nm REQUIRED)
   file(GLOB shared_libraries ${prefix}/lib*/libvelmoran_reader.so)
   if(NOT shared_libraries)
@@ -61,7 +63,7 @@ if(KIND STREQUAL "shared")
   string(REPLACE "\n" ";" symbols "${last_output}")
   list(FILTER symbols INCLUDE REGEX "velmoran::")
   list(FILTER symbols EXCLUDE REGEX
-    "velmoran::(Error|Reader|raw::MSScan|operator<<|representation_of|representation_name|next_utf8|utf8_lossy)")
+    "velmoran::(Error|Reader|raw::MSScan|operator<<|representation_of|representation_name|next_utf8|utf8_lossy|pick_peaks)")
   if(symbols)
     message(FATAL_ERROR "libvelmoran_reader.so exports private symbols:\n${symbols}")
   endif()

@@ -78,6 +78,29 @@ void write_expected_json(std::ostream& sink, std::span<const ExpectedSpectrum> s
     out += s.from_profile ? ",\"from_profile\":true" : ",\"from_profile\":false";
     append_array(out, sink, "mz", s.mz);
     append_array(out, sink, "intensity", s.intensity);
+    if (!s.peak_mz.empty()) {
+      append_array(out, sink, "peak_mz", s.peak_mz);
+      append_array(out, sink, "peak_intensity", s.peak_intensity);
+    }
+    out += '}';
+  }
+  out += "\n]}\n";
+  sink.write(out.data(), static_cast<std::streamsize>(out.size()));
+}
+
+void write_truth_json(std::ostream& sink, std::span<const ExpectedSpectrum> spectra,
+                      double noise_sd) {
+  std::string out = "{\"noise_sd\":";
+  append_json_double(out, noise_sd);
+  out += ",\"scans\":[";
+  for (std::size_t i = 0; i < spectra.size(); ++i) {
+    const ExpectedSpectrum& s = spectra[i];
+    if (i != 0) out += ',';
+    out += "\n{\"scan_id\":";
+    append_unsigned(out, s.scan_id);
+    append_array(out, sink, "true_mz", s.true_mz);
+    append_array(out, sink, "true_height", s.true_height);
+    append_array(out, sink, "true_fwhm", s.true_fwhm);
     out += '}';
   }
   out += "\n]}\n";

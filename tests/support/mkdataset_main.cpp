@@ -3,10 +3,13 @@
 // suites and benchmarks outside C++.
 //
 //   velmoran-mkdataset synth OUT_DIR [--ms1 N] [--ms2 N] [--points P] [--peaks K]
-//                                    [--seed S] [--layout 284|220|216] [--expect FILE]
-//                                    [--damage]
+//                                    [--seed S] [--layout 284|220|216] [--profile-ms2]
+//                                    [--expect FILE] [--damage]
 //   velmoran-mkdataset mrm OUT_DIR [--scans N] [--peaks K] [--layout 196|186]
 //                                  [--seed S] [--expect FILE]
+//   velmoran-mkdataset gauss OUT_DIR [--scans N] [--points P] [--peaks K]
+//                                    [--resolution R] [--seed S] [--expect FILE]
+//                                    [--truth FILE]
 //
 // Exit status: 0 on success, 2 on bad arguments (with the usage text on
 // standard error), 1 when the files cannot be written.
@@ -24,6 +27,7 @@
 #include <vector>
 
 #include "expected_json.hpp"
+#include "gaussian_run.hpp"
 #include "synthetic_run.hpp"
 
 namespace {
@@ -37,14 +41,20 @@ constexpr int kFailed = 1;
 constexpr std::string_view kUsage =
     "usage: velmoran-mkdataset synth OUT_DIR [--ms1 N=20] [--ms2 N=40] [--points P=2000]\n"
     "                          [--peaks K=100] [--seed S=1] [--layout 284|220|216]\n"
-    "                          [--expect FILE] [--damage]\n"
+    "                          [--profile-ms2] [--expect FILE] [--damage]\n"
     "       velmoran-mkdataset mrm OUT_DIR [--scans N=50] [--peaks K=20] [--layout 196|186]\n"
     "                          [--seed S=1] [--expect FILE]\n"
+    "       velmoran-mkdataset gauss OUT_DIR [--scans N=100] [--points P=100000]\n"
+    "                          [--peaks K=300] [--resolution R=20000] [--seed S=1]\n"
+    "                          [--expect FILE] [--truth FILE]\n"
     "Writes OUT_DIR/AcqData/{MSScan,MSPeak,MSProfile}.bin; --expect writes the spectra a\n"
     "reader must decode, as JSON. Only the 284 layout carries MS1 profiles; MS1 scans of\n"
-    "the 220 and 216 layouts are centroided. --damage (284 layout, at least 4 MS1 and\n"
+    "the 220 and 216 layouts are centroided. --profile-ms2 (284 layout) gives fragment\n"
+    "scans a profile beside their centroids. --damage (284 layout, at least 4 MS1 and\n"
     "4 MS2 scans, no --expect) puts the values of a damaged scan table into some scans:\n"
-    "NaN and infinite m/z ranges, times and precursors, m/z beyond 2^31, NaN peaks.\n";
+    "NaN and infinite m/z ranges, times and precursors, m/z beyond 2^31, NaN peaks.\n"
+    "gauss writes MS1 profiles of Gaussian peaks with known centres over a noise floor;\n"
+    "--truth writes those peaks as JSON.\n";
 
 class BadArguments : public std::runtime_error {
  public:
@@ -52,6 +62,9 @@ class BadArguments : public std::runtime_error {
 };
 
 struct Command {
+  bool gauss = false;
+  velmoran::testkit::GaussianRunOptions gauss_options;
+  std::optional<std::filesystem::path> truth_file;
   RunOptions options;
   std::filesystem::path out_dir;
   std::optional<std::filesystem::path> expect_file;
@@ -86,6 +99,8 @@ Command parse_command(const std::vector<std::string_view>& args) {
   if (args[0] == "synth") {
     o.mrm = false;
     o.layout = Layout::k284;
+  } else if (args[0] == "gauss") {
+    command.gauss = true;
   } else if (args[0] == "mrm") {
     o.mrm = true;
     o.layout = Layout::k196;
@@ -107,8 +122,12 @@ Command parse_command(const std::vector<std::string_view>& args) {
       command.damage = true;
       continue;
     }
-    // --name VALUE or --name=VALUE
+    // --name VALUE or --name=VALUE, and flags
     std::string_view name = arg.substr(2);
+    if (name == "profile-ms2" && args[0] == "synth") {
+      o.profile_ms2 = true;
+      continue;
+    }
     std::string_view value;
     if (const auto eq = name.find('='); eq != std::string_view::npos) {
       value = name.substr(eq + 1);
@@ -117,6 +136,27 @@ Command parse_command(const std::vector<std::string_view>& args) {
       value = args[++i];
     } else {
       throw BadArguments("--" + std::string(name) + " needs a value");
+    }
+    velmoran::testkit::GaussianRunOptions& g = command.gauss_options;
+    if (command.gauss) {
+      if (name == "scans") {
+        g.scans = parse_number<std::uint32_t>(name, value);
+      } else if (name == "points") {
+        g.points = parse_number<std::uint32_t>(name, value);
+      } else if (name == "peaks") {
+        g.peaks = parse_number<std::uint32_t>(name, value);
+      } else if (name == "resolution") {
+        g.resolving_power = parse_number<std::uint32_t>(name, value);
+      } else if (name == "seed") {
+        g.seed = parse_number<std::uint64_t>(name, value);
+      } else if (name == "expect" || name == "truth") {
+        if (value.empty()) throw BadArguments("--" + std::string(name) + " needs a file name");
+        (name == "expect" ? command.expect_file : command.truth_file) =
+            std::filesystem::path(value);
+      } else {
+        throw BadArguments("unknown option --" + std::string(name) + " for gauss");
+      }
+      continue;
     }
     if (name == "peaks") {
       o.centroid_peaks = parse_number<std::uint32_t>(name, value);
@@ -140,6 +180,16 @@ Command parse_command(const std::vector<std::string_view>& args) {
     }
   }
   if (!have_dir || command.out_dir.empty()) throw BadArguments("no OUT_DIR given");
+  if (command.gauss) {
+    const auto& g = command.gauss_options;
+    if (g.scans == 0) throw BadArguments("a run needs at least one scan");
+    if (g.points < 2 || g.points > (std::uint32_t{1} << 28)) {
+      throw BadArguments("--points of a gauss run is 2 to 268435456");
+    }
+    if (g.resolving_power <= 0.0) throw BadArguments("--resolution must be positive");
+    if (command.damage) throw BadArguments("--damage is for synth runs");
+    return command;
+  }
   if (auto problem = velmoran::testkit::run_options_problem(o)) throw BadArguments(*problem);
   if (command.damage && (o.mrm || o.layout != Layout::k284 || o.ms1_scans < 4 || o.ms2_scans < 4 ||
                          command.expect_file)) {
@@ -198,10 +248,19 @@ void damage(velmoran::testkit::DatasetWriter& writer) {
 
 int run(const Command& command) {
   std::vector<velmoran::testkit::ExpectedSpectrum> expected;
+  const bool want = command.expect_file || command.truth_file;
   velmoran::testkit::DatasetWriter writer =
-      velmoran::testkit::make_run(command.options, command.expect_file ? &expected : nullptr);
+      command.gauss
+          ? velmoran::testkit::make_gaussian_run(command.gauss_options, want ? &expected : nullptr)
+          : velmoran::testkit::make_run(command.options, want ? &expected : nullptr);
   if (command.damage) damage(writer);
   writer.write(command.out_dir);
+  if (command.truth_file) {
+    std::ofstream out(*command.truth_file, std::ios::binary | std::ios::trunc);
+    velmoran::testkit::write_truth_json(out, expected, velmoran::testkit::kGaussianNoiseSd);
+    out.flush();
+    if (!out) throw std::runtime_error("cannot write " + command.truth_file->string());
+  }
   if (command.expect_file) {
     std::ofstream out(*command.expect_file, std::ios::binary | std::ios::trunc);
     velmoran::testkit::write_expected_json(out, expected);

@@ -1,5 +1,7 @@
 #include "synthetic_run.hpp"
 
+#include "random.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -44,26 +46,6 @@ constexpr std::uint32_t kMrmSurveyEvery = 10;
 // and 12 bytes per peak.
 constexpr std::uint32_t kMaxProfilePoints = std::uint32_t{1} << 28;
 constexpr std::uint32_t kMaxCentroidPeaks = std::uint32_t{1} << 26;
-
-// splitmix64: small, fast and the same everywhere, unlike the standard
-// distributions.
-class Random {
- public:
-  explicit Random(std::uint64_t seed) : state_(seed) {}
-
-  std::uint64_t next() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-  }
-  // Uniform in [0, 1), on a grid of 2^-53.
-  double unit() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
-  double between(double low, double high) { return low + (high - low) * unit(); }
-
- private:
-  std::uint64_t state_;
-};
 
 // e^-t for 0 <= t <= 8 (a Gaussian out to 4 sigma) from basic arithmetic
 // only, so that profiles do not depend on the platform's libm: a Taylor
@@ -133,6 +115,35 @@ double abundance(const Compound& c, double fraction) {
   return kBackgroundShare + (1.0 - kBackgroundShare) * elution;
 }
 
+// Adds a Gaussian peak of `height` centred at `centre` (in points) with
+// `sigma` points to `signal`, out to kPeakReachSigmas.
+void add_gaussian(std::vector<double>& signal, double centre, double sigma, double height) {
+  if (signal.empty()) return;
+  const double last = static_cast<double>(signal.size() - 1);
+  const double reach = kPeakReachSigmas * sigma;
+  const auto from = static_cast<std::size_t>(std::max(0.0, std::ceil(centre - reach)));
+  const auto to = static_cast<std::size_t>(std::min(last, std::floor(centre + reach)));
+  for (std::size_t i = from; i <= to; ++i) {
+    const double d = (static_cast<double>(i) - centre) / sigma;
+    signal[i] += height * exp_neg(0.5 * d * d);
+  }
+}
+
+// The instrument's counts of `signal`: a rising baseline with noise added,
+// cut to zero below the threshold.
+std::vector<std::uint32_t> instrument_counts(const std::vector<double>& signal, Random& random) {
+  const std::size_t n = signal.size();
+  std::vector<std::uint32_t> counts(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double baseline =
+        kBaselineStart + kBaselineRise * static_cast<double>(i) / static_cast<double>(n);
+    const auto noise = static_cast<double>((random.next() >> 32) % kNoiseSpan);
+    const double value = std::min(signal[i] + baseline + noise, 4294967295.0);
+    counts[i] = value < kZeroThreshold ? 0 : static_cast<std::uint32_t>(value + 0.5);
+  }
+  return counts;
+}
+
 // The n profile intensities of a survey scan at `fraction` of the run: the
 // compounds' peaks over a rising baseline with noise, cut to zero below the
 // instrument's threshold. `peaks`, when given, receives each compound's
@@ -145,27 +156,12 @@ std::vector<std::uint32_t> profile_counts(std::uint32_t n, const std::vector<Com
   const double last = n == 0 ? 0.0 : static_cast<double>(n - 1);
   const double mz_per_point = n > 1 ? (kSurveyHighMz - kSurveyLowMz) / last : 0.0;
   for (std::size_t k = 0; k < sample.size(); ++k) {
-    const double centre = sample[k].centre;
-    const double sigma = sample[k].sigma;
     const double height = sample[k].height * abundance(sample[k], fraction);
-    if (peaks != nullptr) (*peaks)[k] = Peak{kSurveyLowMz + mz_per_point * centre, height};
-    const double reach = kPeakReachSigmas * sigma;
-    const auto from = static_cast<std::size_t>(std::max(0.0, std::ceil(centre - reach)));
-    const auto to = static_cast<std::size_t>(std::min(last, std::floor(centre + reach)));
-    for (std::size_t i = from; i <= to; ++i) {
-      const double d = (static_cast<double>(i) - centre) / sigma;
-      signal[i] += height * exp_neg(0.5 * d * d);
-    }
+    if (peaks != nullptr)
+      (*peaks)[k] = Peak{kSurveyLowMz + mz_per_point * sample[k].centre, height};
+    add_gaussian(signal, sample[k].centre, sample[k].sigma, height);
   }
-  std::vector<std::uint32_t> counts(n);
-  for (std::uint32_t i = 0; i < n; ++i) {
-    const double baseline =
-        kBaselineStart + kBaselineRise * static_cast<double>(i) / static_cast<double>(n);
-    const auto noise = static_cast<double>((random.next() >> 32) % kNoiseSpan);
-    const double value = std::min(signal[i] + baseline + noise, 4294967295.0);
-    counts[i] = value < kZeroThreshold ? 0 : static_cast<std::uint32_t>(value + 0.5);
-  }
-  return counts;
+  return instrument_counts(signal, random);
 }
 
 class RunBuilder {
@@ -228,22 +224,7 @@ class RunBuilder {
     std::vector<Peak> peaks;
     const std::vector<std::uint32_t> counts =
         profile_counts(n, compounds_, fraction, random_, &peaks);
-    const double last = n == 0 ? 0.0 : static_cast<double>(n - 1);
-    record.second = writer_.add_profile_block(counts);
-
-    spectrum.from_profile = true;
-    if (expected_ != nullptr) {
-      // The axis exactly as a decoder spans it: first + step * i, two
-      // roundings.
-      const double step = n > 1 ? (kSurveyHighMz - kSurveyLowMz) / last : 0.0;
-      spectrum.mz.resize(n);
-      spectrum.intensity.resize(n);
-      for (std::uint32_t i = 0; i < n; ++i) {
-        const double offset = step * static_cast<double>(i);
-        spectrum.mz[i] = kSurveyLowMz + offset;
-        spectrum.intensity[i] = static_cast<float>(counts[i]);
-      }
-    }
+    record.second = add_profile(counts, kSurveyLowMz, kSurveyHighMz, spectrum);
     commit(std::move(record), std::move(spectrum));
     return precursor_candidates(std::move(peaks));
   }
@@ -269,8 +250,45 @@ class RunBuilder {
     }
     ExpectedSpectrum spectrum = expect(record);
     const double high = std::max(record.precursor_mz, kFragmentLowMz + 100.0);
-    record.first = add_centroids(random_peaks(kFragmentLowMz, high), spectrum);
+    const std::vector<Peak> peaks = random_peaks(kFragmentLowMz, high);
+    record.first = add_centroids(peaks, spectrum);
+    if (options_.profile_ms2 && options_.layout == Layout::k284 && options_.profile_points > 0) {
+      // The same peaks as the instrument sampled them before centroiding.
+      spectrum.peak_mz = std::move(spectrum.mz);
+      spectrum.peak_intensity = std::move(spectrum.intensity);
+      const std::uint32_t n = options_.profile_points;
+      const double points_per_mz =
+          n > 1 ? static_cast<double>(n - 1) / (kFragmentHighMz - kFragmentLowMz) : 0.0;
+      std::vector<double> signal(n, 0.0);
+      for (const Peak& peak : peaks) {
+        const double sigma = random_.between(1.2, 3.5);
+        add_gaussian(signal, (peak.mz - kFragmentLowMz) * points_per_mz, sigma, peak.height);
+      }
+      record.second = add_profile(instrument_counts(signal, random_), kFragmentLowMz,
+                                  kFragmentHighMz, spectrum);
+    }
     commit(std::move(record), std::move(spectrum));
+  }
+
+  // Appends a profile block of `counts` spanning low to high m/z, and
+  // expects its points.
+  Descriptor add_profile(const std::vector<std::uint32_t>& counts, double low, double high,
+                         ExpectedSpectrum& spectrum) {
+    spectrum.from_profile = true;
+    const std::size_t n = counts.size();
+    if (expected_ != nullptr) {
+      // The axis exactly as a decoder spans it: first + step * i, two
+      // roundings.
+      const double step = n > 1 ? (high - low) / static_cast<double>(n - 1) : 0.0;
+      spectrum.mz.resize(n);
+      spectrum.intensity.resize(n);
+      for (std::size_t i = 0; i < n; ++i) {
+        const double offset = step * static_cast<double>(i);
+        spectrum.mz[i] = low + offset;
+        spectrum.intensity[i] = static_cast<float>(counts[i]);
+      }
+    }
+    return writer_.add_profile_block(counts);
   }
 
   // Peaks at random m/z in [low, high), ascending, each exact after the

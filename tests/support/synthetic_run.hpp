@@ -30,6 +30,16 @@ struct ExpectedSpectrum {
   std::optional<double> mz_range_high;
   // The arrays come from a profile block (and the scan has one).
   bool from_profile = false;
+  // The instrument's centroids of a scan that has a profile too (the
+  // arrays above then hold the profile): its peak block.
+  std::vector<double> peak_mz;
+  std::vector<float> peak_intensity;
+  // The true peaks under a generated profile, where the generator knows
+  // them exactly (gaussian_run): apex m/z, height in counts, width at half
+  // height in m/z.
+  std::vector<double> true_mz;
+  std::vector<double> true_height;
+  std::vector<double> true_fwhm;
 };
 
 // What the writer stores of `record` in a table of `layout`: the scan
@@ -54,6 +64,10 @@ struct RunOptions {
   std::uint32_t profile_points = 2000;
   // Peaks of each centroid scan.
   std::uint32_t centroid_peaks = 100;
+  // 284 layout: fragment scans carry a profile of profile_points points
+  // too (their peaks as Gaussians over a noisy baseline), beside the
+  // instrument's centroids of the same peaks in their peak block.
+  bool profile_ms2 = false;
   std::uint64_t seed = 1;
 };
 

@@ -16,6 +16,15 @@
 
 namespace velmoran {
 
+// Which of a scan's blocks gives its points when it has both.
+enum class BlockOrder {
+  // The profile; the peak block when the profile gives no points.
+  kProfileFirst,
+  // The instrument's centroids (the peak block); the profile when the peak
+  // block gives no points. The profile is then not read at all.
+  kPeaksFirst,
+};
+
 // One scan's spectrum read on its own: the record iter_spectra yields at
 // that position, and, when a block failed and left the record empty, the
 // error that emptied it.
@@ -43,6 +52,10 @@ class VELMORAN_EXPORT Reader final : public quorlith::SpectrumSource {
   // A fresh sequence over every scan, in table order. Touches no file; the
   // sequence refers to this reader, which must outlive it.
   [[nodiscard]] std::unique_ptr<quorlith::SpectrumSequence> iter_spectra() const override;
+  // The same, taking each scan's blocks in `order`; iter_spectra() is
+  // BlockOrder::kProfileFirst. `profile_decoded` is true only where the
+  // profile was read and decoded.
+  [[nodiscard]] std::unique_ptr<quorlith::SpectrumSequence> iter_spectra(BlockOrder order) const;
 
   // The spectrum of the scan at position `index` of the table (below
   // scans().records.size()), reading and decoding only that scan's blocks.

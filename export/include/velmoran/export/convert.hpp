@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <velmoran/export/mzml.hpp>
+#include <velmoran/export/selection.hpp>
 #include <velmoran/reader.hpp>
 #include <velmoran/result.hpp>
 
@@ -31,6 +32,8 @@ struct ConvertOptions {
   Compression compression = Compression::kZlib;
   bool indexed = true;
   LevelFilter levels;
+  ScanFilter scans;
+  PointOptions points;
   // Encoder threads; 0 means oneTBB's default concurrency (the CPUs the
   // process may run on). More threads than that run only when the program
   // allows them (tbb::global_control).
@@ -49,6 +52,7 @@ struct ConvertStats {
   // MGF: spectra left out because no point (or none that is a number) was
   // left to write; a block without peaks is not MGF.
   std::uint64_t without_peaks = 0;
+  // Bytes of the file (compressed, when it is).
   std::uint64_t bytes = 0;
 };
 

@@ -77,6 +77,9 @@ struct MzmlRun {
   IdForm ids = IdForm::kScan;
   Compression compression = Compression::kZlib;
   bool indexed = true;
+  // Some spectra are velmoran's peak picking of a profile: a second
+  // processing method says so.
+  bool peak_picking = false;
 };
 
 // Writes one mzML file in order: begin(); for each spectrum announced in

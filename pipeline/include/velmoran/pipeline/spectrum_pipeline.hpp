@@ -25,7 +25,8 @@ namespace velmoran::pipeline {
 // saves little, and costs more than it saves when the cores are busy (as
 // they are when a workflow runs many runs at once).
 bool for_each_spectrum(const Reader& reader,
-                       const std::function<bool(quorlith::SpectrumRecord&)>& visit);
+                       const std::function<bool(quorlith::SpectrumRecord&)>& visit,
+                       BlockOrder order = BlockOrder::kProfileFirst);
 
 // The stages of an ordered pipeline over the run's spectra.
 struct SpectrumStages {
@@ -42,6 +43,8 @@ struct SpectrumStages {
   std::function<void(std::size_t slot)> place;
   // In the order taken, one at a time: false to stop.
   std::function<bool(std::size_t slot)> emit;
+  // Which of a scan's blocks gives its points first.
+  BlockOrder order = BlockOrder::kProfileFirst;
 };
 
 // The slots a pass on `threads` threads uses, numbered 0 to

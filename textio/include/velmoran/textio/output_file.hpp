@@ -31,6 +31,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -40,6 +41,18 @@ namespace velmoran::textio {
 
 // A value for operations that succeed with nothing to return.
 struct Done {};
+
+class OutputFile;
+
+// A stage between OutputFile::write() and the file, such as a compressor:
+// it takes the document's bytes and stores its own with OutputFile::store().
+class OutputFilter {
+ public:
+  virtual ~OutputFilter();
+  [[nodiscard]] virtual Result<Done> write(std::string_view bytes, OutputFile& file) = 0;
+  // Stores what the filter still holds; called by commit().
+  [[nodiscard]] virtual Result<Done> finish(OutputFile& file) = 0;
+};
 
 struct OutputOptions {
   // Flush the file to the disk before it is renamed into place, and its
@@ -68,14 +81,25 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
   ~OutputFile();
 
-  // Writes all of `bytes` (repeating short writes and interrupted ones).
+  // Writes all of `bytes` (repeating short writes and interrupted ones),
+  // through the filter when there is one.
   [[nodiscard]] Result<Done> write(std::string_view bytes);
+  // Writes `bytes` to the file itself, past any filter.
+  [[nodiscard]] Result<Done> store(std::string_view bytes);
+  // Routes every later write() through `filter`; commit() finishes it.
+  void set_filter(std::unique_ptr<OutputFilter> filter);
+  // Finishes and drops the filter now, so that bytes_stored() is final.
+  [[nodiscard]] Result<Done> finish_filter();
 
   // Flushes, closes and puts the file in place. After a failure nothing is
   // at the target that was not there before.
   [[nodiscard]] Result<Done> commit();
 
+  // Bytes given to write(): the document's own length, which offsets in it
+  // count, whatever a filter makes of them.
   [[nodiscard]] std::uint64_t bytes_written() const noexcept { return bytes_written_; }
+  // Bytes that reached the file.
+  [[nodiscard]] std::uint64_t bytes_stored() const noexcept { return bytes_stored_; }
   [[nodiscard]] const std::filesystem::path& target() const noexcept { return target_; }
   // Written in place: standard output, a device, a FIFO, under /dev or /proc.
   [[nodiscard]] bool in_place() const noexcept { return in_place_; }
@@ -102,9 +126,11 @@ class OutputFile {
   std::filesystem::path destination_;
   // The temporary's name while it has one.
   std::filesystem::path temporary_;
+  std::unique_ptr<OutputFilter> filter_;
   // Its slot among the names an interrupt removes, or -1.
   int cleanup_slot_ = -1;
   std::uint64_t bytes_written_ = 0;
+  std::uint64_t bytes_stored_ = 0;
   bool in_memory_ = false;
   std::string text_;
 };

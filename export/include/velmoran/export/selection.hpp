@@ -1,0 +1,68 @@
+// What convert writes of a run: which scans (retention time, scan number,
+// MS level) and, of each spectrum, which points: the instrument's centroids
+// or our peak picking instead of a profile, zeros trimmed, an m/z window,
+// an intensity floor, the most intense points.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include <quorlith/types.hpp>
+
+#include <velmoran/reader.hpp>
+
+namespace velmoran::exporting {
+
+enum class PeakMode {
+  // The library's points: the profile where the scan has one.
+  kProfile,
+  // The instrument's centroids (the peak block) where the scan has them,
+  // elsewhere the profile picked by pick_peaks.
+  kCentroid,
+  // Every profile picked by pick_peaks; the peak block only where the scan
+  // has no profile points.
+  kPicked,
+};
+
+// The order in which the reader must take each scan's blocks for `mode`.
+[[nodiscard]] BlockOrder block_order_of(PeakMode mode) noexcept;
+
+// Inclusive ranges; an absent one lets everything through.
+struct ScanFilter {
+  std::optional<std::pair<double, double>> retention_time_sec;
+  std::optional<std::pair<std::uint32_t, std::uint32_t>> scan_numbers;
+  // The retention time as the reader gives it: minutes times 60.
+  [[nodiscard]] bool accepts(std::uint32_t scan_id, double time_sec) const noexcept;
+};
+
+struct PointOptions {
+  PeakMode peaks = PeakMode::kProfile;
+  // Profiles lose their zero points, except those beside a non-zero point.
+  bool drop_zeros = false;
+  // Inclusive m/z window.
+  std::optional<std::pair<double, double>> mz_window;
+  // Points below this intensity go (after picking).
+  std::optional<double> min_intensity;
+  // The most intense points of each spectrum, kept in m/z order; among
+  // equal intensities the lower m/z first.
+  std::optional<std::size_t> top;
+};
+
+struct ShapedPoints {
+  // The points are (still) a profile.
+  bool profile = false;
+  // They are velmoran's peak picking of a profile.
+  bool picked = false;
+};
+
+// Applies `options` to the arrays of `record` in place, in this order:
+// picking, zero trimming, m/z window, intensity floor, top N. `profile`
+// says whether the record's points are a profile. `scratch` is reused
+// between calls (the top-N selection).
+ShapedPoints shape_points(quorlith::SpectrumRecord& record, bool profile,
+                          const PointOptions& options, std::vector<float>& scratch);
+
+}  // namespace velmoran::exporting
