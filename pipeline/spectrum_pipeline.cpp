@@ -141,31 +141,32 @@ bool run_spectrum_pipeline(const Reader& reader, unsigned threads, const Spectru
     StatedOrder::pass(order.source);
     return 0;
   };
+  // Each call passes its points before it reads anything of this frame
+  // (even a captured reference), and again after its last read.
   const auto work = [&](std::size_t slot) {
-    if (stopped.load(std::memory_order_relaxed)) return slot;
     // The arena below has `threads` slots, so the index is below it.
     const auto worker = static_cast<std::size_t>(tbb::this_task_arena::current_thread_index());
     StatedOrder::pass(order.worker(worker));
     StatedOrder::pass(order.slot(slot));
-    stages.work(slot, worker);
+    if (!stopped.load(std::memory_order_relaxed)) stages.work(slot, worker);
     StatedOrder::pass(order.slot(slot));
     StatedOrder::pass(order.worker(worker));
     return slot;
   };
   const auto place = [&](std::size_t slot) {
-    if (!stages.place || stopped.load(std::memory_order_relaxed)) return slot;
     StatedOrder::pass(order.place);
     StatedOrder::pass(order.slot(slot));
-    stages.place(slot);
+    if (stages.place && !stopped.load(std::memory_order_relaxed)) stages.place(slot);
     StatedOrder::pass(order.slot(slot));
     StatedOrder::pass(order.place);
     return slot;
   };
   const auto emit = [&](std::size_t slot) {
-    if (stopped.load(std::memory_order_relaxed)) return;
     StatedOrder::pass(order.emit);
     StatedOrder::pass(order.slot(slot));
-    if (!stages.emit(slot)) stopped.store(true, std::memory_order_relaxed);
+    if (!stopped.load(std::memory_order_relaxed) && !stages.emit(slot)) {
+      stopped.store(true, std::memory_order_relaxed);
+    }
     StatedOrder::pass(order.slot(slot));
     StatedOrder::pass(order.emit);
   };
