@@ -9,29 +9,28 @@
 // lock back while the interpreter shuts down (a daemon thread still inside
 // a call at exit) is ended by the C library with a forced unwind, which
 // must reach the thread's start. Caught and not rethrown, or met by a
-// noexcept frame, it aborts the process. So guarded() is not noexcept,
-// and neither are the slots that may release the lock.
+// noexcept frame, it aborts the process. So guarded() catches only
+// std::exception, which a forced unwind is not (every exception the
+// library and the standard library throw is one), and neither guarded()
+// nor the slots that may release the lock are noexcept.
 #pragma once
 
 #include <Python.h>
 
-#include <cxxabi.h>
-
+#include <exception>
 #include <type_traits>
 
 namespace velmoran::python {
 
 // Runs `body`; a C++ exception (in practice std::bad_alloc) becomes
 // MemoryError and the slot's failure value: null or -1. A forced unwind
-// (abi::__forced_unwind) goes on.
+// goes on.
 template <class Body>
 [[nodiscard]] auto guarded(Body&& body) -> decltype(body()) {
   using Result = decltype(body());
   try {
     return body();
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } catch (const std::exception&) {
     PyErr_NoMemory();
     if constexpr (std::is_pointer_v<Result>) {
       return nullptr;

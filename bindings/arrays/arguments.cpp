@@ -1,8 +1,6 @@
 // The argument binder and conversions of velmoran_arrays (arguments.hpp).
 #include "arguments.hpp"
 
-#include <cxxabi.h>
-
 #include <cmath>
 #include <limits>
 
@@ -139,9 +137,7 @@ std::optional<Selection> selection_of(PyObject* ms_level, PyObject* rt, const ch
       selection.has_rt = true;
     }
     return selection;
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } catch (const std::exception&) {
     PyErr_NoMemory();
     return std::nullopt;
   }

@@ -13,12 +13,10 @@
 // The work touches no Python object. A C++ exception thrown inside comes
 // out after the lock is taken back, for guarded() to turn into MemoryError.
 // Taking the lock back while the interpreter shuts down ends the thread
-// with a forced unwind (../guarded.hpp), which passes through.
+// with a forced unwind (../guarded.hpp), which nothing here catches.
 #pragma once
 
 #include <Python.h>
-
-#include <cxxabi.h>
 
 #include <chrono>
 #include <exception>
@@ -36,9 +34,7 @@ template <class Work>
   PyThreadState* const state = PyEval_SaveThread();
   try {
     result.emplace(work());
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
+  } catch (const std::exception&) {
     failure = std::current_exception();
   }
   PyEval_RestoreThread(state);
