@@ -87,6 +87,27 @@ class ClaimedCountsTest(unittest.TestCase):
         self.assertEqual(sorted(errors), list(range(0, len(run), 2)))
         self.assertGreater(sum(counts), 0)
 
+    def test_scans_sharing_blocks_hold_more_points_than_the_files_and_all_are_kept(self):
+        tmp = TempDir()
+        self.addCleanup(tmp.remove)
+        path, _ = make_dataset(tmp.path, "shared.d", "synth", "--ms1", 10, "--ms2", 30,
+                               "--peaks", 50, "--layout", 220, expect=False)
+        table_path = os.path.join(path, "AcqData", "MSScan.bin")
+        with open(table_path, "rb") as f:
+            table = f.read()
+        (payload,) = struct.unpack_from("<I", table, PAYLOAD_OFFSET_FIELD)
+        with open(table_path, "ab") as f:  # every record, and so every block, four times
+            f.write(table[payload:] * 3)
+        run = va.open(path)
+        peaks = run.peaks(threads=2)
+        self.assertEqual(per_spectrum(peaks), [len(run[i]) for i in range(len(run))])
+        self.assertGreater(len(peaks.mz), os.path.getsize(
+            os.path.join(path, "AcqData", "MSPeak.bin")) // 12)
+        mz = memoryview(peaks.mz).tolist()
+        offsets = memoryview(peaks.offsets).tolist()
+        last = len(run) - 1
+        self.assertEqual(mz[offsets[last]:offsets[last + 1]], memoryview(run[last].mz).tolist())
+
 
 if __name__ == "__main__":
     unittest.main()
