@@ -72,23 +72,28 @@ struct DecodeAhead::State {
 
   Taken next(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    const std::unique_lock consumer(consumer_mutex, deadline);
-    if (!consumer) return {};
     std::unique_lock lock(mutex);
     if (workers.empty() && !positions.empty()) {
       workers.reserve(thread_count);
       for (unsigned i = 0; i < thread_count; ++i) workers.emplace_back([this] { work(); });
     }
+    // Consumers that share the iterator all wait for the next spectrum in
+    // order; the first to wake takes it, the others wait for the one after.
+    const auto next_ready = [&] {
+      if (taken == positions.size()) return true;
+      const Slot& slot = slots[taken % slots.size()];
+      return slot.spectrum.has_value() || slot.failure != nullptr;
+    };
+    if (!slot_filled.wait_until(lock, deadline, next_ready)) return {};
     if (taken == positions.size()) return {true, std::nullopt};
     Slot& slot = slots[taken % slots.size()];
-    if (!slot_filled.wait_until(lock, deadline, [&] { return slot.spectrum || slot.failure; })) {
-      return {};
-    }
     Slot done = std::move(slot);
     slot = Slot{};
     ++taken;
     lock.unlock();
     work_ready.notify_all();
+    // The others now wait for the next one, or see the end.
+    slot_filled.notify_all();
     if (done.failure) std::rethrow_exception(done.failure);
     return {true, std::move(done.spectrum)};
   }
@@ -98,7 +103,6 @@ struct DecodeAhead::State {
   const unsigned thread_count;
   std::vector<Slot> slots;  // spectrum k waits in slot k % window
 
-  std::timed_mutex consumer_mutex;  // one consumer at a time takes the next spectrum
   std::mutex mutex;
   std::condition_variable work_ready;   // a worker may claim the next spectrum
   std::condition_variable slot_filled;  // a spectrum was decoded
