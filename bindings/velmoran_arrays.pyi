@@ -97,4 +97,9 @@ class Peaks:
     def offsets(self) -> Array: ...
     @property
     def index(self) -> Array: ...
+    @property
+    def errors(self) -> Dict[int, str]:
+        """For each spectrum whose block could not be read or decoded (it is
+        empty): its scan position to the text Spectrum.error gives. A new
+        dict on each read; empty when every block was read."""
     def __len__(self) -> int: ...

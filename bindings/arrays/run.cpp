@@ -3,6 +3,7 @@
 // threads share: it lives while any of them needs it.
 #include "run.hpp"
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -127,7 +128,9 @@ Py_ssize_t run_length(PyObject* self) noexcept {
   return static_cast<Py_ssize_t>(reader_of(self).scans().records.size());
 }
 
-PyObject* run_subscript(PyObject* self, PyObject* key) noexcept {
+// The slots that release the interpreter lock are not noexcept
+// (../guarded.hpp).
+PyObject* run_subscript(PyObject* self, PyObject* key) {
   return guarded([&]() -> PyObject* {
     if (!PyIndex_Check(key)) {
       return PyErr_Format(PyExc_TypeError, "Run indices must be integers, not %.200s",
@@ -170,8 +173,7 @@ std::optional<Request> bind_request(PyObject* self, const char* member, PyObject
   return Request{select_positions(reader_of(self).scans(), *selection), *threads};
 }
 
-PyObject* run_spectra(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                      PyObject* kwnames) noexcept {
+PyObject* run_spectra(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     auto request = bind_request(self, "Run.spectra()", args, nargs, kwnames);
     if (!request) return nullptr;
@@ -180,14 +182,26 @@ PyObject* run_spectra(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   });
 }
 
-PyObject* run_peaks(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                    PyObject* kwnames) noexcept {
+PyObject* run_peaks(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     auto request = bind_request(self, "Run.peaks()", args, nargs, kwnames);
     if (!request) return nullptr;
     const auto reader = data_of(self).reader;
-    auto flat =
-        without_gil([&] { return gather_peaks(*reader, request->positions, request->threads); });
+    auto gathering = without_gil([&] {
+      return std::make_unique<PeakGathering>(*reader, request->positions, request->threads);
+    });
+    const bool done = wait_interruptibly(
+        [&](std::chrono::milliseconds timeout) { return gathering->wait_for(timeout); });
+    if (!done) {
+      // The workers stop within one scan's read each.
+      gathering->cancel();
+      (void)without_gil([&] {
+        gathering.reset();
+        return true;
+      });
+      return nullptr;
+    }
+    auto flat = without_gil([&] { return gathering->finish(); });
     return make_peaks(std::move(flat), std::move(request->positions));
   });
 }
@@ -319,7 +333,7 @@ PyTypeObject* run_type() noexcept {
 }
 
 PyObject* open_run(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
-                   PyObject* kwnames) noexcept {
+                   PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     PyObject* bound[1];
     if (!bind_arguments({"open()", kOpenNames, 1}, args, nargs, kwnames, bound)) return nullptr;

@@ -18,8 +18,8 @@ namespace velmoran::arrays {
 [[nodiscard]] PyTypeObject* run_type() noexcept;
 
 // velmoran_arrays.open(path): the Run of the dataset at `path` (str, bytes
-// or os.PathLike); reads the scan table only, without the interpreter lock.
-PyObject* open_run(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                   PyObject* kwnames) noexcept;
+// or os.PathLike); reads the scan table only, without the interpreter lock
+// (and so is not noexcept: ../guarded.hpp).
+PyObject* open_run(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 }  // namespace velmoran::arrays
