@@ -240,9 +240,9 @@ Result<std::unique_ptr<ViewServer>> ViewServer::start(const RunApi& api, std::st
   limits.max_head_bytes = kMaxHeadBytes;
   limits.max_body_bytes = kMaxBodyBytes;
   limits.light_workers = kWorkerThreads;
-  // Extractions take at most half the CPUs the process may use: the rest
-  // keeps answering the page.
-  limits.heavy_workers = std::max(1U, pipeline::thread_count(0) / 2);
+  // Extractions run on every CPU the process may use but one, which keeps
+  // answering the page.
+  limits.heavy_workers = std::max(2U, pipeline::thread_count(0)) - 1;
   limits.max_requests_per_connection = kRequestsPerConnection;
   const int pump_socket = server.pump_socket();
   if (pump_socket < 0) return Error::os(errno);

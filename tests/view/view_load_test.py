@@ -155,6 +155,7 @@ class Crowd:
         self.head = ("GET /api/run HTTP/1.1\r\nHost: %s\r\nX-Velmoran-Token: %s\r\nX-Pad: %s\r\n\r\n"
                      % (server.host, server.token, "a" * 40)).encode()
         self.reopened = 0
+        self.closed_after = []  # seconds from the start to each close by the server
         self.stop = threading.Event()
 
     def open(self):
@@ -166,7 +167,7 @@ class Crowd:
     def hold(self):
         selector = selectors.DefaultSelector()
         clients = {}  # socket -> [bytes sent, next send time or None]
-        now = time.monotonic()
+        now = start = time.monotonic()
         for i in range(self.idle + self.dripping):
             sock = self.open()
             clients[sock] = [0, now + 2 if i < self.dripping else None]
@@ -182,6 +183,7 @@ class Crowd:
                     data = b""
                 if data:
                     continue  # a 408 before the close
+                self.closed_after.append(time.monotonic() - start)
                 state = clients.pop(sock)
                 selector.unregister(sock)
                 sock.close()
@@ -263,11 +265,16 @@ class CrowdTest(unittest.TestCase):
         server = ViewServer(VELMORAN, self.run_path, preexec_fn=limit)
         try:
             # Not reopened: each newcomer would close another, without end.
-            times, _ = self.crowd_while_asking(server, 200, 0, 0, reopen=False)
+            times, crowd = self.crowd_while_asking(server, 200, 0, 0, reopen=False)
         finally:
             code, _, err = server.stop()
         self.assertEqual(code, 0, err)
         self.assertLess(max(times), 1.0)
+        # About 100 of the 200 found no room (128 descriptors) and were closed
+        # at once, well before their deadline; the rest at it.
+        early = sum(1 for t in crowd.closed_after if t < 3.0)
+        self.assertGreaterEqual(early, 90)
+        self.assertEqual(len(crowd.closed_after), 200)
 
 
 if __name__ == "__main__":
