@@ -49,6 +49,10 @@ struct Connection {
   std::size_t answered = 0;
   // The client shut its side: what came whole is answered, then it closes.
   bool peer_done = false;
+  // Answer bytes the socket has not taken yet, and whether the connection
+  // closes once they are sent.
+  std::string unsent;
+  bool close_when_sent = false;
 };
 using ConnectionPtr = std::unique_ptr<Connection>;
 
@@ -156,6 +160,7 @@ struct ConnectionPump::State {
 
   void run_gate();
   void receive(ConnectionPtr& connection);
+  void send_unsent(ConnectionPtr& connection);
   [[nodiscard]] ConnectionPtr advance(ConnectionPtr connection);
   void accept_new(Clock::time_point& paused_until);
   bool drop_oldest();
@@ -206,7 +211,8 @@ void ConnectionPump::State::run_gate() {
     fds.push_back({accepting ? listening : -1, POLLIN, 0});
     Clock::time_point next = accepting ? Clock::time_point::max() : accept_paused_until;
     for (const ConnectionPtr& connection : waiting) {
-      fds.push_back({connection->socket, POLLIN, 0});
+      const short events = connection->unsent.empty() ? POLLIN : POLLOUT;
+      fds.push_back({connection->socket, events, 0});
       next = std::min(next, connection->since + limits.head_deadline);
     }
     int timeout = -1;
@@ -218,7 +224,12 @@ void ConnectionPump::State::run_gate() {
     if (stopping) break;
 
     for (std::size_t i = 0; i < waiting.size(); ++i) {
-      if (fds[i + 2].revents != 0) receive(waiting[i]);
+      if (fds[i + 2].revents == 0) continue;
+      if (waiting[i]->unsent.empty()) {
+        receive(waiting[i]);
+      } else {
+        send_unsent(waiting[i]);
+      }
     }
     std::erase(waiting, nullptr);
 
@@ -264,8 +275,39 @@ void ConnectionPump::State::receive(ConnectionPtr& connection) {
   connection = advance(std::move(connection));
 }
 
+void ConnectionPump::State::send_unsent(ConnectionPtr& connection) {
+  Connection& c = *connection;
+  std::size_t sent_total = 0;
+  while (sent_total < c.unsent.size()) {
+    const ssize_t sent = ::send(c.socket, c.unsent.data() + sent_total,
+                                c.unsent.size() - sent_total, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0) {
+      sent_total += static_cast<std::size_t>(sent);
+    } else if (sent < 0 && errno == EINTR) {
+      continue;
+    } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      break;
+    } else {
+      connection.reset();
+      return;
+    }
+  }
+  c.unsent.erase(0, sent_total);
+  // The deadline counts from the last progress.
+  if (sent_total > 0) c.since = Clock::now();
+  if (!c.unsent.empty()) return;
+  if (c.close_when_sent) {
+    connection.reset();
+    return;
+  }
+  c.unsent.shrink_to_fit();
+  connection = advance(std::move(connection));
+}
+
 ConnectionPtr ConnectionPump::State::advance(ConnectionPtr connection) {
   Connection& c = *connection;
+  // The next request waits until the previous answer has left.
+  if (!c.unsent.empty()) return connection;
   const RequestHead head =
       examine_request(c.received, limits.max_head_bytes, limits.max_body_bytes);
   switch (head.state) {
@@ -294,7 +336,9 @@ bool ConnectionPump::State::drop_oldest() {
   const auto oldest = std::min_element(
       waiting.begin(), waiting.end(),
       [](const ConnectionPtr& a, const ConnectionPtr& b) { return a->since < b->since; });
-  if (!(*oldest)->received.empty()) refuse((*oldest)->socket, "408 Request Timeout");
+  if (!(*oldest)->received.empty() && (*oldest)->unsent.empty()) {
+    refuse((*oldest)->socket, "408 Request Timeout");
+  }
   waiting.erase(oldest);
   return true;
 }
@@ -329,8 +373,11 @@ void ConnectionPump::State::accept_new(Clock::time_point& paused_until) {
 void ConnectionPump::State::expire(Clock::time_point now) {
   for (ConnectionPtr& connection : waiting) {
     if (now < connection->since + limits.head_deadline) continue;
-    // An idle connection is closed; one in the middle of a request is told.
-    if (!connection->received.empty()) refuse(connection->socket, "408 Request Timeout");
+    // An idle connection, or one whose client stopped reading, is closed;
+    // one in the middle of a request is told.
+    if (!connection->received.empty() && connection->unsent.empty()) {
+      refuse(connection->socket, "408 Request Timeout");
+    }
     connection.reset();
   }
   std::erase(waiting, nullptr);
@@ -338,11 +385,14 @@ void ConnectionPump::State::expire(Clock::time_point now) {
 
 void ConnectionPump::State::work(Job& job) {
   Connection& c = *job.connection;
-  const bool again = answer(c.socket, std::string_view(c.received).substr(0, job.size), job.close);
-  if (!again || job.close || stopping) {
+  const bool again =
+      answer(c.socket, std::string_view(c.received).substr(0, job.size), job.close, c.unsent);
+  // Closed now unless part of the answer is still to be sent.
+  if (stopping || ((!again || job.close) && c.unsent.empty())) {
     job.connection.reset();
     return;
   }
+  c.close_when_sent = !again || job.close;
   c.received.erase(0, job.size);
   ++c.answered;
   c.since = Clock::now();

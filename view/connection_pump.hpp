@@ -4,7 +4,10 @@
 // the head deadline of its connection's opening, or of the previous
 // answer on it, is dropped. Workers thus never wait for a client to send:
 // idle and slow connections cost a file descriptor and a buffer each, no
-// thread. Requests for heavy work (XIC) have workers of their own, so
+// thread. Nor do they wait for a client to read: what a socket does not
+// take at once is sent by the same thread as the client reads it, within
+// the same deadline counted from the last progress, and the connection's
+// next request waits until its answer has left. Requests for heavy work (XIC) have workers of their own, so
 // cheap requests stay fast while extractions run.
 //
 // When connections run short (the limit below, or the process's file
@@ -17,6 +20,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace velmoran::view {
@@ -37,9 +41,11 @@ struct PumpLimits {
 };
 
 // Answers one request. `request` is its bytes (head and body); `close`
-// says that the answer is the connection's last. Returns whether the
-// connection may carry another request.
-using AnswerRequest = std::function<bool(int socket, std::string_view request, bool close)>;
+// says that the answer is the connection's last. Sends without waiting:
+// what the socket does not take is appended to `unsent`. Returns whether
+// the connection may carry another request.
+using AnswerRequest =
+    std::function<bool(int socket, std::string_view request, bool close, std::string& unsent)>;
 
 class ConnectionPump {
  public:

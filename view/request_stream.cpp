@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -46,38 +45,40 @@ ssize_t RequestStream::write(const char* ptr, size_t size) {
   if (failed_) return -1;
   if (pending_.size() + size > kCollect) {
     if (!flush()) return -1;
-    // A large piece (a body) goes out from where it is, without a copy.
-    if (size > kCollect) return send_all(ptr, size) ? static_cast<ssize_t>(size) : -1;
+    // A large piece (a body) goes out from where it is, without a copy
+    // unless the socket does not take it all.
+    if (size > kCollect) {
+      send_or_keep(ptr, size);
+      return failed_ ? -1 : static_cast<ssize_t>(size);
+    }
   }
   pending_.append(ptr, size);
   return static_cast<ssize_t>(size);
 }
 
 bool RequestStream::flush() {
-  if (failed_) return false;
-  const bool sent = send_all(pending_.data(), pending_.size());
+  if (!failed_) send_or_keep(pending_.data(), pending_.size());
   pending_.clear();
-  return sent;
+  return !failed_;
 }
 
-bool RequestStream::send_all(const char* data, std::size_t size) {
-  while (size > 0) {
+void RequestStream::send_or_keep(const char* data, std::size_t size) {
+  // Behind bytes already kept, nothing may overtake them.
+  while (size > 0 && unsent_.empty()) {
     const ssize_t sent = ::send(socket_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent > 0) {
       data += sent;
       size -= static_cast<std::size_t>(sent);
+    } else if (sent < 0 && errno == EINTR) {
       continue;
+    } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      break;
+    } else {
+      failed_ = true;
+      return;
     }
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      pollfd fd{socket_, POLLOUT, 0};
-      const int ready = ::poll(&fd, 1, kSendTimeoutMs);
-      if (ready > 0 || (ready < 0 && errno == EINTR)) continue;
-    }
-    failed_ = true;
-    return false;
   }
-  return true;
+  unsent_.append(data, size);
 }
 
 void RequestStream::get_remote_ip_and_port(std::string& ip, int& port) const {

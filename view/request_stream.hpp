@@ -1,7 +1,10 @@
 // The HTTP library's view of one connection while a worker answers one
 // request: reads come from the request's bytes, already received whole
 // (a read past them is the end of the stream, never a wait for the
-// client), and writes go to the socket, collected into large sends.
+// client), and writes go to the socket, collected into large sends. A
+// worker never waits for a client either: what the socket does not take at
+// once is kept in `unsent`, which the pump's own thread sends as the client
+// reads (connection_pump.hpp).
 #pragma once
 
 #include <string>
@@ -13,10 +16,8 @@ namespace velmoran::view {
 
 class RequestStream final : public httplib::Stream {
  public:
-  // A send that makes no progress for this long fails the answer.
-  static constexpr int kSendTimeoutMs = 5000;
-
-  RequestStream(int socket, std::string_view request) : socket_(socket), request_(request) {}
+  RequestStream(int socket, std::string_view request, std::string& unsent)
+      : socket_(socket), request_(request), unsent_(unsent) {}
 
   bool is_readable() const override { return read_ < request_.size(); }
   bool is_writable() const override { return !failed_; }
@@ -26,14 +27,17 @@ class RequestStream final : public httplib::Stream {
   void get_local_ip_and_port(std::string& ip, int& port) const override;
   socket_t socket() const override { return socket_; }
 
-  // Sends what is still collected; false when a send failed.
+  // Sends what is still collected (the rest into `unsent`); false when the
+  // connection failed.
   [[nodiscard]] bool flush();
 
  private:
-  [[nodiscard]] bool send_all(const char* data, std::size_t size);
+  // Sends what the socket takes now, the rest appended to `unsent`.
+  void send_or_keep(const char* data, std::size_t size);
 
   int socket_;
   std::string_view request_;
+  std::string& unsent_;
   std::size_t read_ = 0;
   std::string pending_;
   bool failed_ = false;

@@ -103,8 +103,8 @@ class Server final : public httplib::Server {
   int pump_socket() { return ::dup(svr_sock_.load()); }
   void close_socket() { ::close(svr_sock_.exchange(INVALID_SOCKET)); }
 
-  bool answer(int socket, std::string_view request, bool close) {
-    RequestStream stream(socket, request);
+  bool answer(int socket, std::string_view request, bool close, std::string& unsent) {
+    RequestStream stream(socket, request, unsent);
     bool closed = false;
     bool parsed = false;
     const bool done = process_request(stream, close, closed, [&parsed](httplib::Request& req) {
@@ -247,8 +247,9 @@ Result<std::unique_ptr<ViewServer>> ViewServer::start(const RunApi& api, std::st
   const int pump_socket = server.pump_socket();
   if (pump_socket < 0) return Error::os(errno);
   state->pump = std::make_unique<ConnectionPump>(
-      pump_socket, limits, [&server](int socket, std::string_view request, bool close) {
-        return server.answer(socket, request, close);
+      pump_socket, limits,
+      [&server](int socket, std::string_view request, bool close, std::string& unsent) {
+        return server.answer(socket, request, close, unsent);
       });
   return std::unique_ptr<ViewServer>(new ViewServer(std::move(state)));
 }

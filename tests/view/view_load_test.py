@@ -260,6 +260,33 @@ class CrowdTest(unittest.TestCase):
         # Dripping and idle connections were closed at their deadline, not held.
         self.assertGreaterEqual(crowd.reopened, 250)
 
+    def test_clients_that_do_not_read_their_answers_hold_up_no_one(self):
+        server = ViewServer(VELMORAN, self.run_path)
+        readers = []
+        try:
+            # 40 connections, more than the server has threads, each asking
+            # for the scan table 20 times and reading nothing.
+            request = ("GET /api/scans HTTP/1.1\r\nHost: %s\r\nX-Velmoran-Token: %s\r\n\r\n"
+                       % (server.host, server.token)).encode() * 20
+            for _ in range(40):
+                sock = socket.socket()
+                sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 1024)
+                sock.connect(("127.0.0.1", server.port))
+                sock.sendall(request)
+                readers.append(sock)
+            time.sleep(0.5)
+            times = []
+            for _ in range(10):
+                t0 = time.monotonic()
+                self.assertEqual(server.request("/api/run", timeout=20)[0], 200)
+                times.append(time.monotonic() - t0)
+        finally:
+            for sock in readers:
+                sock.close()
+            code, _, err = server.stop()
+        self.assertEqual(code, 0, err)
+        self.assertLess(max(times), 1.0)
+
     def test_idle_connections_make_room_when_descriptors_run_short(self):
         limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (128, 128))
         server = ViewServer(VELMORAN, self.run_path, preexec_fn=limit)
