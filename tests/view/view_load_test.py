@@ -3,9 +3,9 @@ concurrent connections mixing valid requests, malformed ones (bad numbers,
 huge indices, no token, a wrong Host, long query strings) and slow clients
 that dribble or stall. No crash, every answer the right status, memory
 bounded, and a client asking for the run meanwhile is answered throughout.
-Then 200 idle and 50 dripping connections with extractions running: the
-run is still answered within a second, every time, also when the server
-runs short of file descriptors.
+Then 200 idle and 50 dripping connections with extractions running, or 40
+clients that never read their answers: the run is still answered within a
+second, every time, also when the server runs short of file descriptors.
 
 Environment: VELMORAN, VELMORAN_MKDATASET.
 """
