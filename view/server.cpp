@@ -207,6 +207,8 @@ Result<std::unique_ptr<ViewServer>> ViewServer::start(const RunApi& api, std::st
       {"Content-Security-Policy", content_security_policy(*html)},
       {"Cross-Origin-Resource-Policy", "same-origin"},
       {"Cross-Origin-Opener-Policy", "same-origin"},
+      // Ranges are not served (httplib would announce them on HEAD).
+      {"Accept-Ranges", "none"},
   });
   server.Get("/", [html](const httplib::Request&, httplib::Response& res) {
     send_text(res, 200, html, "text/html; charset=utf-8");

@@ -123,6 +123,7 @@ class Protocol(unittest.TestCase):
                             self.request(path, token, ["%s: %s" % (name, value)]))
                         self.assertEqual((got, after), (status, b""))
                         self.assertNotIn("content-range", headers)
+                        self.assertEqual(headers["accept-ranges"], "none")
                         if expected is None:
                             expected = self.exchange(self.request(path, token))[2]
                             self.assertIn("error", json.loads(expected))
