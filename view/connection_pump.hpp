@@ -7,8 +7,9 @@
 // thread. Nor do they wait for a client to read: what a socket does not
 // take at once is sent by the same thread as the client reads it, within
 // the same deadline counted from the last progress, and the connection's
-// next request waits until its answer has left. Requests for heavy work (XIC) have workers of their own, so
-// cheap requests stay fast while extractions run.
+// next request waits until its answer has left. Requests for heavy work
+// (XIC) have workers of their own, so cheap requests stay fast while
+// extractions run.
 //
 // When connections run short (the limit below, or the process's file
 // descriptors), the connection that has waited longest without sending a
