@@ -49,6 +49,9 @@ struct Connection {
   std::size_t answered = 0;
   // The client shut its side: what came whole is answered, then it closes.
   bool peer_done = false;
+  // Leading bytes of `received` known to hold no end of a head, so that a
+  // client sending a byte at a time costs a look at the new bytes only.
+  std::size_t searched = 0;
   // Answer bytes the socket has not taken yet, and whether the connection
   // closes once they are sent.
   std::string unsent;
@@ -308,6 +311,14 @@ ConnectionPtr ConnectionPump::State::advance(ConnectionPtr connection) {
   Connection& c = *connection;
   // The next request waits until the previous answer has left.
   if (!c.unsent.empty()) return connection;
+  // The end of a head ("\n\r\n") may straddle the bytes seen and the new.
+  const std::size_t from = c.searched > 2 ? c.searched - 2 : 0;
+  if (c.received.size() < limits.max_head_bytes &&
+      c.received.find("\n\r\n", from) == std::string::npos) {
+    c.searched = c.received.size();
+    if (c.peer_done) return nullptr;
+    return connection;
+  }
   const RequestHead head =
       examine_request(c.received, limits.max_head_bytes, limits.max_body_bytes);
   switch (head.state) {
@@ -394,6 +405,7 @@ void ConnectionPump::State::work(Job& job) {
   }
   c.close_when_sent = !again || job.close;
   c.received.erase(0, job.size);
+  c.searched = 0;
   ++c.answered;
   c.since = Clock::now();
   {
