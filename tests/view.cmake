@@ -25,7 +25,9 @@ add_test(NAME view_api
   COMMAND ${VELMORAN_TEST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/view/view_api_test.py)
 add_test(NAME view_load
   COMMAND ${VELMORAN_TEST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/view/view_load_test.py)
-set_tests_properties(view_api view_load PROPERTIES
+add_test(NAME view_protocol
+  COMMAND ${VELMORAN_TEST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/view/view_protocol_test.py)
+set_tests_properties(view_api view_load view_protocol PROPERTIES
   LABELS "cli;view" TIMEOUT 180 ENVIRONMENT "${view_env}")
 # Alone, so that other tests do not take the time its clients are given.
 set_tests_properties(view_load PROPERTIES RUN_SERIAL TRUE)

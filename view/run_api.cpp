@@ -25,12 +25,6 @@ std::shared_ptr<const std::string> shared_text(std::string text) {
   return std::make_shared<const std::string>(std::move(text));
 }
 
-std::optional<double> positive_finite(std::string_view text) {
-  const auto value = textio::parse_finite(text);
-  if (!value || !(*value > 0.0)) return std::nullopt;
-  return value;
-}
-
 // The text that `write` puts into an output, as a command writes it to a file.
 template <class Write>
 Result<std::string> rendered(Write&& write) {
@@ -163,8 +157,11 @@ Reply RunApi::xic(const QueryParams& params) const {
       query.targets.push_back({value, *mz});
     } else if (name == "ppm") {
       if (ppm) return error_reply(400, "ppm: given twice");
-      ppm = positive_finite(value);
-      if (!ppm) return error_reply(400, "ppm: not a positive finite number: " + shown(value));
+      ppm = inspect::parse_ppm(value);
+      if (!ppm) {
+        return error_reply(
+            400, "ppm: not a tolerance in ppm (a number above 0, at most 1e6): " + shown(value));
+      }
     } else if (name == "ms_level") {
       const auto level = decimal<std::uint32_t>(value);
       if (level_given || !level || *level == 0) {
@@ -180,6 +177,9 @@ Reply RunApi::xic(const QueryParams& params) const {
   if (!ppm) return error_reply(400, "ppm: give the tolerance in ppm");
   query.unit = inspect::ToleranceUnit::ppm;
   query.tolerance = *ppm;
+  if (auto windows = inspect::xic_windows(query); !windows) {
+    return error_reply(400, "ppm: " + windows.error().detail());
+  }
   auto text = rendered([&](textio::OutputFile& out) {
     return inspect::write_xic(reader_, query, inspect::TextFormat::json, out);
   });
