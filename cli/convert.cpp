@@ -1,5 +1,6 @@
 // velmoran convert: runs to indexed mzML 1.1 (or plain mzML, or MGF), one
 // output file per run, each written whole or not at all.
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -77,9 +79,19 @@ std::optional<std::pair<double, double>> parse_number_range(std::string_view tex
   return std::pair{low, high};
 }
 
-// The output stem: the dataset name without a trailing ".d".
+// `text` ends in `suffix` (lower case ASCII), in any case: the file
+// managers' reading of ".GZ" and ".D".
+bool ends_with_any_case(std::string_view text, std::string_view suffix) {
+  if (text.size() < suffix.size()) return false;
+  const std::string_view tail = text.substr(text.size() - suffix.size());
+  return std::equal(tail.begin(), tail.end(), suffix.begin(), [](char a, char b) {
+    return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
+  });
+}
+
+// The output stem: the dataset name without a trailing ".d" (or ".D").
 std::string stem_of(const std::string& name) {
-  if (name.size() > 2 && name.ends_with(".d")) return name.substr(0, name.size() - 2);
+  if (name.size() > 2 && ends_with_any_case(name, ".d")) return name.substr(0, name.size() - 2);
   return name;
 }
 
@@ -223,7 +235,8 @@ int run_convert(const ConvertArgs& args) {
   exporting::ConvertOptions options;
   if (auto problem = parse_selection(args, mgf, options)) return usage_error(*problem);
   // A name ending in .gz asks for gzip; --gzip names the outputs so.
-  const bool named_gz = args.runs.size() == 1 && args.output != "-" && args.output.ends_with(".gz");
+  const bool named_gz =
+      args.runs.size() == 1 && args.output != "-" && ends_with_any_case(args.output, ".gz");
   if (args.gzip && args.runs.size() == 1 && !args.output.empty() && args.output != "-" &&
       !named_gz) {
     return usage_error("--gzip: the output " + args.output + " does not end in .gz");
@@ -249,6 +262,16 @@ int run_convert(const ConvertArgs& args) {
     } else {
       targets.push_back((several && !args.output.empty() ? fs::path(args.output) : fs::path()) /
                         (stem + extension));
+    }
+  }
+  // No output may overwrite or enter a run being converted: every target
+  // is checked before the directory is made or anything is written.
+  for (const std::string& run : args.runs) input_runs().emplace_back(run);
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    if (targets[i] == "-") continue;
+    if (const auto clash = textio::find_input_clash(targets[i], input_runs())) {
+      report_failure(args.runs[i], targets[i].string() + ": " + clash->text());
+      return kExitFailure;
     }
   }
   if (several && !args.output.empty()) {

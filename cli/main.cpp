@@ -25,6 +25,10 @@ int main(int argc, char** argv) {
   // A closed pipe shows as EPIPE from write(): on standard output the
   // output ends there quietly with status 0, on a file it is an error.
   std::signal(SIGPIPE, SIG_IGN);
+  // Past a file-size limit (ulimit -f) a write fails with EFBIG, "File too
+  // large", and the output is dropped like any failed one; the default
+  // action would kill the process and leave a named temporary behind.
+  std::signal(SIGXFSZ, SIG_IGN);
   // An interrupted command leaves no temporary file behind.
   const velmoran::textio::InterruptCleanup cleanup;
 

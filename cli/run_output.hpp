@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 #include <velmoran/textio/output_file.hpp>
@@ -18,8 +19,17 @@
 
 namespace velmoran::cli {
 
+// The runs this command reads. open_run() enters each, and every output
+// opened through output_options() refuses to overwrite their files or to
+// land inside them.
+[[nodiscard]] inline std::vector<std::filesystem::path>& input_runs() {
+  static std::vector<std::filesystem::path> runs;
+  return runs;
+}
+
 // Opens the run, or reports why it cannot be opened ("velmoran: RUN: ...").
 [[nodiscard]] inline std::optional<Reader> open_run(const std::filesystem::path& run) {
+  input_runs().push_back(run);
   auto reader = Reader::open(run);
   if (!reader) {
     report_failure(run.string(), reader.error().text());
@@ -39,13 +49,16 @@ namespace velmoran::cli {
 // without O_TMPFILE (see docs/cli.md).
 [[nodiscard]] inline textio::OutputOptions output_options(bool sync) {
   const char* named = std::getenv("VELMORAN_NAMED_TEMPORARY");
-  return {.sync = sync, .anonymous = named == nullptr || std::string_view(named) != "1"};
+  return {.sync = sync,
+          .anonymous = named == nullptr || std::string_view(named) != "1",
+          .inputs = input_runs()};
 }
 
 // Why `target` could not be opened, naming the directory when the
 // temporary could not be made there.
 [[nodiscard]] inline std::string open_failure(const std::filesystem::path& target,
                                               const textio::OpenResult& opened) {
+  if (opened.input_clash()) return opened.input_clash()->text();
   if (opened.concerning() == target || opened.concerning().empty()) return opened.error().text();
   return "directory " + opened.concerning().string() + ": " + opened.error().text();
 }

@@ -21,6 +21,7 @@ struct Slot {
   quorlith::SpectrumRecord record;
   bool profile = false;
   std::uint64_t list_index = 0;
+  std::optional<std::uint32_t> mrm_channel;
   std::string text;
   SpectrumSummary summary;
 };
@@ -101,6 +102,7 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
     Slot& slot = *slots[index];
     slot.list_index = produced++;
     slot.profile = representation_of(reader, record) == Representation::profile;
+    slot.mrm_channel = record.index < scans.size() ? scans[record.index].mrm_channel : std::nullopt;
     slot.record = std::move(record);
     return true;
   };
@@ -111,7 +113,8 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
     slot.text.clear();
     if (mzml) {
       if (!scratch[worker]) scratch[worker] = std::make_unique<EncodeScratch>();
-      slot.summary = append_mzml_spectrum(slot.text, slot.record, {slot.list_index, slot.profile},
+      slot.summary = append_mzml_spectrum(slot.text, slot.record,
+                                          {slot.list_index, slot.profile, slot.mrm_channel},
                                           run.ids, options.compression, *scratch[worker]);
     } else {
       slot.summary.points = append_mgf_ions(slot.text, slot.record, title);

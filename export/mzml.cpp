@@ -191,13 +191,10 @@ SpectrumSummary append_mzml_spectrum(std::string& out, const quorlith::SpectrumR
   optional_number("MS:1000505", "base peak intensity", summary.base_peak_intensity, kCountsUnit);
   optional_number("MS:1000528", "lowest observed m/z", summary.lowest_mz, kMzUnit);
   optional_number("MS:1000527", "highest observed m/z", summary.highest_mz, kMzUnit);
-  constexpr std::string_view kMrmPrefix = "mrm_channel=";
-  if (record.precursor && record.precursor->spectrum_ref &&
-      record.precursor->spectrum_ref->starts_with(kMrmPrefix)) {
+  if (place.mrm_channel) {
     out += i1;
     out += R"(<userParam name="mrm channel" type="xsd:nonNegativeInteger" value=")";
-    append_xml_attribute(
-        out, std::string_view(*record.precursor->spectrum_ref).substr(kMrmPrefix.size()));
+    append_number(out, *place.mrm_channel);
     out += "\"/>\n";
   }
 

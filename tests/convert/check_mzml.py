@@ -72,7 +72,8 @@ def check_mrm_channels(path, expected):
     for element, want in zip(elements, expected):
         found = re.search(r'<userParam name="mrm channel" type="xsd:nonNegativeInteger" '
                           r'value="(\d+)"/>', element)
-        channel = want.get("mrm_channel") if want["ms_level"] >= 2 else None
+        # Every scan of an MRM run has a channel, its survey scans too.
+        channel = want.get("mrm_channel")
         if (int(found.group(1)) if found else None) != channel:
             fail(f"{path}: scan {want['scan_id']}: mrm channel {found and found.group(1)}, "
                  f"expected {channel}")

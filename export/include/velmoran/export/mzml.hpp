@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,6 +55,9 @@ struct SpectrumPlace {
   std::uint64_t list_index = 0;
   // The points came from a profile block.
   bool profile = false;
+  // The scan's MRM channel, whatever its MS level (the scan table of an
+  // MRM run gives one for every scan).
+  std::optional<std::uint32_t> mrm_channel;
 };
 
 // Appends the <spectrum> element of `record` (starting with its '<', ending
