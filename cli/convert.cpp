@@ -77,12 +77,6 @@ std::optional<std::pair<double, double>> parse_number_range(std::string_view tex
   return std::pair{low, high};
 }
 
-// The output stem: the dataset name without a trailing ".d".
-std::string stem_of(const std::string& name) {
-  if (name.size() > 2 && name.ends_with(".d")) return name.substr(0, name.size() - 2);
-  return name;
-}
-
 bool parse_level(std::string_view text, std::uint32_t& level) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), level);
   return !text.empty() && ec == std::errc{} && end == text.data() + text.size();

@@ -28,6 +28,13 @@ namespace velmoran::cli {
   return std::move(reader).value();
 }
 
+// The stem of a run's outputs: its name without ".d" ("run1.d" gives
+// run1.mzML, run1.mzQC).
+[[nodiscard]] inline std::string stem_of(const std::string& name) {
+  if (name.size() > 2 && name.ends_with(".d")) return name.substr(0, name.size() - 2);
+  return name;
+}
+
 // The reader of standard output went away (`velmoran scans run.d | head`):
 // not a failure, the output simply ends there, as with ripgrep.
 [[nodiscard]] inline bool reader_left(const textio::OutputFile& out, const Error& error) {
