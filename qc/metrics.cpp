@@ -176,11 +176,12 @@ Metric number_of_empty_ms2_scans(const Spectra& ms2) {
 
 // MS:4000069 m/z acquisition range: "Upper and lower limit of m/z
 // precursor values at which MSn spectra are recorded." [lowest, highest]
-// selected precursor m/z of the MSn spectra; none without a precursor.
+// selected precursor m/z of the MSn spectra (a damaged run's NaN or
+// infinite ones left out); none without a precursor.
 std::optional<Metric> mz_acquisition_range(std::span<const SpectrumFigures> spectra) {
   std::optional<std::pair<double, double>> range;
   for (const SpectrumFigures& s : spectra) {
-    if (s.ms_level < 2 || !s.precursor_mz || std::isnan(*s.precursor_mz)) continue;
+    if (s.ms_level < 2 || !s.precursor_mz || !std::isfinite(*s.precursor_mz)) continue;
     const double mz = *s.precursor_mz;
     range = range ? std::pair{std::min(range->first, mz), std::max(range->second, mz)}
                   : std::pair{mz, mz};
