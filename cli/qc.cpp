@@ -38,6 +38,7 @@ struct QcOptions {
   std::string output;
   std::string format = "mzqc";
   std::string report;
+  std::string table;
   unsigned threads = 0;
   bool fail_on_outlier = false;
   bool sync = true;
@@ -115,26 +116,30 @@ int run_qc(const QcOptions& options) {
       // One file per run, written as soon as the run is measured.
       const std::string text = qc::mzqc_document({&*run, 1}, run->name, date, VELMORAN_VERSION);
       if (write_text(targets[i], text, options.sync) != kExitSuccess) status = kExitFailure;
-      // Only the figures a batch needs are kept: the TIC table stays for
-      // the report.
     }
     runs.push_back(std::move(*run));
   }
   if (runs.empty()) return status;
 
   const std::vector<qc::BatchRow> rows = qc::batch_rows(runs);
+  // The batch is named for its file (-o batch.mzQC), else "batch".
+  const std::string named = fs::path(options.output).stem().string();
+  const std::string batch = named.empty() || options.output == "-" ? "batch" : named;
   if (!mzqc || !options.output.empty()) {
     std::string text;
     if (mzqc) {
-      const std::string batch = stem_of(fs::path(options.output).stem().string());
-      text = qc::mzqc_document(runs, batch.empty() ? "batch" : batch, date, VELMORAN_VERSION);
+      text = qc::mzqc_document(runs, batch, date, VELMORAN_VERSION);
     } else {
       text = options.format == "tsv" ? qc::batch_tsv(rows, runs) : qc::batch_json(rows, runs);
     }
     if (write_text(targets.front(), text, options.sync) != kExitSuccess) status = kExitFailure;
   }
+  if (!options.table.empty()) {
+    const int written = write_text(options.table, qc::batch_tsv(rows, runs), options.sync);
+    if (written != kExitSuccess) status = kExitFailure;
+  }
   if (!options.report.empty()) {
-    const int written = write_text(options.report, report_html(runs, rows), options.sync);
+    const int written = write_text(options.report, report_html(batch, runs, rows), options.sync);
     if (written != kExitSuccess) status = kExitFailure;
   }
 
@@ -176,6 +181,9 @@ Subcommand add_qc(CLI::App& app) {
       ->type_name("N");
   sub->add_flag("--fail-on-outlier", options->fail_on_outlier,
                 "Exit with status 3 when the batch has an outlier");
+  sub->add_option("--table", options->table,
+                  "Also write the table of --format tsv to FILE (beside an mzQC file)")
+      ->type_name("FILE");
   sub->add_option("--report", options->report,
                   "Also write the batch's report: one HTML file that opens offline")
       ->type_name("FILE.html");

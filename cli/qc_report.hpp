@@ -5,6 +5,7 @@
 
 #include <span>
 #include <string>
+#include <string_view>
 
 #include <velmoran/qc/batch_table.hpp>
 #include <velmoran/qc/mzqc.hpp>
@@ -18,7 +19,7 @@ namespace velmoran::cli {
 [[nodiscard]] std::string report_unavailable_reason();
 
 // The whole HTML page of the batch.
-[[nodiscard]] std::string report_html(std::span<const qc::RunQuality> runs,
+[[nodiscard]] std::string report_html(std::string_view batch, std::span<const qc::RunQuality> runs,
                                       std::span<const qc::BatchRow> rows);
 
 }  // namespace velmoran::cli

@@ -10,7 +10,8 @@ std::string report_unavailable_reason() {
          "library); rebuild it with npm installed to get --report";
 }
 
-std::string report_html(std::span<const qc::RunQuality>, std::span<const qc::BatchRow>) {
+std::string report_html(std::string_view, std::span<const qc::RunQuality>,
+                        std::span<const qc::BatchRow>) {
   return {};
 }
 

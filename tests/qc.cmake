@@ -17,3 +17,15 @@ if(TARGET velmoran_cli AND NOT VELMORAN_SANITIZE)
     message(STATUS "velmoran: qc_metrics test needs /usr/bin/python3 with numpy and jsonschema")
   endif()
 endif()
+
+# The batch report in Debian's Chromium (python3-selenium, chromium-driver),
+# when the program embeds it.
+find_program(VELMORAN_CHROMEDRIVER chromedriver)
+if(TARGET velmoran_cli AND VELMORAN_QC_REPORT AND NOT VELMORAN_SANITIZE AND VELMORAN_CHROMEDRIVER
+   AND EXISTS /usr/bin/chromium AND EXISTS /usr/bin/python3)
+  add_test(NAME qc_report_browser
+    COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/qc/qc_report_test.py)
+  set_tests_properties(qc_report_browser PROPERTIES
+    LABELS "cli;browser" TIMEOUT 180
+    ENVIRONMENT "VELMORAN=$<TARGET_FILE:velmoran_cli>;VELMORAN_MKDATASET=$<TARGET_FILE:velmoran_mkdataset>;PYTHONPATH=${CMAKE_CURRENT_SOURCE_DIR}/view;PYTHONDONTWRITEBYTECODE=1")
+endif()
