@@ -26,8 +26,8 @@
       columns.push(y);
       series.push({ label: run.name, stroke: colour(r, data.runs.length), spanGaps: true, width: 1.2 });
     });
-    new uPlot({ width: width(), height: 360, series: series,
-                axes: [{ label: "retention time (s)" }, { label: "TIC", size: 70 }] },
+    new uPlot({ width: width(), height: 360, series: series, scales: { x: { time: false } },
+                axes: [{ label: "retention time (s)" }, { label: "TIC", size: 80 }] },
               columns, document.getElementById("tic"));
   }
 
@@ -49,7 +49,7 @@
         series: [{}, { stroke: "#3465a4", width: 0, points: { show: true, size: 6 } },
                  { stroke: "#cc0000", width: 0, points: { show: true, size: 11, fill: "#cc0000" } }],
         axes: [{ values: (u, ticks) => ticks.map((t) => Number.isInteger(t) && data.runs[t] ? data.runs[t].name : "") },
-               { size: 60 }],
+               { size: 80 }],
         scales: { x: { time: false, range: [-0.5, data.runs.length - 0.5] } },
       }, [x, metric.values, outliers], div);
       if (outliers.some((v) => v !== null)) div.classList.add("has-outlier");
