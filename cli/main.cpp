@@ -47,8 +47,7 @@ int main(int argc, char** argv) {
 
   const velmoran::cli::Subcommand subcommands[] = {
       velmoran::cli::add_convert(app), velmoran::cli::add_info(app), velmoran::cli::add_scans(app),
-      velmoran::cli::add_xic(app),     velmoran::cli::add_view(app),
-      velmoran::cli::add_qc(app),
+      velmoran::cli::add_xic(app),     velmoran::cli::add_view(app), velmoran::cli::add_qc(app),
   };
 
   // CLI11 reports a first word that names no command as a missing command;
