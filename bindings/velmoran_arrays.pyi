@@ -47,6 +47,9 @@ class Run:
         absent), mz_low, mz_high (d, NaN where absent), profile_points,
         peak_points (I)."""
     def scans_frame(self) -> "pandas.DataFrame": ...  # type: ignore[name-defined]
+    def qc(self) -> Dict[str, object]:
+        """The run's quality metrics keyed by PSI-MS accession, with the values
+        `velmoran qc` writes into mzQC (docs/qc.md)."""
     def __len__(self) -> int: ...
     def __getitem__(self, index: int) -> Spectrum: ...
     def spectra(

@@ -79,22 +79,6 @@ std::optional<std::pair<double, double>> parse_number_range(std::string_view tex
   return std::pair{low, high};
 }
 
-// `text` ends in `suffix` (lower case ASCII), in any case: the file
-// managers' reading of ".GZ" and ".D".
-bool ends_with_any_case(std::string_view text, std::string_view suffix) {
-  if (text.size() < suffix.size()) return false;
-  const std::string_view tail = text.substr(text.size() - suffix.size());
-  return std::equal(tail.begin(), tail.end(), suffix.begin(), [](char a, char b) {
-    return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
-  });
-}
-
-// The output stem: the dataset name without a trailing ".d" (or ".D").
-std::string stem_of(const std::string& name) {
-  if (name.size() > 2 && ends_with_any_case(name, ".d")) return name.substr(0, name.size() - 2);
-  return name;
-}
-
 bool parse_level(std::string_view text, std::uint32_t& level) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), level);
   return !text.empty() && ec == std::errc{} && end == text.data() + text.size();

@@ -6,6 +6,7 @@
 //   velmoran scans RUN.d [--format tsv|csv|json] [-o FILE]
 //   velmoran xic RUN.d (--mz M ... | --targets FILE) (--ppm P | --da D) ...
 //   velmoran view RUN.d [--port N] [--bind ADDR] [--no-open]
+//   velmoran qc RUN.d [RUN.d ...] [-o FILE] [--format mzqc|tsv|json] [--report FILE]
 //
 // Exit status: 0 done, 1 a run failed, 2 usage error.
 #include <algorithm>
@@ -50,7 +51,7 @@ int main(int argc, char** argv) {
 
   const velmoran::cli::Subcommand subcommands[] = {
       velmoran::cli::add_convert(app), velmoran::cli::add_info(app), velmoran::cli::add_scans(app),
-      velmoran::cli::add_xic(app),     velmoran::cli::add_view(app),
+      velmoran::cli::add_xic(app),     velmoran::cli::add_view(app), velmoran::cli::add_qc(app),
   };
 
   // CLI11 reports a first word that names no command as a missing command;

@@ -2,6 +2,7 @@
 // their output in place whole.
 #pragma once
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string_view>
@@ -36,6 +37,23 @@ namespace velmoran::cli {
     return std::nullopt;
   }
   return std::move(reader).value();
+}
+
+// `text` ends in `suffix` (lower case ASCII), in any case: the file
+// managers' reading of ".GZ" and ".D".
+[[nodiscard]] inline bool ends_with_any_case(std::string_view text, std::string_view suffix) {
+  if (text.size() < suffix.size()) return false;
+  const std::string_view tail = text.substr(text.size() - suffix.size());
+  return std::equal(tail.begin(), tail.end(), suffix.begin(), [](char a, char b) {
+    return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
+  });
+}
+
+// The stem of a run's outputs: its name without ".d" or ".D" ("run1.d"
+// gives run1.mzML, run1.mzQC).
+[[nodiscard]] inline std::string stem_of(const std::string& name) {
+  if (name.size() > 2 && ends_with_any_case(name, ".d")) return name.substr(0, name.size() - 2);
+  return name;
 }
 
 // The reader of standard output went away (`velmoran scans run.d | head`):

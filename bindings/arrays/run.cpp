@@ -21,6 +21,7 @@
 #include "errors.hpp"
 #include "gather_peaks.hpp"
 #include "peaks.hpp"
+#include "run_qc.hpp"
 #include "spectrum.hpp"
 #include "spectrum_iterator.hpp"
 #include "without_gil.hpp"
@@ -282,6 +283,10 @@ PyGetSetDef run_getset[] = {
 
 // Fast-call functions go in the PyCFunction field; the cast through
 // void(*)() says so to the compiler.
+PyObject* run_qc(PyObject* self, PyObject*) noexcept {
+  return run_quality_metrics(reader_of(self));
+}
+
 template <class Function>
 PyCFunction as_method(Function function) {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
@@ -294,6 +299,8 @@ PyMethodDef run_methods[] = {
     {"peaks", as_method(run_peaks), METH_FASTCALL | METH_KEYWORDS,
      "peaks($self, ms_level=None, rt=None, threads=None)\n--\n\n"
      "Every selected spectrum at once, in flat arrays (a Peaks)."},
+    {"qc", run_qc, METH_NOARGS,
+     "qc($self, /)\n--\n\nThe run's quality metrics, keyed by PSI-MS accession (docs/qc.md)."},
     {"scans_frame", run_scans_frame, METH_NOARGS,
      "scans_frame($self, /)\n--\n\nThe scan table as a pandas DataFrame."},
     {nullptr, nullptr, 0, nullptr},  // sentinel

@@ -4,7 +4,7 @@
 //
 //   velmoran-mkdataset synth OUT_DIR [--ms1 N] [--ms2 N] [--points P] [--peaks K]
 //                                    [--seed S] [--layout 284|220|216] [--profile-ms2]
-//                                    [--expect FILE] [--damage]
+//                                    [--expect FILE] [--damage] [--spray-fails]
 //   velmoran-mkdataset mrm OUT_DIR [--scans N] [--peaks K] [--layout 196|186]
 //                                  [--seed S] [--expect FILE]
 //   velmoran-mkdataset gauss OUT_DIR [--scans N] [--points P] [--peaks K]
@@ -41,7 +41,7 @@ constexpr int kFailed = 1;
 constexpr std::string_view kUsage =
     "usage: velmoran-mkdataset synth OUT_DIR [--ms1 N=20] [--ms2 N=40] [--points P=2000]\n"
     "                          [--peaks K=100] [--seed S=1] [--layout 284|220|216]\n"
-    "                          [--profile-ms2] [--expect FILE] [--damage]\n"
+    "                          [--profile-ms2] [--expect FILE] [--damage] [--spray-fails]\n"
     "       velmoran-mkdataset mrm OUT_DIR [--scans N=50] [--peaks K=20] [--layout 196|186]\n"
     "                          [--seed S=1] [--expect FILE]\n"
     "       velmoran-mkdataset gauss OUT_DIR [--scans N=100] [--points P=100000]\n"
@@ -54,7 +54,8 @@ constexpr std::string_view kUsage =
     "4 MS2 scans, no --expect) puts the values of a damaged scan table into some scans:\n"
     "NaN and infinite m/z ranges, times and precursors, m/z beyond 2^31, NaN peaks.\n"
     "gauss writes MS1 profiles of Gaussian peaks with known centres over a noise floor;\n"
-    "--truth writes those peaks as JSON.\n";
+    "--truth writes those peaks as JSON. --spray-fails (synth, mrm): from the middle scan on\n"
+    "every intensity is 0, as when the spray fails halfway.\n";
 
 class BadArguments : public std::runtime_error {
  public:
@@ -126,6 +127,10 @@ Command parse_command(const std::vector<std::string_view>& args) {
     std::string_view name = arg.substr(2);
     if (name == "profile-ms2" && args[0] == "synth") {
       o.profile_ms2 = true;
+      continue;
+    }
+    if (name == "spray-fails" && !command.gauss) {
+      o.spray_fails = true;
       continue;
     }
     std::string_view value;
