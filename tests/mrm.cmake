@@ -31,3 +31,19 @@ if(VELMORAN_TEST_PYTHON)
     TIMEOUT 120
     ENVIRONMENT "VELMORAN=$<TARGET_FILE:velmoran_cli>;VELMORAN_MKDATASET=$<TARGET_FILE:velmoran_mkdataset>;PYTHONDONTWRITEBYTECODE=1")
 endif()
+
+# velmoran_arrays' channels equal the chromatograms of the program's mzML,
+# under the first interpreter the module is built for (the tests of every
+# interpreter run the rest of the file without the program).
+get_property(mrm_python_modules GLOBAL PROPERTY VELMORAN_PYTHON_MODULES)
+if(mrm_python_modules)
+  list(GET mrm_python_modules 0 mrm_module)
+  get_target_property(mrm_python ${mrm_module} VELMORAN_PYTHON_EXECUTABLE)
+  add_test(NAME mrm_python_equals_mzml
+    COMMAND ${mrm_python} -m unittest test_arrays_channels.EqualsMzmlTest
+    WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/python)
+  set_tests_properties(mrm_python_equals_mzml PROPERTIES
+    LABELS "mrm;python"
+    TIMEOUT 120
+    ENVIRONMENT "PYTHONPATH=$<TARGET_FILE_DIR:${mrm_module}>;PYTHONDONTWRITEBYTECODE=1;VELMORAN=$<TARGET_FILE:velmoran_cli>;VELMORAN_MKDATASET=$<TARGET_FILE:velmoran_mkdataset>")
+endif()

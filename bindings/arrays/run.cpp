@@ -17,6 +17,7 @@
 #include "../py_ref.hpp"
 #include "arguments.hpp"
 #include "array.hpp"
+#include "channels.hpp"
 #include "errors.hpp"
 #include "gather_peaks.hpp"
 #include "peaks.hpp"
@@ -34,6 +35,7 @@ namespace {
 struct RunData {
   std::shared_ptr<const Reader> reader;
   PyRef columns;  // the dict of scan table columns, made on first use
+  std::shared_ptr<const mrm::TransitionList> transitions;
 };
 
 struct RunObject {
@@ -280,6 +282,12 @@ PyMethodDef run_methods[] = {
     {"peaks", as_method(run_peaks), METH_FASTCALL | METH_KEYWORDS,
      "peaks($self, ms_level=None, rt=None, threads=None)\n--\n\n"
      "Every selected spectrum at once, in flat arrays (a Peaks)."},
+    {"channels", as_method(run_channels), METH_FASTCALL | METH_KEYWORDS,
+     "channels($self, threads=None)\n--\n\n"
+     "An MRM run's chromatograms: a dict from channel to Chromatogram."},
+    {"transitions", as_method(run_transitions), METH_FASTCALL | METH_KEYWORDS,
+     "transitions($self, path)\n--\n\n"
+     "Reads a transition list (CSV or TSV) for channels(); returns its number of rows."},
     {"scans_frame", run_scans_frame, METH_NOARGS,
      "scans_frame($self, /)\n--\n\nThe scan table as a pandas DataFrame."},
     {nullptr, nullptr, 0, nullptr},  // sentinel
@@ -307,7 +315,7 @@ PyType_Spec run_spec = {
     .slots = run_slots,
 };
 
-constexpr const char* kOpenNames[] = {"path"};
+constexpr const char* kOpenNames[] = {"path", "transitions"};
 
 }  // namespace
 
@@ -321,8 +329,14 @@ PyTypeObject* run_type() noexcept {
 PyObject* open_run(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
                    PyObject* kwnames) noexcept {
   return guarded([&]() -> PyObject* {
-    PyObject* bound[1];
+    PyObject* bound[2];
     if (!bind_arguments({"open()", kOpenNames, 1}, args, nargs, kwnames, bound)) return nullptr;
+    std::shared_ptr<const mrm::TransitionList> transitions;
+    if (bound[1] && bound[1] != Py_None) {
+      auto list = load_transition_list(bound[1]);
+      if (!list) return nullptr;
+      transitions = std::move(*list);
+    }
     const auto text = fs_path(bound[0]);
     if (!text) return nullptr;
     const std::filesystem::path path(*text);
@@ -334,9 +348,19 @@ PyObject* open_run(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs
     if (!type) return nullptr;
     PyObject* self = type->tp_alloc(type, 0);
     if (!self) return nullptr;
-    std::construct_at(&data_of(self), RunData{std::move(shared), PyRef()});
+    std::construct_at(&data_of(self), RunData{std::move(shared), PyRef(), std::move(transitions)});
     return self;
   });
+}
+
+std::shared_ptr<const Reader> run_reader(PyObject* run) noexcept { return data_of(run).reader; }
+
+std::shared_ptr<const mrm::TransitionList> run_transition_list(PyObject* run) noexcept {
+  return data_of(run).transitions;
+}
+
+void set_run_transition_list(PyObject* run, std::shared_ptr<const mrm::TransitionList> list) {
+  data_of(run).transitions = std::move(list);
 }
 
 }  // namespace velmoran::arrays
