@@ -48,9 +48,8 @@ int exec_module(PyObject* module) noexcept {
       Py_DECREF(format_error);
       return -1;
     }
-    PyRef all = PyRef::steal(
-        Py_BuildValue("[sssssss]", "open", "Run", "Spectrum", "Peaks", "Array", "FormatError",
-                      "Chromatogram"));
+    PyRef all = PyRef::steal(Py_BuildValue("[sssssss]", "open", "Run", "Spectrum", "Peaks", "Array",
+                                           "FormatError", "Chromatogram"));
     if (!all || PyModule_AddObject(module, "__all__", all.get()) < 0) return -1;
     (void)all.release();  // the module holds it now
     return 0;
