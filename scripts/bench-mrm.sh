@@ -5,7 +5,8 @@
 #      read of the run (bench/read_run);
 #   2. velmoran convert --mrm chromatograms beside OpenMS FileConverter
 #      converting velmoran's --mrm both mzML of the run to mzML.
-# Each a separate process timed by hyperfine.
+# Each a separate process timed by hyperfine; convert runs with --no-fsync, as
+# FileConverter does not flush its output to the disk either.
 #
 #   scripts/bench-mrm.sh [--build-dir DIR] [--no-build] [--runs N] [--peaks K]
 set -euo pipefail
@@ -53,7 +54,7 @@ hyperfine --warmup 2 --runs "$runs" --export-markdown "$data/chromatograms.md" \
 
 hyperfine --warmup 1 --runs "$runs" --export-markdown "$data/convert.md" \
   -n "velmoran convert --mrm chromatograms" \
-  "$velmoran convert -q $run -o $data/only.mzML --mrm chromatograms --transitions $data/mrm20k.csv" \
+  "$velmoran convert -q --no-fsync $run -o $data/only.mzML --mrm chromatograms --transitions $data/mrm20k.csv" \
   -n "OpenMS FileConverter (--mrm both mzML to mzML)" \
   "FileConverter -in $data/both.mzML -out $data/openms.mzML -no_progress"
 cat "$data/chromatograms.md" "$data/convert.md"
