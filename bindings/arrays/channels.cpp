@@ -41,8 +41,7 @@ constexpr const char* kTransitionsNames[] = {"path"};
 
 }  // namespace
 
-PyObject* run_channels(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                       PyObject* kwnames) noexcept {
+PyObject* run_channels(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     PyObject* bound[1];
     if (!bind_arguments({"Run.channels()", kChannelsNames, 0}, args, nargs, kwnames, bound)) {
@@ -68,7 +67,7 @@ PyObject* run_channels(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 }
 
 PyObject* run_transitions(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                          PyObject* kwnames) noexcept {
+                          PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     PyObject* bound[1];
     if (!bind_arguments({"Run.transitions()", kTransitionsNames, 1}, args, nargs, kwnames, bound)) {

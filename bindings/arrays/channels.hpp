@@ -20,13 +20,14 @@
 namespace velmoran::arrays {
 
 // The list at `path` (str, bytes or os.PathLike), or nullopt with the
-// exception set. Reads without the interpreter lock.
+// exception set. Reads without the interpreter lock; like every call that
+// releases it, these are not noexcept: taking the lock back while the
+// interpreter shuts down ends the thread with an unwind.
 [[nodiscard]] std::optional<std::shared_ptr<const mrm::TransitionList>> load_transition_list(
     PyObject* path);
 
-PyObject* run_channels(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                       PyObject* kwnames) noexcept;
+PyObject* run_channels(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* run_transitions(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                          PyObject* kwnames) noexcept;
+                          PyObject* kwnames);
 
 }  // namespace velmoran::arrays
