@@ -26,6 +26,7 @@
 #include "progress.hpp"
 #include "run_output.hpp"
 #include "status.hpp"
+#include "transitions_option.hpp"
 
 namespace velmoran::cli {
 
@@ -58,6 +59,8 @@ struct ConvertArgs {
   std::optional<std::string> min_intensity;
   std::optional<std::string> top;
   bool gzip = false;
+  std::string mrm = "both";
+  std::string transitions;
 };
 
 bool parse_double(std::string_view text, double& value) {
@@ -204,6 +207,12 @@ std::string summary_line(const fs::path& target, const exporting::ConvertStats& 
     line += ", " + std::to_string(stats.left_out) + " left out without a precursor m/z, " +
             std::to_string(stats.without_peaks) + " without a peak";
   }
+  if (stats.channel_chromatograms > 0) {
+    line += ", " + std::to_string(stats.channel_chromatograms) + " channel chromatograms";
+    if (stats.without_transition > 0) {
+      line += " (" + std::to_string(stats.without_transition) + " without a transition)";
+    }
+  }
   line += ", " + std::to_string(stats.points) + " points, " + fixed(megabytes, 1) + " MB, " +
           fixed(seconds, 2) + " s, " + fixed(seconds > 0 ? megabytes / seconds : 0.0, 1) + " MB/s";
   return line;
@@ -281,6 +290,12 @@ int run_convert(const ConvertArgs& args) {
     parallelism.emplace(tbb::global_control::max_allowed_parallelism, options.threads);
   }
   options.software_version = VELMORAN_VERSION;
+  options.mrm = args.mrm == "chromatograms" ? exporting::MrmOutput::kChromatograms
+                : args.mrm == "spectra"     ? exporting::MrmOutput::kSpectra
+                                            : exporting::MrmOutput::kBoth;
+  const LoadedTransitions transitions = load_transitions(args.transitions);
+  if (!transitions.ok) return kExitUsage;
+  if (transitions.list) options.transitions = &*transitions.list;
 
   int status = kExitSuccess;
   for (std::size_t i = 0; i < args.runs.size(); ++i) {
@@ -302,6 +317,7 @@ int run_convert(const ConvertArgs& args) {
       output->set_filter(exporting::make_gzip_filter(options.threads));
     }
     options.title = stem_of(reader->name());
+    if (transitions.list) warn_unmatched_transitions(*reader, args.transitions, *transitions.list);
     ProgressBar bar(run, !args.quiet && stderr_is_terminal());
     auto stats = exporting::convert_run(
         *reader, *output, options,
@@ -374,6 +390,13 @@ Subcommand add_convert(CLI::App& app) {
   sub->add_flag("--gzip", args->gzip,
                 "gzip the output (implied by an output name ending in .gz); index offsets "
                 "count the uncompressed document");
+  sub->add_option("--mrm", args->mrm,
+                  "MRM runs in mzML: both (default: spectra and one chromatogram per channel), "
+                  "chromatograms (scans of MS level 2 and up as chromatograms only), spectra "
+                  "(no channel chromatograms)")
+      ->check(CLI::IsMember({"both", "chromatograms", "spectra"}).description(""))
+      ->type_name("both|chromatograms|spectra");
+  add_transitions_option(*sub, args->transitions);
   add_sync_option(*sub, args->sync);
   sub->add_flag("-q,--quiet", args->quiet, "No progress bar and no summary lines");
   sub->footer(

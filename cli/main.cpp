@@ -7,6 +7,7 @@
 //   velmoran xic RUN.d (--mz M ... | --targets FILE) (--ppm P | --da D) ...
 //   velmoran view RUN.d [--port N] [--bind ADDR] [--no-open]
 //   velmoran qc RUN.d [RUN.d ...] [-o FILE] [--format mzqc|tsv|json] [--report FILE]
+//   velmoran chromatograms RUN.d [--channel K ...] [--transitions FILE] ...
 //
 // Exit status: 0 done, 1 a run failed, 2 usage error.
 #include <algorithm>
@@ -50,8 +51,10 @@ int main(int argc, char** argv) {
   app.footer("Exit status: 0 done, 1 a run failed, 2 usage error.");
 
   const velmoran::cli::Subcommand subcommands[] = {
-      velmoran::cli::add_convert(app), velmoran::cli::add_info(app), velmoran::cli::add_scans(app),
-      velmoran::cli::add_xic(app),     velmoran::cli::add_view(app), velmoran::cli::add_qc(app),
+      velmoran::cli::add_convert(app),       velmoran::cli::add_info(app),
+      velmoran::cli::add_scans(app),         velmoran::cli::add_xic(app),
+      velmoran::cli::add_view(app),          velmoran::cli::add_qc(app),
+      velmoran::cli::add_chromatograms(app),
   };
 
   // CLI11 reports a first word that names no command as a missing command;

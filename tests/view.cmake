@@ -48,3 +48,12 @@ if(VELMORAN_CHROMEDRIVER AND EXISTS /usr/bin/chromium AND EXISTS /usr/bin/python
   set_tests_properties(view_browser PROPERTIES
     LABELS "cli;view;browser" TIMEOUT 180 ENVIRONMENT "${view_env}")
 endif()
+
+# An MRM run's channel list in the browser (a trace toggles) and the
+# channel routes of the API.
+if(VELMORAN_CHROMEDRIVER AND EXISTS /usr/bin/chromium AND EXISTS /usr/bin/python3)
+  add_test(NAME view_mrm_browser
+    COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/view/view_mrm_browser_test.py)
+  set_tests_properties(view_mrm_browser PROPERTIES
+    LABELS "cli;view;browser;mrm" TIMEOUT 180 ENVIRONMENT "${view_env}")
+endif()

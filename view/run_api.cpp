@@ -4,8 +4,11 @@
 #include <cmath>
 #include <cstdint>
 #include <optional>
+#include <thread>
 
+#include <velmoran/inspect/channels.hpp>
 #include <velmoran/inspect/run_info.hpp>
+#include <velmoran/mrm/channel_chromatograms.hpp>
 #include <velmoran/inspect/scan_table.hpp>
 #include <velmoran/inspect/table.hpp>
 #include <velmoran/inspect/targets.hpp>
@@ -112,9 +115,21 @@ RunApi::RunApi(Reader reader, std::size_t cache_bytes)
 
 RunApi::~RunApi() = default;
 
-Result<std::unique_ptr<RunApi>> RunApi::load(Reader reader, std::size_t cache_bytes) {
+Result<std::unique_ptr<RunApi>> RunApi::load(
+    Reader reader, std::size_t cache_bytes,
+    std::shared_ptr<const mrm::TransitionList> transitions) {
   std::unique_ptr<RunApi> api(new RunApi(std::move(reader), cache_bytes));
-  api->run_json_ = shared_text(inspect::info_json(inspect::run_info(api->reader_)));
+  inspect::RunInfo info = inspect::run_info(api->reader_);
+  if (transitions) info.channels = inspect::channel_summaries(api->reader_.scans(), &*transitions);
+  api->run_json_ = shared_text(inspect::info_json(info));
+  const auto channels =
+      mrm::channel_chromatograms(api->reader_, std::thread::hardware_concurrency());
+  auto chromatograms = rendered([&](textio::OutputFile& out) {
+    return inspect::write_channel_chromatograms(channels, transitions.get(),
+                                                inspect::TextFormat::json, out);
+  });
+  if (!chromatograms) return chromatograms.error();
+  api->chromatograms_json_ = shared_text(std::move(chromatograms).value());
   auto scans = rendered([&](textio::OutputFile& out) {
     return inspect::write_scan_table(api->reader_, inspect::TextFormat::json, out);
   });

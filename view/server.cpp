@@ -232,6 +232,9 @@ Result<std::unique_ptr<ViewServer>> ViewServer::start(const RunApi& api, std::st
              [&api](const httplib::Request& req, httplib::Response& res) {
                send(res, api.spectrum(req.matches[1].str()));
              });
+  server.Get("/api/chromatograms", [&api](const httplib::Request&, httplib::Response& res) {
+    send(res, api.chromatograms());
+  });
   server.Get("/api/xic", [&api](const httplib::Request& req, httplib::Response& res) {
     // httplib's own parameters drop repeated pairs; a repeated m/z is a target.
     send(res, api.xic(parse_query(req.target)));

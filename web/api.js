@@ -14,6 +14,7 @@ async function getJson(path) {
 export const fetchRun = () => getJson('/api/run');
 export const fetchScans = () => getJson('/api/scans');
 export const fetchSpectrum = (index) => getJson(`/api/spectrum/${index}`);
+export const fetchChromatograms = () => getJson('/api/chromatograms');
 
 export function fetchXic(mzs, ppm, msLevel) {
   const query = new URLSearchParams();

@@ -18,6 +18,7 @@
 #include "../py_ref.hpp"
 #include "arguments.hpp"
 #include "array.hpp"
+#include "channels.hpp"
 #include "errors.hpp"
 #include "gather_peaks.hpp"
 #include "peaks.hpp"
@@ -36,6 +37,7 @@ namespace {
 struct RunData {
   std::shared_ptr<const Reader> reader;
   PyRef columns;  // the dict of scan table columns, made on first use
+  std::shared_ptr<const mrm::TransitionList> transitions;
 };
 
 struct RunObject {
@@ -301,6 +303,12 @@ PyMethodDef run_methods[] = {
      "Every selected spectrum at once, in flat arrays (a Peaks)."},
     {"qc", run_qc, METH_NOARGS,
      "qc($self, /)\n--\n\nThe run's quality metrics, keyed by PSI-MS accession (docs/qc.md)."},
+    {"channels", as_method(run_channels), METH_FASTCALL | METH_KEYWORDS,
+     "channels($self, threads=None)\n--\n\n"
+     "An MRM run's chromatograms: a dict from channel to Chromatogram."},
+    {"transitions", as_method(run_transitions), METH_FASTCALL | METH_KEYWORDS,
+     "transitions($self, path)\n--\n\n"
+     "Reads a transition list (CSV or TSV) for channels(); returns its number of rows."},
     {"scans_frame", run_scans_frame, METH_NOARGS,
      "scans_frame($self, /)\n--\n\nThe scan table as a pandas DataFrame."},
     {nullptr, nullptr, 0, nullptr},  // sentinel
@@ -328,7 +336,7 @@ PyType_Spec run_spec = {
     .slots = run_slots,
 };
 
-constexpr const char* kOpenNames[] = {"path"};
+constexpr const char* kOpenNames[] = {"path", "transitions"};
 
 }  // namespace
 
@@ -342,8 +350,14 @@ PyTypeObject* run_type() noexcept {
 PyObject* open_run(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
                    PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    PyObject* bound[1];
+    PyObject* bound[2];
     if (!bind_arguments({"open()", kOpenNames, 1}, args, nargs, kwnames, bound)) return nullptr;
+    std::shared_ptr<const mrm::TransitionList> transitions;
+    if (bound[1] && bound[1] != Py_None) {
+      auto list = load_transition_list(bound[1]);
+      if (!list) return nullptr;
+      transitions = std::move(*list);
+    }
     const auto text = fs_path(bound[0]);
     if (!text) return nullptr;
     const std::filesystem::path path(*text);
@@ -355,9 +369,19 @@ PyObject* open_run(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs
     if (!type) return nullptr;
     PyObject* self = type->tp_alloc(type, 0);
     if (!self) return nullptr;
-    std::construct_at(&data_of(self), RunData{std::move(shared), PyRef()});
+    std::construct_at(&data_of(self), RunData{std::move(shared), PyRef(), std::move(transitions)});
     return self;
   });
+}
+
+std::shared_ptr<const Reader> run_reader(PyObject* run) noexcept { return data_of(run).reader; }
+
+std::shared_ptr<const mrm::TransitionList> run_transition_list(PyObject* run) noexcept {
+  return data_of(run).transitions;
+}
+
+void set_run_transition_list(PyObject* run, std::shared_ptr<const mrm::TransitionList> list) {
+  data_of(run).transitions = std::move(list);
 }
 
 }  // namespace velmoran::arrays
