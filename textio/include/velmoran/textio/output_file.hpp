@@ -72,7 +72,7 @@ struct OutputOptions {
   bool anonymous = true;
   // The runs (dataset directories) the command reads, which no output may
   // overwrite or enter.
-  std::vector<std::filesystem::path> inputs;
+  std::vector<std::filesystem::path> inputs{};
 };
 
 class OpenResult;
