@@ -43,6 +43,8 @@ RUN_PATH = re.compile(r"(?<![\w./~$-])((?:[\w.-]+/)*[\w.-]+\.d)(?![\w/.-])")
 EXAMPLE = ["synth", "--ms1", "300", "--ms2", "900", "--points", "20000", "--peaks", "300",
            "--seed", "7"]
 TIMEOUT_SECONDS = 300
+# The project's root, which the report names files from.
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
 def blocks(path):
@@ -114,7 +116,7 @@ def main():
             kind = RUNNABLE.get(language)
             if kind is None:
                 continue
-            where = "%s:%d" % (os.path.relpath(path), line)
+            where = "%s:%d" % (os.path.relpath(os.path.abspath(path), ROOT), line)
             if NOT_RUNNABLE in info.split()[1:]:
                 skipped += 1
                 continue
