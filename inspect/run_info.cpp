@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <limits>
 #include <filesystem>
 #include <span>
@@ -36,10 +37,11 @@ void widen(std::optional<double>& low, std::optional<double>& high, double min, 
 }
 
 // `value` rounded to `decimals` places, as a person reads it ("163.54").
-// Every double fits the buffer in fixed notation (at most 309 digits before
-// the point); NaN and infinities come out as "nan" and "inf".
+// Values no run holds but a damaged table may (1e300, inf, nan) keep their
+// shortest text rather than hundreds of digits.
 std::string rounded(double value, int decimals) {
-  std::array<char, 400> text;
+  if (!(std::abs(value) < 1e15)) return textio::number_text(value);
+  std::array<char, 64> text;
   const auto result = std::to_chars(text.data(), text.data() + text.size(), value,
                                     std::chars_format::fixed, decimals);
   return {text.data(), result.ptr};

@@ -15,7 +15,8 @@ Installs the Debian packages a task needs (only those missing). SET is one of:
   python   what `pip install .` needs: the compiler, CMake, Ninja, Python's
            headers (python3-dev) and venv (python3-venv).
   plot     the build set and matplotlib, for the main job's --png
-           (82 packages and 84 MB more than build on a fresh Debian 12).
+           (84 packages and 85 MB of download more than build on a fresh
+           Debian 12).
   data     the build set, and numpy and pandas for Debian's python3: the
            data-work examples of docs/arrays.md and docs/cli.md.
   view     the build set and Node.js with npm, for the page of `velmoran
