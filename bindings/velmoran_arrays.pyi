@@ -3,7 +3,7 @@
 import os
 from typing import Collection, Dict, Iterator, Optional, Tuple, Union, final
 
-__all__ = ["open", "Run", "Spectrum", "Peaks", "Array", "FormatError"]
+__all__ = ["open", "Run", "Spectrum", "Peaks", "Array", "FormatError", "Chromatogram"]
 
 _Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 _Levels = Union[int, Collection[int], None]
@@ -12,8 +12,9 @@ _Range = Optional[Tuple[Optional[float], Optional[float]]]
 class FormatError(ValueError):
     """A dataset's scan table is not one: the text is the library's message."""
 
-def open(path: _Path) -> Run:
-    """Opens the dataset at path: reads its scan table only.
+def open(path: _Path, transitions: Optional[_Path] = None) -> Run:
+    """Opens the dataset at path: reads its scan table only (and the
+    transition list, when given, as Run.transitions() does).
 
     Raises the OSError subclass of the system error (FileNotFoundError,
     NotADirectoryError, PermissionError, ...) with errno and filename set,
@@ -47,6 +48,9 @@ class Run:
         absent), mz_low, mz_high (d, NaN where absent), profile_points,
         peak_points (I)."""
     def scans_frame(self) -> "pandas.DataFrame": ...  # type: ignore[name-defined]
+    def qc(self) -> Dict[str, object]:
+        """The run's quality metrics keyed by PSI-MS accession, with the values
+        `velmoran qc` writes into mzQC (docs/qc.md)."""
     def __len__(self) -> int: ...
     def __getitem__(self, index: int) -> Spectrum: ...
     def spectra(
@@ -55,6 +59,34 @@ class Run:
     def peaks(
         self, ms_level: _Levels = None, rt: _Range = None, threads: Optional[int] = None
     ) -> Peaks: ...
+    def channels(self, threads: Optional[int] = None) -> Dict[int, Chromatogram]:
+        """An MRM run's chromatograms, one per channel with scans of MS level
+        2 and up; empty for a run without channels."""
+    def transitions(self, path: _Path) -> int:
+        """Reads a transition list (CSV or TSV) for channels(); returns its
+        rows. FormatError names file, line and column of a bad list."""
+
+@final
+class Chromatogram:
+    """One MRM channel's chromatogram; made by Run.channels()."""
+
+    @property
+    def channel(self) -> int: ...
+    @property
+    def index(self) -> Array: ...
+    @property
+    def rt_sec(self) -> Array: ...
+    @property
+    def intensity(self) -> Array: ...
+    @property
+    def q1(self) -> Optional[float]: ...
+    @property
+    def q3(self) -> Optional[float]: ...
+    @property
+    def collision_energy(self) -> Optional[float]: ...
+    @property
+    def name(self) -> Optional[str]: ...
+    def __len__(self) -> int: ...
 
 @final
 class Spectrum:
@@ -97,4 +129,9 @@ class Peaks:
     def offsets(self) -> Array: ...
     @property
     def index(self) -> Array: ...
+    @property
+    def errors(self) -> Dict[int, str]:
+        """For each spectrum whose block could not be read or decoded (it is
+        empty): its scan position to the text Spectrum.error gives. A new
+        dict on each read; empty when every block was read."""
     def __len__(self) -> int: ...

@@ -20,5 +20,7 @@ struct Subcommand {
 [[nodiscard]] Subcommand add_scans(CLI::App& app);
 [[nodiscard]] Subcommand add_xic(CLI::App& app);
 [[nodiscard]] Subcommand add_view(CLI::App& app);
+[[nodiscard]] Subcommand add_qc(CLI::App& app);
+[[nodiscard]] Subcommand add_chromatograms(CLI::App& app);
 
 }  // namespace velmoran::cli

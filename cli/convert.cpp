@@ -1,5 +1,6 @@
 // velmoran convert: runs to indexed mzML 1.1 (or plain mzML, or MGF), one
 // output file per run, each written whole or not at all.
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -24,6 +26,7 @@
 #include "progress.hpp"
 #include "run_output.hpp"
 #include "status.hpp"
+#include "transitions_option.hpp"
 
 namespace velmoran::cli {
 
@@ -56,6 +59,8 @@ struct ConvertArgs {
   std::optional<std::string> min_intensity;
   std::optional<std::string> top;
   bool gzip = false;
+  std::string mrm = "both";
+  std::string transitions;
 };
 
 bool parse_double(std::string_view text, double& value) {
@@ -75,12 +80,6 @@ std::optional<std::pair<double, double>> parse_number_range(std::string_view tex
     return std::nullopt;
   }
   return std::pair{low, high};
-}
-
-// The output stem: the dataset name without a trailing ".d".
-std::string stem_of(const std::string& name) {
-  if (name.size() > 2 && name.ends_with(".d")) return name.substr(0, name.size() - 2);
-  return name;
 }
 
 bool parse_level(std::string_view text, std::uint32_t& level) {
@@ -208,6 +207,12 @@ std::string summary_line(const fs::path& target, const exporting::ConvertStats& 
     line += ", " + std::to_string(stats.left_out) + " left out without a precursor m/z, " +
             std::to_string(stats.without_peaks) + " without a peak";
   }
+  if (stats.channel_chromatograms > 0) {
+    line += ", " + std::to_string(stats.channel_chromatograms) + " channel chromatograms";
+    if (stats.without_transition > 0) {
+      line += " (" + std::to_string(stats.without_transition) + " without a transition)";
+    }
+  }
   line += ", " + std::to_string(stats.points) + " points, " + fixed(megabytes, 1) + " MB, " +
           fixed(seconds, 2) + " s, " + fixed(seconds > 0 ? megabytes / seconds : 0.0, 1) + " MB/s";
   return line;
@@ -223,7 +228,8 @@ int run_convert(const ConvertArgs& args) {
   exporting::ConvertOptions options;
   if (auto problem = parse_selection(args, mgf, options)) return usage_error(*problem);
   // A name ending in .gz asks for gzip; --gzip names the outputs so.
-  const bool named_gz = args.runs.size() == 1 && args.output != "-" && args.output.ends_with(".gz");
+  const bool named_gz =
+      args.runs.size() == 1 && args.output != "-" && ends_with_any_case(args.output, ".gz");
   if (args.gzip && args.runs.size() == 1 && !args.output.empty() && args.output != "-" &&
       !named_gz) {
     return usage_error("--gzip: the output " + args.output + " does not end in .gz");
@@ -251,6 +257,16 @@ int run_convert(const ConvertArgs& args) {
                         (stem + extension));
     }
   }
+  // No output may overwrite or enter a run being converted: every target
+  // is checked before the directory is made or anything is written.
+  for (const std::string& run : args.runs) input_runs().emplace_back(run);
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    if (targets[i] == "-") continue;
+    if (const auto clash = textio::find_input_clash(targets[i], input_runs())) {
+      report_failure(args.runs[i], targets[i].string() + ": " + clash->text());
+      return kExitFailure;
+    }
+  }
   if (several && !args.output.empty()) {
     std::error_code ec;
     fs::create_directories(args.output, ec);
@@ -274,6 +290,12 @@ int run_convert(const ConvertArgs& args) {
     parallelism.emplace(tbb::global_control::max_allowed_parallelism, options.threads);
   }
   options.software_version = VELMORAN_VERSION;
+  options.mrm = args.mrm == "chromatograms" ? exporting::MrmOutput::kChromatograms
+                : args.mrm == "spectra"     ? exporting::MrmOutput::kSpectra
+                                            : exporting::MrmOutput::kBoth;
+  const LoadedTransitions transitions = load_transitions(args.transitions);
+  if (!transitions.ok) return kExitUsage;
+  if (transitions.list) options.transitions = &*transitions.list;
 
   int status = kExitSuccess;
   for (std::size_t i = 0; i < args.runs.size(); ++i) {
@@ -295,6 +317,7 @@ int run_convert(const ConvertArgs& args) {
       output->set_filter(exporting::make_gzip_filter(options.threads));
     }
     options.title = stem_of(reader->name());
+    if (transitions.list) warn_unmatched_transitions(*reader, args.transitions, *transitions.list);
     ProgressBar bar(run, !args.quiet && stderr_is_terminal());
     auto stats = exporting::convert_run(
         *reader, *output, options,
@@ -367,6 +390,13 @@ Subcommand add_convert(CLI::App& app) {
   sub->add_flag("--gzip", args->gzip,
                 "gzip the output (implied by an output name ending in .gz); index offsets "
                 "count the uncompressed document");
+  sub->add_option("--mrm", args->mrm,
+                  "MRM runs in mzML: both (default: spectra and one chromatogram per channel), "
+                  "chromatograms (scans of MS level 2 and up as chromatograms only), spectra "
+                  "(no channel chromatograms)")
+      ->check(CLI::IsMember({"both", "chromatograms", "spectra"}).description(""))
+      ->type_name("both|chromatograms|spectra");
+  add_transitions_option(*sub, args->transitions);
   add_sync_option(*sub, args->sync);
   sub->add_flag("-q,--quiet", args->quiet, "No progress bar and no summary lines");
   sub->footer(

@@ -6,6 +6,8 @@
 //   velmoran scans RUN.d [--format tsv|csv|json] [-o FILE]
 //   velmoran xic RUN.d (--mz M ... | --targets FILE) (--ppm P | --da D) ...
 //   velmoran view RUN.d [--port N] [--bind ADDR] [--no-open]
+//   velmoran qc RUN.d [RUN.d ...] [-o FILE] [--format mzqc|tsv|json] [--report FILE]
+//   velmoran chromatograms RUN.d [--channel K ...] [--transitions FILE] ...
 //
 // Exit status: 0 done, 1 a run failed, 2 usage error.
 #include <algorithm>
@@ -25,6 +27,10 @@ int main(int argc, char** argv) {
   // A closed pipe shows as EPIPE from write(): on standard output the
   // output ends there quietly with status 0, on a file it is an error.
   std::signal(SIGPIPE, SIG_IGN);
+  // Past a file-size limit (ulimit -f) a write fails with EFBIG, "File too
+  // large", and the output is dropped like any failed one; the default
+  // action would kill the process and leave a named temporary behind.
+  std::signal(SIGXFSZ, SIG_IGN);
   // An interrupted command leaves no temporary file behind.
   const velmoran::textio::InterruptCleanup cleanup;
 
@@ -47,8 +53,10 @@ int main(int argc, char** argv) {
       "Documentation: " VELMORAN_DOC_DIR "/cli.md (every command), convert.md, view.md.");
 
   const velmoran::cli::Subcommand subcommands[] = {
-      velmoran::cli::add_convert(app), velmoran::cli::add_info(app), velmoran::cli::add_scans(app),
-      velmoran::cli::add_xic(app),     velmoran::cli::add_view(app),
+      velmoran::cli::add_convert(app),       velmoran::cli::add_info(app),
+      velmoran::cli::add_scans(app),         velmoran::cli::add_xic(app),
+      velmoran::cli::add_view(app),          velmoran::cli::add_qc(app),
+      velmoran::cli::add_chromatograms(app),
   };
 
   // CLI11 reports a first word that names no command as a missing command;

@@ -2,6 +2,7 @@
 // their output in place whole.
 #pragma once
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string_view>
@@ -9,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 #include <velmoran/textio/output_file.hpp>
@@ -18,14 +20,40 @@
 
 namespace velmoran::cli {
 
+// The runs this command reads. open_run() enters each, and every output
+// opened through output_options() refuses to overwrite their files or to
+// land inside them.
+[[nodiscard]] inline std::vector<std::filesystem::path>& input_runs() {
+  static std::vector<std::filesystem::path> runs;
+  return runs;
+}
+
 // Opens the run, or reports why it cannot be opened ("velmoran: RUN: ...").
 [[nodiscard]] inline std::optional<Reader> open_run(const std::filesystem::path& run) {
+  input_runs().push_back(run);
   auto reader = Reader::open(run);
   if (!reader) {
     report_failure(run.string(), reader.error().text());
     return std::nullopt;
   }
   return std::move(reader).value();
+}
+
+// `text` ends in `suffix` (lower case ASCII), in any case: the file
+// managers' reading of ".GZ" and ".D".
+[[nodiscard]] inline bool ends_with_any_case(std::string_view text, std::string_view suffix) {
+  if (text.size() < suffix.size()) return false;
+  const std::string_view tail = text.substr(text.size() - suffix.size());
+  return std::equal(tail.begin(), tail.end(), suffix.begin(), [](char a, char b) {
+    return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
+  });
+}
+
+// The stem of a run's outputs: its name without ".d" or ".D" ("run1.d"
+// gives run1.mzML, run1.mzQC).
+[[nodiscard]] inline std::string stem_of(const std::string& name) {
+  if (name.size() > 2 && ends_with_any_case(name, ".d")) return name.substr(0, name.size() - 2);
+  return name;
 }
 
 // The reader of standard output went away (`velmoran scans run.d | head`):
@@ -39,13 +67,16 @@ namespace velmoran::cli {
 // without O_TMPFILE (see docs/cli.md).
 [[nodiscard]] inline textio::OutputOptions output_options(bool sync) {
   const char* named = std::getenv("VELMORAN_NAMED_TEMPORARY");
-  return {.sync = sync, .anonymous = named == nullptr || std::string_view(named) != "1"};
+  return {.sync = sync,
+          .anonymous = named == nullptr || std::string_view(named) != "1",
+          .inputs = input_runs()};
 }
 
 // Why `target` could not be opened, naming the directory when the
 // temporary could not be made there.
 [[nodiscard]] inline std::string open_failure(const std::filesystem::path& target,
                                               const textio::OpenResult& opened) {
+  if (opened.input_clash()) return opened.input_clash()->text();
   if (opened.concerning() == target || opened.concerning().empty()) return opened.error().text();
   return "directory " + opened.concerning().string() + ": " + opened.error().text();
 }

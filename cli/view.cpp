@@ -20,6 +20,7 @@
 #include "commands.hpp"
 #include "run_output.hpp"
 #include "status.hpp"
+#include "transitions_option.hpp"
 
 extern char** environ;
 
@@ -32,6 +33,7 @@ struct ViewOptions {
   int port = 0;
   std::string bind = "127.0.0.1";
   bool no_open = false;
+  std::string transitions;
 };
 
 bool is_loopback(const std::string& address) {
@@ -69,9 +71,16 @@ int run_view(const ViewOptions& options) {
     report_failure("view", view::viewer_assets_missing());
     return kExitFailure;
   }
+  LoadedTransitions transitions = load_transitions(options.transitions);
+  if (!transitions.ok) return kExitUsage;
   auto reader = open_run(options.run);
   if (!reader) return kExitFailure;
-  auto api = view::RunApi::load(std::move(*reader));
+  std::shared_ptr<const mrm::TransitionList> list;
+  if (transitions.list) {
+    warn_unmatched_transitions(*reader, options.transitions, *transitions.list);
+    list = std::make_shared<const mrm::TransitionList>(std::move(*transitions.list));
+  }
+  auto api = view::RunApi::load(std::move(*reader), view::RunApi::kDefaultCacheBytes, list);
   if (!api) {
     report_failure(options.run, api.error().text());
     return kExitFailure;
@@ -137,6 +146,7 @@ Subcommand add_view(CLI::App& app) {
       ->type_name("ADDR")
       ->capture_default_str();
   sub->add_flag("--no-open", options->no_open, "Print the URL without starting a browser");
+  add_transitions_option(*sub, options->transitions);
   return {sub, [options] { return run_view(*options); }};
 }
 

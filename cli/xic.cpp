@@ -44,10 +44,16 @@ std::optional<std::pair<double, double>> parse_rt_range(std::string_view text) {
 }
 
 // Validators: CLI11 reports a failure as "OPTION: MESSAGE", a usage error.
-const CLI::Validator kPositiveFinite(
+const CLI::Validator kPpm(
     [](std::string& text) -> std::string {
-      const auto value = parse_finite(text);
-      if (value && *value > 0.0) return {};
+      if (inspect::parse_ppm(text)) return {};
+      return "not a tolerance in ppm (a number above 0, at most 1e6): \"" + text + "\"";
+    },
+    "", "");
+
+const CLI::Validator kDa(
+    [](std::string& text) -> std::string {
+      if (inspect::parse_da(text)) return {};
       return "not a positive finite number: \"" + text + "\"";
     },
     "", "");
@@ -94,6 +100,9 @@ int run_xic(const XicOptions& options) {
   query.tolerance = *parse_finite(options.ppm.empty() ? options.da : options.ppm);
   query.ms_level = options.ms_level;
   if (!options.rt.empty()) query.rt_range = parse_rt_range(options.rt);
+  if (auto windows = inspect::xic_windows(query); !windows) {
+    return usage_error((options.ppm.empty() ? "--da: " : "--ppm: ") + windows.error().detail());
+  }
 
   const auto reader = open_run(options.run);
   if (!reader) return kExitFailure;
@@ -129,10 +138,10 @@ Subcommand add_xic(CLI::App& app) {
           ->type_name("FILE");
   mz->excludes(targets);
   auto* ppm = sub->add_option("--ppm", options->ppm, "Tolerance in ppm of the target m/z")
-                  ->check(kPositiveFinite)
+                  ->check(kPpm)
                   ->type_name("P");
   auto* da = sub->add_option("--da", options->da, "Tolerance in m/z units (Da)")
-                 ->check(kPositiveFinite)
+                 ->check(kDa)
                  ->type_name("D");
   ppm->excludes(da);
   sub->add_option("--ms-level", options->ms_level, "MS level of the scans to use")

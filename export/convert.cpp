@@ -5,6 +5,8 @@
 #include <optional>
 
 #include <velmoran/export/mgf.hpp>
+#include <velmoran/export/mzml_chromatograms.hpp>
+#include <velmoran/mrm/channel_chromatograms.hpp>
 #include <velmoran/pipeline/spectrum_pipeline.hpp>
 #include <velmoran/representation.hpp>
 #include <velmoran/textio/buffered_writer.hpp>
@@ -21,6 +23,7 @@ struct Slot {
   quorlith::SpectrumRecord record;
   bool profile = false;
   std::uint64_t list_index = 0;
+  std::optional<std::uint32_t> mrm_channel;
   std::string text;
   SpectrumSummary summary;
 };
@@ -46,11 +49,21 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
   run.compression = options.compression;
   run.indexed = options.indexed;
   const PeakMode peaks = options.points.peaks;
+  // An MRM run's channel scans become chromatograms (mzML only), and with
+  // --mrm chromatograms only that.
+  const bool channel_traces = mzml && options.mrm != MrmOutput::kSpectra;
+  const bool chromatograms_only = mzml && options.mrm == MrmOutput::kChromatograms;
   for (const auto& scan : scans) {
     if (!options.levels.accepts(scan.ms_level) ||
         !options.scans.accepts(scan.scan_id, scan.retention_time_min * 60.0)) {
       continue;
     }
+    const bool traced = mrm::in_channel_chromatogram(scan);
+    if (channel_traces && traced && options.transitions &&
+        options.transitions->find(*scan.mrm_channel)) {
+      run.srm_chromatograms = true;
+    }
+    if (chromatograms_only && traced) continue;
     ++run.spectrum_count;
     (scan.ms_level <= 1 ? run.has_ms1 : run.has_msn) = true;
     // Picking is announced where a profile may be picked: every profile in
@@ -85,6 +98,9 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
   std::uint64_t produced = 0;  // spectra handed to the encoders
   std::uint64_t read = 0;      // records taken from the sequence
   std::uint64_t last_report = 0;
+  // The channel scans taken, and each one's intensity.
+  std::vector<std::size_t> traced_positions;
+  std::vector<double> traced_intensity;
 
   pipeline::SpectrumStages stages;
   stages.order = block_order_of(peaks);
@@ -94,6 +110,14 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
         !options.scans.accepts(record.scan_id, record.retention_time_sec)) {
       return false;
     }
+    if (channel_traces && record.index < scans.size() &&
+        mrm::in_channel_chromatogram(scans[record.index])) {
+      // Summed here, on the points as read: before any point selection,
+      // and also for the scans not written as spectra.
+      traced_positions.push_back(static_cast<std::size_t>(record.index));
+      traced_intensity.push_back(mrm::scan_intensity(reader, record));
+      if (chromatograms_only) return false;
+    }
     if (!mzml && !mgf_wants(record)) {
       ++stats.left_out;
       return false;
@@ -101,6 +125,7 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
     Slot& slot = *slots[index];
     slot.list_index = produced++;
     slot.profile = representation_of(reader, record) == Representation::profile;
+    slot.mrm_channel = record.index < scans.size() ? scans[record.index].mrm_channel : std::nullopt;
     slot.record = std::move(record);
     return true;
   };
@@ -111,7 +136,8 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
     slot.text.clear();
     if (mzml) {
       if (!scratch[worker]) scratch[worker] = std::make_unique<EncodeScratch>();
-      slot.summary = append_mzml_spectrum(slot.text, slot.record, {slot.list_index, slot.profile},
+      slot.summary = append_mzml_spectrum(slot.text, slot.record,
+                                          {slot.list_index, slot.profile, slot.mrm_channel},
                                           run.ids, options.compression, *scratch[worker]);
     } else {
       slot.summary.points = append_mgf_ions(slot.text, slot.record, title);
@@ -154,7 +180,21 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
   if (failure) return std::move(*failure);
 
   EncodeScratch final_scratch;
-  if (auto r = mzml ? mzml_writer->finish(final_scratch) : mgf_out->flush(); !r) {
+  std::vector<ChromatogramElement> channel_elements;
+  if (channel_traces) {
+    const auto chromatograms =
+        mrm::assemble_chromatograms(reader.scans(), traced_positions, traced_intensity);
+    channel_elements = channel_chromatogram_elements(chromatograms, options.transitions,
+                                                     options.compression, final_scratch);
+    for (const auto& chromatogram : chromatograms) {
+      stats.channels.push_back(chromatogram.channel);
+      if (!options.transitions || !options.transitions->find(chromatogram.channel)) {
+        ++stats.without_transition;
+      }
+    }
+    stats.channel_chromatograms = chromatograms.size();
+  }
+  if (auto r = mzml ? mzml_writer->finish(final_scratch, channel_elements) : mgf_out->flush(); !r) {
     return std::move(r).error();
   }
   if (auto r = output.finish_filter(); !r) return std::move(r).error();

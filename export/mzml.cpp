@@ -191,13 +191,10 @@ SpectrumSummary append_mzml_spectrum(std::string& out, const quorlith::SpectrumR
   optional_number("MS:1000505", "base peak intensity", summary.base_peak_intensity, kCountsUnit);
   optional_number("MS:1000528", "lowest observed m/z", summary.lowest_mz, kMzUnit);
   optional_number("MS:1000527", "highest observed m/z", summary.highest_mz, kMzUnit);
-  constexpr std::string_view kMrmPrefix = "mrm_channel=";
-  if (record.precursor && record.precursor->spectrum_ref &&
-      record.precursor->spectrum_ref->starts_with(kMrmPrefix)) {
+  if (place.mrm_channel) {
     out += i1;
     out += R"(<userParam name="mrm channel" type="xsd:nonNegativeInteger" value=")";
-    append_xml_attribute(
-        out, std::string_view(*record.precursor->spectrum_ref).substr(kMrmPrefix.size()));
+    append_number(out, *place.mrm_channel);
     out += "\"/>\n";
   }
 
@@ -239,6 +236,20 @@ SpectrumSummary append_mzml_spectrum(std::string& out, const quorlith::SpectrumR
   binary_array(out, "    ", kIntensityArray, intensity.first(summary.points), compression, scratch);
   out += "  </binaryDataArrayList>\n</spectrum>\n";
   return summary;
+}
+
+void append_cv_param(std::string& out, std::string_view indent, std::string_view accession,
+                     std::string_view name, std::string_view value, std::string_view unit) {
+  cv_param(out, indent, accession, name, value, unit);
+}
+
+void append_chromatogram_arrays(std::string& out, std::span<const double> time,
+                                std::span<const double> intensity, Compression compression,
+                                EncodeScratch& scratch) {
+  const Compression exact =
+      compression == Compression::kNone ? Compression::kNone : Compression::kZlib;
+  binary_array(out, "    ", kTimeArray, time, exact, scratch);
+  binary_array(out, "    ", kIntensityArray, intensity, exact, scratch);
 }
 
 std::string run_id_from(std::string_view dataset_name) {
@@ -285,6 +296,9 @@ Result<Done> MzmlWriter::begin() {
   // would otherwise leave fileContent empty).
   cv_param(text, "    ", kTicChromatogram.accession, kTicChromatogram.name);
   cv_param(text, "    ", kBpcChromatogram.accession, kBpcChromatogram.name);
+  if (run_.srm_chromatograms) {
+    cv_param(text, "    ", "MS:1001473", "selected reaction monitoring chromatogram");
+  }
   text += "  </fileContent>\n</fileDescription>\n<softwareList count=\"1\">\n";
   text += R"(  <software id="velmoran" version=")";
   append_xml_attribute(text, run_.software_version);
@@ -340,14 +354,16 @@ void MzmlWriter::place_spectrum(std::string_view element, std::uint64_t id_numbe
 
 Result<Done> MzmlWriter::write_spectrum(std::string_view element) { return out_.write(element); }
 
-Result<Done> MzmlWriter::finish(EncodeScratch& scratch) {
+Result<Done> MzmlWriter::finish(EncodeScratch& scratch, std::span<const ChromatogramElement> more) {
   if (offsets_.size() != run_.spectrum_count) {
     return Error::parse("the run yielded " + std::to_string(offsets_.size()) +
                         " spectra where its scan table announced " +
                         std::to_string(run_.spectrum_count));
   }
   std::string text = "</spectrumList>\n";
-  text += R"(<chromatogramList count="2" defaultDataProcessingRef="velmoran_conversion">
+  text += R"(<chromatogramList count=")";
+  append_number(text, 2 + more.size());
+  text += R"(" defaultDataProcessingRef="velmoran_conversion">
 )";
   if (auto r = append(text); !r) return r;
   // Numpress is lossy; the chromatograms keep their values exact with zlib.
@@ -374,6 +390,12 @@ Result<Done> MzmlWriter::finish(EncodeScratch& scratch) {
                  std::span<const double>(*intensities), exact, scratch);
     text += "  </binaryDataArrayList>\n</chromatogram>\n";
     if (auto r = append(text); !r) return r;
+  }
+  std::vector<std::uint64_t> more_offsets;
+  more_offsets.reserve(more.size());
+  for (const ChromatogramElement& element : more) {
+    more_offsets.push_back(offset_);
+    if (auto r = append(element.text); !r) return r;
   }
   if (auto r = append("</chromatogramList>\n</run>\n</mzML>\n"); !r) return r;
 
@@ -402,6 +424,13 @@ Result<Done> MzmlWriter::finish(EncodeScratch& scratch) {
       text += chromatograms[i].first->id;
       text += "\">";
       append_number(text, chromatogram_offsets[i]);
+      text += "</offset>\n";
+    }
+    for (std::size_t i = 0; i < more.size(); ++i) {
+      text += R"(    <offset idRef=")";
+      text += more[i].id;
+      text += "\">";
+      append_number(text, more_offsets[i]);
       text += "</offset>\n";
     }
     text += "  </index>\n</indexList>\n<indexListOffset>";

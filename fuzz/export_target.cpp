@@ -201,7 +201,7 @@ void check_array(std::string_view element, const std::vector<T>& want) {
 void check_mzml(const quorlith::SpectrumRecord& record, const ExportInput& in,
                 ex::Compression compression, ex::EncodeScratch& scratch) {
   std::string text;
-  const ex::SpectrumPlace place{0, (in.flags & kProfile) != 0};
+  const ex::SpectrumPlace place{0, (in.flags & kProfile) != 0, std::nullopt};
   const ex::IdForm ids = (in.flags & kIndexIds) != 0 ? ex::IdForm::kIndex : ex::IdForm::kScan;
   const ex::SpectrumSummary summary =
       ex::append_mzml_spectrum(text, record, place, ids, compression, scratch);

@@ -77,6 +77,7 @@ RunInfo run_info(const Reader& reader) {
   info.scan_table_bytes = size_of(reader.peak_path().parent_path() / "MSScan.bin");
   info.peak_bytes = size_of(reader.peak_path());
   info.profile_bytes = size_of(reader.profile_path());
+  info.channels = channel_summaries(table, nullptr);
 
   pipeline::for_each_spectrum(reader, [&](quorlith::SpectrumRecord& record) {
     ++info.scans_by_ms_level[record.ms_level];
@@ -146,6 +147,7 @@ std::string info_text(const RunInfo& info) {
   line("MSScan.bin", bytes(info.scan_table_bytes));
   line("MSPeak.bin", bytes(info.peak_bytes));
   line("MSProfile.bin", bytes(info.profile_bytes));
+  if (!info.channels.empty()) out += channels_text(info.channels);
   return out;
 }
 
@@ -190,7 +192,12 @@ std::string info_json(const RunInfo& info) {
   append_json_value(out, info.peak_bytes);
   out += ",\"MSProfile.bin\":";
   append_json_value(out, info.profile_bytes);
-  out += "}}\n";
+  out += '}';
+  if (!info.channels.empty()) {
+    out += ",\"channels\":";
+    out += channels_json(info.channels);
+  }
+  out += "}\n";
   return out;
 }
 

@@ -86,6 +86,19 @@ std::optional<double> parse_mz(std::string_view text) {
   return value;
 }
 
+std::optional<double> parse_ppm(std::string_view text) {
+  constexpr double kMostPpm = 1e6;
+  const auto value = textio::parse_finite(text);
+  if (!value || !(*value > 0.0) || *value > kMostPpm) return std::nullopt;
+  return value;
+}
+
+std::optional<double> parse_da(std::string_view text) {
+  const auto value = textio::parse_finite(text);
+  if (!value || !(*value > 0.0)) return std::nullopt;
+  return value;
+}
+
 Result<std::vector<Target>> parse_targets(std::string_view text, std::string_view file_name) {
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   std::vector<Target> targets;

@@ -9,6 +9,7 @@
 
 #include <velmoran/pipeline/spectrum_pipeline.hpp>
 #include <velmoran/representation.hpp>
+#include <velmoran/textio/number_text.hpp>
 
 namespace velmoran::inspect {
 
@@ -27,11 +28,30 @@ bool sorted_by_mz(std::span<const double> mz) {
 }  // namespace
 
 MzWindow ppm_window(double target, double ppm) {
-  const double tolerance = target * ppm / 1e6;
+  double tolerance = target * ppm / 1e6;
+  if (std::isinf(tolerance) && std::isfinite(target) && std::isfinite(ppm)) {
+    tolerance = target * (ppm / 1e6);
+  }
   return {target - tolerance, target + tolerance};
 }
 
 MzWindow da_window(double target, double da) { return {target - da, target + da}; }
+
+Result<std::vector<MzWindow>> xic_windows(const XicQuery& query) {
+  std::vector<MzWindow> windows;
+  windows.reserve(query.targets.size());
+  for (const Target& target : query.targets) {
+    const MzWindow window = query.unit == ToleranceUnit::ppm
+                                ? ppm_window(target.mz, query.tolerance)
+                                : da_window(target.mz, query.tolerance);
+    if (!std::isfinite(window.low) || !std::isfinite(window.high)) {
+      return Error::parse("the window around m/z " + textio::number_text(target.mz) +
+                          " reaches past the largest number");
+    }
+    windows.push_back(window);
+  }
+  return windows;
+}
 
 WindowSums::WindowSums(std::span<const MzWindow> windows) {
   windows_.reserve(windows.size());
@@ -271,13 +291,9 @@ constexpr std::size_t kParallelTargets = 2000;
 
 Result<Done> write_xic(const Reader& reader, const XicQuery& query, TextFormat format,
                        textio::OutputFile& out) {
-  std::vector<MzWindow> windows;
-  windows.reserve(query.targets.size());
-  for (const Target& target : query.targets) {
-    windows.push_back(query.unit == ToleranceUnit::ppm ? ppm_window(target.mz, query.tolerance)
-                                                       : da_window(target.mz, query.tolerance));
-  }
-  const WindowSums window_sums(windows);
+  auto windows = xic_windows(query);
+  if (!windows) return windows.error();
+  const WindowSums window_sums(*windows);
   TableWriter writer(out, format, kXicColumns);
 
   // With many targets the sums and the rows cost more than the reading:

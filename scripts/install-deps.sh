@@ -55,7 +55,7 @@ test_packages=(
   clang libclang-rt-14-dev clang-format-14
   libbenchmark-dev liblzf-dev
   snakemake hyperfine strace
-  openms python3-pymzml python3-numpy python3-pandas
+  openms python3-pymzml python3-numpy python3-pandas python3-jsonschema time
   chromium chromium-driver python3-selenium
   slurm-wlm munge
   lintian

@@ -81,7 +81,7 @@ foreach(case IN ITEMS mgf batch usage full_device full_filesystem damaged chroma
 endforeach()
 # Centroids, filters and gzip on the run whose fragment scans have a
 # profile beside the instrument's centroids.
-foreach(case IN ITEMS centroid filters gzip validate usage)
+foreach(case IN ITEMS centroid filters gzip validate order usage)
   add_test(NAME convert_peaks_${case}
     COMMAND ${convert_python} ${CMAKE_CURRENT_SOURCE_DIR}/convert/peaks_cases.py ${case}
       ${velmoran} ${convert_work}/dda284ms2.d ${convert_work}/dda284ms2.json

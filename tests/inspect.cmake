@@ -45,7 +45,7 @@ if(VELMORAN_SNAKEMAKE)
       ${PROJECT_SOURCE_DIR}/workflows/snakemake/profiles/slurm
       ${CMAKE_CURRENT_BINARY_DIR}/snakemake-slurm)
   set_tests_properties(snakemake_slurm PROPERTIES
-    LABELS "cli;workflow;slurm" TIMEOUT 300 SKIP_RETURN_CODE 77)
+    LABELS "cli;workflow;slurm" TIMEOUT 420 SKIP_RETURN_CODE 77)
 endif()
 
 # examples/xic_plot.py under the first interpreter that has matplotlib

@@ -93,6 +93,46 @@ TEST(WindowSums, SumsInDoubleNotFloat) {
             std::vector<double>{16777217.0});
 }
 
+TEST(XicWindows, ToleranceLimitsAndWindowsThatCannotOverflow) {
+  using velmoran::inspect::parse_da;
+  using velmoran::inspect::parse_ppm;
+  for (const char* text : {"1e-300", "10", "1e6"}) EXPECT_TRUE(parse_ppm(text)) << text;
+  for (const char* text : {"0", "-1", "1000000.0001", "1e10", "inf", "nan", "1e400"}) {
+    EXPECT_FALSE(parse_ppm(text)) << text;
+  }
+  for (const char* text : {"1e-300", "0.5", "1e308"}) EXPECT_TRUE(parse_da(text)) << text;
+  for (const char* text : {"0", "-0.5", "inf", "nan", "1e400"})
+    EXPECT_FALSE(parse_da(text)) << text;
+
+  // A target of 1e308 at 10 ppm: target * ppm overflows, the window does
+  // not: 1e308 +- 1e303, which holds none of a spectrum's points.
+  const MzWindow far = velmoran::inspect::ppm_window(1e308, 10.0);
+  EXPECT_TRUE(std::isfinite(far.low) && std::isfinite(far.high));
+  EXPECT_GT(far.low, 9.9e307);
+  EXPECT_EQ(sums_of({far}, kMz, kIntensity), std::vector<double>{0});
+
+  // Windows whose end is infinite are refused, whichever target it is.
+  const auto query = [](std::vector<double> mzs, velmoran::inspect::ToleranceUnit unit,
+                        double tolerance) {
+    velmoran::inspect::XicQuery q;
+    for (const double mz : mzs) q.targets.push_back({"t", mz});
+    q.unit = unit;
+    q.tolerance = tolerance;
+    return velmoran::inspect::xic_windows(q);
+  };
+  using Unit = velmoran::inspect::ToleranceUnit;
+  const double largest = std::numeric_limits<double>::max();
+  EXPECT_TRUE(query({500.0, 1e307}, Unit::ppm, 1e6));
+  EXPECT_FALSE(query({500.0, 1e308}, Unit::ppm, 1e6));
+  EXPECT_FALSE(query({500.0, largest}, Unit::ppm, 10.0));
+  EXPECT_FALSE(query({500.0, 1.7e308}, Unit::da, 1e307));
+  EXPECT_TRUE(query({500.0}, Unit::da, 1e308));
+  const auto refused = query({1.7e308}, Unit::ppm, 1e6);
+  ASSERT_FALSE(refused);
+  EXPECT_NE(refused.error().detail().find("1.7e+308"), std::string::npos)
+      << refused.error().detail();
+}
+
 TEST(Targets, PlainListAndCsvWithQuotedNames) {
   const auto plain = velmoran::inspect::parse_targets(
       "\xEF\xBB\xBF"

@@ -26,7 +26,9 @@ add_test(NAME view_api
   COMMAND ${VELMORAN_TEST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/view/view_api_test.py)
 add_test(NAME view_load
   COMMAND ${VELMORAN_TEST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/view/view_load_test.py)
-set_tests_properties(view_api view_load PROPERTIES
+add_test(NAME view_protocol
+  COMMAND ${VELMORAN_TEST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/view/view_protocol_test.py)
+set_tests_properties(view_api view_load view_protocol PROPERTIES
   LABELS "cli;view" TIMEOUT 180 ENVIRONMENT "${view_env}")
 # Alone, so that other tests do not take the time its clients are given.
 set_tests_properties(view_load PROPERTIES RUN_SERIAL TRUE)
@@ -46,4 +48,13 @@ if(VELMORAN_CHROMEDRIVER AND EXISTS /usr/bin/chromium AND EXISTS /usr/bin/python
     COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/view/view_browser_test.py)
   set_tests_properties(view_browser PROPERTIES
     LABELS "cli;view;browser" TIMEOUT 180 ENVIRONMENT "${view_env}")
+endif()
+
+# An MRM run's channel list in the browser (a trace toggles) and the
+# channel routes of the API.
+if(VELMORAN_CHROMEDRIVER AND EXISTS /usr/bin/chromium AND EXISTS /usr/bin/python3)
+  add_test(NAME view_mrm_browser
+    COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/view/view_mrm_browser_test.py)
+  set_tests_properties(view_mrm_browser PROPERTIES
+    LABELS "cli;view;browser;mrm" TIMEOUT 180 ENVIRONMENT "${view_env}")
 endif()

@@ -10,6 +10,7 @@
 #include <velmoran/view/viewer_assets.hpp>
 
 #include "assets.hpp"
+#include "request_head.hpp"
 #include "spectrum_cache.hpp"
 
 namespace velmoran::view {
@@ -69,6 +70,55 @@ TEST(ViewerAssets, TheAnswerMatchesWhatIsEmbedded) {
     EXPECT_EQ(find_asset(name) != nullptr, viewer_assets_built()) << name;
   }
   EXPECT_EQ(viewer_assets_missing().find('\n'), std::string_view::npos);
+}
+
+TEST(ExamineRequest, FindsTheRequestsEndDropsRangesAndSeparatesHeavyWork) {
+  using State = RequestHead::State;
+  const struct {
+    std::string received;
+    State state;
+    std::string request;  // the first `size` bytes after examination
+    bool heavy;
+    bool close_after;
+  } cases[] = {
+      {"GET /api/run HTTP/1.1\r\nHost: h\r\n", State::incomplete, "", false, false},
+      {"GET /api/run HTTP/1.1\r\nHost: h\r\n\r\nGET /next", State::complete,
+       "GET /api/run HTTP/1.1\r\nHost: h\r\n\r\n", false, false},
+      // Every Range header goes, whatever its case; Content-Range-like names stay.
+      {"GET / HTTP/1.1\r\nRange: bytes=0-100000\r\nX-Range: 1\r\nrAnGe:bytes=5-\r\n\r\n",
+       State::complete, "GET / HTTP/1.1\r\nX-Range: 1\r\n\r\n", false, false},
+      // The path as routed, escapes decoded.
+      {"GET /api/xic?mz=1&ppm=2 HTTP/1.1\r\n\r\n", State::complete,
+       "GET /api/xic?mz=1&ppm=2 HTTP/1.1\r\n\r\n", true, false},
+      {"GET /api/%78ic HTTP/1.1\r\n\r\n", State::complete, "GET /api/%78ic HTTP/1.1\r\n\r\n", true,
+       false},
+      {"GET /api/xicx HTTP/1.1\r\n\r\n", State::complete, "GET /api/xicx HTTP/1.1\r\n\r\n", false,
+       false},
+      // A small body is waited for and belongs to the request; then the
+      // connection closes. A large or unclear one is left to the library.
+      {"POST / HTTP/1.1\r\nContent-Length: 4\r\n\r\nab", State::incomplete, "", false, true},
+      {"POST / HTTP/1.1\r\nContent-Length: 4\r\n\r\nabcdGET", State::complete,
+       "POST / HTTP/1.1\r\nContent-Length: 4\r\n\r\nabcd", false, true},
+      {"POST / HTTP/1.1\r\nContent-Length: 99999\r\n\r\n", State::complete,
+       "POST / HTTP/1.1\r\nContent-Length: 99999\r\n\r\n", false, true},
+      {"POST / HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 1\r\n\r\n", State::complete,
+       "POST / HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 1\r\n\r\n", false, true},
+      {"POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", State::complete,
+       "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", false, true},
+      // No end of the head within 100 bytes.
+      {"GET /" + std::string(120, 'a'), State::too_large, "", false, false},
+      {"GET / HTTP/1.1\r\nX: " + std::string(90, 'a') + "\r\n\r\n", State::too_large, "", false,
+       false},
+  };
+  for (const auto& c : cases) {
+    std::string bytes = c.received;
+    const RequestHead head = examine_request(bytes, 100, 8);
+    EXPECT_EQ(head.state, c.state) << c.received;
+    if (head.state != State::complete) continue;
+    EXPECT_EQ(bytes.substr(0, head.size), c.request) << c.received;
+    EXPECT_EQ(head.heavy, c.heavy) << c.received;
+    EXPECT_EQ(head.close_after, c.close_after) << c.received;
+  }
 }
 
 }  // namespace

@@ -101,11 +101,18 @@ OpenResult::OpenResult(OutputFile file) : Result<OutputFile>(std::move(file)) {}
 OpenResult::OpenResult(Error error, std::filesystem::path concerning)
     : Result<OutputFile>(std::move(error)), concerning_(std::move(concerning)) {}
 
+OpenResult::OpenResult(InputClash clash)
+    : Result<OutputFile>(Error::os(EPERM)),
+      concerning_(clash.file.empty() ? clash.run : clash.file),
+      clash_(std::move(clash)) {}
+
 OpenResult OutputFile::open(const std::filesystem::path& target, const OutputOptions& options) {
   OutputFile file;
   file.target_ = target;
   file.sync_ = options.sync;
   if (target == "-") {
+    // Standard output redirected onto a run's file (`>> v.d/AcqData/...`).
+    if (auto clash = find_input_clash(STDOUT_FILENO, options.inputs)) return OpenResult(*clash);
     file.fd_ = STDOUT_FILENO;
     file.in_place_ = true;
     return file;
@@ -114,6 +121,10 @@ OpenResult OutputFile::open(const std::filesystem::path& target, const OutputOpt
   if (native.empty() || native.find('\0') != std::string::npos) {
     return {Error::os(EINVAL), target};
   }
+
+  // Before anything else: neither a write in place nor a rename may touch
+  // an input. The target as named, and the file its links lead to.
+  if (auto clash = find_input_clash(target, options.inputs)) return OpenResult(*clash);
 
   struct stat info {};
   const bool exists = ::stat(native.c_str(), &info) == 0;
@@ -136,6 +147,13 @@ OpenResult OutputFile::open(const std::filesystem::path& target, const OutputOpt
   if (!resolved) return {std::move(resolved).error(), target};
   file.destination_ = std::move(resolved).value();
   if (file.destination_.filename().empty()) return {Error::os(EISDIR), target};
+  if (auto clash = find_input_clash(file.destination_, options.inputs)) return OpenResult(*clash);
+  // A file the process may not write is not replaced either, as the shell
+  // refuses `> file` (root may write any).
+  if (exists && ::faccessat(AT_FDCWD, file.destination_.c_str(), W_OK, AT_EACCESS) != 0 &&
+      errno != ENOENT) {
+    return {Error::os(errno), target};
+  }
   if (under_system_tree(file.destination_)) {
     file.fd_ = ::open(file.destination_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (file.fd_ < 0) return {Error::os(errno), target};

@@ -4,8 +4,11 @@
 #include <cmath>
 #include <cstdint>
 #include <optional>
+#include <thread>
 
+#include <velmoran/inspect/channels.hpp>
 #include <velmoran/inspect/run_info.hpp>
+#include <velmoran/mrm/channel_chromatograms.hpp>
 #include <velmoran/inspect/scan_table.hpp>
 #include <velmoran/inspect/table.hpp>
 #include <velmoran/inspect/targets.hpp>
@@ -23,12 +26,6 @@ namespace {
 
 std::shared_ptr<const std::string> shared_text(std::string text) {
   return std::make_shared<const std::string>(std::move(text));
-}
-
-std::optional<double> positive_finite(std::string_view text) {
-  const auto value = textio::parse_finite(text);
-  if (!value || !(*value > 0.0)) return std::nullopt;
-  return value;
 }
 
 // The text that `write` puts into an output, as a command writes it to a file.
@@ -118,9 +115,21 @@ RunApi::RunApi(Reader reader, std::size_t cache_bytes)
 
 RunApi::~RunApi() = default;
 
-Result<std::unique_ptr<RunApi>> RunApi::load(Reader reader, std::size_t cache_bytes) {
+Result<std::unique_ptr<RunApi>> RunApi::load(
+    Reader reader, std::size_t cache_bytes,
+    std::shared_ptr<const mrm::TransitionList> transitions) {
   std::unique_ptr<RunApi> api(new RunApi(std::move(reader), cache_bytes));
-  api->run_json_ = shared_text(inspect::info_json(inspect::run_info(api->reader_)));
+  inspect::RunInfo info = inspect::run_info(api->reader_);
+  if (transitions) info.channels = inspect::channel_summaries(api->reader_.scans(), &*transitions);
+  api->run_json_ = shared_text(inspect::info_json(info));
+  const auto channels =
+      mrm::channel_chromatograms(api->reader_, std::thread::hardware_concurrency());
+  auto chromatograms = rendered([&](textio::OutputFile& out) {
+    return inspect::write_channel_chromatograms(channels, transitions.get(),
+                                                inspect::TextFormat::json, out);
+  });
+  if (!chromatograms) return chromatograms.error();
+  api->chromatograms_json_ = shared_text(std::move(chromatograms).value());
   auto scans = rendered([&](textio::OutputFile& out) {
     return inspect::write_scan_table(api->reader_, inspect::TextFormat::json, out);
   });
@@ -163,8 +172,11 @@ Reply RunApi::xic(const QueryParams& params) const {
       query.targets.push_back({value, *mz});
     } else if (name == "ppm") {
       if (ppm) return error_reply(400, "ppm: given twice");
-      ppm = positive_finite(value);
-      if (!ppm) return error_reply(400, "ppm: not a positive finite number: " + shown(value));
+      ppm = inspect::parse_ppm(value);
+      if (!ppm) {
+        return error_reply(
+            400, "ppm: not a tolerance in ppm (a number above 0, at most 1e6): " + shown(value));
+      }
     } else if (name == "ms_level") {
       const auto level = decimal<std::uint32_t>(value);
       if (level_given || !level || *level == 0) {
@@ -180,6 +192,9 @@ Reply RunApi::xic(const QueryParams& params) const {
   if (!ppm) return error_reply(400, "ppm: give the tolerance in ppm");
   query.unit = inspect::ToleranceUnit::ppm;
   query.tolerance = *ppm;
+  if (auto windows = inspect::xic_windows(query); !windows) {
+    return error_reply(400, "ppm: " + windows.error().detail());
+  }
   auto text = rendered([&](textio::OutputFile& out) {
     return inspect::write_xic(reader_, query, inspect::TextFormat::json, out);
   });

@@ -2,17 +2,23 @@
 #include <velmoran/view/viewer_assets.hpp>
 
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include <httplib.h>
+#include <velmoran/pipeline/spectrum_pipeline.hpp>
 
 #include "assets.hpp"
+#include "connection_pump.hpp"
+#include "page_policy.hpp"
+#include "request_stream.hpp"
 
 namespace velmoran::view {
 
@@ -25,16 +31,25 @@ constexpr std::string_view kTokenHeader = "X-Velmoran-Token";
 // the shared rendered text, without a copy, and never compressed: httplib
 // would compress a set_content() body with brotli at its slowest setting
 // for a browser (seconds for the scan table of a large run). Over a slow
-// tunnel, `ssh -C` compresses.
+// tunnel, `ssh -C` compresses. The provider writes only bytes of its own
+// body, whatever offset and length it is asked for: past the end it ends
+// the answer (false), which closes the connection.
+void send_bytes(httplib::Response& res, std::string_view bytes, std::shared_ptr<const void> owner,
+                std::string_view content_type) {
+  res.set_content_provider(bytes.size(), std::string(content_type),
+                           [bytes, owner = std::move(owner)](std::size_t offset, std::size_t length,
+                                                             httplib::DataSink& sink) {
+                             if (offset >= bytes.size()) return false;
+                             return sink.write(bytes.data() + offset,
+                                               std::min(length, bytes.size() - offset));
+                           });
+}
+
 void send_text(httplib::Response& res, int status, std::shared_ptr<const std::string> text,
                const char* content_type) {
   res.status = status;
-  const std::size_t size = text->size();
-  res.set_content_provider(
-      size, content_type,
-      [text = std::move(text)](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-        return sink.write(text->data() + offset, length);
-      });
+  const std::string_view bytes(*text);
+  send_bytes(res, bytes, std::move(text), content_type);
 }
 
 void send(httplib::Response& res, const Reply& reply) {
@@ -74,19 +89,43 @@ std::string page_html(std::string_view token) {
   return html;
 }
 
-// httplib listens with a backlog of 5: with more clients connecting at once
-// the kernel drops their handshakes, which then stall for a second or are
-// reset. listen() on a listening socket sets a new backlog (Linux).
+// httplib parses each request and routes it; the connections are the
+// pump's (connection_pump.hpp), which hands over requests received whole.
 class Server final : public httplib::Server {
  public:
+  // httplib listens with a backlog of 5: with more clients connecting at
+  // once the kernel drops their handshakes, which then stall for a second
+  // or are reset. listen() on a listening socket sets a new backlog (Linux).
   bool widen_backlog() { return ::listen(svr_sock_.load(), SOMAXCONN) == 0; }
+
+  // A second descriptor of the bound socket, for the pump (httplib's own
+  // loop never runs). httplib's stays open until close_socket(): while it
+  // is open httplib writes bodies (it takes a closed one for a stop).
+  int pump_socket() { return ::dup(svr_sock_.load()); }
+  void close_socket() { ::close(svr_sock_.exchange(INVALID_SOCKET)); }
+
+  bool answer(int socket, std::string_view request, bool close, std::string& unsent) {
+    RequestStream stream(socket, request, unsent);
+    bool closed = false;
+    bool parsed = false;
+    const bool done = process_request(stream, close, closed, [&parsed](httplib::Request& req) {
+      parsed = true;
+      // Ranges are not served: every answer is its whole body. (The pump
+      // removes Range headers already; this keeps httplib from applying a
+      // range that reached it some other way.)
+      req.ranges.clear();
+    });
+    // After a request that httplib could not parse (400, 414), the
+    // connection closes: where the next request would start is unclear.
+    return stream.flush() && done && parsed && !closed;
+  }
 };
 
 }  // namespace
 
 struct ViewServer::State {
   Server server;
-  std::thread listener;
+  std::unique_ptr<ConnectionPump> pump;
   std::string host;
   int port = 0;
   std::string token;
@@ -104,9 +143,10 @@ std::string ViewServer::url() const {
 }
 
 void ViewServer::stop() {
-  if (!state_->listener.joinable()) return;
-  state_->server.stop();
-  state_->listener.join();
+  if (!state_->pump) return;
+  state_->pump->stop();
+  state_->pump.reset();
+  state_->server.close_socket();
 }
 
 Result<std::unique_ptr<ViewServer>> ViewServer::start(const RunApi& api, std::string token,
@@ -115,18 +155,11 @@ Result<std::unique_ptr<ViewServer>> ViewServer::start(const RunApi& api, std::st
   if (!viewer_assets_built()) return Error::parse(std::string(viewer_assets_missing()));
   auto state = std::make_unique<State>();
   Server& server = state->server;
-  server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
-  server.set_read_timeout(kReadTimeoutSeconds);
-  server.set_write_timeout(kReadTimeoutSeconds);
-  server.set_keep_alive_timeout(kKeepAliveSeconds);
+  // What the Keep-Alive header announces; the pump enforces both.
+  server.set_keep_alive_timeout(kHeadDeadlineSeconds);
+  server.set_keep_alive_max_count(kRequestsPerConnection);
   // Only GET is served: a request body is never read past this.
-  server.set_payload_max_length(4096);
-  server.set_default_headers({
-      {"Cache-Control", "no-store"},
-      {"X-Content-Type-Options", "nosniff"},
-      {"X-Frame-Options", "DENY"},
-      {"Referrer-Policy", "no-referrer"},
-  });
+  server.set_payload_max_length(kMaxBodyBytes);
 
   // SO_REUSEADDR alone: httplib's default adds SO_REUSEPORT, which lets a
   // second server bind a port already taken and share its connections.
@@ -169,6 +202,17 @@ Result<std::unique_ptr<ViewServer>> ViewServer::start(const RunApi& api, std::st
   });
 
   auto html = std::make_shared<const std::string>(page_html(state->token));
+  server.set_default_headers({
+      {"Cache-Control", "no-store"},
+      {"X-Content-Type-Options", "nosniff"},
+      {"X-Frame-Options", "DENY"},
+      {"Referrer-Policy", "no-referrer"},
+      {"Content-Security-Policy", content_security_policy(*html)},
+      {"Cross-Origin-Resource-Policy", "same-origin"},
+      {"Cross-Origin-Opener-Policy", "same-origin"},
+      // Ranges are not served (httplib would announce them on HEAD).
+      {"Accept-Ranges", "none"},
+  });
   server.Get("/", [html](const httplib::Request&, httplib::Response& res) {
     send_text(res, 200, html, "text/html; charset=utf-8");
   });
@@ -179,12 +223,9 @@ Result<std::unique_ptr<ViewServer>> ViewServer::start(const RunApi& api, std::st
                  send(res, error_reply(404, "not found"));
                  return;
                }
-               const std::string_view bytes = asset->bytes;
-               res.set_content_provider(
-                   bytes.size(), std::string(asset->content_type),
-                   [bytes](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-                     return sink.write(bytes.data() + offset, length);
-                   });
+               // The embedded bytes live as long as the program.
+               res.status = 200;
+               send_bytes(res, asset->bytes, nullptr, asset->content_type);
              });
   server.Get("/api/run",
              [&api](const httplib::Request&, httplib::Response& res) { send(res, api.run()); });
@@ -194,12 +235,30 @@ Result<std::unique_ptr<ViewServer>> ViewServer::start(const RunApi& api, std::st
              [&api](const httplib::Request& req, httplib::Response& res) {
                send(res, api.spectrum(req.matches[1].str()));
              });
+  server.Get("/api/chromatograms", [&api](const httplib::Request&, httplib::Response& res) {
+    send(res, api.chromatograms());
+  });
   server.Get("/api/xic", [&api](const httplib::Request& req, httplib::Response& res) {
     // httplib's own parameters drop repeated pairs; a repeated m/z is a target.
     send(res, api.xic(parse_query(req.target)));
   });
 
-  state->listener = std::thread([&server] { server.listen_after_bind(); });
+  PumpLimits limits;
+  limits.head_deadline = std::chrono::seconds(kHeadDeadlineSeconds);
+  limits.max_head_bytes = kMaxHeadBytes;
+  limits.max_body_bytes = kMaxBodyBytes;
+  limits.light_workers = kWorkerThreads;
+  // Extractions run on every CPU the process may use but one, which keeps
+  // answering the page.
+  limits.heavy_workers = std::max(2U, pipeline::thread_count(0)) - 1;
+  limits.max_requests_per_connection = kRequestsPerConnection;
+  const int pump_socket = server.pump_socket();
+  if (pump_socket < 0) return Error::os(errno);
+  state->pump = std::make_unique<ConnectionPump>(
+      pump_socket, limits,
+      [&server](int socket, std::string_view request, bool close, std::string& unsent) {
+        return server.answer(socket, request, close, unsent);
+      });
   return std::unique_ptr<ViewServer>(new ViewServer(std::move(state)));
 }
 

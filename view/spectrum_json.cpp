@@ -40,6 +40,14 @@ std::string spectrum_json(const Reader& reader, const quorlith::SpectrumRecord& 
   } else {
     out += "null";
   }
+  // The scan's MRM channel, null where it has none.
+  const auto& scans = reader.scans().records;
+  out += ",\"mrm_channel\":";
+  if (record.index < scans.size() && scans[record.index].mrm_channel) {
+    append_json_number(out, *scans[record.index].mrm_channel);
+  } else {
+    out += "null";
+  }
   out += ",\"centroided\":";
   switch (representation_of(reader, record)) {
     case Representation::profile:

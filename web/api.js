@@ -1,6 +1,8 @@
 // The viewer's JSON API. Every request carries the page's token in the
 // X-Velmoran-Token header; errors come back as {"error": "..."}.
 const token = new URLSearchParams(location.search).get('token') ?? '';
+// Once read, the token leaves the address bar, the history and screenshots.
+if (token) history.replaceState(history.state, '', location.pathname + location.hash);
 
 async function getJson(path) {
   const response = await fetch(path, { headers: { 'X-Velmoran-Token': token } });
@@ -12,6 +14,7 @@ async function getJson(path) {
 export const fetchRun = () => getJson('/api/run');
 export const fetchScans = () => getJson('/api/scans');
 export const fetchSpectrum = (index) => getJson(`/api/spectrum/${index}`);
+export const fetchChromatograms = () => getJson('/api/chromatograms');
 
 export function fetchXic(mzs, ppm, msLevel) {
   const query = new URLSearchParams();

@@ -2,6 +2,7 @@
 // chromatogram, and shows the spectrum of the scan the user selects.
 // window.velmoranReady becomes true once the chromatogram is drawn.
 import { fetchRun, fetchScans, fetchSpectrum, fetchXic } from './api.js';
+import { showChannels } from './channels.js';
 import { Chromatogram } from './chromatogram.js';
 import { formatCount, formatIntensity, formatNumber } from './format.js';
 import { SpectrumView } from './spectrum.js';
@@ -56,6 +57,7 @@ function spectrumTitle(spectrum) {
   const parts = [`Scan ${spectrum.scan_id}`, `MS${spectrum.ms_level}`,
                  `RT ${formatNumber(spectrum.rt_sec, 2)} s`];
   if (spectrum.precursor_mz != null) parts.push(`precursor m/z ${formatNumber(spectrum.precursor_mz)}`);
+  if (spectrum.mrm_channel != null) parts.push(`channel ${spectrum.mrm_channel}`);
   parts.push(kind);
   return parts.join(' · ');
 }
@@ -140,6 +142,8 @@ async function start() {
     chromatogram.setXics([]);
     $('xic-status').textContent = '';
   });
+
+  await showChannels(run, $('chromatogram-panel'), (index) => select(index));
 
   // For tests and benchmarks: select a scan and wait until it is drawn.
   window.velmoranView = { select, scanCount: scans.length };

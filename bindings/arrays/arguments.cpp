@@ -3,9 +3,9 @@
 
 #include <cmath>
 #include <limits>
-#include <thread>
 
 #include "../py_ref.hpp"
+#include "default_threads.hpp"
 
 namespace velmoran::arrays {
 
@@ -50,7 +50,7 @@ bool bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_
   return true;
 }
 
-std::optional<std::string> fs_path(PyObject* value) noexcept {
+std::optional<std::string> fs_path(PyObject* value) {
   PyObject* encoded = nullptr;
   if (!PyUnicode_FSConverter(value, &encoded)) return std::nullopt;
   const PyRef bytes = PyRef::steal(encoded);
@@ -94,8 +94,7 @@ bool rt_bound(PyObject* value, double open, double& out, const char* member) {
 
 }  // namespace
 
-std::optional<Selection> selection_of(PyObject* ms_level, PyObject* rt,
-                                      const char* member) noexcept {
+std::optional<Selection> selection_of(PyObject* ms_level, PyObject* rt, const char* member) {
   try {
     Selection selection;
     if (ms_level && ms_level != Py_None) {
@@ -138,17 +137,14 @@ std::optional<Selection> selection_of(PyObject* ms_level, PyObject* rt,
       selection.has_rt = true;
     }
     return selection;
-  } catch (...) {
+  } catch (const std::exception&) {
     PyErr_NoMemory();
     return std::nullopt;
   }
 }
 
 std::optional<unsigned> threads_of(PyObject* threads, const char* member) noexcept {
-  if (!threads || threads == Py_None) {
-    const unsigned cores = std::thread::hardware_concurrency();
-    return cores == 0 ? 1U : cores;
-  }
+  if (!threads || threads == Py_None) return default_threads();
   if (!PyLong_Check(threads)) {
     PyErr_Format(PyExc_TypeError, "%s: threads must be an int or None, not %.200s", member,
                  Py_TYPE(threads)->tp_name);

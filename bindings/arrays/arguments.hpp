@@ -19,7 +19,8 @@
 //   path:     str, bytes or os.PathLike (os.fsencode); TypeError otherwise
 //   ms_level: None, an int, or a collection of ints; TypeError otherwise
 //   rt:       None or (low, high) in seconds, either bound None for open
-//   threads:  None (every core) or an int of at least 1
+//   threads:  None (default_threads(): the CPUs this process may use) or an
+//             int of at least 1
 #pragma once
 
 #include <Python.h>
@@ -50,15 +51,17 @@ struct Signature {
                                   std::span<PyObject*> out) noexcept;
 
 // A path as the bytes the system takes (os.fsencode), or nullopt with
-// TypeError (not a path) or ValueError (an embedded NUL) set.
-[[nodiscard]] std::optional<std::string> fs_path(PyObject* value) noexcept;
+// TypeError (not a path) or ValueError (an embedded NUL) set. This and
+// selection_of may run Python code (__fspath__, __iter__), which may
+// release the interpreter lock: not noexcept (../guarded.hpp).
+[[nodiscard]] std::optional<std::string> fs_path(PyObject* value);
 
 // The selection of ms_level and rt (either may be null or None), or
 // nullopt with TypeError set.
 [[nodiscard]] std::optional<Selection> selection_of(PyObject* ms_level, PyObject* rt,
-                                                    const char* member) noexcept;
+                                                    const char* member);
 
-// The number of threads: every core for null or None, else an int of at
+// The number of threads: default_threads() for null or None, else an int of at
 // least 1; nullopt with TypeError or ValueError set.
 [[nodiscard]] std::optional<unsigned> threads_of(PyObject* threads, const char* member) noexcept;
 

@@ -1,6 +1,13 @@
 #include "decode_ahead.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <span>
+#include <thread>
 #include <utility>
 
 namespace velmoran::arrays {
@@ -14,63 +21,149 @@ constexpr std::size_t kAheadPerThread = 4;
 
 }  // namespace
 
+// The workers and what they share with the consumer: spectra first + k of
+// the positions, for k from 0.
+struct DecodeAhead::State {
+  struct Slot {
+    std::optional<ScanSpectrum> spectrum;
+    std::exception_ptr failure;
+  };
+
+  State(const Reader& of, std::span<const std::size_t> chosen, unsigned threads)
+      : reader(of),
+        positions(chosen),
+        thread_count(static_cast<unsigned>(
+            std::min<std::size_t>(std::max(threads, 1U), std::max<std::size_t>(chosen.size(), 1)))),
+        slots(kAheadPerThread * thread_count) {}
+
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+
+  ~State() {
+    {
+      const std::lock_guard lock(mutex);
+      stopping = true;
+    }
+    work_ready.notify_all();
+    for (auto& worker : workers) worker.join();
+  }
+
+  void work() {
+    const std::size_t window = slots.size();
+    std::unique_lock lock(mutex);
+    while (true) {
+      work_ready.wait(lock, [&] {
+        return stopping || claimed == positions.size() || claimed < taken + window;
+      });
+      if (stopping || claimed == positions.size()) return;
+      const std::size_t k = claimed++;
+      lock.unlock();
+      Slot done;
+      try {
+        done.spectrum = reader.read_spectrum(positions[k]);
+      } catch (...) {
+        done.failure = std::current_exception();
+      }
+      lock.lock();
+      slots[k % window] = std::move(done);
+      slot_filled.notify_all();
+    }
+  }
+
+  Taken next(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::unique_lock lock(mutex);
+    if (workers.empty() && !positions.empty()) {
+      workers.reserve(thread_count);
+      for (unsigned i = 0; i < thread_count; ++i) workers.emplace_back([this] { work(); });
+    }
+    // Consumers that share the iterator all wait for the next spectrum in
+    // order; the first to wake takes it, the others wait for the one after.
+    const auto next_ready = [&] {
+      if (taken == positions.size()) return true;
+      const Slot& slot = slots[taken % slots.size()];
+      return slot.spectrum.has_value() || slot.failure != nullptr;
+    };
+    if (!slot_filled.wait_until(lock, deadline, next_ready)) return {};
+    if (taken == positions.size()) return {true, std::nullopt};
+    Slot& slot = slots[taken % slots.size()];
+    Slot done = std::move(slot);
+    slot = Slot{};
+    ++taken;
+    lock.unlock();
+    work_ready.notify_all();
+    // The others now wait for the next one, or see the end.
+    slot_filled.notify_all();
+    if (done.failure) std::rethrow_exception(done.failure);
+    return {true, std::move(done.spectrum)};
+  }
+
+  const Reader& reader;
+  std::span<const std::size_t> positions;
+  const unsigned thread_count;
+  std::vector<Slot> slots;  // spectrum k waits in slot k % window
+
+  std::mutex mutex;
+  std::condition_variable work_ready;   // a worker may claim the next spectrum
+  std::condition_variable slot_filled;  // a spectrum was decoded
+  std::size_t claimed = 0;              // spectra claimed by workers
+  std::size_t taken = 0;                // spectra handed to the consumer
+  bool stopping = false;
+  std::vector<std::thread> workers;
+};
+
 DecodeAhead::DecodeAhead(std::shared_ptr<const Reader> reader, std::vector<std::size_t> positions,
                          unsigned threads)
     : reader_(std::move(reader)),
       positions_(std::move(positions)),
-      thread_count_(static_cast<unsigned>(std::min<std::size_t>(
-          std::max(threads, 1U), std::max<std::size_t>(positions_.size(), 1)))),
-      slots_(kAheadPerThread * thread_count_) {}
+      threads_(threads),
+      pid_(::getpid()),
+      state_(std::make_unique<State>(*reader_, positions_, threads_)) {}
 
 DecodeAhead::~DecodeAhead() {
-  {
-    const std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  work_ready_.notify_all();
-  for (auto& worker : workers_) worker.join();
+  if (::getpid() != pid_) abandon();
 }
 
-void DecodeAhead::work() {
-  const std::size_t window = slots_.size();
-  std::unique_lock lock(mutex_);
-  while (true) {
-    work_ready_.wait(lock, [&] {
-      return stopping_ || claimed_ == positions_.size() || claimed_ < taken_ + window;
-    });
-    if (stopping_ || claimed_ == positions_.size()) return;
-    const std::size_t k = claimed_++;
-    lock.unlock();
-    Slot done;
-    try {
-      done.spectrum = reader_->read_spectrum(positions_[k]);
-    } catch (...) {
-      done.failure = std::current_exception();
-    }
-    lock.lock();
-    slots_[k % window] = std::move(done);
-    slot_filled_.notify_all();
-  }
+DecodeAhead::Taken DecodeAhead::next(std::chrono::milliseconds timeout) {
+  return state_->next(timeout);
 }
 
 std::optional<ScanSpectrum> DecodeAhead::next() {
-  const std::lock_guard consumer(consumer_mutex_);
-  std::unique_lock lock(mutex_);
-  if (workers_.empty() && !positions_.empty()) {
-    workers_.reserve(thread_count_);
-    for (unsigned i = 0; i < thread_count_; ++i) workers_.emplace_back([this] { work(); });
+  while (true) {
+    Taken taken = state_->next(std::chrono::hours(1));
+    if (taken.ready) return std::move(taken.spectrum);
   }
-  if (taken_ == positions_.size()) return std::nullopt;
-  const std::size_t k = taken_;
-  Slot& slot = slots_[k % slots_.size()];
-  slot_filled_.wait(lock, [&] { return slot.spectrum || slot.failure; });
-  Slot done = std::move(slot);
-  slot = Slot{};
-  ++taken_;
-  lock.unlock();
-  work_ready_.notify_all();
-  if (done.failure) std::rethrow_exception(done.failure);
-  return std::move(done.spectrum);
+}
+
+void DecodeAhead::resume_after_fork() {
+  if (::getpid() == pid_) return;
+  // No other thread of the child has seen this state: the count of spectra
+  // handed out is what the parent had when it forked.
+  const std::size_t taken = state_->taken;
+  std::vector<std::size_t> rest(positions_.begin() + static_cast<std::ptrdiff_t>(taken),
+                                positions_.end());
+  abandon();
+  positions_ = std::move(rest);
+  pid_ = ::getpid();
+  state_ = std::make_unique<State>(*reader_, positions_, threads_);
+}
+
+void DecodeAhead::abandon() {
+  // The parent's state, with the reader and positions it refers to, stays
+  // reachable from here for the life of the child: leak checkers see it in
+  // use, and nothing ever waits on its locks or joins its threads.
+  struct Abandoned {
+    std::shared_ptr<const Reader> reader;
+    std::vector<std::size_t> positions;
+    std::unique_ptr<State> state;
+  };
+  static auto* const abandoned = new std::vector<Abandoned>();
+  try {
+    abandoned->push_back({reader_, std::move(positions_), std::move(state_)});
+  } catch (...) {
+    // No memory to keep it: forget it all the same.
+    (void)state_.release();
+  }
 }
 
 }  // namespace velmoran::arrays

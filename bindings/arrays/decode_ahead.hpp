@@ -4,13 +4,12 @@
 // run. No Python here: the workers never touch the interpreter.
 #pragma once
 
-#include <condition_variable>
+#include <sys/types.h>
+
+#include <chrono>
 #include <cstddef>
-#include <exception>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include <velmoran/reader.hpp>
@@ -24,35 +23,41 @@ class DecodeAhead {
               unsigned threads);
   DecodeAhead(const DecodeAhead&) = delete;
   DecodeAhead& operator=(const DecodeAhead&) = delete;
-  // Stops the workers and waits for them.
+  // Stops the workers and waits for them (in a child process made by
+  // fork(), leaves them alone: see resume_after_fork).
   ~DecodeAhead();
 
-  // The next spectrum in order, nullopt after the last. Blocks until it is
-  // decoded; a failure of its decoding (std::bad_alloc) is rethrown here.
-  // Several threads may call it at once: each spectrum goes to one of them.
-  [[nodiscard]] std::optional<ScanSpectrum> next();
-
- private:
-  struct Slot {
-    std::optional<ScanSpectrum> spectrum;
-    std::exception_ptr failure;
+  struct Taken {
+    bool ready = false;                    // false: not decoded within the wait, call again
+    std::optional<ScanSpectrum> spectrum;  // nullopt after the last
   };
 
-  void work();
+  // The next spectrum in order, waiting at most `timeout` for it. A
+  // failure of its decoding (std::bad_alloc) is rethrown here. Several
+  // threads may call it at once: each spectrum goes to one of them.
+  [[nodiscard]] Taken next(std::chrono::milliseconds timeout);
+  // The same, waiting as long as it takes: nullopt after the last.
+  [[nodiscard]] std::optional<ScanSpectrum> next();
+
+  // In a child process made by fork() the workers do not exist and the
+  // locks they used may stay held forever: the child starts workers of its
+  // own from the first spectrum not yet taken, and leaves the parent's
+  // state untouched (never freed: freeing it could wait on those locks).
+  // Does nothing in the process that made the workers. Callers serialize
+  // it with every other call (the interpreter lock does).
+  void resume_after_fork();
+
+ private:
+  struct State;
+
+  // Keeps the parent's state alive and untouched for the life of the child.
+  void abandon();
 
   std::shared_ptr<const Reader> reader_;
   std::vector<std::size_t> positions_;
-  unsigned thread_count_;
-  std::vector<Slot> slots_;  // spectrum k waits in slot k % window
-
-  std::mutex consumer_mutex_;  // one consumer at a time takes the next spectrum
-  std::mutex mutex_;
-  std::condition_variable work_ready_;   // a worker may claim the next spectrum
-  std::condition_variable slot_filled_;  // a spectrum was decoded
-  std::size_t claimed_ = 0;              // spectra claimed by workers
-  std::size_t taken_ = 0;                // spectra handed to the consumer
-  bool stopping_ = false;
-  std::vector<std::thread> workers_;
+  unsigned threads_;
+  pid_t pid_;  // the process whose state_ this is
+  std::unique_ptr<State> state_;
 };
 
 }  // namespace velmoran::arrays

@@ -70,4 +70,21 @@ PyObject* raise_open_error(const velmoran::Error& error,
   });
 }
 
+PyObject* raise_list_error(const velmoran::Error& error,
+                           const std::filesystem::path& path) noexcept {
+  return guarded([&]() -> PyObject* {
+    if (const int errnum = error.os_error(); errnum != 0) {
+      const PyRef filename = filename_of(path);
+      if (!filename) return nullptr;
+      errno = errnum;
+      return PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, filename.get());
+    }
+    const PyRef message = decode_text(error.text());
+    if (!message) return nullptr;
+    PyObject* type = format_error_type();
+    if (type) PyErr_SetObject(type, message.get());
+    return nullptr;
+  });
+}
+
 }  // namespace velmoran::arrays

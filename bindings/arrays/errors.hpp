@@ -30,4 +30,10 @@ namespace velmoran::arrays {
 PyObject* raise_open_error(const velmoran::Error& error,
                            const std::filesystem::path& path) noexcept;
 
+// Raises the exception of an error of reading the transition list at
+// `path`: the OSError subclass of a system error (filename set), else
+// FormatError with the text (file, line and column). Always returns null.
+PyObject* raise_list_error(const velmoran::Error& error,
+                           const std::filesystem::path& path) noexcept;
+
 }  // namespace velmoran::arrays

@@ -1,11 +1,15 @@
-// gather_peaks: the spectra of chosen scans in flat arrays, read and
-// decoded on worker threads, placed in order. No Python here.
+// PeakGathering: the spectra of chosen scans in flat arrays, read and
+// decoded on worker threads, placed in order, while the thread that asked
+// waits (and may stop them). No Python here.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include <velmoran/reader.hpp>
@@ -20,12 +24,38 @@ struct FlatPeaks {
   std::size_t points = 0;
   // Spectrum k is points [offsets[k], offsets[k + 1]).
   std::vector<std::int64_t> offsets;
+  // The scans whose blocks could not be read or decoded (their spectra are
+  // empty): scan position and the error's text, in position order.
+  std::vector<std::pair<std::size_t, std::string>> errors;
 };
 
-// Reads the spectra at `positions` of the reader's table on `threads`
-// threads. The arrays are grown without copying (FlatBuffer) from a first
-// size taken from the table's point counts; memory is 12 bytes per point
-// plus the spectra in flight. Throws std::bad_alloc when memory runs out.
+class PeakGathering {
+ public:
+  // Starts reading the spectra at `positions` of the reader's table on
+  // `threads` worker threads; the reader and positions must outlive it.
+  // The arrays are grown without copying (FlatBuffer) from a first size
+  // that neither the table's point counts nor the sizes of the data files
+  // exceed; memory is 12 bytes per point plus the spectra in flight.
+  PeakGathering(const Reader& reader, std::span<const std::size_t> positions, unsigned threads);
+  PeakGathering(const PeakGathering&) = delete;
+  PeakGathering& operator=(const PeakGathering&) = delete;
+  // Stops the workers (cancel) and waits for them.
+  ~PeakGathering();
+
+  // True once every worker is done; waits at most `timeout`.
+  [[nodiscard]] bool wait_for(std::chrono::milliseconds timeout);
+  // Asks the workers to stop after the scan each is reading.
+  void cancel() noexcept;
+  // The arrays, once wait_for() said done and unless cancelled. Throws what
+  // a worker threw (std::bad_alloc when memory runs out).
+  [[nodiscard]] FlatPeaks finish();
+
+ private:
+  class Gatherer;
+  std::unique_ptr<Gatherer> gatherer_;
+};
+
+// The same, waiting for the workers until they are done.
 [[nodiscard]] FlatPeaks gather_peaks(const Reader& reader, std::span<const std::size_t> positions,
                                      unsigned threads);
 

@@ -1,10 +1,10 @@
 // velmoran_arrays, in Python terms:
 //
 //   """Acquisition datasets as arrays for data work."""
-//   def open(path) -> Run                  # str, bytes or os.PathLike
-//   class Run, Spectrum, Peaks, Array      # made only by this module
+//   def open(path, transitions=None) -> Run   # str, bytes or os.PathLike
+//   class Run, Spectrum, Peaks, Array, Chromatogram   # made only by this module
 //   class FormatError(ValueError)
-//   __all__ = ["open", "Run", "Spectrum", "Peaks", "Array", "FormatError"]
+//   __all__ = ["open", "Run", "Spectrum", "Peaks", "Array", "FormatError", "Chromatogram"]
 //
 // Multi-phase initialisation with one execution step and no module state.
 // The type objects live for the whole process and are shared by every
@@ -14,6 +14,7 @@
 #include "../guarded.hpp"
 #include "../py_ref.hpp"
 #include "array.hpp"
+#include "chromatogram.hpp"
 #include "errors.hpp"
 #include "peaks.hpp"
 #include "run.hpp"
@@ -37,6 +38,7 @@ int exec_module(PyObject* module) noexcept {
     if (add_type(module, spectrum_type()) < 0) return -1;
     if (add_type(module, peaks_type()) < 0) return -1;
     if (add_type(module, array_type()) < 0) return -1;
+    if (add_type(module, chromatogram_type()) < 0) return -1;
     // Not listed in __all__: only Run.spectra() makes one.
     if (add_type(module, spectrum_iterator_type()) < 0) return -1;
     PyObject* format_error = format_error_type();
@@ -46,8 +48,8 @@ int exec_module(PyObject* module) noexcept {
       Py_DECREF(format_error);
       return -1;
     }
-    PyRef all = PyRef::steal(
-        Py_BuildValue("[ssssss]", "open", "Run", "Spectrum", "Peaks", "Array", "FormatError"));
+    PyRef all = PyRef::steal(Py_BuildValue("[sssssss]", "open", "Run", "Spectrum", "Peaks", "Array",
+                                           "FormatError", "Chromatogram"));
     if (!all || PyModule_AddObject(module, "__all__", all.get()) < 0) return -1;
     (void)all.release();  // the module holds it now
     return 0;
@@ -60,8 +62,9 @@ PyMethodDef module_methods[] = {
      // void(*)() says so to the compiler.
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(open_run)),
      METH_FASTCALL | METH_KEYWORDS,
-     "open($module, path)\n--\n\n"
-     "Opens the dataset at path (str, bytes or os.PathLike): reads its scan table only."},
+     "open($module, path, transitions=None)\n--\n\n"
+     "Opens the dataset at path (str, bytes or os.PathLike): reads its scan table only "
+     "(and the transition list, when given)."},
     {nullptr, nullptr, 0, nullptr},  // sentinel
 };
 

@@ -18,6 +18,7 @@ struct PeaksData {
   PyRef intensity;
   PyRef offsets;
   PyRef index;
+  PyRef errors;  // dict: scan position -> error text
   std::size_t spectra;
   std::size_t points;
 };
@@ -47,6 +48,12 @@ PyObject* get_index(PyObject* self, void*) noexcept {
   return new_reference(data_of(self).index.get());
 }
 
+// A new dict each time: the caller may change it without changing the
+// next one.
+PyObject* get_errors(PyObject* self, void*) noexcept {
+  return PyDict_Copy(data_of(self).errors.get());
+}
+
 Py_ssize_t peaks_length(PyObject* self) noexcept {
   return static_cast<Py_ssize_t>(data_of(self).spectra);
 }
@@ -73,6 +80,10 @@ PyGetSetDef peaks_getset[] = {
     {"offsets", get_offsets, nullptr,
      "n + 1 offsets (Array of 'q'): spectrum k is mz[offsets[k]:offsets[k+1]].", nullptr},
     {"index", get_index, nullptr, "Scan positions of the n spectra (Array of 'q').", nullptr},
+    {"errors", get_errors, nullptr,
+     "A dict from the scan position of each spectrum whose block could not be read or decoded "
+     "(it is empty) to the error's text; empty when every block was read.",
+     nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
 };
 
@@ -115,6 +126,14 @@ PyObject* make_peaks(FlatPeaks&& flat, std::vector<std::size_t>&& positions) {
   std::vector<std::int64_t> index(positions.begin(), positions.end());
   PyRef index_array = PyRef::steal(make_array<std::int64_t>(adopt(std::move(index))));
   if (!index_array) return nullptr;
+  PyRef errors = PyRef::steal(PyDict_New());
+  if (!errors) return nullptr;
+  for (const auto& [position, text] : flat.errors) {
+    const PyRef key = PyRef::steal(PyLong_FromSize_t(position));
+    const PyRef value = PyRef::steal(
+        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+    if (!key || !value || PyDict_SetItem(errors.get(), key.get(), value.get()) < 0) return nullptr;
+  }
 
   PyTypeObject* type = peaks_type();
   if (!type) return nullptr;
@@ -122,7 +141,7 @@ PyObject* make_peaks(FlatPeaks&& flat, std::vector<std::size_t>&& positions) {
   if (!self) return nullptr;
   std::construct_at(&reinterpret_cast<PeaksObject*>(self)->data,
                     PeaksData{std::move(mz), std::move(intensity), std::move(offsets),
-                              std::move(index_array), spectra, points});
+                              std::move(index_array), std::move(errors), spectra, points});
   return self;
 }
 

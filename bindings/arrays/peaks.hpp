@@ -3,6 +3,8 @@
 //     intensity: Array                  # "f"
 //     offsets: Array                    # "q", n + 1: spectrum k is mz[offsets[k]:offsets[k+1]]
 //     index: Array                      # "q", the scan positions selected
+//     errors: dict[int, str]            # scan position -> why its blocks failed
+//                                       # (its spectrum is empty); a new dict each time
 //     def __len__(self) -> int          # n, the number of spectra
 //     def __repr__(self) -> str         # "Peaks(1000 spectra, 20000000 points)"
 #pragma once

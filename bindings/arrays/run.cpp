@@ -3,6 +3,7 @@
 // threads share: it lives while any of them needs it.
 #include "run.hpp"
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -17,9 +18,11 @@
 #include "../py_ref.hpp"
 #include "arguments.hpp"
 #include "array.hpp"
+#include "channels.hpp"
 #include "errors.hpp"
 #include "gather_peaks.hpp"
 #include "peaks.hpp"
+#include "run_qc.hpp"
 #include "spectrum.hpp"
 #include "spectrum_iterator.hpp"
 #include "without_gil.hpp"
@@ -34,6 +37,7 @@ namespace {
 struct RunData {
   std::shared_ptr<const Reader> reader;
   PyRef columns;  // the dict of scan table columns, made on first use
+  std::shared_ptr<const mrm::TransitionList> transitions;
 };
 
 struct RunObject {
@@ -127,7 +131,9 @@ Py_ssize_t run_length(PyObject* self) noexcept {
   return static_cast<Py_ssize_t>(reader_of(self).scans().records.size());
 }
 
-PyObject* run_subscript(PyObject* self, PyObject* key) noexcept {
+// The slots that release the interpreter lock are not noexcept
+// (../guarded.hpp).
+PyObject* run_subscript(PyObject* self, PyObject* key) {
   return guarded([&]() -> PyObject* {
     if (!PyIndex_Check(key)) {
       return PyErr_Format(PyExc_TypeError, "Run indices must be integers, not %.200s",
@@ -170,8 +176,7 @@ std::optional<Request> bind_request(PyObject* self, const char* member, PyObject
   return Request{select_positions(reader_of(self).scans(), *selection), *threads};
 }
 
-PyObject* run_spectra(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                      PyObject* kwnames) noexcept {
+PyObject* run_spectra(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     auto request = bind_request(self, "Run.spectra()", args, nargs, kwnames);
     if (!request) return nullptr;
@@ -180,14 +185,26 @@ PyObject* run_spectra(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   });
 }
 
-PyObject* run_peaks(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                    PyObject* kwnames) noexcept {
+PyObject* run_peaks(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     auto request = bind_request(self, "Run.peaks()", args, nargs, kwnames);
     if (!request) return nullptr;
     const auto reader = data_of(self).reader;
-    auto flat =
-        without_gil([&] { return gather_peaks(*reader, request->positions, request->threads); });
+    auto gathering = without_gil([&] {
+      return std::make_unique<PeakGathering>(*reader, request->positions, request->threads);
+    });
+    const bool done = wait_interruptibly(
+        [&](std::chrono::milliseconds timeout) { return gathering->wait_for(timeout); });
+    if (!done) {
+      // The workers stop within one scan's read each.
+      gathering->cancel();
+      (void)without_gil([&] {
+        gathering.reset();
+        return true;
+      });
+      return nullptr;
+    }
+    auto flat = without_gil([&] { return gathering->finish(); });
     return make_peaks(std::move(flat), std::move(request->positions));
   });
 }
@@ -268,6 +285,10 @@ PyGetSetDef run_getset[] = {
 
 // Fast-call functions go in the PyCFunction field; the cast through
 // void(*)() says so to the compiler.
+PyObject* run_qc(PyObject* self, PyObject*) noexcept {
+  return run_quality_metrics(reader_of(self));
+}
+
 template <class Function>
 PyCFunction as_method(Function function) {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
@@ -280,6 +301,14 @@ PyMethodDef run_methods[] = {
     {"peaks", as_method(run_peaks), METH_FASTCALL | METH_KEYWORDS,
      "peaks($self, ms_level=None, rt=None, threads=None)\n--\n\n"
      "Every selected spectrum at once, in flat arrays (a Peaks)."},
+    {"qc", run_qc, METH_NOARGS,
+     "qc($self, /)\n--\n\nThe run's quality metrics, keyed by PSI-MS accession (docs/qc.md)."},
+    {"channels", as_method(run_channels), METH_FASTCALL | METH_KEYWORDS,
+     "channels($self, threads=None)\n--\n\n"
+     "An MRM run's chromatograms: a dict from channel to Chromatogram."},
+    {"transitions", as_method(run_transitions), METH_FASTCALL | METH_KEYWORDS,
+     "transitions($self, path)\n--\n\n"
+     "Reads a transition list (CSV or TSV) for channels(); returns its number of rows."},
     {"scans_frame", run_scans_frame, METH_NOARGS,
      "scans_frame($self, /)\n--\n\nThe scan table as a pandas DataFrame."},
     {nullptr, nullptr, 0, nullptr},  // sentinel
@@ -307,7 +336,7 @@ PyType_Spec run_spec = {
     .slots = run_slots,
 };
 
-constexpr const char* kOpenNames[] = {"path"};
+constexpr const char* kOpenNames[] = {"path", "transitions"};
 
 }  // namespace
 
@@ -319,10 +348,16 @@ PyTypeObject* run_type() noexcept {
 }
 
 PyObject* open_run(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
-                   PyObject* kwnames) noexcept {
+                   PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    PyObject* bound[1];
+    PyObject* bound[2];
     if (!bind_arguments({"open()", kOpenNames, 1}, args, nargs, kwnames, bound)) return nullptr;
+    std::shared_ptr<const mrm::TransitionList> transitions;
+    if (bound[1] && bound[1] != Py_None) {
+      auto list = load_transition_list(bound[1]);
+      if (!list) return nullptr;
+      transitions = std::move(*list);
+    }
     const auto text = fs_path(bound[0]);
     if (!text) return nullptr;
     const std::filesystem::path path(*text);
@@ -334,9 +369,19 @@ PyObject* open_run(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs
     if (!type) return nullptr;
     PyObject* self = type->tp_alloc(type, 0);
     if (!self) return nullptr;
-    std::construct_at(&data_of(self), RunData{std::move(shared), PyRef()});
+    std::construct_at(&data_of(self), RunData{std::move(shared), PyRef(), std::move(transitions)});
     return self;
   });
+}
+
+std::shared_ptr<const Reader> run_reader(PyObject* run) noexcept { return data_of(run).reader; }
+
+std::shared_ptr<const mrm::TransitionList> run_transition_list(PyObject* run) noexcept {
+  return data_of(run).transitions;
+}
+
+void set_run_transition_list(PyObject* run, std::shared_ptr<const mrm::TransitionList> list) {
+  data_of(run).transitions = std::move(list);
 }
 
 }  // namespace velmoran::arrays

@@ -9,17 +9,30 @@
 //     def spectra(self, ms_level=None, rt=None, threads=None) -> Iterator[Spectrum]
 //     def peaks(self, ms_level=None, rt=None, threads=None) -> Peaks
 //     def __repr__(self) -> str                       # "Run('x.d', 1200 scans)"
+//     def channels(self, threads=None), transitions(self, path)   # channels.hpp
 #pragma once
 
 #include <Python.h>
+
+#include <memory>
+
+#include <velmoran/mrm/transitions.hpp>
+#include <velmoran/reader.hpp>
 
 namespace velmoran::arrays {
 
 [[nodiscard]] PyTypeObject* run_type() noexcept;
 
-// velmoran_arrays.open(path): the Run of the dataset at `path` (str, bytes
-// or os.PathLike); reads the scan table only, without the interpreter lock.
-PyObject* open_run(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                   PyObject* kwnames) noexcept;
+// What channels.cpp needs of a Run: its reader, and the transition list
+// that open(transitions=) or Run.transitions() gave it (null: none).
+[[nodiscard]] std::shared_ptr<const Reader> run_reader(PyObject* run) noexcept;
+[[nodiscard]] std::shared_ptr<const mrm::TransitionList> run_transition_list(
+    PyObject* run) noexcept;
+void set_run_transition_list(PyObject* run, std::shared_ptr<const mrm::TransitionList> list);
+
+// velmoran_arrays.open(path, transitions=None): the Run of the dataset at
+// `path` (str, bytes or os.PathLike); reads the scan table only, without
+// the interpreter lock (and so is not noexcept: ../guarded.hpp).
+PyObject* open_run(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 }  // namespace velmoran::arrays

@@ -3,6 +3,8 @@
 // each Spectrum.
 #include "spectrum_iterator.hpp"
 
+#include <chrono>
+#include <optional>
 #include <utility>
 
 #include "../guarded.hpp"
@@ -30,10 +32,20 @@ IteratorData& data_of(PyObject* self) noexcept {
   return reinterpret_cast<IteratorObject*>(self)->data;
 }
 
-PyObject* iterator_next(PyObject* self) noexcept {
+// Not noexcept, as every slot that releases the interpreter lock
+// (../guarded.hpp).
+PyObject* iterator_next(PyObject* self) {
   return guarded([&]() -> PyObject* {
     IteratorData& data = data_of(self);
-    auto spectrum = without_gil([&] { return data.ahead->next(); });
+    // Under the interpreter lock, which serializes it with other threads.
+    data.ahead->resume_after_fork();
+    std::optional<ScanSpectrum> spectrum;
+    const bool done = wait_interruptibly([&](std::chrono::milliseconds timeout) {
+      auto taken = data.ahead->next(timeout);
+      if (taken.ready) spectrum = std::move(taken.spectrum);
+      return taken.ready;
+    });
+    if (!done) return nullptr;
     // The end: null without an exception set.
     if (!spectrum) return nullptr;
     return make_spectrum(std::move(*spectrum), *data.reader);
@@ -45,13 +57,16 @@ PyObject* iterator_iter(PyObject* self) noexcept {
   return self;
 }
 
-void iterator_dealloc(PyObject* self) noexcept {
+void iterator_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   IteratorData& data = data_of(self);
   // Stopping waits for the workers to finish the spectra they decode:
   // other Python threads go on meanwhile.
-  Py_BEGIN_ALLOW_THREADS data.ahead.reset();
-  Py_END_ALLOW_THREADS std::destroy_at(&data);
+  (void)without_gil([&] {
+    data.ahead.reset();
+    return true;
+  });
+  std::destroy_at(&data);
   type->tp_free(self);
   Py_DECREF(type);
 }

@@ -217,6 +217,12 @@ class XicTest(unittest.TestCase):
         self.assertEqual(num(rows[1]["mz"]), 250.0)
         self.assertGreaterEqual(num(rows[0]["intensity"]), level2[0]["intensity"][0])
 
+    def test_a_window_far_above_every_point_sums_nothing(self):
+        # 1e308 * 10 overflows; the window 1e308 +- 1e303 holds no point.
+        path, expected = RUNS.runs["mrm186"]
+        rows = read_table(run("xic", path, "--mz", "1e308", "--ppm", "10", "--ms-level", "2").stdout, "tsv")
+        self.assertEqual(len(rows), sum(1 for s in expected if s["ms_level"] == 2))
+        self.assertEqual({num(r["intensity"]) for r in rows}, {0.0})
 
     def test_thousands_of_targets_as_with_a_few(self):
         # Enough targets for the spectra to be worked on by several threads:
@@ -255,6 +261,11 @@ class ErrorsTest(unittest.TestCase):
                 (["--mz", "100", "--ppm", "0"], "--ppm"),
                 (["--mz", "100", "--ppm", "inf"], "--ppm"),
                 (["--mz", "100", "--da", "-1"], "--da"),
+                # Tolerances and windows that would overflow into every point.
+                (["--mz", "1e300", "--ppm", "1e10"], "--ppm"),
+                (["--mz", "100", "--ppm", "1000001"], "--ppm"),
+                (["--mz", "1.7e308", "--ppm", "1e6"], "--ppm"),
+                (["--mz", "1.7e308", "--da", "1e307"], "--da"),
                 (["--mz", "100", "--ppm", "5", "--da", "1"], "--ppm"),
                 (["--mz", "x", "--ppm", "5"], "--mz"),
                 (["--mz", "100", "--ppm", "5", "--rt", "90:60"], "--rt"),

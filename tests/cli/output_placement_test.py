@@ -4,7 +4,9 @@ expects, and nothing left behind when a command fails or is killed.
 
 Environment: VELMORAN (the program) and VELMORAN_MKDATASET (the generator).
 """
+import hashlib
 import os
+import re
 import resource
 import shutil
 import signal
@@ -30,11 +32,51 @@ def velmoran(args, **kwargs):
     return subprocess.run([VELMORAN, *args], capture_output=True, **kwargs)
 
 
+def copy_for_another_user(directory):
+    """The program copied into `directory` (made reachable by every user),
+    with the shared libraries it loads from outside the system's
+    directories: the build tree may lie where only its owner may enter
+    (a clone in root's home, mode 0700). Returns the copy and the
+    environment that finds those libraries."""
+    os.makedirs(directory, exist_ok=True)
+    os.chmod(directory, 0o755)
+    program = os.path.join(directory, "velmoran")
+    shutil.copy(VELMORAN, program)
+    os.chmod(program, 0o755)
+    loaded = subprocess.run(["ldd", VELMORAN], capture_output=True, text=True).stdout
+    for library in re.findall(r"=> (/\S+)", loaded):
+        if not library.startswith(("/lib/", "/lib64/", "/usr/")):
+            shutil.copy(library, directory)
+            os.chmod(os.path.join(directory, os.path.basename(library)), 0o755)
+    return program, dict(os.environ, LD_LIBRARY_PATH=directory)
+
+
+def as_nobody():
+    """preexec_fn that drops root to uid and gid 65534 (None when not root:
+    the test runs as an unprivileged user already)."""
+    if os.geteuid() != 0:
+        return None
+    return lambda: (os.setgroups([]), os.setgid(65534), os.setuid(65534))
+
+
+def tree_digest(top):
+    """Every file under `top` with the SHA-256 of its contents."""
+    found = {}
+    for directory, _, files in os.walk(top):
+        for name in files:
+            path = os.path.join(directory, name)
+            with open(path, "rb") as f:
+                found[os.path.relpath(path, top)] = hashlib.sha256(f.read()).hexdigest()
+    return found
+
+
 class Placement(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.tmp = tempfile.TemporaryDirectory()
         os.chmod(cls.tmp.name, 0o755)  # readable by the unprivileged user below
+        cls.nobody_program, cls.nobody_env = copy_for_another_user(
+            os.path.join(cls.tmp.name, "bin"))
         cls.dataset = os.path.join(cls.tmp.name, "run.d")
         subprocess.run([MKDATASET, "synth", cls.dataset, "--ms1", "40", "--ms2", "120", "--points",
                         "20000", "--peaks", "300", "--seed", "8"], check=True, capture_output=True)
@@ -63,23 +105,29 @@ class Placement(unittest.TestCase):
             return f.read()
 
     def test_a_failure_midway_leaves_the_old_file_whole(self):
-        # A file size limit makes a write fail after 4 KiB: a direct write
-        # would leave the target cut short; put in place, it stays untouched.
+        # A file size limit (ulimit -f) makes a write fail after 4 KiB: a
+        # direct write would leave the target cut short; put in place, it
+        # stays untouched. SIGXFSZ keeps its default action here, which
+        # would kill the command and leave a named temporary behind.
         def limit():
-            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
             resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
         for command, args in COMMANDS.items():
-            with self.subTest(command):
-                target = self.path(command + ".out")
-                with open(target, "wb") as f:
-                    f.write(b"old contents\n")
-                proc = velmoran(args(self.dataset, target), preexec_fn=limit)
-                self.assertEqual(proc.returncode, 1, proc.stderr)
-                self.assertIn(b"File too large", proc.stderr)
-                with open(target, "rb") as f:
-                    self.assertEqual(f.read(), b"old contents\n")
-                self.assertEqual(sorted(os.listdir(self.work)), [command + ".out"])
-                os.remove(target)
+            for named in ("0", "1"):
+                with self.subTest(command=command, named=named):
+                    self.check_file_too_large(command, args, named, limit)
+
+    def check_file_too_large(self, command, args, named, limit):
+        target = self.path(command + ".out")
+        with open(target, "wb") as f:
+            f.write(b"old contents\n")
+        proc = velmoran(args(self.dataset, target), preexec_fn=limit,
+                        env=dict(os.environ, VELMORAN_NAMED_TEMPORARY=named))
+        self.assertEqual(proc.returncode, 1, proc.stderr)
+        self.assertIn(b"File too large", proc.stderr)
+        with open(target, "rb") as f:
+            self.assertEqual(f.read(), b"old contents\n")
+        self.assertEqual(sorted(os.listdir(self.work)), [command + ".out"])
+        os.remove(target)
 
     def test_symbolic_link_is_written_through_and_kept(self):
         for command, args in COMMANDS.items():
@@ -154,13 +202,82 @@ class Placement(unittest.TestCase):
         os.chmod(target, 0o666)
         os.chmod(locked, 0o555)
         # root writes anywhere: run as an unprivileged user then.
-        demote = (lambda: (os.setgid(65534), os.setuid(65534))) if os.geteuid() == 0 else None
-        proc = velmoran(COMMANDS["scans"](self.dataset, target), preexec_fn=demote, text=True)
+        proc = self.as_nobody(COMMANDS["scans"](self.dataset, target))
         self.assertEqual(proc.returncode, 1)
         self.assertIn("velmoran: %s: directory %s: I/O error: Permission denied" % (target, locked),
                       proc.stderr)
         with open(target) as f:
             self.assertEqual(f.read(), "old\n")
+
+    def as_nobody(self, args):
+        """Runs the command as uid 65534 when the test runs as root, from
+        the copy that user can reach."""
+        return subprocess.run([self.nobody_program, *args], capture_output=True, text=True,
+                               env=self.nobody_env, preexec_fn=as_nobody())
+
+    def test_a_file_the_user_may_not_write_is_refused(self):
+        # As `echo x > ro.tsv` and cp refuse; its directory may be written.
+        os.chmod(self.work, 0o777)
+        for command, args in COMMANDS.items():
+            with self.subTest(command):
+                target = self.path(command + ".ro")
+                with open(target, "w") as f:
+                    f.write("old\n")
+                os.chmod(target, 0o444)
+                proc = self.as_nobody(args(self.dataset, target))
+                self.assertEqual(proc.returncode, 1, proc.stderr)
+                # convert names the run first: "velmoran: RUN: TARGET: ...".
+                self.assertIn("%s: I/O error: Permission denied" % target, proc.stderr)
+                with open(target) as f:
+                    self.assertEqual(f.read(), "old\n")
+                self.assertEqual(os.listdir(self.work), [command + ".ro"])
+                if os.geteuid() == 0:
+                    # root may write it, as the shell lets root; the mode stays.
+                    velmoran(args(self.dataset, target), check=True)
+                    self.assertEqual(stat.S_IMODE(os.stat(target).st_mode), 0o444)
+                os.remove(target)
+
+    def test_no_output_lands_on_or_in_an_input_run(self):
+        # The run's own files under every name a user may give them, and
+        # new files inside the run.
+        run = os.path.join(self.work, "v.d")
+        shutil.copytree(self.dataset, run, symlinks=True)
+        outside = self.path("outside")
+        os.mkdir(outside)
+        os.link(os.path.join(run, "AcqData", "MSPeak.bin"), os.path.join(outside, "hard.bin"))
+        os.symlink(os.path.join(run, "AcqData", "MSScan.bin"), os.path.join(outside, "soft.bin"))
+        os.symlink(os.path.join(run, "AcqData", "new.bin"), os.path.join(outside, "dangling.bin"))
+        targets = [os.path.join(run, "AcqData", name)
+                   for name in ("MSScan.bin", "MSPeak.bin", "MSProfile.bin", "new.bin")]
+        targets += [os.path.join(run, "out.tsv"), os.path.join(run, ".", "AcqData", "..", "x"),
+                    *(os.path.join(outside, name)
+                      for name in ("hard.bin", "soft.bin", "dangling.bin"))]
+        before, around = tree_digest(run), sorted(os.listdir(outside))
+        for command, args in COMMANDS.items():
+            for target in targets:
+                with self.subTest(command=command, target=target):
+                    proc = velmoran(args(run, target), text=True)
+                    self.assertEqual(proc.returncode, 1, proc.stderr)
+                    self.assertIn("%s: " % target, proc.stderr)
+                    self.assertIn("input run %s" % run, proc.stderr)
+                    self.assertEqual(tree_digest(run), before)
+                    self.assertEqual(sorted(os.listdir(outside)), around)
+        # Several runs into a directory inside one of them: not even the
+        # directory is made.
+        other = os.path.join(self.work, "w.d")
+        shutil.copytree(self.dataset, other)
+        proc = velmoran(["convert", "-q", other, run, "-o", os.path.join(run, "mzml")], text=True)
+        self.assertEqual(proc.returncode, 1, proc.stderr)
+        self.assertIn("input run %s" % run, proc.stderr)
+        self.assertEqual(tree_digest(run), before)
+        # Standard output appended to a run's file by the shell, as cat
+        # refuses `cat f >> f`.
+        with open(os.path.join(run, "AcqData", "MSPeak.bin"), "ab") as out:
+            proc = subprocess.run([VELMORAN, "scans", run], stdout=out, stderr=subprocess.PIPE,
+                                  text=True)
+        self.assertEqual(proc.returncode, 1, proc.stderr)
+        self.assertIn("velmoran: standard output: the same file as", proc.stderr)
+        self.assertEqual(tree_digest(run), before)
 
     def test_a_name_too_long_for_the_temporary_suffix(self):
         name = "x" * 250 + ".tsv"  # 254 bytes, the most a name may have is 255

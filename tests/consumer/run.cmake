@@ -7,6 +7,8 @@
 #     built.
 # Either way the installed headers must be the public ones alone, and the
 # consumer's include path the prefix's include/ directory.
+# The installed velmoran program must start without LD_LIBRARY_PATH, and a
+# shared install again once its prefix has been moved.
 cmake_policy(VERSION 3.25)
 foreach(var KIND BUILD_DIR PROJECT_SOURCE CXX_COMPILER SOURCE_DIR WORK_DIR DATASET)
   if(NOT DEFINED ${var})
@@ -81,4 +83,24 @@ run(${WORK_DIR}/build/count_scans ${DATASET})
 message(STATUS "consumer (${KIND}): ${last_output}")
 if(NOT last_output STREQUAL "run.d: 9 scans, 9 with data\n")
   message(FATAL_ERROR "unexpected consumer output: ${last_output}")
+endif()
+
+# The installed program starts as installed, without LD_LIBRARY_PATH, and
+# a shared install still starts once its prefix is moved: it finds its
+# libraries relative to itself.
+function(run_program program)
+  run(${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH ${program} info ${DATASET})
+  if(NOT last_output MATCHES "scans +9\n")
+    message(FATAL_ERROR "${program} info: ${last_output}")
+  endif()
+endfunction()
+if(KIND STREQUAL "shared" AND NOT EXISTS ${prefix}/bin/velmoran)
+  message(FATAL_ERROR "no bin/velmoran installed")
+endif()
+if(EXISTS ${prefix}/bin/velmoran)
+  run_program(${prefix}/bin/velmoran)
+  if(KIND STREQUAL "shared")
+    file(RENAME ${prefix} ${WORK_DIR}/moved)
+    run_program(${WORK_DIR}/moved/bin/velmoran)
+  endif()
 endif()

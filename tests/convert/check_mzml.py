@@ -52,8 +52,10 @@ def check_index_and_checksum(path, expected_ids):
     if not data[list_offset:].startswith(b"<indexList"):
         fail(f"{path}: indexListOffset does not point at <indexList>")
     offsets = re.findall(rb'<offset idRef="([^"]+)">(\d+)</offset>', data)
-    chromatograms = (b"TIC", b"BPC")
-    if [i for i, _ in offsets if i in chromatograms] != list(chromatograms):
+    # An MRM run has a chromatogram per channel after the TIC and BPC.
+    chromatograms = re.findall(rb'<offset idRef="([^"]+)">',
+                               data[data.index(b'<index name="chromatogram">'):])
+    if chromatograms[:2] != [b"TIC", b"BPC"]:
         fail(f"{path}: the index does not list the TIC and BPC chromatograms")
     ids = [i.decode() for i, _ in offsets if i not in chromatograms]
     if ids != expected_ids:
@@ -72,7 +74,8 @@ def check_mrm_channels(path, expected):
     for element, want in zip(elements, expected):
         found = re.search(r'<userParam name="mrm channel" type="xsd:nonNegativeInteger" '
                           r'value="(\d+)"/>', element)
-        channel = want.get("mrm_channel") if want["ms_level"] >= 2 else None
+        # Every scan of an MRM run has a channel, its survey scans too.
+        channel = want.get("mrm_channel")
         if (int(found.group(1)) if found else None) != channel:
             fail(f"{path}: scan {want['scan_id']}: mrm channel {found and found.group(1)}, "
                  f"expected {channel}")

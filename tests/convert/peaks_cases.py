@@ -7,13 +7,14 @@ and OpenMS, and the usage errors of the new options.
 RUN.d is a run whose fragment scans carry a profile beside the instrument's
 centroids (velmoran-mkdataset synth --profile-ms2); EXPECT.json is what the
 generator says it holds. CASE is one of centroid, filters, gzip, validate,
-usage. Runs under Debian's python3 (pymzML); exit 77 skips.
+order, usage. Runs under Debian's python3 (pymzML); exit 77 skips.
 """
 import gzip
 import json
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 
@@ -179,6 +180,18 @@ def case_gzip(velmoran, run_dir, expected, work):
     last = list(a)[-1]
     if reader[scan_of(last)].mz.tolist() != a[last][1].tolist():
         fail("pymzML's random access into the .mzML.gz found another spectrum")
+    # The suffix in any case, as file managers read it: .MZML.GZ is gzip
+    # (with --gzip too), a run named RUN.D gives RUN.mzML.
+    for name, extra in (("RUN.MZML.GZ", []), ("run.mzml.Gz", ["--gzip"])):
+        out = os.path.join(work, name)
+        convert(velmoran, run_dir, "-o", out, "--peaks", "picked", *extra)
+        if open(out, "rb").read(2) != b"\x1f\x8b" or gzip.open(out).read() != document:
+            fail(f"-o {name} {extra} did not write the gzip document")
+    upper = os.path.join(work, "UPPER.D")
+    shutil.copytree(run_dir, upper)
+    done = subprocess.run([velmoran, "convert", "-q", upper], cwd=work, capture_output=True)
+    if done.returncode != 0 or not os.path.exists(os.path.join(work, "UPPER.mzML")):
+        fail(f"convert UPPER.D wrote {sorted(os.listdir(work))}: {done.stderr.decode()}")
     # --gzip to standard output and into a directory.
     done = subprocess.run([velmoran, "convert", "-q", run_dir, "--gzip", "-o", "-",
                            "--format", "mgf"], capture_output=True)
@@ -220,6 +233,85 @@ def case_validate(velmoran, run_dir, expected, work):
             if want not in done.stdout + done.stderr or "the file is valid" not in (
                     done.stdout + done.stderr if flag == "-v" else "the file is valid"):
                 fail(f"{name}: FileInfo {flag}:\n{done.stdout}{done.stderr}")
+
+
+# Layout 284 of the scan table (docs/format.md).
+RECORD = 284
+DESCRIPTORS = (156, 220)
+MZ_RANGE = 244
+
+
+def scan_records(run):
+    """(scan number, MS level, offset of the record) of every scan."""
+    data = open(os.path.join(run, "AcqData", "MSScan.bin"), "rb").read()
+    start = struct.unpack_from("<I", data, 88)[0]
+    return [(struct.unpack_from("<I", data, at)[0], struct.unpack_from("<H", data, at + 20)[0], at)
+            for at in range(start, len(data), RECORD)]
+
+
+def case_order(velmoran, run_dir, expected, work):
+    """Peaks are written in increasing m/z whatever order the source gives
+    them in: a profile whose m/z axis falls (its range stored high to low),
+    and centroids stored from the highest m/z down."""
+    run = os.path.join(work, "order.d")
+    shutil.copytree(run_dir, run)
+    records = scan_records(run)
+    by_scan = {s["scan_id"]: s for s in expected}
+    ms1 = next(r for r in records if r[1] == 1)
+    ms2 = [r for r in records if r[1] == 2 and "peak_mz" in by_scan[r[0]]][:2]
+    table = bytearray(open(os.path.join(run, "AcqData", "MSScan.bin"), "rb").read())
+    low, high = struct.unpack_from("<dd", table, ms1[2] + MZ_RANGE)
+    struct.pack_into("<dd", table, ms1[2] + MZ_RANGE, high, low)
+    open(os.path.join(run, "AcqData", "MSScan.bin"), "wb").write(bytes(table))
+    # The peak lists reversed; the second one's intensities all made equal.
+    peaks = bytearray(open(os.path.join(run, "AcqData", "MSPeak.bin"), "rb").read())
+    for k, (_, _, at) in enumerate(ms2):
+        kind, offset, _, n = next(
+            struct.unpack_from("<IQII", table, at + d) for d in DESCRIPTORS
+            if struct.unpack_from("<I", table, at + d)[0] in (2, 3))
+        if kind == 3:
+            points = [struct.unpack_from("<df", peaks, offset + 12 * i) for i in range(n)]
+        else:
+            points = list(zip(struct.unpack_from(f"<{n}d", peaks, offset),
+                              struct.unpack_from(f"<{n}f", peaks, offset + 8 * n)))
+        points = [(m, 1000.0 if k == 1 else h) for m, h in reversed(points)]
+        if kind == 3:
+            for i, (m, h) in enumerate(points):
+                struct.pack_into("<df", peaks, offset + 12 * i, m, h)
+        else:
+            struct.pack_into(f"<{n}d", peaks, offset, *(m for m, _ in points))
+            struct.pack_into(f"<{n}f", peaks, offset + 8 * n, *(h for _, h in points))
+    open(os.path.join(run, "AcqData", "MSPeak.bin"), "wb").write(bytes(peaks))
+
+    def written(source, name, *args):
+        out = os.path.join(work, name)
+        convert(velmoran, source, "-o", out, "--compression", "none", *args)
+        return {scan_of(k): v for k, v in spectra(out).items()}
+
+    # The falling profile's peaks mirror those of the rising one: an apex at
+    # m/z x on the axis from low to high is at low + high - x on the axis
+    # from high to low, at the same height.
+    rising = written(run_dir, "rising.mzML", "--peaks", "picked")[ms1[0]]
+    falling = written(run, "falling.mzML", "--peaks", "picked")[ms1[0]]
+    if numpy.any(numpy.diff(falling[1]) <= 0):
+        fail(f"picked peaks of a falling axis are not in increasing m/z: {falling[1][:4]}")
+    if not (numpy.allclose(falling[1], (low + high - rising[1])[::-1], rtol=0, atol=1e-6)
+            and numpy.allclose(falling[2], rising[2][::-1], rtol=1e-6)):
+        fail("picked peaks of the falling axis are not the mirror of the rising axis' peaks")
+
+    centroids = written(run, "centroid.mzML", "--peaks", "centroid")
+    top = written(run, "top.mzML", "--peaks", "centroid", "--top", "2")
+    for k, (scan, _, _) in enumerate(ms2):
+        want_mz = by_scan[scan]["peak_mz"]
+        want_i = [1000.0] * len(want_mz) if k == 1 else by_scan[scan]["peak_intensity"]
+        pairs = sorted(zip(want_mz, want_i))
+        got = centroids[scan]
+        if got[1].tolist() != [m for m, _ in pairs] or got[2].tolist() != [h for _, h in pairs]:
+            fail(f"scan {scan}: centroids stored high to low are not written in m/z order")
+        # The two most intense, among equals the lower m/z, in m/z order.
+        best = sorted(sorted(pairs, key=lambda p: (-p[1], p[0]))[:2])
+        if list(zip(top[scan][1].tolist(), top[scan][2].tolist())) != best:
+            fail(f"scan {scan}: --top 2 wrote {top[scan][1]}, {top[scan][2]}; want {best}")
 
 
 def case_usage(velmoran, run_dir, expected, work):

@@ -4,9 +4,9 @@
 //
 //   velmoran-mkdataset synth OUT_DIR [--ms1 N] [--ms2 N] [--points P] [--peaks K]
 //                                    [--seed S] [--layout 284|220|216] [--profile-ms2]
-//                                    [--expect FILE] [--damage]
+//                                    [--expect FILE] [--damage] [--spray-fails]
 //   velmoran-mkdataset mrm OUT_DIR [--scans N] [--peaks K] [--layout 196|186]
-//                                  [--seed S] [--expect FILE]
+//                                  [--seed S] [--expect FILE] [--transitions FILE]
 //   velmoran-mkdataset gauss OUT_DIR [--scans N] [--points P] [--peaks K]
 //                                    [--resolution R] [--seed S] [--expect FILE]
 //                                    [--truth FILE]
@@ -41,9 +41,9 @@ constexpr int kFailed = 1;
 constexpr std::string_view kUsage =
     "usage: velmoran-mkdataset synth OUT_DIR [--ms1 N=20] [--ms2 N=40] [--points P=2000]\n"
     "                          [--peaks K=100] [--seed S=1] [--layout 284|220|216]\n"
-    "                          [--profile-ms2] [--expect FILE] [--damage]\n"
+    "                          [--profile-ms2] [--expect FILE] [--damage] [--spray-fails]\n"
     "       velmoran-mkdataset mrm OUT_DIR [--scans N=50] [--peaks K=20] [--layout 196|186]\n"
-    "                          [--seed S=1] [--expect FILE]\n"
+    "                          [--seed S=1] [--expect FILE] [--transitions FILE]\n"
     "       velmoran-mkdataset gauss OUT_DIR [--scans N=100] [--points P=100000]\n"
     "                          [--peaks K=300] [--resolution R=20000] [--seed S=1]\n"
     "                          [--expect FILE] [--truth FILE]\n"
@@ -53,8 +53,10 @@ constexpr std::string_view kUsage =
     "scans a profile beside their centroids. --damage (284 layout, at least 4 MS1 and\n"
     "4 MS2 scans, no --expect) puts the values of a damaged scan table into some scans:\n"
     "NaN and infinite m/z ranges, times and precursors, m/z beyond 2^31, NaN peaks.\n"
+    "--transitions (mrm) writes the run's transition list as CSV, distinct Q1/Q3 per channel.\n"
     "gauss writes MS1 profiles of Gaussian peaks with known centres over a noise floor;\n"
-    "--truth writes those peaks as JSON.\n";
+    "--truth writes those peaks as JSON. --spray-fails (synth, mrm): from the middle scan on\n"
+    "every intensity is 0, as when the spray fails halfway.\n";
 
 class BadArguments : public std::runtime_error {
  public:
@@ -68,6 +70,7 @@ struct Command {
   RunOptions options;
   std::filesystem::path out_dir;
   std::optional<std::filesystem::path> expect_file;
+  std::optional<std::filesystem::path> transitions_file;
   bool damage = false;
 };
 
@@ -128,6 +131,10 @@ Command parse_command(const std::vector<std::string_view>& args) {
       o.profile_ms2 = true;
       continue;
     }
+    if (name == "spray-fails" && !command.gauss) {
+      o.spray_fails = true;
+      continue;
+    }
     std::string_view value;
     if (const auto eq = name.find('='); eq != std::string_view::npos) {
       value = name.substr(eq + 1);
@@ -173,6 +180,9 @@ Command parse_command(const std::vector<std::string_view>& args) {
       o.ms2_scans = parse_number<std::uint32_t>(name, value);
     } else if (!o.mrm && name == "points") {
       o.profile_points = parse_number<std::uint32_t>(name, value);
+    } else if (o.mrm && name == "transitions") {
+      if (value.empty()) throw BadArguments("--transitions needs a file name");
+      command.transitions_file = std::filesystem::path(value);
     } else if (o.mrm && name == "scans") {
       o.mrm_scans = parse_number<std::uint32_t>(name, value);
     } else {
@@ -246,6 +256,21 @@ void damage(velmoran::testkit::DatasetWriter& writer) {
   fragment[3]->first = writer.add_peak_block(3, mz, intensity);
 }
 
+// The transition list of an MRM run's channels (1 to mrm_channels), as
+// CSV: a distinct Q1 and Q3 for each, a collision energy for all but
+// channel 3 (an empty cell), and names that need quoting.
+void write_transitions(std::ostream& out, const RunOptions& options) {
+  out << "channel,precursor_mz,product_mz,collision_energy,name\n";
+  for (std::uint32_t channel = 1; channel <= options.mrm_channels; ++channel) {
+    const double q1 = 300.25 + 37.5 * channel;
+    const double q3 = 120.125 + 21.0 * channel;
+    out << channel << ',' << q1 << ',' << q3 << ',';
+    if (channel != 3) out << 10 + 2 * channel;
+    out << ",\"compound " << (channel + 1) / 2 << ", "
+        << (channel % 2 == 1 ? "quantifier" : "\"\"qualifier\"\"") << "\"\n";
+  }
+}
+
 int run(const Command& command) {
   std::vector<velmoran::testkit::ExpectedSpectrum> expected;
   const bool want = command.expect_file || command.truth_file;
@@ -260,6 +285,13 @@ int run(const Command& command) {
     velmoran::testkit::write_truth_json(out, expected, velmoran::testkit::kGaussianNoiseSd);
     out.flush();
     if (!out) throw std::runtime_error("cannot write " + command.truth_file->string());
+  }
+  if (command.transitions_file) {
+    std::ofstream out(*command.transitions_file, std::ios::binary | std::ios::trunc);
+    out.precision(17);
+    write_transitions(out, command.options);
+    out.flush();
+    if (!out) throw std::runtime_error("cannot write " + command.transitions_file->string());
   }
   if (command.expect_file) {
     std::ofstream out(*command.expect_file, std::ios::binary | std::ios::trunc);

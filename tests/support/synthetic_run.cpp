@@ -272,9 +272,11 @@ class RunBuilder {
 
   // Appends a profile block of `counts` spanning low to high m/z, and
   // expects its points.
-  Descriptor add_profile(const std::vector<std::uint32_t>& counts, double low, double high,
+  Descriptor add_profile(const std::vector<std::uint32_t>& sampled, double low, double high,
                          ExpectedSpectrum& spectrum) {
     spectrum.from_profile = true;
+    const std::vector<std::uint32_t> counts =
+        spray_failed() ? std::vector<std::uint32_t>(sampled.size(), 0) : sampled;
     const std::size_t n = counts.size();
     if (expected_ != nullptr) {
       // The axis exactly as a decoder spans it: first + step * i, two
@@ -311,7 +313,7 @@ class RunBuilder {
     std::vector<float> intensity(peaks.size());
     for (std::size_t i = 0; i < peaks.size(); ++i) {
       mz[i] = peaks[i].mz;
-      intensity[i] = static_cast<float>(peaks[i].height);
+      intensity[i] = spray_failed() ? 0.0F : static_cast<float>(peaks[i].height);
     }
     const std::uint32_t format_id = centroid_blocks_++ % 2 == 0 ? 2 : 3;
     const Descriptor descriptor = writer_.add_peak_block(format_id, mz, intensity);
@@ -343,7 +345,13 @@ class RunBuilder {
     if (expected_ != nullptr) expected_->push_back(std::move(spectrum));
   }
 
+  // The scans written so far reach half of the run's, and the spray fails.
+  bool spray_failed() const {
+    return options_.spray_fails && 2 * writer_.table().records.size() >= total_scans_;
+  }
+
   void reserve(std::uint64_t scans) {
+    total_scans_ = scans;
     writer_.table().records.reserve(static_cast<std::size_t>(scans));
     if (expected_ != nullptr)
       expected_->reserve(expected_->size() + static_cast<std::size_t>(scans));
@@ -356,6 +364,7 @@ class RunBuilder {
   std::uint32_t next_scan_id_ = 1;
   double retention_time_min_ = 0.0;
   std::uint64_t centroid_blocks_ = 0;
+  std::uint64_t total_scans_ = 0;
   std::vector<Compound> compounds_;
 };
 

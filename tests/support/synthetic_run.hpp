@@ -68,6 +68,9 @@ struct RunOptions {
   // too (their peaks as Gaussians over a noisy baseline), beside the
   // instrument's centroids of the same peaks in their peak block.
   bool profile_ms2 = false;
+  // The spray fails halfway: from the middle scan on, every intensity is
+  // 0 (a batch's planted outlier).
+  bool spray_fails = false;
   std::uint64_t seed = 1;
 };
 

@@ -1,5 +1,6 @@
 """velmoran view in Debian's Chromium, headless, driven by Selenium: the page
-loads without a console error, draws both charts, a click on the
+loads without a console error under the server's Content-Security-Policy,
+takes its token out of the address bar, draws both charts, a click on the
 chromatogram and the arrow keys change the spectrum, and the XIC box adds
 a series. Leaves its screenshot in VIEW_ARTIFACTS (the build tree).
 
@@ -65,6 +66,9 @@ class BrowserTest(unittest.TestCase):
         d.get(self.server.url)
         self.wait(lambda: d.execute_script("return window.velmoranReady === true"))
         self.wait(lambda: self.title().startswith("Scan "))
+        # Under the server's Content-Security-Policy (no console error below),
+        # with the token gone from the address bar and the history entry.
+        self.assertEqual(d.current_url, "http://%s/" % self.server.host)
 
         # Both charts drawn, the first scan's spectrum shown, no console error.
         self.assertGreater(d.execute_script(DRAWN_PIXELS, "#chromatogram"), 1000)

@@ -9,7 +9,8 @@
 # Checks that every job Snakemake ran was a Slurm job, that the three good
 # runs' outputs equal those of a local run byte for byte, that the damaged
 # run's jobs fail in Slurm and are reported failed while the others finish
-# (--keep-going), and that a second run submits nothing.
+# (--keep-going), that without the damaged run the batch's quality control
+# follows, and that a third run submits nothing.
 set -euo pipefail
 velmoran=$1 mkdataset=$2 snakefile=$3 profile=$4 work=$5
 jobcomp=${VELMORAN_SLURM_JOBCOMP:?run under with_slurm.sh}
@@ -52,23 +53,23 @@ while read -r line; do
   name=$(sed -n 's/.* Name=\([^ ]*\) .*/\1/p' <<<"$line")
   state=$(sed -n 's/.* JobState=\([^ ]*\) .*/\1/p' <<<"$line")
   case $name in
-    velmoran-mzml-damaged | velmoran-scans-damaged) expected=FAILED ;;
-    velmoran-mzml-run[123] | velmoran-scans-run[123]) expected=COMPLETED ;;
+    velmoran-mzml-damaged | velmoran-scans-damaged | velmoran-qc-damaged) expected=FAILED ;;
+    velmoran-mzml-run[123] | velmoran-scans-run[123] | velmoran-qc-run[123]) expected=COMPLETED ;;
     *) show; fail "Slurm ran a job named '$name'" ;;
   esac
   [[ $state == "$expected" ]] || { show; fail "job $name: $state, expected $expected"; }
 done <"$jobcomp"
-for name in velmoran-{mzml,scans}-{run1,run2,run3,damaged}; do
+for name in velmoran-{mzml,scans,qc}-{run1,run2,run3,damaged}; do
   grep -q " Name=$name " "$jobcomp" || { show; fail "no Slurm job $name"; }
 done
 
 # Snakemake names both failed jobs with their Slurm ids, and keeps no output.
-for rule in mzml scans; do
+for rule in mzml scans qc; do
   grep -q "Error in rule $rule:" "$work/slurm.log" || { show; fail "no error reported for rule $rule"; }
 done
-[[ $(grep -c "cluster_jobid: [0-9]" "$work/slurm.log") -ge 2 ]] ||
+[[ $(grep -c "cluster_jobid: [0-9]" "$work/slurm.log") -ge 3 ]] ||
   { show; fail "the failed jobs' Slurm ids are not reported"; }
-[[ ! -e $work/out/damaged.mzML && ! -e $work/out/damaged.scans.tsv ]] ||
+[[ ! -e $work/out/damaged.mzML && ! -e $work/out/damaged.scans.tsv && ! -e $work/out/damaged.mzQC ]] ||
   fail "the damaged run left an output"
 
 for i in 1 2 3; do
@@ -78,15 +79,30 @@ for i in 1 2 3; do
   done
 done
 
-# Again, without the damaged run: every output is up to date, nothing is
-# submitted and nothing rewritten.
+# Again, without the damaged run: every run's output is up to date, and
+# only the batch's quality control, which waited for every run, is made: one
+# Slurm job that completes.
 mv "$work/runs/damaged.d" "$work/damaged.d"
-stamps=$(stat -c '%n %Y.%y' "$work"/out/*)
+stamps=$(stat -c '%n %Y.%y' "$work"/out/*.*)
 through_slurm >"$work/second.log" 2>&1 || { cat "$work/second.log"; fail "the second run failed"; }
-grep -q "Nothing to be done" "$work/second.log" || { cat "$work/second.log"; fail "the second run did work"; }
+[[ $(stat -c '%n %Y.%y' "$work"/out/*.*) == "$stamps" ]] || fail "the second run rewrote outputs"
+batch_jobs=$(grep -v -E "^JobId=($(echo $logged | tr ' ' '|')) " "$jobcomp")
+[[ $(wc -l <<<"$batch_jobs") -eq 1 && $batch_jobs == *" Name=velmoran-qc_batch-runs "* &&
+   $batch_jobs == *" JobState=COMPLETED "* ]] ||
+  { cat "$work/second.log"; cat "$jobcomp"; fail "the second run did not run the batch step alone"; }
+[[ $(grep -c '"label": "run[123].d"' "$work/out/batch/runs.mzQC") -eq 3 ]] ||
+  fail "batch/runs.mzQC does not hold the three runs"
+logged=$(sed -n 's/^JobId=\([0-9]*\) .*/\1/p' "$jobcomp" | sort -n)
+
+# A third time: nothing is submitted and nothing rewritten.
+stamps=$(stat -c '%n %Y.%y' "$work"/out/* "$work"/out/batch/*)
+through_slurm >"$work/third.log" 2>&1 || { cat "$work/third.log"; fail "the third run failed"; }
+grep -q "Nothing to be done" "$work/third.log" || { cat "$work/third.log"; fail "the third run did work"; }
 [[ $(sed -n 's/^JobId=\([0-9]*\) .*/\1/p' "$jobcomp" | sort -n) == "$logged" ]] ||
-  fail "the second run submitted Slurm jobs"
-[[ $(stat -c '%n %Y.%y' "$work"/out/*) == "$stamps" ]] || fail "the second run rewrote outputs"
+  fail "the third run submitted Slurm jobs"
+[[ $(stat -c '%n %Y.%y' "$work"/out/* "$work"/out/batch/*) == "$stamps" ]] ||
+  fail "the third run rewrote outputs"
 
 echo "snakemake through Slurm: jobs $(echo $submitted) (damaged run's jobs failed, others completed)," \
-  "6 outputs equal to a local run, nothing submitted on the second run"
+  "6 outputs equal to a local run, the batch's QC once every run had its own, nothing submitted" \
+  "on the third run"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The Snakemake workflow on three generated runs with -j 2: every mzML and
-# scans table is written, and a second run of the workflow redoes nothing.
+# The Snakemake workflow on three generated runs with -j 2: every mzML,
+# scans table and mzQC is written, and the batch's mzQC and QC table, and a second run of the workflow redoes nothing.
 #
 #   snakemake_test.sh VELMORAN MKDATASET SNAKEFILE WORKDIR
 set -euo pipefail
@@ -26,9 +26,18 @@ for i in 1 2 3; do
     { echo "FAIL: $scans has no header"; exit 1; }
   [[ $(wc -l <"$scans") -eq 10 ]] || { echo "FAIL: $scans does not hold 9 scans"; exit 1; }
 done
-stamps=$(stat -c '%n %Y.%y' "$work"/out/*)
+for i in 1 2 3; do
+  grep -q '"accession": "MS:4000059"' "$work/out/run$i.mzQC" || { echo "FAIL: run$i.mzQC"; exit 1; }
+done
+[[ $(grep -c '"label": "run[123].d"' "$work/out/batch/runs.mzQC") -eq 3 ]] ||
+  { echo "FAIL: batch/runs.mzQC does not hold the three runs"; exit 1; }
+[[ $(head -n 1 "$work/out/batch/runs.qc.tsv") == $'run\taccession\tname\telement\tvalue\trobust_z' ]] ||
+  { echo "FAIL: batch/runs.qc.tsv has no header"; exit 1; }
+grep -q 'id="qc-data"' "$work/out/batch/runs.report.html" ||
+  { echo "FAIL: batch/runs.report.html is not the report"; exit 1; }
+stamps=$(stat -c '%n %Y.%y' "$work"/out/* "$work"/out/batch/*)
 
 workflow >"$work/second.log" || { cat "$work/second.log"; exit 1; }
 grep -q "Nothing to be done" "$work/second.log" || { cat "$work/second.log"; echo "FAIL: work redone"; exit 1; }
-[[ $(stat -c '%n %Y.%y' "$work"/out/*) == "$stamps" ]] || { echo "FAIL: outputs rewritten"; exit 1; }
-echo "snakemake workflow: 6 outputs written, nothing redone on the second run"
+[[ $(stat -c '%n %Y.%y' "$work"/out/* "$work"/out/batch/*) == "$stamps" ]] || { echo "FAIL: outputs rewritten"; exit 1; }
+echo "snakemake workflow: 9 outputs and the batch's QC written, nothing redone on the second run"

@@ -14,12 +14,18 @@
 
 #include <velmoran/export/mzml.hpp>
 #include <velmoran/export/selection.hpp>
+#include <velmoran/mrm/transitions.hpp>
 #include <velmoran/reader.hpp>
 #include <velmoran/result.hpp>
 
 namespace velmoran::exporting {
 
 enum class OutputFormat { kMzml, kMgf };
+
+// How mzML holds the scans of an MRM run that belong to a channel's
+// chromatogram (MS level 2 and up): as spectra and chromatograms, as
+// chromatograms only, or as spectra only (no channel chromatograms).
+enum class MrmOutput { kBoth, kChromatograms, kSpectra };
 
 // Which MS levels to write: inclusive ranges; empty means every level.
 struct LevelFilter {
@@ -41,6 +47,9 @@ struct ConvertOptions {
   std::string software_version;
   // MGF titles: "<title> scan=<n>".
   std::string title;
+  MrmOutput mrm = MrmOutput::kBoth;
+  // The transitions of the channels, when a list was given (not owned).
+  const mrm::TransitionList* transitions = nullptr;
 };
 
 struct ConvertStats {
@@ -54,6 +63,12 @@ struct ConvertStats {
   std::uint64_t without_peaks = 0;
   // Bytes of the file (compressed, when it is).
   std::uint64_t bytes = 0;
+  // mzML of an MRM run: channel chromatograms written, and of those the
+  // ones that no transition of the list named (all when there is no list).
+  std::uint64_t channel_chromatograms = 0;
+  std::uint64_t without_transition = 0;
+  // The channels of the chromatograms written, increasing.
+  std::vector<std::uint32_t> channels;
 };
 
 // Called from the writer's thread with the scans read so far and the total.

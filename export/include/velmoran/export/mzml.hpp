@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,6 +56,9 @@ struct SpectrumPlace {
   std::uint64_t list_index = 0;
   // The points came from a profile block.
   bool profile = false;
+  // The scan's MRM channel, whatever its MS level (the scan table of an
+  // MRM run gives one for every scan).
+  std::optional<std::uint32_t> mrm_channel;
 };
 
 // Appends the <spectrum> element of `record` (starting with its '<', ending
@@ -80,7 +85,28 @@ struct MzmlRun {
   // Some spectra are velmoran's peak picking of a profile: a second
   // processing method says so.
   bool peak_picking = false;
+  // Selected reaction monitoring chromatograms follow the TIC and BPC
+  // (fileContent lists them).
+  bool srm_chromatograms = false;
 };
+
+// A chromatogram element written after the TIC and BPC: its id (as it
+// stands in the id attribute, escaped) and its whole text.
+struct ChromatogramElement {
+  std::string id;
+  std::string text;
+};
+
+// The parts of an mzML element that other writers of this library share:
+// <cvParam .../> (a value and unit text, when given, as they are) and the
+// time and intensity arrays of a chromatogram, 64-bit, zlib or not
+// compressed as `compression` says (numpress, being lossy, is zlib here).
+void append_cv_param(std::string& out, std::string_view indent, std::string_view accession,
+                     std::string_view name, std::string_view value = {},
+                     std::string_view unit = {});
+void append_chromatogram_arrays(std::string& out, std::span<const double> time,
+                                std::span<const double> intensity, Compression compression,
+                                EncodeScratch& scratch);
 
 // Writes one mzML file in order: begin(); for each spectrum announced in
 // `run`, place_spectrum() and then write_spectrum(), both in run order;
@@ -104,7 +130,10 @@ class MzmlWriter {
   // The TIC and base-peak chromatograms (the level-1 spectra written, or
   // every spectrum written when none is level 1), the index and the
   // checksum; fails when fewer or more spectra came than were announced.
-  [[nodiscard]] Result<Done> finish(EncodeScratch& scratch);
+  // `more` are chromatograms to write after those two, their index
+  // attributes 2, 3, ... in this order.
+  [[nodiscard]] Result<Done> finish(EncodeScratch& scratch,
+                                    std::span<const ChromatogramElement> more = {});
 
  private:
   // Counts, hashes and writes text of the file's own.

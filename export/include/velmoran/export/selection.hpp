@@ -59,7 +59,8 @@ struct ShapedPoints {
 };
 
 // Applies `options` to the arrays of `record` in place, in this order:
-// picking, zero trimming, m/z window, intensity floor, top N. `profile`
+// picking, zero trimming, m/z window, intensity floor, top N. Peaks (any
+// mode but kProfile) and a top N come out in increasing m/z. `profile`
 // says whether the record's points are a profile. `scratch` is reused
 // between calls (the top-N selection).
 ShapedPoints shape_points(quorlith::SpectrumRecord& record, bool profile,

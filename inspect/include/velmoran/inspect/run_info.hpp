@@ -7,7 +7,9 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include <velmoran/inspect/channels.hpp>
 #include <velmoran/reader.hpp>
 
 namespace velmoran::inspect {
@@ -34,6 +36,9 @@ struct RunInfo {
   std::optional<std::uint64_t> scan_table_bytes;
   std::optional<std::uint64_t> peak_bytes;
   std::optional<std::uint64_t> profile_bytes;
+  // An MRM run's channels (empty otherwise): run_info() fills them without
+  // transitions; a caller with a list fills them again with it.
+  std::vector<ChannelSummary> channels;
 };
 
 [[nodiscard]] RunInfo run_info(const Reader& reader);
@@ -41,7 +46,8 @@ struct RunInfo {
 // Aligned "key  value" lines for people.
 [[nodiscard]] std::string info_text(const RunInfo& info);
 
-// One JSON object (keys in docs/cli.md), with a final newline.
+// One JSON object (keys in docs/cli.md; "channels" only for an MRM run),
+// with a final newline.
 [[nodiscard]] std::string info_json(const RunInfo& info);
 
 }  // namespace velmoran::inspect

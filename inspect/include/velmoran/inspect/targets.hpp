@@ -27,6 +27,13 @@ struct Target {
 // it; nullopt otherwise.
 [[nodiscard]] std::optional<double> parse_mz(std::string_view text);
 
+// A tolerance in ppm: a finite number in (0, 1e6] (beyond a million ppm a
+// window would reach below zero); nullopt otherwise.
+[[nodiscard]] std::optional<double> parse_ppm(std::string_view text);
+
+// A tolerance in m/z units: a positive finite number; nullopt otherwise.
+[[nodiscard]] std::optional<double> parse_da(std::string_view text);
+
 // Parses the content of a targets file. A Parse error's detail names the
 // file (`file_name`) and the line: "targets.csv:3: not an m/z: \"abc\"".
 [[nodiscard]] Result<std::vector<Target>> parse_targets(std::string_view text,

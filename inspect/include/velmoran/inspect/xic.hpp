@@ -25,7 +25,9 @@ struct MzWindow {
 };
 
 // [target - tol, target + tol] with tol = target * ppm / 1e6, each step
-// rounded in double.
+// rounded in double; where target * ppm overflows, tol = target * (ppm /
+// 1e6), which for ppm <= 1e6 cannot. An end may still be infinite (a
+// target near the largest double): xic_windows() refuses that.
 [[nodiscard]] MzWindow ppm_window(double target, double ppm);
 // [target - da, target + da], each end rounded in double.
 [[nodiscard]] MzWindow da_window(double target, double da);
@@ -89,6 +91,12 @@ struct XicQuery {
   // Inclusive retention-time range in seconds; every scan when absent.
   std::optional<std::pair<double, double>> rt_range;
 };
+
+// The window of each target, in order. A Parse error when a window has an
+// end that is not a finite number (an m/z near the largest double with a
+// wide tolerance): such a window would hold every point. Its detail names
+// the target, for a message about the tolerance option.
+[[nodiscard]] Result<std::vector<MzWindow>> xic_windows(const XicQuery& query);
 
 inline constexpr std::string_view kXicColumns[] = {"target", "mz", "rt_sec", "scan_id",
                                                    "intensity"};

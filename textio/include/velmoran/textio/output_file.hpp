@@ -20,6 +20,11 @@
 //   renamed over.
 // - An existing target keeps its mode (and, where permitted, its owner); a
 //   new file gets 0666 less the umask, applied by the kernel at creation.
+//   One the process may not write (access(W_OK)) is refused, as the shell
+//   refuses `> file`; its other hard links keep the old contents.
+// - A target that is one of the command's input runs' files, or lies
+//   inside an input run, is refused before anything is written (see
+//   input_clash.hpp).
 //
 // memory() keeps what is written in a string instead, for a caller that
 // serves the text rather than stores it (the viewer's API renders the
@@ -32,10 +37,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <velmoran/result.hpp>
+#include <velmoran/textio/input_clash.hpp>
 
 namespace velmoran::textio {
 
@@ -62,6 +70,9 @@ struct OutputOptions {
   // An anonymous temporary where the file system has O_TMPFILE; false names
   // it from the start, as on file systems without it.
   bool anonymous = true;
+  // The runs (dataset directories) the command reads, which no output may
+  // overwrite or enter.
+  std::vector<std::filesystem::path> inputs;
 };
 
 class OpenResult;
@@ -142,10 +153,15 @@ class [[nodiscard]] OpenResult : public Result<OutputFile> {
  public:
   OpenResult(OutputFile file);  // NOLINT(google-explicit-constructor)
   OpenResult(Error error, std::filesystem::path concerning);
+  // Refused: the target is (or lies inside) an input run; the error is
+  // EPERM and concerning() the run's file or the run.
+  explicit OpenResult(InputClash clash);
   [[nodiscard]] const std::filesystem::path& concerning() const noexcept { return concerning_; }
+  [[nodiscard]] const std::optional<InputClash>& input_clash() const noexcept { return clash_; }
 
  private:
   std::filesystem::path concerning_;
+  std::optional<InputClash> clash_;
 };
 
 }  // namespace velmoran::textio

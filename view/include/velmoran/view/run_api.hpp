@@ -5,6 +5,7 @@
 //   /api/scans           velmoran scans --format json
 //   /api/spectrum/INDEX  one spectrum's points
 //   /api/xic?mz=M...     velmoran xic --ppm P --format json
+//   /api/chromatograms   velmoran chromatograms --format json
 #pragma once
 
 #include <cstddef>
@@ -14,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include <velmoran/mrm/transitions.hpp>
 #include <velmoran/reader.hpp>
 #include <velmoran/result.hpp>
 
@@ -44,8 +46,11 @@ class RunApi {
 
   // Takes the run and renders its overview and scan table (a pass over its
   // spectra each), which are then answered from memory.
+  // `transitions` (may be null) names the channels of an MRM run, whose
+  // channel chromatograms are rendered at load too.
   [[nodiscard]] static Result<std::unique_ptr<RunApi>> load(
-      Reader reader, std::size_t cache_bytes = kDefaultCacheBytes);
+      Reader reader, std::size_t cache_bytes = kDefaultCacheBytes,
+      std::shared_ptr<const mrm::TransitionList> transitions = nullptr);
 
   RunApi(const RunApi&) = delete;
   RunApi& operator=(const RunApi&) = delete;
@@ -55,6 +60,8 @@ class RunApi {
 
   [[nodiscard]] Reply run() const { return {200, run_json_}; }
   [[nodiscard]] Reply scans() const { return {200, scans_json_}; }
+  // An empty array for a run without channels.
+  [[nodiscard]] Reply chromatograms() const { return {200, chromatograms_json_}; }
   // `index_text` as it came in the path: 400 unless decimal digits, 404
   // past the last scan.
   [[nodiscard]] Reply spectrum(std::string_view index_text) const;
@@ -70,6 +77,7 @@ class RunApi {
   Reader reader_;
   std::shared_ptr<const std::string> run_json_;
   std::shared_ptr<const std::string> scans_json_;
+  std::shared_ptr<const std::string> chromatograms_json_;
   std::unique_ptr<SpectrumCache> cache_;
 };
 

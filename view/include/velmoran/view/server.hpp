@@ -4,6 +4,7 @@
 // embedded page and the run's API can be read.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -15,14 +16,16 @@ namespace velmoran::view {
 
 class ViewServer {
  public:
-  // Threads that serve requests. A connection holds one while it is open
-  // (a slow or idle client until the timeouts below), so there are more
-  // than a browser's six connections and a script's few.
-  static constexpr int kWorkerThreads = 32;
-  // Seconds a client may take to send a request, or leave a kept-alive
-  // connection idle, before it is closed.
-  static constexpr int kReadTimeoutSeconds = 5;
-  static constexpr int kKeepAliveSeconds = 5;
+  // Threads that answer requests other than XICs. Connections hold none
+  // while they wait for a request: one thread receives every request whole
+  // before a worker sees it (connection_pump.hpp).
+  static constexpr unsigned kWorkerThreads = 8;
+  // Seconds a connection has to send a whole request, from its opening or
+  // from the previous answer on it (idle keep-alive connections included).
+  static constexpr int kHeadDeadlineSeconds = 5;
+  static constexpr std::size_t kMaxHeadBytes = 16 * 1024;
+  static constexpr std::size_t kMaxBodyBytes = 4096;
+  static constexpr std::size_t kRequestsPerConnection = 100;
 
   // Binds `bind_address`:`port` (0: any free port) and serves `api` on a
   // thread of its own until stop(). `api` must outlive the server.

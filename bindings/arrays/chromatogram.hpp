@@ -1,0 +1,31 @@
+// class Chromatogram:                  # made only by Run.channels()
+//     channel: int                      # the MRM channel
+//     index: Array                      # 'q': the scans' positions in the table
+//     rt_sec: Array                     # 'd': their times in seconds
+//     intensity: Array                  # 'd': the sum of each scan's intensities
+//     q1: float | None                  # precursor m/z from the transition list
+//     q3: float | None                  # product m/z from the transition list
+//     collision_energy: float | None    # from the list, when it gives one
+//     name: str | None                  # from the list, when it gives one
+//     def __len__(self) -> int          # points
+//     def __repr__(self) -> str         # "Chromatogram(channel=3, 120 points, Q1=412.75, Q3=183.125)"
+#pragma once
+
+#include <Python.h>
+
+#include <velmoran/mrm/channel_chromatograms.hpp>
+#include <velmoran/mrm/transitions.hpp>
+
+namespace velmoran::arrays {
+
+// The Chromatogram type, made on first use and kept for the life of the
+// process (borrowed), or null with the exception set.
+[[nodiscard]] PyTypeObject* chromatogram_type() noexcept;
+
+// A new Chromatogram that owns the arrays of `chromatogram`; `transition`
+// (may be null) gives q1, q3, collision_energy and name. Null with the
+// exception set.
+[[nodiscard]] PyObject* make_chromatogram(mrm::ChannelChromatogram&& chromatogram,
+                                          const mrm::Transition* transition);
+
+}  // namespace velmoran::arrays

@@ -1,0 +1,43 @@
+// What the quality metrics need of one spectrum, taken in the one pass over
+// a run: its level, time, points, total ion current, base peak and
+// precursor. The metrics are computed from these alone, so no block is read
+// twice.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <quorlith/types.hpp>
+#include <velmoran/reader.hpp>
+#include <velmoran/result.hpp>
+
+namespace velmoran::qc {
+
+struct SpectrumFigures {
+  std::string native_id;
+  std::uint32_t ms_level = 0;
+  double retention_time_sec = 0.0;
+  // Points of the spectrum as convert writes it (0 for an empty one).
+  std::uint64_t points = 0;
+  // Sum of the intensities (0 for an empty spectrum), as the scans table
+  // and convert's TIC chromatogram give it.
+  double total_ion_current = 0.0;
+  // Highest intensity (0 for an empty spectrum), as convert's base peak
+  // chromatogram gives it.
+  double base_peak_intensity = 0.0;
+  std::optional<double> precursor_mz;
+};
+
+// The figures of `record`, one of `reader`'s spectra.
+[[nodiscard]] SpectrumFigures figures_of(const Reader& reader,
+                                         const quorlith::SpectrumRecord& record);
+
+// The figures of every spectrum of the run, in scan-table order, read on
+// the calling thread (the Python module's path; the command reads in
+// parallel and calls figures_of() itself). An error when the run cannot be
+// read to its end.
+[[nodiscard]] Result<std::vector<SpectrumFigures>> read_figures(const Reader& reader);
+
+}  // namespace velmoran::qc

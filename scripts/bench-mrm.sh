@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# MRM runs read as chromatograms, on a generated 20,000-scan MRM run:
+#   1. the channel chromatograms (bench/channel_chromatograms, the library
+#      function every surface calls; 1 thread and every CPU) beside a plain
+#      read of the run (bench/read_run);
+#   2. velmoran convert --mrm chromatograms beside OpenMS FileConverter
+#      converting velmoran's --mrm both mzML of the run to mzML.
+# Each a separate process timed by hyperfine; convert runs with --no-fsync, as
+# FileConverter does not flush its output to the disk either.
+#
+#   scripts/bench-mrm.sh [--build-dir DIR] [--no-build] [--runs N] [--peaks K]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build/release
+do_build=1
+runs=10
+peaks=100
+while [[ $# -gt 0 ]]; do
+  case $1 in
+    --build-dir) build=$2; shift 2 ;;
+    --no-build) do_build=0; shift ;;
+    --runs) runs=$2; shift 2 ;;
+    --peaks) peaks=$2; shift 2 ;;
+    *) echo "usage: scripts/bench-mrm.sh [--build-dir DIR] [--no-build] [--runs N] [--peaks K]" >&2
+       exit 2 ;;
+  esac
+done
+for tool in hyperfine FileConverter; do
+  command -v $tool >/dev/null || { echo "bench-mrm: $tool is not installed" >&2; exit 1; }
+done
+
+if ((do_build)); then
+  if [[ ! -f $build/build.ninja ]]; then
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORAN_DEVELOPER_MODE=ON >&2
+  fi
+  cmake --build "$build" -j 2 --target velmoran_cli velmoran_mkdataset read_run \
+    channel_chromatograms >&2
+fi
+velmoran=$build/cli/velmoran
+data=$build/bench-mrm
+run=$data/mrm20k.d
+mkdir -p "$data"
+if [[ ! -f $run/AcqData/MSScan.bin ]]; then
+  "$build/tests/velmoran-mkdataset" mrm "$run" --scans 20000 --peaks "$peaks" --seed 3 \
+    --transitions "$data/mrm20k.csv" >&2
+fi
+"$velmoran" convert -q "$run" -o "$data/both.mzML" --transitions "$data/mrm20k.csv"
+
+hyperfine --warmup 2 --runs "$runs" --export-markdown "$data/chromatograms.md" \
+  -n "plain read" "$build/bench/read_run $run" \
+  -n "chromatograms, 1 thread" "$build/bench/channel_chromatograms $run 1" \
+  -n "chromatograms, $(nproc) threads" "$build/bench/channel_chromatograms $run $(nproc)"
+
+hyperfine --warmup 1 --runs "$runs" --export-markdown "$data/convert.md" \
+  -n "velmoran convert --mrm chromatograms" \
+  "$velmoran convert -q --no-fsync $run -o $data/only.mzML --mrm chromatograms --transitions $data/mrm20k.csv" \
+  -n "OpenMS FileConverter (--mrm both mzML to mzML)" \
+  "FileConverter -in $data/both.mzML -out $data/openms.mzML -no_progress"
+cat "$data/chromatograms.md" "$data/convert.md"

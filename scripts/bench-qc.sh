@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# The cost of velmoran qc: on the 3,000-scan run of docs/performance.md
+# beside a plain read of it (bench/read_run), timed by hyperfine; then a
+# batch of 100 runs (links to that run, so the disk holds it once): the
+# time the batch's z-scores, files and report take once the runs' metrics
+# are known (bench/qc_batch), and the peak memory of `velmoran qc` on the
+# batch beside that on one run.
+#
+#   scripts/bench-qc.sh [--build-dir DIR] [--no-build] [--runs N]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build/release
+do_build=1
+runs=10
+while [[ $# -gt 0 ]]; do
+  case $1 in
+    --build-dir) build=$2; shift 2 ;;
+    --no-build) do_build=0; shift ;;
+    --runs) runs=$2; shift 2 ;;
+    *) echo "usage: scripts/bench-qc.sh [--build-dir DIR] [--no-build] [--runs N]" >&2; exit 2 ;;
+  esac
+done
+
+if ((do_build)); then
+  if [[ ! -f $build/build.ninja ]]; then
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORAN_DEVELOPER_MODE=ON >&2
+  fi
+  cmake --build "$build" -j 2 --target velmoran_cli velmoran_mkdataset read_run qc_batch >&2
+fi
+velmoran=$build/cli/velmoran
+data=$build/bench-qc
+run=$data/run3k.d
+mkdir -p "$data/batch"
+if [[ ! -f $run/AcqData/MSScan.bin ]]; then
+  "$build/tests/velmoran-mkdataset" synth "$run" --ms1 1000 --ms2 2000 --points 20000 --peaks 300 >&2
+fi
+for i in $(seq -w 1 100); do ln -sfn "$(realpath "$run")" "$data/batch/run$i.d"; done
+
+echo "== one run: qc beside a plain read"
+hyperfine -N -w 2 -r "$runs" --export-json "$data/hyperfine.json" \
+  -n read "$build/bench/read_run $run" \
+  -n qc "$velmoran qc $run -o $data/run3k.mzQC --no-fsync" >/dev/null
+python3 - "$data/hyperfine.json" <<'PY'
+import json, sys
+results = {r["command"]: r for r in json.load(open(sys.argv[1]))["results"]}
+read = results["read"]["median"]
+for name, r in results.items():
+    print(f"{name:6s} median {r['median'] * 1000:7.1f} ms  min {r['min'] * 1000:7.1f} ms"
+          f"  x{r['median'] / read:.2f} of the read")
+PY
+
+peak_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
+
+echo "== 100 runs"
+# After the runs' figures: z-scores, batch mzQC, TSV and report (bench/qc_batch).
+"$build/bench/qc_batch" "$run" 100
+one=$(peak_kib "$velmoran" qc "$run" -o "$data/one.mzQC" --no-fsync)
+batch=$(peak_kib "$velmoran" qc "$data"/batch/*.d -o "$data/batch.mzQC" --table "$data/batch.tsv" \
+  --report "$data/batch.html" --no-fsync)
+echo "peak memory: one run ${one} KiB, the batch of 100 with its report ${batch} KiB"

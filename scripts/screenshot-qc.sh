@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# The screenshot of docs/qc.md: the report of `velmoran qc --report` on a
+# generated batch of six runs, one whose spray fails halfway, in headless
+# Chromium, saved as docs/qc.png (or the path given).
+#
+#   scripts/screenshot-qc.sh [--build-dir DIR] [OUT.png]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build/release
+out=docs/qc.png
+while [[ $# -gt 0 ]]; do
+  case $1 in
+    --build-dir) build=$2; shift 2 ;;
+    *.png) out=$1; shift ;;
+    *) echo "usage: scripts/screenshot-qc.sh [--build-dir DIR] [OUT.png]" >&2; exit 2 ;;
+  esac
+done
+
+if [[ ! -f $build/build.ninja ]]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORAN_DEVELOPER_MODE=ON >&2
+fi
+cmake --build "$build" -j 2 --target velmoran_cli velmoran_mkdataset >&2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+for i in 1 2 3 4 5; do
+  "$build/tests/velmoran-mkdataset" synth "$work/sample$i.d" --ms1 60 --ms2 120 --points 3000 \
+    --peaks 60 --seed "$i" >/dev/null
+done
+"$build/tests/velmoran-mkdataset" synth "$work/failed_spray.d" --ms1 60 --ms2 120 --points 3000 \
+  --peaks 60 --seed 6 --spray-fails >/dev/null
+"$build/cli/velmoran" qc "$work"/*.d -o "$work/batch.mzQC" --report "$work/report.html" || true
+
+PYTHONPATH=tests/view /usr/bin/python3 - "$work/report.html" "$out" <<'PY'
+import sys
+
+from browser import chromium
+
+report, out = sys.argv[1:]
+driver = chromium(1280, 1500)
+try:
+    driver.get("file://" + report)
+    driver.save_screenshot(out)
+finally:
+    driver.quit()
+print(out)
+PY

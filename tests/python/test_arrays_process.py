@@ -1,0 +1,234 @@
+"""velmoran_arrays and the process around it: a daemon thread inside a call
+when the interpreter exits, a child made by fork(), Ctrl-C during a long
+call, and the default number of worker threads under a CPU affinity."""
+
+import collections
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import textwrap
+import threading
+import time
+import unittest
+import warnings
+
+import velmoran_arrays as va
+from dataset_tools import PAYLOAD_OFFSET_FIELD, TempDir, make_dataset, needs_generator
+
+SANITIZED = bool(os.environ.get("VELMORAN_SANITIZED"))
+
+
+def run_python(code, *args, prefix=(), env=None, timeout=120):
+    """Runs `code` in a fresh interpreter (the module on the same path)."""
+    return subprocess.run(list(prefix) + [sys.executable, "-c", textwrap.dedent(code)]
+                          + [str(a) for a in args], env=env,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+
+
+def thread_count():
+    return len(os.listdir("/proc/self/task"))
+
+
+def repeat_records(dataset, times):
+    """Appends the scan table's records `times` - 1 more times: a run that
+    reads the same blocks again and again, long to read from little data."""
+    path = os.path.join(dataset, "AcqData", "MSScan.bin")
+    with open(path, "rb") as f:
+        table = f.read()
+    payload = int.from_bytes(table[PAYLOAD_OFFSET_FIELD:PAYLOAD_OFFSET_FIELD + 4], "little")
+    with open(path, "ab") as f:
+        f.write(table[payload:] * (times - 1))
+
+
+@needs_generator
+class ExitTest(unittest.TestCase):
+    # Each call kind: daemon threads loop on it while the main thread exits.
+    SCRIPT = """
+        import sys, threading, time
+        import velmoran_arrays as va
+        path, kind = sys.argv[1], sys.argv[2]
+        run = va.open(path)
+        def loop():
+            while True:
+                if kind == "open":
+                    va.open(path)
+                elif kind == "item":
+                    run[len(run) - 1]
+                elif kind == "spectra":
+                    for s in run.spectra(threads=2):
+                        pass
+                else:
+                    run.peaks(threads=2)
+        for _ in range(2):
+            threading.Thread(target=loop, daemon=True).start()
+        time.sleep(0.05)
+        sys.exit(3)
+    """
+
+    def test_daemon_threads_inside_calls_at_exit_leave_the_scripts_status(self):
+        tmp = TempDir()
+        self.addCleanup(tmp.remove)
+        path, _ = make_dataset(tmp.path, "small.d", "synth", "--ms1", 4, "--ms2", 8,
+                               "--points", 500, "--peaks", 20, expect=False)
+        # The interpreter never frees what its daemon threads hold at exit:
+        # no leak of ours, but the leak checker would report it.
+        env = dict(os.environ)
+        env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "").replace("detect_leaks=1",
+                                                                  "detect_leaks=0")
+        # An abort came in most tries of every kind; bounded in time all the same.
+        deadline = time.monotonic() + 60
+        for kind in ("open", "item", "spectra", "peaks"):
+            for attempt in range(6):
+                with self.subTest(kind=kind, attempt=attempt):
+                    done = run_python(self.SCRIPT, path, kind, env=env)
+                    self.assertEqual(done.returncode, 3, done.stderr.decode(errors="replace"))
+                if time.monotonic() > deadline:
+                    break
+
+
+@needs_generator
+class ForkTest(unittest.TestCase):
+    def test_a_child_goes_on_with_spectra_peaks_and_single_scans(self):
+        tmp = TempDir()
+        self.addCleanup(tmp.remove)
+        path, _ = make_dataset(tmp.path, "run.d", "synth", "--ms1", 10, "--ms2", 30,
+                               "--points", 2000, "--peaks", 50, expect=False)
+        run = va.open(path)
+        sizes = [len(run[i]) for i in range(len(run))]
+        iterator = run.spectra(threads=2)
+        first = [next(iterator).index for _ in range(3)]  # the workers run now
+        reader, writer = os.pipe()
+        with warnings.catch_warnings():
+            # 3.12 and later warn of fork() in a process with threads.
+            warnings.simplefilter("ignore", DeprecationWarning)
+            pid = os.fork()
+        if pid == 0:  # the child: report what it read, leave at once
+            status = 1
+            try:
+                os.close(reader)
+                rest = [(s.index, len(s)) for s in iterator]
+                peaks = run.peaks(threads=2)
+                offsets = memoryview(peaks.offsets).tolist()
+                counted = [b - a for a, b in zip(offsets, offsets[1:])]
+                single = len(run[len(run) - 1])
+                os.write(writer, repr((rest, counted, single)).encode())
+                status = 0
+            finally:
+                os._exit(status)
+        os.close(writer)
+        self.addCleanup(os.close, reader)
+        # The parent goes on as before.
+        self.assertEqual([s.index for s in iterator], list(range(3, len(run))))
+        deadline = time.monotonic() + 30
+        while True:
+            done, status = os.waitpid(pid, os.WNOHANG)
+            if done:
+                break
+            if time.monotonic() > deadline:
+                os.kill(pid, signal.SIGKILL)
+                os.waitpid(pid, 0)
+                self.fail("the child hangs")
+            time.sleep(0.05)
+        self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+        with os.fdopen(os.dup(reader), "rb") as f:
+            rest, counted, single = eval(f.read().decode())
+        self.assertEqual(first, [0, 1, 2])
+        self.assertEqual(rest, [(i, sizes[i]) for i in range(3, len(run))])
+        self.assertEqual(counted, sizes)
+        self.assertEqual(single, sizes[-1])
+
+
+@needs_generator
+class InterruptTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = TempDir()
+        # 1,800 scans of 20,000 points: 36 M points, a few seconds to read.
+        cls.path, _ = make_dataset(cls.tmp.path, "long.d", "synth", "--ms1", 300, "--ms2", 0,
+                                   "--points", 20000, expect=False)
+        repeat_records(cls.path, 6)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.remove()
+
+    def interrupt(self, call):
+        """Sends SIGINT 0.3 s into `call`; the delay until KeyboardInterrupt,
+        the threads and the address space it leaves behind."""
+        call(warm=True)  # the threads' memory pools exist from here on
+        threads, size = thread_count(), vm_size()
+        sent = []
+
+        def send():
+            sent.append(time.monotonic())
+            os.kill(os.getpid(), signal.SIGINT)
+
+        timer = threading.Timer(0.3, send)
+        with self.assertRaises(KeyboardInterrupt):
+            timer.start()
+            try:
+                call(warm=False)
+            finally:
+                timer.cancel()
+        delay = time.monotonic() - sent[0]
+        timer.join()
+        return delay, thread_count() - threads, vm_size() - size
+
+    def check(self, call):
+        delay, threads, grown = self.interrupt(call)
+        self.assertLess(delay, 1.0 if SANITIZED else 0.2)
+        self.assertEqual(threads, 0)
+        # The arrays of every point would be 432 MB; the timer's thread may
+        # add a memory pool of 64 MB.
+        self.assertLess(grown, 160 << 20)
+
+    def test_ctrl_c_stops_peaks(self):
+        run = va.open(self.path)
+        self.check(lambda warm: run.peaks(rt=(0, 10) if warm else None, threads=2))
+
+    def test_ctrl_c_stops_spectra_consumed_without_python_code(self):
+        run = va.open(self.path)
+        # A deque of no length consumes in C: no bytecode runs between spectra.
+        self.check(lambda warm: collections.deque(
+            run.spectra(rt=(0, 10) if warm else None, threads=2), maxlen=0))
+
+
+def vm_size():
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith("VmSize:"):
+                return int(line.split()[1]) * 1024
+    return 0
+
+
+@needs_generator
+class DefaultThreadsTest(unittest.TestCase):
+    SCRIPT = """
+        import os, sys
+        import velmoran_arrays as va
+        run = va.open(sys.argv[1])
+        before = len(os.listdir("/proc/self/task"))
+        iterator = run.spectra()
+        next(iterator)
+        print(len(os.listdir("/proc/self/task")) - before)
+    """
+
+    @unittest.skipUnless(shutil.which("taskset"), "taskset (util-linux) is not installed")
+    def test_threads_none_uses_the_cpus_the_process_may_run_on(self):
+        tmp = TempDir()
+        self.addCleanup(tmp.remove)
+        path, _ = make_dataset(tmp.path, "run.d", "synth", "--ms1", 8, "--ms2", 8,
+                               "--points", 100, "--peaks", 10, expect=False)
+        allowed = sorted(os.sched_getaffinity(0))
+        done = run_python(self.SCRIPT, path, prefix=("taskset", "-c", str(allowed[0])))
+        self.assertEqual(done.returncode, 0, done.stderr.decode(errors="replace"))
+        self.assertEqual(int(done.stdout), 1)
+        # Without it, every allowed CPU unless a control group's quota says less.
+        done = run_python(self.SCRIPT, path)
+        self.assertIn(int(done.stdout), range(1, len(allowed) + 1))
+
+
+if __name__ == "__main__":
+    unittest.main()

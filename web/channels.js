@@ -1,0 +1,117 @@
+// An MRM run's channels: a list of them (with names and Q1/Q3 when the
+// transition list gave them) whose check boxes show and hide each channel's
+// chromatogram in a chart of its own, below the run's chromatogram. A click
+// on the chart selects the nearest scan of the channels shown.
+// window.velmoranChannels reports the list for tests.
+import uPlot from 'uplot';
+import { fetchChromatograms } from './api.js';
+import { formatIntensity, formatNumber, intensityTicks } from './format.js';
+
+const COLORS = ['#1f6feb', '#c2410c', '#15803d', '#7c3aed', '#be185d', '#0e7490', '#854d0e',
+                '#4b5563'];
+
+function label(channel) {
+  const parts = [`channel ${channel.channel}`];
+  if (channel.name != null) parts.push(channel.name);
+  if (channel.q1 != null) parts.push(`${formatNumber(channel.q1)} → ${formatNumber(channel.q3)}`);
+  return parts.join(' · ');
+}
+
+// The rows of /api/chromatograms as one trace per channel, on the union of
+// their times (uPlot shares one x axis; a channel has no value at the
+// others' times, and its line spans those gaps).
+function traces(rows) {
+  const byChannel = new Map();
+  for (const row of rows) {
+    if (!byChannel.has(row.channel)) {
+      byChannel.set(row.channel, { channel: row.channel, q1: row.q1, q3: row.q3, name: row.name,
+                                   points: [] });
+    }
+    byChannel.get(row.channel).points.push(row);
+  }
+  const times = [...new Set(rows.map((r) => r.rt_sec))].sort((a, b) => a - b);
+  const at = new Map(times.map((t, i) => [t, i]));
+  const channels = [...byChannel.values()];
+  for (const channel of channels) {
+    channel.values = new Array(times.length).fill(null);
+    for (const p of channel.points) channel.values[at.get(p.rt_sec)] = p.intensity;
+  }
+  return { times, channels };
+}
+
+// Shows the channels of `run` (the /api/run object) after `anchor`, when it
+// has any; onSelect(index) gets the table index of a scan clicked on.
+export async function showChannels(run, anchor, onSelect) {
+  if (!run.channels || run.channels.length === 0) return;
+  const { times, channels } = traces(await fetchChromatograms());
+  const panel = document.createElement('section');
+  panel.id = 'channels-panel';
+  const heading = document.createElement('h2');
+  heading.textContent = `MRM channels (${channels.length})`;
+  const list = document.createElement('ul');
+  list.id = 'channel-list';
+  const chart = document.createElement('div');
+  chart.id = 'channel-chart';
+  chart.className = 'chart';
+  panel.append(heading, list, chart);
+  anchor.after(panel);
+
+  const plot = new uPlot({
+    width: Math.max(320, chart.clientWidth || anchor.clientWidth),
+    height: 220,
+    series: [
+      { label: 'RT (s)', value: (_u, v) => (v == null ? '–' : v.toFixed(2)) },
+      ...channels.map((c, i) => ({
+        label: `${c.channel}`, stroke: COLORS[i % COLORS.length], width: 1.25, spanGaps: true,
+        points: { show: true, size: 4 }, value: (_u, v) => formatIntensity(v),
+      })),
+    ],
+    axes: [{ label: 'retention time (s)' }, { label: 'intensity', values: intensityTicks, size: 70 }],
+    scales: { x: { time: false }, y: { range: (_u, _min, max) => [0, max > 0 ? max * 1.05 : 1] } },
+    legend: { show: false },
+    cursor: { drag: { x: true, y: false } },
+  }, [times, ...channels.map((c) => c.values)], chart);
+  window.addEventListener('resize', () => plot.setSize({ width: Math.max(320, chart.clientWidth),
+                                                          height: 220 }));
+
+  const shown = channels.map(() => true);
+  channels.forEach((channel, i) => {
+    const item = document.createElement('li');
+    const box = document.createElement('input');
+    box.type = 'checkbox';
+    box.checked = true;
+    box.dataset.channel = channel.channel;
+    box.addEventListener('change', () => {
+      shown[i] = box.checked;
+      plot.setSeries(i + 1, { show: box.checked });
+      report();
+    });
+    const swatch = document.createElement('span');
+    swatch.className = 'swatch';
+    swatch.style.background = COLORS[i % COLORS.length];
+    const text = document.createElement('label');
+    text.append(box, swatch, ` ${label(channel)} (${channel.points.length} scans)`);
+    item.append(text);
+    list.append(item);
+  });
+
+  plot.over.addEventListener('click', () => {
+    const rt = plot.posToVal(plot.cursor.left, 'x');
+    let best = null;
+    channels.forEach((channel, i) => {
+      if (!shown[i]) return;
+      for (const p of channel.points) {
+        if (best === null || Math.abs(p.rt_sec - rt) < Math.abs(best.rt_sec - rt)) best = p;
+      }
+    });
+    if (best) onSelect(best.index);
+  });
+
+  function report() {
+    window.velmoranChannels = channels.map((c, i) => ({
+      channel: c.channel, name: c.name, q1: c.q1, q3: c.q3, points: c.points.length,
+      shown: plot.series[i + 1].show,
+    }));
+  }
+  report();
+}
