@@ -70,7 +70,8 @@ Subcommand add_chromatograms(CLI::App& app) {
   sub->footer(
       "Columns: channel, q1, q3, name, index, scan_id, rt_sec, intensity; a channel's points\n"
       "are its scans of MS level 2 and up, the intensity the sum of the scan's spectrum.\n"
-      "q1, q3 and name are empty (JSON null) without a transition. See docs/cli.md.\n\n"
+      "q1, q3 and name are empty (JSON null) without a transition. See " VELMORAN_DOC_DIR
+      "/cli.md.\n\n"
       "Exit status: 0 done, 1 a run failed, 2 usage error.");
   sub->add_option("run", options->run, "The run: a .d directory")->required()->type_name("RUN.d");
   sub->add_option("--channel", options->channels, "Only this channel (repeat for more)")

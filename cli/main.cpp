@@ -48,7 +48,9 @@ int main(int argc, char** argv) {
   });
   app.set_version_flag("--version", "velmoran " VELMORAN_VERSION);
   app.require_subcommand(1);
-  app.footer("Exit status: 0 done, 1 a run failed, 2 usage error.");
+  app.footer(
+      "Exit status: 0 done, 1 a run failed, 2 usage error.\n"
+      "Documentation: " VELMORAN_DOC_DIR "/cli.md (every command), convert.md, view.md.");
 
   const velmoran::cli::Subcommand subcommands[] = {
       velmoran::cli::add_convert(app),       velmoran::cli::add_info(app),

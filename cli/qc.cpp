@@ -158,7 +158,8 @@ Subcommand add_qc(CLI::App& app) {
   CLI::App* sub = app.add_subcommand(
       "qc", "Quality metrics of each run (mzQC), and the runs that stand out in a batch");
   sub->footer(
-      "Metrics are PSI-MS quality-metric terms (see docs/qc.md). With several runs, every\n"
+      "Metrics are PSI-MS quality-metric terms (see " VELMORAN_DOC_DIR
+      "/qc.md). With several runs, every\n"
       "metric element whose robust z-score against the batch exceeds 3.5 in magnitude is\n"
       "reported on standard error, one line per run and metric.\n\n"
       "Exit status: 0 done (outliers are findings, not errors), 1 a run or an output failed,\n"

@@ -15,6 +15,7 @@
 #include <velmoran/view/access.hpp>
 #include <velmoran/view/run_api.hpp>
 #include <velmoran/view/server.hpp>
+#include <velmoran/view/viewer_assets.hpp>
 
 #include "commands.hpp"
 #include "run_output.hpp"
@@ -66,6 +67,10 @@ void open_browser(const std::string& url) {
 }
 
 int run_view(const ViewOptions& options) {
+  if (!view::viewer_assets_built()) {
+    report_failure("view", view::viewer_assets_missing());
+    return kExitFailure;
+  }
   LoadedTransitions transitions = load_transitions(options.transitions);
   if (!transitions.ok) return kExitUsage;
   auto reader = open_run(options.run);
@@ -104,7 +109,8 @@ int run_view(const ViewOptions& options) {
   if (!is_loopback(options.bind)) {
     report_failure("warning", "serving on " + options.bind +
                                   ", beyond this machine: whoever can reach it and learns the URL "
-                                  "can read the run (see docs/view.md for an SSH tunnel instead)");
+                                  "can read the run (see " VELMORAN_DOC_DIR
+                                  "/view.md for an SSH tunnel instead)");
   }
   const std::string url = (*server)->url();
   std::printf("%s\n", url.c_str());
@@ -122,7 +128,8 @@ int run_view(const ViewOptions& options) {
 Subcommand add_view(CLI::App& app) {
   auto options = std::make_shared<ViewOptions>();
   CLI::App* sub = app.add_subcommand(
-      "view", "Look at a run in the browser: chromatograms, spectra, XICs (docs/view.md)");
+      "view",
+      "Look at a run in the browser: chromatograms, spectra, XICs (" VELMORAN_DOC_DIR "/view.md)");
   sub->footer(
       "Prints the URL to open, with a random token that every request must carry, and\n"
       "opens it with xdg-open when there is a display. Ctrl-C stops the server.\n\n"

@@ -122,7 +122,9 @@ Subcommand add_xic(CLI::App& app) {
       "For every target and every scan of the MS level within the time range: the sum of\n"
       "the intensities of the points with target - tol <= m/z <= target + tol (tol = target\n"
       "* P / 1e6 with --ppm, D with --da). One row per scan and target: target, mz, rt_sec,\n"
-      "scan_id, intensity (0 when nothing is in the window). See docs/cli.md.\n\n"
+      "scan_id, intensity (0 when nothing is in the window).\n"
+      "See " VELMORAN_DOC_DIR
+      "/cli.md.\n\n"
       "Exit status: 0 done, 1 a run failed, 2 usage error.");
   sub->add_option("run", options->run, "The run: a .d directory")->required()->type_name("RUN.d");
   // One value per --mz, so that a run named after it is not taken for one.

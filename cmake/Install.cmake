@@ -39,3 +39,8 @@ install(FILES
   ${PROJECT_BINARY_DIR}/velmoranConfig.cmake
   ${PROJECT_BINARY_DIR}/velmoranConfigVersion.cmake
   DESTINATION ${VELMORAN_INSTALL_CMAKEDIR})
+
+# The user documentation, where the program's help and manual pages point
+# (<prefix>/share/doc/velmoran/): every docs/*.md and the pictures they show.
+file(GLOB user_docs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md ${PROJECT_SOURCE_DIR}/docs/*.png)
+install(FILES ${user_docs} DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -10,7 +10,25 @@ if(PROJECT_IS_TOP_LEVEL)
 else()
   set(VELMORAN_DEVELOPER_MODE OFF)
 endif()
-option(VELMORAN_BUILD_CLI "Build the velmoran program (needs CLI11, oneTBB, libdeflate, OpenSSL, MS-Numpress, cpp-httplib, npm)" ON)
+option(VELMORAN_BUILD_CLI "Build the velmoran program (needs CLI11, oneTBB, libdeflate, OpenSSL, MS-Numpress, cpp-httplib)" ON)
+# The page of `velmoran view` draws with a charting library that npm fetches
+# from its registry at build time. On by default where npm is found; the
+# main job's build (scripts/demo.sh, scripts/convert.sh) turns it off so that
+# it needs neither Node.js nor any registry but Debian's, and its program
+# answers `velmoran view` with how to get the page (view/viewer_assets.cpp).
+find_program(VELMORAN_NPM npm)
+if(VELMORAN_NPM)
+  set(viewer_assets_default ON)
+else()
+  set(viewer_assets_default OFF)
+endif()
+option(VELMORAN_BUILD_VIEWER_ASSETS
+  "Embed the page of velmoran view and its charting library (needs npm and the npm registry)"
+  ${viewer_assets_default})
+if(VELMORAN_BUILD_CLI AND VELMORAN_BUILD_VIEWER_ASSETS AND NOT VELMORAN_NPM)
+  message(FATAL_ERROR "velmoran: the viewer's page needs npm (scripts/install-deps.sh view); "
+    "or configure with -DVELMORAN_BUILD_VIEWER_ASSETS=OFF")
+endif()
 option(VELMORAN_BUILD_PYTHON "Build the Python extension module" ${VELMORAN_DEVELOPER_MODE})
 option(VELMORAN_BUILD_MKDATASET
   "Build the test-dataset generator velmoran-mkdataset without the tests (developer mode builds it anyway)" OFF)

@@ -4,7 +4,8 @@
 
 velmoran holds the interpreter lock while it reads, so threads do not read
 runs in parallel; processes do. Each worker opens its own RawReader and
-sends back only small results, not the spectra.
+sends back only small results, not the spectra. Exit status 1 when any run
+could not be read (each is named on standard error), else 0.
 """
 
 import sys
@@ -29,14 +30,19 @@ def summarise(path):
 
 
 def main(paths):
+    failed = 0
     with ProcessPoolExecutor() as pool:
         for path, result, error in pool.map(summarise, paths):
             if error:
-                print("%s: %s" % (path, error))
+                print("%s: %s" % (path, error), file=sys.stderr)
+                failed += 1
             else:
                 scans, points, tic = result
                 print("%s: %d scans, %d points, total ion current %.4g" % (path, scans, points, tic))
+    if failed:
+        print("%d of %d runs failed" % (failed, len(paths)), file=sys.stderr)
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":
-    main(sys.argv[1:])
+    sys.exit(main(sys.argv[1:]))

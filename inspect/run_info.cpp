@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <cmath>
 #include <limits>
 #include <filesystem>
 #include <span>
@@ -32,6 +34,17 @@ std::optional<std::uint64_t> size_of(const std::filesystem::path& file) {
 void widen(std::optional<double>& low, std::optional<double>& high, double min, double max) {
   low = low ? std::min(*low, min) : min;
   high = high ? std::max(*high, max) : max;
+}
+
+// `value` rounded to `decimals` places, as a person reads it ("163.54").
+// Values no run holds but a damaged table may (1e300, inf, nan) keep their
+// shortest text rather than hundreds of digits.
+std::string rounded(double value, int decimals) {
+  if (!(std::abs(value) < 1e15)) return textio::number_text(value);
+  std::array<char, 64> text;
+  const auto result = std::to_chars(text.data(), text.data() + text.size(), value,
+                                    std::chars_format::fixed, decimals);
+  return {text.data(), result.ptr};
 }
 
 template <class T>
@@ -105,15 +118,12 @@ std::string info_text(const RunInfo& info) {
     out += '\n';
   };
   const auto number = [](auto value) { return textio::number_text(value); };
+  // Times to the hundredth of a second and m/z to 4 decimals, as a person
+  // reads them; info_json keeps the exact values.
   const auto range = [](const std::optional<double>& low, const std::optional<double>& high,
-                        std::string_view unit) {
+                        int decimals, std::string_view unit) {
     if (!low || !high) return std::string("absent");
-    std::string text;
-    textio::append_number(text, *low);
-    text += " to ";
-    textio::append_number(text, *high);
-    text += unit;
-    return text;
+    return rounded(*low, decimals) + " to " + rounded(*high, decimals) + std::string(unit);
   };
   const auto bytes = [](const std::optional<std::uint64_t>& size) {
     std::string text;
@@ -132,8 +142,8 @@ std::string info_text(const RunInfo& info) {
   line("spectra", number(info.profile_spectra) + " profile, " + number(info.centroid_spectra) +
                       " centroid, " + number(info.empty_spectra) + " empty");
   line("points", number(info.points));
-  line("retention time", range(info.rt_sec_min, info.rt_sec_max, " s"));
-  line("m/z", range(info.mz_min, info.mz_max, ""));
+  line("retention time", range(info.rt_sec_min, info.rt_sec_max, 2, " s"));
+  line("m/z", range(info.mz_min, info.mz_max, 4, ""));
   line("MSScan.bin", bytes(info.scan_table_bytes));
   line("MSPeak.bin", bytes(info.peak_bytes));
   line("MSProfile.bin", bytes(info.profile_bytes));

@@ -32,7 +32,7 @@ python=""
 for candidate in ${NUMPY_PYTHON:-} $(type -ap python3 python3.9 python3.10 python3.11 python3.12 python3.13); do
   if "$candidate" -c 'import numpy, pymzml' 2>/dev/null; then python=$candidate; break; fi
 done
-[[ -n $python ]] || { echo "bench-arrays.sh: no interpreter with numpy and pymzml (scripts/install-deps.sh)" >&2; exit 1; }
+[[ -n $python ]] || { echo "bench-arrays.sh: no interpreter with numpy and pymzml (scripts/install-deps.sh test)" >&2; exit 1; }
 version=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
 
 if [[ $do_build == 1 ]]; then

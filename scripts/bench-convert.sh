@@ -41,7 +41,7 @@ velmoran=$build/cli/velmoran
 floor=$build/bench/convert_floor
 mkdataset=$build/tests/velmoran-mkdataset
 for tool in FileConverter /usr/bin/time; do
-  command -v "$tool" >/dev/null || { echo "bench-convert.sh: $tool is missing (scripts/install-deps.sh)" >&2; exit 1; }
+  command -v "$tool" >/dev/null || { echo "bench-convert.sh: $tool is missing (scripts/install-deps.sh test)" >&2; exit 1; }
 done
 
 work=$build/bench-convert

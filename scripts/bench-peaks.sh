@@ -42,7 +42,7 @@ fi
 velmoran=$build/cli/velmoran
 mkdataset=$build/tests/velmoran-mkdataset
 for tool in PeakPickerHiRes gzip /usr/bin/time /usr/bin/python3; do
-  command -v "$tool" >/dev/null || { echo "bench-peaks.sh: $tool is missing (scripts/install-deps.sh)" >&2; exit 1; }
+  command -v "$tool" >/dev/null || { echo "bench-peaks.sh: $tool is missing (scripts/install-deps.sh test)" >&2; exit 1; }
 done
 
 work=$build/bench-peaks

@@ -116,7 +116,7 @@ if [[ -n $numpy_python ]]; then
   NUMPY_PYTHON=$numpy_python scripts/bench-arrays.sh --build-dir "$build" --rounds "$reps" \
     $([[ $do_build == 1 ]] || echo --no-build)
 else
-  echo "skipped: no interpreter with numpy and pymzml (scripts/install-deps.sh)"
+  echo "skipped: no interpreter with numpy and pymzml (scripts/install-deps.sh test)"
 fi
 echo
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Converts runs to mzML (or MGF) with the velmoran program, after the set-up
 # a fresh Debian machine needs: installs missing packages, builds the
-# program (in build/demo, shared with scripts/demo.sh), then runs
+# program (in build/demo, or $VELMORAN_DEMO_BUILD_DIR, shared with
+# scripts/demo.sh), then runs
 #
 #   velmoran convert RUN.d [RUN.d ...] [options]
 #
@@ -13,13 +14,15 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 
 "$here/scripts/install-deps.sh" build >&2
 
-build=$here/build/demo
-# The program and the generator of the example run, nothing of the tests.
+build=${VELMORAN_DEMO_BUILD_DIR:-$here/build/demo}
+# The program (without the viewer's page, which needs Node.js and the npm
+# registry) and the generator of the example run, nothing of the tests.
 # A tree the main job configured (with the Python module) is used as it is.
 if [[ ! -f $build/build.ninja ]] ||
-   ! grep -qxF "VELMORAN_DEVELOPER_MODE:BOOL=OFF" "$build/CMakeCache.txt"; then
+   ! grep -qxF "VELMORAN_DEVELOPER_MODE:BOOL=OFF" "$build/CMakeCache.txt" ||
+   ! grep -qxF "VELMORAN_BUILD_VIEWER_ASSETS:BOOL=OFF" "$build/CMakeCache.txt"; then
   cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORAN_DEVELOPER_MODE=OFF \
-    -DVELMORAN_BUILD_MKDATASET=ON >&2
+    -DVELMORAN_BUILD_MKDATASET=ON -DVELMORAN_BUILD_VIEWER_ASSETS=OFF >&2
 fi
 cmake --build "$build" --target velmoran_cli velmoran_mkdataset >&2
 velmoran=$build/cli/velmoran

@@ -6,7 +6,9 @@
 #
 # Installs missing Debian packages, builds the module for the interpreter
 # named by $PYTHON (default python3) and the velmoran program when needed,
-# then runs examples/summary.py.
+# then runs examples/summary.py. The build (build/demo, or
+# $VELMORAN_DEMO_BUILD_DIR) leaves out the page of `velmoran view`, which
+# needs Node.js and the npm registry: the job needs Debian's packages alone.
 set -euo pipefail
 # Paths given on the command line are the caller's: resolve them before
 # moving to the repository.
@@ -38,7 +40,7 @@ fi
 
 python=$(command -v "${PYTHON:-python3}")
 python=$("$python" -c 'import sys; print(sys.executable)')
-build=build/demo
+build=$(realpath -m "${VELMORAN_DEMO_BUILD_DIR:-build/demo}")
 
 version_of() { "$1" -c 'import sys; print("%d.%d" % sys.version_info[:2])'; }
 
@@ -62,9 +64,10 @@ interpreters=$python
 # the generator of the example run.
 if [[ ! -f $build/build.ninja ]] ||
    ! grep -qxF "VELMORAN_PYTHON_EXECUTABLES:STRING=$interpreters" "$build/CMakeCache.txt" ||
-   ! grep -qxF "VELMORAN_DEVELOPER_MODE:BOOL=OFF" "$build/CMakeCache.txt"; then
+   ! grep -qxF "VELMORAN_DEVELOPER_MODE:BOOL=OFF" "$build/CMakeCache.txt" ||
+   ! grep -qxF "VELMORAN_BUILD_VIEWER_ASSETS:BOOL=OFF" "$build/CMakeCache.txt"; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORAN_DEVELOPER_MODE=OFF \
-    -DVELMORAN_BUILD_PYTHON=ON -DVELMORAN_BUILD_MKDATASET=ON \
+    -DVELMORAN_BUILD_PYTHON=ON -DVELMORAN_BUILD_MKDATASET=ON -DVELMORAN_BUILD_VIEWER_ASSETS=OFF \
     -DVELMORAN_PYTHON_EXECUTABLES="$interpreters" >&2
 fi
 version=$(version_of "$plot_python")
@@ -75,7 +78,7 @@ if [[ $# -gt 0 && $1 != -* ]]; then
   dataset=$1
   shift
 else
-  dataset=$PWD/$build/example-run.d
+  dataset=$build/example-run.d
   if [[ ! -f $dataset/AcqData/MSScan.bin ]]; then
     echo "generating an example run in $dataset" >&2
     "$build/tests/velmoran-mkdataset" synth "$dataset" \
@@ -88,7 +91,7 @@ PYTHONPATH="$build/python/$version${PYTHONPATH:+:$PYTHONPATH}" "$plot_python" ex
 cat <<EOF
 
 The velmoran program was built too; the same run from the shell:
-  $PWD/$build/cli/velmoran info $dataset
-  $PWD/$build/cli/velmoran scans $dataset -o scans.tsv
+  $build/cli/velmoran info $dataset
+  $build/cli/velmoran scans $dataset -o scans.tsv
   $PWD/scripts/convert.sh $dataset -o run.mzML
 EOF

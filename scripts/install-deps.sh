@@ -1,32 +1,52 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a task needs, where they are missing.
-# Run as root (or with sudo available).
-#
-#   scripts/install-deps.sh build   what building and running the module and
-#                                   the velmoran program needs (the main job,
-#                                   scripts/convert.sh)
-#   scripts/install-deps.sh plot    the build set and matplotlib, for the main
-#                                   job's --png (145 packages, 174 MB of the
-#                                   download on a fresh Debian 12)
-#   scripts/install-deps.sh package the build set, and what scripts/package.sh
-#                                   needs to make the Debian package
-#   scripts/install-deps.sh test    all of the above, and the tools the tests
-#                                   and benchmarks use as oracles and services
-#
-# With no argument: test.
+# Run as root (or with sudo available). The sets and what each is for are
+# in usage() below (`scripts/install-deps.sh` alone prints them); every
+# caller names its set.
 set -euo pipefail
+
+usage() {
+  cat <<'EOF'
+usage: scripts/install-deps.sh SET
+Installs the Debian packages a task needs (only those missing). SET is one of:
+  build    building and running the Python modules and the velmoran program,
+           without the viewer's page: the main job (scripts/demo.sh) and
+           scripts/convert.sh. Debian's packages only, no Node.js.
+  python   what `pip install .` needs: the compiler, CMake, Ninja, Python's
+           headers (python3-dev) and venv (python3-venv).
+  plot     the build set and matplotlib, for the main job's --png
+           (84 packages and 85 MB of download more than build on a fresh
+           Debian 12).
+  data     the build set, and numpy and pandas for Debian's python3: the
+           data-work examples of docs/arrays.md and docs/cli.md.
+  view     the build set and Node.js with npm, for the page of `velmoran
+           view`: npm fetches its charting library from the npm registry
+           when the program is built.
+  package  the view set, and what scripts/package.sh needs to make the
+           Debian package.
+  test     all of the above, and the tools the tests and benchmarks use as
+           oracles and services (scripts/test.sh).
+With no SET, prints this and installs nothing.
+EOF
+}
 
 build_packages=(
   g++ cmake ninja-build pkg-config
-  python3 python3-dev python3-venv
+  python3 python3-dev
   libcli11-dev libtbb-dev libdeflate-dev libssl-dev zlib1g-dev libmsnumpress-dev
-  libcpp-httplib-dev nodejs
+  libcpp-httplib-dev
 )
-# npm comes with some builds of nodejs, and Debian's npm package conflicts
-# with those: ask for it only where the command is missing.
-command -v npm >/dev/null || build_packages+=(npm)
+# pip install . in a virtual environment: the module's build, no program.
+python_packages=(g++ cmake ninja-build python3 python3-dev python3-venv)
 # --png of the main job.
 plot_packages=(python3-matplotlib)
+# numpy and pandas for the data-work examples.
+data_packages=(python3-numpy python3-pandas)
+# The viewer's page: npm installs its charting library at build time.
+view_packages=(nodejs)
+# npm comes with some builds of nodejs, and Debian's npm package conflicts
+# with those: ask for it only where the command is missing.
+command -v npm >/dev/null || view_packages+=(npm)
 # scripts/package.sh: Debian's build flags and dpkg-shlibdeps (dpkg-dev),
 # CPack's look at the files (file), the manual pages (help2man).
 package_packages=(dpkg-dev file help2man)
@@ -41,13 +61,17 @@ test_packages=(
   lintian
 )
 
-case ${1:-test} in
+case ${1:-} in
   build) packages=("${build_packages[@]}") ;;
+  python) packages=("${python_packages[@]}") ;;
   plot) packages=("${build_packages[@]}" "${plot_packages[@]}") ;;
-  package) packages=("${build_packages[@]}" "${package_packages[@]}") ;;
-  test) packages=("${build_packages[@]}" "${plot_packages[@]}" "${package_packages[@]}"
-                  "${test_packages[@]}") ;;
-  *) echo "usage: scripts/install-deps.sh [build|plot|package|test]" >&2; exit 2 ;;
+  data) packages=("${build_packages[@]}" "${data_packages[@]}") ;;
+  view) packages=("${build_packages[@]}" "${view_packages[@]}") ;;
+  package) packages=("${build_packages[@]}" "${view_packages[@]}" "${package_packages[@]}") ;;
+  test) packages=("${build_packages[@]}" "${python_packages[@]}" "${plot_packages[@]}"
+                  "${data_packages[@]}" "${view_packages[@]}" "${package_packages[@]}" "${test_packages[@]}") ;;
+  -h | --help) usage; exit 0 ;;
+  *) usage >&2; exit 2 ;;
 esac
 
 missing=()

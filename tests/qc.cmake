@@ -21,7 +21,7 @@ endif()
 # The batch report in Debian's Chromium (python3-selenium, chromium-driver),
 # when the program embeds it.
 find_program(VELMORAN_CHROMEDRIVER chromedriver)
-if(TARGET velmoran_cli AND VELMORAN_QC_REPORT AND NOT VELMORAN_SANITIZE AND VELMORAN_CHROMEDRIVER
+if(TARGET velmoran_cli AND VELMORAN_BUILD_VIEWER_ASSETS AND NOT VELMORAN_SANITIZE AND VELMORAN_CHROMEDRIVER
    AND EXISTS /usr/bin/chromium AND EXISTS /usr/bin/python3)
   add_test(NAME qc_report_browser
     COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/qc/qc_report_test.py)

@@ -9,7 +9,8 @@ target_link_libraries(view_test PRIVATE velmoran::view)
 # The cache's header is the library's own.
 target_include_directories(view_test PRIVATE ${PROJECT_SOURCE_DIR}/view)
 
-if(NOT TARGET velmoran_cli OR NOT VELMORAN_TEST_PYTHON)
+# The server's tests need the page (VELMORAN_BUILD_VIEWER_ASSETS, on in the presets).
+if(NOT TARGET velmoran_cli OR NOT VELMORAN_TEST_PYTHON OR NOT VELMORAN_BUILD_VIEWER_ASSETS)
   return()
 endif()
 

@@ -7,7 +7,9 @@
 
 #include <velmoran/view/access.hpp>
 #include <velmoran/view/run_api.hpp>
+#include <velmoran/view/viewer_assets.hpp>
 
+#include "assets.hpp"
 #include "request_head.hpp"
 #include "spectrum_cache.hpp"
 
@@ -58,6 +60,16 @@ TEST(AccessPolicy, HostNamesTheServerAndTheTokenMatchesWhole) {
   EXPECT_TRUE(policy.allows("localhost:8765", "", std::string(64, 'a')));
   EXPECT_FALSE(policy.allows("localhost:8765", std::string(63, 'a'), ""));
   EXPECT_FALSE(policy.allows("evil.example:8765", std::string(64, 'a'), ""));
+}
+
+// The build's answer, its compile definition and the embedded table agree:
+// the page and the charting library are there exactly when it says so.
+TEST(ViewerAssets, TheAnswerMatchesWhatIsEmbedded) {
+  EXPECT_EQ(viewer_assets_built(), VELMORAN_VIEWER_ASSETS != 0);
+  for (const char* name : {"index.html", "main.js", "uPlot.esm.js", "uPlot.min.css"}) {
+    EXPECT_EQ(find_asset(name) != nullptr, viewer_assets_built()) << name;
+  }
+  EXPECT_EQ(viewer_assets_missing().find('\n'), std::string_view::npos);
 }
 
 TEST(ExamineRequest, FindsTheRequestsEndDropsRangesAndSeparatesHeavyWork) {

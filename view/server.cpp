@@ -1,4 +1,5 @@
 #include <velmoran/view/server.hpp>
+#include <velmoran/view/viewer_assets.hpp>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -150,6 +151,8 @@ void ViewServer::stop() {
 
 Result<std::unique_ptr<ViewServer>> ViewServer::start(const RunApi& api, std::string token,
                                                       const std::string& bind_address, int port) {
+  // A build without the page has nothing to serve a browser.
+  if (!viewer_assets_built()) return Error::parse(std::string(viewer_assets_missing()));
   auto state = std::make_unique<State>();
   Server& server = state->server;
   // What the Keep-Alive header announces; the pump enforces both.

@@ -78,7 +78,12 @@ def _wheel_file():
 
 def _run(command):
     print("velmoran_build: " + " ".join(command), file=sys.stderr, flush=True)
-    subprocess.run(command, check=True, stdout=sys.stderr)
+    status = subprocess.run(command, stdout=sys.stderr).returncode
+    if status != 0:
+        # The tool's own error (CMake's names the missing package) is the
+        # last thing above; a traceback would only bury it.
+        sys.exit("velmoran_build: %s failed with status %d (its error is above)"
+                 % (os.path.basename(command[0]), status))
 
 
 def _build_modules():

@@ -144,8 +144,12 @@ class InfoTest(unittest.TestCase):
             "file_bytes": {f: os.path.getsize(os.path.join(acq, f))
                            for f in ("MSScan.bin", "MSPeak.bin", "MSProfile.bin")},
         })
+        # The text rounds for a reader (times to 2 decimals, m/z to 4); the
+        # JSON above keeps every digit.
         text = run("info", path).stdout
         self.assertIn("scans           %d\n" % len(expected), text)
+        self.assertIn("retention time  %.2f to %.2f s\n" % (info["rt_sec_min"], info["rt_sec_max"]), text)
+        self.assertIn("m/z             %.4f to %.4f\n" % (min(all_mz), max(all_mz)), text)
 
     def test_mzml_id_is_the_id_convert_writes(self):
         for name, (path, expected) in RUNS.runs.items():

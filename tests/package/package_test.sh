@@ -2,7 +2,9 @@
 # The Debian package as an administrator meets it: lintian finds no error;
 # `apt-get install ./velmoran_*.deb` installs it; the installed program
 # converts a generated run, its manual pages are found, Debian's python3
-# imports the module from dist-packages and reads the run, the consumer
+# imports the module from dist-packages and reads the run, the user
+# documentation is installed where the help texts and manual pages say, the
+# program embeds the viewer's page, the consumer
 # project builds against the headers and CMake package under /usr and reads
 # the run; `apt-get purge` then removes every file the package brought, and
 # the packages apt pulled in for it are removed as well. Whatever fails, the
@@ -82,6 +84,25 @@ grep -q "<indexedmzML" "$work/run.mzML" || fail "velmoran convert wrote no index
 for page in velmoran velmoran-convert; do
   [[ $(man -w "$page") == /usr/share/man/man1/$page.1.gz ]] || fail "man -w $page: $(man -w "$page" 2>&1)"
 done
+
+# The user documentation, where the help texts and manual pages point.
+doc_dir=/usr/share/doc/$package
+for doc in cli convert view arrays python format; do
+  [[ -s $doc_dir/$doc.md ]] || fail "$doc_dir/$doc.md is not installed"
+done
+for doc in "$here"/docs/*.md; do
+  cmp -s "$doc" "$doc_dir/${doc##*/}" || fail "$doc_dir/${doc##*/} is not the project's ${doc#"$here"/}"
+done
+help=$(velmoran --help; for command in convert info scans xic view; do velmoran "$command" --help; done)
+help+=$(for page in velmoran velmoran-scans velmoran-view; do MANWIDTH=400 man "$page" 2>/dev/null; done)
+! grep -n "docs/" <<<"$help" || fail "a help text or manual page names the source tree's docs/"
+named=$(grep -o "$doc_dir/[a-z0-9_-]*\.md" <<<"$help" | sort -u)
+[[ -n $named ]] || fail "no help text names $doc_dir"
+for doc in $named; do [[ -s $doc ]] || fail "the help names $doc, which is not installed"; done
+# The whole viewer: the page and its charting library are embedded.
+# (A program without them refuses before it looks at the run.)
+view_error=$(velmoran view "$work/none.d" --no-open 2>&1) && fail "velmoran view served a missing run"
+! grep -q "without the viewer's page" <<<"$view_error" || fail "the package's velmoran has no viewer page"
 
 /usr/bin/python3 -c "import velmoran" || fail "Debian's python3 cannot import velmoran"
 # And every other extension module the package holds.
