@@ -36,11 +36,6 @@ namespace fs = std::filesystem;
 using exporting::Compression;
 using exporting::OutputFormat;
 
-// More threads than CPUs only cost memory and hand-offs (1,024 threads on
-// two CPUs ran 12 times slower); the bound keeps a typo from starting
-// thousands.
-constexpr unsigned kMaxThreads = 256;
-
 struct ConvertArgs {
   std::vector<std::string> runs;
   std::string output;

@@ -178,7 +178,9 @@ Subcommand add_qc(CLI::App& app) {
       ->check(CLI::IsMember({"mzqc", "tsv", "json"}))
       ->capture_default_str();
   sub->add_option("--threads", options->threads,
-                  "Threads for reading each run (default 0: every core it may use)")
+                  "Threads for reading each run, 1 to 256 (default: the CPUs this process may "
+                  "run on)")
+      ->check(CLI::Range(1u, kMaxThreads).description(""))
       ->type_name("N");
   sub->add_flag("--fail-on-outlier", options->fail_on_outlier,
                 "Exit with status 3 when the batch has an outlier");
