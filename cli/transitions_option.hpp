@@ -19,7 +19,7 @@ inline void add_transitions_option(CLI::App& sub, std::string& file) {
   sub.add_option("--transitions", file,
                  "Transition list of an MRM run (CSV or TSV with the columns channel, "
                  "precursor_mz, product_mz and optionally collision_energy, name): gives the "
-                 "channels their Q1/Q3 (see docs/convert.md)")
+                 "channels their Q1/Q3 (see " VELMORAN_DOC_DIR "/convert.md)")
       ->type_name("FILE");
 }
 
