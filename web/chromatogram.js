@@ -26,14 +26,29 @@ export class Chromatogram {
 
     // The trace shows the survey level (MS1), or every scan of the lowest
     // level when the run has no MS1 scans.
-    this.level = Math.min(...scans.map((s) => s.ms_level));
-    this.traceScans = scans.filter((s) => s.ms_level === this.level);
-    this.markedScans = scans.filter((s) => s.ms_level > this.level);
-    this.times = this.traceScans.map((s) => s.rt_sec);
-    this.positionOfScanId = new Map(this.traceScans.map((s, i) => [s.scan_id, i]));
+    this.traceLevel(Math.min(...scans.map((s) => s.ms_level)));
 
     this.build();
     window.addEventListener('resize', () => this.plot.setSize(this.size()));
+  }
+
+  traceLevel(level) {
+    this.level = level;
+    this.traceScans = this.scans.filter((s) => s.ms_level === level);
+    this.markedScans = this.scans.filter((s) => s.ms_level > level);
+    this.times = this.traceScans.map((s) => s.rt_sec);
+    this.positionOfScanId = new Map(this.traceScans.map((s, i) => [s.scan_id, i]));
+  }
+
+  // The trace of another MS level (an XIC of a product m/z in an MRM run
+  // lies on the fragment scans): its scans' TIC or BPC, XICs cleared.
+  // The zoom of the old trace is not carried over: its scans are others.
+  setLevel(level) {
+    this.traceLevel(level);
+    this.xics = [];
+    this.plot?.destroy();
+    this.plot = null;
+    this.build();
   }
 
   size() {
@@ -66,7 +81,11 @@ export class Chromatogram {
   }
 
   build() {
-    const scale = this.plot ? { min: this.plot.scales.x.min, max: this.plot.scales.x.max } : null;
+    // The zoom is kept across rebuilds; a plot not yet drawn has no range
+    // (null), which must not become one.
+    const x = this.plot?.scales.x;
+    const scale = x && Number.isFinite(x.min) && Number.isFinite(x.max)
+      ? { min: x.min, max: x.max } : null;
     this.plot?.destroy();
     const fullRange = this.times.length && scale &&
       (scale.min > this.times[0] || scale.max < this.times[this.times.length - 1]);

@@ -110,11 +110,17 @@ async function start() {
     select(Math.min(scans.length - 1, Math.max(0, selected + step)));
   });
 
+  const levelChoice = $('xic-level');
+  for (const level of [...new Set(scans.map((s) => s.ms_level))].sort((a, b) => a - b)) {
+    levelChoice.add(new Option(`MS${level}`, String(level), false, level === chromatogram.level));
+  }
+
   $('xic-form').addEventListener('submit', async (event) => {
     event.preventDefault();
     const status = $('xic-status');
     const mzs = parseMzList($('xic-mz').value);
     const ppm = Number($('xic-ppm').value);
+    const level = Number(levelChoice.value);
     status.className = '';
     if (!mzs || !(ppm > 0)) {
       status.className = 'error';
@@ -123,7 +129,8 @@ async function start() {
     }
     status.textContent = 'extracting…';
     try {
-      const rows = await fetchXic(mzs, ppm, chromatogram.level);
+      const rows = await fetchXic(mzs, ppm, level);
+      if (level !== chromatogram.level) chromatogram.setLevel(level);
       const byTarget = new Map(mzs.map((mz) => [mz, new Array(chromatogram.times.length).fill(null)]));
       for (const row of rows) {
         const position = chromatogram.positionOfScanId.get(row.scan_id);
@@ -132,7 +139,8 @@ async function start() {
       }
       chromatogram.setXics([...byTarget].map(([target, values]) => ({ target, values })));
       const highest = Math.max(0, ...rows.map((r) => r.intensity));
-      status.textContent = `${mzs.length} XIC${mzs.length > 1 ? 's' : ''}, highest ${formatIntensity(highest)}`;
+      status.textContent = `${mzs.length} XIC${mzs.length > 1 ? 's' : ''} at MS${level}, ` +
+        `highest ${formatIntensity(highest)}`;
     } catch (error) {
       status.className = 'error';
       status.textContent = error.message;

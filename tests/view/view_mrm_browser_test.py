@@ -32,6 +32,17 @@ for (let i = 3; i < data.length; i += 4) if (data[i] !== 0) drawn++;
 return drawn;
 """
 
+# Pixels of the chromatogram's trace colour (#1f6feb).
+TRACE_PIXELS = """
+const canvas = document.querySelector(arguments[0] + ' canvas');
+const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+let drawn = 0;
+for (let i = 0; i < data.length; i += 4) {
+  if (Math.abs(data[i] - 31) < 40 && Math.abs(data[i + 1] - 111) < 40 && data[i + 2] > 190) drawn++;
+}
+return drawn;
+"""
+
 
 class MrmViewTest(unittest.TestCase):
     @classmethod
@@ -102,6 +113,21 @@ class MrmViewTest(unittest.TestCase):
         self.assertLess(d.execute_script(DRAWN_PIXELS, "#channel-chart"), drawn)
         box.click()
         wait(lambda: d.execute_script("return window.velmoranChannels[0].shown"))
+
+        # An XIC of a fragment scan's highest point finds it at MS2, the
+        # level the box offers beside MS1.
+        fragment = next(s for s in self.expected if s["ms_level"] == 2 and s["intensity"])
+        top = max(range(len(fragment["intensity"])), key=fragment["intensity"].__getitem__)
+        levels = [o.get_attribute("value") for o in
+                  d.find_elements(By.CSS_SELECTOR, "#xic-level option")]
+        self.assertEqual(levels, sorted({str(s["ms_level"]) for s in self.expected}))
+        d.find_element(By.ID, "xic-mz").send_keys(repr(fragment["mz"][top]))
+        d.find_element(By.CSS_SELECTOR, "#xic-level option[value='2']").click()
+        d.find_element(By.CSS_SELECTOR, "#xic-form button[type=submit]").click()
+        wait(lambda: "at MS2" in d.find_element(By.ID, "xic-status").text)
+        self.assertNotIn("highest 0", d.find_element(By.ID, "xic-status").text)
+        # The chromatogram is redrawn as the MS2 trace (its blue line), not left empty.
+        self.assertGreater(d.execute_script(TRACE_PIXELS, "#chromatogram"), 200)
 
         d.save_screenshot(os.path.join(ARTIFACTS, "view_mrm_browser_test.png"))
         errors = [entry for entry in d.get_log("browser") if entry["level"] == "SEVERE"]
