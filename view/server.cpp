@@ -53,7 +53,8 @@ void send_text(httplib::Response& res, int status, std::shared_ptr<const std::st
 }
 
 void send(httplib::Response& res, const Reply& reply) {
-  send_text(res, reply.status, reply.body, kJson);
+  for (const auto& [name, value] : reply.headers) res.set_header(name, value);
+  send_text(res, reply.status, reply.body, std::string(reply.content_type).c_str());
 }
 
 // The page, with the token in the URLs of its assets. Module imports carry
@@ -241,6 +242,9 @@ Result<std::unique_ptr<ViewServer>> ViewServer::start(const RunApi& api, std::st
   server.Get("/api/xic", [&api](const httplib::Request& req, httplib::Response& res) {
     // httplib's own parameters drop repeated pairs; a repeated m/z is a target.
     send(res, api.xic(parse_query(req.target)));
+  });
+  server.Get("/api/map", [&api](const httplib::Request& req, httplib::Response& res) {
+    send(res, api.map(parse_query(req.target)));
   });
 
   PumpLimits limits;
