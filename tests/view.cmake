@@ -68,3 +68,12 @@ if(view_map_numpy EQUAL 0)
   set_tests_properties(view_map PROPERTIES
     LABELS "cli;view" TIMEOUT 180 ENVIRONMENT "${view_env}")
 endif()
+
+# The map in the browser: drawn, a click selects, a drag zooms, the CSV
+# export equals the API.
+if(VELMORAN_CHROMEDRIVER AND EXISTS /usr/bin/chromium AND EXISTS /usr/bin/python3)
+  add_test(NAME view_map_browser
+    COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/view/view_map_browser_test.py)
+  set_tests_properties(view_map_browser PROPERTIES
+    LABELS "cli;view;browser" TIMEOUT 180 ENVIRONMENT "${view_env}")
+endif()

@@ -5,6 +5,7 @@ import { fetchRun, fetchScans, fetchSpectrum, fetchXic } from './api.js';
 import { showChannels } from './channels.js';
 import { Chromatogram } from './chromatogram.js';
 import { formatCount, formatIntensity, formatNumber } from './format.js';
+import { RunMap } from './map.js';
 import { SpectrumView } from './spectrum.js';
 
 // Spectra already fetched, kept for going back and forth (oldest dropped first).
@@ -82,6 +83,7 @@ async function start() {
     if (index < 0 || index >= scans.length) return;
     selected = index;
     chromatogram.select(index);
+    map.select(index);
     const request = ++latest;
     const spectrum = await spectrumAt(index);
     if (request !== latest) return;  // a later selection won
@@ -97,6 +99,13 @@ async function start() {
       window.velmoranReady = true;
     },
   });
+
+  const map = new RunMap($('map'), scans, {
+    onSelect: (index) => select(index), level: $('map-level'), precursors: $('map-precursors'),
+    readout: $('map-readout'), name: run.name,
+    exports: { png: $('map-png'), svg: $('map-svg'), csv: $('map-csv') },
+  });
+  const mapLoaded = map.load().catch((error) => { $('map-readout').textContent = error.message; });
 
   for (const input of document.querySelectorAll('#trace-kind input')) {
     input.addEventListener('change', () => chromatogram.setKind(input.value));
@@ -154,7 +163,7 @@ async function start() {
   await showChannels(run, $('chromatogram-panel'), (index) => select(index));
 
   // For tests and benchmarks: select a scan and wait until it is drawn.
-  window.velmoranView = { select, scanCount: scans.length };
+  window.velmoranView = { select, scanCount: scans.length, map, mapLoaded };
   await select(0);
 }
 
