@@ -146,18 +146,32 @@ export class RunMap {
     const high = grid.highest > 0 ? grid.highest : 1;
     const low = Math.max(Number.isFinite(lowest) ? lowest : high, high / 10 ** DECADES);
     this.scale = { low, high };
+    // 256 colours; a cell's is found by bisection over the values where
+    // the colour changes (no logarithm per cell), written as one 32-bit word.
     const logLow = Math.log(low);
     const span = Math.log(high) - logLow || 1;
+    const little = new Uint8Array(new Uint16Array([1]).buffer)[0] === 1;
+    const pack = ([r, g, b]) => (little ? ((255 << 24) | (b << 16) | (g << 8) | r) >>> 0
+      : ((r << 24) | (g << 16) | (b << 8) | 255) >>> 0);
+    const colors = Uint32Array.from({ length: 256 }, (_, i) => pack(rampColor(i / 255)));
+    const bounds = Float64Array.from({ length: 255 }, (_, i) => Math.exp(logLow + span * (i + 0.5) / 255));
+    const empty = pack(EMPTY);
     const image = new ImageData(grid.width, grid.height);
-    const pixels = image.data;
-    const lut = Array.from({ length: 256 }, (_, i) => rampColor(i / 255));
-    for (let i = 0; i < grid.cells.length; i++) {
-      const v = grid.cells[i];
-      const rgb = v > 0 ? lut[Math.round(Math.min(1, Math.max(0, (Math.log(v) - logLow) / span)) * 255)] : EMPTY;
-      pixels[4 * i] = rgb[0];
-      pixels[4 * i + 1] = rgb[1];
-      pixels[4 * i + 2] = rgb[2];
-      pixels[4 * i + 3] = 255;
+    const pixels = new Uint32Array(image.data.buffer);
+    const cells = grid.cells;
+    for (let i = 0; i < cells.length; i++) {
+      const v = cells[i];
+      if (!(v > 0)) {
+        pixels[i] = empty;
+        continue;
+      }
+      let lo = 0;
+      let hi = 255;
+      while (lo < hi) {
+        const mid = (lo + hi) >> 1;
+        if (v < bounds[mid]) hi = mid; else lo = mid + 1;
+      }
+      pixels[i] = colors[lo];
     }
     const raster = document.createElement('canvas');
     raster.width = grid.width;
@@ -306,11 +320,10 @@ export class RunMap {
   paintLegend(ctx, a) {
     const x = a.x + a.w + 14;
     const bar = 12;
-    for (let i = 0; i < a.h; i++) {
-      const [r, g, b] = rampColor(1 - i / (a.h - 1));
-      ctx.fillStyle = `rgb(${r},${g},${b})`;
-      ctx.fillRect(x, a.y + i, bar, 1);
-    }
+    const ramp = ctx.createLinearGradient(0, a.y + a.h, 0, a.y);
+    RAMP.forEach((c, i) => ramp.addColorStop(i / (RAMP.length - 1), `rgb(${c.join(',')})`));
+    ctx.fillStyle = ramp;
+    ctx.fillRect(x, a.y, bar, a.h);
     ctx.strokeStyle = INK;
     ctx.strokeRect(x - 0.5, a.y - 0.5, bar + 1, a.h + 1);
     ctx.fillStyle = INK;
