@@ -32,11 +32,10 @@ struct RunMap::ScanPoints {
     return sizeof(ScanPoints) + mz.capacity() * sizeof(double) +
            intensity.capacity() * sizeof(float);
   }
-  // The first point whose m/z is at or above `value` (`above`: strictly
-  // above), by bisection over the sorted points.
-  [[nodiscard]] std::size_t first_from(double value, bool above) const noexcept {
-    std::size_t low = 0;
-    std::size_t high = size();
+  // The first point from `low` to `high` whose m/z is at or above `value`
+  // (`above`: strictly above), by bisection over the sorted points.
+  [[nodiscard]] std::size_t first_from(double value, bool above, std::size_t low,
+                                       std::size_t high) const noexcept {
     while (low < high) {
       const std::size_t middle = low + (high - low) / 2;
       const double mz_value = mz_at(middle);
@@ -119,7 +118,10 @@ std::shared_ptr<const ScanPoints> scan_points(const raw::ScanRecord& scan,
 }
 
 // The cell of `value` on an axis of `edges` (edges[0] <= value <=
-// edges.back()): the last cell whose lower edge is at or below it.
+// edges.back()): the last cell whose lower edge is at or below it. The
+// guess from the even spacing is checked against the edges themselves, and
+// where it is more than a few cells off (edges that rounding bunched
+// together), the edges are bisected.
 std::size_t cell_of(const std::vector<double>& edges, double value) {
   const std::size_t cells = edges.size() - 1;
   const double lo = edges.front();
@@ -128,9 +130,18 @@ std::size_t cell_of(const std::vector<double>& edges, double value) {
   std::size_t k = guess >= static_cast<double>(cells) ? cells - 1
                   : guess > 0.0                       ? static_cast<std::size_t>(guess)
                                                       : 0;
-  while (k + 1 < cells && edges[k + 1] <= value) ++k;
-  while (k > 0 && edges[k] > value) --k;
-  return k;
+  for (int step = 0; step < 4; ++step) {
+    if (k + 1 < cells && edges[k + 1] <= value) {
+      ++k;
+    } else if (k > 0 && edges[k] > value) {
+      --k;
+    } else {
+      return k;
+    }
+  }
+  const auto above = std::upper_bound(edges.begin() + 1,
+                                      edges.begin() + static_cast<std::ptrdiff_t>(cells), value);
+  return static_cast<std::size_t>(above - edges.begin()) - 1;
 }
 
 // The highest of n values, NaN left out; false when none is a number. In
@@ -171,8 +182,8 @@ struct Column {
 // Puts the points of one scan that lie inside the rows into the column;
 // returns how many lie inside.
 std::uint64_t bin_scan(const ScanPoints& points, const std::vector<double>& rows, Column& column) {
-  const std::size_t begin = points.first_from(rows.front(), false);
-  const std::size_t end = points.first_from(rows.back(), true);
+  const std::size_t begin = points.first_from(rows.front(), false, 0, points.size());
+  const std::size_t end = points.first_from(rows.back(), true, begin, points.size());
   if (end <= begin) return 0;
   const std::size_t cells = rows.size() - 1;
   const float* intensity = points.intensity.data();
@@ -195,8 +206,18 @@ std::uint64_t bin_scan(const ScanPoints& points, const std::vector<double>& rows
       to = guess <= static_cast<double>(from)  ? from
            : guess >= static_cast<double>(end) ? end
                                                : static_cast<std::size_t>(guess);
-      while (to > from && points.mz_at(to - 1) >= edge) --to;
-      while (to < end && points.mz_at(to) < edge) ++to;
+      // A few steps from the guess; bisection where the axis's rounding
+      // put it further off.
+      for (int step = 0; step < 4; ++step) {
+        if (to > from && points.mz_at(to - 1) >= edge) {
+          --to;
+        } else if (to < end && points.mz_at(to) < edge) {
+          ++to;
+        }
+      }
+      if ((to > from && points.mz_at(to - 1) >= edge) || (to < end && points.mz_at(to) < edge)) {
+        to = points.first_from(edge, false, from, end);
+      }
     }
     float value = 0.0F;
     if (to > from && highest(intensity + from, to - from, value)) column.put(row, value);
@@ -279,6 +300,8 @@ std::shared_ptr<const RunMap::Level> RunMap::level(std::uint32_t ms_level) const
     auto& mz = level->mz_extent;
     mz = mz ? MapRange{std::min(mz->lo, extent->lo), std::max(mz->hi, extent->hi)} : *extent;
   }
+  // Only levels that have scans are kept: any number may be asked for.
+  if (level->scans.empty()) return level;
   const std::lock_guard lock(mutex_);
   return levels_.try_emplace(ms_level, std::move(level)).first->second;
 }

@@ -182,6 +182,29 @@ class MapTest(unittest.TestCase):
                 self.check(server, scans, level, 5, 7)
                 self.check(server, scans, level, 3, 11, mz=(100.0, 2000.0))
 
+    def test_the_answer_is_whole_uncompressed_and_under_the_page_policy(self):
+        path, scans = self.runs["synth284"]
+        with ViewServer(VELMORAN, path) as server:
+            status, body, headers = server.request_with_headers(
+                "/api/map?width=30&height=20", headers={"Accept-Encoding": "gzip, br", "Range": "bytes=0-3"})
+            self.assertEqual((status, len(body)), (200, 4 * 30 * 20))
+            self.assertIsNone(headers.get("Content-Encoding"))
+            self.assertEqual(headers["Accept-Ranges"], "none")
+            for name in ("Content-Security-Policy", "X-Content-Type-Options", "Cache-Control",
+                         "Cross-Origin-Resource-Policy"):
+                self.assertIn(name, headers)
+            np.testing.assert_array_equal(np.frombuffer(body, "<f4").reshape(20, 30),
+                                          reference(scans, 1, 30, 20)[0])
+
+    def test_a_run_whose_spectra_have_no_points(self):
+        path = make_run(MKDATASET, os.path.join(self.tmp.name, "pointless.d"), "synth", "--ms1", "3",
+                        "--ms2", "0", "--points", "0")
+        with ViewServer(VELMORAN, path) as server:
+            grid, bounds, headers = self.get_map(server, width=3, height=2)
+            self.assertFalse(grid.any())
+            self.assertEqual((bounds["Mz"], headers["X-Velmoran-Map-Scans"], headers["X-Velmoran-Map-Points"]),
+                             ((0.0, 1.0), "3", "0"))
+
     def test_bad_parameters(self):
         path, _ = self.runs["synth220"]
         bad = [
