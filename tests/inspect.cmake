@@ -68,3 +68,7 @@ foreach(candidate ${VELMORAN_TEST_PYTHON} /usr/bin/python3)
     break()
   endif()
 endforeach()
+
+# The map's grid (the viewer's /api/map) against a plain loop over the spectra.
+velmoran_add_test(run_map_test run_map_test.cpp)
+target_link_libraries(run_map_test PRIVATE velmoran::inspect)
