@@ -20,7 +20,7 @@ struct RunMap::ScanPoints {
   double first = 0.0;
   double step = 0.0;
   std::vector<double> mz;
-  std::vector<float> intensity;
+  quorlith::IntensityArray intensity;
   // The lowest and highest finite m/z, when there is one.
   std::optional<MapRange> extent;
 
@@ -83,8 +83,9 @@ std::shared_ptr<const ScanPoints> scan_points(const raw::ScanRecord& scan,
       points->uniform = true;
       points->first = first;
       points->step = step;
-      points->intensity.assign(record.intensity.begin(),
-                               record.intensity.begin() + static_cast<std::ptrdiff_t>(n));
+      // The record's own array, not a copy.
+      record.intensity.resize(n);
+      points->intensity = std::move(record.intensity);
       points->extent = MapRange{mz[0], mz[n - 1]};
       return points;
     }

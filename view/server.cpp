@@ -24,7 +24,6 @@ namespace velmoran::view {
 
 namespace {
 
-constexpr const char* kJson = "application/json";
 constexpr std::string_view kTokenHeader = "X-Velmoran-Token";
 
 // Bodies go out through a content provider of fixed length: straight from
