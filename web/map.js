@@ -136,6 +136,7 @@ export class RunMap {
     this.raster = this.rasterize(grid);
     this.paint();
     this.drawMs = performance.now() - t0;
+    this.readout.textContent = grid.points ? '' : `no points of MS${grid.msLevel} scans in this range`;
   }
 
   // The colour of each cell (log scale), one pixel a cell, first row the
