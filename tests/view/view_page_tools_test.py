@@ -113,6 +113,30 @@ class PageToolsTest(unittest.TestCase):
         self.wait(lambda: "mz" in fragment_of(d))
         zoom = d.execute_script(X_SCALE)
         self.assertTrue(whole[0] < zoom[0] < zoom[1] < whole[1], (whole, zoom))
+        # Shift and a drag downwards zoom in intensity, not in m/z; a
+        # double-click returns to the automatic range (and the whole
+        # spectrum, which the lock then keeps).
+        y_scale = "const y = window.velmoranView.spectrumView.plot.scales.y; return [y.min, y.max];"
+        y_auto = d.execute_script(y_scale)
+        height = over.size["height"]
+        ActionChains(d).move_to_element_with_offset(over, 0, height // 4).key_down(Keys.SHIFT) \
+            .click_and_hold().move_by_offset(0, height // 5).release().key_up(Keys.SHIFT).perform()
+        self.wait(lambda: d.execute_script(y_scale)[1] < y_auto[1])
+        self.assertEqual(d.execute_script(X_SCALE), zoom)
+        ActionChains(d).double_click(over).perform()
+        self.wait(lambda: d.execute_script(y_scale) == y_auto or "mz" not in fragment_of(d))
+        self.wait(lambda: "mz" not in fragment_of(d))
+        ActionChains(d).move_to_element_with_offset(over, -width // 8, 0).click_and_hold() \
+            .move_by_offset(width // 4, 0).release().perform()
+        self.wait(lambda: "mz" in fragment_of(d))
+        zoom = d.execute_script(X_SCALE)
+        # A retention-time zoom on the chromatogram.
+        chromatogram = d.find_element(By.CSS_SELECTOR, "#chromatogram .u-over")
+        ActionChains(d).move_to_element_with_offset(chromatogram, 0, 0).click_and_hold() \
+            .move_by_offset(chromatogram.size["width"] // 4, 0).release().perform()
+        self.wait(lambda: "rt" in fragment_of(d))
+        rt_scale = "const x = window.velmoranView.chromatogram.plot.scales.x; return [x.min, x.max];"
+        rt_zoom = d.execute_script(rt_scale)
 
         # ] steps to the next scan of the same level (here a survey scan
         # past the fragment scans in between), [ back; Shift+→ as ].
@@ -170,6 +194,7 @@ class PageToolsTest(unittest.TestCase):
         self.assertEqual(d.find_element(By.ID, "xic-unit").get_attribute("value"), "da")
         self.assertEqual(d.find_element(By.ID, "axis-mode").get_attribute("value"), "log")
         self.assertEqual(d.execute_script(X_SCALE), zoom)
+        self.assertEqual(d.execute_script(rt_scale), rt_zoom)
         self.assertEqual(d.execute_script("return window.velmoranView.spectrumView.plot.scales.y.distr"), 3)
         self.assertEqual(self.severe_errors(), [])
 
