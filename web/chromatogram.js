@@ -8,13 +8,13 @@ import {
 } from './axes.js';
 import { formatIntensity } from './format.js';
 
-// XIC colours: 24 that stay apart from each other, from the trace's blue
-// and from the orange of the fragment-scan marks; they repeat only past 24
-// targets.
+// XIC colours: a set of colours of maximum contrast (less white, and a
+// reddish orange too near the fragment marks), and black; they repeat only
+// past 20 targets.
 export const XIC_COLORS = [
-  '#7c3aed', '#15803d', '#be185d', '#0e7490', '#854d0e', '#4b5563', '#dc2626', '#65a30d',
-  '#0369a1', '#a21caf', '#b45309', '#0f766e', '#9f1239', '#4338ca', '#3f6212', '#6b21a8',
-  '#0891b2', '#e11d48', '#166534', '#78350f', '#1e3a8a', '#db2777', '#047857', '#57534e',
+  '#875692', '#008856', '#be0032', '#f38400', '#0067a5', '#882d17', '#e68fac', '#8db600',
+  '#604e97', '#f6a600', '#b3446c', '#2b3d26', '#a1caf1', '#654522', '#c2b280',
+  '#848482', '#f99379', '#dcd300', '#f3c300', '#222222',
 ];
 // Height of the band at the bottom of the plot where fragment scans are marked.
 const MARK_BAND_PX = 10;
