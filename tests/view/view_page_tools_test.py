@@ -244,6 +244,13 @@ class PageToolsTest(unittest.TestCase):
         # Tick labels, taken from the chart's own axes (uPlot's splits and values).
         numeric = [t for t in labels if t and t.replace(".", "").replace("e+", "").isdigit()]
         self.assertGreater(len(numeric), 6, labels)
+
+        # On the relative axis the spectrum's highest point is 100 %.
+        d.find_element(By.CSS_SELECTOR, "#axis-mode option[value=relative]").click()
+        _, svg = self.download("spectrum-svg", ".svg")
+        labels = [t.text for t in ET.fromstring(svg).iter(ns + "text")]
+        self.assertTrue({"0%", "20%", "100%"} <= set(labels), labels)
+        d.find_element(By.CSS_SELECTOR, "#axis-mode option[value=linear]").click()
         self.assertEqual(self.severe_errors(), [])
 
     def test_a_hostile_fragment_changes_nothing_it_should_not(self):
