@@ -1,6 +1,7 @@
 """velmoran view's page tools in Debian's Chromium, headless: the spectrum's
 m/z zoom kept across scans, the keys that step within an MS level, the
 view restored from the URL's fragment (and a hostile fragment refused),
+the fragment-scan marks thinned to a strip where they would merge,
 the exports (CSV numbers exactly the API's, PNG, SVG), and a damaged run's
 header and spectrum without a finite point.
 
@@ -270,6 +271,20 @@ class PageToolsTest(unittest.TestCase):
         # 10,000 targets are not sent to the server (at most 100 go).
         self.open(self.server, "#xic=" + "%2C".join(["500"] * 10000))
         self.assertEqual(self.severe_errors(), [])
+
+    def test_fragment_marks_thin_out_to_the_width(self):
+        d = self.driver
+        marks = "return window.velmoranView.chromatogram.marksDrawnAs"
+        try:
+            # 60 fragment scans on a chart 400 pixels wide merge into a strip...
+            d.set_window_size(500, 900)
+            self.open(self.server)
+            self.assertEqual(d.execute_script(marks), "strip")
+            # ... and are ticks again on the first 3 seconds.
+            self.open(self.server, "#rt=0:3")
+            self.assertEqual(d.execute_script(marks), "ticks")
+        finally:
+            d.set_window_size(1280, 900)
 
     def test_a_damaged_run_shows_only_finite_values(self):
         d = self.driver
