@@ -118,7 +118,7 @@ async function start() {
   async function select(index) {
     if (index < 0 || index >= scans.length) return;
     selected = index;
-    writeState('scan', index);
+    writeState('scan', index === 0 ? null : index);  // the first scan is the default
     chromatogram.select(index);
     const request = ++latest;
     const spectrum = await spectrumAt(index);
