@@ -52,7 +52,8 @@ export function intensityScale(zoom) {
     log: 10,
     range: (_u, min, max) => {
       zoom.viewMax = Number.isFinite(max) && max > 0 ? max : 1;
-      if (zoom.range) return zoom.range;
+      // A range reaching zero or below has no place on a log axis.
+      if (zoom.range && !(log && zoom.range[0] <= 0)) return zoom.range;
       if (log) {
         if (!(max > 0)) return [1, 10];
         const low = min > 0 ? min : max / 1000;

@@ -25,14 +25,16 @@ const STRIP_COLUMN_PX = 2;
 export class Chromatogram {
   // scans: the rows of /api/scans. onSelect(index) is called with the
   // table index of the scan the user picked; onFirstDraw once drawn.
-  // onView(range) after the user zooms in x or y (range: [min, max] of
-  // retention time, null for the whole run).
-  constructor(element, scans, { onSelect, onFirstDraw, onView }) {
+  // onView(range) after the user zooms in x (range: [min, max] of
+  // retention time, null for the whole run); onIntensityView(range) after
+  // a zoom in intensity (null: automatic).
+  constructor(element, scans, { onSelect, onFirstDraw, onView, onIntensityView }) {
     this.element = element;
     this.scans = scans;
     this.onSelect = onSelect;
     this.onFirstDraw = onFirstDraw;
     this.onView = onView;
+    this.onIntensityView = onIntensityView;
     this.yZoom = new YZoom();
     this.xicZoom = new YZoom();
     this.kind = 'tic';
@@ -64,6 +66,9 @@ export class Chromatogram {
   setLevel(level) {
     this.traceLevel(level);
     this.xics = [];
+    this.yZoom.range = null;
+    this.xicZoom.range = null;
+    this.onIntensityView?.(null);
     this.plot?.destroy();
     this.plot = null;
     this.build();
@@ -186,7 +191,10 @@ export class Chromatogram {
         setScale: [(u, key) => { if (key === 'x') this.reportView(u); }],
       },
     }, this.data(), this.element);
-    enableYZoom(this.plot, this.yZoom, 1, () => this.onView?.(this.xRange()));
+    enableYZoom(this.plot, this.yZoom, 1, () => this.onIntensityView?.(this.yZoom.range));
+    // The XICs' axis at the right zooms on its own scale (Shift and a drag
+    // across the plot zoom both).
+    if (this.xics.length) enableYZoom(this.plot, this.xicZoom, 2);
     if (fullRange) this.plot.setScale('x', scale);
   }
 

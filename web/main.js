@@ -98,13 +98,16 @@ async function start() {
     scan: readState('scan'), rt: readRange('rt'), mz: readRange('mz'), xic: readState('xic'),
     tol: readState('tol'), unit: readState('unit'), level: readState('level'),
     trace: readState('trace'), axis: readState('axis'), lock: readState('lock'),
+    rtIntensity: readRange('rt_y'), mzIntensity: readRange('mz_y'),
   };
   if (AXIS_MODES.includes(wanted.axis)) setAxisMode(wanted.axis);
   $('axis-mode').value = axisMode();
 
   const spectrumView = new SpectrumView($('spectrum'), $('readout'), {
     onView: (range) => writeRange('mz', range),
+    onIntensityView: (range) => writeRange('mz_y', range),
   });
+  spectrumView.yZoom.range = wanted.mzIntensity;
   spectrumView.lock = wanted.lock !== '0';
   $('spectrum-lock').checked = spectrumView.lock;
   if (wanted.mz) spectrumView.zoom = wanted.mz;
@@ -139,7 +142,12 @@ async function start() {
       writeRange('rt', range);
       showXicStatus();
     },
+    onIntensityView: (range) => writeRange('rt_y', range),
   });
+  if (wanted.rtIntensity) {
+    chromatogram.yZoom.range = wanted.rtIntensity;
+    chromatogram.build();
+  }
 
   for (const input of document.querySelectorAll('#trace-kind input')) {
     input.checked = input.value === (wanted.trace === 'bpc' ? 'bpc' : 'tic');
@@ -153,6 +161,11 @@ async function start() {
   $('axis-mode').addEventListener('change', () => setAxisMode($('axis-mode').value));
   onAxisMode((mode) => {
     writeState('axis', mode === 'linear' ? null : mode);
+    // Intensity zooms are ranges of one axis; another axis starts whole.
+    for (const [view, key] of [[chromatogram, 'rt_y'], [spectrumView, 'mz_y']]) {
+      view.yZoom.range = null;
+      writeState(key, null);
+    }
     chromatogram.build();
     spectrumView.rebuild();
   });

@@ -47,11 +47,13 @@ function finitePoints(spectrum) {
 
 export class SpectrumView {
   // onView(range) after the m/z range in view changes ([min, max] of a
-  // zoom, null for the whole spectrum).
-  constructor(element, readout, { onView } = {}) {
+  // zoom, null for the whole spectrum); onIntensityView(range) after the
+  // intensity zoom does (null: automatic).
+  constructor(element, readout, { onView, onIntensityView } = {}) {
     this.element = element;
     this.readout = readout;
     this.onView = onView;
+    this.onIntensityView = onIntensityView;
     this.spectrum = null;
     this.points = [[], []];
     this.lock = true;
@@ -107,7 +109,7 @@ export class SpectrumView {
     if (!this.spectrum) return;
     this.plot?.destroy();
     this.plot = new uPlot(this.options(this.centroided), this.data(), this.element);
-    enableYZoom(this.plot, this.yZoom, 1);
+    enableYZoom(this.plot, this.yZoom, 1, () => this.onIntensityView?.(this.yZoom.range));
     // uPlot's double-click returns to the whole spectrum.
     this.plot.over.addEventListener('dblclick', () => {
       this.zoom = null;
@@ -132,6 +134,7 @@ export class SpectrumView {
 
   resetZoom() {
     this.yZoom.range = null;
+    this.onIntensityView?.(null);
     this.setZoom(null);
   }
 
