@@ -59,6 +59,15 @@ if(VELMORAN_CHROMEDRIVER AND EXISTS /usr/bin/chromium AND EXISTS /usr/bin/python
     LABELS "cli;view;browser;mrm" TIMEOUT 180 ENVIRONMENT "${view_env}")
 endif()
 
+# The page's tools: zoom kept across scans, keys, the view in the URL's
+# fragment, exports against the API, a damaged run.
+if(VELMORAN_CHROMEDRIVER AND EXISTS /usr/bin/chromium AND EXISTS /usr/bin/python3)
+  add_test(NAME view_page_tools
+    COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/view/view_page_tools_test.py)
+  set_tests_properties(view_page_tools PROPERTIES
+    LABELS "cli;view;browser" TIMEOUT 180 ENVIRONMENT "${view_env}")
+endif()
+
 # /api/map against a binning in numpy, through Debian's python3 (python3-numpy).
 execute_process(COMMAND /usr/bin/python3 -c "import numpy"
   RESULT_VARIABLE view_map_numpy OUTPUT_QUIET ERROR_QUIET)

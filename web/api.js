@@ -16,10 +16,11 @@ export const fetchScans = () => getJson('/api/scans');
 export const fetchSpectrum = (index) => getJson(`/api/spectrum/${index}`);
 export const fetchChromatograms = () => getJson('/api/chromatograms');
 
-export function fetchXic(mzs, ppm, msLevel) {
+// unit: 'ppm' or 'da', the tolerance's unit.
+export function fetchXic(mzs, tolerance, unit, msLevel) {
   const query = new URLSearchParams();
   for (const mz of mzs) query.append('mz', mz);
-  query.set('ppm', ppm);
+  query.set(unit === 'da' ? 'da' : 'ppm', tolerance);
   query.set('ms_level', msLevel);
   return getJson(`/api/xic?${query}`);
 }

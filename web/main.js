@@ -2,11 +2,15 @@
 // chromatogram, and shows the spectrum of the scan the user selects.
 // window.velmoranReady becomes true once the chromatogram is drawn.
 import { fetchRun, fetchScans, fetchSpectrum, fetchXic } from './api.js';
+import { AXIS_MODES, axisMode, onAxisMode, setAxisMode } from './axes.js';
 import { showChannels } from './channels.js';
+import { wireExports } from './chart_export.js';
 import { Chromatogram } from './chromatogram.js';
 import { formatCount, formatIntensity, formatNumber } from './format.js';
+import { listenForKeys } from './keys.js';
 import { RunMap } from './map.js';
 import { SpectrumView } from './spectrum.js';
+import { readRange, readState, writeRange, writeState } from './url_state.js';
 
 // Spectra already fetched, kept for going back and forth (oldest dropped first).
 const SPECTRA_KEPT = 64;
@@ -16,20 +20,31 @@ function $(id) {
   return document.getElementById(id);
 }
 
-function showSummary(run) {
+// A range with only its finite ends: "a – b", "from a", "up to b", or "–".
+function finiteRange(low, high, digits) {
+  const lowOk = Number.isFinite(low);
+  const highOk = Number.isFinite(high);
+  if (lowOk && highOk) return `${formatNumber(low, digits)} – ${formatNumber(high, digits)}`;
+  if (lowOk) return `from ${formatNumber(low, digits)}`;
+  if (highOk) return `up to ${formatNumber(high, digits)}`;
+  return '–';
+}
+
+function showSummary(run, scans) {
   $('run-name').textContent = run.name;
   document.title = `${run.name} · velmoran view`;
   const levels = Object.entries(run.scans_by_ms_level)
     .map(([level, count]) => `MS${level} ${formatCount(count)}`).join(', ');
-  const range = (low, high, digits) =>
-    (low == null ? '–' : `${formatNumber(low, digits)} – ${formatNumber(high, digits)}`);
+  // Scans without a finite retention time are left out of the chromatogram.
+  const untimed = scans.filter((s) => !Number.isFinite(s.rt_sec)).length;
   const items = [
     ['scans', `${formatCount(run.scans)} (${levels})`],
     ['spectra', `${formatCount(run.profile_spectra)} profile, ` +
       `${formatCount(run.centroid_spectra)} centroid, ${formatCount(run.empty_spectra)} empty`],
     ['points', formatCount(run.points)],
-    ['RT (s)', range(run.rt_sec_min, run.rt_sec_max, 2)],
-    ['m/z', range(run.mz_min, run.mz_max, 4)],
+    ['RT (s)', finiteRange(run.rt_sec_min, run.rt_sec_max, 2) +
+      (untimed ? ` (${formatCount(untimed)} scan${untimed > 1 ? 's' : ''} without a finite RT)` : '')],
+    ['m/z', finiteRange(run.mz_min, run.mz_max, 4)],
   ];
   $('run-summary').replaceChildren(...items.map(([key, value]) => {
     const item = document.createElement('div');
@@ -52,14 +67,19 @@ async function spectrumAt(index) {
   return spectrum;
 }
 
-function spectrumTitle(spectrum) {
+// leftOut: points without a finite m/z or intensity, not drawn.
+function spectrumTitle(spectrum, leftOut) {
   const kind = spectrum.centroided === null ? 'no points'
     : `${spectrum.centroided ? 'centroid' : 'profile'}, ${formatCount(spectrum.mz.length)} points`;
-  const parts = [`Scan ${spectrum.scan_id}`, `MS${spectrum.ms_level}`,
-                 `RT ${formatNumber(spectrum.rt_sec, 2)} s`];
-  if (spectrum.precursor_mz != null) parts.push(`precursor m/z ${formatNumber(spectrum.precursor_mz)}`);
+  const rt = Number.isFinite(spectrum.rt_sec) ? `RT ${formatNumber(spectrum.rt_sec, 2)} s` : 'no finite RT';
+  const parts = [`Scan ${spectrum.scan_id}`, `MS${spectrum.ms_level}`, rt];
+  if (Number.isFinite(spectrum.precursor_mz)) {
+    parts.push(`precursor m/z ${formatNumber(spectrum.precursor_mz)}`);
+  }
   if (spectrum.mrm_channel != null) parts.push(`channel ${spectrum.mrm_channel}`);
   parts.push(kind);
+  if (leftOut === spectrum.mz.length && leftOut > 0) parts.push('no finite point');
+  else if (leftOut > 0) parts.push(`${formatCount(leftOut)} not finite, not drawn`);
   return parts.join(' · ');
 }
 
@@ -72,23 +92,45 @@ function parseMzList(text) {
 
 async function start() {
   const [run, scans] = await Promise.all([fetchRun(), fetchScans()]);
-  showSummary(run);
+  showSummary(run, scans);
 
-  const spectrumView = new SpectrumView($('spectrum'), $('readout'));
+  // The view the URL's fragment asks for, read before any part writes.
+  const wanted = {
+    scan: readState('scan'), rt: readRange('rt'), mz: readRange('mz'), xic: readState('xic'),
+    tol: readState('tol'), unit: readState('unit'), level: readState('level'),
+    trace: readState('trace'), axis: readState('axis'), lock: readState('lock'),
+    rtIntensity: readRange('rt_y'), mzIntensity: readRange('mz_y'),
+  };
+  if (AXIS_MODES.includes(wanted.axis)) setAxisMode(wanted.axis);
+  $('axis-mode').value = axisMode();
+
+  const spectrumView = new SpectrumView($('spectrum'), $('readout'), {
+    onView: (range) => writeRange('mz', range),
+    onIntensityView: (range) => writeRange('mz_y', range),
+  });
+  spectrumView.yZoom.range = wanted.mzIntensity;
+  spectrumView.lock = wanted.lock !== '0';
+  $('spectrum-lock').checked = spectrumView.lock;
+  if (wanted.mz) spectrumView.zoom = wanted.mz;
   let selected = null;
   let latest = 0;
+  // The last XIC's rows as the API gave them (for the CSV), and a summary.
+  let xicRows = null;
+  let xicSummary = '';
 
   // Selects the scan at table index `index`; resolves once its spectrum is drawn.
   async function select(index) {
     if (index < 0 || index >= scans.length) return;
     selected = index;
+    writeState('scan', index === 0 ? null : index);  // the first scan is the default
     chromatogram.select(index);
     map.select(index);
     const request = ++latest;
     const spectrum = await spectrumAt(index);
     if (request !== latest) return;  // a later selection won
-    $('spectrum-title').textContent = spectrumTitle(spectrum);
-    await spectrumView.show(spectrum);
+    const drawn = spectrumView.show(spectrum);
+    $('spectrum-title').textContent = spectrumTitle(spectrum, spectrumView.leftOut);
+    await drawn;
   }
 
   const chromatogram = new Chromatogram($('chromatogram'), scans, {
@@ -98,7 +140,16 @@ async function start() {
       window.velmoranReadyMs = performance.now();
       window.velmoranReady = true;
     },
+    onView: (range) => {
+      writeRange('rt', range);
+      showXicStatus();
+    },
+    onIntensityView: (range) => writeRange('rt_y', range),
   });
+  if (wanted.rtIntensity) {
+    chromatogram.yZoom.range = wanted.rtIntensity;
+    chromatogram.build();
+  }
 
   const map = new RunMap($('map'), scans, {
     onSelect: (index) => select(index), level: $('map-level'), precursors: $('map-precursors'),
@@ -108,15 +159,33 @@ async function start() {
   const mapLoaded = map.load().catch((error) => { $('map-readout').textContent = error.message; });
 
   for (const input of document.querySelectorAll('#trace-kind input')) {
-    input.addEventListener('change', () => chromatogram.setKind(input.value));
+    input.checked = input.value === (wanted.trace === 'bpc' ? 'bpc' : 'tic');
+    input.addEventListener('change', () => {
+      chromatogram.setKind(input.value);
+      writeState('trace', input.value === 'tic' ? null : input.value);
+    });
   }
+  if (wanted.trace === 'bpc') chromatogram.setKind('bpc');
 
-  document.addEventListener('keydown', (event) => {
-    if (event.target instanceof HTMLInputElement) return;
-    const step = { ArrowLeft: -1, ArrowRight: 1 }[event.key];
-    if (!step || selected === null) return;
-    event.preventDefault();
-    select(Math.min(scans.length - 1, Math.max(0, selected + step)));
+  $('axis-mode').addEventListener('change', () => setAxisMode($('axis-mode').value));
+  onAxisMode((mode) => {
+    writeState('axis', mode === 'linear' ? null : mode);
+    // Intensity zooms are ranges of one axis; another axis starts whole.
+    for (const [view, key] of [[chromatogram, 'rt_y'], [spectrumView, 'mz_y']]) {
+      view.yZoom.range = null;
+      writeState(key, null);
+    }
+    chromatogram.build();
+    spectrumView.rebuild();
+  });
+  $('spectrum-lock').addEventListener('change', () => {
+    spectrumView.lock = $('spectrum-lock').checked;
+    writeState('lock', spectrumView.lock ? null : '0');
+  });
+  $('spectrum-reset').addEventListener('click', () => spectrumView.resetZoom());
+
+  listenForKeys({
+    scans, select, selected: () => selected, resetZoom: () => spectrumView.resetZoom(),
   });
 
   const levelChoice = $('xic-level');
@@ -124,21 +193,32 @@ async function start() {
     levelChoice.add(new Option(`MS${level}`, String(level), false, level === chromatogram.level));
   }
 
-  $('xic-form').addEventListener('submit', async (event) => {
-    event.preventDefault();
+  function showXicStatus() {
+    if (!xicRows) return;
+    const highest = chromatogram.xicHighestInView();
+    $('xic-status').textContent = `${xicSummary}, highest ${formatIntensity(highest)} counts` +
+      (chromatogram.xRange() ? ' in view' : '');
+  }
+
+  async function extract() {
     const status = $('xic-status');
     const mzs = parseMzList($('xic-mz').value);
-    const ppm = Number($('xic-ppm').value);
+    const tolerance = Number($('xic-tolerance').value);
+    const unit = $('xic-unit').value === 'da' ? 'da' : 'ppm';
     const level = Number(levelChoice.value);
     status.className = '';
-    if (!mzs || !(ppm > 0)) {
+    if (!mzs || mzs.length > 100 || !Number.isFinite(tolerance) || !(tolerance > 0)) {
       status.className = 'error';
-      status.textContent = 'Give one or more m/z values and a tolerance in ppm above 0.';
+      status.textContent = 'Give 1 to 100 m/z values and a tolerance above 0.';
       return;
     }
     status.textContent = 'extracting…';
     try {
-      const rows = await fetchXic(mzs, ppm, level);
+      const rows = await fetchXic(mzs, tolerance, unit, level);
+      writeState('xic', mzs.join(','));
+      writeState('tol', tolerance);
+      writeState('unit', unit === 'ppm' ? null : unit);
+      writeState('level', level);
       if (level !== chromatogram.level) chromatogram.setLevel(level);
       const byTarget = new Map(mzs.map((mz) => [mz, new Array(chromatogram.times.length).fill(null)]));
       for (const row of rows) {
@@ -147,24 +227,48 @@ async function start() {
         if (values && position !== undefined) values[position] = row.intensity;
       }
       chromatogram.setXics([...byTarget].map(([target, values]) => ({ target, values })));
-      const highest = Math.max(0, ...rows.map((r) => r.intensity));
-      status.textContent = `${mzs.length} XIC${mzs.length > 1 ? 's' : ''} at MS${level}, ` +
-        `highest ${formatIntensity(highest)}`;
+      xicRows = rows;
+      $('xic-csv').disabled = false;
+      xicSummary = `${mzs.length} XIC${mzs.length > 1 ? 's' : ''} at MS${level} ` +
+        `± ${tolerance} ${unit === 'da' ? 'Da' : 'ppm'}`;
+      showXicStatus();
     } catch (error) {
       status.className = 'error';
       status.textContent = error.message;
     }
+  }
+  $('xic-form').addEventListener('submit', (event) => {
+    event.preventDefault();
+    extract();
   });
   $('xic-clear').addEventListener('click', () => {
     chromatogram.setXics([]);
+    xicRows = null;
+    $('xic-csv').disabled = true;
     $('xic-status').textContent = '';
+    for (const key of ['xic', 'tol', 'unit', 'level']) writeState(key, null);
   });
+  wireExports({ run, chromatogram, spectrumView, xicRows: () => xicRows });
 
   await showChannels(run, $('chromatogram-panel'), (index) => select(index));
 
   // For tests and benchmarks: select a scan and wait until it is drawn.
-  window.velmoranView = { select, scanCount: scans.length, map, mapLoaded };
-  await select(0);
+  window.velmoranView = { select, scanCount: scans.length, spectrumView, chromatogram, map,
+                          mapLoaded };
+
+  // The rest of the view the URL asks for: the XICs (which may change the
+  // trace's level), the retention-time zoom, the scan.
+  if (wanted.xic !== null && parseMzList(wanted.xic)) {
+    $('xic-mz').value = parseMzList(wanted.xic).slice(0, 100).join(', ');
+    const tol = Number(wanted.tol);
+    if (wanted.tol !== null && Number.isFinite(tol) && tol > 0) $('xic-tolerance').value = String(tol);
+    $('xic-unit').value = wanted.unit === 'da' ? 'da' : 'ppm';
+    if ([...levelChoice.options].some((o) => o.value === wanted.level)) levelChoice.value = wanted.level;
+    await extract();
+  }
+  if (wanted.rt) chromatogram.setXRange(wanted.rt);
+  const scan = /^\d{1,9}$/.test(wanted.scan ?? '') ? Number(wanted.scan) : 0;
+  await select(scan < scans.length ? scan : 0);
 }
 
 start().catch((error) => {
