@@ -156,7 +156,7 @@ async function start() {
     readout: $('map-readout'), name: run.name,
     exports: { png: $('map-png'), svg: $('map-svg'), csv: $('map-csv') },
   });
-  const mapLoaded = map.load().catch((error) => { $('map-readout').textContent = error.message; });
+  const mapLoaded = map.load();
 
   for (const input of document.querySelectorAll('#trace-kind input')) {
     input.checked = input.value === (wanted.trace === 'bpc' ? 'bpc' : 'tic');

@@ -7,6 +7,7 @@
 // picture as PNG or SVG and the grid as CSV with the values the API gave.
 import { fetchMap } from './api.js';
 import { formatIntensity } from './format.js';
+import { readRange, readState, writeRange, writeState } from './url_state.js';
 
 // The plot's margins in CSS pixels: m/z labels left, RT labels below, the
 // legend right.
@@ -78,21 +79,29 @@ export class RunMap {
     this.readout = readout;
     this.name = name;
     this.precursorBox = precursors;
-    this.range = { rt: null, mz: null };
+    // The zoom, level and marks kept in the URL's fragment (map_rt, map_mz,
+    // map_level, map_marks=0).
+    this.range = { rt: readRange('map_rt'), mz: readRange('map_mz') };
     this.grid = null;
     this.selected = null;
     this.request = 0;
     this.drawMs = null;
 
     const levels = [...new Set(scans.map((s) => s.ms_level))].sort((a, b) => a - b);
-    this.level = levels.includes(1) ? 1 : (levels[0] ?? 1);
+    this.defaultLevel = levels.includes(1) ? 1 : (levels[0] ?? 1);
+    const wantedLevel = Number(readState('map_level'));
+    this.level = levels.includes(wantedLevel) ? wantedLevel : this.defaultLevel;
     for (const l of levels) level.add(new Option(`MS${l}`, String(l), false, l === this.level));
     level.addEventListener('change', () => {
       this.level = Number(level.value);
-      this.range = { rt: null, mz: null };
-      this.load();
+      writeState('map_level', this.level === this.defaultLevel ? null : this.level);
+      this.zoom({ rt: null, mz: null });
     });
-    precursors.addEventListener('change', () => this.paint());
+    precursors.checked = readState('map_marks') !== '0';
+    precursors.addEventListener('change', () => {
+      writeState('map_marks', precursors.checked ? null : '0');
+      this.paint();
+    });
     exports.png.addEventListener('click', () => this.canvas.toBlob((b) => download(`${this.name}-map.png`, b)));
     exports.svg.addEventListener('click', () => download(`${this.name}-map.svg`,
       new Blob([this.svg()], { type: 'image/svg+xml' })));
@@ -129,7 +138,13 @@ export class RunMap {
     if (this.range.rt) params.rt = `${this.range.rt[0]}:${this.range.rt[1]}`;
     if (this.range.mz) params.mz = `${this.range.mz[0]}:${this.range.mz[1]}`;
     const request = ++this.request;
-    const grid = await fetchMap(params);
+    let grid;
+    try {
+      grid = await fetchMap(params);
+    } catch (error) {
+      if (request === this.request) this.readout.textContent = error.message;
+      return;
+    }
     if (request !== this.request) return;  // a later range won
     const t0 = performance.now();
     this.grid = grid;
@@ -203,6 +218,14 @@ export class RunMap {
   select(index) {
     this.selected = index;
     this.paint();
+  }
+
+  // Bins another range (null: the level's whole extent) and keeps it in the URL.
+  zoom(range) {
+    this.range = range;
+    writeRange('map_rt', range.rt);
+    writeRange('map_mz', range.mz);
+    return this.load();
   }
 
   // Draws the grid, axes, legend and marks; `overlay` adds the crosshair or
@@ -405,16 +428,12 @@ export class RunMap {
       const rt = [toRt(Math.min(start[0], end[0])), toRt(Math.max(start[0], end[0]))];
       const mz = [toMz(Math.max(start[1], end[1])), toMz(Math.min(start[1], end[1]))];
       // A drag along one axis only zooms that axis.
-      this.range = {
+      this.zoom({
         rt: Math.abs(end[0] - start[0]) >= 4 && rt[0] < rt[1] ? rt : this.range.rt,
         mz: Math.abs(end[1] - start[1]) >= 4 && mz[0] < mz[1] ? mz : this.range.mz,
-      };
-      this.load();
+      });
     });
-    this.canvas.addEventListener('dblclick', () => {
-      this.range = { rt: null, mz: null };
-      this.load();
-    });
+    this.canvas.addEventListener('dblclick', () => this.zoom({ rt: null, mz: null }));
   }
 
   // The grid as CSV: a header of the columns' RT edges, then a row per m/z

@@ -133,6 +133,22 @@ class MapBrowserTest(unittest.TestCase):
         self.wait(lambda: self.grid()["level"] == 2)
         self.assertGreater(d.execute_script(COLOURED_PIXELS), 100)
         d.save_screenshot(os.path.join(ARTIFACTS, "view_map_browser_test.png"))
+
+        # The zoom and level are kept in the URL's fragment: opening the page
+        # with it bins the same range.
+        ActionChains(d).move_to_element_with_offset(canvas, *at(0.1, 0.1)).click_and_hold() \
+            .move_to_element_with_offset(canvas, *at(0.4, 0.9)).release().perform()
+        self.wait(lambda: self.grid()["rt"][0] > whole["rt"][0])
+        fragment_zoom = self.grid()
+        self.wait(lambda: "map_rt=" in d.execute_script("return location.hash"))
+        fragment = d.execute_script("return location.hash")
+        self.assertIn("map_level=2", fragment)
+        d.get(self.server.url + fragment)
+        self.wait(lambda: d.execute_script("return window.velmoranReady === true"))
+        self.wait(lambda: self.grid() is not None)
+        reopened = self.grid()
+        self.assertEqual((reopened["level"], reopened["rt"], reopened["mz"]),
+                         (2, fragment_zoom["rt"], fragment_zoom["mz"]))
         errors = [entry for entry in d.get_log("browser") if entry["level"] == "SEVERE"]
         self.assertEqual(errors, [])
 
