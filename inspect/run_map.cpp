@@ -271,41 +271,60 @@ std::shared_ptr<const RunMap::ScanPoints> RunMap::points(std::size_t position) c
 }
 
 std::shared_ptr<const RunMap::Level> RunMap::level(std::uint32_t ms_level) const {
+  std::promise<std::shared_ptr<const Level>> promise;
   {
-    const std::lock_guard lock(mutex_);
-    if (auto found = levels_.find(ms_level); found != levels_.end()) return found->second;
-  }
-  // Worked out without the lock: the parallel loop's threads take it, and
-  // may run other requests' tasks while they wait. Two first requests of a
-  // level may both work it out; one result is kept.
-  auto level = std::make_shared<Level>();
-  const auto& records = reader_.scans().records;
-  for (std::size_t position = 0; position < records.size(); ++position) {
-    // As the reader gives a record's retention time in seconds.
-    const double rt = records[position].retention_time_min * 60.0;
-    if (records[position].ms_level == ms_level && std::isfinite(rt)) {
-      level->scans.emplace_back(rt, position);
+    std::unique_lock lock(mutex_);
+    if (auto found = levels_.find(ms_level); found != levels_.end()) {
+      // Worked out, or being worked out by another request: wait for it.
+      auto future = found->second;
+      lock.unlock();
+      return future.get();
     }
+    levels_.emplace(ms_level, promise.get_future().share());
   }
-  std::stable_sort(level->scans.begin(), level->scans.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
-  std::vector<std::optional<MapRange>> extents(level->scans.size());
-  tbb::parallel_for(tbb::blocked_range<std::size_t>(0, level->scans.size()),
-                    [&](const tbb::blocked_range<std::size_t>& range) {
-                      for (std::size_t i = range.begin(); i != range.end(); ++i) {
-                        extents[i] = points(level->scans[i].second)->extent;
-                      }
-                    });
-  for (const auto& extent : extents) {
-    if (!extent) continue;
-    auto& mz = level->mz_extent;
-    mz = mz ? MapRange{std::min(mz->lo, extent->lo), std::max(mz->hi, extent->hi)} : *extent;
+  // Worked out without the lock: the parallel loop's threads take it.
+  const auto forget = [&] {
+    const std::lock_guard lock(mutex_);
+    levels_.erase(ms_level);
+  };
+  try {
+    auto level = std::make_shared<Level>();
+    const auto& records = reader_.scans().records;
+    for (std::size_t position = 0; position < records.size(); ++position) {
+      // As the reader gives a record's retention time in seconds.
+      const double rt = records[position].retention_time_min * 60.0;
+      if (records[position].ms_level == ms_level && std::isfinite(rt)) {
+        level->scans.emplace_back(rt, position);
+      }
+    }
+    std::stable_sort(level->scans.begin(), level->scans.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::optional<MapRange>> extents(level->scans.size());
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, level->scans.size()),
+                      [&](const tbb::blocked_range<std::size_t>& range) {
+                        for (std::size_t i = range.begin(); i != range.end(); ++i) {
+                          if (stopping_) return;
+                          extents[i] = points(level->scans[i].second)->extent;
+                        }
+                      });
+    for (const auto& extent : extents) {
+      if (!extent) continue;
+      auto& mz = level->mz_extent;
+      mz = mz ? MapRange{std::min(mz->lo, extent->lo), std::max(mz->hi, extent->hi)} : *extent;
+    }
+    // Only levels that have scans are kept (any number may be asked for),
+    // and no level whose reading was stopped.
+    if (level->scans.empty() || stopping_) forget();
+    promise.set_value(level);
+    return level;
+  } catch (...) {
+    forget();
+    promise.set_exception(std::current_exception());
+    throw;
   }
-  // Only levels that have scans are kept: any number may be asked for.
-  if (level->scans.empty()) return level;
-  const std::lock_guard lock(mutex_);
-  return levels_.try_emplace(ms_level, std::move(level)).first->second;
 }
+
+void RunMap::prepare(std::uint32_t ms_level) const { (void)level(ms_level); }
 
 MapGrid RunMap::bin(const MapQuery& query) const {
   const auto scans_level = level(query.ms_level);

@@ -46,6 +46,20 @@ std::string range_text(inspect::MapRange range) {
 
 }  // namespace
 
+void RunApi::prepare_map() const {
+  std::call_once(map_prepared_, [this] {
+    // The level the page shows first: MS1, or the lowest there is.
+    std::optional<std::uint32_t> level;
+    for (const auto& record : reader_.scans().records) {
+      if (!level || record.ms_level == 1 || (*level != 1 && record.ms_level < *level)) {
+        level = record.ms_level;
+      }
+    }
+    if (!level) return;
+    map_preparation_ = std::jthread([map = map_.get(), first = *level] { map->prepare(first); });
+  });
+}
+
 Reply RunApi::map(const QueryParams& params) const {
   inspect::MapQuery query;
   bool level_given = false;

@@ -115,7 +115,7 @@ RunApi::RunApi(Reader reader, std::size_t cache_bytes)
       cache_(std::make_unique<SpectrumCache>(cache_bytes)),
       map_(std::make_unique<inspect::RunMap>(reader_)) {}
 
-RunApi::~RunApi() = default;
+RunApi::~RunApi() { map_->stop(); }
 
 Result<std::unique_ptr<RunApi>> RunApi::load(
     Reader reader, std::size_t cache_bytes,

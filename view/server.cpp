@@ -257,6 +257,8 @@ Result<std::unique_ptr<ViewServer>> ViewServer::start(const RunApi& api, std::st
   limits.max_requests_per_connection = kRequestsPerConnection;
   const int pump_socket = server.pump_socket();
   if (pump_socket < 0) return Error::os(errno);
+  // The map's scans are read while the browser opens the page.
+  api.prepare_map();
   state->pump = std::make_unique<ConnectionPump>(
       pump_socket, limits,
       [&server](int socket, std::string_view request, bool close, std::string& unsent) {

@@ -10,8 +10,10 @@
 // intensity is NaN in no cell.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -75,6 +77,13 @@ class RunMap {
   // query.width and query.height above 0; ranges with finite ends, lo < hi.
   [[nodiscard]] MapGrid bin(const MapQuery& query) const;
 
+  // Reads the scans of a level now, as its first grid would: a later
+  // grid of it bins from memory. Several callers at once read them once.
+  void prepare(std::uint32_t ms_level) const;
+  // Makes a reading in progress end early (its result is not kept): for
+  // the owner's destructor, with a prepare() running on another thread.
+  void stop() noexcept { stopping_ = true; }
+
   // Bytes held by the kept scans.
   [[nodiscard]] std::size_t cached_bytes() const;
 
@@ -90,7 +99,9 @@ class RunMap {
   mutable std::mutex mutex_;
   mutable std::vector<std::shared_ptr<const ScanPoints>> kept_;
   mutable std::size_t kept_bytes_ = 0;
-  mutable std::map<std::uint32_t, std::shared_ptr<const Level>> levels_;
+  // Each level's scans and extent, once worked out (or being worked out).
+  mutable std::map<std::uint32_t, std::shared_future<std::shared_ptr<const Level>>> levels_;
+  std::atomic<bool> stopping_{false};
 };
 
 }  // namespace velmoran::inspect

@@ -12,8 +12,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -84,6 +86,10 @@ class RunApi {
   static constexpr std::uint32_t kMaxMapSide = 4096;
   static constexpr std::uint64_t kMaxMapCells = 4'194'304;
   [[nodiscard]] Reply map(const QueryParams& params) const;
+  // Starts reading the scans of the map's first level (the survey scans)
+  // on a thread of its own, so that the page's first map bins from memory;
+  // once, later calls do nothing. The destructor stops it.
+  void prepare_map() const;
 
  private:
   RunApi(Reader reader, std::size_t cache_bytes);
@@ -94,6 +100,9 @@ class RunApi {
   std::shared_ptr<const std::string> chromatograms_json_;
   std::unique_ptr<SpectrumCache> cache_;
   std::unique_ptr<inspect::RunMap> map_;
+  mutable std::once_flag map_prepared_;
+  // Last: joined before the members it uses go.
+  mutable std::jthread map_preparation_;
 };
 
 // {"error": MESSAGE} with `status`.
