@@ -373,6 +373,48 @@ MapGrid RunMap::bin(const MapQuery& query) const {
   const std::size_t height = grid.height;
   const std::size_t width = grid.width;
   float* const cells = grid.cells.data();
+  // Rows from the highest m/z down.
+  const auto write = [&](const Column& column, std::size_t at) {
+    for (std::size_t row = 0; row < height; ++row) {
+      if (column.has[row]) cells[(height - 1 - row) * width + at] = column.best[row];
+    }
+  };
+
+  // A few columns of many scans each (a narrow grid): each column's scans
+  // are binned in pieces on all threads, and the pieces merged.
+  constexpr std::size_t kPieces = 64;
+  if (runs.size() < kPieces && grid.scans > runs.size()) {
+    const std::size_t per_piece = (grid.scans + kPieces - 1) / kPieces;
+    std::vector<Run> pieces;
+    for (const Run& run : runs) {
+      for (std::size_t s = run.begin; s < run.end; s += per_piece) {
+        pieces.push_back({run.column, s, std::min(run.end, s + per_piece)});
+      }
+    }
+    std::vector<Column> binned(pieces.size());
+    tbb::parallel_for(std::size_t{0}, pieces.size(), [&](std::size_t p) {
+      binned[p] = Column{std::vector<float>(height), std::vector<std::uint8_t>(height)};
+      std::uint64_t inside = 0;
+      for (std::size_t s = pieces[p].begin; s < pieces[p].end; ++s) {
+        inside += bin_scan(*points(scans[s].second), rows, binned[p]);
+      }
+      points_inside += inside;
+    });
+    // The pieces of a column are consecutive.
+    Column merged{std::vector<float>(height), std::vector<std::uint8_t>(height)};
+    for (std::size_t p = 0; p < pieces.size(); ++p) {
+      for (std::size_t row = 0; row < height; ++row) {
+        if (binned[p].has[row]) merged.put(row, binned[p].best[row]);
+      }
+      if (p + 1 == pieces.size() || pieces[p + 1].column != pieces[p].column) {
+        write(merged, pieces[p].column);
+        std::fill(merged.has.begin(), merged.has.end(), std::uint8_t{0});
+      }
+    }
+    grid.points = points_inside.load();
+    return grid;
+  }
+
   tbb::parallel_for(tbb::blocked_range<std::size_t>(0, runs.size()),
                     [&](const tbb::blocked_range<std::size_t>& range) {
                       Column column{std::vector<float>(height), std::vector<std::uint8_t>(height)};
@@ -382,12 +424,7 @@ MapGrid RunMap::bin(const MapQuery& query) const {
                         for (std::size_t s = runs[r].begin; s < runs[r].end; ++s) {
                           inside += bin_scan(*points(scans[s].second), rows, column);
                         }
-                        // Rows from the highest m/z down.
-                        for (std::size_t row = 0; row < height; ++row) {
-                          if (column.has[row]) {
-                            cells[(height - 1 - row) * width + runs[r].column] = column.best[row];
-                          }
-                        }
+                        write(column, runs[r].column);
                       }
                       points_inside += inside;
                     });
