@@ -7,6 +7,11 @@
              targets (hyperfine, side by side: curl against the program)
   memory     the server's resident memory before and after a client walks
              through every spectrum, and its peak
+  map        /api/map of the whole run (1,000 × 600; the first one reads
+             every scan) and of zoomed ranges, timed by a client on the
+             same machine, beside the yardstick of `velmoran info` (one
+             pass that decodes every spectrum); the page's painting of a
+             grid once it has arrived
 
   /usr/bin/python3 bench/view_bench.py VELMORAN RUN.d [--loads N] [--switches N]
 
@@ -15,10 +20,12 @@ Run by scripts/bench-view.sh, which makes the 3,000-scan run.
 import argparse
 import json
 import os
+import random
 import statistics
 import subprocess
 import sys
 import tempfile
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "view"))
 from view_server import ViewServer, xic_query  # noqa: E402
@@ -77,6 +84,15 @@ def main():
         print("ready (navigation to velmoranReady), ms: " + summary(ready))
         print("switch to a profile spectrum (%d points), ms: %s" % (points, summary(profile_ms)))
         print("switch to a centroid spectrum, ms: " + summary(centroid_ms))
+        driver.execute_async_script(
+            "const done = arguments[0]; window.velmoranView.mapLoaded.then(() => done(0));")
+        paint = []
+        for _ in range(10):
+            paint.append(driver.execute_async_script(
+                "const done = arguments[0]; const m = window.velmoranView.map;"
+                "m.load().then(() => done(m.drawMs));"))
+        grid = driver.execute_script("const g = window.velmoranView.map.grid; return [g.width, g.height];")
+        print("map painted once its grid (%d × %d) arrived, ms: %s" % (grid[0], grid[1], summary(paint)))
     finally:
         driver.quit()
 
@@ -98,6 +114,8 @@ def main():
     print("xic, 10 targets: /api/xic %.1f ms, velmoran xic %.1f ms (medians), ratio %.2f"
           % (api * 1000, command * 1000, api / command))
 
+    map_bench(args.velmoran, args.run, scans)
+
     # Memory while a client walks through every spectrum.
     pid = server.process.pid
     before = status_kib(pid, "VmRSS")
@@ -110,6 +128,45 @@ def main():
           % (len(scans), before / 1024, after / 1024, peak / 1024))
     code, _, err = server.stop()
     assert code == 0, err
+
+
+def timed(server, path):
+    t0 = time.perf_counter()
+    status, body = server.request(path)
+    assert status == 200, body
+    return (time.perf_counter() - t0) * 1000
+
+
+def map_bench(velmoran, run, scans):
+    """/api/map on a fresh server: the first grid, then the whole run and
+    zoomed ranges again, beside one decoding pass of `velmoran info`."""
+    info = []
+    for _ in range(5):
+        t0 = time.perf_counter()
+        subprocess.run([velmoran, "info", run], check=True, stdout=subprocess.DEVNULL)
+        info.append((time.perf_counter() - t0) * 1000)
+    server = ViewServer(velmoran, run)
+    try:
+        first = timed(server, "/api/map?width=1000&height=600")
+        whole = [timed(server, "/api/map?width=1000&height=600") for _ in range(20)]
+        times = sorted(s["rt_sec"] for s in scans if s["ms_level"] == 1)
+        rng = random.Random(7)
+        zoomed = []
+        for _ in range(20):
+            start = rng.randrange(0, len(times) - 100)
+            low = rng.uniform(100, 1500)
+            zoomed.append(timed(server, "/api/map?width=1000&height=600&rt=%r:%r&mz=%r:%r"
+                                % (times[start], times[start + 100], low, low + 100)))
+        fragments = [timed(server, "/api/map?width=1000&height=600&ms_level=2") for _ in range(5)]
+        rss = status_kib(server.process.pid, "VmRSS")
+    finally:
+        server.stop()
+    print("yardstick, velmoran info (one pass decoding every spectrum), ms: " + summary(info))
+    print("map 1000 × 600 of the whole run, the first (every scan read), ms: %.1f" % first)
+    print("map 1000 × 600 of the whole run, again, ms: " + summary(whole))
+    print("map 1000 × 600 of 100 scans × 100 m/z, ms: " + summary(zoomed))
+    print("map 1000 × 600 of the fragment scans, ms: " + summary(fragments))
+    print("server memory after the maps: RSS %.0f MiB" % (rss / 1024))
 
 
 if __name__ == "__main__":

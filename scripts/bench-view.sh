@@ -3,7 +3,7 @@
 # headless Chromium (bench/view_bench.py): navigation to the drawn
 # chromatogram, switching to a 20,000-point profile spectrum, /api/xic with
 # 10 targets beside `velmoran xic`, and the server's memory while a client
-# walks through every spectrum.
+# walks through every spectrum, and /api/map beside the time to decode the run.
 #
 #   scripts/bench-view.sh [--build-dir DIR] [--no-build]
 set -euo pipefail

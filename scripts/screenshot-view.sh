@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The screenshot of docs/view.md: velmoran view on a generated run in
 # headless Chromium, a fragment scan selected and an XIC overlaid, saved as
-# docs/view.png (or the path given).
+# docs/view.png (or the path given); and the run's RT × m/z map beside it,
+# docs/view-map.png (the same path with -map).
 #
 #   scripts/screenshot-view.sh [--build-dir DIR] [OUT.png]
 set -euo pipefail
@@ -59,8 +60,15 @@ try:
         time.sleep(0.05)
     time.sleep(0.3)
     driver.save_screenshot(out)
+    # The map, with the fragment scan still selected.
+    driver.execute_async_script(
+        "const done = arguments[0]; window.velmoranView.mapLoaded.then(() => done(0));")
+    panel = driver.find_element("id", "map-panel")
+    driver.execute_script("arguments[0].scrollIntoView()", panel)
+    time.sleep(0.3)
+    panel.screenshot(out[:-len(".png")] + "-map.png")
 finally:
     driver.quit()
     server.stop()
-print("wrote " + out)
+print("wrote " + out + " and " + out[:-len(".png")] + "-map.png")
 PY

@@ -3,6 +3,9 @@
 # Snakemake workflow and the XIC plot example.
 velmoran_add_test(inspect_test inspect_test.cpp)
 target_link_libraries(inspect_test PRIVATE velmoran::inspect)
+# The map's grid (the viewer's /api/map) against a plain loop over the spectra.
+velmoran_add_test(run_map_test run_map_test.cpp)
+target_link_libraries(run_map_test PRIVATE velmoran::inspect)
 
 # The program on generated runs, read back with Python's csv and json.
 find_program(VELMORAN_TEST_PYTHON NAMES python3)

@@ -67,3 +67,22 @@ if(VELMORAN_CHROMEDRIVER AND EXISTS /usr/bin/chromium AND EXISTS /usr/bin/python
   set_tests_properties(view_page_tools PROPERTIES
     LABELS "cli;view;browser" TIMEOUT 180 ENVIRONMENT "${view_env}")
 endif()
+
+# /api/map against a binning in numpy, through Debian's python3 (python3-numpy).
+execute_process(COMMAND /usr/bin/python3 -c "import numpy"
+  RESULT_VARIABLE view_map_numpy OUTPUT_QUIET ERROR_QUIET)
+if(view_map_numpy EQUAL 0)
+  add_test(NAME view_map
+    COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/view/view_map_test.py)
+  set_tests_properties(view_map PROPERTIES
+    LABELS "cli;view" TIMEOUT 180 ENVIRONMENT "${view_env}")
+endif()
+
+# The map in the browser: drawn, a click selects, a drag zooms, the CSV
+# export equals the API.
+if(VELMORAN_CHROMEDRIVER AND EXISTS /usr/bin/chromium AND EXISTS /usr/bin/python3)
+  add_test(NAME view_map_browser
+    COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/view/view_map_browser_test.py)
+  set_tests_properties(view_map_browser PROPERTIES
+    LABELS "cli;view;browser" TIMEOUT 180 ENVIRONMENT "${view_env}")
+endif()

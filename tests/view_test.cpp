@@ -94,6 +94,8 @@ TEST(ExamineRequest, FindsTheRequestsEndDropsRangesAndSeparatesHeavyWork) {
        false},
       {"GET /api/xicx HTTP/1.1\r\n\r\n", State::complete, "GET /api/xicx HTTP/1.1\r\n\r\n", false,
        false},
+      {"GET /api/map?width=9 HTTP/1.1\r\n\r\n", State::complete,
+       "GET /api/map?width=9 HTTP/1.1\r\n\r\n", true, false},
       // A small body is waited for and belongs to the request; then the
       // connection closes. A large or unclear one is left to the library.
       {"POST / HTTP/1.1\r\nContent-Length: 4\r\n\r\nab", State::incomplete, "", false, true},

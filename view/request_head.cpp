@@ -67,7 +67,8 @@ RequestHead examine_request(std::string& bytes, std::size_t max_head, std::size_
   }
   std::size_t head_end = mark + 3;
   const std::size_t line_end = bytes.find('\n');
-  head.heavy = decoded_path(std::string_view(bytes).substr(0, line_end)) == "/api/xic";
+  const std::string path = decoded_path(std::string_view(bytes).substr(0, line_end));
+  head.heavy = path == "/api/xic" || path == "/api/map";
 
   std::size_t lengths = 0;
   std::size_t length = 0;

@@ -111,9 +111,11 @@ Reply error_reply(int status, std::string_view message) {
 }
 
 RunApi::RunApi(Reader reader, std::size_t cache_bytes)
-    : reader_(std::move(reader)), cache_(std::make_unique<SpectrumCache>(cache_bytes)) {}
+    : reader_(std::move(reader)),
+      cache_(std::make_unique<SpectrumCache>(cache_bytes)),
+      map_(std::make_unique<inspect::RunMap>(reader_)) {}
 
-RunApi::~RunApi() = default;
+RunApi::~RunApi() { map_->stop(); }
 
 Result<std::unique_ptr<RunApi>> RunApi::load(
     Reader reader, std::size_t cache_bytes,

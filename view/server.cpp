@@ -24,7 +24,6 @@ namespace velmoran::view {
 
 namespace {
 
-constexpr const char* kJson = "application/json";
 constexpr std::string_view kTokenHeader = "X-Velmoran-Token";
 
 // Bodies go out through a content provider of fixed length: straight from
@@ -53,7 +52,8 @@ void send_text(httplib::Response& res, int status, std::shared_ptr<const std::st
 }
 
 void send(httplib::Response& res, const Reply& reply) {
-  send_text(res, reply.status, reply.body, kJson);
+  for (const auto& [name, value] : reply.headers) res.set_header(name, value);
+  send_text(res, reply.status, reply.body, std::string(reply.content_type).c_str());
 }
 
 // The page, with the token in the URLs of its assets. Module imports carry
@@ -242,6 +242,9 @@ Result<std::unique_ptr<ViewServer>> ViewServer::start(const RunApi& api, std::st
     // httplib's own parameters drop repeated pairs; a repeated m/z is a target.
     send(res, api.xic(parse_query(req.target)));
   });
+  server.Get("/api/map", [&api](const httplib::Request& req, httplib::Response& res) {
+    send(res, api.map(parse_query(req.target)));
+  });
 
   PumpLimits limits;
   limits.head_deadline = std::chrono::seconds(kHeadDeadlineSeconds);
@@ -254,6 +257,8 @@ Result<std::unique_ptr<ViewServer>> ViewServer::start(const RunApi& api, std::st
   limits.max_requests_per_connection = kRequestsPerConnection;
   const int pump_socket = server.pump_socket();
   if (pump_socket < 0) return Error::os(errno);
+  // The map's scans are read while the browser opens the page.
+  api.prepare_map();
   state->pump = std::make_unique<ConnectionPump>(
       pump_socket, limits,
       [&server](int socket, std::string_view request, bool close, std::string& unsent) {

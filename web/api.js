@@ -24,3 +24,23 @@ export function fetchXic(mzs, tolerance, unit, msLevel) {
   query.set('ms_level', msLevel);
   return getJson(`/api/xic?${query}`);
 }
+
+// The map's grid (/api/map): its float32 cells, row-major from the highest
+// m/z down, and the bounds the server gives in its headers.
+export async function fetchMap(params) {
+  const response = await fetch(`/api/map?${new URLSearchParams(params)}`,
+                               { headers: { 'X-Velmoran-Token': token } });
+  if (!response.ok) throw new Error((await response.json()).error ?? `HTTP ${response.status}`);
+  const header = (name) => response.headers.get(`X-Velmoran-Map-${name}`);
+  const range = (name) => header(name).split(':').map(Number);
+  const bytes = await response.arrayBuffer();
+  let cells = new Float32Array(bytes);
+  if (new Uint8Array(new Uint16Array([1]).buffer)[0] !== 1) {
+    const view = new DataView(bytes);
+    cells = cells.map((_, i) => view.getFloat32(4 * i, true));  // a big-endian machine
+  }
+  return { cells, width: Number(header('Width')), height: Number(header('Height')),
+           rt: range('Rt'), mz: range('Mz'), msLevel: Number(header('Ms-Level')),
+           scans: Number(header('Scans')), points: Number(header('Points')),
+           highest: Number(header('Highest')) };
+}

@@ -8,6 +8,7 @@ import { wireExports } from './chart_export.js';
 import { Chromatogram } from './chromatogram.js';
 import { formatCount, formatIntensity, formatNumber } from './format.js';
 import { listenForKeys } from './keys.js';
+import { RunMap } from './map.js';
 import { SpectrumView } from './spectrum.js';
 import { readRange, readState, writeRange, writeState } from './url_state.js';
 
@@ -123,6 +124,7 @@ async function start() {
     selected = index;
     writeState('scan', index === 0 ? null : index);  // the first scan is the default
     chromatogram.select(index);
+    map.select(index);
     const request = ++latest;
     const spectrum = await spectrumAt(index);
     if (request !== latest) return;  // a later selection won
@@ -148,6 +150,13 @@ async function start() {
     chromatogram.yZoom.range = wanted.rtIntensity;
     chromatogram.build();
   }
+
+  const map = new RunMap($('map'), scans, {
+    onSelect: (index) => select(index), level: $('map-level'), precursors: $('map-precursors'),
+    readout: $('map-readout'), name: run.name,
+    exports: { png: $('map-png'), svg: $('map-svg'), csv: $('map-csv') },
+  });
+  const mapLoaded = map.load();
 
   for (const input of document.querySelectorAll('#trace-kind input')) {
     input.checked = input.value === (wanted.trace === 'bpc' ? 'bpc' : 'tic');
@@ -244,7 +253,8 @@ async function start() {
   await showChannels(run, $('chromatogram-panel'), (index) => select(index));
 
   // For tests and benchmarks: select a scan and wait until it is drawn.
-  window.velmoranView = { select, scanCount: scans.length, spectrumView, chromatogram };
+  window.velmoranView = { select, scanCount: scans.length, spectrumView, chromatogram, map,
+                          mapLoaded };
 
   // The rest of the view the URL asks for: the XICs (which may change the
   // trace's level), the retention-time zoom, the scan.

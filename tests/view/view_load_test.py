@@ -38,6 +38,8 @@ def kinds(server):
         ("spectrum", "/api/spectrum/%d", *ok, 200),
         ("xic", xic_query([301.5, 524.25, 900.75], 10), *ok, 200),
         ("page", "/", *ok, 200),
+        ("map", "/api/map?width=300&height=200&rt=%d:1000", *ok, 200),
+        ("bad map", "/api/map?width=5000&height=1", *ok, 400),
         ("bad index", "/api/spectrum/12x", *ok, 400),
         ("huge index", "/api/spectrum/" + "9" * 40, *ok, 404),
         ("bad mz", "/api/xic?mz=5e&ppm=10", *ok, 400),
@@ -302,6 +304,68 @@ class CrowdTest(unittest.TestCase):
         early = sum(1 for t in crowd.closed_after if t < 3.0)
         self.assertGreaterEqual(early, 90)
         self.assertEqual(len(crowd.closed_after), 200)
+
+
+class MapLoadTest(unittest.TestCase):
+    """Clients panning and zooming the map (grids of up to 4096 × 1024 cells
+    over random ranges and levels) while the run is asked for: memory stays
+    bounded and the run is answered within a second."""
+    SECONDS = 15
+    CLIENTS = 4
+
+    def test_panning_and_zooming_the_map_keeps_memory_bounded(self):
+        import random
+        with tempfile.TemporaryDirectory() as tmp:
+            run = make_run(MKDATASET, os.path.join(tmp, "map.d"), "synth", "--ms1", "100", "--ms2", "200",
+                           "--points", "20000", "--peaks", "300", "--seed", "35")
+            server = ViewServer(VELMORAN, run)
+            try:
+                # Every scan read once: what the map keeps of them is in memory.
+                self.assertEqual(server.request("/api/map?width=1000&height=600")[0], 200)
+                self.assertEqual(server.request("/api/map?width=1000&height=600&ms_level=2")[0], 200)
+                warm = server.rss_kib()
+                stop = threading.Event()
+                answered = []
+
+                def pan(seed):
+                    rng = random.Random(seed)
+                    while not stop.is_set():
+                        rt = sorted(rng.uniform(0, 60) for _ in range(2))
+                        mz = sorted(rng.uniform(50, 1800) for _ in range(2))
+                        width, height = rng.choice([(1000, 600), (4096, 1024), (300, 200), (2000, 2000)])
+                        path = "/api/map?width=%d&height=%d&ms_level=%d" % (width, height, rng.choice([1, 1, 2]))
+                        if rng.random() < 0.7:
+                            path += "&rt=%r:%r&mz=%r:%r" % (rt[0], rt[1] + 1e-3, mz[0], mz[1] + 1e-3)
+                        status, body = server.request(path, timeout=60)
+                        answered.append(status == 200 and len(body) == 4 * width * height)
+
+                clients = [threading.Thread(target=pan, args=(i,)) for i in range(self.CLIENTS)]
+                for client in clients:
+                    client.start()
+                times, peak = [], warm
+                try:
+                    t_end = time.monotonic() + self.SECONDS
+                    while time.monotonic() < t_end:
+                        t0 = time.monotonic()
+                        self.assertEqual(server.request("/api/run", timeout=10)[0], 200)
+                        times.append(time.monotonic() - t0)
+                        peak = max(peak, server.rss_kib())
+                        time.sleep(0.1)
+                finally:
+                    stop.set()
+                    for client in clients:
+                        client.join()
+                self.assertTrue(answered and all(answered))
+                self.assertLess(max(times), 1.0)
+                # Each grid in flight (the cells and the answer's bytes, 16 MiB
+                # each at most) and nothing kept beyond the scans.
+                grown_mib = (peak - warm) / 1024
+                self.assertLess(grown_mib, 200)
+                print("map: %d grids, /api/run slowest %.0f ms, RSS %.0f MiB warm, +%.0f MiB at the peak"
+                      % (len(answered), max(times) * 1000, warm / 1024, grown_mib))
+            finally:
+                code, _, err = server.stop()
+            self.assertEqual(code, 0, err)
 
 
 if __name__ == "__main__":

@@ -33,6 +33,11 @@ class ViewServer:
 
     def request(self, path, token=True, host=None, headers=None, timeout=30):
         """(status, body bytes); `token` True sends the header, a text sends that."""
+        status, body, _ = self.request_with_headers(path, token, host, headers, timeout)
+        return status, body
+
+    def request_with_headers(self, path, token=True, host=None, headers=None, timeout=30):
+        """(status, body bytes, response headers)."""
         sent = dict(headers or {})
         if token is True:
             sent["X-Velmoran-Token"] = self.token
@@ -46,7 +51,7 @@ class ViewServer:
                 connection.putheader(name, value)
             connection.endheaders()
             response = connection.getresponse()
-            return response.status, response.read()
+            return response.status, response.read(), response.headers
         finally:
             connection.close()
 

@@ -6,15 +6,20 @@
 //   /api/spectrum/INDEX  one spectrum's points
 //   /api/xic?mz=M...     velmoran xic --ppm P (or --da D) --format json
 //   /api/chromatograms   velmoran chromatograms --format json
+//   /api/map?...         the run as an RT × m/z grid of float32 (map_route.cpp)
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include <velmoran/inspect/run_map.hpp>
 #include <velmoran/mrm/transitions.hpp>
 #include <velmoran/reader.hpp>
 #include <velmoran/result.hpp>
@@ -27,6 +32,9 @@ class SpectrumCache;
 struct Reply {
   int status = 200;
   std::shared_ptr<const std::string> body;
+  // Another body than JSON (the map's grid), and headers of its own.
+  std::string_view content_type = "application/json";
+  std::vector<std::pair<std::string, std::string>> headers = {};
 };
 
 // The query parameters of a request, in order, names and values decoded.
@@ -72,6 +80,17 @@ class RunApi {
   // Bytes held by the spectrum cache.
   [[nodiscard]] std::size_t cached_bytes() const;
 
+  // The map's grid (inspect::RunMap): rt, mz, width, height, ms_level; a
+  // little-endian float32 body and the grid's bounds in X-Velmoran-Map-*
+  // headers. At most kMaxMapSide columns or rows, kMaxMapCells cells.
+  static constexpr std::uint32_t kMaxMapSide = 4096;
+  static constexpr std::uint64_t kMaxMapCells = 4'194'304;
+  [[nodiscard]] Reply map(const QueryParams& params) const;
+  // Starts reading the scans of the map's first level (the survey scans)
+  // on a thread of its own, so that the page's first map bins from memory;
+  // once, later calls do nothing. The destructor stops it.
+  void prepare_map() const;
+
  private:
   RunApi(Reader reader, std::size_t cache_bytes);
 
@@ -80,6 +99,10 @@ class RunApi {
   std::shared_ptr<const std::string> scans_json_;
   std::shared_ptr<const std::string> chromatograms_json_;
   std::unique_ptr<SpectrumCache> cache_;
+  std::unique_ptr<inspect::RunMap> map_;
+  mutable std::once_flag map_prepared_;
+  // Last: joined before the members it uses go.
+  mutable std::jthread map_preparation_;
 };
 
 // {"error": MESSAGE} with `status`.

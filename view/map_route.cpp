@@ -1,0 +1,140 @@
+// GET /api/map: the run as an RT × m/z grid (inspect::RunMap), parameters
+// checked as /api/xic checks its own.
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <tuple>
+
+#include <velmoran/textio/number_text.hpp>
+#include <velmoran/view/run_api.hpp>
+
+namespace velmoran::view {
+
+namespace {
+
+std::string shown_value(std::string_view value) {
+  constexpr std::size_t kShown = 40;
+  std::string text = "\"";
+  text.append(value.substr(0, kShown));
+  if (value.size() > kShown) text += "...";
+  return text + "\"";
+}
+
+std::optional<std::uint32_t> whole_number(std::string_view text) {
+  std::uint32_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+// "LO:HI", two finite numbers with LO < HI.
+std::optional<inspect::MapRange> range_of(std::string_view text) {
+  const auto colon = text.find(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  const auto lo = textio::parse_finite(text.substr(0, colon));
+  const auto hi = textio::parse_finite(text.substr(colon + 1));
+  if (!lo || !hi || !(*lo < *hi)) return std::nullopt;
+  return inspect::MapRange{*lo, *hi};
+}
+
+std::string range_text(inspect::MapRange range) {
+  return textio::number_text(range.lo) + ":" + textio::number_text(range.hi);
+}
+
+}  // namespace
+
+void RunApi::prepare_map() const {
+  std::call_once(map_prepared_, [this] {
+    // The level the page shows first: MS1, or the lowest there is.
+    std::optional<std::uint32_t> level;
+    for (const auto& record : reader_.scans().records) {
+      if (!level || record.ms_level == 1 || (*level != 1 && record.ms_level < *level)) {
+        level = record.ms_level;
+      }
+    }
+    if (!level) return;
+    map_preparation_ = std::jthread([map = map_.get(), first = *level] { map->prepare(first); });
+  });
+}
+
+Reply RunApi::map(const QueryParams& params) const {
+  inspect::MapQuery query;
+  bool level_given = false;
+  std::optional<std::uint32_t> width;
+  std::optional<std::uint32_t> height;
+  for (const auto& [name, value] : params) {
+    if (name == "rt" || name == "mz") {
+      auto& range = name == "rt" ? query.rt : query.mz;
+      if (range) return error_reply(400, name + ": given twice");
+      range = range_of(value);
+      if (!range) {
+        return error_reply(400, name + ": not a range LO:HI of finite numbers with LO below HI: " +
+                                    shown_value(value));
+      }
+    } else if (name == "width" || name == "height") {
+      auto& side = name == "width" ? width : height;
+      if (side) return error_reply(400, name + ": given twice");
+      side = whole_number(value);
+      if (!side || *side == 0 || *side > kMaxMapSide) {
+        return error_reply(400, name + ": a whole number from 1 to " + std::to_string(kMaxMapSide) +
+                                    ", not " + shown_value(value));
+      }
+    } else if (name == "ms_level") {
+      const auto level = whole_number(value);
+      if (level_given || !level || *level == 0) {
+        return error_reply(400, "ms_level: one positive whole number, not " + shown_value(value));
+      }
+      level_given = true;
+      query.ms_level = *level;
+    } else if (name != "token") {
+      return error_reply(
+          400, "unknown parameter " + shown_value(name) + " (rt, mz, width, height, ms_level)");
+    }
+  }
+  if (!width || !height) return error_reply(400, "width, height: give the grid's size in cells");
+  if (std::uint64_t{*width} * *height > kMaxMapCells) {
+    return error_reply(400, "width × height: at most " + std::to_string(kMaxMapCells) + " cells");
+  }
+  query.width = *width;
+  query.height = *height;
+  // Every cell's edges are finite: lo + (hi - lo) * k stays a number.
+  for (const auto& [name, range, cells] :
+       {std::tuple{"rt", query.rt, *width}, std::tuple{"mz", query.mz, *height}}) {
+    if (range && !std::isfinite((range->hi - range->lo) * static_cast<double>(cells))) {
+      return error_reply(400, std::string(name) + ": the range is too wide to divide");
+    }
+  }
+
+  const inspect::MapGrid grid = map_->bin(query);
+  auto body = std::make_shared<std::string>(grid.cells.size() * sizeof(float), '\0');
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(body->data(), grid.cells.data(), body->size());
+  } else {
+    for (std::size_t i = 0; i < grid.cells.size(); ++i) {
+      const auto bits = std::bit_cast<std::uint32_t>(grid.cells[i]);
+      for (std::size_t b = 0; b < 4; ++b) {
+        (*body)[4 * i + b] = static_cast<char>((bits >> (8 * b)) & 0xFFU);
+      }
+    }
+  }
+  float highest = 0.0F;
+  for (const float value : grid.cells) highest = value > highest ? value : highest;
+  Reply reply{200, std::move(body)};
+  reply.content_type = "application/octet-stream";
+  reply.headers = {
+      {"X-Velmoran-Map-Rt", range_text(grid.rt)},
+      {"X-Velmoran-Map-Mz", range_text(grid.mz)},
+      {"X-Velmoran-Map-Width", std::to_string(grid.width)},
+      {"X-Velmoran-Map-Height", std::to_string(grid.height)},
+      {"X-Velmoran-Map-Ms-Level", std::to_string(query.ms_level)},
+      {"X-Velmoran-Map-Scans", std::to_string(grid.scans)},
+      {"X-Velmoran-Map-Points", std::to_string(grid.points)},
+      {"X-Velmoran-Map-Highest", textio::number_text(highest)},
+  };
+  return reply;
+}
+
+}  // namespace velmoran::view
