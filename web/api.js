@@ -11,15 +11,20 @@ async function getJson(path) {
   return body;
 }
 
-export const fetchRun = () => getJson('/api/run');
-export const fetchScans = () => getJson('/api/scans');
-export const fetchSpectrum = (index) => getJson(`/api/spectrum/${index}`);
-export const fetchChromatograms = () => getJson('/api/chromatograms');
+// Each run's routes are under /api/run/K/ (K its position, from 0); every
+// fetcher of a run's data takes that position last, 0 when left out.
+const runPath = (run, route) => `/api/run/${run}/${route}`;
 
-export function fetchXic(mzs, ppm, msLevel) {
+export const fetchRuns = () => getJson('/api/runs');
+export const fetchRun = (run = 0) => getJson(runPath(run, 'info'));
+export const fetchScans = (run = 0) => getJson(runPath(run, 'scans'));
+export const fetchSpectrum = (index, run = 0) => getJson(runPath(run, `spectrum/${index}`));
+export const fetchChromatograms = (run = 0) => getJson(runPath(run, 'chromatograms'));
+
+export function fetchXic(mzs, ppm, msLevel, run = 0) {
   const query = new URLSearchParams();
   for (const mz of mzs) query.append('mz', mz);
   query.set('ppm', ppm);
   query.set('ms_level', msLevel);
-  return getJson(`/api/xic?${query}`);
+  return getJson(runPath(run, `xic?${query}`));
 }

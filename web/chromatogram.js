@@ -29,7 +29,15 @@ export class Chromatogram {
     this.traceLevel(Math.min(...scans.map((s) => s.ms_level)));
 
     this.build();
-    window.addEventListener('resize', () => this.plot.setSize(this.size()));
+    this.onResize = () => this.plot.setSize(this.size());
+    window.addEventListener('resize', this.onResize);
+  }
+
+  // Removes the chart (another run is shown).
+  destroy() {
+    window.removeEventListener('resize', this.onResize);
+    this.plot?.destroy();
+    this.plot = null;
   }
 
   traceLevel(level) {

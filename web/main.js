@@ -1,10 +1,14 @@
 // velmoran view: loads the run's summary and scan table, draws the
 // chromatogram, and shows the spectrum of the scan the user selects.
 // window.velmoranReady becomes true once the chromatogram is drawn.
-import { fetchRun, fetchScans, fetchSpectrum, fetchXic } from './api.js';
+// With several runs, a selector chooses the run shown and an overlay
+// draws every run's chromatogram (runs.js).
+import { fetchRun, fetchRuns, fetchScans, fetchSpectrum, fetchXic } from './api.js';
 import { showChannels } from './channels.js';
 import { Chromatogram } from './chromatogram.js';
 import { formatCount, formatIntensity, formatNumber } from './format.js';
+import { Overlay, showRunSelector } from './runs.js';
+import { ScanTable } from './scan_table.js';
 import { SpectrumView } from './spectrum.js';
 
 // Spectra already fetched, kept for going back and forth (oldest dropped first).
@@ -41,10 +45,10 @@ function showSummary(run) {
   }));
 }
 
-async function spectrumAt(index) {
+async function spectrumAt(index, run) {
   let spectrum = spectra.get(index);
   if (!spectrum) {
-    spectrum = await fetchSpectrum(index);
+    spectrum = await fetchSpectrum(index, run);
     if (spectra.size >= SPECTRA_KEPT) spectra.delete(spectra.keys().next().value);
     spectra.set(index, spectrum);
   }
@@ -70,36 +74,70 @@ function parseMzList(text) {
 }
 
 async function start() {
-  const [run, scans] = await Promise.all([fetchRun(), fetchScans()]);
-  showSummary(run);
-
+  const runs = await fetchRuns();
+  const first = runs.find((r) => r.error === null);
   const spectrumView = new SpectrumView($('spectrum'), $('readout'));
+  const table = new ScanTable($('scans-panel'), { onSelect: (index) => select(index) });
+  // The run shown: its position, scan rows and chromatogram.
+  let runPosition = first.run;
+  let scans = [];
+  let chromatogram = null;
   let selected = null;
   let latest = 0;
+  let overlay = null;
 
   // Selects the scan at table index `index`; resolves once its spectrum is drawn.
   async function select(index) {
     if (index < 0 || index >= scans.length) return;
     selected = index;
     chromatogram.select(index);
+    table.select(index);
     const request = ++latest;
-    const spectrum = await spectrumAt(index);
+    const spectrum = await spectrumAt(index, runPosition);
     if (request !== latest) return;  // a later selection won
     $('spectrum-title').textContent = spectrumTitle(spectrum);
     await spectrumView.show(spectrum);
   }
 
-  const chromatogram = new Chromatogram($('chromatogram'), scans, {
-    onSelect: (index) => select(index),
-    onFirstDraw: () => {
-      // Milliseconds since navigation began, for the benchmark.
-      window.velmoranReadyMs = performance.now();
-      window.velmoranReady = true;
-    },
-  });
+  // Shows run `k`: its summary, chromatogram, channels, table and first scan.
+  async function openRun(k) {
+    const [run, rows] = await Promise.all([fetchRun(k), fetchScans(k)]);
+    runPosition = k;
+    scans = rows;
+    selected = null;
+    spectra.clear();
+    showSummary(run);
+    chromatogram?.destroy();
+    chromatogram = new Chromatogram($('chromatogram'), scans, {
+      onSelect: (index) => select(index),
+      onFirstDraw: () => {
+        // Milliseconds since navigation began, for the benchmark.
+        window.velmoranReadyMs ??= performance.now();
+        window.velmoranReady = true;
+      },
+    });
+    const kind = document.querySelector('#trace-kind input:checked')?.value;
+    if (kind && kind !== chromatogram.kind) chromatogram.setKind(kind);
+    const levelChoice = $('xic-level');
+    levelChoice.replaceChildren();
+    for (const level of [...new Set(scans.map((s) => s.ms_level))].sort((a, b) => a - b)) {
+      levelChoice.add(new Option(`MS${level}`, String(level), false, level === chromatogram.level));
+    }
+    $('xic-status').textContent = '';
+    table.setScans(scans);
+    overlay?.setSelected(k);
+    $('channels-panel')?.remove();
+    await showChannels(run, $('chromatogram-panel'), (index) => select(index), k);
+    // For tests and benchmarks: select a scan and wait until it is drawn.
+    window.velmoranView = { select, scanCount: scans.length, run: k, selectRun: openRun };
+    await select(0);
+  }
 
   for (const input of document.querySelectorAll('#trace-kind input')) {
-    input.addEventListener('change', () => chromatogram.setKind(input.value));
+    input.addEventListener('change', () => {
+      chromatogram.setKind(input.value);
+      overlay?.setKind(input.value);
+    });
   }
 
   document.addEventListener('keydown', (event) => {
@@ -110,17 +148,12 @@ async function start() {
     select(Math.min(scans.length - 1, Math.max(0, selected + step)));
   });
 
-  const levelChoice = $('xic-level');
-  for (const level of [...new Set(scans.map((s) => s.ms_level))].sort((a, b) => a - b)) {
-    levelChoice.add(new Option(`MS${level}`, String(level), false, level === chromatogram.level));
-  }
-
   $('xic-form').addEventListener('submit', async (event) => {
     event.preventDefault();
     const status = $('xic-status');
     const mzs = parseMzList($('xic-mz').value);
     const ppm = Number($('xic-ppm').value);
-    const level = Number(levelChoice.value);
+    const level = Number($('xic-level').value);
     status.className = '';
     if (!mzs || !(ppm > 0)) {
       status.className = 'error';
@@ -129,7 +162,8 @@ async function start() {
     }
     status.textContent = 'extracting…';
     try {
-      const rows = await fetchXic(mzs, ppm, level);
+      const [rows] = await Promise.all([fetchXic(mzs, ppm, level, runPosition),
+                                        overlay?.setXics(mzs, ppm, level)]);
       if (level !== chromatogram.level) chromatogram.setLevel(level);
       const byTarget = new Map(mzs.map((mz) => [mz, new Array(chromatogram.times.length).fill(null)]));
       for (const row of rows) {
@@ -148,14 +182,22 @@ async function start() {
   });
   $('xic-clear').addEventListener('click', () => {
     chromatogram.setXics([]);
+    overlay?.setXics([]);
     $('xic-status').textContent = '';
   });
 
-  await showChannels(run, $('chromatogram-panel'), (index) => select(index));
-
-  // For tests and benchmarks: select a scan and wait until it is drawn.
-  window.velmoranView = { select, scanCount: scans.length };
-  await select(0);
+  if (runs.length > 1) {
+    showRunSelector($('run-select'), runs, first.run, (k) => openRun(k));
+    $('overlay-panel').hidden = false;
+    $('overlay-normalise').addEventListener('change', (event) =>
+      overlay.setNormalise(event.target.checked));
+    overlay = new Overlay($('overlay'), $('run-legend'), runs, {
+      onDrawn: () => { window.velmoranOverlayMs = performance.now(); },
+    });
+    await Promise.all([overlay.load(), openRun(first.run)]);
+  } else {
+    await openRun(first.run);
+  }
 }
 
 start().catch((error) => {
