@@ -64,6 +64,7 @@ export class ScanTable {
     ]);
     filters.addEventListener('submit', (event) => event.preventDefault());
     filters.addEventListener('input', () => this.refresh());
+    this.level.addEventListener('change', () => this.refresh());
 
     this.headers = COLUMNS.map((column) => {
       const button = element('button', { type: 'button', textContent: column.label });
