@@ -103,6 +103,7 @@ async function start() {
   async function openRun(k) {
     const [run, rows] = await Promise.all([fetchRun(k), fetchScans(k)]);
     runPosition = k;
+    $('run-select').value = String(k);
     scans = rows;
     selected = null;
     spectra.clear();
@@ -125,6 +126,8 @@ async function start() {
     }
     $('xic-status').textContent = '';
     table.setScans(scans);
+    // When the first table is drawn, for the benchmark.
+    window.velmoranTableMs ??= performance.now();
     overlay?.setSelected(k);
     $('channels-panel')?.remove();
     await showChannels(run, $('chromatogram-panel'), (index) => select(index), k);

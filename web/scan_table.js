@@ -165,6 +165,7 @@ export class ScanTable {
   sortRows() {
     const key = this.sortKey;
     const direction = this.sortDirection;
+    if (key === 'index' && direction > 0) return;  // kept in table order already
     const values = new Float64Array(this.scans.length);
     this.scans.forEach((s, i) => {
       const v = s[key];
@@ -185,16 +186,21 @@ export class ScanTable {
     this.draw(true);
   }
 
+  // A row just past an edge of the view (the next one) scrolls in at that
+  // edge; a row further away comes to the middle.
   scrollTo(index) {
     const row = this.rowOf[index];
     if (row === undefined || row < 0) return;
-    const head = this.table.tHead.offsetHeight;
+    const view = this.scroller.clientHeight - this.table.tHead.offsetHeight;
     const top = row * ROW_PX;
-    const view = this.scroller.clientHeight - head;
-    if (top < this.scroller.scrollTop) {
+    const scrolled = this.scroller.scrollTop;
+    if (top >= scrolled && top + ROW_PX <= scrolled + view) return;
+    if (top >= scrolled - ROW_PX && top < scrolled) {
       this.scroller.scrollTop = top;
-    } else if (top + ROW_PX > this.scroller.scrollTop + view) {
+    } else if (top + ROW_PX > scrolled + view && top <= scrolled + view) {
       this.scroller.scrollTop = top + ROW_PX - view;
+    } else {
+      this.scroller.scrollTop = Math.max(0, top - (view - ROW_PX) / 2);
     }
   }
 
