@@ -100,8 +100,11 @@ async function start() {
   }
 
   // Shows run `k`: its summary, chromatogram, channels, table and first scan.
+  let runRequest = 0;
   async function openRun(k) {
+    const request = ++runRequest;
     const [run, rows] = await Promise.all([fetchRun(k), fetchScans(k)]);
+    if (request !== runRequest) return;  // another run was chosen meanwhile
     runPosition = k;
     $('run-select').value = String(k);
     scans = rows;

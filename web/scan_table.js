@@ -153,9 +153,10 @@ export class ScanTable {
         : this.sortDirection > 0 ? 'ascending' : 'descending');
     });
     this.table.setAttribute('aria-rowcount', String(this.rows.length + 1));
+    const noun = this.scans.length === 1 ? 'scan' : 'scans';
     this.count.textContent = this.rows.length === this.scans.length
-      ? `${formatCount(this.scans.length)} scans`
-      : `${formatCount(this.rows.length)} of ${formatCount(this.scans.length)} scans`;
+      ? `${formatCount(this.scans.length)} ${noun}`
+      : `${formatCount(this.rows.length)} of ${formatCount(this.scans.length)} ${noun}`;
     this.draw(true);
     if (this.selected !== null) this.scrollTo(this.selected);
   }
@@ -171,12 +172,15 @@ export class ScanTable {
       const v = s[key];
       values[i] = v == null ? NaN : v;
     });
-    this.rows.sort((a, b) => {
-      const [va, vb] = [values[a], values[b]];
-      const [na, nb] = [Number.isNaN(va), Number.isNaN(vb)];
-      if (na || nb) return na === nb ? a - b : (na ? 1 : -1);
-      return (va - vb) * direction || a - b;
-    });
+    const valued = [];
+    const missing = [];
+    for (const i of this.rows) (Number.isNaN(values[i]) ? missing : valued).push(i);
+    const sorted = Int32Array.from(valued).sort(direction > 0
+      ? (a, b) => values[a] - values[b] || a - b
+      : (a, b) => values[b] - values[a] || a - b);
+    this.rows = new Int32Array(this.rows.length);
+    this.rows.set(sorted);
+    this.rows.set(missing, sorted.length);
   }
 
   // Marks the scan at table index `index` as selected and scrolls its row into view.
