@@ -76,10 +76,13 @@ export class Overlay {
     window.addEventListener('resize', () => this.plot?.setSize(this.size()));
   }
 
-  // Fetches every run's scans (all at once) and draws their traces.
+  // Fetches every run's scans (all at once) and draws their traces. Each
+  // run's rows are dropped once its trace is taken: 32 runs of 30,000
+  // scans are never all in memory together.
   async load() {
-    const all = await Promise.all(this.runs.map((r) => fetchScans(r.run)));
-    this.runs.forEach((r, i) => this.traces.set(r.run, traceOf(all[i])));
+    await Promise.all(this.runs.map(async (r) => {
+      this.traces.set(r.run, traceOf(await fetchScans(r.run)));
+    }));
     this.showLegend();
     this.build();
   }
@@ -215,10 +218,12 @@ export class Overlay {
     this.report();
   }
 
-  // For tests: the series drawn, with their run and whether shown.
+  // For tests: the series drawn, with their run, whether shown and their
+  // highest value.
   report() {
     window.velmoranOverlay = this.seriesRuns.map((run, i) => ({
       run, label: this.plot.series[i + 1].label, shown: this.plot.series[i + 1].show,
+      highest: this.plot.data[i + 1].reduce((m, v) => (v != null && v > m ? v : m), 0),
     }));
   }
 }

@@ -71,10 +71,15 @@ class RunsBrowserTest(unittest.TestCase):
         self.wait(lambda: self.js("return window.velmoranReady === true && !!window.velmoranOverlay"))
         self.wait(lambda: self.title().startswith("Scan "))
 
-        # One trace per run, each named by its run; the legend hides one.
+        # One trace per run, each named by its run, its highest the run's
+        # highest MS1 TIC; normalised, 100 each. The legend hides one.
         overlay = self.js("return window.velmoranOverlay")
-        self.assertEqual([(s["run"], s["label"], s["shown"]) for s in overlay],
-                         [(k, os.path.basename(p), True) for k, p in enumerate(self.paths)])
+        self.assertEqual([(s["run"], s["label"], s["shown"], s["highest"]) for s in overlay],
+                         [(k, os.path.basename(p), True, max(s["tic"] for s in self.scans[k] if s["ms_level"] == 1))
+                          for k, p in enumerate(self.paths)])
+        d.find_element(By.ID, "overlay-normalise").click()
+        self.assertEqual([s["highest"] for s in self.js("return window.velmoranOverlay")], [100, 100, 100])
+        d.find_element(By.ID, "overlay-normalise").click()
         d.find_element(By.CSS_SELECTOR, "#run-legend input[data-run='1']").click()
         self.assertEqual([s["shown"] for s in self.js("return window.velmoranOverlay")], [True, False, True])
 
@@ -122,6 +127,13 @@ class RunsBrowserTest(unittest.TestCase):
         self.assertEqual(d.find_element(By.ID, "scan-count").text, "400 of 600 scans")
         self.assertTrue(all(big[i]["ms_level"] == 2 for i in self.js(ROWS)))
 
+        # An XIC is extracted in every run: one more trace per run, on the page's level.
+        d.find_element(By.ID, "xic-mz").send_keys("500.25")
+        d.find_element(By.CSS_SELECTOR, "#xic-form button[type=submit]").click()
+        self.wait(lambda: len(self.js("return window.velmoranOverlay")) == 6)
+        self.assertEqual([(s["run"], s["label"]) for s in self.js("return window.velmoranOverlay")[3:]],
+                         [(k, os.path.basename(p) + " XIC 500.25") for k, p in enumerate(self.paths)])
+
         # The selector shows another run: its name, table and first spectrum.
         Select(d.find_element(By.ID, "run-select")).select_by_value("1")
         small = self.scans[1]
@@ -129,7 +141,8 @@ class RunsBrowserTest(unittest.TestCase):
         self.wait(lambda: self.title().startswith("Scan %d · MS1" % small[0]["scan_id"]))
         self.assertEqual(d.find_element(By.ID, "scan-count").text, "20 of 30 scans")
         self.assertEqual(self.js("return window.velmoranView.run"), 1)
-        self.assertEqual([s["shown"] for s in self.js("return window.velmoranOverlay")], [True, False, True])
+        self.assertEqual([s["shown"] for s in self.js("return window.velmoranOverlay")],
+                         [True, False, True, True, False, True])
 
         d.save_screenshot(os.path.join(ARTIFACTS, "view_runs_browser_test.png"))
         errors = [entry for entry in d.get_log("browser") if entry["level"] == "SEVERE"]
