@@ -54,7 +54,10 @@ void send_text(httplib::Response& res, int status, std::shared_ptr<const std::st
 }
 
 void send(httplib::Response& res, const Reply& reply) {
-  send_text(res, reply.status, reply.body, kJson);
+  for (const auto& [name, value] : reply.headers) res.set_header(name, value);
+  res.status = reply.status;
+  const std::string_view bytes(*reply.body);
+  send_bytes(res, bytes, reply.body, reply.content_type);
 }
 
 // The run at position `k_text` ("0", "12": plain decimal, no sign and no

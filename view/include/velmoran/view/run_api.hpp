@@ -24,9 +24,13 @@ namespace velmoran::view {
 class SpectrumCache;
 
 // An HTTP status and a JSON body; a failure's body is {"error": "..."}.
+// A route that answers otherwise (binary data) names its content type and
+// may add headers of its own.
 struct Reply {
   int status = 200;
   std::shared_ptr<const std::string> body;
+  std::string_view content_type = "application/json";
+  std::vector<std::pair<std::string, std::string>> headers = {};
 };
 
 // The query parameters of a request, in order, names and values decoded.
