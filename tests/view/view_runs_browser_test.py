@@ -118,6 +118,11 @@ class RunsBrowserTest(unittest.TestCase):
         d.find_element(By.TAG_NAME, "body").send_keys(Keys.ARROW_RIGHT)
         self.wait(lambda: self.title().startswith("Scan %d " % big[target + 1]["scan_id"]))
         self.assertEqual(self.js(SELECTED_ROW), str(target + 1))
+        # ↓ in the focused table steps to the next row as sorted.
+        d.find_element(By.ID, "scans-scroll").send_keys(Keys.ARROW_DOWN)
+        after = by_tic_down[by_tic_down.index(target + 1) + 1]
+        self.wait(lambda: self.js(SELECTED_ROW) == str(after))
+        self.wait(lambda: self.title().startswith("Scan %d " % big[after]["scan_id"]))
         # A scan far down the table (by the script API) scrolls its row into view.
         self.js("return window.velmoranView.select(arguments[0])", by_tic_down[500])
         self.wait(lambda: self.js(SELECTED_ROW) == str(by_tic_down[500]))
@@ -126,6 +131,14 @@ class RunsBrowserTest(unittest.TestCase):
         Select(d.find_element(By.ID, "scan-level")).select_by_visible_text("MS2")
         self.assertEqual(d.find_element(By.ID, "scan-count").text, "400 of 600 scans")
         self.assertTrue(all(big[i]["ms_level"] == 2 for i in self.js(ROWS)))
+        # A precursor range keeps the scans whose precursor lies in it.
+        d.find_element(By.ID, "scan-precursor-min").send_keys("500")
+        d.find_element(By.ID, "scan-precursor-max").send_keys("900.5")
+        inside = [s for s in big if s["precursor_mz"] is not None and 500 <= s["precursor_mz"] <= 900.5]
+        self.wait(lambda: d.find_element(By.ID, "scan-count").text == "%d of 600 scans" % len(inside))
+        for box in ("scan-precursor-min", "scan-precursor-max"):
+            d.find_element(By.ID, box).send_keys(Keys.BACKSPACE * 8)
+        self.wait(lambda: d.find_element(By.ID, "scan-count").text == "400 of 600 scans")
 
         # An XIC is extracted in every run: one more trace per run, on the page's level.
         d.find_element(By.ID, "xic-mz").send_keys("500.25")
