@@ -90,12 +90,9 @@ runs = sorted(os.path.join(batch, name) for name in os.listdir(batch))
 server = ViewServer(velmoran, *runs)
 driver = chromium(1280, 760)
 try:
-    driver.get(server.url)
+    driver.get(server.url + "#run=2&hide=1")
     while driver.execute_script("return window.velmoranOverlay?.length ?? 0") < len(runs):
         time.sleep(0.05)
-    driver.find_element("css selector", "#run-legend input[data-run='1']").click()
-    driver.execute_async_script(
-        "const done = arguments[0]; window.velmoranView.selectRun(2).then(done);")
     time.sleep(0.3)
     runs_out = out[:-len(".png")] + "-runs.png"
     driver.save_screenshot(runs_out)

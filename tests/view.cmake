@@ -69,3 +69,12 @@ if(VELMORAN_CHROMEDRIVER AND EXISTS /usr/bin/chromium AND EXISTS /usr/bin/python
   set_tests_properties(view_runs_browser PROPERTIES
     LABELS "cli;view;browser" TIMEOUT 180 ENVIRONMENT "${view_env}")
 endif()
+
+# The page's tools: zoom kept across scans, keys, the view in the URL's
+# fragment, exports against the API, a damaged run.
+if(VELMORAN_CHROMEDRIVER AND EXISTS /usr/bin/chromium AND EXISTS /usr/bin/python3)
+  add_test(NAME view_page_tools
+    COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/view/view_page_tools_test.py)
+  set_tests_properties(view_page_tools PROPERTIES
+    LABELS "cli;view;browser" TIMEOUT 180 ENVIRONMENT "${view_env}")
+endif()

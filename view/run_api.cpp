@@ -160,6 +160,7 @@ Reply RunApi::spectrum(std::string_view index_text) const {
 Reply RunApi::xic(const QueryParams& params) const {
   inspect::XicQuery query;
   std::optional<double> ppm;
+  std::optional<double> da;
   bool level_given = false;
   for (const auto& [name, value] : params) {
     if (name == "mz") {
@@ -177,6 +178,13 @@ Reply RunApi::xic(const QueryParams& params) const {
         return error_reply(
             400, "ppm: not a tolerance in ppm (a number above 0, at most 1e6): " + shown(value));
       }
+    } else if (name == "da") {
+      if (da) return error_reply(400, "da: given twice");
+      da = inspect::parse_da(value);
+      if (!da) {
+        return error_reply(
+            400, "da: not a tolerance in m/z units (a positive finite number): " + shown(value));
+      }
     } else if (name == "ms_level") {
       const auto level = decimal<std::uint32_t>(value);
       if (level_given || !level || *level == 0) {
@@ -185,15 +193,17 @@ Reply RunApi::xic(const QueryParams& params) const {
       level_given = true;
       query.ms_level = *level;
     } else if (name != "token") {
-      return error_reply(400, "unknown parameter " + shown(name) + " (mz, ppm, ms_level)");
+      return error_reply(400, "unknown parameter " + shown(name) + " (mz, ppm, da, ms_level)");
     }
   }
   if (query.targets.empty()) return error_reply(400, "mz: give at least one m/z");
-  if (!ppm) return error_reply(400, "ppm: give the tolerance in ppm");
-  query.unit = inspect::ToleranceUnit::ppm;
-  query.tolerance = *ppm;
+  // One tolerance, as the command's --ppm and --da exclude each other.
+  if (ppm && da) return error_reply(400, "ppm, da: give one tolerance, not both");
+  if (!ppm && !da) return error_reply(400, "ppm, da: give the tolerance in ppm or in Da");
+  query.unit = ppm ? inspect::ToleranceUnit::ppm : inspect::ToleranceUnit::da;
+  query.tolerance = ppm ? *ppm : *da;
   if (auto windows = inspect::xic_windows(query); !windows) {
-    return error_reply(400, "ppm: " + windows.error().detail());
+    return error_reply(400, std::string(ppm ? "ppm: " : "da: ") + windows.error().detail());
   }
   auto text = rendered([&](textio::OutputFile& out) {
     return inspect::write_xic(reader_, query, inspect::TextFormat::json, out);

@@ -11,6 +11,13 @@ async function getJson(path) {
   return body;
 }
 
+// Opens the page again with this fragment ("#run=2&..."): the token goes
+// back into the query for the load, which takes it out again. Replaces the
+// history entry, as the page's own state does.
+export function openAgain(hash) {
+  location.replace(`${location.pathname}?token=${encodeURIComponent(token)}${hash}`);
+}
+
 // Each run's routes are under /api/run/K/ (K its position, from 0); every
 // fetcher of a run's data takes that position last, 0 when left out.
 const runPath = (run, route) => `/api/run/${run}/${route}`;
@@ -21,10 +28,11 @@ export const fetchScans = (run = 0) => getJson(runPath(run, 'scans'));
 export const fetchSpectrum = (index, run = 0) => getJson(runPath(run, `spectrum/${index}`));
 export const fetchChromatograms = (run = 0) => getJson(runPath(run, 'chromatograms'));
 
-export function fetchXic(mzs, ppm, msLevel, run = 0) {
+// unit: 'ppm' or 'da', the tolerance's unit.
+export function fetchXic(mzs, tolerance, unit, msLevel, run = 0) {
   const query = new URLSearchParams();
   for (const mz of mzs) query.append('mz', mz);
-  query.set('ppm', ppm);
+  query.set(unit === 'da' ? 'da' : 'ppm', tolerance);
   query.set('ms_level', msLevel);
   return getJson(runPath(run, `xic?${query}`));
 }

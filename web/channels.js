@@ -5,7 +5,10 @@
 // window.velmoranChannels reports the list for tests.
 import uPlot from 'uplot';
 import { fetchChromatograms } from './api.js';
-import { formatIntensity, formatNumber, intensityTicks } from './format.js';
+import {
+  INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale, onAxisMode,
+} from './axes.js';
+import { formatIntensity, formatNumber } from './format.js';
 
 const COLORS = ['#1f6feb', '#c2410c', '#15803d', '#7c3aed', '#be185d', '#0e7490', '#854d0e',
                 '#4b5563'];
@@ -57,25 +60,37 @@ export async function showChannels(run, anchor, onSelect, position = 0) {
   panel.append(heading, list, chart);
   anchor.after(panel);
 
-  const plot = new uPlot({
+  // The chart, made again when the intensity axis changes (axes.js).
+  const shown = channels.map(() => true);
+  const zoom = new YZoom();
+  const build = () => new uPlot({
     width: Math.max(320, chart.clientWidth || anchor.clientWidth),
     height: 220,
     series: [
       { label: 'RT (s)', value: (_u, v) => (v == null ? '–' : v.toFixed(2)) },
       ...channels.map((c, i) => ({
         label: `${c.channel}`, stroke: COLORS[i % COLORS.length], width: 1.25, spanGaps: true,
-        points: { show: true, size: 4 }, value: (_u, v) => formatIntensity(v),
+        points: { show: true, size: 4 }, value: (_u, v) => formatIntensity(v), show: shown[i],
       })),
     ],
-    axes: [{ label: 'retention time (s)' }, { label: 'intensity', values: intensityTicks, size: 70 }],
-    scales: { x: { time: false }, y: { range: (_u, _min, max) => [0, max > 0 ? max * 1.05 : 1] } },
+    axes: [{ label: 'retention time (s)' }, intensityAxis(INTENSITY_LABEL, zoom)],
+    scales: { x: { time: false }, y: intensityScale(zoom) },
     legend: { show: false },
     cursor: { drag: { x: true, y: false } },
-  }, [times, ...channels.map((c) => c.values)], chart);
+    hooks: { ready: [(u) => {
+      enableYZoom(u, zoom, 1);
+      u.over.addEventListener('click', () => pick(u));
+    }] },
+  }, [times, ...channels.map((c) => drawnValues(c.values))], chart);
+  let plot = build();
+  onAxisMode(() => {
+    zoom.range = null;
+    plot.destroy();
+    plot = build();
+  });
   window.addEventListener('resize', () => plot.setSize({ width: Math.max(320, chart.clientWidth),
                                                           height: 220 }));
 
-  const shown = channels.map(() => true);
   channels.forEach((channel, i) => {
     const item = document.createElement('li');
     const box = document.createElement('input');
@@ -96,8 +111,8 @@ export async function showChannels(run, anchor, onSelect, position = 0) {
     list.append(item);
   });
 
-  plot.over.addEventListener('click', () => {
-    const rt = plot.posToVal(plot.cursor.left, 'x');
+  function pick(u) {
+    const rt = u.posToVal(u.cursor.left, 'x');
     let best = null;
     channels.forEach((channel, i) => {
       if (!shown[i]) return;
@@ -106,7 +121,7 @@ export async function showChannels(run, anchor, onSelect, position = 0) {
       }
     });
     if (best) onSelect(best.index);
-  });
+  }
 
   function report() {
     window.velmoranChannels = channels.map((c, i) => ({

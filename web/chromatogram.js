@@ -3,47 +3,59 @@
 // vertical line, and extracted ion chromatograms (XIC) overlaid on a scale
 // of their own.
 import uPlot from 'uplot';
-import { formatIntensity, intensityTicks } from './format.js';
+import {
+  INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale,
+} from './axes.js';
+import { formatIntensity } from './format.js';
 
-// XIC colours; orange is kept for the fragment-scan marks.
-const XIC_COLORS = ['#7c3aed', '#15803d', '#be185d', '#0e7490', '#854d0e', '#4b5563'];
-// Intensities from zero up to a little above the highest in view.
-const fromZero = (_u, _min, max) => [0, max > 0 ? max * 1.05 : 1];
+// XIC colours: a set of colours of maximum contrast (less white, and a
+// reddish orange too near the fragment marks), and black; they repeat only
+// past 20 targets.
+export const XIC_COLORS = [
+  '#875692', '#008856', '#be0032', '#f38400', '#0067a5', '#882d17', '#e68fac', '#8db600',
+  '#604e97', '#f6a600', '#b3446c', '#2b3d26', '#a1caf1', '#654522', '#c2b280',
+  '#848482', '#f99379', '#dcd300', '#f3c300', '#222222',
+];
 // Height of the band at the bottom of the plot where fragment scans are marked.
 const MARK_BAND_PX = 10;
+// Width in CSS pixels of a column of the density strip that stands for
+// fragment-scan marks too close together to be told apart.
+const STRIP_COLUMN_PX = 2;
 
 export class Chromatogram {
   // scans: the rows of /api/scans. onSelect(index) is called with the
   // table index of the scan the user picked; onFirstDraw once drawn.
-  constructor(element, scans, { onSelect, onFirstDraw }) {
+  // onView(range) after the user zooms in x (range: [min, max] of
+  // retention time, null for the whole run); onIntensityView(range) after
+  // a zoom in intensity (null: automatic).
+  constructor(element, scans, { onSelect, onFirstDraw, onView, onIntensityView }) {
     this.element = element;
     this.scans = scans;
     this.onSelect = onSelect;
     this.onFirstDraw = onFirstDraw;
+    this.onView = onView;
+    this.onIntensityView = onIntensityView;
+    this.yZoom = new YZoom();
+    this.xicZoom = new YZoom();
     this.kind = 'tic';
     this.selected = null;
     this.xics = [];
 
     // The trace shows the survey level (MS1), or every scan of the lowest
     // level when the run has no MS1 scans.
-    this.traceLevel(Math.min(...scans.map((s) => s.ms_level)));
+    this.traceLevel(scans.length ? Math.min(...scans.map((s) => s.ms_level)) : 1);
 
     this.build();
-    this.onResize = () => this.plot.setSize(this.size());
-    window.addEventListener('resize', this.onResize);
+    window.addEventListener('resize', () => this.plot.setSize(this.size()));
   }
 
-  // Removes the chart (another run is shown).
-  destroy() {
-    window.removeEventListener('resize', this.onResize);
-    this.plot?.destroy();
-    this.plot = null;
-  }
-
+  // Scans without a finite retention time have no place on the time axis:
+  // they are left out of the trace and the marks (the header counts them).
   traceLevel(level) {
     this.level = level;
-    this.traceScans = this.scans.filter((s) => s.ms_level === level);
-    this.markedScans = this.scans.filter((s) => s.ms_level > level);
+    const timed = this.scans.filter((s) => Number.isFinite(s.rt_sec));
+    this.traceScans = timed.filter((s) => s.ms_level === level);
+    this.markedScans = timed.filter((s) => s.ms_level > level);
     this.times = this.traceScans.map((s) => s.rt_sec);
     this.positionOfScanId = new Map(this.traceScans.map((s, i) => [s.scan_id, i]));
   }
@@ -54,6 +66,9 @@ export class Chromatogram {
   setLevel(level) {
     this.traceLevel(level);
     this.xics = [];
+    this.yZoom.range = null;
+    this.xicZoom.range = null;
+    this.onIntensityView?.(null);
     this.plot?.destroy();
     this.plot = null;
     this.build();
@@ -85,7 +100,44 @@ export class Chromatogram {
   }
 
   data() {
-    return [this.times, this.traceValues(), ...this.xics.map((x) => x.values)];
+    return [this.times, drawnValues(this.traceValues()),
+            ...this.xics.map((x) => drawnValues(x.values))];
+  }
+
+  // Tells onView of a change of the x range.
+  reportView(u) {
+    const range = this.xRange(u);
+    const text = JSON.stringify(range);
+    if (text === this.lastView) return;
+    this.lastView = text;
+    this.onView?.(range);
+  }
+
+  // The retention-time range in view, null for the whole run.
+  xRange(u = this.plot) {
+    const x = u?.scales.x;
+    if (!x || !Number.isFinite(x.min) || !Number.isFinite(x.max) || !this.times.length) return null;
+    const zoomed = x.min > this.times[0] || x.max < this.times[this.times.length - 1];
+    return zoomed ? [x.min, x.max] : null;
+  }
+
+  setXRange(range) {
+    if (range) this.plot.setScale('x', { min: range[0], max: range[1] });
+  }
+
+  // The highest XIC value at the scans in view, null without XICs.
+  xicHighestInView() {
+    if (!this.xics.length) return null;
+    const range = this.xRange() ?? [-Infinity, Infinity];
+    let highest = 0;
+    for (const xic of this.xics) {
+      xic.values.forEach((v, i) => {
+        if (v !== null && v > highest && this.times[i] >= range[0] && this.times[i] <= range[1]) {
+          highest = v;
+        }
+      });
+    }
+    return highest;
   }
 
   build() {
@@ -110,18 +162,22 @@ export class Chromatogram {
     ];
     const axes = [
       { label: 'retention time (s)' },
-      { label: 'intensity', values: intensityTicks, size: 70 },
+      intensityAxis(INTENSITY_LABEL, this.yZoom),
     ];
     if (this.xics.length) {
-      axes.push({ scale: 'xic', side: 1, label: 'XIC', values: intensityTicks, size: 70,
-                  grid: { show: false } });
+      axes.push(intensityAxis('XIC (counts)', this.xicZoom,
+                              { scale: 'xic', side: 1, grid: { show: false } }));
     }
     let drawn = false;
     this.plot = new uPlot({
       ...this.size(),
       series,
       axes,
-      scales: { x: { time: false }, y: { range: fromZero }, xic: { range: fromZero } },
+      scales: {
+        x: { time: false },
+        y: intensityScale(this.yZoom),
+        xic: intensityScale(this.xicZoom),
+      },
       cursor: { drag: { x: true, y: false }, points: { show: false } },
       hooks: {
         draw: [(u) => {
@@ -132,27 +188,55 @@ export class Chromatogram {
           }
         }],
         ready: [(u) => this.listen(u)],
+        setScale: [(u, key) => { if (key === 'x') this.reportView(u); }],
       },
     }, this.data(), this.element);
+    enableYZoom(this.plot, this.yZoom, 1, () => this.onIntensityView?.(this.yZoom.range));
+    // The XICs' axis at the right zooms on its own scale (Shift and a drag
+    // across the plot zoom both).
+    if (this.xics.length) enableYZoom(this.plot, this.xicZoom, 2);
     if (fullRange) this.plot.setScale('x', scale);
   }
 
   // Fragment scans as short ticks along the bottom, the selected scan as a line.
+  // Where ticks would merge (two scans within a column of the strip), a
+  // density strip instead: each column as dark as the scans it holds.
   drawMarks(u) {
     const { ctx, bbox } = u;
     const bottom = bbox.top + bbox.height;
     const [xMin, xMax] = [u.scales.x.min, u.scales.x.max];
-    ctx.save();
-    ctx.beginPath();
-    ctx.strokeStyle = '#c2410c';
-    ctx.lineWidth = 1;
+    const column = STRIP_COLUMN_PX * devicePixelRatio;
+    const counts = new Uint32Array(Math.ceil(bbox.width / column) + 1);
+    let crowded = false;
     for (const s of this.markedScans) {
       if (s.rt_sec < xMin || s.rt_sec > xMax) continue;
-      const x = Math.round(u.valToPos(s.rt_sec, 'x', true)) + 0.5;
-      ctx.moveTo(x, bottom);
-      ctx.lineTo(x, bottom - MARK_BAND_PX * devicePixelRatio);
+      const at = Math.floor((u.valToPos(s.rt_sec, 'x', true) - bbox.left) / column);
+      const c = Math.min(Math.max(at, 0), counts.length - 1);
+      counts[c]++;
+      if (counts[c] > 1 || (c > 0 && counts[c - 1] > 0)) crowded = true;
     }
-    ctx.stroke();
+    this.marksDrawnAs = crowded ? 'strip' : 'ticks';
+    ctx.save();
+    ctx.lineWidth = 1;
+    const band = MARK_BAND_PX * devicePixelRatio;
+    if (crowded) {
+      const most = Math.max(...counts);
+      counts.forEach((n, c) => {
+        if (n === 0) return;
+        ctx.fillStyle = `rgba(194, 65, 12, ${(0.25 + (0.75 * n) / most).toFixed(3)})`;
+        ctx.fillRect(bbox.left + c * column, bottom - band, column, band);
+      });
+    } else {
+      ctx.beginPath();
+      ctx.strokeStyle = '#c2410c';
+      counts.forEach((n, c) => {
+        if (n === 0) return;
+        const x = Math.round(bbox.left + c * column) + 0.5;
+        ctx.moveTo(x, bottom);
+        ctx.lineTo(x, bottom - band);
+      });
+      ctx.stroke();
+    }
     const selected = this.selected === null ? null : this.scans[this.selected];
     if (selected && selected.rt_sec >= xMin && selected.rt_sec <= xMax) {
       const x = Math.round(u.valToPos(selected.rt_sec, 'x', true)) + 0.5;
@@ -161,6 +245,13 @@ export class Chromatogram {
       ctx.setLineDash([4 * devicePixelRatio, 3 * devicePixelRatio]);
       ctx.moveTo(x, bbox.top);
       ctx.lineTo(x, bottom);
+      ctx.stroke();
+      // Its own mark stands out of the strip.
+      ctx.setLineDash([]);
+      ctx.lineWidth = 3 * devicePixelRatio;
+      ctx.beginPath();
+      ctx.moveTo(x, bottom);
+      ctx.lineTo(x, bottom - band - 3 * devicePixelRatio);
       ctx.stroke();
     }
     ctx.restore();

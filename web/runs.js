@@ -62,7 +62,9 @@ const fromZero = (_u, _min, max) => [0, max > 0 ? max * 1.05 : 1];
 export class Overlay {
   // runs: the rows of /api/runs. Draws into `chart`, lists the runs in
   // `legend`; onDrawn() once every run's trace is drawn the first time.
-  constructor(chart, legend, runs, { onDrawn } = {}) {
+  // hidden: the positions of the runs hidden at first; onHidden(list) is
+  // told the positions hidden whenever they change.
+  constructor(chart, legend, runs, { onDrawn, hidden = [], onHidden } = {}) {
     this.chart = chart;
     this.legend = legend;
     this.runs = runs.filter((r) => r.error === null);
@@ -70,7 +72,8 @@ export class Overlay {
     this.kind = 'tic';
     this.normalise = false;
     this.selected = this.runs[0]?.run ?? 0;
-    this.shown = new Map(this.runs.map((r) => [r.run, true]));
+    this.shown = new Map(this.runs.map((r) => [r.run, !hidden.includes(r.run)]));
+    this.onHidden = onHidden;
     this.traces = new Map();
     this.xics = [];  // [{run, target, times, values}]
     window.addEventListener('resize', () => this.plot?.setSize(this.size()));
@@ -106,14 +109,15 @@ export class Overlay {
     this.build();
   }
 
-  // The XICs of `mzs` in every run (at MS level `level`); [] clears them.
-  async setXics(mzs, ppm, level) {
+  // The XICs of `mzs` in every run (± tolerance in unit 'ppm' or 'da', at
+  // MS level `level`); [] clears them.
+  async setXics(mzs, tolerance, unit, level) {
     if (!mzs.length) {
       this.xics = [];
       this.build();
       return;
     }
-    const answers = await Promise.all(this.runs.map((r) => fetchXic(mzs, ppm, level, r.run)));
+    const answers = await Promise.all(this.runs.map((r) => fetchXic(mzs, tolerance, unit, level, r.run)));
     this.xics = [];
     this.runs.forEach((r, i) => {
       mzs.forEach((target, targetIndex) => {
@@ -135,6 +139,7 @@ export class Overlay {
       box.addEventListener('change', () => {
         this.shown.set(r.run, box.checked);
         this.showSeries();
+        this.onHidden?.(this.runs.filter((x) => !this.shown.get(x.run)).map((x) => x.run));
       });
       const swatch = document.createElement('span');
       swatch.className = 'swatch';

@@ -1,16 +1,24 @@
 // One scan's spectrum: a line for profile data, sticks for centroids, the
 // precursor of a fragment scan as a dashed line, and the point under the
-// cursor in the readout line.
+// cursor in the readout line. With the lock on (the default), an m/z zoom
+// stays when another scan is shown, so a cluster can be followed from
+// scan to scan.
 import uPlot from 'uplot';
-import { formatIntensity, formatNumber, intensityTicks } from './format.js';
+import {
+  INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale,
+} from './axes.js';
+import { formatIntensity, formatNumber } from './format.js';
 
-// uPlot path builder drawing each point as a stick from zero.
+// uPlot path builder drawing each point as a stick from zero (from the
+// bottom of a log axis).
 function sticks(u, seriesIndex, first, last) {
   const xs = u.data[0];
   const ys = u.data[seriesIndex];
   const path = new Path2D();
-  const zero = Math.round(u.valToPos(0, 'y', true));
+  const base = u.scales.y.distr === 3 ? u.scales.y.min : 0;
+  const zero = Math.round(u.valToPos(base, 'y', true));
   for (let i = first; i <= last; i++) {
+    if (ys[i] === null) continue;
     const x = Math.round(u.valToPos(xs[i], 'x', true)) + 0.5;
     path.moveTo(x, zero);
     path.lineTo(x, Math.round(u.valToPos(ys[i], 'y', true)));
@@ -18,11 +26,39 @@ function sticks(u, seriesIndex, first, last) {
   return { stroke: path, fill: null, clip: null, band: null, gaps: null, flags: 0 };
 }
 
+// The points of `spectrum` that can be drawn: finite m/z and intensity.
+// Returns null when every point is.
+function finitePoints(spectrum) {
+  const { mz, intensity } = spectrum;
+  let all = true;
+  for (let i = 0; i < mz.length && all; i++) {
+    all = Number.isFinite(mz[i]) && Number.isFinite(intensity[i]);
+  }
+  if (all) return null;
+  const kept = [[], []];
+  for (let i = 0; i < mz.length; i++) {
+    if (Number.isFinite(mz[i]) && Number.isFinite(intensity[i])) {
+      kept[0].push(mz[i]);
+      kept[1].push(intensity[i]);
+    }
+  }
+  return kept;
+}
+
 export class SpectrumView {
-  constructor(element, readout) {
+  // onView(range) after the m/z range in view changes ([min, max] of a
+  // zoom, null for the whole spectrum); onIntensityView(range) after the
+  // intensity zoom does (null: automatic).
+  constructor(element, readout, { onView, onIntensityView } = {}) {
     this.element = element;
     this.readout = readout;
+    this.onView = onView;
+    this.onIntensityView = onIntensityView;
     this.spectrum = null;
+    this.points = [[], []];
+    this.lock = true;
+    this.zoom = null;
+    this.yZoom = new YZoom();
     this.drawnWaiters = [];
     window.addEventListener('resize', () => this.plot?.setSize(this.size()));
   }
@@ -31,21 +67,75 @@ export class SpectrumView {
     return { width: Math.max(320, this.element.clientWidth), height: 320 };
   }
 
+  // The points shown: the spectrum's finite ones (all of them, usually).
+  // A spectrum that has points but no finite one shows none, and says so.
+  drawablePoints(spectrum) {
+    const kept = finitePoints(spectrum);
+    const points = kept ?? [spectrum.mz, spectrum.intensity];
+    this.left = spectrum.mz.length - points[0].length;
+    return points;
+  }
+
+  // Points of the spectrum not drawn (no finite m/z or intensity).
+  get leftOut() {
+    return this.left ?? 0;
+  }
+
   // Shows `spectrum` (an /api/spectrum object); resolves once it is drawn.
   show(spectrum) {
     this.spectrum = spectrum;
+    this.points = this.drawablePoints(spectrum);
     const drawn = new Promise((resolve) => this.drawnWaiters.push(resolve));
     const centroided = spectrum.centroided === true;
+    if (!this.lock) this.zoom = null;
+    this.element.classList.toggle('nothing-drawn', this.points[0].length === 0);
     // A new chart when the kind of drawing changes; new data otherwise.
     if (!this.plot || this.centroided !== centroided) {
       this.centroided = centroided;
-      this.plot?.destroy();
-      this.plot = new uPlot(this.options(centroided), [spectrum.mz, spectrum.intensity],
-                            this.element);
+      this.rebuild();
     } else {
-      this.plot.setData([spectrum.mz, spectrum.intensity]);
+      this.plot.setData(this.data());
+      this.applyZoom();
     }
     return drawn;
+  }
+
+  data() {
+    return [this.points[0], drawnValues(this.points[1])];
+  }
+
+  // A new chart (another kind of drawing, another intensity axis).
+  rebuild() {
+    if (!this.spectrum) return;
+    this.plot?.destroy();
+    this.plot = new uPlot(this.options(this.centroided), this.data(), this.element);
+    enableYZoom(this.plot, this.yZoom, 1, () => this.onIntensityView?.(this.yZoom.range));
+    // uPlot's double-click returns to the whole spectrum.
+    this.plot.over.addEventListener('dblclick', () => {
+      this.zoom = null;
+      this.onView?.(null);
+    });
+    this.applyZoom();
+  }
+
+  applyZoom() {
+    if (this.zoom) this.plot.setScale('x', { min: this.zoom[0], max: this.zoom[1] });
+  }
+
+  // The m/z range kept across scans, null for each spectrum's whole range.
+  setZoom(range) {
+    this.zoom = range;
+    if (this.plot) {
+      if (range) this.applyZoom();
+      else this.plot.setData(this.data());
+    }
+    this.onView?.(this.zoom);
+  }
+
+  resetZoom() {
+    this.yZoom.range = null;
+    this.onIntensityView?.(null);
+    this.setZoom(null);
   }
 
   options(centroided) {
@@ -62,40 +152,77 @@ export class SpectrumView {
       ],
       axes: [
         { label: 'm/z' },
-        { label: 'intensity', values: intensityTicks, size: 70 },
+        intensityAxis(INTENSITY_LABEL, this.yZoom),
       ],
       scales: {
         x: { time: false, range: (_u, min, max) => this.mzRange(min, max) },
-        y: { range: (_u, _min, max) => [0, max > 0 ? max * 1.05 : 1] },
+        y: intensityScale(this.yZoom),
       },
       cursor: { drag: { x: true, y: false }, points: { show: !centroided } },
       hooks: {
         draw: [(u) => {
           this.drawPrecursor(u);
+          this.drawNothing(u);
           const waiters = this.drawnWaiters;
           this.drawnWaiters = [];
           for (const resolve of waiters) resolve();
         }],
         setCursor: [(u) => this.showReadout(u)],
+        // A drag by the user (a selection, then the x scale set from it)
+        // changes the zoom kept.
+        setSelect: [(u) => { this.dragged = u.select.width > 0; }],
+        setScale: [(_u, key) => {
+          if (key === 'x' && this.dragged) {
+            this.dragged = false;
+            this.noteUserZoom();
+          }
+        }],
       },
     };
   }
 
   // The whole spectrum and its precursor, with a margin; a zoomed range as it is.
   mzRange(min, max) {
-    const mz = this.spectrum?.mz ?? [];
-    const whole = mz.length > 0 && min === mz[0] && max === mz[mz.length - 1];
+    const mz = this.points[0];
+    if (mz.length === 0) return this.zoom ?? [0, 1];
+    const whole = min === mz[0] && max === mz[mz.length - 1];
     if (!whole) return [min, max];
     const precursor = this.spectrum.precursor_mz;
-    const low = precursor == null ? min : Math.min(min, precursor);
-    const high = precursor == null ? max : Math.max(max, precursor);
+    const usable = precursor != null && Number.isFinite(precursor);
+    const low = usable ? Math.min(min, precursor) : min;
+    const high = usable ? Math.max(max, precursor) : max;
     const margin = (high - low) * 0.02 || 1;
     return [low - margin, high + margin];
   }
 
+  // Called by the page after uPlot's own zoom (drag, double-click): keeps
+  // the range the user chose.
+  noteUserZoom() {
+    const x = this.plot?.scales.x;
+    const mz = this.points[0];
+    if (!x || !mz.length) return;
+    const [low, high] = this.mzRange(mz[0], mz[mz.length - 1]);
+    const whole = x.min <= low && x.max >= high;
+    this.zoom = whole ? null : [x.min, x.max];
+    this.onView?.(this.zoom);
+  }
+
+  drawNothing(u) {
+    if (this.points[0].length !== 0 || !this.spectrum) return;
+    const { ctx, bbox } = u;
+    ctx.save();
+    ctx.fillStyle = '#5b6475';
+    ctx.font = `${14 * devicePixelRatio}px system-ui, sans-serif`;
+    ctx.textAlign = 'center';
+    const text = this.spectrum.mz.length === 0 ? 'no points in this spectrum'
+      : 'no point of this spectrum has a finite m/z and intensity';
+    ctx.fillText(text, bbox.left + bbox.width / 2, bbox.top + bbox.height / 2);
+    ctx.restore();
+  }
+
   drawPrecursor(u) {
     const mz = this.spectrum?.precursor_mz;
-    if (mz == null || mz < u.scales.x.min || mz > u.scales.x.max) return;
+    if (mz == null || !Number.isFinite(mz) || mz < u.scales.x.min || mz > u.scales.x.max) return;
     const { ctx, bbox } = u;
     const x = Math.round(u.valToPos(mz, 'x', true)) + 0.5;
     ctx.save();
@@ -118,11 +245,11 @@ export class SpectrumView {
 
   showReadout(u) {
     const i = u.cursor.idx;
-    if (i == null || !this.spectrum) {
+    if (i == null || !this.spectrum || !this.points[0].length) {
       this.readout.textContent = '';
       return;
     }
     this.readout.textContent =
-      `m/z ${formatNumber(u.data[0][i])}   intensity ${formatIntensity(u.data[1][i])}`;
+      `m/z ${formatNumber(this.points[0][i])}   intensity ${formatIntensity(this.points[1][i])}`;
   }
 }

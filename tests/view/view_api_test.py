@@ -88,6 +88,11 @@ class ApiTest(unittest.TestCase):
                     self.get_json(server, xic_query(targets, 15, level)),
                     command_json("xic", path, *sum((["--mz", repr(m)] for m in targets), []),
                                  "--ppm", "15", "--ms-level", str(level), "--format", "json"))
+                # The same in Da, as the command's --da takes it.
+                self.assertEqual(
+                    self.get_json(server, xic_query(targets, 0.02, level, unit="da")),
+                    command_json("xic", path, *sum((["--mz", repr(m)] for m in targets), []),
+                                 "--da", "0.02", "--ms-level", str(level), "--format", "json"))
 
     def test_bad_parameters_are_400_with_a_message(self):
         path, expected = RUNS.runs["synth216"]
@@ -109,6 +114,18 @@ class ApiTest(unittest.TestCase):
             ("/api/xic?mz=500&ppm=10&ms_level=0", 400),
             ("/api/xic?mz=500&ppm=10&ms_level=x", 400),
             ("/api/xic?mz=500&ppm=10&rt=1", 400),
+            # A tolerance in Da instead: exactly one of ppm and da.
+            ("/api/xic?mz=500&da=0", 400),
+            ("/api/xic?mz=500&da=-0.5", 400),
+            ("/api/xic?mz=500&da=nan", 400),
+            ("/api/xic?mz=500&da=inf", 400),
+            ("/api/xic?mz=500&da=1e400", 400),
+            ("/api/xic?mz=500&da=", 400),
+            ("/api/xic?mz=500&da=0.5&da=0.5", 400),
+            ("/api/xic?mz=500&da=0.5&ppm=10", 400),
+            ("/api/xic?mz=500&ppm=10&da=0.5", 400),
+            ("/api/xic?mz=1.7e308&da=1e307", 400),
+            ("/api/xic?mz=500&da=0.5", 200),
             (xic_query([500.0] * 101, 10), 400),
             (xic_query([500.0] * 100, 10), 200),
             # 1e308 * 10 overflows; the window 1e308 +- 1e303 holds no point.

@@ -147,15 +147,24 @@ class RunsBrowserTest(unittest.TestCase):
         self.assertEqual([(s["run"], s["label"]) for s in self.js("return window.velmoranOverlay")[3:]],
                          [(k, os.path.basename(p) + " XIC 500.25") for k, p in enumerate(self.paths)])
 
-        # The selector shows another run: its name, table and first spectrum.
+        errors = [entry for entry in d.get_log("browser") if entry["level"] == "SEVERE"]
+        self.assertEqual(errors, [])
+
+        # The selector shows another run (the page opens again on it): its
+        # name, table and first spectrum; the run hidden and the XICs stay,
+        # the token stays out of the address bar.
         Select(d.find_element(By.ID, "run-select")).select_by_value("1")
         small = self.scans[1]
-        self.wait(lambda: d.find_element(By.ID, "run-name").text == "small.d")
+        self.wait(lambda: self.js("return window.velmoranView?.run") == 1)
         self.wait(lambda: self.title().startswith("Scan %d · MS1" % small[0]["scan_id"]))
-        self.assertEqual(d.find_element(By.ID, "scan-count").text, "20 of 30 scans")
-        self.assertEqual(self.js("return window.velmoranView.run"), 1)
+        self.assertEqual(d.find_element(By.ID, "run-name").text, "small.d")
+        self.assertEqual(d.find_element(By.ID, "scan-count").text, "30 scans")
+        self.assertEqual(Select(d.find_element(By.ID, "run-select")).first_selected_option.text, "1: small.d")
+        self.wait(lambda: len(self.js("return window.velmoranOverlay ?? []")) == 6)
         self.assertEqual([s["shown"] for s in self.js("return window.velmoranOverlay")],
                          [True, False, True, True, False, True])
+        self.assertNotIn(self.server.token, d.current_url)
+        self.assertIn("run=1", d.current_url)
 
         d.save_screenshot(os.path.join(ARTIFACTS, "view_runs_browser_test.png"))
         errors = [entry for entry in d.get_log("browser") if entry["level"] == "SEVERE"]

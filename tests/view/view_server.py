@@ -72,8 +72,8 @@ class ViewServer:
             self.stop()
 
 
-def xic_query(mzs, ppm, ms_level=None):
-    params = [("mz", repr(m) if isinstance(m, float) else str(m)) for m in mzs] + [("ppm", str(ppm))]
+def xic_query(mzs, tolerance, ms_level=None, unit="ppm"):
+    params = [("mz", repr(m) if isinstance(m, float) else str(m)) for m in mzs] + [(unit, str(tolerance))]
     if ms_level is not None:
         params.append(("ms_level", str(ms_level)))
     return "/api/xic?" + urllib.parse.urlencode(params)

@@ -4,7 +4,7 @@
 //   /api/run             velmoran info --json
 //   /api/scans           velmoran scans --format json
 //   /api/spectrum/INDEX  one spectrum's points
-//   /api/xic?mz=M...     velmoran xic --ppm P --format json
+//   /api/xic?mz=M...     velmoran xic --ppm P (or --da D) --format json
 //   /api/chromatograms   velmoran chromatograms --format json
 #pragma once
 
@@ -69,7 +69,8 @@ class RunApi {
   // `index_text` as it came in the path: 400 unless decimal digits, 404
   // past the last scan.
   [[nodiscard]] Reply spectrum(std::string_view index_text) const;
-  // mz (repeated), ppm and ms_level (default 1); "token" is ignored.
+  // mz (repeated), ppm or da (one of them) and ms_level (default 1);
+  // "token" is ignored.
   [[nodiscard]] Reply xic(const QueryParams& params) const;
 
   // Bytes held by the spectrum cache.
