@@ -7,7 +7,10 @@
 // called.
 import uPlot from 'uplot';
 import { fetchScans, fetchXic } from './api.js';
-import { formatIntensity, intensityTicks } from './format.js';
+import {
+  INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale, onAxisMode,
+} from './axes.js';
+import { formatIntensity } from './format.js';
 
 // 32 runs at most; colours repeat after 20, with another dash.
 export const RUN_COLORS = [
@@ -57,8 +60,6 @@ function scaled(values, normalise) {
   return highest > 0 ? values.map((v) => (v == null ? v : (100 * v) / highest)) : values;
 }
 
-const fromZero = (_u, _min, max) => [0, max > 0 ? max * 1.05 : 1];
-
 export class Overlay {
   // runs: the rows of /api/runs. Draws into `chart`, lists the runs in
   // `legend`; onDrawn() once every run's trace is drawn the first time.
@@ -76,6 +77,15 @@ export class Overlay {
     this.onHidden = onHidden;
     this.traces = new Map();
     this.xics = [];  // [{run, target, times, values}]
+    // The intensity axis is the page's choice (linear, log, relative), and
+    // zooms in y as the other charts do.
+    this.yZoom = new YZoom();
+    this.xicZoom = new YZoom();
+    onAxisMode(() => {
+      this.yZoom.range = null;
+      this.xicZoom.range = null;
+      this.build();
+    });
     window.addEventListener('resize', () => this.plot?.setSize(this.size()));
   }
 
@@ -165,13 +175,13 @@ export class Overlay {
     for (const r of this.runs) {
       const trace = this.traces.get(r.run);
       if (!trace) continue;
-      tables.push([trace.times, scaled(trace[key], this.normalise)]);
+      tables.push([trace.times, drawnValues(scaled(trace[key], this.normalise))]);
       series.push({ label: r.name, stroke: colorOf(r.run), width: r.run === this.selected ? 2 : 1,
                     spanGaps: true, points: { show: false }, value });
       this.seriesRuns.push(r.run);
     }
     this.xics.forEach((x) => {
-      tables.push([x.times, scaled(x.values, this.normalise)]);
+      tables.push([x.times, drawnValues(scaled(x.values, this.normalise))]);
       series.push({ label: `${this.runs.find((r) => r.run === x.run)?.name} XIC ${x.target}`,
                     stroke: colorOf(x.run), width: 1, dash: XIC_DASHES[x.targetIndex % XIC_DASHES.length],
                     scale: this.normalise ? 'y' : 'xic', spanGaps: true, points: { show: false },
@@ -182,12 +192,12 @@ export class Overlay {
     const data = uPlot.join(tables);
     const axes = [
       { label: 'retention time (s)' },
-      { label: this.normalise ? `% of each trace's highest` : `${this.kind.toUpperCase()} intensity`,
-        values: intensityTicks, size: 70 },
+      intensityAxis(this.normalise ? "% of each trace's highest"
+        : `${this.kind.toUpperCase()} ${INTENSITY_LABEL}`, this.yZoom),
     ];
     if (this.xics.length && !this.normalise) {
-      axes.push({ scale: 'xic', side: 1, label: 'XIC intensity', values: intensityTicks, size: 70,
-                  grid: { show: false } });
+      axes.push(intensityAxis(`XIC ${INTENSITY_LABEL}`, this.xicZoom,
+                              { scale: 'xic', side: 1, grid: { show: false } }));
     }
     const x = this.plot?.scales.x;
     const zoom = x && Number.isFinite(x.min) && Number.isFinite(x.max) ? { min: x.min, max: x.max } : null;
@@ -199,9 +209,10 @@ export class Overlay {
       series,
       axes,
       legend: { show: false },
-      scales: { x: { time: false }, y: { range: fromZero }, xic: { range: fromZero } },
+      scales: { x: { time: false }, y: intensityScale(this.yZoom), xic: intensityScale(this.xicZoom) },
       cursor: { drag: { x: true, y: false }, points: { show: false } },
       hooks: {
+        ready: [(u) => enableYZoom(u, this.yZoom, 1)],
         draw: [() => {
           if (drawn) return;
           drawn = true;

@@ -147,6 +147,11 @@ class RunsBrowserTest(unittest.TestCase):
         self.assertEqual([(s["run"], s["label"]) for s in self.js("return window.velmoranOverlay")[3:]],
                          [(k, os.path.basename(p) + " XIC 500.25") for k, p in enumerate(self.paths)])
 
+        # The page's log axis draws the overlay again, every trace still there.
+        Select(d.find_element(By.ID, "axis-mode")).select_by_value("log")
+        self.assertEqual(len(self.js("return window.velmoranOverlay")), 6)
+        Select(d.find_element(By.ID, "axis-mode")).select_by_value("linear")
+
         errors = [entry for entry in d.get_log("browser") if entry["level"] == "SEVERE"]
         self.assertEqual(errors, [])
 
