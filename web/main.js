@@ -131,7 +131,9 @@ async function start() {
       overlay.setNormalise(event.target.checked);
       writeState('norm', event.target.checked ? '1' : null);
     });
-    overlay.load();
+    overlay.load().catch((error) => {
+      $('run-legend').textContent = `Could not load the runs' chromatograms: ${error.message}`;
+    });
   }
   const table = new ScanTable($('scans-panel'), { onSelect: (index) => select(index) });
 
