@@ -15,6 +15,14 @@
 
   /usr/bin/python3 bench/view_bench.py VELMORAN RUN.d [--loads N] [--switches N]
 
+With --table, only the first paint of RUN.d with its scan table (navigation
+until both the chromatogram and the table are drawn); with --overlay
+RUN.d ..., only the overlay of those runs' chromatograms (navigation until
+every run's trace is drawn):
+
+  /usr/bin/python3 bench/view_bench.py VELMORAN RUN.d --table [--loads N]
+  /usr/bin/python3 bench/view_bench.py VELMORAN RUN.d --overlay RUN.d ... [--loads N]
+
 Run by scripts/bench-view.sh, which makes the 3,000-scan run.
 """
 import argparse
@@ -53,13 +61,44 @@ def summary(values):
         statistics.median(values), min(values), max(values), len(values))
 
 
+def first_paint(args):
+    """Navigation until the page is drawn: the chromatogram and the table of
+    the first run, and with several runs the overlay of all of them."""
+    runs = [args.run, *args.overlay]
+    server = ViewServer(args.velmoran, *runs)
+    driver = chromium()
+    drawn = ("return window.velmoranOverlayMs ?? null" if args.overlay else
+             "return window.velmoranReady === true && window.velmoranTableMs !== undefined"
+             " ? Math.max(window.velmoranReadyMs, window.velmoranTableMs) : null")
+    times = []
+    try:
+        scans = json.loads(server.request("/api/scans")[1])
+        for _ in range(args.loads):
+            driver.get(server.url)
+            value = None
+            while value is None:
+                value = driver.execute_script(drawn)
+            times.append(value)
+    finally:
+        driver.quit()
+        code, _, err = server.stop()
+    what = ("overlay of %d runs' chromatograms" % len(runs) if args.overlay
+            else "chromatogram and table of %d scans" % len(scans))
+    print("%s (navigation until drawn), ms: %s" % (what, summary(times)))
+    assert code == 0, err
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("velmoran")
     parser.add_argument("run")
     parser.add_argument("--loads", type=int, default=7)
     parser.add_argument("--switches", type=int, default=30)
+    parser.add_argument("--table", action="store_true")
+    parser.add_argument("--overlay", nargs="+", default=[])
     args = parser.parse_args()
+    if args.table or args.overlay:
+        return first_paint(args)
 
     server = ViewServer(args.velmoran, args.run)
     driver = chromium()

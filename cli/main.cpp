@@ -5,7 +5,7 @@
 //   velmoran info RUN.d [--json]
 //   velmoran scans RUN.d [--format tsv|csv|json] [-o FILE]
 //   velmoran xic RUN.d (--mz M ... | --targets FILE) (--ppm P | --da D) ...
-//   velmoran view RUN.d [--port N] [--bind ADDR] [--no-open]
+//   velmoran view RUN.d... [--port N] [--bind ADDR] [--no-open]
 //   velmoran qc RUN.d [RUN.d ...] [-o FILE] [--format mzqc|tsv|json] [--report FILE]
 //   velmoran chromatograms RUN.d [--channel K ...] [--transitions FILE] ...
 //

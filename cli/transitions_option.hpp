@@ -39,17 +39,26 @@ struct LoadedTransitions {
   return {std::move(list).value(), true};
 }
 
-// "velmoran: RUN: warning: FILE lists channels that no scan carries: 7, 9".
-inline void warn_unmatched_transitions(const Reader& reader, const std::string& file,
-                                       const mrm::TransitionList& list) {
+// "warning: FILE lists channels that no scan carries: 7, 9", or empty when
+// the run carries every channel of the list.
+[[nodiscard]] inline std::string unmatched_transitions_warning(const Reader& reader,
+                                                               const std::string& file,
+                                                               const mrm::TransitionList& list) {
   const auto unmatched = mrm::unmatched_channels(list, mrm::run_channels(reader.scans()));
-  if (unmatched.empty()) return;
+  if (unmatched.empty()) return {};
   std::string line = "warning: " + file + " lists channels that no scan carries: ";
   for (std::size_t i = 0; i < unmatched.size(); ++i) {
     if (i > 0) line += ", ";
     line += std::to_string(unmatched[i]);
   }
-  report_failure(reader.path().string(), line);
+  return line;
+}
+
+// "velmoran: RUN: warning: FILE lists channels that no scan carries: 7, 9".
+inline void warn_unmatched_transitions(const Reader& reader, const std::string& file,
+                                       const mrm::TransitionList& list) {
+  const std::string line = unmatched_transitions_warning(reader, file, list);
+  if (!line.empty()) report_failure(reader.path().string(), line);
 }
 
 }  // namespace velmoran::cli

@@ -1,5 +1,5 @@
-// velmoran view RUN.d [--port N] [--bind ADDR] [--no-open]: serves the run
-// to a browser (docs/view.md). Standard output gets one line, the URL with
+// velmoran view RUN.d [RUN.d ...] [--port N] [--bind ADDR] [--no-open]:
+// serves the runs (at most 32) to a browser (docs/view.md). Standard output gets one line, the URL with
 // its token; SIGINT or SIGTERM stops the server, exit status 0.
 #include <fcntl.h>
 #include <pthread.h>
@@ -9,8 +9,14 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include <velmoran/view/access.hpp>
 #include <velmoran/view/run_api.hpp>
@@ -29,7 +35,7 @@ namespace velmoran::cli {
 namespace {
 
 struct ViewOptions {
-  std::string run;
+  std::vector<std::string> runs;
   int port = 0;
   std::string bind = "127.0.0.1";
   bool no_open = false;
@@ -66,25 +72,89 @@ void open_browser(const std::string& url) {
   posix_spawn_file_actions_destroy(&actions);
 }
 
+// The runs as given, each once: a directory named again (by another path
+// too) is served at its first position only, with a warning.
+std::vector<std::string> distinct_runs(const std::vector<std::string>& given) {
+  std::vector<std::string> runs;
+  for (const std::string& path : given) {
+    const auto first = std::find_if(runs.begin(), runs.end(), [&](const std::string& earlier) {
+      std::error_code error;
+      return earlier == path || std::filesystem::equivalent(earlier, path, error);
+    });
+    if (first == runs.end()) {
+      runs.push_back(path);
+    } else {
+      report_failure(path, "warning: the same run as run " + std::to_string(first - runs.begin()) +
+                               " (" + *first + "), served once");
+    }
+  }
+  return runs;
+}
+
+// Opens and loads every run, on as many threads as there are CPUs; a run
+// that cannot be opened keeps its position with the reason, which goes to
+// standard error as the other commands write it. Messages come out in the
+// order of the runs.
+view::ServedRuns load_runs(const std::vector<std::string>& paths,
+                           const std::shared_ptr<const mrm::TransitionList>& list,
+                           const std::string& list_file) {
+  view::ServedRuns runs(paths.size());
+  std::vector<std::string> warnings(paths.size());
+  const std::size_t cache = view::run_cache_bytes(paths.size());
+  std::atomic<std::size_t> next{0};
+  const auto work = [&] {
+    for (std::size_t k = next++; k < paths.size(); k = next++) {
+      view::ServedRun& run = runs[k];
+      run.path = paths[k];
+      run.name = Reader::name_of(paths[k]);
+      auto reader = Reader::open(paths[k]);
+      if (!reader) {
+        run.error = reader.error().text();
+        continue;
+      }
+      if (list) {
+        warnings[k] = unmatched_transitions_warning(*reader, list_file, *list);
+      }
+      auto api = view::RunApi::load(std::move(reader).value(), cache, list);
+      if (api) {
+        run.api = std::move(api).value();
+      } else {
+        run.error = api.error().text();
+      }
+    }
+  };
+  const std::size_t threads =
+      std::min<std::size_t>(paths.size(), std::max(1U, std::thread::hardware_concurrency()));
+  std::vector<std::thread> pool;
+  for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(work);
+  work();
+  for (std::thread& thread : pool) thread.join();
+  for (std::size_t k = 0; k < runs.size(); ++k) {
+    if (!warnings[k].empty()) report_failure(paths[k], warnings[k]);
+    if (!runs[k].error.empty()) report_failure(paths[k], runs[k].error);
+  }
+  return runs;
+}
+
 int run_view(const ViewOptions& options) {
   if (!view::viewer_assets_built()) {
     report_failure("view", view::viewer_assets_missing());
     return kExitFailure;
   }
+  if (options.runs.size() > view::kMaxServedRuns) {
+    return usage_error("view: at most " + std::to_string(view::kMaxServedRuns) + " runs at once, " +
+                       std::to_string(options.runs.size()) + " given");
+  }
   LoadedTransitions transitions = load_transitions(options.transitions);
   if (!transitions.ok) return kExitUsage;
-  auto reader = open_run(options.run);
-  if (!reader) return kExitFailure;
   std::shared_ptr<const mrm::TransitionList> list;
   if (transitions.list) {
-    warn_unmatched_transitions(*reader, options.transitions, *transitions.list);
     list = std::make_shared<const mrm::TransitionList>(std::move(*transitions.list));
   }
-  auto api = view::RunApi::load(std::move(*reader), view::RunApi::kDefaultCacheBytes, list);
-  if (!api) {
-    report_failure(options.run, api.error().text());
-    return kExitFailure;
-  }
+  auto runs = load_runs(distinct_runs(options.runs), list, options.transitions);
+  const bool any = std::any_of(runs.begin(), runs.end(),
+                               [](const view::ServedRun& run) { return run.api != nullptr; });
+  if (!any) return kExitFailure;
   auto token = view::random_token();
   if (!token) {
     report_failure("random token", token.error().text());
@@ -100,8 +170,7 @@ int run_view(const ViewOptions& options) {
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   std::signal(SIGCHLD, SIG_IGN);
 
-  auto server =
-      view::ViewServer::start(**api, std::move(token).value(), options.bind, options.port);
+  auto server = view::ViewServer::start(runs, std::move(token).value(), options.bind, options.port);
   if (!server) {
     report_failure(options.bind, server.error().detail());
     return kExitFailure;
@@ -129,13 +198,20 @@ Subcommand add_view(CLI::App& app) {
   auto options = std::make_shared<ViewOptions>();
   CLI::App* sub = app.add_subcommand(
       "view",
-      "Look at a run in the browser: chromatograms, spectra, XICs (" VELMORAN_DOC_DIR "/view.md)");
+      "Look at runs in the browser: chromatograms, spectra, XICs, scan tables (" VELMORAN_DOC_DIR
+      "/view.md)");
   sub->footer(
       "Prints the URL to open, with a random token that every request must carry, and\n"
       "opens it with xdg-open when there is a display. Ctrl-C stops the server.\n\n"
-      "Exit status: 0 stopped by SIGINT or SIGTERM, 1 the run could not be opened or\n"
+      "Several runs: one that cannot be opened is reported and the others are served;\n"
+      "a run named twice is served once.\n\n"
+      "Exit status: 0 stopped by SIGINT or SIGTERM, 1 no run could be opened or\n"
       "served, 2 usage error.");
-  sub->add_option("run", options->run, "The run: a .d directory")->required()->type_name("RUN.d");
+  sub->add_option("runs", options->runs,
+                  "The runs: .d directories (at most 32); the page overlays their "
+                  "chromatograms and shows one run's scans at a time")
+      ->required()
+      ->type_name("RUN.d");
   sub->add_option("--port", options->port, "Port to listen on; 0 takes any free port")
       ->check(CLI::Range(0, 65535))
       ->type_name("N")

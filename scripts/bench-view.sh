@@ -4,6 +4,9 @@
 # chromatogram, switching to a 20,000-point profile spectrum, /api/xic with
 # 10 targets beside `velmoran xic`, and the server's memory while a client
 # walks through every spectrum, and /api/map beside the time to decode the run.
+# Then the first paint of a 30,000-scan run
+# with its scan table, and the overlay of 10 runs (copies of the 3,000-scan
+# run, their files hard links).
 #
 #   scripts/bench-view.sh [--build-dir DIR] [--no-build]
 set -euo pipefail
@@ -32,3 +35,15 @@ if [[ ! -f $run/AcqData/MSScan.bin ]]; then
   "$build/tests/velmoran-mkdataset" synth "$run" --ms1 1000 --ms2 2000 --points 20000 --peaks 300 >&2
 fi
 /usr/bin/python3 bench/view_bench.py "$build/cli/velmoran" "$run"
+run30k=$data/run30k.d
+if [[ ! -f $run30k/AcqData/MSScan.bin ]]; then
+  "$build/tests/velmoran-mkdataset" synth "$run30k" --ms1 10000 --ms2 20000 --points 2000 --peaks 50 >&2
+fi
+/usr/bin/python3 bench/view_bench.py "$build/cli/velmoran" "$run30k" --table
+copies=()
+for i in 1 2 3 4 5 6 7 8 9; do
+  copy=$data/run3k-copy$i.d
+  [[ -d $copy ]] || cp -al "$run" "$copy"
+  copies+=("$copy")
+done
+/usr/bin/python3 bench/view_bench.py "$build/cli/velmoran" "$run" --overlay "${copies[@]}"

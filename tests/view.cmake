@@ -28,7 +28,10 @@ add_test(NAME view_load
   COMMAND ${VELMORAN_TEST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/view/view_load_test.py)
 add_test(NAME view_protocol
   COMMAND ${VELMORAN_TEST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/view/view_protocol_test.py)
-set_tests_properties(view_api view_load view_protocol PROPERTIES
+# Several runs in one server: /api/runs and /api/run/K/...
+add_test(NAME view_runs
+  COMMAND ${VELMORAN_TEST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/view/view_runs_test.py)
+set_tests_properties(view_api view_load view_protocol view_runs PROPERTIES
   LABELS "cli;view" TIMEOUT 180 ENVIRONMENT "${view_env}")
 # Alone, so that other tests do not take the time its clients are given.
 set_tests_properties(view_load PROPERTIES RUN_SERIAL TRUE)
@@ -57,6 +60,14 @@ if(VELMORAN_CHROMEDRIVER AND EXISTS /usr/bin/chromium AND EXISTS /usr/bin/python
     COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/view/view_mrm_browser_test.py)
   set_tests_properties(view_mrm_browser PROPERTIES
     LABELS "cli;view;browser;mrm" TIMEOUT 180 ENVIRONMENT "${view_env}")
+endif()
+
+# Several runs in the browser: the overlay, the run selector, the scan table.
+if(VELMORAN_CHROMEDRIVER AND EXISTS /usr/bin/chromium AND EXISTS /usr/bin/python3)
+  add_test(NAME view_runs_browser
+    COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/view/view_runs_browser_test.py)
+  set_tests_properties(view_runs_browser PROPERTIES
+    LABELS "cli;view;browser" TIMEOUT 180 ENVIRONMENT "${view_env}")
 endif()
 
 # The page's tools: zoom kept across scans, keys, the view in the URL's

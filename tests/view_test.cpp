@@ -96,6 +96,19 @@ TEST(ExamineRequest, FindsTheRequestsEndDropsRangesAndSeparatesHeavyWork) {
        false},
       {"GET /api/map?width=9 HTTP/1.1\r\n\r\n", State::complete,
        "GET /api/map?width=9 HTTP/1.1\r\n\r\n", true, false},
+      // Each run's XIC is heavy too, whatever names the run; its other routes are not.
+      {"GET /api/run/12/xic?mz=1 HTTP/1.1\r\n\r\n", State::complete,
+       "GET /api/run/12/xic?mz=1 HTTP/1.1\r\n\r\n", true, false},
+      {"GET /api/run/x/%78ic HTTP/1.1\r\n\r\n", State::complete,
+       "GET /api/run/x/%78ic HTTP/1.1\r\n\r\n", true, false},
+      {"GET /api/run/3/map?width=9 HTTP/1.1\r\n\r\n", State::complete,
+       "GET /api/run/3/map?width=9 HTTP/1.1\r\n\r\n", true, false},
+      {"GET /api/run/0/scans HTTP/1.1\r\n\r\n", State::complete,
+       "GET /api/run/0/scans HTTP/1.1\r\n\r\n", false, false},
+      {"GET /api/run/xic HTTP/1.1\r\n\r\n", State::complete, "GET /api/run/xic HTTP/1.1\r\n\r\n",
+       false, false},
+      {"GET /api/run/0/spectrum/xic HTTP/1.1\r\n\r\n", State::complete,
+       "GET /api/run/0/spectrum/xic HTTP/1.1\r\n\r\n", false, false},
       // A small body is waited for and belongs to the request; then the
       // connection closes. A large or unclear one is left to the library.
       {"POST / HTTP/1.1\r\nContent-Length: 4\r\n\r\nab", State::incomplete, "", false, true},

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <string_view>
 
+#include "run_routes.hpp"
+
 namespace velmoran::view {
 
 namespace {
@@ -67,8 +69,7 @@ RequestHead examine_request(std::string& bytes, std::size_t max_head, std::size_
   }
   std::size_t head_end = mark + 3;
   const std::size_t line_end = bytes.find('\n');
-  const std::string path = decoded_path(std::string_view(bytes).substr(0, line_end));
-  head.heavy = path == "/api/xic" || path == "/api/map";
+  head.heavy = heavy_path(decoded_path(std::string_view(bytes).substr(0, line_end)));
 
   std::size_t lengths = 0;
   std::size_t length = 0;

@@ -19,7 +19,8 @@ struct RequestHead {
   State state = State::incomplete;
   // The bytes of the head and of the body the head announces.
   std::size_t size = 0;
-  // The path is /api/xic or /api/map, which read the run's spectra.
+  // The path is a heavy route of run_routes.hpp (an XIC), which reads the
+  // run's spectra.
   bool heavy = false;
   // A body (Content-Length or Transfer-Encoding) that this GET-only server
   // does not read: the connection closes after the answer, so that no part

@@ -113,7 +113,10 @@ Reply error_reply(int status, std::string_view message) {
 RunApi::RunApi(Reader reader, std::size_t cache_bytes)
     : reader_(std::move(reader)),
       cache_(std::make_unique<SpectrumCache>(cache_bytes)),
-      map_(std::make_unique<inspect::RunMap>(reader_)) {}
+      // The map's scans share the spectra's budget: with several runs each
+      // run's spectrum cache is a share of the server's, and so is its map's.
+      map_(std::make_unique<inspect::RunMap>(
+          reader_, cache_bytes * (inspect::RunMap::kDefaultCacheBytes / kDefaultCacheBytes))) {}
 
 RunApi::~RunApi() { map_->stop(); }
 

@@ -19,6 +19,7 @@
 #include "connection_pump.hpp"
 #include "page_policy.hpp"
 #include "request_stream.hpp"
+#include "run_routes.hpp"
 
 namespace velmoran::view {
 
@@ -53,7 +54,41 @@ void send_text(httplib::Response& res, int status, std::shared_ptr<const std::st
 
 void send(httplib::Response& res, const Reply& reply) {
   for (const auto& [name, value] : reply.headers) res.set_header(name, value);
-  send_text(res, reply.status, reply.body, std::string(reply.content_type).c_str());
+  res.status = reply.status;
+  const std::string_view bytes(*reply.body);
+  send_bytes(res, bytes, reply.body, reply.content_type);
+}
+
+// The run at position `k_text` ("0", "12": plain decimal, no sign and no
+// leading zero), or a 404 that says why there is none.
+Result<const RunApi*> served_run(const ServedRuns& runs, std::string_view k_text) {
+  std::size_t k = 0;
+  const bool plain = !k_text.empty() && k_text.size() <= 2 &&
+                     k_text.find_first_not_of("0123456789") == std::string_view::npos &&
+                     (k_text.size() == 1 || k_text[0] != '0');
+  if (plain) k = std::stoul(std::string(k_text));
+  if (!plain || k >= runs.size()) {
+    return Error::parse("no run \"" + std::string(k_text.substr(0, 40)) + "\": the runs are 0 to " +
+                        std::to_string(runs.size() - 1));
+  }
+  const ServedRun& run = runs[k];
+  if (!run.api) {
+    return Error::parse("run " + std::to_string(k) + " (" + run.name +
+                        ") could not be opened: " + run.error);
+  }
+  return run.api.get();
+}
+
+// A route of the table for the run at `k_text`; the route's argument, if
+// any, is the request's match number `argument`.
+Reply answer_run(const ServedRuns& runs, std::string_view k_text, const RunRoute& route,
+                 const httplib::Request& req, std::size_t argument) {
+  const auto api = served_run(runs, k_text);
+  if (!api) return error_reply(404, api.error().detail());
+  // httplib's own parameters drop repeated pairs; a repeated m/z is a target.
+  const QueryParams query = parse_query(req.target);
+  const std::string text = route.takes_argument ? req.matches[argument].str() : std::string();
+  return route.answer(**api, RunRequest{text, query});
 }
 
 // The page, with the token in the URLs of its assets. Module imports carry
@@ -149,10 +184,13 @@ void ViewServer::stop() {
   state_->server.close_socket();
 }
 
-Result<std::unique_ptr<ViewServer>> ViewServer::start(const RunApi& api, std::string token,
+Result<std::unique_ptr<ViewServer>> ViewServer::start(const ServedRuns& runs, std::string token,
                                                       const std::string& bind_address, int port) {
   // A build without the page has nothing to serve a browser.
   if (!viewer_assets_built()) return Error::parse(std::string(viewer_assets_missing()));
+  if (runs.empty() || runs.size() > kMaxServedRuns) {
+    return Error::parse("between 1 and " + std::to_string(kMaxServedRuns) + " runs");
+  }
   auto state = std::make_unique<State>();
   Server& server = state->server;
   // What the Keep-Alive header announces; the pump enforces both.
@@ -227,24 +265,23 @@ Result<std::unique_ptr<ViewServer>> ViewServer::start(const RunApi& api, std::st
                res.status = 200;
                send_bytes(res, asset->bytes, nullptr, asset->content_type);
              });
-  server.Get("/api/run",
-             [&api](const httplib::Request&, httplib::Response& res) { send(res, api.run()); });
-  server.Get("/api/scans",
-             [&api](const httplib::Request&, httplib::Response& res) { send(res, api.scans()); });
-  server.Get(R"(/api/spectrum/([^/]*))",
-             [&api](const httplib::Request& req, httplib::Response& res) {
-               send(res, api.spectrum(req.matches[1].str()));
-             });
-  server.Get("/api/chromatograms", [&api](const httplib::Request&, httplib::Response& res) {
-    send(res, api.chromatograms());
+  // The runs: /api/runs, then every route of the table (run_routes.cpp)
+  // for each run under /api/run/K/ and for run 0 at its single-run path.
+  auto runs_text = std::make_shared<const std::string>(runs_json(runs));
+  server.Get("/api/runs", [runs_text](const httplib::Request&, httplib::Response& res) {
+    send_text(res, 200, runs_text, "application/json");
   });
-  server.Get("/api/xic", [&api](const httplib::Request& req, httplib::Response& res) {
-    // httplib's own parameters drop repeated pairs; a repeated m/z is a target.
-    send(res, api.xic(parse_query(req.target)));
-  });
-  server.Get("/api/map", [&api](const httplib::Request& req, httplib::Response& res) {
-    send(res, api.map(parse_query(req.target)));
-  });
+  for (const RunRoute& route : run_routes()) {
+    const std::string argument = route.takes_argument ? "/([^/]*)" : "";
+    server.Get(std::string(route.single_path) + argument,
+               [&runs, &route](const httplib::Request& req, httplib::Response& res) {
+                 send(res, answer_run(runs, "0", route, req, 1));
+               });
+    server.Get("/api/run/([^/]+)/" + std::string(route.name) + argument,
+               [&runs, &route](const httplib::Request& req, httplib::Response& res) {
+                 send(res, answer_run(runs, req.matches[1].str(), route, req, 2));
+               });
+  }
 
   PumpLimits limits;
   limits.head_deadline = std::chrono::seconds(kHeadDeadlineSeconds);
@@ -257,8 +294,13 @@ Result<std::unique_ptr<ViewServer>> ViewServer::start(const RunApi& api, std::st
   limits.max_requests_per_connection = kRequestsPerConnection;
   const int pump_socket = server.pump_socket();
   if (pump_socket < 0) return Error::os(errno);
-  // The map's scans are read while the browser opens the page.
-  api.prepare_map();
+  // The first run's map scans are read while the browser opens the page;
+  // the other runs' when their map is first asked for.
+  for (const ServedRun& run : runs) {
+    if (!run.api) continue;
+    run.api->prepare_map();
+    break;
+  }
   state->pump = std::make_unique<ConnectionPump>(
       pump_socket, limits,
       [&server](int socket, std::string_view request, bool close, std::string& unsent) {

@@ -11,24 +11,36 @@ async function getJson(path) {
   return body;
 }
 
-export const fetchRun = () => getJson('/api/run');
-export const fetchScans = () => getJson('/api/scans');
-export const fetchSpectrum = (index) => getJson(`/api/spectrum/${index}`);
-export const fetchChromatograms = () => getJson('/api/chromatograms');
+// Opens the page again with this fragment ("#run=2&..."): the token goes
+// back into the query for the load, which takes it out again. Replaces the
+// history entry, as the page's own state does.
+export function openAgain(hash) {
+  location.replace(`${location.pathname}?token=${encodeURIComponent(token)}${hash}`);
+}
+
+// Each run's routes are under /api/run/K/ (K its position, from 0); every
+// fetcher of a run's data takes that position last, 0 when left out.
+const runPath = (run, route) => `/api/run/${run}/${route}`;
+
+export const fetchRuns = () => getJson('/api/runs');
+export const fetchRun = (run = 0) => getJson(runPath(run, 'info'));
+export const fetchScans = (run = 0) => getJson(runPath(run, 'scans'));
+export const fetchSpectrum = (index, run = 0) => getJson(runPath(run, `spectrum/${index}`));
+export const fetchChromatograms = (run = 0) => getJson(runPath(run, 'chromatograms'));
 
 // unit: 'ppm' or 'da', the tolerance's unit.
-export function fetchXic(mzs, tolerance, unit, msLevel) {
+export function fetchXic(mzs, tolerance, unit, msLevel, run = 0) {
   const query = new URLSearchParams();
   for (const mz of mzs) query.append('mz', mz);
   query.set(unit === 'da' ? 'da' : 'ppm', tolerance);
   query.set('ms_level', msLevel);
-  return getJson(`/api/xic?${query}`);
+  return getJson(runPath(run, `xic?${query}`));
 }
 
 // The map's grid (/api/map): its float32 cells, row-major from the highest
 // m/z down, and the bounds the server gives in its headers.
-export async function fetchMap(params) {
-  const response = await fetch(`/api/map?${new URLSearchParams(params)}`,
+export async function fetchMap(params, run = 0) {
+  const response = await fetch(runPath(run, `map?${new URLSearchParams(params)}`),
                                { headers: { 'X-Velmoran-Token': token } });
   if (!response.ok) throw new Error((await response.json()).error ?? `HTTP ${response.status}`);
   const header = (name) => response.headers.get(`X-Velmoran-Map-${name}`);

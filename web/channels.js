@@ -44,9 +44,10 @@ function traces(rows) {
 
 // Shows the channels of `run` (the /api/run object) after `anchor`, when it
 // has any; onSelect(index) gets the table index of a scan clicked on.
-export async function showChannels(run, anchor, onSelect) {
+// `position` is the run's position among the runs served.
+export async function showChannels(run, anchor, onSelect, position = 0) {
   if (!run.channels || run.channels.length === 0) return;
-  const { times, channels } = traces(await fetchChromatograms());
+  const { times, channels } = traces(await fetchChromatograms(position));
   const panel = document.createElement('section');
   panel.id = 'channels-panel';
   const heading = document.createElement('h2');

@@ -1,7 +1,11 @@
 // velmoran view: loads the run's summary and scan table, draws the
 // chromatogram, and shows the spectrum of the scan the user selects.
 // window.velmoranReady becomes true once the chromatogram is drawn.
-import { fetchRun, fetchScans, fetchSpectrum, fetchXic } from './api.js';
+// With several runs, a selector chooses the run shown (#run=K in the URL's
+// fragment: choosing opens the page again for that run) and an overlay
+// draws every run's chromatogram (runs.js); the scan table lists the
+// scans of the run shown (scan_table.js).
+import { fetchRun, fetchRuns, fetchScans, fetchSpectrum, fetchXic, openAgain } from './api.js';
 import { AXIS_MODES, axisMode, onAxisMode, setAxisMode } from './axes.js';
 import { showChannels } from './channels.js';
 import { wireExports } from './chart_export.js';
@@ -9,12 +13,16 @@ import { Chromatogram } from './chromatogram.js';
 import { formatCount, formatIntensity, formatNumber } from './format.js';
 import { listenForKeys } from './keys.js';
 import { RunMap } from './map.js';
+import { Overlay, showRunSelector } from './runs.js';
+import { ScanTable } from './scan_table.js';
 import { SpectrumView } from './spectrum.js';
-import { readRange, readState, writeRange, writeState } from './url_state.js';
+import { fragment, readRange, readState, writeRange, writeState } from './url_state.js';
 
 // Spectra already fetched, kept for going back and forth (oldest dropped first).
 const SPECTRA_KEPT = 64;
 const spectra = new Map();
+// The position of the run shown among the runs served.
+let runPosition = 0;
 
 function $(id) {
   return document.getElementById(id);
@@ -60,7 +68,7 @@ function showSummary(run, scans) {
 async function spectrumAt(index) {
   let spectrum = spectra.get(index);
   if (!spectrum) {
-    spectrum = await fetchSpectrum(index);
+    spectrum = await fetchSpectrum(index, runPosition);
     if (spectra.size >= SPECTRA_KEPT) spectra.delete(spectra.keys().next().value);
     spectra.set(index, spectrum);
   }
@@ -90,9 +98,45 @@ function parseMzList(text) {
   return parts.length && values.every((v) => Number.isFinite(v) && v > 0) ? parts : null;
 }
 
+// Opens the page again on run `k`, keeping the choices that apply to any
+// run (trace, axis, XIC targets, runs hidden) and leaving the scan and the
+// zooms, which were the other run's.
+function showRun(k) {
+  writeState('run', k === 0 ? null : k);
+  for (const key of ['scan', 'rt', 'mz', 'rt_y', 'mz_y']) writeState(key, null);
+  openAgain(fragment());
+  return new Promise(() => {});  // the page goes
+}
+
 async function start() {
-  const [run, scans] = await Promise.all([fetchRun(), fetchScans()]);
+  const runs = await fetchRuns();
+  const usable = runs.filter((r) => r.error === null);
+  const asked = /^\d{1,2}$/.test(readState('run') ?? '') ? Number(readState('run')) : 0;
+  runPosition = usable.some((r) => r.run === asked) ? asked : usable[0].run;
+  const [run, scans] = await Promise.all([fetchRun(runPosition), fetchScans(runPosition)]);
   showSummary(run, scans);
+  let overlay = null;
+  if (runs.length > 1) {
+    showRunSelector($('run-select'), runs, runPosition, showRun);
+    $('overlay-panel').hidden = false;
+    overlay = new Overlay($('overlay'), $('run-legend'), runs, {
+      onDrawn: () => { window.velmoranOverlayMs = performance.now(); },
+      hidden: (readState('hide') ?? '').split(',').filter((t) => /^\d{1,2}$/.test(t)).map(Number),
+      onHidden: (list) => writeState('hide', list.join(',')),
+    });
+    overlay.setSelected(runPosition);
+    overlay.setKind(readState('trace') === 'bpc' ? 'bpc' : 'tic');
+    $('overlay-normalise').checked = readState('norm') === '1';
+    overlay.setNormalise($('overlay-normalise').checked);
+    $('overlay-normalise').addEventListener('change', (event) => {
+      overlay.setNormalise(event.target.checked);
+      writeState('norm', event.target.checked ? '1' : null);
+    });
+    overlay.load().catch((error) => {
+      $('run-legend').textContent = `Could not load the runs' chromatograms: ${error.message}`;
+    });
+  }
+  const table = new ScanTable($('scans-panel'), { onSelect: (index) => select(index) });
 
   // The view the URL's fragment asks for, read before any part writes.
   const wanted = {
@@ -125,6 +169,7 @@ async function start() {
     writeState('scan', index === 0 ? null : index);  // the first scan is the default
     chromatogram.select(index);
     map.select(index);
+    table.select(index);
     const request = ++latest;
     const spectrum = await spectrumAt(index);
     if (request !== latest) return;  // a later selection won
@@ -150,10 +195,13 @@ async function start() {
     chromatogram.yZoom.range = wanted.rtIntensity;
     chromatogram.build();
   }
+  table.setScans(scans);
+  // When the first table is drawn, for the benchmark.
+  window.velmoranTableMs = performance.now();
 
   const map = new RunMap($('map'), scans, {
     onSelect: (index) => select(index), level: $('map-level'), precursors: $('map-precursors'),
-    readout: $('map-readout'), name: run.name,
+    readout: $('map-readout'), name: run.name, run: runPosition,
     exports: { png: $('map-png'), svg: $('map-svg'), csv: $('map-csv') },
   });
   const mapLoaded = map.load();
@@ -162,6 +210,7 @@ async function start() {
     input.checked = input.value === (wanted.trace === 'bpc' ? 'bpc' : 'tic');
     input.addEventListener('change', () => {
       chromatogram.setKind(input.value);
+      overlay?.setKind(input.value);
       writeState('trace', input.value === 'tic' ? null : input.value);
     });
   }
@@ -214,7 +263,8 @@ async function start() {
     }
     status.textContent = 'extracting…';
     try {
-      const rows = await fetchXic(mzs, tolerance, unit, level);
+      const [rows] = await Promise.all([fetchXic(mzs, tolerance, unit, level, runPosition),
+                                        overlay?.setXics(mzs, tolerance, unit, level)]);
       writeState('xic', mzs.join(','));
       writeState('tol', tolerance);
       writeState('unit', unit === 'ppm' ? null : unit);
@@ -243,6 +293,7 @@ async function start() {
   });
   $('xic-clear').addEventListener('click', () => {
     chromatogram.setXics([]);
+    overlay?.setXics([]);
     xicRows = null;
     $('xic-csv').disabled = true;
     $('xic-status').textContent = '';
@@ -250,11 +301,11 @@ async function start() {
   });
   wireExports({ run, chromatogram, spectrumView, xicRows: () => xicRows });
 
-  await showChannels(run, $('chromatogram-panel'), (index) => select(index));
+  await showChannels(run, $('chromatogram-panel'), (index) => select(index), runPosition);
 
   // For tests and benchmarks: select a scan and wait until it is drawn.
-  window.velmoranView = { select, scanCount: scans.length, spectrumView, chromatogram, map,
-                          mapLoaded };
+  window.velmoranView = { select, scanCount: scans.length, spectrumView, chromatogram,
+                          map, mapLoaded, run: runPosition, selectRun: showRun };
 
   // The rest of the view the URL asks for: the XICs (which may change the
   // trace's level), the retention-time zoom, the scan.

@@ -72,8 +72,9 @@ export class RunMap {
   // scans: the rows of /api/scans; onSelect(index) with the table index of
   // the scan a click picks. controls: the level <select>, the precursor
   // check box, the readout and the export buttons.
-  constructor(canvas, scans, { onSelect, level, precursors, readout, exports, name }) {
+  constructor(canvas, scans, { onSelect, level, precursors, readout, exports, name, run = 0 }) {
     this.canvas = canvas;
+    this.run = run;  // the run's position among the server's runs
     this.scans = scans;
     this.onSelect = onSelect;
     this.readout = readout;
@@ -140,7 +141,7 @@ export class RunMap {
     const request = ++this.request;
     let grid;
     try {
-      grid = await fetchMap(params);
+      grid = await fetchMap(params, this.run);
     } catch (error) {
       if (request === this.request) this.readout.textContent = error.message;
       return;

@@ -34,6 +34,12 @@ function flush() {
 
 load();
 
+// The whole state as the text of a fragment ("#scan=12&..."; "" when empty).
+export function fragment() {
+  const text = new URLSearchParams([...values]).toString();
+  return text ? `#${text}` : '';
+}
+
 // The text kept under `key`, or null.
 export function readState(key) {
   return values.get(key) ?? null;

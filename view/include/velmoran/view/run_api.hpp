@@ -29,6 +29,8 @@ namespace velmoran::view {
 class SpectrumCache;
 
 // An HTTP status and a JSON body; a failure's body is {"error": "..."}.
+// A route that answers otherwise (binary data) names its content type and
+// may add headers of its own.
 struct Reply {
   int status = 200;
   std::shared_ptr<const std::string> body;

@@ -1,5 +1,5 @@
 // The HTTP server of `velmoran view`: the page, its assets and the JSON API
-// of one run, to requests that pass the AccessPolicy. Requests are served
+// of one or more runs, to requests that pass the AccessPolicy. Requests are served
 // by a pool of threads; no request names a file, and nothing but the
 // embedded page and the run's API can be read.
 #pragma once
@@ -11,6 +11,7 @@
 #include <velmoran/result.hpp>
 #include <velmoran/view/access.hpp>
 #include <velmoran/view/run_api.hpp>
+#include <velmoran/view/served_runs.hpp>
 
 namespace velmoran::view {
 
@@ -27,9 +28,10 @@ class ViewServer {
   static constexpr std::size_t kMaxBodyBytes = 4096;
   static constexpr std::size_t kRequestsPerConnection = 100;
 
-  // Binds `bind_address`:`port` (0: any free port) and serves `api` on a
-  // thread of its own until stop(). `api` must outlive the server.
-  [[nodiscard]] static Result<std::unique_ptr<ViewServer>> start(const RunApi& api,
+  // Binds `bind_address`:`port` (0: any free port) and serves `runs` (at
+  // least one) on threads of their own until stop(). `runs` must outlive
+  // the server.
+  [[nodiscard]] static Result<std::unique_ptr<ViewServer>> start(const ServedRuns& runs,
                                                                  std::string token,
                                                                  const std::string& bind_address,
                                                                  int port);

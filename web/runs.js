@@ -1,0 +1,245 @@
+// Several runs served at once: the selector of the run whose scans the
+// page shows, and the overlay of every run's chromatogram (TIC or BPC of
+// its survey level, and the XICs of the targets extracted), each run in a
+// colour of its own, a legend whose check boxes hide a run, and the
+// option to scale each trace to its own highest point (%).
+// Names are set as text only: a run's name is whatever its directory is
+// called.
+import uPlot from 'uplot';
+import { fetchScans, fetchXic } from './api.js';
+import {
+  INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale, onAxisMode,
+} from './axes.js';
+import { formatIntensity } from './format.js';
+
+// 32 runs at most; colours repeat after 20, with another dash.
+export const RUN_COLORS = [
+  '#1f6feb', '#c2410c', '#15803d', '#7c3aed', '#be185d', '#0e7490', '#854d0e', '#4b5563',
+  '#dc2626', '#65a30d', '#0891b2', '#9333ea', '#ea580c', '#0f766e', '#a21caf', '#4338ca',
+  '#b45309', '#166534', '#9f1239', '#1e3a8a',
+];
+const XIC_DASHES = [[6, 3], [2, 2], [8, 3, 2, 3], [1, 3]];
+
+const colorOf = (k) => RUN_COLORS[k % RUN_COLORS.length];
+
+// Fills the <select> with the runs (a run that could not be opened is
+// listed, disabled, with its reason) and calls onChange(K) on a choice.
+export function showRunSelector(select, runs, chosen, onChange) {
+  select.replaceChildren(...runs.map((run) => {
+    const option = new Option(`${run.run}: ${run.name}`, String(run.run));
+    if (run.error !== null) {
+      option.disabled = true;
+      option.textContent += ` (could not be opened: ${run.error})`;
+    }
+    option.title = run.path;
+    return option;
+  }));
+  select.value = String(chosen);
+  select.hidden = false;
+  select.addEventListener('change', () => onChange(Number(select.value)));
+}
+
+// The trace of one run: its scans of the lowest MS level with a finite
+// retention time, in time order.
+function traceOf(scans) {
+  const level = Math.min(...scans.map((s) => s.ms_level));
+  const kept = scans.filter((s) => s.ms_level === level && Number.isFinite(s.rt_sec))
+    .sort((a, b) => a.rt_sec - b.rt_sec);
+  return {
+    level,
+    times: kept.map((s) => s.rt_sec),
+    tic: kept.map((s) => s.tic),
+    bpc: kept.map((s) => s.base_peak_intensity),
+  };
+}
+
+function scaled(values, normalise) {
+  if (!normalise) return values;
+  let highest = 0;
+  for (const v of values) if (v > highest) highest = v;
+  return highest > 0 ? values.map((v) => (v == null ? v : (100 * v) / highest)) : values;
+}
+
+export class Overlay {
+  // runs: the rows of /api/runs. Draws into `chart`, lists the runs in
+  // `legend`; onDrawn() once every run's trace is drawn the first time.
+  // hidden: the positions of the runs hidden at first; onHidden(list) is
+  // told the positions hidden whenever they change.
+  constructor(chart, legend, runs, { onDrawn, hidden = [], onHidden } = {}) {
+    this.chart = chart;
+    this.legend = legend;
+    this.runs = runs.filter((r) => r.error === null);
+    this.onDrawn = onDrawn;
+    this.kind = 'tic';
+    this.normalise = false;
+    this.selected = this.runs[0]?.run ?? 0;
+    this.shown = new Map(this.runs.map((r) => [r.run, !hidden.includes(r.run)]));
+    this.onHidden = onHidden;
+    this.traces = new Map();
+    this.xics = [];  // [{run, target, times, values}]
+    // The intensity axis is the page's choice (linear, log, relative), and
+    // zooms in y as the other charts do.
+    this.yZoom = new YZoom();
+    this.xicZoom = new YZoom();
+    onAxisMode(() => {
+      this.yZoom.range = null;
+      this.xicZoom.range = null;
+      this.build();
+    });
+    window.addEventListener('resize', () => this.plot?.setSize(this.size()));
+  }
+
+  // Fetches every run's scans (all at once) and draws their traces. Each
+  // run's rows are dropped once its trace is taken: 32 runs of 30,000
+  // scans are never all in memory together.
+  async load() {
+    await Promise.all(this.runs.map(async (r) => {
+      this.traces.set(r.run, traceOf(await fetchScans(r.run)));
+    }));
+    this.showLegend();
+    this.build();
+  }
+
+  size() {
+    return { width: Math.max(320, this.chart.clientWidth), height: 240 };
+  }
+
+  setKind(kind) {
+    this.kind = kind;
+    this.build();
+  }
+
+  setNormalise(normalise) {
+    this.normalise = normalise;
+    this.build();
+  }
+
+  setSelected(k) {
+    this.selected = k;
+    this.build();
+  }
+
+  // The XICs of `mzs` in every run (± tolerance in unit 'ppm' or 'da', at
+  // MS level `level`); [] clears them.
+  async setXics(mzs, tolerance, unit, level) {
+    if (!mzs.length) {
+      this.xics = [];
+      this.build();
+      return;
+    }
+    const answers = await Promise.all(this.runs.map((r) => fetchXic(mzs, tolerance, unit, level, r.run)));
+    this.xics = [];
+    this.runs.forEach((r, i) => {
+      mzs.forEach((target, targetIndex) => {
+        const rows = answers[i].filter((row) => row.target === target && Number.isFinite(row.rt_sec))
+          .sort((a, b) => a.rt_sec - b.rt_sec);
+        this.xics.push({ run: r.run, target, targetIndex, times: rows.map((row) => row.rt_sec),
+                         values: rows.map((row) => row.intensity) });
+      });
+    });
+    this.build();
+  }
+
+  showLegend() {
+    this.legend.replaceChildren(...this.runs.map((r) => {
+      const box = document.createElement('input');
+      box.type = 'checkbox';
+      box.checked = this.shown.get(r.run);
+      box.dataset.run = String(r.run);
+      box.addEventListener('change', () => {
+        this.shown.set(r.run, box.checked);
+        this.showSeries();
+        this.onHidden?.(this.runs.filter((x) => !this.shown.get(x.run)).map((x) => x.run));
+      });
+      const swatch = document.createElement('span');
+      swatch.className = 'swatch';
+      swatch.style.background = colorOf(r.run);
+      const label = document.createElement('label');
+      label.append(box, swatch, ` ${r.name}`);
+      label.title = r.path;
+      const item = document.createElement('li');
+      item.append(label);
+      return item;
+    }));
+  }
+
+  // One series per run, then one per run and XIC target; the runs' series
+  // in the order of this.seriesRuns.
+  build() {
+    const key = this.kind === 'tic' ? 'tic' : 'bpc';
+    const tables = [];
+    const series = [{ label: 'RT (s)', value: (_u, v) => (v == null ? '–' : v.toFixed(2)) }];
+    this.seriesRuns = [];
+    const unit = this.normalise ? '%' : '';
+    const value = (_u, v) => (v == null ? '–' : `${formatIntensity(v)}${unit}`);
+    for (const r of this.runs) {
+      const trace = this.traces.get(r.run);
+      if (!trace) continue;
+      tables.push([trace.times, drawnValues(scaled(trace[key], this.normalise))]);
+      series.push({ label: r.name, stroke: colorOf(r.run), width: r.run === this.selected ? 2 : 1,
+                    spanGaps: true, points: { show: false }, value });
+      this.seriesRuns.push(r.run);
+    }
+    this.xics.forEach((x) => {
+      tables.push([x.times, drawnValues(scaled(x.values, this.normalise))]);
+      series.push({ label: `${this.runs.find((r) => r.run === x.run)?.name} XIC ${x.target}`,
+                    stroke: colorOf(x.run), width: 1, dash: XIC_DASHES[x.targetIndex % XIC_DASHES.length],
+                    scale: this.normalise ? 'y' : 'xic', spanGaps: true, points: { show: false },
+                    value });
+      this.seriesRuns.push(x.run);
+    });
+    if (!tables.length) return;
+    const data = uPlot.join(tables);
+    const axes = [
+      { label: 'retention time (s)' },
+      intensityAxis(this.normalise ? "% of each trace's highest"
+        : `${this.kind.toUpperCase()} ${INTENSITY_LABEL}`, this.yZoom),
+    ];
+    if (this.xics.length && !this.normalise) {
+      axes.push(intensityAxis(`XIC ${INTENSITY_LABEL}`, this.xicZoom,
+                              { scale: 'xic', side: 1, grid: { show: false } }));
+    }
+    const x = this.plot?.scales.x;
+    const zoom = x && Number.isFinite(x.min) && Number.isFinite(x.max) ? { min: x.min, max: x.max } : null;
+    const zoomed = zoom && data[0].length && (zoom.min > data[0][0] || zoom.max < data[0][data[0].length - 1]);
+    this.plot?.destroy();
+    let drawn = false;
+    this.plot = new uPlot({
+      ...this.size(),
+      series,
+      axes,
+      legend: { show: false },
+      scales: { x: { time: false }, y: intensityScale(this.yZoom), xic: intensityScale(this.xicZoom) },
+      cursor: { drag: { x: true, y: false }, points: { show: false } },
+      hooks: {
+        ready: [(u) => enableYZoom(u, this.yZoom, 1)],
+        draw: [() => {
+          if (drawn) return;
+          drawn = true;
+          this.onDrawn?.();
+          this.onDrawn = null;
+        }],
+      },
+    }, data, this.chart);
+    if (zoomed) this.plot.setScale('x', zoom);
+    this.showSeries();
+    this.report();
+  }
+
+  showSeries() {
+    this.seriesRuns.forEach((run, i) => {
+      const show = this.shown.get(run);
+      if (this.plot.series[i + 1].show !== show) this.plot.setSeries(i + 1, { show });
+    });
+    this.report();
+  }
+
+  // For tests: the series drawn, with their run, whether shown and their
+  // highest value.
+  report() {
+    window.velmoranOverlay = this.seriesRuns.map((run, i) => ({
+      run, label: this.plot.series[i + 1].label, shown: this.plot.series[i + 1].show,
+      highest: this.plot.data[i + 1].reduce((m, v) => (v != null && v > m ? v : m), 0),
+    }));
+  }
+}
