@@ -81,9 +81,22 @@ class RunsTest(unittest.TestCase):
             for single, per_run in (("/api/run", "/api/run/0/info"), ("/api/scans", "/api/run/0/scans"),
                                     ("/api/spectrum/4", "/api/run/0/spectrum/4"),
                                     ("/api/chromatograms", "/api/run/0/chromatograms"),
-                                    (xic_query([500.5], 10), "/api/run/0" + xic_query([500.5], 10)[4:])):
+                                    (xic_query([500.5], 10), "/api/run/0" + xic_query([500.5], 10)[4:]),
+                                    ("/api/map?width=50&height=40", "/api/run/0/map?width=50&height=40")):
                 with self.subTest(single=single):
                     self.assertEqual(server.request(single), server.request(per_run))
+
+    def test_each_runs_map_is_the_map_of_that_run_served_alone(self):
+        query = "map?width=64&height=48"
+        with ViewServer(VELMORAN, *[p for p, _ in RUNS]) as server:
+            answers = [server.request_with_headers("/api/run/%d/%s" % (k, query))
+                       for k in range(len(RUNS))]
+        for k, (path, _) in enumerate(RUNS):
+            with self.subTest(run=k), ViewServer(VELMORAN, path) as alone:
+                status, body, headers = alone.request_with_headers("/api/" + query)
+                self.assertEqual((answers[k][0], answers[k][1]), (status, body))
+                self.assertTrue(any(body), "an empty grid proves nothing")
+                self.assertEqual(answers[k][2]["X-Velmoran-Map-Rt"], headers["X-Velmoran-Map-Rt"])
 
     def test_positions_that_name_no_run_are_404_with_a_message(self):
         paths = [p for p, _ in RUNS[:2]]
