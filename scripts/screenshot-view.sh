@@ -82,9 +82,9 @@ try:
     tic.click()
     driver.execute_async_script(
         "const [i, done] = arguments; window.velmoranView.select(i).then(done);", fragment)
-    # The spectrum and the table under it, in a window of their height.
+    # The table, in a window of its height.
     driver.set_window_size(1280, 860)
-    driver.execute_script("document.getElementById('spectrum-panel').scrollIntoView()")
+    driver.execute_script("document.getElementById('scans-panel').scrollIntoView()")
     time.sleep(0.3)
     table_out = out[:-len(".png")] + "-table.png"
     driver.save_screenshot(table_out)
