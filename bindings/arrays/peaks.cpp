@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "../toolkit/guarded.hpp"
 #include "../toolkit/object.hpp"
+#include "../toolkit/pickle.hpp"
 #include "../toolkit/py_ref.hpp"
 #include "../toolkit/array.hpp"
 
@@ -52,6 +54,48 @@ PyObject* peaks_repr(PyObject* self) noexcept {
   return PyUnicode_FromFormat("Peaks(%zu spectra, %zu points)", data.spectra, data.points);
 }
 
+constexpr const char* kStateNames[] = {"mz", "intensity", "offsets", "index", "errors"};
+
+// Pickled by value: its arrays and errors (pickle.hpp).
+PyObject* peaks_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
+  return reduce_by_value(self, attributes_state(self, kStateNames));
+}
+
+PyObject* peaks_from_state(PyObject* /*type*/, PyObject* state) noexcept {
+  return guarded([&]() -> PyObject* {
+    PyObject* mz = state_array(state, "mz", 'd');
+    PyObject* intensity = mz ? state_array(state, "intensity", 'f') : nullptr;
+    PyObject* offsets = intensity ? state_array(state, "offsets", 'q') : nullptr;
+    PyObject* index = offsets ? state_array(state, "index", 'q') : nullptr;
+    PyObject* errors = index ? state_item(state, "errors") : nullptr;
+    if (!errors) return nullptr;
+    const std::size_t points = array_memory(mz).count;
+    const std::size_t spectra = array_memory(index).count;
+    // Offsets that start at 0, never go down and end at the points: what
+    // every reader of the flat arrays relies on.
+    const ArrayMemory bounds = array_memory(offsets);
+    const auto* offset = static_cast<const std::int64_t*>(bounds.data);
+    bool ordered = bounds.count == spectra + 1 && offset[0] == 0 &&
+                   offset[spectra] == static_cast<std::int64_t>(points);
+    for (std::size_t k = 0; ordered && k < spectra; ++k) ordered = offset[k] <= offset[k + 1];
+    if (!PyDict_Check(errors) || array_memory(intensity).count != points || !ordered) {
+      PyErr_SetString(PyExc_ValueError, "not a pickled Peaks");
+      return nullptr;
+    }
+    PyRef errors_copy = PyRef::steal(PyDict_Copy(errors));
+    if (!errors_copy) return nullptr;
+    return make_object(
+        peaks_type(), PeaksData{PyRef::incref(mz), PyRef::incref(intensity), PyRef::incref(offsets),
+                                PyRef::incref(index), std::move(errors_copy), spectra, points});
+  });
+}
+
+PyMethodDef peaks_methods[] = {
+    {"__reduce__", peaks_reduce, METH_NOARGS, nullptr},
+    {"_from_state", peaks_from_state, METH_O | METH_CLASS, nullptr},
+    {nullptr, nullptr, 0, nullptr},  // sentinel
+};
+
 PyGetSetDef peaks_getset[] = {
     {"mz", get_mz, nullptr, "m/z of every point (Array of 'd').", nullptr},
     {"intensity", get_intensity, nullptr, "Intensity of every point (Array of 'f').", nullptr},
@@ -71,6 +115,7 @@ PyType_Slot peaks_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PeaksData>)},
     {Py_tp_repr, reinterpret_cast<void*>(peaks_repr)},
     {Py_tp_getset, peaks_getset},
+    {Py_tp_methods, peaks_methods},
     {Py_sq_length, reinterpret_cast<void*>(peaks_length)},
     {0, nullptr},  // sentinel
 };
