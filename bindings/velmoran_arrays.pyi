@@ -1,13 +1,20 @@
 # Type stub of the extension module velmoran_arrays: what editors and type
 # checkers see of it.
 import os
-from typing import Collection, Dict, Iterator, Optional, Tuple, Union, final
+from typing import (Any, Collection, Dict, Iterable, Iterator, List, Optional, SupportsFloat,
+                    SupportsIndex, Tuple, Union, final, overload)
 
 __all__ = ["open", "Run", "Spectrum", "Peaks", "Array", "FormatError", "Chromatogram"]
 
 _Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
-_Levels = Union[int, Collection[int], None]
-_Range = Optional[Tuple[Optional[float], Optional[float]]]
+# Integers: int or anything with __index__ (numpy integers), never bool.
+# Floats: anything with __float__ (numpy floats). Collections: any iterable
+# or 1-D array (numpy arrays too).
+_Levels = Union[SupportsIndex, Iterable[SupportsIndex], None]
+_Range = Optional[Iterable[Optional[SupportsFloat]]]
+# Scan positions in the order wanted (negative from the end), or a mask of
+# bools as long as the run.
+_Index = Union[Iterable[SupportsIndex], Iterable[bool], None]
 
 class FormatError(ValueError):
     """A dataset's scan table is not one: the text is the library's message."""
@@ -23,12 +30,30 @@ def open(path: _Path, transitions: Optional[_Path] = None) -> Run:
 
 @final
 class Array:
-    """A read-only array that shares its memory through the buffer protocol
-    (memoryview, numpy.asarray): format "d", "f", "I", "q" or "B"."""
+    """A read-only array of one or two dimensions that shares its memory
+    with numpy and pandas (buffer protocol, __array_interface__, __array__;
+    numpy is imported only by __array__). Pickles by value."""
 
     @property
-    def format(self) -> str: ...
+    def format(self) -> str:
+        """The buffer format: "d" (float64), "f" (float32) or "q" (int64)."""
+    @property
+    def dtype(self) -> str:
+        """numpy's name of the items' type: "float64", "float32", "int64"."""
+    @property
+    def shape(self) -> Tuple[int, ...]: ...
+    @property
+    def __array_interface__(self) -> Dict[str, Any]: ...
+    def __array__(self, dtype: Any = None, copy: Optional[bool] = None) -> Any: ...
     def __len__(self) -> int: ...
+    @overload
+    def __getitem__(self, index: SupportsIndex) -> Any:
+        """An item (float or int), or in 2-D a row (an Array view)."""
+    @overload
+    def __getitem__(self, index: slice) -> "Array":
+        """A view of the same memory for step 1, else a copy."""
+    def __iter__(self) -> Iterator[Any]: ...
+    def tolist(self) -> List[Any]: ...
     def __buffer__(self, flags: int) -> memoryview: ...
 
 @final
@@ -40,24 +65,38 @@ class Run:
     @property
     def name(self) -> str: ...
     @property
+    def closed(self) -> bool: ...
+    @property
     def record_length(self) -> int: ...
     @property
     def scans(self) -> Dict[str, Array]:
-        """The scan table as equal-length columns: scan_id, ms_level (I),
-        rt_sec, precursor_mz (d, NaN where absent), mrm_channel (q, -1 where
-        absent), mz_low, mz_high (d, NaN where absent), profile_points,
-        peak_points (I)."""
+        """The scan table as equal-length columns: scan_id, ms_level (int64),
+        rt_sec, precursor_mz (float64, NaN where absent), mrm_channel (int64,
+        -1 where absent), mz_low, mz_high (float64, NaN where absent),
+        profile_points, peak_points (int64)."""
     def scans_frame(self) -> "pandas.DataFrame": ...  # type: ignore[name-defined]
     def qc(self) -> Dict[str, object]:
         """The run's quality metrics keyed by PSI-MS accession, with the values
         `velmoran qc` writes into mzQC (docs/qc.md)."""
     def __len__(self) -> int: ...
-    def __getitem__(self, index: int) -> Spectrum: ...
+    @overload
+    def __getitem__(self, index: SupportsIndex) -> Spectrum: ...
+    @overload
+    def __getitem__(self, index: Union[slice, Iterable[SupportsIndex], Iterable[bool]]) -> List[Spectrum]:
+        """The spectra of a slice, positions or a mask, decoded on all cores."""
+    def __iter__(self) -> Iterator[Spectrum]: ...
+    def __enter__(self) -> "Run": ...
+    def __exit__(self, *exc: object) -> bool: ...
+    def close(self) -> None:
+        """Closes the run: later calls raise ValueError("closed run"); what it
+        handed out stays valid."""
     def spectra(
-        self, ms_level: _Levels = None, rt: _Range = None, threads: Optional[int] = None
+        self, ms_level: _Levels = None, rt: _Range = None, threads: Optional[SupportsIndex] = None,
+        index: _Index = None
     ) -> Iterator[Spectrum]: ...
     def peaks(
-        self, ms_level: _Levels = None, rt: _Range = None, threads: Optional[int] = None
+        self, ms_level: _Levels = None, rt: _Range = None, threads: Optional[SupportsIndex] = None,
+        index: _Index = None
     ) -> Peaks: ...
     def channels(self, threads: Optional[int] = None) -> Dict[int, Chromatogram]:
         """An MRM run's chromatograms, one per channel with scans of MS level

@@ -1,68 +1,46 @@
-// Binding the arguments of velmoran_arrays' functions and methods, and the
-// conversions every member shares, in Python terms:
-//
-//   def bind(member, names, required, *args, **kwargs):
-//       if len(args) > len(names):
-//           raise TypeError(f"{member} takes at most {len(names)} positional arguments ({len(args)} given)")
-//       bound = dict(zip(names, args))
-//       for key in kwargs:                       # in the order given
-//           if key not in names:
-//               raise TypeError(f"{member} got an unexpected keyword argument '{key}'")
-//           if key in bound:
-//               raise TypeError(f"{member} got multiple values for argument '{key}'")
-//           bound[key] = kwargs[key]
-//       for name in names[:required]:
-//           if name not in bound:
-//               raise TypeError(f"{member} missing required argument '{name}'")
-//       return [bound.get(name) for name in names]
+// The arguments velmoran_arrays' members share, bound by the toolkit's
+// binder and converted by its number and collection rules
+// (../toolkit/arguments.hpp), in Python terms:
 //
 //   path:     str, bytes or os.PathLike (os.fsencode); TypeError otherwise
-//   ms_level: None, an int, or a collection of ints; TypeError otherwise
-//   rt:       None or (low, high) in seconds, either bound None for open
+//   ms_level: None, an integer or a collection of integers, each >= 1
+//             (ValueError otherwise)
+//   rt:       None or a (low, high) pair of seconds, either bound None for
+//             open; ValueError for a NaN bound or low > high. (None, None)
+//             selects what None does, scans with a NaN time included
+//   index:    None or scan positions, a collection of integers (negative
+//             from the end; IndexError out of range) in the order given, or
+//             a mask: a collection of bools (a list, a numpy bool array)
+//             exactly as long as the run (ValueError otherwise)
 //   threads:  None (default_threads(): the CPUs this process may use) or an
-//             int of at least 1
+//             integer of at least 1
 #pragma once
 
 #include <Python.h>
 
 #include <cstddef>
-#include <cstdint>
 #include <optional>
-#include <span>
-#include <string>
-#include <utility>
 #include <vector>
 
-#include "selection.hpp"
+#include "../toolkit/arguments.hpp"
+#include "../toolkit/selection.hpp"
 
-namespace velmoran::arrays {
-
-struct Signature {
-  const char* member;  // as messages show it: "Run.spectra()"
-  std::span<const char* const> names;
-  std::size_t required;
-};
-
-// Vectorcall form (METH_FASTCALL | METH_KEYWORDS): fills `out` (one entry
-// per name) with borrowed arguments, null where none was given. False with
-// TypeError set.
-[[nodiscard]] bool bind_arguments(const Signature& signature, PyObject* const* args,
-                                  Py_ssize_t nargs, PyObject* kwnames,
-                                  std::span<PyObject*> out) noexcept;
-
-// A path as the bytes the system takes (os.fsencode), or nullopt with
-// TypeError (not a path) or ValueError (an embedded NUL) set. This and
-// selection_of may run Python code (__fspath__, __iter__), which may
-// release the interpreter lock: not noexcept (../guarded.hpp).
-[[nodiscard]] std::optional<std::string> fs_path(PyObject* value);
+namespace velmoran::python::arrays {
 
 // The selection of ms_level and rt (either may be null or None), or
-// nullopt with TypeError set.
+// nullopt with the exception set. May run Python code (__iter__): not
+// noexcept.
 [[nodiscard]] std::optional<Selection> selection_of(PyObject* ms_level, PyObject* rt,
                                                     const char* member);
 
-// The number of threads: default_threads() for null or None, else an int of at
-// least 1; nullopt with TypeError or ValueError set.
-[[nodiscard]] std::optional<unsigned> threads_of(PyObject* threads, const char* member) noexcept;
+// The positions `index` names in a run of `count` scans (see above), or
+// nullopt with the exception set.
+[[nodiscard]] std::optional<std::vector<std::size_t>> positions_of(PyObject* index,
+                                                                   std::size_t count,
+                                                                   const char* member);
 
-}  // namespace velmoran::arrays
+// The number of threads: default_threads() for null or None, else an
+// integer of at least 1; nullopt with TypeError or ValueError set.
+[[nodiscard]] std::optional<unsigned> threads_of(PyObject* threads, const char* member);
+
+}  // namespace velmoran::python::arrays

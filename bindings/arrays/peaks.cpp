@@ -4,10 +4,13 @@
 #include <cstdint>
 #include <memory>
 
-#include "../py_ref.hpp"
-#include "array.hpp"
+#include "../toolkit/guarded.hpp"
+#include "../toolkit/object.hpp"
+#include "../toolkit/pickle.hpp"
+#include "../toolkit/py_ref.hpp"
+#include "../toolkit/array.hpp"
 
-namespace velmoran::arrays {
+namespace velmoran::python::arrays {
 
 using python::PyRef;
 
@@ -23,19 +26,7 @@ struct PeaksData {
   std::size_t points;
 };
 
-struct PeaksObject {
-  PyObject_HEAD
-  PeaksData data;
-};
-
-const PeaksData& data_of(PyObject* self) noexcept {
-  return reinterpret_cast<PeaksObject*>(self)->data;
-}
-
-PyObject* new_reference(PyObject* object) noexcept {
-  Py_INCREF(object);
-  return object;
-}
+const PeaksData& data_of(PyObject* self) noexcept { return python::data_of<PeaksData>(self); }
 
 PyObject* get_mz(PyObject* self, void*) noexcept { return new_reference(data_of(self).mz.get()); }
 PyObject* get_intensity(PyObject* self, void*) noexcept {
@@ -63,16 +54,47 @@ PyObject* peaks_repr(PyObject* self) noexcept {
   return PyUnicode_FromFormat("Peaks(%zu spectra, %zu points)", data.spectra, data.points);
 }
 
-PyObject* peaks_new(PyTypeObject*, PyObject*, PyObject*) noexcept {
-  return PyErr_Format(PyExc_TypeError, "cannot create 'velmoran_arrays.Peaks' instances");
+constexpr const char* kStateNames[] = {"mz", "intensity", "offsets", "index", "errors"};
+
+// Pickled by value: its arrays and errors (pickle.hpp).
+PyObject* peaks_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
+  return reduce_by_value(self, attributes_state(self, kStateNames));
 }
 
-void peaks_dealloc(PyObject* self) noexcept {
-  PyTypeObject* type = Py_TYPE(self);
-  std::destroy_at(&reinterpret_cast<PeaksObject*>(self)->data);
-  type->tp_free(self);
-  Py_DECREF(type);
+PyObject* peaks_from_state(PyObject* /*type*/, PyObject* state) noexcept {
+  return guarded([&]() -> PyObject* {
+    PyObject* mz = state_array(state, "mz", 'd');
+    PyObject* intensity = mz ? state_array(state, "intensity", 'f') : nullptr;
+    PyObject* offsets = intensity ? state_array(state, "offsets", 'q') : nullptr;
+    PyObject* index = offsets ? state_array(state, "index", 'q') : nullptr;
+    PyObject* errors = index ? state_item(state, "errors") : nullptr;
+    if (!errors) return nullptr;
+    const std::size_t points = array_memory(mz).count;
+    const std::size_t spectra = array_memory(index).count;
+    // Offsets that start at 0, never go down and end at the points: what
+    // every reader of the flat arrays relies on.
+    const ArrayMemory bounds = array_memory(offsets);
+    const auto* offset = static_cast<const std::int64_t*>(bounds.data);
+    bool ordered = bounds.count == spectra + 1 && offset[0] == 0 &&
+                   offset[spectra] == static_cast<std::int64_t>(points);
+    for (std::size_t k = 0; ordered && k < spectra; ++k) ordered = offset[k] <= offset[k + 1];
+    if (!PyDict_Check(errors) || array_memory(intensity).count != points || !ordered) {
+      PyErr_SetString(PyExc_ValueError, "not a pickled Peaks");
+      return nullptr;
+    }
+    PyRef errors_copy = PyRef::steal(PyDict_Copy(errors));
+    if (!errors_copy) return nullptr;
+    return make_object(
+        peaks_type(), PeaksData{PyRef::incref(mz), PyRef::incref(intensity), PyRef::incref(offsets),
+                                PyRef::incref(index), std::move(errors_copy), spectra, points});
+  });
 }
+
+PyMethodDef peaks_methods[] = {
+    {"__reduce__", peaks_reduce, METH_NOARGS, nullptr},
+    {"_from_state", peaks_from_state, METH_O | METH_CLASS, nullptr},
+    {nullptr, nullptr, 0, nullptr},  // sentinel
+};
 
 PyGetSetDef peaks_getset[] = {
     {"mz", get_mz, nullptr, "m/z of every point (Array of 'd').", nullptr},
@@ -89,17 +111,18 @@ PyGetSetDef peaks_getset[] = {
 
 PyType_Slot peaks_slots[] = {
     {Py_tp_doc, const_cast<char*>("Many spectra in flat arrays; made by Run.peaks().")},
-    {Py_tp_new, reinterpret_cast<void*>(peaks_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(peaks_dealloc)},
+    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PeaksData>)},
     {Py_tp_repr, reinterpret_cast<void*>(peaks_repr)},
     {Py_tp_getset, peaks_getset},
+    {Py_tp_methods, peaks_methods},
     {Py_sq_length, reinterpret_cast<void*>(peaks_length)},
     {0, nullptr},  // sentinel
 };
 
 PyType_Spec peaks_spec = {
     .name = "velmoran_arrays.Peaks",
-    .basicsize = static_cast<int>(sizeof(PeaksObject)),
+    .basicsize = static_cast<int>(sizeof(Object<PeaksData>)),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT,
     .slots = peaks_slots,
@@ -108,10 +131,8 @@ PyType_Spec peaks_spec = {
 }  // namespace
 
 PyTypeObject* peaks_type() noexcept {
-  // Made once; a module executed again gets the same type object.
   static PyTypeObject* type = nullptr;
-  if (!type) type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&peaks_spec));
-  return type;
+  return type_of_spec(peaks_spec, type);
 }
 
 PyObject* make_peaks(FlatPeaks&& flat, std::vector<std::size_t>&& positions) {
@@ -135,14 +156,9 @@ PyObject* make_peaks(FlatPeaks&& flat, std::vector<std::size_t>&& positions) {
     if (!key || !value || PyDict_SetItem(errors.get(), key.get(), value.get()) < 0) return nullptr;
   }
 
-  PyTypeObject* type = peaks_type();
-  if (!type) return nullptr;
-  PyObject* self = type->tp_alloc(type, 0);
-  if (!self) return nullptr;
-  std::construct_at(&reinterpret_cast<PeaksObject*>(self)->data,
-                    PeaksData{std::move(mz), std::move(intensity), std::move(offsets),
-                              std::move(index_array), std::move(errors), spectra, points});
-  return self;
+  return make_object(peaks_type(),
+                     PeaksData{std::move(mz), std::move(intensity), std::move(offsets),
+                               std::move(index_array), std::move(errors), spectra, points});
 }
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python::arrays

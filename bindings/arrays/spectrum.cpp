@@ -3,19 +3,20 @@
 // exposed without a copy.
 #include "spectrum.hpp"
 
-#include <array>
-#include <charconv>
-#include <cmath>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include <velmoran/representation.hpp>
 
-#include "../py_ref.hpp"
-#include "array.hpp"
+#include "../toolkit/fixed_text.hpp"
+#include "../toolkit/guarded.hpp"
+#include "../toolkit/object.hpp"
+#include "../toolkit/pickle.hpp"
+#include "../toolkit/py_ref.hpp"
+#include "../toolkit/array.hpp"
 
-namespace velmoran::arrays {
+namespace velmoran::python::arrays {
 
 using python::PyRef;
 
@@ -37,19 +38,7 @@ struct SpectrumData {
   std::optional<std::string> error;
 };
 
-struct SpectrumObject {
-  PyObject_HEAD
-  SpectrumData data;
-};
-
-const SpectrumData& data_of(PyObject* self) noexcept {
-  return reinterpret_cast<SpectrumObject*>(self)->data;
-}
-
-PyObject* new_reference(PyObject* object) noexcept {
-  Py_INCREF(object);
-  return object;
-}
+const SpectrumData& data_of(PyObject* self) noexcept { return python::data_of<SpectrumData>(self); }
 
 PyObject* get_mz(PyObject* self, void*) noexcept { return new_reference(data_of(self).mz.get()); }
 PyObject* get_intensity(PyObject* self, void*) noexcept {
@@ -95,30 +84,96 @@ Py_ssize_t spectrum_length(PyObject* self) noexcept {
 
 PyObject* spectrum_repr(PyObject* self) noexcept {
   const SpectrumData& data = data_of(self);
-  // Two decimals, never an exponent; to_chars does not depend on the
-  // locale. Capacity: a sign, 309 integer digits, the point, two digits.
-  std::array<char, 320> rt{};
-  if (std::isfinite(data.rt_sec)) {
-    std::to_chars(rt.data(), rt.data() + rt.size() - 1, data.rt_sec, std::chars_format::fixed, 2);
-  } else {
-    std::string_view special = std::isnan(data.rt_sec) ? "NaN" : data.rt_sec < 0 ? "-inf" : "inf";
-    special.copy(rt.data(), special.size());
-  }
+  const FixedText rt = fixed_two_decimals(data.rt_sec);
   return PyUnicode_FromFormat("Spectrum(scan %lu, MS%lu, %zu points, RT %s s)",
                               static_cast<unsigned long>(data.scan_id),
-                              static_cast<unsigned long>(data.ms_level), data.points, rt.data());
+                              static_cast<unsigned long>(data.ms_level), data.points, rt.c_str());
 }
 
-PyObject* spectrum_new(PyTypeObject*, PyObject*, PyObject*) noexcept {
-  return PyErr_Format(PyExc_TypeError, "cannot create 'velmoran_arrays.Spectrum' instances");
+constexpr const char* kStateNames[] = {"mz",       "intensity",  "index",        "scan_id",
+                                       "ms_level", "rt_sec",     "precursor_mz", "mrm_channel",
+                                       "mz_range", "centroided", "error"};
+
+// Pickled by value: its attributes (pickle.hpp).
+PyObject* spectrum_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
+  return reduce_by_value(self, attributes_state(self, kStateNames));
 }
 
-void spectrum_dealloc(PyObject* self) noexcept {
-  PyTypeObject* type = Py_TYPE(self);
-  std::destroy_at(&reinterpret_cast<SpectrumObject*>(self)->data);
-  type->tp_free(self);
-  Py_DECREF(type);
+// The state's `name`: None (nullopt), or a number converted by `convert`.
+template <class T, class Convert>
+bool optional_number(PyObject* state, const char* name, std::optional<T>& out, Convert convert) {
+  PyObject* item = state_item(state, name);
+  if (!item) return false;
+  if (item == Py_None) return true;
+  const T value = convert(item);
+  if (PyErr_Occurred()) return false;
+  out = value;
+  return true;
 }
+
+PyObject* spectrum_from_state(PyObject* /*type*/, PyObject* state) noexcept {
+  return guarded([&]() -> PyObject* {
+    PyObject* mz = state_array(state, "mz", 'd');
+    PyObject* intensity = mz ? state_array(state, "intensity", 'f') : nullptr;
+    if (!intensity) return nullptr;
+    const auto as_size = [](PyObject* o) { return PyLong_AsSize_t(o); };
+    const auto as_u32 = [](PyObject* o) {
+      const unsigned long value = PyLong_AsUnsignedLong(o);
+      if (value > 0xFFFFFFFFUL && !PyErr_Occurred()) {
+        PyErr_SetString(PyExc_OverflowError, "not a 32-bit value");
+      }
+      return static_cast<std::uint32_t>(value);
+    };
+    const auto as_double = [](PyObject* o) { return PyFloat_AsDouble(o); };
+    std::optional<std::size_t> index;
+    std::optional<std::uint32_t> scan_id;
+    std::optional<std::uint32_t> ms_level;
+    std::optional<double> rt_sec;
+    std::optional<double> precursor_mz;
+    std::optional<std::uint32_t> mrm_channel;
+    if (!optional_number(state, "index", index, as_size) ||
+        !optional_number(state, "scan_id", scan_id, as_u32) ||
+        !optional_number(state, "ms_level", ms_level, as_u32) ||
+        !optional_number(state, "rt_sec", rt_sec, as_double) ||
+        !optional_number(state, "precursor_mz", precursor_mz, as_double) ||
+        !optional_number(state, "mrm_channel", mrm_channel, as_u32)) {
+      return nullptr;
+    }
+    std::optional<double> mz_low;
+    std::optional<double> mz_high;
+    PyObject* range = state_item(state, "mz_range");
+    if (!range) return nullptr;
+    if (range != Py_None && !PyArg_ParseTuple(range, "dd", &mz_low.emplace(), &mz_high.emplace())) {
+      return nullptr;
+    }
+    PyObject* centroided = state_item(state, "centroided");
+    PyObject* error = centroided ? state_item(state, "error") : nullptr;
+    if (!error) return nullptr;
+    std::optional<std::string> error_text;
+    if (error != Py_None) {
+      Py_ssize_t size = 0;
+      const char* text = PyUnicode_AsUTF8AndSize(error, &size);
+      if (!text) return nullptr;
+      error_text.emplace(text, static_cast<std::size_t>(size));
+    }
+    const std::size_t points = array_memory(mz).count;
+    if (!index || !scan_id || !ms_level || !rt_sec || array_memory(intensity).count != points ||
+        !PyBool_Check(centroided)) {
+      PyErr_SetString(PyExc_ValueError, "not a pickled Spectrum");
+      return nullptr;
+    }
+    return make_object(spectrum_type(),
+                       SpectrumData{PyRef::incref(mz), PyRef::incref(intensity), points, *index,
+                                    *scan_id, *ms_level, *rt_sec, precursor_mz, mrm_channel, mz_low,
+                                    mz_high, centroided == Py_True, std::move(error_text)});
+  });
+}
+
+PyMethodDef spectrum_methods[] = {
+    {"__reduce__", spectrum_reduce, METH_NOARGS, nullptr},
+    {"_from_state", spectrum_from_state, METH_O | METH_CLASS, nullptr},
+    {nullptr, nullptr, 0, nullptr},  // sentinel
+};
 
 PyGetSetDef spectrum_getset[] = {
     {"mz", get_mz, nullptr, "m/z of each point (Array of 'd').", nullptr},
@@ -140,10 +195,11 @@ PyGetSetDef spectrum_getset[] = {
 PyType_Slot spectrum_slots[] = {
     {Py_tp_doc, const_cast<char*>("One scan's spectrum and metadata; made by Run[i] and "
                                   "Run.spectra().")},
-    {Py_tp_new, reinterpret_cast<void*>(spectrum_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(spectrum_dealloc)},
+    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<SpectrumData>)},
     {Py_tp_repr, reinterpret_cast<void*>(spectrum_repr)},
     {Py_tp_getset, spectrum_getset},
+    {Py_tp_methods, spectrum_methods},
     {Py_sq_length, reinterpret_cast<void*>(spectrum_length)},
     {0, nullptr},  // sentinel
 };
@@ -152,7 +208,7 @@ PyType_Slot spectrum_slots[] = {
 // so no cycle can pass through a spectrum.
 PyType_Spec spectrum_spec = {
     .name = "velmoran_arrays.Spectrum",
-    .basicsize = static_cast<int>(sizeof(SpectrumObject)),
+    .basicsize = static_cast<int>(sizeof(Object<SpectrumData>)),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT,
     .slots = spectrum_slots,
@@ -161,10 +217,8 @@ PyType_Spec spectrum_spec = {
 }  // namespace
 
 PyTypeObject* spectrum_type() noexcept {
-  // Made once; a module executed again gets the same type object.
   static PyTypeObject* type = nullptr;
-  if (!type) type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spectrum_spec));
-  return type;
+  return type_of_spec(spectrum_spec, type);
 }
 
 PyObject* make_spectrum(ScanSpectrum&& spectrum, const Reader& reader) {
@@ -179,17 +233,12 @@ PyObject* make_spectrum(ScanSpectrum&& spectrum, const Reader& reader) {
   PyRef intensity = PyRef::steal(make_array<float>(adopt(std::move(record.intensity))));
   if (!intensity) return nullptr;
 
-  PyTypeObject* type = spectrum_type();
-  if (!type) return nullptr;
-  PyObject* self = type->tp_alloc(type, 0);
-  if (!self) return nullptr;
-  std::construct_at(
-      &reinterpret_cast<SpectrumObject*>(self)->data,
+  return make_object(
+      spectrum_type(),
       SpectrumData{std::move(mz), std::move(intensity), points,
                    static_cast<std::size_t>(record.index), record.scan_id, record.ms_level,
                    record.retention_time_sec, scan.precursor_mz, scan.mrm_channel,
                    scan.mz_range_low, scan.mz_range_high, centroided, std::move(error)});
-  return self;
 }
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python::arrays

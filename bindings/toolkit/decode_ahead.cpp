@@ -10,7 +10,7 @@
 #include <thread>
 #include <utility>
 
-namespace velmoran::arrays {
+namespace velmoran::python {
 
 namespace {
 
@@ -166,4 +166,4 @@ void DecodeAhead::abandon() {
   }
 }
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python

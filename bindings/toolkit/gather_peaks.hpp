@@ -14,7 +14,7 @@
 
 #include <velmoran/reader.hpp>
 
-namespace velmoran::arrays {
+namespace velmoran::python {
 
 struct FlatPeaks {
   // Every point of every chosen spectrum, spectrum after spectrum; owners
@@ -59,4 +59,4 @@ class PeakGathering {
 [[nodiscard]] FlatPeaks gather_peaks(const Reader& reader, std::span<const std::size_t> positions,
                                      unsigned threads);
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python

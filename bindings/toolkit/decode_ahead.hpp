@@ -14,7 +14,7 @@
 
 #include <velmoran/reader.hpp>
 
-namespace velmoran::arrays {
+namespace velmoran::python {
 
 class DecodeAhead {
  public:
@@ -60,4 +60,4 @@ class DecodeAhead {
   std::unique_ptr<State> state_;
 };
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python
