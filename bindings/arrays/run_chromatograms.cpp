@@ -1,0 +1,220 @@
+// Run.xic(), Run.tic() and Run.bpc() (run_chromatograms.hpp shows them in
+// Python terms): the sums come from the analysis library's functions that
+// the xic and scans commands use, read on worker threads without the lock.
+#include "run_chromatograms.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <numeric>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include <velmoran/analysis/window_sums.hpp>
+#include <velmoran/analysis/xic_matrix.hpp>
+
+#include "../py_ref.hpp"
+#include "arguments.hpp"
+#include "background_work.hpp"
+#include "chromatogram.hpp"
+#include "default_threads.hpp"
+#include "run.hpp"
+#include "xic.hpp"
+
+namespace velmoran::arrays {
+
+using python::guarded;
+using python::PyRef;
+
+namespace {
+
+// A number (anything with __float__), or nullopt with TypeError set.
+std::optional<double> number_of(PyObject* value, const char* member, const char* name) {
+  if (PyUnicode_Check(value) || PyBytes_Check(value) || !PyNumber_Check(value)) {
+    PyErr_Format(PyExc_TypeError, "%s: %s must be a number, not %.200s", member, name,
+                 Py_TYPE(value)->tp_name);
+    return std::nullopt;
+  }
+  const double number = PyFloat_AsDouble(value);
+  if (number == -1.0 && PyErr_Occurred()) return std::nullopt;
+  return number;
+}
+
+// The targets: one number or an iterable of them, each finite and above 0.
+std::optional<std::vector<double>> targets_of(PyObject* value, const char* member) {
+  std::vector<double> targets;
+  const auto add = [&](PyObject* item) {
+    const auto mz = number_of(item, member, "mz");
+    if (!mz) return false;
+    if (!std::isfinite(*mz) || !(*mz > 0.0)) {
+      const PyRef text = PyRef::steal(PyObject_Repr(item));
+      PyErr_Format(PyExc_ValueError, "%s: mz must be positive finite numbers, not %S", member,
+                   text ? text.get() : Py_None);
+      return false;
+    }
+    targets.push_back(*mz);
+    return true;
+  };
+  if (PyFloat_Check(value) || PyLong_Check(value)) {
+    if (!add(value)) return std::nullopt;
+    return targets;
+  }
+  const PyRef iterator = PyRef::steal(PyObject_GetIter(value));
+  if (!iterator) {
+    // A number of another kind (a numpy scalar, a 0-d array).
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return std::nullopt;
+    PyErr_Clear();
+    if (!add(value)) return std::nullopt;
+    return targets;
+  }
+  while (const PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
+    if (!add(item.get())) return std::nullopt;
+  }
+  if (PyErr_Occurred()) return std::nullopt;
+  return targets;
+}
+
+// One MS level: an int (anything with __index__ but bool) of at least 1.
+std::optional<std::uint32_t> level_of(PyObject* value, const char* member) {
+  if (!value || value == Py_None) return 1;
+  if (PyBool_Check(value) || !PyIndex_Check(value)) {
+    PyErr_Format(PyExc_TypeError, "%s: ms_level must be an int, not %.200s", member,
+                 Py_TYPE(value)->tp_name);
+    return std::nullopt;
+  }
+  const PyRef index = PyRef::steal(PyNumber_Index(value));
+  if (!index) return std::nullopt;
+  int overflow = 0;
+  const long long level = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+  if (level == -1 && PyErr_Occurred()) return std::nullopt;
+  if (overflow != 0 || level < 1 || level > std::numeric_limits<std::uint32_t>::max()) {
+    PyErr_Format(PyExc_ValueError, "%s: ms_level must be at least 1 (and below 2**32), not %R",
+                 member, value);
+    return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(level);
+}
+
+// The scans of one level within rt (as spectra() reads rt).
+std::optional<analysis::XicScans> scans_of(PyObject* ms_level, PyObject* rt, const char* member) {
+  const auto level = level_of(ms_level, member);
+  if (!level) return std::nullopt;
+  const auto selection = selection_of(nullptr, rt, member);
+  if (!selection) return std::nullopt;
+  analysis::XicScans scans{*level, std::nullopt};
+  if (selection->has_rt) scans.rt_range = std::pair{selection->rt_low, selection->rt_high};
+  return scans;
+}
+
+constexpr const char* kXicNames[] = {"mz", "ppm", "da", "rt", "ms_level", "threads"};
+
+}  // namespace
+
+PyObject* run_xic(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    constexpr const char* kMember = "Run.xic()";
+    PyObject* bound[6];
+    if (!bind_arguments({kMember, kXicNames, 1}, args, nargs, kwnames, bound)) return nullptr;
+    auto targets = targets_of(bound[0], kMember);
+    if (!targets) return nullptr;
+    const bool has_ppm = bound[1] && bound[1] != Py_None;
+    const bool has_da = bound[2] && bound[2] != Py_None;
+    if (has_ppm == has_da) {
+      PyErr_Format(PyExc_TypeError, "%s: give the m/z tolerance as ppm= or as da=, %s", kMember,
+                   has_ppm ? "not both" : "neither was given");
+      return nullptr;
+    }
+    const analysis::ToleranceUnit unit =
+        has_ppm ? analysis::ToleranceUnit::ppm : analysis::ToleranceUnit::da;
+    const auto tolerance = number_of(has_ppm ? bound[1] : bound[2], kMember, has_ppm ? "ppm" : "da");
+    if (!tolerance) return nullptr;
+    if (!analysis::valid_tolerance(unit, *tolerance)) {
+      return PyErr_Format(PyExc_ValueError,
+                          has_ppm ? "%s: ppm must be a number above 0 and at most 1e6, not %R"
+                                  : "%s: da must be a positive finite number, not %R",
+                          kMember, has_ppm ? bound[1] : bound[2]);
+    }
+    const auto scans = scans_of(bound[4], bound[3], kMember);
+    if (!scans) return nullptr;
+    const auto threads = threads_of(bound[5], kMember);
+    if (!threads) return nullptr;
+    auto windows = analysis::target_windows(*targets, unit, *tolerance);
+    if (windows.unbounded) {
+      return PyErr_Format(PyExc_ValueError,
+                          "%s: the window around m/z %R reaches past the largest number", kMember,
+                          PyRef::steal(PyFloat_FromDouble((*targets)[*windows.unbounded])).get());
+    }
+
+    const std::shared_ptr<const Reader> reader = run_reader(self);
+    std::vector<std::size_t> positions = analysis::xic_positions(reader->scans(), *scans);
+    const analysis::WindowSums window_sums(windows.windows);
+    auto matrix = in_background([&](const std::atomic<bool>& stop) {
+      return analysis::xic_matrix(*reader, window_sums, positions, *threads, stop);
+    });
+    if (!matrix) return nullptr;
+    return make_xic(std::move(*targets), std::move(positions), std::move(matrix->rt_sec),
+                    std::move(matrix->intensity));
+  });
+}
+
+namespace {
+
+constexpr const char* kTraceNames[] = {"ms_level", "threads"};
+
+// Run.tic() and Run.bpc(): the totals of every scan of the level.
+PyObject* trace(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                bool base_peak) {
+  const char* const member = base_peak ? "Run.bpc()" : "Run.tic()";
+  PyObject* bound[2];
+  if (!bind_arguments({member, kTraceNames, 0}, args, nargs, kwnames, bound)) return nullptr;
+  const auto scans = scans_of(bound[0], nullptr, member);
+  if (!scans) return nullptr;
+  const auto threads = threads_of(bound[1], member);
+  if (!threads) return nullptr;
+  const std::shared_ptr<const Reader> reader = run_reader(self);
+  std::vector<std::size_t> positions = analysis::xic_positions(reader->scans(), *scans);
+  auto totals = in_background([&](const std::atomic<bool>& stop) {
+    return analysis::scan_totals(*reader, positions, *threads, stop);
+  });
+  if (!totals) return nullptr;
+  std::vector<double> rt_sec;
+  std::vector<double> intensity;
+  std::vector<double> mz;
+  rt_sec.reserve(positions.size());
+  intensity.reserve(positions.size());
+  if (base_peak) mz.reserve(positions.size());
+  for (std::size_t k = 0; k < positions.size(); ++k) {
+    rt_sec.push_back(reader->scans().records[positions[k]].retention_time_min * 60.0);
+    const analysis::ScanTotals& scan = (*totals)[k];
+    if (base_peak) {
+      intensity.push_back(static_cast<double>(scan.base_peak_intensity));
+      mz.push_back(scan.base_peak_mz);
+    } else {
+      intensity.push_back(scan.total_ion_current);
+    }
+  }
+  return make_trace_chromatogram(std::move(positions), std::move(rt_sec), std::move(intensity),
+                                 base_peak ? std::optional(std::move(mz)) : std::nullopt);
+}
+
+}  // namespace
+
+PyObject* run_tic(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&] { return trace(self, args, nargs, kwnames, false); });
+}
+
+PyObject* run_bpc(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&] { return trace(self, args, nargs, kwnames, true); });
+}
+
+std::optional<std::vector<analysis::ScanTotals>> all_scan_totals(const Reader& reader) {
+  std::vector<std::size_t> positions(reader.scans().records.size());
+  std::iota(positions.begin(), positions.end(), std::size_t{0});
+  const unsigned threads = default_threads();
+  return in_background([&](const std::atomic<bool>& stop) {
+    return analysis::scan_totals(reader, positions, threads, stop);
+  });
+}
+
+}  // namespace velmoran::arrays
