@@ -25,7 +25,8 @@ Result<std::vector<MzWindow>> xic_windows(const XicQuery& query) {
   for (const Target& target : query.targets) targets.push_back(target.mz);
   auto windows = analysis::target_windows(targets, query.unit, query.tolerance);
   if (windows.unbounded) {
-    return Error::parse("the window around m/z " + textio::number_text(targets[*windows.unbounded]) +
+    return Error::parse("the window around m/z " +
+                        textio::number_text(targets[*windows.unbounded]) +
                         " reaches past the largest number");
   }
   return std::move(windows.windows);

@@ -127,7 +127,8 @@ PyObject* run_xic(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
     }
     const analysis::ToleranceUnit unit =
         has_ppm ? analysis::ToleranceUnit::ppm : analysis::ToleranceUnit::da;
-    const auto tolerance = number_of(has_ppm ? bound[1] : bound[2], kMember, has_ppm ? "ppm" : "da");
+    const auto tolerance =
+        number_of(has_ppm ? bound[1] : bound[2], kMember, has_ppm ? "ppm" : "da");
     if (!tolerance) return nullptr;
     if (!analysis::valid_tolerance(unit, *tolerance)) {
       return PyErr_Format(PyExc_ValueError,

@@ -20,7 +20,8 @@ namespace velmoran::arrays {
 // A new Xic of `targets` over the scans at `positions`, with their times
 // and the targets × scans sums (row by target); null with the exception
 // set.
-[[nodiscard]] PyObject* make_xic(std::vector<double>&& targets, std::vector<std::size_t>&& positions,
-                                 std::vector<double>&& rt_sec, std::vector<double>&& intensity);
+[[nodiscard]] PyObject* make_xic(std::vector<double>&& targets,
+                                 std::vector<std::size_t>&& positions, std::vector<double>&& rt_sec,
+                                 std::vector<double>&& intensity);
 
 }  // namespace velmoran::arrays

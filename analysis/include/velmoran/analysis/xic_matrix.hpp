@@ -28,8 +28,7 @@ struct XicScans {
   std::optional<std::pair<double, double>> rt_range;
 };
 
-[[nodiscard]] bool xic_takes(const XicScans& scans, std::uint32_t ms_level,
-                             double rt_sec) noexcept;
+[[nodiscard]] bool xic_takes(const XicScans& scans, std::uint32_t ms_level, double rt_sec) noexcept;
 
 // The positions of the table's scans that `scans` takes, in table order (a
 // scan's time in seconds is its minutes × 60, as the reader gives it).
