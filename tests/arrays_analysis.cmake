@@ -26,3 +26,7 @@ foreach(exe IN LISTS analysis_candidates)
     break()
   endif()
 endforeach()
+
+# The analysis library's shared rules in C++.
+velmoran_add_test(analysis_test analysis_test.cpp)
+target_link_libraries(analysis_test PRIVATE velmoran::analysis)
