@@ -31,9 +31,9 @@ velmoran_add_test(damaged_dataset_test damaged_dataset_test.cpp)
 # The worker threads of velmoran_arrays are plain C++ and are tested here
 # too, also where the Python modules are not built (the tsan preset).
 add_executable(threads_test threads_test.cpp
-  ${PROJECT_SOURCE_DIR}/bindings/arrays/decode_ahead.cpp
-  ${PROJECT_SOURCE_DIR}/bindings/arrays/gather_peaks.cpp)
-target_include_directories(threads_test PRIVATE ${PROJECT_SOURCE_DIR}/bindings/arrays)
+  ${PROJECT_SOURCE_DIR}/bindings/toolkit/decode_ahead.cpp
+  ${PROJECT_SOURCE_DIR}/bindings/toolkit/gather_peaks.cpp)
+target_include_directories(threads_test PRIVATE ${PROJECT_SOURCE_DIR}/bindings/toolkit)
 target_link_libraries(threads_test PRIVATE velmoran_reader_internal velmoran_testkit GTest::gtest_main)
 velmoran_use_warnings(threads_test)
 find_package(Threads REQUIRED)

@@ -1,62 +1,15 @@
-// The argument binder and conversions of velmoran_arrays (arguments.hpp).
+// The conversions of velmoran_arrays' shared arguments (arguments.hpp).
 #include "arguments.hpp"
 
 #include <cmath>
 #include <limits>
 
-#include "../py_ref.hpp"
-#include "default_threads.hpp"
+#include "../toolkit/py_ref.hpp"
+#include "../toolkit/default_threads.hpp"
 
-namespace velmoran::arrays {
+namespace velmoran::python::arrays {
 
 using python::PyRef;
-
-bool bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
-                    PyObject* kwnames, std::span<PyObject*> out) noexcept {
-  const auto count = static_cast<Py_ssize_t>(signature.names.size());
-  if (nargs > count) {
-    PyErr_Format(PyExc_TypeError, "%s takes at most %zd positional arguments (%zd given)",
-                 signature.member, count, nargs);
-    return false;
-  }
-  for (auto& slot : out) slot = nullptr;
-  for (Py_ssize_t i = 0; i < nargs; ++i) out[static_cast<std::size_t>(i)] = args[i];
-  const Py_ssize_t keywords = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
-  for (Py_ssize_t k = 0; k < keywords; ++k) {
-    PyObject* key = PyTuple_GET_ITEM(kwnames, k);
-    std::size_t found = signature.names.size();
-    for (std::size_t i = 0; i < signature.names.size(); ++i) {
-      if (PyUnicode_CompareWithASCIIString(key, signature.names[i]) == 0) found = i;
-    }
-    if (found == signature.names.size()) {
-      PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'", signature.member,
-                   key);
-      return false;
-    }
-    if (out[found]) {
-      PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", signature.member,
-                   signature.names[found]);
-      return false;
-    }
-    out[found] = args[nargs + k];
-  }
-  for (std::size_t i = 0; i < signature.required; ++i) {
-    if (!out[i]) {
-      PyErr_Format(PyExc_TypeError, "%s missing required argument '%s'", signature.member,
-                   signature.names[i]);
-      return false;
-    }
-  }
-  return true;
-}
-
-std::optional<std::string> fs_path(PyObject* value) {
-  PyObject* encoded = nullptr;
-  if (!PyUnicode_FSConverter(value, &encoded)) return std::nullopt;
-  const PyRef bytes = PyRef::steal(encoded);
-  return std::string(PyBytes_AS_STRING(bytes.get()),
-                     static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
-}
 
 namespace {
 
@@ -161,4 +114,4 @@ std::optional<unsigned> threads_of(PyObject* threads, const char* member) noexce
   return static_cast<unsigned>(std::min(count, kMostThreads));
 }
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python::arrays

@@ -10,14 +10,14 @@
 
 #include <velmoran/mrm/channel_chromatograms.hpp>
 
-#include "../py_ref.hpp"
+#include "../toolkit/py_ref.hpp"
 #include "arguments.hpp"
 #include "chromatogram.hpp"
-#include "errors.hpp"
+#include "../toolkit/errors.hpp"
 #include "run.hpp"
-#include "without_gil.hpp"
+#include "../toolkit/without_gil.hpp"
 
-namespace velmoran::arrays {
+namespace velmoran::python::arrays {
 
 using python::guarded;
 using python::PyRef;
@@ -81,4 +81,4 @@ PyObject* run_transitions(PyObject* self, PyObject* const* args, Py_ssize_t narg
   });
 }
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python::arrays

@@ -17,7 +17,7 @@
 
 #include <velmoran/mrm/transitions.hpp>
 
-namespace velmoran::arrays {
+namespace velmoran::python::arrays {
 
 // The list at `path` (str, bytes or os.PathLike), or nullopt with the
 // exception set. Reads without the interpreter lock; like every call that
@@ -30,4 +30,4 @@ PyObject* run_channels(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
 PyObject* run_transitions(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                           PyObject* kwnames);
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python::arrays

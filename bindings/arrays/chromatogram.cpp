@@ -7,11 +7,12 @@
 #include <utility>
 #include <vector>
 
-#include "../guarded.hpp"
-#include "../py_ref.hpp"
-#include "array.hpp"
+#include "../toolkit/guarded.hpp"
+#include "../toolkit/object.hpp"
+#include "../toolkit/py_ref.hpp"
+#include "../toolkit/array.hpp"
 
-namespace velmoran::arrays {
+namespace velmoran::python::arrays {
 
 using python::guarded;
 using python::PyRef;
@@ -31,16 +32,9 @@ struct ChromatogramData {
   PyRef name;
 };
 
-struct ChromatogramObject {
-  PyObject_HEAD
-  ChromatogramData data;
-};
-
-ChromatogramData& data_of(PyObject* self) noexcept {
-  return reinterpret_cast<ChromatogramObject*>(self)->data;
+const ChromatogramData& data_of(PyObject* self) noexcept {
+  return python::data_of<ChromatogramData>(self);
 }
-
-PyObject* new_reference(const PyRef& ref) noexcept { return PyRef::incref(ref.get()).release(); }
 
 PyObject* get_channel(PyObject* self, void*) noexcept {
   return PyLong_FromUnsignedLong(data_of(self).channel);
@@ -74,18 +68,6 @@ PyObject* chromatogram_repr(PyObject* self) noexcept {
   });
 }
 
-void chromatogram_dealloc(PyObject* self) noexcept {
-  PyTypeObject* type = Py_TYPE(self);
-  std::destroy_at(&data_of(self));
-  type->tp_free(self);
-  Py_DECREF(type);
-}
-
-PyObject* chromatogram_new(PyTypeObject*, PyObject*, PyObject*) noexcept {
-  return PyErr_Format(PyExc_TypeError,
-                      "cannot create 'velmoran_arrays.Chromatogram' instances; use Run.channels()");
-}
-
 PyGetSetDef chromatogram_getset[] = {
     {"channel", get_channel, nullptr, "The MRM channel.", nullptr},
     {"index", get_index, nullptr, "The scans' positions in the table (Array 'q').", nullptr},
@@ -102,8 +84,8 @@ PyGetSetDef chromatogram_getset[] = {
 
 PyType_Slot chromatogram_slots[] = {
     {Py_tp_doc, const_cast<char*>("One MRM channel's chromatogram; made by Run.channels().")},
-    {Py_tp_new, reinterpret_cast<void*>(chromatogram_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(chromatogram_dealloc)},
+    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<ChromatogramData>)},
     {Py_tp_repr, reinterpret_cast<void*>(chromatogram_repr)},
     {Py_tp_getset, chromatogram_getset},
     {Py_mp_length, reinterpret_cast<void*>(chromatogram_length)},
@@ -114,7 +96,7 @@ PyType_Slot chromatogram_slots[] = {
 // which can lead back to it.
 PyType_Spec chromatogram_spec = {
     .name = "velmoran_arrays.Chromatogram",
-    .basicsize = static_cast<int>(sizeof(ChromatogramObject)),
+    .basicsize = static_cast<int>(sizeof(Object<ChromatogramData>)),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT,
     .slots = chromatogram_slots,
@@ -127,10 +109,8 @@ PyRef number_or_none(const std::optional<double>& value) {
 }  // namespace
 
 PyTypeObject* chromatogram_type() noexcept {
-  // Made once; a module executed again gets the same type object.
   static PyTypeObject* type = nullptr;
-  if (!type) type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&chromatogram_spec));
-  return type;
+  return type_of_spec(chromatogram_spec, type);
 }
 
 PyObject* make_chromatogram(mrm::ChannelChromatogram&& chromatogram,
@@ -160,12 +140,7 @@ PyObject* make_chromatogram(mrm::ChannelChromatogram&& chromatogram,
   }
   if (!data.name) return nullptr;
 
-  PyTypeObject* type = chromatogram_type();
-  if (!type) return nullptr;
-  PyObject* self = type->tp_alloc(type, 0);
-  if (!self) return nullptr;
-  std::construct_at(&data_of(self), std::move(data));
-  return self;
+  return make_object(chromatogram_type(), std::move(data));
 }
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python::arrays

@@ -16,7 +16,7 @@
 #include <velmoran/mrm/channel_chromatograms.hpp>
 #include <velmoran/mrm/transitions.hpp>
 
-namespace velmoran::arrays {
+namespace velmoran::python::arrays {
 
 // The Chromatogram type, made on first use and kept for the life of the
 // process (borrowed), or null with the exception set.
@@ -28,4 +28,4 @@ namespace velmoran::arrays {
 [[nodiscard]] PyObject* make_chromatogram(mrm::ChannelChromatogram&& chromatogram,
                                           const mrm::Transition* transition);
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python::arrays

@@ -11,17 +11,17 @@
 // execution of the module.
 #include <Python.h>
 
-#include "../guarded.hpp"
-#include "../py_ref.hpp"
-#include "array.hpp"
+#include "../toolkit/guarded.hpp"
+#include "../toolkit/py_ref.hpp"
+#include "../toolkit/array.hpp"
 #include "chromatogram.hpp"
-#include "errors.hpp"
+#include "../toolkit/errors.hpp"
 #include "peaks.hpp"
 #include "run.hpp"
 #include "spectrum.hpp"
 #include "spectrum_iterator.hpp"
 
-namespace velmoran::arrays {
+namespace velmoran::python::arrays {
 
 using python::guarded;
 using python::PyRef;
@@ -89,6 +89,8 @@ PyModuleDef module_def = {
 
 }  // namespace
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python::arrays
 
-PyMODINIT_FUNC PyInit_velmoran_arrays() { return PyModuleDef_Init(&velmoran::arrays::module_def); }
+PyMODINIT_FUNC PyInit_velmoran_arrays() {
+  return PyModuleDef_Init(&velmoran::python::arrays::module_def);
+}

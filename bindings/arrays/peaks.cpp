@@ -4,10 +4,11 @@
 #include <cstdint>
 #include <memory>
 
-#include "../py_ref.hpp"
-#include "array.hpp"
+#include "../toolkit/object.hpp"
+#include "../toolkit/py_ref.hpp"
+#include "../toolkit/array.hpp"
 
-namespace velmoran::arrays {
+namespace velmoran::python::arrays {
 
 using python::PyRef;
 
@@ -23,19 +24,7 @@ struct PeaksData {
   std::size_t points;
 };
 
-struct PeaksObject {
-  PyObject_HEAD
-  PeaksData data;
-};
-
-const PeaksData& data_of(PyObject* self) noexcept {
-  return reinterpret_cast<PeaksObject*>(self)->data;
-}
-
-PyObject* new_reference(PyObject* object) noexcept {
-  Py_INCREF(object);
-  return object;
-}
+const PeaksData& data_of(PyObject* self) noexcept { return python::data_of<PeaksData>(self); }
 
 PyObject* get_mz(PyObject* self, void*) noexcept { return new_reference(data_of(self).mz.get()); }
 PyObject* get_intensity(PyObject* self, void*) noexcept {
@@ -63,17 +52,6 @@ PyObject* peaks_repr(PyObject* self) noexcept {
   return PyUnicode_FromFormat("Peaks(%zu spectra, %zu points)", data.spectra, data.points);
 }
 
-PyObject* peaks_new(PyTypeObject*, PyObject*, PyObject*) noexcept {
-  return PyErr_Format(PyExc_TypeError, "cannot create 'velmoran_arrays.Peaks' instances");
-}
-
-void peaks_dealloc(PyObject* self) noexcept {
-  PyTypeObject* type = Py_TYPE(self);
-  std::destroy_at(&reinterpret_cast<PeaksObject*>(self)->data);
-  type->tp_free(self);
-  Py_DECREF(type);
-}
-
 PyGetSetDef peaks_getset[] = {
     {"mz", get_mz, nullptr, "m/z of every point (Array of 'd').", nullptr},
     {"intensity", get_intensity, nullptr, "Intensity of every point (Array of 'f').", nullptr},
@@ -89,8 +67,8 @@ PyGetSetDef peaks_getset[] = {
 
 PyType_Slot peaks_slots[] = {
     {Py_tp_doc, const_cast<char*>("Many spectra in flat arrays; made by Run.peaks().")},
-    {Py_tp_new, reinterpret_cast<void*>(peaks_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(peaks_dealloc)},
+    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PeaksData>)},
     {Py_tp_repr, reinterpret_cast<void*>(peaks_repr)},
     {Py_tp_getset, peaks_getset},
     {Py_sq_length, reinterpret_cast<void*>(peaks_length)},
@@ -99,7 +77,7 @@ PyType_Slot peaks_slots[] = {
 
 PyType_Spec peaks_spec = {
     .name = "velmoran_arrays.Peaks",
-    .basicsize = static_cast<int>(sizeof(PeaksObject)),
+    .basicsize = static_cast<int>(sizeof(Object<PeaksData>)),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT,
     .slots = peaks_slots,
@@ -108,10 +86,8 @@ PyType_Spec peaks_spec = {
 }  // namespace
 
 PyTypeObject* peaks_type() noexcept {
-  // Made once; a module executed again gets the same type object.
   static PyTypeObject* type = nullptr;
-  if (!type) type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&peaks_spec));
-  return type;
+  return type_of_spec(peaks_spec, type);
 }
 
 PyObject* make_peaks(FlatPeaks&& flat, std::vector<std::size_t>&& positions) {
@@ -135,14 +111,9 @@ PyObject* make_peaks(FlatPeaks&& flat, std::vector<std::size_t>&& positions) {
     if (!key || !value || PyDict_SetItem(errors.get(), key.get(), value.get()) < 0) return nullptr;
   }
 
-  PyTypeObject* type = peaks_type();
-  if (!type) return nullptr;
-  PyObject* self = type->tp_alloc(type, 0);
-  if (!self) return nullptr;
-  std::construct_at(&reinterpret_cast<PeaksObject*>(self)->data,
-                    PeaksData{std::move(mz), std::move(intensity), std::move(offsets),
-                              std::move(index_array), std::move(errors), spectra, points});
-  return self;
+  return make_object(peaks_type(),
+                     PeaksData{std::move(mz), std::move(intensity), std::move(offsets),
+                               std::move(index_array), std::move(errors), spectra, points});
 }
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python::arrays

@@ -14,9 +14,9 @@
 #include <cstddef>
 #include <vector>
 
-#include "gather_peaks.hpp"
+#include "../toolkit/gather_peaks.hpp"
 
-namespace velmoran::arrays {
+namespace velmoran::python::arrays {
 
 [[nodiscard]] PyTypeObject* peaks_type() noexcept;
 
@@ -24,4 +24,4 @@ namespace velmoran::arrays {
 // exception set.
 [[nodiscard]] PyObject* make_peaks(FlatPeaks&& flat, std::vector<std::size_t>&& positions);
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python::arrays

@@ -15,19 +15,19 @@
 
 #include <velmoran/reader.hpp>
 
-#include "../py_ref.hpp"
+#include "../toolkit/py_ref.hpp"
 #include "arguments.hpp"
-#include "array.hpp"
+#include "../toolkit/array.hpp"
 #include "channels.hpp"
-#include "errors.hpp"
-#include "gather_peaks.hpp"
+#include "../toolkit/errors.hpp"
+#include "../toolkit/gather_peaks.hpp"
 #include "peaks.hpp"
 #include "run_qc.hpp"
 #include "spectrum.hpp"
 #include "spectrum_iterator.hpp"
-#include "without_gil.hpp"
+#include "../toolkit/without_gil.hpp"
 
-namespace velmoran::arrays {
+namespace velmoran::python::arrays {
 
 using python::guarded;
 using python::PyRef;
@@ -384,4 +384,4 @@ void set_run_transition_list(PyObject* run, std::shared_ptr<const mrm::Transitio
   data_of(run).transitions = std::move(list);
 }
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python::arrays

@@ -19,7 +19,7 @@
 #include <velmoran/mrm/transitions.hpp>
 #include <velmoran/reader.hpp>
 
-namespace velmoran::arrays {
+namespace velmoran::python::arrays {
 
 [[nodiscard]] PyTypeObject* run_type() noexcept;
 
@@ -35,4 +35,4 @@ void set_run_transition_list(PyObject* run, std::shared_ptr<const mrm::Transitio
 // the interpreter lock (and so is not noexcept: ../guarded.hpp).
 PyObject* open_run(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python::arrays

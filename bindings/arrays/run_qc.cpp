@@ -1,3 +1,5 @@
+// Run.qc() (run_qc.hpp shows it in Python terms): the metrics of the qc
+// library, read without the interpreter lock.
 #include "run_qc.hpp"
 
 #include <cmath>
@@ -8,12 +10,12 @@
 
 #include <velmoran/qc/metrics.hpp>
 
-#include "../guarded.hpp"
-#include "../py_ref.hpp"
-#include "errors.hpp"
-#include "without_gil.hpp"
+#include "../toolkit/guarded.hpp"
+#include "../toolkit/py_ref.hpp"
+#include "../toolkit/errors.hpp"
+#include "../toolkit/without_gil.hpp"
 
-namespace velmoran::arrays {
+namespace velmoran::python::arrays {
 
 using python::guarded;
 using python::PyRef;
@@ -95,4 +97,4 @@ PyObject* run_quality_metrics(const Reader& reader) noexcept {
   });
 }
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python::arrays

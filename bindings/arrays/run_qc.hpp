@@ -12,10 +12,10 @@
 
 #include <velmoran/reader.hpp>
 
-namespace velmoran::arrays {
+namespace velmoran::python::arrays {
 
 // The dict of the run's metrics; null with an exception set on failure.
 // Reads the run once, with the interpreter lock released.
 [[nodiscard]] PyObject* run_quality_metrics(const Reader& reader) noexcept;
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python::arrays

@@ -3,19 +3,18 @@
 // exposed without a copy.
 #include "spectrum.hpp"
 
-#include <array>
-#include <charconv>
-#include <cmath>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include <velmoran/representation.hpp>
 
-#include "../py_ref.hpp"
-#include "array.hpp"
+#include "../toolkit/fixed_text.hpp"
+#include "../toolkit/object.hpp"
+#include "../toolkit/py_ref.hpp"
+#include "../toolkit/array.hpp"
 
-namespace velmoran::arrays {
+namespace velmoran::python::arrays {
 
 using python::PyRef;
 
@@ -37,19 +36,7 @@ struct SpectrumData {
   std::optional<std::string> error;
 };
 
-struct SpectrumObject {
-  PyObject_HEAD
-  SpectrumData data;
-};
-
-const SpectrumData& data_of(PyObject* self) noexcept {
-  return reinterpret_cast<SpectrumObject*>(self)->data;
-}
-
-PyObject* new_reference(PyObject* object) noexcept {
-  Py_INCREF(object);
-  return object;
-}
+const SpectrumData& data_of(PyObject* self) noexcept { return python::data_of<SpectrumData>(self); }
 
 PyObject* get_mz(PyObject* self, void*) noexcept { return new_reference(data_of(self).mz.get()); }
 PyObject* get_intensity(PyObject* self, void*) noexcept {
@@ -95,29 +82,10 @@ Py_ssize_t spectrum_length(PyObject* self) noexcept {
 
 PyObject* spectrum_repr(PyObject* self) noexcept {
   const SpectrumData& data = data_of(self);
-  // Two decimals, never an exponent; to_chars does not depend on the
-  // locale. Capacity: a sign, 309 integer digits, the point, two digits.
-  std::array<char, 320> rt{};
-  if (std::isfinite(data.rt_sec)) {
-    std::to_chars(rt.data(), rt.data() + rt.size() - 1, data.rt_sec, std::chars_format::fixed, 2);
-  } else {
-    std::string_view special = std::isnan(data.rt_sec) ? "NaN" : data.rt_sec < 0 ? "-inf" : "inf";
-    special.copy(rt.data(), special.size());
-  }
+  const FixedText rt = fixed_two_decimals(data.rt_sec);
   return PyUnicode_FromFormat("Spectrum(scan %lu, MS%lu, %zu points, RT %s s)",
                               static_cast<unsigned long>(data.scan_id),
-                              static_cast<unsigned long>(data.ms_level), data.points, rt.data());
-}
-
-PyObject* spectrum_new(PyTypeObject*, PyObject*, PyObject*) noexcept {
-  return PyErr_Format(PyExc_TypeError, "cannot create 'velmoran_arrays.Spectrum' instances");
-}
-
-void spectrum_dealloc(PyObject* self) noexcept {
-  PyTypeObject* type = Py_TYPE(self);
-  std::destroy_at(&reinterpret_cast<SpectrumObject*>(self)->data);
-  type->tp_free(self);
-  Py_DECREF(type);
+                              static_cast<unsigned long>(data.ms_level), data.points, rt.c_str());
 }
 
 PyGetSetDef spectrum_getset[] = {
@@ -140,8 +108,8 @@ PyGetSetDef spectrum_getset[] = {
 PyType_Slot spectrum_slots[] = {
     {Py_tp_doc, const_cast<char*>("One scan's spectrum and metadata; made by Run[i] and "
                                   "Run.spectra().")},
-    {Py_tp_new, reinterpret_cast<void*>(spectrum_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(spectrum_dealloc)},
+    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<SpectrumData>)},
     {Py_tp_repr, reinterpret_cast<void*>(spectrum_repr)},
     {Py_tp_getset, spectrum_getset},
     {Py_sq_length, reinterpret_cast<void*>(spectrum_length)},
@@ -152,7 +120,7 @@ PyType_Slot spectrum_slots[] = {
 // so no cycle can pass through a spectrum.
 PyType_Spec spectrum_spec = {
     .name = "velmoran_arrays.Spectrum",
-    .basicsize = static_cast<int>(sizeof(SpectrumObject)),
+    .basicsize = static_cast<int>(sizeof(Object<SpectrumData>)),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT,
     .slots = spectrum_slots,
@@ -161,10 +129,8 @@ PyType_Spec spectrum_spec = {
 }  // namespace
 
 PyTypeObject* spectrum_type() noexcept {
-  // Made once; a module executed again gets the same type object.
   static PyTypeObject* type = nullptr;
-  if (!type) type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spectrum_spec));
-  return type;
+  return type_of_spec(spectrum_spec, type);
 }
 
 PyObject* make_spectrum(ScanSpectrum&& spectrum, const Reader& reader) {
@@ -179,17 +145,12 @@ PyObject* make_spectrum(ScanSpectrum&& spectrum, const Reader& reader) {
   PyRef intensity = PyRef::steal(make_array<float>(adopt(std::move(record.intensity))));
   if (!intensity) return nullptr;
 
-  PyTypeObject* type = spectrum_type();
-  if (!type) return nullptr;
-  PyObject* self = type->tp_alloc(type, 0);
-  if (!self) return nullptr;
-  std::construct_at(
-      &reinterpret_cast<SpectrumObject*>(self)->data,
+  return make_object(
+      spectrum_type(),
       SpectrumData{std::move(mz), std::move(intensity), points,
                    static_cast<std::size_t>(record.index), record.scan_id, record.ms_level,
                    record.retention_time_sec, scan.precursor_mz, scan.mrm_channel,
                    scan.mz_range_low, scan.mz_range_high, centroided, std::move(error)});
-  return self;
 }
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python::arrays

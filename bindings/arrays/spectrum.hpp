@@ -19,7 +19,7 @@
 #include <velmoran/raw/msscan.hpp>
 #include <velmoran/reader.hpp>
 
-namespace velmoran::arrays {
+namespace velmoran::python::arrays {
 
 // The Spectrum type, made on first use and kept for the life of the
 // process (borrowed), or null with the exception set.
@@ -30,4 +30,4 @@ namespace velmoran::arrays {
 // (callers run inside guarded()).
 [[nodiscard]] PyObject* make_spectrum(ScanSpectrum&& spectrum, const Reader& reader);
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python::arrays

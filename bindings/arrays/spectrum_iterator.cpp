@@ -7,12 +7,12 @@
 #include <optional>
 #include <utility>
 
-#include "../guarded.hpp"
-#include "decode_ahead.hpp"
+#include "../toolkit/guarded.hpp"
+#include "../toolkit/decode_ahead.hpp"
 #include "spectrum.hpp"
-#include "without_gil.hpp"
+#include "../toolkit/without_gil.hpp"
 
-namespace velmoran::arrays {
+namespace velmoran::python::arrays {
 
 using python::guarded;
 
@@ -113,4 +113,4 @@ PyObject* make_spectrum_iterator(std::shared_ptr<const Reader> reader,
   return self;
 }
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python::arrays

@@ -12,7 +12,7 @@
 
 #include <velmoran/reader.hpp>
 
-namespace velmoran::arrays {
+namespace velmoran::python::arrays {
 
 [[nodiscard]] PyTypeObject* spectrum_iterator_type() noexcept;
 
@@ -22,4 +22,4 @@ namespace velmoran::arrays {
                                                std::vector<std::size_t> positions,
                                                unsigned threads);
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python::arrays

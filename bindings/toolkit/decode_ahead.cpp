@@ -10,7 +10,7 @@
 #include <thread>
 #include <utility>
 
-namespace velmoran::arrays {
+namespace velmoran::python {
 
 namespace {
 
@@ -170,4 +170,4 @@ void DecodeAhead::abandon() {
   }
 }
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python

@@ -9,7 +9,7 @@
 
 #include <velmoran/raw/msscan.hpp>
 
-namespace velmoran::arrays {
+namespace velmoran::python {
 
 struct Selection {
   // The MS levels to keep; none: every level. An empty list keeps nothing.
@@ -26,4 +26,4 @@ struct Selection {
 [[nodiscard]] std::vector<std::size_t> select_positions(const raw::MSScan& table,
                                                         const Selection& selection);
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python

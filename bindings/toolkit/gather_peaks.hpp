@@ -15,7 +15,7 @@
 #include <velmoran/analysis/peak_mode.hpp>
 #include <velmoran/reader.hpp>
 
-namespace velmoran::arrays {
+namespace velmoran::python {
 
 struct FlatPeaks {
   // Every point of every chosen spectrum, spectrum after spectrum; owners
@@ -65,4 +65,4 @@ class PeakGathering {
                                      unsigned threads,
                                      analysis::PeakMode mode = analysis::PeakMode::kProfile);
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python

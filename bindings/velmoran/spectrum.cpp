@@ -9,14 +9,12 @@
 //         raise TypeError("cannot create 'builtins.Spectrum' instances")
 #include "spectrum.hpp"
 
-#include <array>
-#include <charconv>
-#include <cmath>
 #include <memory>
-#include <string_view>
 #include <utility>
 
-#include "py_ref.hpp"
+#include "../toolkit/fixed_text.hpp"
+#include "../toolkit/object.hpp"
+#include "../toolkit/py_ref.hpp"
 
 namespace velmoran::python {
 
@@ -33,14 +31,7 @@ struct SpectrumData {
   double retention_time_sec;
 };
 
-struct SpectrumObject {
-  PyObject_HEAD
-  SpectrumData data;
-};
-
-const SpectrumData& data_of(PyObject* self) noexcept {
-  return reinterpret_cast<SpectrumObject*>(self)->data;
-}
+const SpectrumData& data_of(PyObject* self) noexcept { return python::data_of<SpectrumData>(self); }
 
 // A list of new floats, one per element, sized once and filled in order.
 template <class Array>
@@ -77,51 +68,10 @@ Py_ssize_t spectrum_length(PyObject* self) noexcept {
   return static_cast<Py_ssize_t>(data_of(self).mz.size());
 }
 
-// Longest fixed text of a double with two decimals: a sign, 309 integer
-// digits (DBL_MAX is about 1.8e308), the point and two digits.
-constexpr std::size_t kFixedTextCapacity = 1 + 309 + 1 + 2;
-
-// The exact value rounded to two decimals, ties to the even digit, never an
-// exponent; "-0.00" for negative zero and negative values that round to
-// zero; "NaN", "inf", "-inf". std::to_chars is exact and, unlike printf,
-// does not depend on the locale's decimal point.
-struct FixedText {
-  std::array<char, kFixedTextCapacity + 1> text{};
-};
-
-FixedText fixed_two_decimals(double value) noexcept {
-  FixedText out;
-  std::string_view special;
-  if (std::isnan(value)) {
-    special = "NaN";
-  } else if (std::isinf(value)) {
-    special = value < 0 ? "-inf" : "inf";
-  }
-  if (!special.empty()) {
-    special.copy(out.text.data(), special.size());
-    return out;
-  }
-  // The capacity holds every finite double, so this cannot fail.
-  std::to_chars(out.text.data(), out.text.data() + kFixedTextCapacity, value,
-                std::chars_format::fixed, 2);
-  return out;
-}
-
 PyObject* spectrum_repr(PyObject* self) noexcept {
   const SpectrumData& data = data_of(self);
   const FixedText rt = fixed_two_decimals(data.retention_time_sec);
-  return PyUnicode_FromFormat("Spectrum(%zu peaks, RT %ss)", data.mz.size(), rt.text.data());
-}
-
-PyObject* spectrum_new(PyTypeObject* /*type*/, PyObject* /*args*/, PyObject* /*kwargs*/) noexcept {
-  return PyErr_Format(PyExc_TypeError, "cannot create '%s' instances", kTypeName);
-}
-
-void spectrum_dealloc(PyObject* self) noexcept {
-  PyTypeObject* type = Py_TYPE(self);
-  std::destroy_at(&reinterpret_cast<SpectrumObject*>(self)->data);
-  type->tp_free(self);
-  Py_DECREF(type);
+  return PyUnicode_FromFormat("Spectrum(%zu peaks, RT %ss)", data.mz.size(), rt.c_str());
 }
 
 // Declared in this order: mz, intensity, ms_level, retention_time_sec.
@@ -134,8 +84,8 @@ PyGetSetDef spectrum_getset[] = {
 };
 
 PyType_Slot spectrum_slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(spectrum_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(spectrum_dealloc)},
+    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<SpectrumData>)},
     {Py_tp_repr, reinterpret_cast<void*>(spectrum_repr)},
     {Py_tp_getset, spectrum_getset},
     {Py_mp_length, reinterpret_cast<void*>(spectrum_length)},
@@ -146,7 +96,7 @@ PyType_Slot spectrum_slots[] = {
 // garbage-collector support: an instance holds no Python objects.
 PyType_Spec spectrum_spec = {
     .name = kTypeName,
-    .basicsize = static_cast<int>(sizeof(SpectrumObject)),
+    .basicsize = static_cast<int>(sizeof(Object<SpectrumData>)),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT,
     .slots = spectrum_slots,
@@ -155,21 +105,13 @@ PyType_Spec spectrum_spec = {
 }  // namespace
 
 PyTypeObject* spectrum_type() noexcept {
-  // Made once; a module executed again gets the same type object.
   static PyTypeObject* type = nullptr;
-  if (!type) type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spectrum_spec));
-  return type;
+  return type_of_spec(spectrum_spec, type);
 }
 
 PyObject* make_spectrum(const quorlith::SpectrumRecord& record) {
   SpectrumData data{record.mz, record.intensity, record.ms_level, record.retention_time_sec};
-  PyTypeObject* type = spectrum_type();
-  if (!type) return nullptr;
-  PyObject* self = type->tp_alloc(type, 0);
-  if (!self) return nullptr;
-  static_assert(std::is_nothrow_move_constructible_v<SpectrumData>);
-  std::construct_at(&reinterpret_cast<SpectrumObject*>(self)->data, std::move(data));
-  return self;
+  return make_object(spectrum_type(), std::move(data));
 }
 
 }  // namespace velmoran::python

@@ -1,16 +1,13 @@
-// raise the Python exception of a library error: the one place where
-// velmoran_arrays turns library errors into exceptions (errors.hpp).
+// raise the Python exception of a library error: the one place where both
+// modules turn library errors into exceptions (errors.hpp).
 #include "errors.hpp"
 
 #include <cerrno>
 #include <string>
 
-#include "../py_ref.hpp"
+#include "py_ref.hpp"
 
-namespace velmoran::arrays {
-
-using python::guarded;
-using python::PyRef;
+namespace velmoran::python {
 
 namespace {
 
@@ -30,6 +27,14 @@ PyRef filename_of(const std::filesystem::path& path) noexcept {
 }
 
 }  // namespace
+
+PyObject* raise_error(const velmoran::Error& error) noexcept {
+  return guarded([&]() -> PyObject* {
+    const PyRef message = decode_text(error.text());
+    if (message) PyErr_SetObject(PyExc_RuntimeError, message.get());
+    return nullptr;
+  });
+}
 
 PyObject* format_error_type() noexcept {
   // Made once; a module executed again gets the same class.
@@ -87,4 +92,4 @@ PyObject* raise_list_error(const velmoran::Error& error,
   });
 }
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python

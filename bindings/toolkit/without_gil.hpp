@@ -24,7 +24,7 @@
 #include <type_traits>
 #include <utility>
 
-namespace velmoran::arrays {
+namespace velmoran::python {
 
 template <class Work>
 [[nodiscard]] auto without_gil(Work&& work) -> std::invoke_result_t<Work> {
@@ -58,4 +58,4 @@ template <class Wait>
   }
 }
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python

@@ -1,5 +1,10 @@
-// How failures of velmoran_arrays cross into Python.
+// How failures cross into Python: the one place where library errors
+// become exceptions, for both modules.
 //
+// velmoran:
+//   except velmoran.Error as e:  raise RuntimeError(str(e))   # raise_error
+//
+// velmoran_arrays:
 //   class FormatError(ValueError): ...          # a scan table that is not one
 //   # an Error of Reader.open(path):
 //   #   a system error  -> the OSError subclass of its errno (FileNotFoundError,
@@ -7,7 +12,8 @@
 //   #                      errno and filename set
 //   #   a parse error   -> FormatError(error text)
 //
-// Every slot and method body runs inside guarded() (../guarded.hpp).
+// Every slot and method body runs inside guarded() (guarded.hpp): a C++
+// exception becomes MemoryError.
 #pragma once
 
 #include <Python.h>
@@ -16,9 +22,13 @@
 
 #include <velmoran/error.hpp>
 
-#include "../guarded.hpp"
+#include "guarded.hpp"
 
-namespace velmoran::arrays {
+namespace velmoran::python {
+
+// Raises RuntimeError with the error's text. Always returns null, so a call
+// site reads `if (!r) return raise_error(r.error());`.
+PyObject* raise_error(const velmoran::Error& error) noexcept;
 
 // The FormatError class, made on first use and kept for the life of the
 // process (borrowed), or null with the exception set.
@@ -36,4 +46,4 @@ PyObject* raise_open_error(const velmoran::Error& error,
 PyObject* raise_list_error(const velmoran::Error& error,
                            const std::filesystem::path& path) noexcept;
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python

@@ -5,9 +5,9 @@
 
 #include <memory>
 
-#include "../guarded.hpp"
+#include "guarded.hpp"
 
-namespace velmoran::arrays {
+namespace velmoran::python {
 
 namespace {
 
@@ -15,8 +15,10 @@ struct ArrayData {
   ArrayMemory memory;
   // What views point their shape, strides and format at: they must live as
   // long as the object, not the call.
-  Py_ssize_t shape;
-  Py_ssize_t stride;
+  Py_ssize_t shape[2];
+  Py_ssize_t strides[2];
+  int ndim;
+  Py_ssize_t itemsize;
   char format[2];
 };
 
@@ -43,13 +45,14 @@ int array_getbuffer(PyObject* self, Py_buffer* view, int flags) noexcept {
   view->buf = const_cast<void*>(data.memory.data ? data.memory.data : kEmpty);
   view->obj = self;
   Py_INCREF(self);
-  view->len = data.shape * data.stride;
-  view->itemsize = data.stride;
+  view->len = static_cast<Py_ssize_t>(data.memory.count) * data.itemsize;
+  view->itemsize = data.itemsize;
   view->readonly = 1;
-  view->ndim = 1;
+  // Without PyBUF_ND the consumer sees plain bytes, one dimension.
+  view->ndim = (flags & PyBUF_ND) == PyBUF_ND ? data.ndim : 1;
   view->format = (flags & PyBUF_FORMAT) == PyBUF_FORMAT ? array->data.format : nullptr;
-  view->shape = (flags & PyBUF_ND) == PyBUF_ND ? &array->data.shape : nullptr;
-  view->strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? &array->data.stride : nullptr;
+  view->shape = (flags & PyBUF_ND) == PyBUF_ND ? array->data.shape : nullptr;
+  view->strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? array->data.strides : nullptr;
   view->suboffsets = nullptr;
   view->internal = nullptr;
   ++array->exports;
@@ -60,11 +63,15 @@ void array_releasebuffer(PyObject* self, Py_buffer* /*view*/) noexcept {
   --object_of(self)->exports;
 }
 
-Py_ssize_t array_length(PyObject* self) noexcept { return object_of(self)->data.shape; }
+Py_ssize_t array_length(PyObject* self) noexcept { return object_of(self)->data.shape[0]; }
 
 PyObject* array_repr(PyObject* self) noexcept {
   const ArrayData& data = object_of(self)->data;
-  return PyUnicode_FromFormat("Array('%s', %zd items)", data.format, data.shape);
+  if (data.ndim == 2) {
+    return PyUnicode_FromFormat("Array('%s', %zd x %zd items)", data.format, data.shape[0],
+                                data.shape[1]);
+  }
+  return PyUnicode_FromFormat("Array('%s', %zd items)", data.format, data.shape[0]);
 }
 
 PyObject* get_format(PyObject* self, void* /*closure*/) noexcept {
@@ -117,17 +124,24 @@ PyTypeObject* array_type() noexcept {
   return type;
 }
 
-PyObject* make_array(ArrayMemory memory, char format, std::size_t itemsize) {
+PyObject* make_array(ArrayMemory memory, char format, std::size_t itemsize, int ndim,
+                     std::array<std::size_t, 2> shape) {
   PyTypeObject* type = array_type();
   if (!type) return nullptr;
   PyObject* self = type->tp_alloc(type, 0);
   if (!self) return nullptr;
-  const auto count = static_cast<Py_ssize_t>(memory.count);
-  std::construct_at(
-      &object_of(self)->data,
-      ArrayData{std::move(memory), count, static_cast<Py_ssize_t>(itemsize), {format, '\0'}});
+  const auto size = static_cast<Py_ssize_t>(itemsize);
+  ArrayData data{std::move(memory), {static_cast<Py_ssize_t>(shape[0]), 0}, {size, 0}, 1, size,
+                 {format, '\0'}};
+  if (ndim == 2) {
+    data.ndim = 2;
+    data.shape[1] = static_cast<Py_ssize_t>(shape[1]);
+    data.strides[0] = data.shape[1] * size;
+    data.strides[1] = size;
+  }
+  std::construct_at(&object_of(self)->data, std::move(data));
   object_of(self)->exports = 0;
   return self;
 }
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python

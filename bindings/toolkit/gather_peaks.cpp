@@ -20,7 +20,7 @@
 
 #include "flat_buffer.hpp"
 
-namespace velmoran::arrays {
+namespace velmoran::python {
 
 namespace {
 
@@ -264,4 +264,4 @@ FlatPeaks gather_peaks(const Reader& reader, std::span<const std::size_t> positi
   return gathering.finish();
 }
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python

@@ -15,7 +15,7 @@
 #include <velmoran/analysis/peak_mode.hpp>
 #include <velmoran/reader.hpp>
 
-namespace velmoran::arrays {
+namespace velmoran::python {
 
 class DecodeAhead {
  public:
@@ -63,4 +63,4 @@ class DecodeAhead {
   std::unique_ptr<State> state_;
 };
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python

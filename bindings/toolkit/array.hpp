@@ -1,20 +1,22 @@
-// class Array:                       # made only by this module
-//     # read-only, C-contiguous, one dimension, through the buffer protocol:
-//     # memoryview(a), numpy.asarray(a) share its memory without a copy
+// class Array:                       # made only by velmoran_arrays
+//     # read-only, C-contiguous, one or two dimensions (rows × columns,
+//     # row-major), through the buffer protocol: memoryview(a),
+//     # numpy.asarray(a) share its memory without a copy
 //     format: str                     # "d", "f", "I", "q" or "B"
-//     def __len__(self) -> int        # number of items
+//     def __len__(self) -> int        # number of items (of rows, in 2-D)
 //     def __repr__(self) -> str       # "Array('d', 300 items)"
 //     # memoryview(a, writable) -> BufferError: the array is read-only
 #pragma once
 
 #include <Python.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <utility>
 
-namespace velmoran::arrays {
+namespace velmoran::python {
 
 // One block of memory an Array exposes, and the owner that frees it.
 struct ArrayMemory {
@@ -49,13 +51,27 @@ inline constexpr char kFormatOf<std::uint8_t> = 'B';
 // (borrowed), or null with the exception set.
 [[nodiscard]] PyTypeObject* array_type() noexcept;
 
-// A new Array of `memory`, items of type T; null with the exception set.
-[[nodiscard]] PyObject* make_array(ArrayMemory memory, char format, std::size_t itemsize);
+// A new Array of `memory`: `ndim` 1 (shape[0] == memory.count) or 2
+// (shape[0] rows of shape[1] items, shape[0] × shape[1] == memory.count);
+// null with the exception set.
+[[nodiscard]] PyObject* make_array(ArrayMemory memory, char format, std::size_t itemsize, int ndim,
+                                   std::array<std::size_t, 2> shape);
 
+// A 1-D Array of the items of `memory`, of type T.
 template <class T>
 [[nodiscard]] PyObject* make_array(ArrayMemory memory) {
   static_assert(kFormatOf<T> != 0, "no buffer format for this item type");
-  return make_array(std::move(memory), kFormatOf<T>, sizeof(T));
+  const std::size_t count = memory.count;
+  return make_array(std::move(memory), kFormatOf<T>, sizeof(T), 1, {count, 0});
 }
 
-}  // namespace velmoran::arrays
+// A 2-D Array of `rows` × `columns` items of type T in row-major order:
+//   make_array<double>(adopt(std::move(values)), targets, scans)
+// with values.size() == targets * scans.
+template <class T>
+[[nodiscard]] PyObject* make_array(ArrayMemory memory, std::size_t rows, std::size_t columns) {
+  static_assert(kFormatOf<T> != 0, "no buffer format for this item type");
+  return make_array(std::move(memory), kFormatOf<T>, sizeof(T), 2, {rows, columns});
+}
+
+}  // namespace velmoran::python

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-namespace velmoran::arrays {
+namespace velmoran::python {
 
 namespace {
 
@@ -89,4 +89,4 @@ unsigned default_threads() noexcept {
   }
 }
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python

@@ -9,8 +9,8 @@
 // shared by every execution of the module.
 #include <Python.h>
 
-#include "errors.hpp"
-#include "py_ref.hpp"
+#include "../toolkit/errors.hpp"
+#include "../toolkit/py_ref.hpp"
 #include "raw_reader.hpp"
 #include "spectrum.hpp"
 

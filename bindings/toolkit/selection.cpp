@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace velmoran::arrays {
+namespace velmoran::python {
 
 std::vector<std::size_t> select_positions(const raw::MSScan& table, const Selection& selection) {
   std::vector<std::size_t> positions;
@@ -23,4 +23,4 @@ std::vector<std::size_t> select_positions(const raw::MSScan& table, const Select
   return positions;
 }
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python

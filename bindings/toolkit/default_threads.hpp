@@ -5,8 +5,8 @@
 // batch jobs set it), at least 1.
 #pragma once
 
-namespace velmoran::arrays {
+namespace velmoran::python {
 
 [[nodiscard]] unsigned default_threads() noexcept;
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python

@@ -25,9 +25,9 @@
 
 #include <quorlith/types.hpp>
 
-#include "arguments.hpp"
-#include "errors.hpp"
-#include "py_ref.hpp"
+#include "../toolkit/arguments.hpp"
+#include "../toolkit/errors.hpp"
+#include "../toolkit/py_ref.hpp"
 #include <velmoran/reader.hpp>
 #include "spectrum.hpp"
 
