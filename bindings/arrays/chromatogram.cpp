@@ -1,9 +1,12 @@
 // The Chromatogram type (chromatogram.hpp shows it in Python terms): one
-// MRM channel's trace, its arrays owned by the Array objects it holds.
+// MRM channel's trace, or a run's TIC or BPC, its arrays owned by the Array
+// objects it holds.
 #include "chromatogram.hpp"
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -20,9 +23,12 @@ using python::PyRef;
 namespace {
 
 struct ChromatogramData {
-  std::uint32_t channel = 0;
+  // An MRM channel's trace, or else a TIC or BPC (`kind`).
+  std::optional<std::uint32_t> channel;
+  TraceKind kind = TraceKind::kChannel;
   std::size_t points = 0;
   // Arrays and numbers or None; never null once made.
+  PyRef mz;
   PyRef index;
   PyRef rt_sec;
   PyRef intensity;
@@ -37,8 +43,10 @@ const ChromatogramData& data_of(PyObject* self) noexcept {
 }
 
 PyObject* get_channel(PyObject* self, void*) noexcept {
-  return PyLong_FromUnsignedLong(data_of(self).channel);
+  const auto& channel = data_of(self).channel;
+  return channel ? PyLong_FromUnsignedLong(*channel) : new_reference(Py_None);
 }
+PyObject* get_mz(PyObject* self, void*) noexcept { return new_reference(data_of(self).mz); }
 PyObject* get_index(PyObject* self, void*) noexcept { return new_reference(data_of(self).index); }
 PyObject* get_rt_sec(PyObject* self, void*) noexcept { return new_reference(data_of(self).rt_sec); }
 PyObject* get_intensity(PyObject* self, void*) noexcept {
@@ -58,22 +66,68 @@ Py_ssize_t chromatogram_length(PyObject* self) noexcept {
 PyObject* chromatogram_repr(PyObject* self) noexcept {
   return guarded([&]() -> PyObject* {
     const ChromatogramData& data = data_of(self);
+    if (!data.channel) {
+      return PyUnicode_FromFormat("Chromatogram(%s, %zu points)",
+                                  data.kind == TraceKind::kBasePeak ? "BPC" : "TIC", data.points);
+    }
     if (data.q1.get() == Py_None) {
       return PyUnicode_FromFormat("Chromatogram(channel=%lu, %zu points)",
-                                  static_cast<unsigned long>(data.channel), data.points);
+                                  static_cast<unsigned long>(*data.channel), data.points);
     }
     return PyUnicode_FromFormat("Chromatogram(channel=%lu, %zu points, Q1=%R, Q3=%R)",
-                                static_cast<unsigned long>(data.channel), data.points,
+                                static_cast<unsigned long>(*data.channel), data.points,
                                 data.q1.get(), data.q3.get());
   });
 }
 
+// The bytes of an Array's memory.
+PyRef bytes_of(const PyRef& array) {
+  Py_buffer view;
+  if (PyObject_GetBuffer(array.get(), &view, PyBUF_SIMPLE) < 0) return PyRef();
+  PyRef bytes =
+      PyRef::steal(PyBytes_FromStringAndSize(static_cast<const char*>(view.buf), view.len));
+  PyBuffer_Release(&view);
+  return bytes;
+}
+
+// (_chromatogram, (kind, channel, index, rt_sec, intensity, mz, q1, q3,
+// collision_energy, name)), the arrays as bytes (mz None but for a BPC).
+PyObject* chromatogram_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
+  return guarded([&]() -> PyObject* {
+    const ChromatogramData& data = data_of(self);
+    const PyRef module = PyRef::steal(PyImport_ImportModule("velmoran_arrays"));
+    if (!module) return nullptr;
+    const PyRef rebuild = PyRef::steal(PyObject_GetAttrString(module.get(), "_chromatogram"));
+    if (!rebuild) return nullptr;
+    const PyRef channel = PyRef::steal(get_channel(self, nullptr));
+    const PyRef index = bytes_of(data.index);
+    const PyRef rt_sec = bytes_of(data.rt_sec);
+    const PyRef intensity = bytes_of(data.intensity);
+    const PyRef mz = data.mz.get() == Py_None ? PyRef::incref(Py_None) : bytes_of(data.mz);
+    if (!channel || !index || !rt_sec || !intensity || !mz) return nullptr;
+    return Py_BuildValue("O(iOOOOOOOOO)", rebuild.get(), static_cast<int>(data.kind), channel.get(),
+                         index.get(), rt_sec.get(), intensity.get(), mz.get(), data.q1.get(),
+                         data.q3.get(), data.collision_energy.get(), data.name.get());
+  });
+}
+
+PyMethodDef chromatogram_methods[] = {
+    {"__reduce__", chromatogram_reduce, METH_NOARGS, "Pickles by value."},
+    {nullptr, nullptr, 0, nullptr},  // sentinel
+};
+
 PyGetSetDef chromatogram_getset[] = {
-    {"channel", get_channel, nullptr, "The MRM channel.", nullptr},
+    {"channel", get_channel, nullptr, "The MRM channel, or None (a TIC or BPC).", nullptr},
+    {"mz", get_mz, nullptr,
+     "A BPC's base-peak m/z per scan (Array 'd', NaN for an empty "
+     "spectrum); None otherwise.",
+     nullptr},
     {"index", get_index, nullptr, "The scans' positions in the table (Array 'q').", nullptr},
     {"rt_sec", get_rt_sec, nullptr, "The scans' retention times in seconds (Array 'd').", nullptr},
     {"intensity", get_intensity, nullptr,
-     "The sum of each scan's spectrum intensities (Array 'd').", nullptr},
+     "Per scan, the sum of its spectrum's intensities, or a BPC's base-peak intensity (Array "
+     "'d').",
+     nullptr},
     {"q1", get_q1, nullptr, "Precursor m/z from the transition list, or None.", nullptr},
     {"q3", get_q3, nullptr, "Product m/z from the transition list, or None.", nullptr},
     {"collision_energy", get_collision_energy, nullptr,
@@ -88,6 +142,7 @@ PyType_Slot chromatogram_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<ChromatogramData>)},
     {Py_tp_repr, reinterpret_cast<void*>(chromatogram_repr)},
     {Py_tp_getset, chromatogram_getset},
+    {Py_tp_methods, chromatogram_methods},
     {Py_mp_length, reinterpret_cast<void*>(chromatogram_length)},
     {0, nullptr},  // sentinel
 };
@@ -117,6 +172,7 @@ PyObject* make_chromatogram(mrm::ChannelChromatogram&& chromatogram,
                             const mrm::Transition* transition) {
   ChromatogramData data;
   data.channel = chromatogram.channel;
+  data.mz = PyRef::incref(Py_None);
   data.points = chromatogram.rt_sec.size();
   std::vector<std::int64_t> index(chromatogram.index.begin(), chromatogram.index.end());
   data.index = PyRef::steal(make_array<std::int64_t>(adopt(std::move(index))));
@@ -141,6 +197,100 @@ PyObject* make_chromatogram(mrm::ChannelChromatogram&& chromatogram,
   if (!data.name) return nullptr;
 
   return make_object(chromatogram_type(), std::move(data));
+}
+
+PyObject* make_trace_chromatogram(TraceKind kind, std::vector<std::size_t>&& positions,
+                                  std::vector<double>&& rt_sec, std::vector<double>&& intensity,
+                                  std::optional<std::vector<double>>&& mz) {
+  ChromatogramData data;
+  data.kind = kind;
+  data.points = positions.size();
+  std::vector<std::int64_t> index(positions.begin(), positions.end());
+  data.index = PyRef::steal(make_array<std::int64_t>(adopt(std::move(index))));
+  if (!data.index) return nullptr;
+  data.rt_sec = PyRef::steal(make_array<double>(adopt(std::move(rt_sec))));
+  if (!data.rt_sec) return nullptr;
+  data.intensity = PyRef::steal(make_array<double>(adopt(std::move(intensity))));
+  if (!data.intensity) return nullptr;
+  data.mz = mz ? PyRef::steal(make_array<double>(adopt(std::move(*mz)))) : PyRef::incref(Py_None);
+  if (!data.mz) return nullptr;
+  for (PyRef* none : {&data.q1, &data.q3, &data.collision_energy, &data.name}) {
+    *none = PyRef::incref(Py_None);
+  }
+  return make_object(chromatogram_type(), std::move(data));
+}
+
+namespace {
+
+// The items of a bytes object of whole items of T; nullopt with TypeError
+// or ValueError set.
+template <class T>
+std::optional<std::vector<T>> items_of(PyObject* value) {
+  if (!PyBytes_Check(value)) {
+    PyErr_Format(PyExc_TypeError, "_chromatogram() takes bytes, not %.200s",
+                 Py_TYPE(value)->tp_name);
+    return std::nullopt;
+  }
+  const auto size = static_cast<std::size_t>(PyBytes_GET_SIZE(value));
+  if (size % sizeof(T) != 0) {
+    PyErr_SetString(PyExc_ValueError, "_chromatogram(): the bytes are not whole items");
+    return std::nullopt;
+  }
+  std::vector<T> items(size / sizeof(T));
+  if (size > 0) std::memcpy(items.data(), PyBytes_AS_STRING(value), size);
+  return items;
+}
+
+}  // namespace
+
+PyObject* chromatogram_from_bytes(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) {
+  return guarded([&]() -> PyObject* {
+    if (nargs != 10) return PyErr_Format(PyExc_TypeError, "_chromatogram() takes 10 arguments");
+    const long kind = PyLong_AsLong(args[0]);
+    if (kind == -1 && PyErr_Occurred()) return nullptr;
+    if (kind < 0 || kind > static_cast<long>(TraceKind::kBasePeak)) {
+      return PyErr_Format(PyExc_ValueError, "_chromatogram(): not a kind of trace");
+    }
+    std::optional<std::uint32_t> channel;
+    if (args[1] != Py_None) {
+      const unsigned long value = PyLong_AsUnsignedLong(args[1]);
+      if (PyErr_Occurred()) return nullptr;
+      if (value > UINT32_MAX) return PyErr_Format(PyExc_ValueError, "_chromatogram(): channel");
+      channel = static_cast<std::uint32_t>(value);
+    }
+    auto index = items_of<std::int64_t>(args[2]);
+    if (!index) return nullptr;
+    auto rt_sec = items_of<double>(args[3]);
+    if (!rt_sec) return nullptr;
+    auto intensity = items_of<double>(args[4]);
+    if (!intensity) return nullptr;
+    std::optional<std::vector<double>> mz;
+    if (args[5] != Py_None) {
+      mz = items_of<double>(args[5]);
+      if (!mz) return nullptr;
+    }
+    const std::size_t n = index->size();
+    if (rt_sec->size() != n || intensity->size() != n || (mz && mz->size() != n)) {
+      return PyErr_Format(PyExc_ValueError, "_chromatogram(): the arrays' sizes differ");
+    }
+    std::vector<std::size_t> positions;
+    positions.reserve(n);
+    for (const std::int64_t position : *index) {
+      if (position < 0) return PyErr_Format(PyExc_ValueError, "_chromatogram(): a position < 0");
+      positions.push_back(static_cast<std::size_t>(position));
+    }
+    PyRef made = PyRef::steal(make_trace_chromatogram(static_cast<TraceKind>(kind),
+                                                      std::move(positions), std::move(*rt_sec),
+                                                      std::move(*intensity), std::move(mz)));
+    if (!made) return nullptr;
+    ChromatogramData& data = python::data_of<ChromatogramData>(made.get());
+    data.channel = channel;
+    data.q1 = PyRef::incref(args[6]);
+    data.q3 = PyRef::incref(args[7]);
+    data.collision_energy = PyRef::incref(args[8]);
+    data.name = PyRef::incref(args[9]);
+    return made.release();
+  });
 }
 
 }  // namespace velmoran::python::arrays

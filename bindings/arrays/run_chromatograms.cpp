@@ -13,19 +13,19 @@
 
 #include <velmoran/analysis/window_sums.hpp>
 #include <velmoran/analysis/xic_matrix.hpp>
+#include <velmoran/representation.hpp>
 
-#include "../py_ref.hpp"
+#include "../toolkit/array.hpp"
+#include "../toolkit/guarded.hpp"
+#include "../toolkit/py_ref.hpp"
 #include "arguments.hpp"
-#include "background_work.hpp"
+#include "../toolkit/background_work.hpp"
 #include "chromatogram.hpp"
-#include "default_threads.hpp"
+#include "../toolkit/default_threads.hpp"
 #include "run.hpp"
 #include "xic.hpp"
 
-namespace velmoran::arrays {
-
-using python::guarded;
-using python::PyRef;
+namespace velmoran::python::arrays {
 
 namespace {
 
@@ -195,7 +195,8 @@ PyObject* trace(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
       intensity.push_back(scan.total_ion_current);
     }
   }
-  return make_trace_chromatogram(std::move(positions), std::move(rt_sec), std::move(intensity),
+  return make_trace_chromatogram(base_peak ? TraceKind::kBasePeak : TraceKind::kTotalIonCurrent,
+                                 std::move(positions), std::move(rt_sec), std::move(intensity),
                                  base_peak ? std::optional(std::move(mz)) : std::nullopt);
 }
 
@@ -209,13 +210,36 @@ PyObject* run_bpc(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
   return guarded([&] { return trace(self, args, nargs, kwnames, true); });
 }
 
-std::optional<std::vector<analysis::ScanTotals>> all_scan_totals(const Reader& reader) {
+bool add_totals_columns(const Reader& reader, PyObject* numpy, PyObject* columns) {
   std::vector<std::size_t> positions(reader.scans().records.size());
   std::iota(positions.begin(), positions.end(), std::size_t{0});
   const unsigned threads = default_threads();
-  return in_background([&](const std::atomic<bool>& stop) {
+  auto totals = in_background([&](const std::atomic<bool>& stop) {
     return analysis::scan_totals(reader, positions, threads, stop);
   });
+  if (!totals) return false;
+  std::vector<double> tic;
+  std::vector<double> base_peak_mz;
+  std::vector<float> base_peak_intensity;
+  std::vector<std::uint8_t> centroided;
+  for (const analysis::ScanTotals& scan : *totals) {
+    tic.push_back(scan.total_ion_current);
+    base_peak_mz.push_back(scan.base_peak_mz);
+    base_peak_intensity.push_back(scan.base_peak_intensity);
+    centroided.push_back(scan.representation == Representation::centroid ? 1 : 0);
+  }
+  const auto add = [&](const char* name, PyObject* array, const char* dtype) {
+    const PyRef owned = PyRef::steal(array);
+    if (!owned) return false;
+    const PyRef values =
+        PyRef::steal(PyObject_CallMethod(numpy, "asarray", "Os", owned.get(), dtype));
+    return values && PyDict_SetItemString(columns, name, values.get()) == 0;
+  };
+  return add("tic", make_array<double>(adopt(std::move(tic))), "float64") &&
+         add("base_peak_mz", make_array<double>(adopt(std::move(base_peak_mz))), "float64") &&
+         add("base_peak_intensity", make_array<float>(adopt(std::move(base_peak_intensity))),
+             "float32") &&
+         add("centroided", make_array<std::uint8_t>(adopt(std::move(centroided))), "bool");
 }
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python::arrays

@@ -14,20 +14,22 @@
 
 #include <Python.h>
 
+#include <optional>
 #include <vector>
 
 #include <velmoran/analysis/scan_totals.hpp>
 #include <velmoran/reader.hpp>
 
-namespace velmoran::arrays {
+namespace velmoran::python::arrays {
 
 PyObject* run_xic(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* run_tic(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* run_bpc(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
-// The totals of every scan of `reader`, read on every core the process
-// may use; nullopt with KeyboardInterrupt set. For scans_frame(totals=True).
-[[nodiscard]] std::optional<std::vector<analysis::ScanTotals>> all_scan_totals(
-    const Reader& reader);
+// scans_frame(totals=True): adds the columns tic, base_peak_mz,
+// base_peak_intensity and centroided (numpy arrays) to `columns`, the
+// totals of every scan read on every core the process may use. False with
+// the exception set (KeyboardInterrupt).
+[[nodiscard]] bool add_totals_columns(const Reader& reader, PyObject* numpy, PyObject* columns);
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python::arrays

@@ -153,4 +153,14 @@ PyObject* make_spectrum(ScanSpectrum&& spectrum, const Reader& reader) {
                    scan.mz_range_low, scan.mz_range_high, centroided, std::move(error)});
 }
 
+PyObject* make_spectrum_view(PyRef mz, PyRef intensity, std::size_t points, std::size_t index,
+                             const raw::ScanRecord& scan, bool centroided,
+                             std::optional<std::string> error) {
+  return make_object(
+      spectrum_type(),
+      SpectrumData{std::move(mz), std::move(intensity), points, index, scan.scan_id, scan.ms_level,
+                   scan.retention_time_min * 60.0, scan.precursor_mz, scan.mrm_channel,
+                   scan.mz_range_low, scan.mz_range_high, centroided, std::move(error)});
+}
+
 }  // namespace velmoran::python::arrays

@@ -16,8 +16,14 @@
 
 #include <Python.h>
 
+#include <cstddef>
+#include <optional>
+#include <string>
+
 #include <velmoran/raw/msscan.hpp>
 #include <velmoran/reader.hpp>
+
+#include "../toolkit/py_ref.hpp"
 
 namespace velmoran::python::arrays {
 
@@ -29,5 +35,12 @@ namespace velmoran::python::arrays {
 // `reader`'s; null with the exception set. May throw std::bad_alloc
 // (callers run inside guarded()).
 [[nodiscard]] PyObject* make_spectrum(ScanSpectrum&& spectrum, const Reader& reader);
+
+// A new Spectrum of the scan `scan` at table position `index` whose arrays
+// are `mz` and `intensity` (Arrays of 'd' and 'f', `points` items, views
+// into a Peaks' flat arrays); null with the exception set.
+[[nodiscard]] PyObject* make_spectrum_view(PyRef mz, PyRef intensity, std::size_t points,
+                                           std::size_t index, const raw::ScanRecord& scan,
+                                           bool centroided, std::optional<std::string> error);
 
 }  // namespace velmoran::python::arrays

@@ -4,17 +4,16 @@
 #include "xic.hpp"
 
 #include <cstdint>
-#include <memory>
+#include <cstring>
+#include <optional>
 #include <utility>
 
-#include "../guarded.hpp"
-#include "../py_ref.hpp"
-#include "array.hpp"
+#include "../toolkit/array.hpp"
+#include "../toolkit/guarded.hpp"
+#include "../toolkit/object.hpp"
+#include "../toolkit/py_ref.hpp"
 
-namespace velmoran::arrays {
-
-using python::guarded;
-using python::PyRef;
+namespace velmoran::python::arrays {
 
 namespace {
 
@@ -27,14 +26,7 @@ struct XicData {
   PyRef intensity;
 };
 
-struct XicObject {
-  PyObject_HEAD
-  XicData data;
-};
-
-XicData& data_of(PyObject* self) noexcept { return reinterpret_cast<XicObject*>(self)->data; }
-
-PyObject* new_reference(const PyRef& ref) noexcept { return PyRef::incref(ref.get()).release(); }
+const XicData& data_of(PyObject* self) noexcept { return python::data_of<XicData>(self); }
 
 PyObject* get_mz(PyObject* self, void*) noexcept { return new_reference(data_of(self).mz); }
 PyObject* get_index(PyObject* self, void*) noexcept { return new_reference(data_of(self).index); }
@@ -52,16 +44,31 @@ PyObject* xic_repr(PyObject* self) noexcept {
   return PyUnicode_FromFormat("Xic(%zu targets, %zu scans)", data.targets, data.scans);
 }
 
-void xic_dealloc(PyObject* self) noexcept {
-  PyTypeObject* type = Py_TYPE(self);
-  std::destroy_at(&data_of(self));
-  type->tp_free(self);
-  Py_DECREF(type);
+// The bytes of an Array's memory.
+PyRef bytes_of(const PyRef& array) {
+  Py_buffer view;
+  if (PyObject_GetBuffer(array.get(), &view, PyBUF_SIMPLE) < 0) return PyRef();
+  PyRef bytes =
+      PyRef::steal(PyBytes_FromStringAndSize(static_cast<const char*>(view.buf), view.len));
+  PyBuffer_Release(&view);
+  return bytes;
 }
 
-PyObject* xic_new(PyTypeObject*, PyObject*, PyObject*) noexcept {
-  return PyErr_Format(PyExc_TypeError,
-                      "cannot create 'velmoran_arrays.Xic' instances; use Run.xic()");
+PyObject* xic_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
+  return guarded([&]() -> PyObject* {
+    const XicData& data = data_of(self);
+    const PyRef module = PyRef::steal(PyImport_ImportModule("velmoran_arrays"));
+    if (!module) return nullptr;
+    const PyRef rebuild = PyRef::steal(PyObject_GetAttrString(module.get(), "_xic"));
+    if (!rebuild) return nullptr;
+    const PyRef mz = bytes_of(data.mz);
+    const PyRef index = bytes_of(data.index);
+    const PyRef rt_sec = bytes_of(data.rt_sec);
+    const PyRef intensity = bytes_of(data.intensity);
+    if (!mz || !index || !rt_sec || !intensity) return nullptr;
+    return Py_BuildValue("O(OOOO)", rebuild.get(), mz.get(), index.get(), rt_sec.get(),
+                         intensity.get());
+  });
 }
 
 PyGetSetDef xic_getset[] = {
@@ -69,16 +76,23 @@ PyGetSetDef xic_getset[] = {
     {"index", get_index, nullptr, "The scans' positions in the table (Array 'q').", nullptr},
     {"rt_sec", get_rt_sec, nullptr, "The scans' retention times in seconds (Array 'd').", nullptr},
     {"intensity", get_intensity, nullptr,
-     "targets x scans sums of the intensities in each target's window (Array 'd').", nullptr},
+     "Shape (targets, scans): the sums of the intensities in each target's window (Array 'd').",
+     nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
+};
+
+PyMethodDef xic_methods[] = {
+    {"__reduce__", xic_reduce, METH_NOARGS, "Pickles by value."},
+    {nullptr, nullptr, 0, nullptr},  // sentinel
 };
 
 PyType_Slot xic_slots[] = {
     {Py_tp_doc, const_cast<char*>("Extracted ion chromatograms; made by Run.xic().")},
-    {Py_tp_new, reinterpret_cast<void*>(xic_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(xic_dealloc)},
+    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<XicData>)},
     {Py_tp_repr, reinterpret_cast<void*>(xic_repr)},
     {Py_tp_getset, xic_getset},
+    {Py_tp_methods, xic_methods},
     {Py_mp_length, reinterpret_cast<void*>(xic_length)},
     {0, nullptr},  // sentinel
 };
@@ -87,19 +101,35 @@ PyType_Slot xic_slots[] = {
 // back to it.
 PyType_Spec xic_spec = {
     .name = "velmoran_arrays.Xic",
-    .basicsize = static_cast<int>(sizeof(XicObject)),
+    .basicsize = static_cast<int>(sizeof(Object<XicData>)),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT,
     .slots = xic_slots,
 };
 
+// The items of a bytes object of whole items of T; nullopt with ValueError
+// (TypeError for what is not bytes) set.
+template <class T>
+std::optional<std::vector<T>> items_of(PyObject* value) {
+  if (!PyBytes_Check(value)) {
+    PyErr_Format(PyExc_TypeError, "_xic() takes bytes, not %.200s", Py_TYPE(value)->tp_name);
+    return std::nullopt;
+  }
+  const auto size = static_cast<std::size_t>(PyBytes_GET_SIZE(value));
+  if (size % sizeof(T) != 0) {
+    PyErr_SetString(PyExc_ValueError, "_xic(): the bytes are not whole items");
+    return std::nullopt;
+  }
+  std::vector<T> items(size / sizeof(T));
+  if (size > 0) std::memcpy(items.data(), PyBytes_AS_STRING(value), size);
+  return items;
+}
+
 }  // namespace
 
 PyTypeObject* xic_type() noexcept {
-  // Made once; a module executed again gets the same type object.
   static PyTypeObject* type = nullptr;
-  if (!type) type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&xic_spec));
-  return type;
+  return type_of_spec(xic_spec, type);
 }
 
 PyObject* make_xic(std::vector<double>&& targets, std::vector<std::size_t>&& positions,
@@ -114,15 +144,35 @@ PyObject* make_xic(std::vector<double>&& targets, std::vector<std::size_t>&& pos
   if (!data.index) return nullptr;
   data.rt_sec = PyRef::steal(make_array<double>(adopt(std::move(rt_sec))));
   if (!data.rt_sec) return nullptr;
-  data.intensity = PyRef::steal(make_array<double>(adopt(std::move(intensity))));
+  data.intensity =
+      PyRef::steal(make_array<double>(adopt(std::move(intensity)), data.targets, data.scans));
   if (!data.intensity) return nullptr;
-
-  PyTypeObject* type = xic_type();
-  if (!type) return nullptr;
-  PyObject* self = type->tp_alloc(type, 0);
-  if (!self) return nullptr;
-  std::construct_at(&data_of(self), std::move(data));
-  return self;
+  return make_object(xic_type(), std::move(data));
 }
 
-}  // namespace velmoran::arrays
+PyObject* xic_from_bytes(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) {
+  return guarded([&]() -> PyObject* {
+    if (nargs != 4) return PyErr_Format(PyExc_TypeError, "_xic() takes 4 arguments");
+    auto targets = items_of<double>(args[0]);
+    if (!targets) return nullptr;
+    auto index = items_of<std::int64_t>(args[1]);
+    if (!index) return nullptr;
+    auto rt_sec = items_of<double>(args[2]);
+    if (!rt_sec) return nullptr;
+    auto intensity = items_of<double>(args[3]);
+    if (!intensity) return nullptr;
+    if (rt_sec->size() != index->size() || intensity->size() != targets->size() * index->size()) {
+      return PyErr_Format(PyExc_ValueError, "_xic(): the arrays' sizes do not fit together");
+    }
+    std::vector<std::size_t> positions;
+    positions.reserve(index->size());
+    for (const std::int64_t position : *index) {
+      if (position < 0) return PyErr_Format(PyExc_ValueError, "_xic(): a negative scan position");
+      positions.push_back(static_cast<std::size_t>(position));
+    }
+    return make_xic(std::move(*targets), std::move(positions), std::move(*rt_sec),
+                    std::move(*intensity));
+  });
+}
+
+}  // namespace velmoran::python::arrays

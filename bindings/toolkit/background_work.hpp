@@ -23,7 +23,7 @@
 
 #include "without_gil.hpp"
 
-namespace velmoran::arrays {
+namespace velmoran::python {
 
 // The work's result, or nullopt with KeyboardInterrupt (or the signal
 // handler's exception) set. What the work throws is thrown here, with the
@@ -68,4 +68,4 @@ template <class Work>
   return result.get();
 }
 
-}  // namespace velmoran::arrays
+}  // namespace velmoran::python
