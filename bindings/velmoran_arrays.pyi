@@ -1,13 +1,14 @@
 # Type stub of the extension module velmoran_arrays: what editors and type
 # checkers see of it.
 import os
-from typing import Collection, Dict, Iterator, Optional, Tuple, Union, final
+from typing import Collection, Dict, Iterable, Iterator, Literal, Optional, Tuple, Union, final
 
-__all__ = ["open", "Run", "Spectrum", "Peaks", "Array", "FormatError", "Chromatogram"]
+__all__ = ["open", "Run", "Spectrum", "Peaks", "Array", "FormatError", "Chromatogram", "Xic"]
 
 _Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 _Levels = Union[int, Collection[int], None]
 _Range = Optional[Tuple[Optional[float], Optional[float]]]
+_PeakMode = Literal["profile", "centroid", "picked"]
 
 class FormatError(ValueError):
     """A dataset's scan table is not one: the text is the library's message."""
@@ -47,17 +48,44 @@ class Run:
         rt_sec, precursor_mz (d, NaN where absent), mrm_channel (q, -1 where
         absent), mz_low, mz_high (d, NaN where absent), profile_points,
         peak_points (I)."""
-    def scans_frame(self) -> "pandas.DataFrame": ...  # type: ignore[name-defined]
+    def scans_frame(self, totals: bool = False) -> "pandas.DataFrame":  # type: ignore[name-defined]
+        """The scan table as a DataFrame; totals=True adds tic, base_peak_mz,
+        base_peak_intensity and centroided, the values of `velmoran scans`."""
+    def spectrum(self, i: int, peaks: _PeakMode = "profile") -> Spectrum:
+        """run[i] with the points of `velmoran convert --peaks`."""
+    def xic(
+        self,
+        mz: Union[float, Iterable[float]],
+        ppm: Optional[float] = None,
+        da: Optional[float] = None,
+        rt: _Range = None,
+        ms_level: int = 1,
+        threads: Optional[int] = None,
+    ) -> Xic:
+        """Extracted ion chromatograms: the sums of `velmoran xic` with the
+        same arguments. Exactly one of ppm and da."""
+    def tic(self, ms_level: int = 1, threads: Optional[int] = None) -> Chromatogram: ...
+    def bpc(self, ms_level: int = 1, threads: Optional[int] = None) -> Chromatogram:
+        """The base peak of every scan of the level; mz holds its m/z (NaN for
+        an empty spectrum)."""
     def qc(self) -> Dict[str, object]:
         """The run's quality metrics keyed by PSI-MS accession, with the values
         `velmoran qc` writes into mzQC (docs/qc.md)."""
     def __len__(self) -> int: ...
     def __getitem__(self, index: int) -> Spectrum: ...
     def spectra(
-        self, ms_level: _Levels = None, rt: _Range = None, threads: Optional[int] = None
+        self,
+        ms_level: _Levels = None,
+        rt: _Range = None,
+        threads: Optional[int] = None,
+        peaks: _PeakMode = "profile",
     ) -> Iterator[Spectrum]: ...
     def peaks(
-        self, ms_level: _Levels = None, rt: _Range = None, threads: Optional[int] = None
+        self,
+        ms_level: _Levels = None,
+        rt: _Range = None,
+        threads: Optional[int] = None,
+        peaks: _PeakMode = "profile",
     ) -> Peaks: ...
     def channels(self, threads: Optional[int] = None) -> Dict[int, Chromatogram]:
         """An MRM run's chromatograms, one per channel with scans of MS level
@@ -67,11 +95,30 @@ class Run:
         rows. FormatError names file, line and column of a bad list."""
 
 @final
-class Chromatogram:
-    """One MRM channel's chromatogram; made by Run.channels()."""
+class Xic:
+    """Extracted ion chromatograms; made by Run.xic(). Pickles by value."""
 
     @property
-    def channel(self) -> int: ...
+    def mz(self) -> Array: ...
+    @property
+    def index(self) -> Array: ...
+    @property
+    def rt_sec(self) -> Array: ...
+    @property
+    def intensity(self) -> Array:
+        """Shape (targets, scans): row t is target t's trace."""
+    def __len__(self) -> int: ...
+
+@final
+class Chromatogram:
+    """One MRM channel's chromatogram (Run.channels()), or a TIC or BPC
+    (Run.tic(), Run.bpc()). Pickles by value."""
+
+    @property
+    def channel(self) -> Optional[int]: ...
+    @property
+    def mz(self) -> Optional[Array]:
+        """A BPC's base-peak m/z per scan; None otherwise."""
     @property
     def index(self) -> Array: ...
     @property
@@ -134,4 +181,24 @@ class Peaks:
         """For each spectrum whose block could not be read or decoded (it is
         empty): its scan position to the text Spectrum.error gives. A new
         dict on each read; empty when every block was read."""
+    @property
+    def scan_id(self) -> Array: ...
+    @property
+    def ms_level(self) -> Array: ...
+    @property
+    def rt_sec(self) -> Array: ...
+    @property
+    def precursor_mz(self) -> Array: ...
+    @property
+    def mrm_channel(self) -> Array: ...
     def __len__(self) -> int: ...
+    def __getitem__(self, k: int) -> Spectrum:
+        """Spectrum k, its arrays views into mz and intensity."""
+    def __iter__(self) -> Iterator[Spectrum]: ...
+    def tic(self) -> Array:
+        """Each spectrum's intensities summed in point order (0: empty)."""
+    def base_peak(self) -> Tuple[Array, Array]:
+        """Each spectrum's first highest point: (mz, intensity); NaN and 0
+        for an empty spectrum."""
+    def frame(self) -> "pandas.DataFrame":  # type: ignore[name-defined]
+        """A row per point: index, scan_id, rt_sec, mz, intensity."""
