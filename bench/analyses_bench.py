@@ -189,11 +189,16 @@ def main():
     for name, (ours, theirs) in ANALYSES.items():
         times = ([], [])
         results = [None, None]
-        for _ in range(args.rounds):
-            for side, code in enumerate((ours, theirs)):
-                seconds, results[side] = run_variant(code, paths, targets)
-                times[side].append(seconds)
         lines = (lines_of(ours), lines_of(theirs))
+        try:
+            for _ in range(args.rounds):
+                for side, code in enumerate((ours, theirs)):
+                    seconds, results[side] = run_variant(code, paths, targets)
+                    times[side].append(seconds)
+        except subprocess.CalledProcessError as failed:
+            reason = failed.stderr.decode(errors="replace").strip().splitlines()[-1:]
+            print("| %s | %d | %d | failed: %s | | | | | |" % (name, *lines, " ".join(reason)))
+            continue
         totals[0] += lines[0]
         totals[1] += lines[1]
         best = (min(times[0]), min(times[1]))

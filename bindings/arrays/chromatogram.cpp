@@ -14,6 +14,7 @@
 #include "../toolkit/object.hpp"
 #include "../toolkit/py_ref.hpp"
 #include "../toolkit/array.hpp"
+#include "../toolkit/array_bytes.hpp"
 
 namespace velmoran::python::arrays {
 
@@ -80,16 +81,6 @@ PyObject* chromatogram_repr(PyObject* self) noexcept {
   });
 }
 
-// The bytes of an Array's memory.
-PyRef bytes_of(const PyRef& array) {
-  Py_buffer view;
-  if (PyObject_GetBuffer(array.get(), &view, PyBUF_SIMPLE) < 0) return PyRef();
-  PyRef bytes =
-      PyRef::steal(PyBytes_FromStringAndSize(static_cast<const char*>(view.buf), view.len));
-  PyBuffer_Release(&view);
-  return bytes;
-}
-
 // (_chromatogram, (kind, channel, index, rt_sec, intensity, mz, q1, q3,
 // collision_energy, name)), the arrays as bytes (mz None but for a BPC).
 PyObject* chromatogram_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
@@ -100,10 +91,10 @@ PyObject* chromatogram_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
     const PyRef rebuild = PyRef::steal(PyObject_GetAttrString(module.get(), "_chromatogram"));
     if (!rebuild) return nullptr;
     const PyRef channel = PyRef::steal(get_channel(self, nullptr));
-    const PyRef index = bytes_of(data.index);
-    const PyRef rt_sec = bytes_of(data.rt_sec);
-    const PyRef intensity = bytes_of(data.intensity);
-    const PyRef mz = data.mz.get() == Py_None ? PyRef::incref(Py_None) : bytes_of(data.mz);
+    const PyRef index = bytes_of(data.index.get());
+    const PyRef rt_sec = bytes_of(data.rt_sec.get());
+    const PyRef intensity = bytes_of(data.intensity.get());
+    const PyRef mz = data.mz.get() == Py_None ? PyRef::incref(Py_None) : bytes_of(data.mz.get());
     if (!channel || !index || !rt_sec || !intensity || !mz) return nullptr;
     return Py_BuildValue("O(iOOOOOOOOO)", rebuild.get(), static_cast<int>(data.kind), channel.get(),
                          index.get(), rt_sec.get(), intensity.get(), mz.get(), data.q1.get(),
@@ -220,28 +211,7 @@ PyObject* make_trace_chromatogram(TraceKind kind, std::vector<std::size_t>&& pos
   return make_object(chromatogram_type(), std::move(data));
 }
 
-namespace {
-
-// The items of a bytes object of whole items of T; nullopt with TypeError
-// or ValueError set.
-template <class T>
-std::optional<std::vector<T>> items_of(PyObject* value) {
-  if (!PyBytes_Check(value)) {
-    PyErr_Format(PyExc_TypeError, "_chromatogram() takes bytes, not %.200s",
-                 Py_TYPE(value)->tp_name);
-    return std::nullopt;
-  }
-  const auto size = static_cast<std::size_t>(PyBytes_GET_SIZE(value));
-  if (size % sizeof(T) != 0) {
-    PyErr_SetString(PyExc_ValueError, "_chromatogram(): the bytes are not whole items");
-    return std::nullopt;
-  }
-  std::vector<T> items(size / sizeof(T));
-  if (size > 0) std::memcpy(items.data(), PyBytes_AS_STRING(value), size);
-  return items;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 PyObject* chromatogram_from_bytes(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) {
   return guarded([&]() -> PyObject* {
@@ -258,15 +228,15 @@ PyObject* chromatogram_from_bytes(PyObject* /*module*/, PyObject* const* args, P
       if (value > UINT32_MAX) return PyErr_Format(PyExc_ValueError, "_chromatogram(): channel");
       channel = static_cast<std::uint32_t>(value);
     }
-    auto index = items_of<std::int64_t>(args[2]);
+    auto index = items_of<std::int64_t>(args[2], "_chromatogram()");
     if (!index) return nullptr;
-    auto rt_sec = items_of<double>(args[3]);
+    auto rt_sec = items_of<double>(args[3], "_chromatogram()");
     if (!rt_sec) return nullptr;
-    auto intensity = items_of<double>(args[4]);
+    auto intensity = items_of<double>(args[4], "_chromatogram()");
     if (!intensity) return nullptr;
     std::optional<std::vector<double>> mz;
     if (args[5] != Py_None) {
-      mz = items_of<double>(args[5]);
+      mz = items_of<double>(args[5], "_chromatogram()");
       if (!mz) return nullptr;
     }
     const std::size_t n = index->size();

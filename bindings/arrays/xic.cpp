@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "../toolkit/array.hpp"
+#include "../toolkit/array_bytes.hpp"
 #include "../toolkit/guarded.hpp"
 #include "../toolkit/object.hpp"
 #include "../toolkit/py_ref.hpp"
@@ -44,16 +45,6 @@ PyObject* xic_repr(PyObject* self) noexcept {
   return PyUnicode_FromFormat("Xic(%zu targets, %zu scans)", data.targets, data.scans);
 }
 
-// The bytes of an Array's memory.
-PyRef bytes_of(const PyRef& array) {
-  Py_buffer view;
-  if (PyObject_GetBuffer(array.get(), &view, PyBUF_SIMPLE) < 0) return PyRef();
-  PyRef bytes =
-      PyRef::steal(PyBytes_FromStringAndSize(static_cast<const char*>(view.buf), view.len));
-  PyBuffer_Release(&view);
-  return bytes;
-}
-
 PyObject* xic_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
   return guarded([&]() -> PyObject* {
     const XicData& data = data_of(self);
@@ -61,10 +52,10 @@ PyObject* xic_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
     if (!module) return nullptr;
     const PyRef rebuild = PyRef::steal(PyObject_GetAttrString(module.get(), "_xic"));
     if (!rebuild) return nullptr;
-    const PyRef mz = bytes_of(data.mz);
-    const PyRef index = bytes_of(data.index);
-    const PyRef rt_sec = bytes_of(data.rt_sec);
-    const PyRef intensity = bytes_of(data.intensity);
+    const PyRef mz = bytes_of(data.mz.get());
+    const PyRef index = bytes_of(data.index.get());
+    const PyRef rt_sec = bytes_of(data.rt_sec.get());
+    const PyRef intensity = bytes_of(data.intensity.get());
     if (!mz || !index || !rt_sec || !intensity) return nullptr;
     return Py_BuildValue("O(OOOO)", rebuild.get(), mz.get(), index.get(), rt_sec.get(),
                          intensity.get());
@@ -107,24 +98,6 @@ PyType_Spec xic_spec = {
     .slots = xic_slots,
 };
 
-// The items of a bytes object of whole items of T; nullopt with ValueError
-// (TypeError for what is not bytes) set.
-template <class T>
-std::optional<std::vector<T>> items_of(PyObject* value) {
-  if (!PyBytes_Check(value)) {
-    PyErr_Format(PyExc_TypeError, "_xic() takes bytes, not %.200s", Py_TYPE(value)->tp_name);
-    return std::nullopt;
-  }
-  const auto size = static_cast<std::size_t>(PyBytes_GET_SIZE(value));
-  if (size % sizeof(T) != 0) {
-    PyErr_SetString(PyExc_ValueError, "_xic(): the bytes are not whole items");
-    return std::nullopt;
-  }
-  std::vector<T> items(size / sizeof(T));
-  if (size > 0) std::memcpy(items.data(), PyBytes_AS_STRING(value), size);
-  return items;
-}
-
 }  // namespace
 
 PyTypeObject* xic_type() noexcept {
@@ -153,13 +126,13 @@ PyObject* make_xic(std::vector<double>&& targets, std::vector<std::size_t>&& pos
 PyObject* xic_from_bytes(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) {
   return guarded([&]() -> PyObject* {
     if (nargs != 4) return PyErr_Format(PyExc_TypeError, "_xic() takes 4 arguments");
-    auto targets = items_of<double>(args[0]);
+    auto targets = items_of<double>(args[0], "_xic()");
     if (!targets) return nullptr;
-    auto index = items_of<std::int64_t>(args[1]);
+    auto index = items_of<std::int64_t>(args[1], "_xic()");
     if (!index) return nullptr;
-    auto rt_sec = items_of<double>(args[2]);
+    auto rt_sec = items_of<double>(args[2], "_xic()");
     if (!rt_sec) return nullptr;
-    auto intensity = items_of<double>(args[3]);
+    auto intensity = items_of<double>(args[3], "_xic()");
     if (!intensity) return nullptr;
     if (rt_sec->size() != index->size() || intensity->size() != targets->size() * index->size()) {
       return PyErr_Format(PyExc_ValueError, "_xic(): the arrays' sizes do not fit together");
