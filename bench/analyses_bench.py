@@ -53,7 +53,7 @@ tic, bpc = [], []
 for s in pymzml.run.Reader(mzml):
     if isinstance(s, pymzml.spec.Spectrum) and s.ms_level == 1:
         intensity = s.i
-        tic.append(float(intensity.sum()) if len(intensity) else 0.0)
+        tic.append(float(intensity.sum(dtype=float)) if len(intensity) else 0.0)
         bpc.append(float(intensity.max()) if len(intensity) else 0.0)
 result = (np.array(tic), np.array(bpc))
 """),
@@ -65,7 +65,7 @@ rows = []
 for s in pymzml.run.Reader(mzml):
     if isinstance(s, pymzml.spec.Spectrum) and s.ms_level == 1:
         mz, intensity = s.mz, s.i
-        rows.append([intensity[(mz >= t - t * 1e-5) & (mz <= t + t * 1e-5)].sum()
+        rows.append([intensity[(mz >= t - t * 1e-5) & (mz <= t + t * 1e-5)].sum(dtype=float)
                      for t in targets])
 result = np.array(rows).T
 """),
@@ -112,7 +112,7 @@ run = velmoran_arrays.open(mrm)
 result = {c: np.asarray(t.intensity) for c, t in run.channels().items()}
 """, """
 result = {}
-for c in pymzml.run.Reader(mrm_mzml):
+for c in pymzml.run.Reader(mrm_mzml, skip_chromatogram=False):
     if isinstance(c, pymzml.spec.Chromatogram) and "channel=" in c.ID:
         result[int(c.ID.split("channel=")[1].split()[0])] = np.asarray(c.i)
 """),
