@@ -190,6 +190,8 @@ def main():
         times = ([], [])
         results = [None, None]
         lines = (lines_of(ours), lines_of(theirs))
+        totals[0] += lines[0]
+        totals[1] += lines[1]
         try:
             for _ in range(args.rounds):
                 for side, code in enumerate((ours, theirs)):
@@ -199,8 +201,6 @@ def main():
             reason = failed.stderr.decode(errors="replace").strip().splitlines()[-1:]
             print("| %s | %d | %d | failed: %s | | | | | |" % (name, *lines, " ".join(reason)))
             continue
-        totals[0] += lines[0]
-        totals[1] += lines[1]
         best = (min(times[0]), min(times[1]))
         print("| %s | %d | %d | %.1f | %.1f | %.1f | %.1f | %.1f | %s |" % (
             name, lines[0], lines[1], best[0] * 1e3, statistics.median(times[0]) * 1e3,
