@@ -159,19 +159,10 @@ PyObject* peaks_base_peak(PyObject* self, PyObject* /*unused*/) noexcept {
   });
 }
 
-// A column of one value per point: its spectrum's value of `per_spectrum`.
-template <class T>
-PyObject* per_point(const PeaksData& data, const std::vector<T>& per_spectrum) {
-  const PeaksSpectra& each = *data.each;
-  std::vector<T> values;
-  values.reserve(data.points);
-  for (std::size_t k = 0; k < data.spectra; ++k) {
-    const auto n = static_cast<std::size_t>(each.offsets[k + 1] - each.offsets[k]);
-    values.insert(values.end(), n, per_spectrum[k]);
-  }
-  return make_array<T>(adopt(std::move(values)));
-}
-
+// The long table: a column per point of its spectrum's index, scan_id and
+// rt_sec (numpy.repeat), and copies of mz and intensity, so that every
+// column is writable, as pandas users expect; the DataFrame takes the
+// columns without copying them again (copy=False).
 PyObject* peaks_frame(PyObject* self, PyObject* /*unused*/) noexcept {
   return guarded([&]() -> PyObject* {
     const PyRef pandas = PyRef::steal(PyImport_ImportModule("pandas"));
@@ -179,28 +170,33 @@ PyObject* peaks_frame(PyObject* self, PyObject* /*unused*/) noexcept {
     const PyRef numpy = PyRef::steal(PyImport_ImportModule("numpy"));
     if (!numpy) return nullptr;
     const PeaksData& data = data_of(self);
-    const PeaksSpectra& each = *data.each;
-    std::vector<std::int64_t> index(each.positions.begin(), each.positions.end());
-    std::vector<std::int64_t> scan_id;
-    std::vector<double> rt_sec;
-    for (const raw::ScanRecord& scan : each.scans) {
-      scan_id.push_back(scan.scan_id);
-      rt_sec.push_back(scan.retention_time_min * 60.0);
-    }
+    const PyRef offsets =
+        PyRef::steal(PyObject_CallMethod(numpy.get(), "asarray", "O", data.offsets.get()));
+    if (!offsets) return nullptr;
+    const PyRef counts = PyRef::steal(PyObject_CallMethod(numpy.get(), "diff", "O", offsets.get()));
+    if (!counts) return nullptr;
     const PyRef columns = PyRef::steal(PyDict_New());
     if (!columns) return nullptr;
-    const auto add = [&](const char* name, PyObject* array) {
-      const PyRef owned = PyRef::steal(array);
-      if (!owned) return false;
-      const PyRef values = PyRef::steal(PyObject_CallMethod(numpy.get(), "asarray", "O", array));
+    const auto repeated = [&](const char* name, PyObject* per_spectrum) {
+      const PyRef values = PyRef::steal(
+          PyObject_CallMethod(numpy.get(), "repeat", "OO", per_spectrum, counts.get()));
       return values && PyDict_SetItemString(columns.get(), name, values.get()) == 0;
     };
-    if (!add("index", per_point(data, index)) || !add("scan_id", per_point(data, scan_id)) ||
-        !add("rt_sec", per_point(data, rt_sec)) || !add("mz", new_reference(data.mz)) ||
-        !add("intensity", new_reference(data.intensity))) {
+    const auto copied = [&](const char* name, PyObject* array) {
+      const PyRef values = PyRef::steal(PyObject_CallMethod(numpy.get(), "array", "O", array));
+      return values && PyDict_SetItemString(columns.get(), name, values.get()) == 0;
+    };
+    if (!repeated("index", data.index.get()) || !repeated("scan_id", data.scan_id.get()) ||
+        !repeated("rt_sec", data.rt_sec.get()) || !copied("mz", data.mz.get()) ||
+        !copied("intensity", data.intensity.get())) {
       return nullptr;
     }
-    return PyObject_CallMethod(pandas.get(), "DataFrame", "O", columns.get());
+    const PyRef frame_type = PyRef::steal(PyObject_GetAttrString(pandas.get(), "DataFrame"));
+    if (!frame_type) return nullptr;
+    const PyRef args = PyRef::steal(PyTuple_Pack(1, columns.get()));
+    const PyRef keywords = PyRef::steal(Py_BuildValue("{s:O}", "copy", Py_False));
+    if (!args || !keywords) return nullptr;
+    return PyObject_Call(frame_type.get(), args.get(), keywords.get());
   });
 }
 
