@@ -1,13 +1,20 @@
 # Type stub of the extension module velmoran_arrays: what editors and type
 # checkers see of it.
 import os
-from typing import Collection, Dict, Iterable, Iterator, Literal, Optional, Tuple, Union, final
+from typing import (Any, Collection, Dict, Iterable, Iterator, List, Literal, Optional,
+                    SupportsFloat, SupportsIndex, Tuple, Union, final, overload)
 
 __all__ = ["open", "Run", "Spectrum", "Peaks", "Array", "FormatError", "Chromatogram", "Xic"]
 
 _Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
-_Levels = Union[int, Collection[int], None]
-_Range = Optional[Tuple[Optional[float], Optional[float]]]
+# Integers: int or anything with __index__ (numpy integers), never bool.
+# Floats: anything with __float__ (numpy floats). Collections: any iterable
+# or 1-D array (numpy arrays too).
+_Levels = Union[SupportsIndex, Iterable[SupportsIndex], None]
+_Range = Optional[Iterable[Optional[SupportsFloat]]]
+# Scan positions in the order wanted (negative from the end), or a mask of
+# bools as long as the run.
+_Index = Union[Iterable[SupportsIndex], Iterable[bool], None]
 _PeakMode = Literal["profile", "centroid", "picked"]
 
 class FormatError(ValueError):
@@ -24,12 +31,30 @@ def open(path: _Path, transitions: Optional[_Path] = None) -> Run:
 
 @final
 class Array:
-    """A read-only array that shares its memory through the buffer protocol
-    (memoryview, numpy.asarray): format "d", "f", "I", "q" or "B"."""
+    """A read-only array of one or two dimensions that shares its memory
+    with numpy and pandas (buffer protocol, __array_interface__, __array__;
+    numpy is imported only by __array__). Pickles by value."""
 
     @property
-    def format(self) -> str: ...
+    def format(self) -> str:
+        """The buffer format: "d" (float64), "f" (float32) or "q" (int64)."""
+    @property
+    def dtype(self) -> str:
+        """numpy's name of the items' type: "float64", "float32", "int64"."""
+    @property
+    def shape(self) -> Tuple[int, ...]: ...
+    @property
+    def __array_interface__(self) -> Dict[str, Any]: ...
+    def __array__(self, dtype: Any = None, copy: Optional[bool] = None) -> Any: ...
     def __len__(self) -> int: ...
+    @overload
+    def __getitem__(self, index: SupportsIndex) -> Any:
+        """An item (float or int), or in 2-D a row (an Array view)."""
+    @overload
+    def __getitem__(self, index: slice) -> "Array":
+        """A view of the same memory for step 1, else a copy."""
+    def __iter__(self) -> Iterator[Any]: ...
+    def tolist(self) -> List[Any]: ...
     def __buffer__(self, flags: int) -> memoryview: ...
 
 @final
@@ -41,50 +66,64 @@ class Run:
     @property
     def name(self) -> str: ...
     @property
+    def closed(self) -> bool: ...
+    @property
     def record_length(self) -> int: ...
     @property
     def scans(self) -> Dict[str, Array]:
-        """The scan table as equal-length columns: scan_id, ms_level (I),
-        rt_sec, precursor_mz (d, NaN where absent), mrm_channel (q, -1 where
-        absent), mz_low, mz_high (d, NaN where absent), profile_points,
-        peak_points (I)."""
+        """The scan table as equal-length columns: scan_id, ms_level (int64),
+        rt_sec, precursor_mz (float64, NaN where absent), mrm_channel (int64,
+        -1 where absent), mz_low, mz_high (float64, NaN where absent),
+        profile_points, peak_points (int64)."""
     def scans_frame(self, totals: bool = False) -> "pandas.DataFrame":  # type: ignore[name-defined]
         """The scan table as a DataFrame; totals=True adds tic, base_peak_mz,
         base_peak_intensity and centroided, the values of `velmoran scans`."""
-    def spectrum(self, i: int, peaks: _PeakMode = "profile") -> Spectrum:
+    def spectrum(self, i: SupportsIndex, peaks: _PeakMode = "profile") -> Spectrum:
         """run[i] with the points of `velmoran convert --peaks`."""
     def xic(
         self,
-        mz: Union[float, Iterable[float]],
-        ppm: Optional[float] = None,
-        da: Optional[float] = None,
+        mz: Union[SupportsFloat, Iterable[SupportsFloat]],
+        ppm: Optional[SupportsFloat] = None,
+        da: Optional[SupportsFloat] = None,
         rt: _Range = None,
-        ms_level: int = 1,
-        threads: Optional[int] = None,
+        ms_level: SupportsIndex = 1,
+        threads: Optional[SupportsIndex] = None,
     ) -> Xic:
         """Extracted ion chromatograms: the sums of `velmoran xic` with the
         same arguments. Exactly one of ppm and da."""
-    def tic(self, ms_level: int = 1, threads: Optional[int] = None) -> Chromatogram: ...
-    def bpc(self, ms_level: int = 1, threads: Optional[int] = None) -> Chromatogram:
+    def tic(self, ms_level: SupportsIndex = 1, threads: Optional[SupportsIndex] = None) -> Chromatogram: ...
+    def bpc(self, ms_level: SupportsIndex = 1, threads: Optional[SupportsIndex] = None) -> Chromatogram:
         """The base peak of every scan of the level; mz holds its m/z (NaN for
         an empty spectrum)."""
     def qc(self) -> Dict[str, object]:
         """The run's quality metrics keyed by PSI-MS accession, with the values
         `velmoran qc` writes into mzQC (docs/qc.md)."""
     def __len__(self) -> int: ...
-    def __getitem__(self, index: int) -> Spectrum: ...
+    @overload
+    def __getitem__(self, index: SupportsIndex) -> Spectrum: ...
+    @overload
+    def __getitem__(self, index: Union[slice, Iterable[SupportsIndex], Iterable[bool]]) -> List[Spectrum]:
+        """The spectra of a slice, positions or a mask, decoded on all cores."""
+    def __iter__(self) -> Iterator[Spectrum]: ...
+    def __enter__(self) -> "Run": ...
+    def __exit__(self, *exc: object) -> bool: ...
+    def close(self) -> None:
+        """Closes the run: later calls raise ValueError("closed run"); what it
+        handed out stays valid."""
     def spectra(
         self,
         ms_level: _Levels = None,
         rt: _Range = None,
-        threads: Optional[int] = None,
+        threads: Optional[SupportsIndex] = None,
+        index: _Index = None,
         peaks: _PeakMode = "profile",
     ) -> Iterator[Spectrum]: ...
     def peaks(
         self,
         ms_level: _Levels = None,
         rt: _Range = None,
-        threads: Optional[int] = None,
+        threads: Optional[SupportsIndex] = None,
+        index: _Index = None,
         peaks: _PeakMode = "profile",
     ) -> Peaks: ...
     def channels(self, threads: Optional[int] = None) -> Dict[int, Chromatogram]:

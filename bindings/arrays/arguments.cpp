@@ -1,117 +1,167 @@
 // The conversions of velmoran_arrays' shared arguments (arguments.hpp).
 #include "arguments.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "../toolkit/py_ref.hpp"
 #include "../toolkit/default_threads.hpp"
+#include "../toolkit/py_ref.hpp"
 
 namespace velmoran::python::arrays {
 
-using python::PyRef;
-
 namespace {
 
-// Adds the MS level `value` (an int) to `levels`; levels no scan can have
-// (negative, or beyond 32 bits) select nothing and are left out.
+// Adds the MS level `value` to `levels`; levels beyond 32 bits, which no
+// scan can have, select nothing and are left out.
 bool add_level(PyObject* value, std::vector<std::uint32_t>& levels, const char* member) {
-  if (!PyLong_Check(value)) {
-    PyErr_Format(PyExc_TypeError, "%s: ms_level must be an int or a collection of ints, not %.200s",
-                 member, Py_TYPE(value)->tp_name);
+  const auto level = integer_argument(value, member, "ms_level");
+  if (!level) return false;
+  if (*level < 1) {
+    PyErr_Format(PyExc_ValueError, "%s: ms_level must be at least 1, not %lld", member,
+                 static_cast<long long>(*level));
     return false;
   }
-  int overflow = 0;
-  const long long level = PyLong_AsLongLongAndOverflow(value, &overflow);
-  if (level == -1 && PyErr_Occurred()) return false;
-  if (overflow == 0 && level >= 0 && level <= std::numeric_limits<std::uint32_t>::max()) {
-    levels.push_back(static_cast<std::uint32_t>(level));
+  if (*level <= std::numeric_limits<std::uint32_t>::max()) {
+    levels.push_back(static_cast<std::uint32_t>(*level));
   }
   return true;
 }
 
-// A bound of rt: None for open, else a number.
-bool rt_bound(PyObject* value, double open, double& out, const char* member) {
-  if (value == Py_None) {
-    out = open;
-    return true;
-  }
-  if (!PyFloat_Check(value) && !PyLong_Check(value)) {
-    PyErr_Format(PyExc_TypeError, "%s: rt bounds must be numbers or None, not %.200s", member,
-                 Py_TYPE(value)->tp_name);
+// A bound of rt: None for open (nullopt), else a number that is not NaN.
+bool rt_bound(PyObject* value, std::optional<double>& out, const char* member) {
+  if (value == Py_None) return true;
+  const auto bound = real_argument(value, member, "rt bound");
+  if (!bound) return false;
+  if (std::isnan(*bound)) {
+    PyErr_Format(PyExc_ValueError, "%s: rt bounds must not be NaN", member);
     return false;
   }
-  out = PyFloat_AsDouble(value);
-  return !(out == -1.0 && PyErr_Occurred());
+  out = *bound;
+  return true;
+}
+
+// Whether `index` is a mask: a numpy array of dtype bool, or a collection
+// whose items are all bools.
+bool is_mask(PyObject* index, PyObject* items) {
+  const PyRef dtype = PyRef::steal(PyObject_GetAttrString(index, "dtype"));
+  if (!dtype) {
+    PyErr_Clear();
+  } else {
+    const PyRef kind = PyRef::steal(PyObject_GetAttrString(dtype.get(), "kind"));
+    if (!kind) {
+      PyErr_Clear();
+    } else if (PyUnicode_Check(kind.get()) &&
+               PyUnicode_CompareWithASCIIString(kind.get(), "b") == 0) {
+      return true;
+    }
+  }
+  const Py_ssize_t count = PyList_GET_SIZE(items);
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    if (!is_bool(PyList_GET_ITEM(items, i))) return false;
+  }
+  return count > 0;
 }
 
 }  // namespace
 
 std::optional<Selection> selection_of(PyObject* ms_level, PyObject* rt, const char* member) {
-  try {
-    Selection selection;
-    if (ms_level && ms_level != Py_None) {
-      std::vector<std::uint32_t> levels;
-      if (PyLong_Check(ms_level)) {
-        if (!add_level(ms_level, levels, member)) return std::nullopt;
-      } else {
-        const PyRef iterator = PyRef::steal(PyObject_GetIter(ms_level));
-        if (!iterator) {
-          PyErr_Format(PyExc_TypeError,
-                       "%s: ms_level must be an int or a collection of ints, not %.200s", member,
-                       Py_TYPE(ms_level)->tp_name);
-          return std::nullopt;
-        }
-        while (const PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
-          if (!add_level(item.get(), levels, member)) return std::nullopt;
-        }
-        if (PyErr_Occurred()) return std::nullopt;
-      }
-      selection.levels = std::move(levels);
-    }
-    if (rt && rt != Py_None) {
-      if (!PyTuple_Check(rt) && !PyList_Check(rt)) {
-        PyErr_Format(PyExc_TypeError, "%s: rt must be a (low, high) pair of seconds, not %.200s",
-                     member, Py_TYPE(rt)->tp_name);
-        return std::nullopt;
-      }
-      const PyRef items = PyRef::steal(PySequence_Fast(rt, "rt must be a pair"));
+  Selection selection;
+  if (ms_level && ms_level != Py_None) {
+    std::vector<std::uint32_t> levels;
+    // One level, or a collection of them (a numpy array has __index__
+    // too, so whether it iterates decides).
+    if (!Py_TYPE(ms_level)->tp_iter && !PySequence_Check(ms_level)) {
+      if (!add_level(ms_level, levels, member)) return std::nullopt;
+    } else {
+      const PyRef items = PyRef::steal(collection_argument(ms_level, member, "ms_level"));
       if (!items) return std::nullopt;
-      if (PySequence_Fast_GET_SIZE(items.get()) != 2) {
-        PyErr_Format(PyExc_TypeError, "%s: rt must be a (low, high) pair of seconds", member);
-        return std::nullopt;
+      for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
+        if (!add_level(PyList_GET_ITEM(items.get(), i), levels, member)) return std::nullopt;
       }
-      PyObject** pair = PySequence_Fast_ITEMS(items.get());
+    }
+    selection.levels = std::move(levels);
+  }
+  if (rt && rt != Py_None) {
+    const PyRef items = PyRef::steal(collection_argument(rt, member, "rt"));
+    if (!items) return std::nullopt;
+    if (PyList_GET_SIZE(items.get()) != 2) {
+      PyErr_Format(PyExc_TypeError, "%s: rt must be a (low, high) pair of seconds, not %zd items",
+                   member, PyList_GET_SIZE(items.get()));
+      return std::nullopt;
+    }
+    std::optional<double> low;
+    std::optional<double> high;
+    if (!rt_bound(PyList_GET_ITEM(items.get(), 0), low, member) ||
+        !rt_bound(PyList_GET_ITEM(items.get(), 1), high, member)) {
+      return std::nullopt;
+    }
+    if (low && high && *low > *high) {
+      PyErr_Format(PyExc_ValueError, "%s: rt low bound %R is above the high bound %R", member,
+                   PyList_GET_ITEM(items.get(), 0), PyList_GET_ITEM(items.get(), 1));
+      return std::nullopt;
+    }
+    // (None, None) bounds nothing: it selects what no rt selects, scans
+    // without a time (NaN) included.
+    if (low || high) {
       constexpr double kInfinity = std::numeric_limits<double>::infinity();
-      if (!rt_bound(pair[0], -kInfinity, selection.rt_low, member) ||
-          !rt_bound(pair[1], kInfinity, selection.rt_high, member)) {
-        return std::nullopt;
-      }
+      selection.rt_low = low.value_or(-kInfinity);
+      selection.rt_high = high.value_or(kInfinity);
       selection.has_rt = true;
     }
-    return selection;
-  } catch (const std::exception&) {
-    PyErr_NoMemory();
-    return std::nullopt;
   }
+  return selection;
 }
 
-std::optional<unsigned> threads_of(PyObject* threads, const char* member) noexcept {
+std::optional<std::vector<std::size_t>> positions_of(PyObject* index, std::size_t count,
+                                                     const char* member) {
+  const PyRef items = PyRef::steal(collection_argument(index, member, "index"));
+  if (!items) return std::nullopt;
+  const auto size = static_cast<std::size_t>(PyList_GET_SIZE(items.get()));
+  std::vector<std::size_t> positions;
+  if (is_mask(index, items.get())) {
+    if (size != count) {
+      PyErr_Format(PyExc_ValueError, "%s: a mask must be as long as the run (%zu), not %zu", member,
+                   count, size);
+      return std::nullopt;
+    }
+    for (std::size_t i = 0; i < size; ++i) {
+      const int keep = PyObject_IsTrue(PyList_GET_ITEM(items.get(), static_cast<Py_ssize_t>(i)));
+      if (keep < 0) return std::nullopt;
+      if (keep == 1) positions.push_back(i);
+    }
+    return positions;
+  }
+  positions.reserve(size);
+  const auto scans = static_cast<std::int64_t>(count);
+  for (std::size_t i = 0; i < size; ++i) {
+    const auto position =
+        integer_argument(PyList_GET_ITEM(items.get(), static_cast<Py_ssize_t>(i)), member, "index");
+    if (!position) return std::nullopt;
+    std::int64_t at = *position;
+    if (at < 0) at += scans;
+    if (at < 0 || at >= scans) {
+      PyErr_Format(PyExc_IndexError, "%s: index %lld is out of range for %zu scans", member,
+                   static_cast<long long>(*position), count);
+      return std::nullopt;
+    }
+    positions.push_back(static_cast<std::size_t>(at));
+  }
+  return positions;
+}
+
+std::optional<unsigned> threads_of(PyObject* threads, const char* member) {
   if (!threads || threads == Py_None) return default_threads();
-  if (!PyLong_Check(threads)) {
-    PyErr_Format(PyExc_TypeError, "%s: threads must be an int or None, not %.200s", member,
-                 Py_TYPE(threads)->tp_name);
-    return std::nullopt;
-  }
+  const auto count = integer_argument(threads, member, "threads");
+  if (!count) return std::nullopt;
   // More threads than this would only queue for the same cores.
-  constexpr long kMostThreads = 1024;
-  const long count = PyLong_AsLong(threads);
-  if (count == -1 && PyErr_Occurred()) return std::nullopt;
-  if (count < 1) {
-    PyErr_Format(PyExc_ValueError, "%s: threads must be at least 1, not %ld", member, count);
+  constexpr std::int64_t kMostThreads = 1024;
+  if (*count < 1) {
+    PyErr_Format(PyExc_ValueError, "%s: threads must be at least 1, not %lld", member,
+                 static_cast<long long>(*count));
     return std::nullopt;
   }
-  return static_cast<unsigned>(std::min(count, kMostThreads));
+  return static_cast<unsigned>(std::min(*count, kMostThreads));
 }
 
 }  // namespace velmoran::python::arrays

@@ -50,6 +50,7 @@ PyObject* run_channels(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
     const auto threads = threads_of(bound[0], "Run.channels()");
     if (!threads) return nullptr;
     const std::shared_ptr<const Reader> reader = run_reader(self);
+    if (!reader) return nullptr;
     const std::shared_ptr<const mrm::TransitionList> list = run_transition_list(self);
     auto chromatograms = without_gil([&] { return mrm::channel_chromatograms(*reader, *threads); });
     PyRef dict = PyRef::steal(PyDict_New());
@@ -73,10 +74,13 @@ PyObject* run_transitions(PyObject* self, PyObject* const* args, Py_ssize_t narg
     if (!bind_arguments({"Run.transitions()", kTransitionsNames, 1}, args, nargs, kwnames, bound)) {
       return nullptr;
     }
+    if (!run_reader(self)) return nullptr;
     auto list = load_transition_list(bound[0]);
     if (!list) return nullptr;
+    auto path = fs_path(bound[0]);
+    if (!path) return nullptr;
     const std::size_t rows = (*list)->size();
-    set_run_transition_list(self, std::move(*list));
+    set_run_transition_list(self, std::move(*list), std::move(*path));
     return PyLong_FromSize_t(rows);
   });
 }

@@ -15,6 +15,8 @@
 
 #include <velmoran/reader.hpp>
 
+#include "../toolkit/default_threads.hpp"
+#include "../toolkit/object.hpp"
 #include "../toolkit/py_ref.hpp"
 #include "arguments.hpp"
 #include "../toolkit/array.hpp"
@@ -37,19 +39,24 @@ using python::PyRef;
 namespace {
 
 struct RunData {
-  std::shared_ptr<const Reader> reader;
-  PyRef columns;  // the dict of scan table columns, made on first use
+  std::shared_ptr<const Reader> reader;  // null once closed
+  PyRef columns;                         // the dict of scan table columns, made on first use
   std::shared_ptr<const mrm::TransitionList> transitions;
+  // As the system takes them: what a pickled run reopens.
+  std::string path;
+  std::optional<std::string> transitions_path;
 };
 
-struct RunObject {
-  PyObject_HEAD
-  RunData data;
-};
+RunData& data_of(PyObject* self) noexcept { return python::data_of<RunData>(self); }
 
-RunData& data_of(PyObject* self) noexcept { return reinterpret_cast<RunObject*>(self)->data; }
-
-const Reader& reader_of(PyObject* self) noexcept { return *data_of(self).reader; }
+// The run's reader, shared so that closing the run on another thread
+// while this one reads without the lock leaves it alive; null with
+// ValueError("closed run") once closed.
+std::shared_ptr<const Reader> open_reader(PyObject* self) noexcept {
+  std::shared_ptr<const Reader> reader = data_of(self).reader;
+  if (!reader) PyErr_SetString(PyExc_ValueError, "closed run");
+  return reader;
+}
 
 PyObject* native_text(const std::string& native) noexcept {
   return PyUnicode_DecodeFSDefaultAndSize(native.data(), static_cast<Py_ssize_t>(native.size()));
@@ -70,13 +77,15 @@ PyRef make_columns(const raw::MSScan& table) {
   PyRef dict = PyRef::steal(PyDict_New());
   if (!dict) return dict;
   using Scan = raw::ScanRecord;
-  const auto points = [](const std::optional<raw::BlockRef>& block) -> std::uint32_t {
-    return block ? block->point_count : 0;
+  const auto points = [](const std::optional<raw::BlockRef>& block) -> std::int64_t {
+    return block ? std::int64_t{block->point_count} : 0;
   };
   PyObject* d = dict.get();
   const bool made =
-      add_column<std::uint32_t>(d, "scan_id", table, [](const Scan& s) { return s.scan_id; }) &&
-      add_column<std::uint32_t>(d, "ms_level", table, [](const Scan& s) { return s.ms_level; }) &&
+      add_column<std::int64_t>(d, "scan_id", table,
+                               [](const Scan& s) { return std::int64_t{s.scan_id}; }) &&
+      add_column<std::int64_t>(d, "ms_level", table,
+                               [](const Scan& s) { return std::int64_t{s.ms_level}; }) &&
       add_column<double>(d, "rt_sec", table,
                          [](const Scan& s) { return s.retention_time_min * 60.0; }) &&
       add_column<double>(d, "precursor_mz", table,
@@ -89,18 +98,20 @@ PyRef make_columns(const raw::MSScan& table) {
                          [&](const Scan& s) { return s.mz_range_low.value_or(kNaN); }) &&
       add_column<double>(d, "mz_high", table,
                          [&](const Scan& s) { return s.mz_range_high.value_or(kNaN); }) &&
-      add_column<std::uint32_t>(d, "profile_points", table,
-                                [&](const Scan& s) { return points(s.profile_block); }) &&
-      add_column<std::uint32_t>(d, "peak_points", table,
-                                [&](const Scan& s) { return points(s.peak_block); });
+      add_column<std::int64_t>(d, "profile_points", table,
+                               [&](const Scan& s) { return points(s.profile_block); }) &&
+      add_column<std::int64_t>(d, "peak_points", table,
+                               [&](const Scan& s) { return points(s.peak_block); });
   return made ? std::move(dict) : PyRef();
 }
 
 // The cached columns (borrowed), made on first use.
 PyObject* columns_of(PyObject* self) {
+  const auto reader = open_reader(self);
+  if (!reader) return nullptr;
   RunData& data = data_of(self);
   if (!data.columns) {
-    PyRef made = make_columns(data.reader->scans());
+    PyRef made = make_columns(reader->scans());
     if (!made) return nullptr;
     // Making the columns may have let another thread in: keep the first.
     if (!data.columns) data.columns = std::move(made);
@@ -117,41 +128,82 @@ PyObject* get_scans(PyObject* self, void*) noexcept {
   });
 }
 
-PyObject* get_path(PyObject* self, void*) noexcept {
-  return guarded([&] { return native_text(reader_of(self).path().native()); });
+// The path stays readable once the run is closed, as a file's name does.
+PyObject* get_path(PyObject* self, void*) noexcept { return native_text(data_of(self).path); }
+
+PyObject* get_closed(PyObject* self, void*) noexcept {
+  return PyBool_FromLong(data_of(self).reader ? 0 : 1);
 }
 
 PyObject* get_name(PyObject* self, void*) noexcept {
-  return guarded([&] { return native_text(reader_of(self).name()); });
+  return guarded([&]() -> PyObject* {
+    const auto reader = open_reader(self);
+    return reader ? native_text(reader->name()) : nullptr;
+  });
 }
 
 PyObject* get_record_length(PyObject* self, void*) noexcept {
-  return PyLong_FromUnsignedLong(reader_of(self).scans().record_stride);
+  return guarded([&]() -> PyObject* {
+    const auto reader = open_reader(self);
+    return reader ? PyLong_FromUnsignedLong(reader->scans().record_stride) : nullptr;
+  });
 }
 
 Py_ssize_t run_length(PyObject* self) noexcept {
-  return static_cast<Py_ssize_t>(reader_of(self).scans().records.size());
+  return guarded([&]() -> Py_ssize_t {
+    const auto reader = open_reader(self);
+    return reader ? static_cast<Py_ssize_t>(reader->scans().records.size()) : -1;
+  });
+}
+
+// The spectra at `positions`, in that order, as a list, decoded ahead on
+// every CPU this process may use.
+PyObject* spectrum_list(std::shared_ptr<const Reader> reader, std::vector<std::size_t> positions) {
+  const PyRef iterator = PyRef::steal(
+      make_spectrum_iterator(std::move(reader), std::move(positions), default_threads()));
+  return iterator ? PySequence_List(iterator.get()) : nullptr;
 }
 
 // The slots that release the interpreter lock are not noexcept
 // (../guarded.hpp).
 PyObject* run_subscript(PyObject* self, PyObject* key) {
   return guarded([&]() -> PyObject* {
-    if (!PyIndex_Check(key)) {
-      return PyErr_Format(PyExc_TypeError, "Run indices must be integers, not %.200s",
-                          Py_TYPE(key)->tp_name);
+    const auto reader = open_reader(self);
+    if (!reader) return nullptr;
+    const std::size_t scans = reader->scans().records.size();
+    if (PySlice_Check(key)) {
+      Py_ssize_t start = 0;
+      Py_ssize_t stop = 0;
+      Py_ssize_t step = 0;
+      if (PySlice_Unpack(key, &start, &stop, &step) < 0) return nullptr;
+      const Py_ssize_t count =
+          PySlice_AdjustIndices(static_cast<Py_ssize_t>(scans), &start, &stop, step);
+      std::vector<std::size_t> positions;
+      positions.reserve(static_cast<std::size_t>(count));
+      for (Py_ssize_t k = 0; k < count; ++k) {
+        positions.push_back(static_cast<std::size_t>(start + k * step));
+      }
+      return spectrum_list(reader, std::move(positions));
+    }
+    if (is_bool(key)) {
+      return PyErr_Format(PyExc_TypeError,
+                          "Run indices must be integers, slices or collections, "
+                          "not bool");
+    }
+    if (!PyIndex_Check(key) || Py_TYPE(key)->tp_iter) {
+      auto positions = positions_of(key, scans, "Run[]");
+      if (!positions) return nullptr;
+      return spectrum_list(reader, std::move(*positions));
     }
     Py_ssize_t i = PyNumber_AsSsize_t(key, PyExc_IndexError);
     if (i == -1 && PyErr_Occurred()) return nullptr;
-    const auto& data = data_of(self);
-    const auto count = static_cast<Py_ssize_t>(data.reader->scans().records.size());
+    const auto count = static_cast<Py_ssize_t>(scans);
     if (i < 0) i += count;
     if (i < 0 || i >= count) {
       PyErr_SetString(PyExc_IndexError, "Run index out of range");
       return nullptr;
     }
     const auto position = static_cast<std::size_t>(i);
-    const auto reader = data.reader;
     auto spectrum = without_gil([&] { return reader->read_spectrum(position); });
     return make_spectrum(std::move(spectrum), *reader);
   });
@@ -173,7 +225,8 @@ PyObject* run_spectrum(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
     }
     Py_ssize_t i = PyNumber_AsSsize_t(bound[0], PyExc_IndexError);
     if (i == -1 && PyErr_Occurred()) return nullptr;
-    const auto reader = data_of(self).reader;
+    const auto reader = open_reader(self);
+    if (!reader) return nullptr;
     const auto count = static_cast<Py_ssize_t>(reader->scans().records.size());
     if (i < 0) i += count;
     if (i < 0 || i >= count) {
@@ -186,36 +239,49 @@ PyObject* run_spectrum(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
   });
 }
 
-// The bound arguments of spectra() and peaks(): the scans, the threads and
-// the peak mode.
+// The bound arguments of spectra() and peaks(): the reader, the scans, the
+// threads and the peak mode.
 struct Request {
+  std::shared_ptr<const Reader> reader;
   std::vector<std::size_t> positions;
   unsigned threads;
   analysis::PeakMode mode;
 };
 
-constexpr const char* kSelectionNames[] = {"ms_level", "rt", "threads", "peaks"};
+constexpr const char* kSelectionNames[] = {"ms_level", "rt", "threads", "index", "peaks"};
 
 std::optional<Request> bind_request(PyObject* self, const char* member, PyObject* const* args,
                                     Py_ssize_t nargs, PyObject* kwnames) {
-  PyObject* bound[4];
+  PyObject* bound[5];
   if (!bind_arguments({member, kSelectionNames, 0}, args, nargs, kwnames, bound)) {
     return std::nullopt;
   }
+  auto reader = open_reader(self);
+  if (!reader) return std::nullopt;
   const auto selection = selection_of(bound[0], bound[1], member);
   if (!selection) return std::nullopt;
   const auto threads = threads_of(bound[2], member);
   if (!threads) return std::nullopt;
-  const auto mode = peak_mode_of(bound[3], member);
+  const auto mode = peak_mode_of(bound[4], member);
   if (!mode) return std::nullopt;
-  return Request{select_positions(reader_of(self).scans(), *selection), *threads, *mode};
+  std::vector<std::size_t> selected = select_positions(reader->scans(), *selection);
+  if (bound[3] && bound[3] != Py_None) {
+    // The positions given, in their order, that the selection keeps.
+    auto index = positions_of(bound[3], reader->scans().records.size(), member);
+    if (!index) return std::nullopt;
+    std::vector<bool> kept(reader->scans().records.size(), false);
+    for (const std::size_t position : selected) kept[position] = true;
+    std::erase_if(*index, [&](std::size_t position) { return !kept[position]; });
+    selected = std::move(*index);
+  }
+  return Request{std::move(reader), std::move(selected), *threads, *mode};
 }
 
 PyObject* run_spectra(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     auto request = bind_request(self, "Run.spectra()", args, nargs, kwnames);
     if (!request) return nullptr;
-    return make_spectrum_iterator(data_of(self).reader, std::move(request->positions),
+    return make_spectrum_iterator(std::move(request->reader), std::move(request->positions),
                                   request->threads, request->mode);
   });
 }
@@ -224,7 +290,7 @@ PyObject* run_peaks(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   return guarded([&]() -> PyObject* {
     auto request = bind_request(self, "Run.peaks()", args, nargs, kwnames);
     if (!request) return nullptr;
-    const auto reader = data_of(self).reader;
+    const auto reader = request->reader;
     auto gathering = without_gil([&] {
       return std::make_unique<PeakGathering>(*reader, request->positions, request->threads,
                                              request->mode);
@@ -257,6 +323,8 @@ PyObject* run_scans_frame(PyObject* self, PyObject* const* args, Py_ssize_t narg
     }
     const int totals = bound[0] ? PyObject_IsTrue(bound[0]) : 0;
     if (totals < 0) return nullptr;
+    const auto reader = open_reader(self);
+    if (!reader) return nullptr;
     const PyRef pandas = PyRef::steal(PyImport_ImportModule("pandas"));
     if (!pandas) {
       if (!PyErr_ExceptionMatches(PyExc_ImportError)) return nullptr;
@@ -296,7 +364,7 @@ PyObject* run_scans_frame(PyObject* self, PyObject* const* args, Py_ssize_t narg
       const PyRef values = PyRef::steal(PyObject_CallMethod(numpy.get(), "asarray", "O", column));
       if (!values || PyDict_SetItem(frame_columns.get(), name, values.get()) < 0) return nullptr;
     }
-    if (totals && !add_totals_columns(reader_of(self), numpy.get(), frame_columns.get())) {
+    if (totals && !add_totals_columns(*reader, numpy.get(), frame_columns.get())) {
       return nullptr;
     }
     return PyObject_CallMethod(pandas.get(), "DataFrame", "O", frame_columns.get());
@@ -305,18 +373,73 @@ PyObject* run_scans_frame(PyObject* self, PyObject* const* args, Py_ssize_t narg
 
 PyObject* run_repr(PyObject* self) noexcept {
   return guarded([&]() -> PyObject* {
-    const PyRef path = PyRef::steal(native_text(reader_of(self).path().native()));
+    const RunData& data = data_of(self);
+    const PyRef path = PyRef::steal(native_text(data.path));
     if (!path) return nullptr;
+    if (!data.reader) return PyUnicode_FromFormat("Run(%R, closed)", path.get());
     return PyUnicode_FromFormat("Run(%R, %zu scans)", path.get(),
-                                reader_of(self).scans().records.size());
+                                data.reader->scans().records.size());
   });
 }
 
-void run_dealloc(PyObject* self) noexcept {
-  PyTypeObject* type = Py_TYPE(self);
-  std::destroy_at(&data_of(self));
-  type->tp_free(self);
-  Py_DECREF(type);
+// close(): drops the run's reader. Spectra, arrays and iterators handed out
+// keep what they need; the run itself raises ValueError from then on.
+PyObject* run_close(PyObject* self, PyObject* /*unused*/) noexcept {
+  return guarded([&]() -> PyObject* {
+    RunData& data = data_of(self);
+    // Dropped outside the struct: the last reference may run a destructor
+    // that takes time, and the run must already read as closed.
+    std::shared_ptr<const Reader> reader = std::move(data.reader);
+    (void)without_gil([&] {
+      reader.reset();
+      return true;
+    });
+    Py_RETURN_NONE;
+  });
+}
+
+PyObject* run_enter(PyObject* self, PyObject* /*unused*/) noexcept {
+  return guarded([&]() -> PyObject* {
+    if (!open_reader(self)) return nullptr;
+    return new_reference(self);
+  });
+}
+
+PyObject* run_exit(PyObject* self, PyObject* const* /*args*/, Py_ssize_t /*nargs*/) noexcept {
+  PyRef closed = PyRef::steal(run_close(self, nullptr));
+  if (!closed) return nullptr;
+  Py_RETURN_FALSE;
+}
+
+// iter(run): every spectrum in order, as spectra() gives them.
+PyObject* run_iter(PyObject* self) noexcept {
+  return guarded([&]() -> PyObject* {
+    auto reader = open_reader(self);
+    if (!reader) return nullptr;
+    std::vector<std::size_t> positions(reader->scans().records.size());
+    for (std::size_t i = 0; i < positions.size(); ++i) positions[i] = i;
+    return make_spectrum_iterator(std::move(reader), std::move(positions), default_threads());
+  });
+}
+
+// Pickled as open(path, transitions): the process that loads it opens the
+// dataset again. A closed run does not pickle.
+PyObject* run_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
+  return guarded([&]() -> PyObject* {
+    if (!open_reader(self)) return nullptr;
+    const RunData& data = data_of(self);
+    const PyRef module = PyRef::steal(PyImport_ImportModule("velmoran_arrays"));
+    const PyRef open =
+        module ? PyRef::steal(PyObject_GetAttrString(module.get(), "open")) : PyRef();
+    if (!open) return nullptr;
+    const PyRef path = PyRef::steal(native_text(data.path));
+    if (!path) return nullptr;
+    const PyRef transitions = data.transitions_path
+                                  ? PyRef::steal(native_text(*data.transitions_path))
+                                  : PyRef::incref(Py_None);
+    if (!transitions) return nullptr;
+    return Py_BuildValue("(O(OO))", open.get(), path.get(), transitions.get());
+  });
 }
 
 PyObject* run_new(PyTypeObject*, PyObject*, PyObject*) noexcept {
@@ -326,6 +449,8 @@ PyObject* run_new(PyTypeObject*, PyObject*, PyObject*) noexcept {
 
 PyGetSetDef run_getset[] = {
     {"path", get_path, nullptr, "The path given to open().", nullptr},
+    {"closed", get_closed, nullptr, "True once close() (or leaving a with block) closed it.",
+     nullptr},
     {"name", get_name, nullptr, "The dataset's name.", nullptr},
     {"record_length", get_record_length, nullptr, "Bytes per scan table record.", nullptr},
     {"scans", get_scans, nullptr, "The scan table: a dict of equal-length Array columns.", nullptr},
@@ -335,7 +460,10 @@ PyGetSetDef run_getset[] = {
 // Fast-call functions go in the PyCFunction field; the cast through
 // void(*)() says so to the compiler.
 PyObject* run_qc(PyObject* self, PyObject*) noexcept {
-  return run_quality_metrics(reader_of(self));
+  return guarded([&]() -> PyObject* {
+    const auto reader = open_reader(self);
+    return reader ? run_quality_metrics(*reader) : nullptr;
+  });
 }
 
 template <class Function>
@@ -374,13 +502,19 @@ PyMethodDef run_methods[] = {
     {"bpc", as_method(run_bpc), METH_FASTCALL | METH_KEYWORDS,
      "bpc($self, ms_level=1, threads=None)\n--\n\n"
      "The base peak of every scan of the level (a Chromatogram with mz)."},
+    {"close", run_close, METH_NOARGS,
+     "close($self, /)\n--\n\nCloses the run; what it handed out stays valid."},
+    {"__enter__", run_enter, METH_NOARGS, nullptr},
+    {"__exit__", as_method(run_exit), METH_FASTCALL, nullptr},
+    {"__reduce__", run_reduce, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},  // sentinel
 };
 
 PyType_Slot run_slots[] = {
     {Py_tp_doc, const_cast<char*>("An opened dataset; made by velmoran_arrays.open(path).")},
     {Py_tp_new, reinterpret_cast<void*>(run_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(run_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<RunData>)},
+    {Py_tp_iter, reinterpret_cast<void*>(run_iter)},
     {Py_tp_repr, reinterpret_cast<void*>(run_repr)},
     {Py_tp_getset, run_getset},
     {Py_tp_methods, run_methods},
@@ -393,7 +527,7 @@ PyType_Slot run_slots[] = {
 // objects, so no cycle can pass through a run.
 PyType_Spec run_spec = {
     .name = "velmoran_arrays.Run",
-    .basicsize = static_cast<int>(sizeof(RunObject)),
+    .basicsize = static_cast<int>(sizeof(Object<RunData>)),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT,
     .slots = run_slots,
@@ -404,10 +538,8 @@ constexpr const char* kOpenNames[] = {"path", "transitions"};
 }  // namespace
 
 PyTypeObject* run_type() noexcept {
-  // Made once; a module executed again gets the same type object.
   static PyTypeObject* type = nullptr;
-  if (!type) type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&run_spec));
-  return type;
+  return type_of_spec(run_spec, type);
 }
 
 PyObject* open_run(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
@@ -416,10 +548,13 @@ PyObject* open_run(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs
     PyObject* bound[2];
     if (!bind_arguments({"open()", kOpenNames, 1}, args, nargs, kwnames, bound)) return nullptr;
     std::shared_ptr<const mrm::TransitionList> transitions;
+    std::optional<std::string> transitions_path;
     if (bound[1] && bound[1] != Py_None) {
       auto list = load_transition_list(bound[1]);
       if (!list) return nullptr;
       transitions = std::move(*list);
+      transitions_path = fs_path(bound[1]);
+      if (!transitions_path) return nullptr;
     }
     const auto text = fs_path(bound[0]);
     if (!text) return nullptr;
@@ -428,23 +563,21 @@ PyObject* open_run(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs
     if (!reader) return raise_open_error(reader.error(), path);
     auto shared = std::make_shared<const Reader>(std::move(reader).value());
 
-    PyTypeObject* type = run_type();
-    if (!type) return nullptr;
-    PyObject* self = type->tp_alloc(type, 0);
-    if (!self) return nullptr;
-    std::construct_at(&data_of(self), RunData{std::move(shared), PyRef(), std::move(transitions)});
-    return self;
+    return make_object(run_type(), RunData{std::move(shared), PyRef(), std::move(transitions),
+                                           std::move(*text), std::move(transitions_path)});
   });
 }
 
-std::shared_ptr<const Reader> run_reader(PyObject* run) noexcept { return data_of(run).reader; }
+std::shared_ptr<const Reader> run_reader(PyObject* run) noexcept { return open_reader(run); }
 
 std::shared_ptr<const mrm::TransitionList> run_transition_list(PyObject* run) noexcept {
   return data_of(run).transitions;
 }
 
-void set_run_transition_list(PyObject* run, std::shared_ptr<const mrm::TransitionList> list) {
+void set_run_transition_list(PyObject* run, std::shared_ptr<const mrm::TransitionList> list,
+                             std::optional<std::string> path) {
   data_of(run).transitions = std::move(list);
+  data_of(run).transitions_path = std::move(path);
 }
 
 }  // namespace velmoran::python::arrays

@@ -29,71 +29,48 @@ namespace velmoran::python::arrays {
 
 namespace {
 
-// A number (anything with __float__), or nullopt with TypeError set.
-std::optional<double> number_of(PyObject* value, const char* member, const char* name) {
-  if (PyUnicode_Check(value) || PyBytes_Check(value) || !PyNumber_Check(value)) {
-    PyErr_Format(PyExc_TypeError, "%s: %s must be a number, not %.200s", member, name,
-                 Py_TYPE(value)->tp_name);
-    return std::nullopt;
-  }
-  const double number = PyFloat_AsDouble(value);
-  if (number == -1.0 && PyErr_Occurred()) return std::nullopt;
-  return number;
-}
-
-// The targets: one number or an iterable of them, each finite and above 0.
+// The targets: one number or a collection of them (the toolkit's rules),
+// each finite and above 0; nullopt with the exception set.
 std::optional<std::vector<double>> targets_of(PyObject* value, const char* member) {
   std::vector<double> targets;
   const auto add = [&](PyObject* item) {
-    const auto mz = number_of(item, member, "mz");
+    const auto mz = real_argument(item, member, "mz");
     if (!mz) return false;
     if (!std::isfinite(*mz) || !(*mz > 0.0)) {
-      const PyRef text = PyRef::steal(PyObject_Repr(item));
-      PyErr_Format(PyExc_ValueError, "%s: mz must be positive finite numbers, not %S", member,
-                   text ? text.get() : Py_None);
+      PyErr_Format(PyExc_ValueError, "%s: mz must be positive finite numbers, not %R", member,
+                   item);
       return false;
     }
     targets.push_back(*mz);
     return true;
   };
-  if (PyFloat_Check(value) || PyLong_Check(value)) {
+  // What cannot be iterated (a float, an int, a numpy scalar) is one target.
+  const int iterable = PyObject_HasAttrString(value, "__iter__");
+  if (!iterable) {
     if (!add(value)) return std::nullopt;
     return targets;
   }
-  const PyRef iterator = PyRef::steal(PyObject_GetIter(value));
-  if (!iterator) {
-    // A number of another kind (a numpy scalar, a 0-d array).
-    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return std::nullopt;
-    PyErr_Clear();
-    if (!add(value)) return std::nullopt;
-    return targets;
+  const PyRef items = PyRef::steal(collection_argument(value, member, "mz"));
+  if (!items) return std::nullopt;
+  const Py_ssize_t count = PyList_GET_SIZE(items.get());
+  targets.reserve(static_cast<std::size_t>(count));
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    if (!add(PyList_GET_ITEM(items.get(), i))) return std::nullopt;
   }
-  while (const PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
-    if (!add(item.get())) return std::nullopt;
-  }
-  if (PyErr_Occurred()) return std::nullopt;
   return targets;
 }
 
-// One MS level: an int (anything with __index__ but bool) of at least 1.
+// One MS level: an integer (the toolkit's rules) of at least 1.
 std::optional<std::uint32_t> level_of(PyObject* value, const char* member) {
   if (!value || value == Py_None) return 1;
-  if (PyBool_Check(value) || !PyIndex_Check(value)) {
-    PyErr_Format(PyExc_TypeError, "%s: ms_level must be an int, not %.200s", member,
-                 Py_TYPE(value)->tp_name);
-    return std::nullopt;
-  }
-  const PyRef index = PyRef::steal(PyNumber_Index(value));
-  if (!index) return std::nullopt;
-  int overflow = 0;
-  const long long level = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
-  if (level == -1 && PyErr_Occurred()) return std::nullopt;
-  if (overflow != 0 || level < 1 || level > std::numeric_limits<std::uint32_t>::max()) {
+  const auto level = integer_argument(value, member, "ms_level");
+  if (!level) return std::nullopt;
+  if (*level < 1 || *level > std::numeric_limits<std::uint32_t>::max()) {
     PyErr_Format(PyExc_ValueError, "%s: ms_level must be at least 1 (and below 2**32), not %R",
                  member, value);
     return std::nullopt;
   }
-  return static_cast<std::uint32_t>(level);
+  return static_cast<std::uint32_t>(*level);
 }
 
 // The scans of one level within rt (as spectra() reads rt).
@@ -128,7 +105,7 @@ PyObject* run_xic(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
     const analysis::ToleranceUnit unit =
         has_ppm ? analysis::ToleranceUnit::ppm : analysis::ToleranceUnit::da;
     const auto tolerance =
-        number_of(has_ppm ? bound[1] : bound[2], kMember, has_ppm ? "ppm" : "da");
+        real_argument(has_ppm ? bound[1] : bound[2], kMember, has_ppm ? "ppm" : "da");
     if (!tolerance) return nullptr;
     if (!analysis::valid_tolerance(unit, *tolerance)) {
       return PyErr_Format(PyExc_ValueError,
@@ -148,6 +125,7 @@ PyObject* run_xic(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
     }
 
     const std::shared_ptr<const Reader> reader = run_reader(self);
+    if (!reader) return nullptr;  // a closed run
     std::vector<std::size_t> positions = analysis::xic_positions(reader->scans(), *scans);
     const analysis::WindowSums window_sums(windows.windows);
     auto matrix = in_background([&](const std::atomic<bool>& stop) {
@@ -174,6 +152,7 @@ PyObject* trace(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
   const auto threads = threads_of(bound[1], member);
   if (!threads) return nullptr;
   const std::shared_ptr<const Reader> reader = run_reader(self);
+  if (!reader) return nullptr;  // a closed run
   std::vector<std::size_t> positions = analysis::xic_positions(reader->scans(), *scans);
   auto totals = in_background([&](const std::atomic<bool>& stop) {
     return analysis::scan_totals(*reader, positions, *threads, stop);

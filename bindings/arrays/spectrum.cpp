@@ -10,7 +10,9 @@
 #include <velmoran/representation.hpp>
 
 #include "../toolkit/fixed_text.hpp"
+#include "../toolkit/guarded.hpp"
 #include "../toolkit/object.hpp"
+#include "../toolkit/pickle.hpp"
 #include "../toolkit/py_ref.hpp"
 #include "../toolkit/array.hpp"
 
@@ -88,6 +90,91 @@ PyObject* spectrum_repr(PyObject* self) noexcept {
                               static_cast<unsigned long>(data.ms_level), data.points, rt.c_str());
 }
 
+constexpr const char* kStateNames[] = {"mz",       "intensity",  "index",        "scan_id",
+                                       "ms_level", "rt_sec",     "precursor_mz", "mrm_channel",
+                                       "mz_range", "centroided", "error"};
+
+// Pickled by value: its attributes (pickle.hpp).
+PyObject* spectrum_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
+  return reduce_by_value(self, attributes_state(self, kStateNames));
+}
+
+// The state's `name`: None (nullopt), or a number converted by `convert`.
+template <class T, class Convert>
+bool optional_number(PyObject* state, const char* name, std::optional<T>& out, Convert convert) {
+  PyObject* item = state_item(state, name);
+  if (!item) return false;
+  if (item == Py_None) return true;
+  const T value = convert(item);
+  if (PyErr_Occurred()) return false;
+  out = value;
+  return true;
+}
+
+PyObject* spectrum_from_state(PyObject* /*type*/, PyObject* state) noexcept {
+  return guarded([&]() -> PyObject* {
+    PyObject* mz = state_array(state, "mz", 'd');
+    PyObject* intensity = mz ? state_array(state, "intensity", 'f') : nullptr;
+    if (!intensity) return nullptr;
+    const auto as_size = [](PyObject* o) { return PyLong_AsSize_t(o); };
+    const auto as_u32 = [](PyObject* o) {
+      const unsigned long value = PyLong_AsUnsignedLong(o);
+      if (value > 0xFFFFFFFFUL && !PyErr_Occurred()) {
+        PyErr_SetString(PyExc_OverflowError, "not a 32-bit value");
+      }
+      return static_cast<std::uint32_t>(value);
+    };
+    const auto as_double = [](PyObject* o) { return PyFloat_AsDouble(o); };
+    std::optional<std::size_t> index;
+    std::optional<std::uint32_t> scan_id;
+    std::optional<std::uint32_t> ms_level;
+    std::optional<double> rt_sec;
+    std::optional<double> precursor_mz;
+    std::optional<std::uint32_t> mrm_channel;
+    if (!optional_number(state, "index", index, as_size) ||
+        !optional_number(state, "scan_id", scan_id, as_u32) ||
+        !optional_number(state, "ms_level", ms_level, as_u32) ||
+        !optional_number(state, "rt_sec", rt_sec, as_double) ||
+        !optional_number(state, "precursor_mz", precursor_mz, as_double) ||
+        !optional_number(state, "mrm_channel", mrm_channel, as_u32)) {
+      return nullptr;
+    }
+    std::optional<double> mz_low;
+    std::optional<double> mz_high;
+    PyObject* range = state_item(state, "mz_range");
+    if (!range) return nullptr;
+    if (range != Py_None && !PyArg_ParseTuple(range, "dd", &mz_low.emplace(), &mz_high.emplace())) {
+      return nullptr;
+    }
+    PyObject* centroided = state_item(state, "centroided");
+    PyObject* error = centroided ? state_item(state, "error") : nullptr;
+    if (!error) return nullptr;
+    std::optional<std::string> error_text;
+    if (error != Py_None) {
+      Py_ssize_t size = 0;
+      const char* text = PyUnicode_AsUTF8AndSize(error, &size);
+      if (!text) return nullptr;
+      error_text.emplace(text, static_cast<std::size_t>(size));
+    }
+    const std::size_t points = array_memory(mz).count;
+    if (!index || !scan_id || !ms_level || !rt_sec || array_memory(intensity).count != points ||
+        !PyBool_Check(centroided)) {
+      PyErr_SetString(PyExc_ValueError, "not a pickled Spectrum");
+      return nullptr;
+    }
+    return make_object(spectrum_type(),
+                       SpectrumData{PyRef::incref(mz), PyRef::incref(intensity), points, *index,
+                                    *scan_id, *ms_level, *rt_sec, precursor_mz, mrm_channel, mz_low,
+                                    mz_high, centroided == Py_True, std::move(error_text)});
+  });
+}
+
+PyMethodDef spectrum_methods[] = {
+    {"__reduce__", spectrum_reduce, METH_NOARGS, nullptr},
+    {"_from_state", spectrum_from_state, METH_O | METH_CLASS, nullptr},
+    {nullptr, nullptr, 0, nullptr},  // sentinel
+};
+
 PyGetSetDef spectrum_getset[] = {
     {"mz", get_mz, nullptr, "m/z of each point (Array of 'd').", nullptr},
     {"intensity", get_intensity, nullptr, "Intensity of each point (Array of 'f').", nullptr},
@@ -112,6 +199,7 @@ PyType_Slot spectrum_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<SpectrumData>)},
     {Py_tp_repr, reinterpret_cast<void*>(spectrum_repr)},
     {Py_tp_getset, spectrum_getset},
+    {Py_tp_methods, spectrum_methods},
     {Py_sq_length, reinterpret_cast<void*>(spectrum_length)},
     {0, nullptr},  // sentinel
 };
@@ -153,14 +241,13 @@ PyObject* make_spectrum(ScanSpectrum&& spectrum, const Reader& reader) {
                    scan.mz_range_low, scan.mz_range_high, centroided, std::move(error)});
 }
 
-PyObject* make_spectrum_view(PyRef mz, PyRef intensity, std::size_t points, std::size_t index,
-                             const raw::ScanRecord& scan, bool centroided,
-                             std::optional<std::string> error) {
+PyObject* make_spectrum_view(PyRef mz, PyRef intensity, std::size_t points,
+                             const SpectrumFields& fields) {
   return make_object(
       spectrum_type(),
-      SpectrumData{std::move(mz), std::move(intensity), points, index, scan.scan_id, scan.ms_level,
-                   scan.retention_time_min * 60.0, scan.precursor_mz, scan.mrm_channel,
-                   scan.mz_range_low, scan.mz_range_high, centroided, std::move(error)});
+      SpectrumData{std::move(mz), std::move(intensity), points, fields.index, fields.scan_id,
+                   fields.ms_level, fields.rt_sec, fields.precursor_mz, fields.mrm_channel,
+                   fields.mz_low, fields.mz_high, fields.centroided, fields.error});
 }
 
 }  // namespace velmoran::python::arrays

@@ -17,6 +17,7 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -36,11 +37,24 @@ namespace velmoran::python::arrays {
 // (callers run inside guarded()).
 [[nodiscard]] PyObject* make_spectrum(ScanSpectrum&& spectrum, const Reader& reader);
 
-// A new Spectrum of the scan `scan` at table position `index` whose arrays
-// are `mz` and `intensity` (Arrays of 'd' and 'f', `points` items, views
-// into a Peaks' flat arrays); null with the exception set.
+// A Spectrum's metadata, as make_spectrum_view() takes it.
+struct SpectrumFields {
+  std::size_t index = 0;
+  std::uint32_t scan_id = 0;
+  std::uint32_t ms_level = 0;
+  double rt_sec = 0.0;
+  std::optional<double> precursor_mz;
+  std::optional<std::uint32_t> mrm_channel;
+  std::optional<double> mz_low;
+  std::optional<double> mz_high;
+  bool centroided = false;
+  std::optional<std::string> error;
+};
+
+// A new Spectrum of `fields` whose arrays are `mz` and `intensity` (Arrays
+// of 'd' and 'f', `points` items: views into a Peaks' flat arrays); null
+// with the exception set.
 [[nodiscard]] PyObject* make_spectrum_view(PyRef mz, PyRef intensity, std::size_t points,
-                                           std::size_t index, const raw::ScanRecord& scan,
-                                           bool centroided, std::optional<std::string> error);
+                                           const SpectrumFields& fields);
 
 }  // namespace velmoran::python::arrays

@@ -2,6 +2,8 @@
 // (arguments.hpp).
 #include "arguments.hpp"
 
+#include <cstring>
+
 #include "py_ref.hpp"
 
 namespace velmoran::python {
@@ -167,6 +169,56 @@ std::optional<std::uint64_t> index_value(PyObject* value, const Parameter& param
     return std::nullopt;
   }
   return std::uint64_t{converted};
+}
+
+bool is_bool(PyObject* value) noexcept {
+  if (PyBool_Check(value)) return true;
+  // numpy's bool scalars, which have __index__ (numpy.bool_; numpy.bool
+  // from numpy 2 on), without importing numpy.
+  const char* name = Py_TYPE(value)->tp_name;
+  return std::strcmp(name, "numpy.bool_") == 0 || std::strcmp(name, "numpy.bool") == 0;
+}
+
+std::optional<std::int64_t> integer_argument(PyObject* value, const char* member,
+                                             const char* name) {
+  if (is_bool(value) || !PyIndex_Check(value)) {
+    PyErr_Format(PyExc_TypeError, "%s: %s must be an integer, not %.200s", member, name,
+                 Py_TYPE(value)->tp_name);
+    return std::nullopt;
+  }
+  const PyRef index = PyRef::steal(PyNumber_Index(value));
+  if (!index) return std::nullopt;
+  int overflow = 0;
+  const long long converted = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+  if (overflow != 0) {
+    PyErr_Format(PyExc_OverflowError, "%s: %s is out of range: %R", member, name, index.get());
+    return std::nullopt;
+  }
+  if (converted == -1 && PyErr_Occurred()) return std::nullopt;
+  return std::int64_t{converted};
+}
+
+std::optional<double> real_argument(PyObject* value, const char* member, const char* name) {
+  PyNumberMethods* number = Py_TYPE(value)->tp_as_number;
+  const bool numeric = PyFloat_Check(value) || PyLong_Check(value) ||
+                       (number && (number->nb_float || number->nb_index));
+  if (is_bool(value) || !numeric) {
+    PyErr_Format(PyExc_TypeError, "%s: %s must be a number, not %.200s", member, name,
+                 Py_TYPE(value)->tp_name);
+    return std::nullopt;
+  }
+  const double converted = PyFloat_AsDouble(value);
+  if (converted == -1.0 && PyErr_Occurred()) return std::nullopt;
+  return converted;
+}
+
+PyObject* collection_argument(PyObject* value, const char* member, const char* name) {
+  if (PyUnicode_Check(value) || PyBytes_Check(value) || PyByteArray_Check(value) ||
+      (!Py_TYPE(value)->tp_iter && !PySequence_Check(value))) {
+    return PyErr_Format(PyExc_TypeError, "%s: %s must be a collection, not %.200s", member, name,
+                        Py_TYPE(value)->tp_name);
+  }
+  return PySequence_List(value);
 }
 
 }  // namespace velmoran::python

@@ -88,4 +88,21 @@ struct Parameter {
 // noexcept (guarded.hpp).
 [[nodiscard]] std::optional<std::string> fs_path(PyObject* value);
 
+// Numbers and collections as every velmoran_arrays member takes them, so
+// that the module's own values and numpy's pass:
+//   integer:    an int or any object with __index__ (numpy integers), never
+//               bool: TypeError naming the argument, OverflowError past 64 bits
+//   real:       a float, an int or any object with __float__ or __index__
+//               (numpy floats), never bool or str: TypeError naming it
+//   collection: any iterable (list, tuple, 1-D array, generator), not str
+//               or bytes: its items as a new list
+// `member` and `name` are as messages show them ("Run.peaks()", "ms_level").
+// Whether `value` is a bool: Python's, or one of numpy's bool scalars.
+[[nodiscard]] bool is_bool(PyObject* value) noexcept;
+[[nodiscard]] std::optional<std::int64_t> integer_argument(PyObject* value, const char* member,
+                                                           const char* name);
+[[nodiscard]] std::optional<double> real_argument(PyObject* value, const char* member,
+                                                  const char* name);
+[[nodiscard]] PyObject* collection_argument(PyObject* value, const char* member, const char* name);
+
 }  // namespace velmoran::python

@@ -1,11 +1,18 @@
-// The Array type: a read-only buffer over memory it owns (array.hpp shows
-// it in Python terms). A view holds a reference to the Array, so the memory
-// lives as long as any view of it.
+// The Array type (array.hpp shows it in Python terms): a read-only view of
+// memory that a shared owner keeps alive. Views made by indexing and
+// slicing share the owner, so the memory lives as long as any of them.
 #include "array.hpp"
 
+#include <bit>
+#include <cstring>
 #include <memory>
+#include <vector>
 
+#include "arguments.hpp"
 #include "guarded.hpp"
+#include "object.hpp"
+#include "pickle.hpp"
+#include "py_ref.hpp"
 
 namespace velmoran::python {
 
@@ -13,26 +20,112 @@ namespace {
 
 struct ArrayData {
   ArrayMemory memory;
-  // What views point their shape, strides and format at: they must live as
-  // long as the object, not the call.
+  // What buffer views point their shape, strides and format at: they must
+  // live as long as the object, not the call.
   Py_ssize_t shape[2];
   Py_ssize_t strides[2];
   int ndim;
   Py_ssize_t itemsize;
   char format[2];
-};
-
-struct ArrayObject {
-  PyObject_HEAD
-  ArrayData data;
   Py_ssize_t exports;
 };
 
-ArrayObject* object_of(PyObject* self) noexcept { return reinterpret_cast<ArrayObject*>(self); }
+ArrayData& array_of(PyObject* self) noexcept { return data_of<ArrayData>(self); }
 
 // An empty array still hands out a valid pointer, as the buffer protocol
 // asks.
 const char kEmpty[1] = {0};
+
+const char* bytes_of(const ArrayData& data) noexcept {
+  return data.memory.data ? static_cast<const char*>(data.memory.data) : kEmpty;
+}
+
+// numpy's name of the item type, and its array-interface type string.
+const char* dtype_name(char format) noexcept {
+  switch (format) {
+    case 'd':
+      return "float64";
+    case 'f':
+      return "float32";
+    case 'q':
+      return "int64";
+    case 'I':
+      return "uint32";
+    default:
+      return "uint8";
+  }
+}
+
+const char* type_string(char format) noexcept {
+  constexpr bool kLittle = std::endian::native == std::endian::little;
+  switch (format) {
+    case 'd':
+      return kLittle ? "<f8" : ">f8";
+    case 'f':
+      return kLittle ? "<f4" : ">f4";
+    case 'q':
+      return kLittle ? "<i8" : ">i8";
+    case 'I':
+      return kLittle ? "<u4" : ">u4";
+    default:
+      return "|u1";
+  }
+}
+
+// The item at `at` as a Python float or int.
+PyObject* item_object(char format, const char* at) noexcept {
+  switch (format) {
+    case 'd': {
+      double value;
+      std::memcpy(&value, at, sizeof value);
+      return PyFloat_FromDouble(value);
+    }
+    case 'f': {
+      float value;
+      std::memcpy(&value, at, sizeof value);
+      return PyFloat_FromDouble(static_cast<double>(value));
+    }
+    case 'q': {
+      std::int64_t value;
+      std::memcpy(&value, at, sizeof value);
+      return PyLong_FromLongLong(value);
+    }
+    case 'I': {
+      std::uint32_t value;
+      std::memcpy(&value, at, sizeof value);
+      return PyLong_FromUnsignedLong(value);
+    }
+    default: {
+      std::uint8_t value;
+      std::memcpy(&value, at, sizeof value);
+      return PyLong_FromUnsignedLong(value);
+    }
+  }
+}
+
+// A new Array over `count` items (rows, in 2-D) of `data` from item (row)
+// `first` on: the same memory and owner.
+PyObject* view_of(const ArrayData& data, Py_ssize_t first, Py_ssize_t count, int ndim) {
+  const char* start = bytes_of(data) + first * data.strides[0];
+  const auto columns = ndim == 2 ? static_cast<std::size_t>(data.shape[1]) : 0;
+  const auto items = static_cast<std::size_t>(count) * (ndim == 2 ? columns : 1);
+  return make_array({data.memory.owner, count > 0 ? start : nullptr, items}, data.format[0],
+                    static_cast<std::size_t>(data.itemsize), ndim,
+                    {static_cast<std::size_t>(count), columns});
+}
+
+// Row `i` of a 2-D array as a 1-D view.
+PyObject* row_of(const ArrayData& data, Py_ssize_t i) {
+  const auto columns = static_cast<std::size_t>(data.shape[1]);
+  return make_array({data.memory.owner, bytes_of(data) + i * data.strides[0], columns},
+                    data.format[0], static_cast<std::size_t>(data.itemsize), 1, {columns, 0});
+}
+
+// Item (row) `i`, already within range.
+PyObject* element(const ArrayData& data, Py_ssize_t i) {
+  if (data.ndim == 2) return row_of(data, i);
+  return item_object(data.format[0], bytes_of(data) + i * data.itemsize);
+}
 
 int array_getbuffer(PyObject* self, Py_buffer* view, int flags) noexcept {
   if ((flags & PyBUF_WRITABLE) == PyBUF_WRITABLE) {
@@ -40,9 +133,8 @@ int array_getbuffer(PyObject* self, Py_buffer* view, int flags) noexcept {
     PyErr_SetString(PyExc_BufferError, "velmoran_arrays.Array is read-only");
     return -1;
   }
-  ArrayObject* array = object_of(self);
-  const ArrayData& data = array->data;
-  view->buf = const_cast<void*>(data.memory.data ? data.memory.data : kEmpty);
+  ArrayData& data = array_of(self);
+  view->buf = const_cast<char*>(bytes_of(data));
   view->obj = self;
   Py_INCREF(self);
   view->len = static_cast<Py_ssize_t>(data.memory.count) * data.itemsize;
@@ -50,58 +142,265 @@ int array_getbuffer(PyObject* self, Py_buffer* view, int flags) noexcept {
   view->readonly = 1;
   // Without PyBUF_ND the consumer sees plain bytes, one dimension.
   view->ndim = (flags & PyBUF_ND) == PyBUF_ND ? data.ndim : 1;
-  view->format = (flags & PyBUF_FORMAT) == PyBUF_FORMAT ? array->data.format : nullptr;
-  view->shape = (flags & PyBUF_ND) == PyBUF_ND ? array->data.shape : nullptr;
-  view->strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? array->data.strides : nullptr;
+  view->format = (flags & PyBUF_FORMAT) == PyBUF_FORMAT ? data.format : nullptr;
+  view->shape = (flags & PyBUF_ND) == PyBUF_ND ? data.shape : nullptr;
+  view->strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? data.strides : nullptr;
   view->suboffsets = nullptr;
   view->internal = nullptr;
-  ++array->exports;
+  ++data.exports;
   return 0;
 }
 
-void array_releasebuffer(PyObject* self, Py_buffer* /*view*/) noexcept {
-  --object_of(self)->exports;
+void array_releasebuffer(PyObject* self, Py_buffer* /*view*/) noexcept { --array_of(self).exports; }
+
+Py_ssize_t array_length(PyObject* self) noexcept { return array_of(self).shape[0]; }
+
+// sq_item: PySequence_GetItem has added the length to a negative index;
+// iteration (PySeqIter) stops at the IndexError past the end.
+PyObject* array_item(PyObject* self, Py_ssize_t i) noexcept {
+  return guarded([&]() -> PyObject* {
+    const ArrayData& data = array_of(self);
+    if (i < 0 || i >= data.shape[0]) {
+      PyErr_SetString(PyExc_IndexError, "Array index out of range");
+      return nullptr;
+    }
+    return element(data, i);
+  });
 }
 
-Py_ssize_t array_length(PyObject* self) noexcept { return object_of(self)->data.shape[0]; }
+// The items (rows) start, start + step, ... as a new Array that owns them.
+PyObject* strided_copy(const ArrayData& data, Py_ssize_t start, Py_ssize_t step, Py_ssize_t count) {
+  const Py_ssize_t row_bytes = data.strides[0];
+  std::vector<char> bytes(static_cast<std::size_t>(count * row_bytes));
+  for (Py_ssize_t k = 0; k < count; ++k) {
+    std::memcpy(bytes.data() + k * row_bytes, bytes_of(data) + (start + k * step) * row_bytes,
+                static_cast<std::size_t>(row_bytes));
+  }
+  const auto columns = data.ndim == 2 ? static_cast<std::size_t>(data.shape[1]) : 0;
+  const std::size_t items = static_cast<std::size_t>(count) * (data.ndim == 2 ? columns : 1);
+  auto owner = std::make_shared<const std::vector<char>>(std::move(bytes));
+  return make_array({owner, owner->data(), items}, data.format[0],
+                    static_cast<std::size_t>(data.itemsize), data.ndim,
+                    {static_cast<std::size_t>(count), columns});
+}
+
+PyObject* array_subscript(PyObject* self, PyObject* key) noexcept {
+  return guarded([&]() -> PyObject* {
+    const ArrayData& data = array_of(self);
+    if (PySlice_Check(key)) {
+      Py_ssize_t start = 0;
+      Py_ssize_t stop = 0;
+      Py_ssize_t step = 0;
+      if (PySlice_Unpack(key, &start, &stop, &step) < 0) return nullptr;
+      const Py_ssize_t count = PySlice_AdjustIndices(data.shape[0], &start, &stop, step);
+      if (step == 1) return view_of(data, start, count, data.ndim);
+      return strided_copy(data, start, step, count);
+    }
+    if (is_bool(key) || !PyIndex_Check(key)) {
+      return PyErr_Format(PyExc_TypeError, "Array indices must be integers or slices, not %.200s",
+                          Py_TYPE(key)->tp_name);
+    }
+    Py_ssize_t i = PyNumber_AsSsize_t(key, PyExc_IndexError);
+    if (i == -1 && PyErr_Occurred()) return nullptr;
+    if (i < 0) i += data.shape[0];
+    if (i < 0 || i >= data.shape[0]) {
+      PyErr_SetString(PyExc_IndexError, "Array index out of range");
+      return nullptr;
+    }
+    return element(data, i);
+  });
+}
+
+PyObject* array_iter(PyObject* self) noexcept { return PySeqIter_New(self); }
+
+PyObject* list_of(const ArrayData& data) {
+  PyRef list = PyRef::steal(PyList_New(data.shape[0]));
+  if (!list) return nullptr;
+  for (Py_ssize_t i = 0; i < data.shape[0]; ++i) {
+    PyObject* item = nullptr;
+    if (data.ndim == 2) {
+      const PyRef row = PyRef::steal(row_of(data, i));
+      item = row ? list_of(array_of(row.get())) : nullptr;
+    } else {
+      item = item_object(data.format[0], bytes_of(data) + i * data.itemsize);
+    }
+    if (!item) return nullptr;
+    PyList_SET_ITEM(list.get(), i, item);
+  }
+  return list.release();
+}
+
+PyObject* array_tolist(PyObject* self, PyObject* /*unused*/) noexcept {
+  return guarded([&] { return list_of(array_of(self)); });
+}
+
+PyObject* shape_tuple(const ArrayData& data) noexcept {
+  return data.ndim == 2 ? Py_BuildValue("(nn)", data.shape[0], data.shape[1])
+                        : Py_BuildValue("(n)", data.shape[0]);
+}
 
 PyObject* array_repr(PyObject* self) noexcept {
-  const ArrayData& data = object_of(self)->data;
+  const ArrayData& data = array_of(self);
   if (data.ndim == 2) {
-    return PyUnicode_FromFormat("Array('%s', %zd x %zd items)", data.format, data.shape[0],
-                                data.shape[1]);
+    return PyUnicode_FromFormat("Array('%s', %zd x %zd items)", dtype_name(data.format[0]),
+                                data.shape[0], data.shape[1]);
   }
-  return PyUnicode_FromFormat("Array('%s', %zd items)", data.format, data.shape[0]);
+  return PyUnicode_FromFormat("Array('%s', %zd items)", dtype_name(data.format[0]), data.shape[0]);
 }
 
 PyObject* get_format(PyObject* self, void* /*closure*/) noexcept {
-  return PyUnicode_FromString(object_of(self)->data.format);
+  return PyUnicode_FromString(array_of(self).format);
 }
 
-void array_dealloc(PyObject* self) noexcept {
-  PyTypeObject* type = Py_TYPE(self);
-  std::destroy_at(&object_of(self)->data);
-  type->tp_free(self);
-  Py_DECREF(type);
+PyObject* get_dtype(PyObject* self, void* /*closure*/) noexcept {
+  return PyUnicode_FromString(dtype_name(array_of(self).format[0]));
 }
 
-PyObject* array_new(PyTypeObject* /*type*/, PyObject* /*args*/, PyObject* /*kwargs*/) noexcept {
-  return PyErr_Format(PyExc_TypeError, "cannot create 'velmoran_arrays.Array' instances");
+PyObject* get_shape(PyObject* self, void* /*closure*/) noexcept {
+  return shape_tuple(array_of(self));
 }
+
+// Version 3 of numpy's array interface: the data's address, read-only,
+// C-contiguous (strides None). numpy keeps the Array as the base of what
+// it makes, so the memory lives as long as numpy's array.
+PyObject* get_array_interface(PyObject* self, void* /*closure*/) noexcept {
+  const ArrayData& data = array_of(self);
+  const PyRef shape = PyRef::steal(shape_tuple(data));
+  if (!shape) return nullptr;
+  return Py_BuildValue("{s:i,s:O,s:s,s:(NO),s:O}", "version", 3, "shape", shape.get(), "typestr",
+                       type_string(data.format[0]), "data",
+                       PyLong_FromVoidPtr(const_cast<char*>(bytes_of(data))), Py_True, "strides",
+                       Py_None);
+}
+
+// __array__(dtype=None, copy=None): numpy is imported here, on the first
+// call, never when the module is. The result views the Array's memory
+// through a memoryview unless a dtype or copy=True asks for a copy.
+PyObject* array_array(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames) noexcept {
+  return guarded([&]() -> PyObject* {
+    static const char* const kNames[] = {"dtype", "copy"};
+    PyObject* bound[2];
+    if (!bind_arguments({"Array.__array__()", kNames, 0}, args, nargs, kwnames, bound)) {
+      return nullptr;
+    }
+    const PyRef numpy = PyRef::steal(PyImport_ImportModule("numpy"));
+    if (!numpy) return nullptr;
+    const PyRef view = PyRef::steal(PyMemoryView_FromObject(self));
+    if (!view) return nullptr;
+    PyObject* dtype = bound[0] ? bound[0] : Py_None;
+    PyRef result =
+        PyRef::steal(PyObject_CallMethod(numpy.get(), "asarray", "OO", view.get(), dtype));
+    if (!result) return nullptr;
+    if (bound[1] && bound[1] != Py_None) {
+      const int copy = PyObject_IsTrue(bound[1]);
+      if (copy < 0) return nullptr;
+      if (copy == 1) result = PyRef::steal(PyObject_CallMethod(result.get(), "copy", nullptr));
+    }
+    return result.release();
+  });
+}
+
+// Pickled by value: (format, shape, the bytes).
+PyObject* array_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
+  const ArrayData& data = array_of(self);
+  const PyRef shape = PyRef::steal(shape_tuple(data));
+  if (!shape) return nullptr;
+  return reduce_by_value(self, PyRef::steal(Py_BuildValue(
+                                   "(sOy#)", data.format, shape.get(), bytes_of(data),
+                                   static_cast<Py_ssize_t>(data.memory.count) * data.itemsize)));
+}
+
+std::size_t itemsize_of(char format) noexcept {
+  switch (format) {
+    case 'd':
+    case 'q':
+      return 8;
+    case 'f':
+    case 'I':
+      return 4;
+    case 'B':
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+PyObject* array_from_state(PyObject* /*type*/, PyObject* state) noexcept {
+  return guarded([&]() -> PyObject* {
+    const char* format = nullptr;
+    PyObject* shape = nullptr;
+    const char* bytes = nullptr;
+    Py_ssize_t size = 0;
+    if (!PyArg_ParseTuple(state, "sO!y#", &format, &PyTuple_Type, &shape, &bytes, &size)) {
+      return nullptr;
+    }
+    const std::size_t itemsize = format[0] && !format[1] ? itemsize_of(format[0]) : 0;
+    const Py_ssize_t ndim = PyTuple_GET_SIZE(shape);
+    std::array<std::size_t, 2> extent{0, 0};
+    std::size_t items = 1;
+    for (Py_ssize_t k = 0; k < ndim && k < 2; ++k) {
+      const Py_ssize_t n = PyLong_AsSsize_t(PyTuple_GET_ITEM(shape, k));
+      if (n < 0) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "not a pickled Array");
+        return nullptr;
+      }
+      extent[static_cast<std::size_t>(k)] = static_cast<std::size_t>(n);
+      // Checked: a shape whose product wraps must not pass for the bytes.
+      if (n != 0 && items > static_cast<std::size_t>(size) / static_cast<std::size_t>(n)) {
+        PyErr_SetString(PyExc_ValueError, "not a pickled Array");
+        return nullptr;
+      }
+      items *= static_cast<std::size_t>(n);
+    }
+    if (itemsize == 0 || ndim < 1 || ndim > 2 ||
+        items * itemsize != static_cast<std::size_t>(size)) {
+      PyErr_SetString(PyExc_ValueError, "not a pickled Array");
+      return nullptr;
+    }
+    auto owner = std::make_shared<const std::vector<char>>(bytes, bytes + size);
+    return make_array({owner, owner->data(), items}, format[0], itemsize, static_cast<int>(ndim),
+                      extent);
+  });
+}
+
+template <class Function>
+PyCFunction as_method(Function function) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+PyMethodDef array_methods[] = {
+    {"tolist", array_tolist, METH_NOARGS,
+     "tolist($self, /)\n--\n\nThe items as Python floats or ints (a list of rows in 2-D)."},
+    {"__array__", as_method(array_array), METH_FASTCALL | METH_KEYWORDS,
+     "__array__($self, dtype=None, copy=None)\n--\n\nA numpy array of the items."},
+    {"__reduce__", array_reduce, METH_NOARGS, nullptr},
+    {"_from_state", array_from_state, METH_O | METH_CLASS, nullptr},
+    {nullptr, nullptr, 0, nullptr},  // sentinel
+};
 
 PyGetSetDef array_getset[] = {
     {"format", get_format, nullptr, "The buffer format character of the items.", nullptr},
+    {"dtype", get_dtype, nullptr, "numpy's name of the item type ('float64', ...).", nullptr},
+    {"shape", get_shape, nullptr, "(n,) or (rows, columns).", nullptr},
+    {"__array_interface__", get_array_interface, nullptr, "numpy's array interface, version 3.",
+     nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
 };
 
 PyType_Slot array_slots[] = {
-    {Py_tp_doc, const_cast<char*>("A read-only array that shares its memory through the buffer "
-                                  "protocol (memoryview, numpy.asarray).")},
-    {Py_tp_new, reinterpret_cast<void*>(array_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(array_dealloc)},
+    {Py_tp_doc, const_cast<char*>("A read-only array that shares its memory with numpy and "
+                                  "pandas (buffer protocol, __array_interface__, __array__).")},
+    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<ArrayData>)},
     {Py_tp_repr, reinterpret_cast<void*>(array_repr)},
     {Py_tp_getset, array_getset},
+    {Py_tp_methods, array_methods},
+    {Py_tp_iter, reinterpret_cast<void*>(array_iter)},
     {Py_sq_length, reinterpret_cast<void*>(array_length)},
+    {Py_sq_item, reinterpret_cast<void*>(array_item)},
+    {Py_mp_length, reinterpret_cast<void*>(array_length)},
+    {Py_mp_subscript, reinterpret_cast<void*>(array_subscript)},
     {Py_bf_getbuffer, reinterpret_cast<void*>(array_getbuffer)},
     {Py_bf_releasebuffer, reinterpret_cast<void*>(array_releasebuffer)},
     {0, nullptr},  // sentinel
@@ -109,7 +408,7 @@ PyType_Slot array_slots[] = {
 
 PyType_Spec array_spec = {
     .name = "velmoran_arrays.Array",
-    .basicsize = static_cast<int>(sizeof(ArrayObject)),
+    .basicsize = static_cast<int>(sizeof(Object<ArrayData>)),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT,
     .slots = array_slots,
@@ -118,30 +417,31 @@ PyType_Spec array_spec = {
 }  // namespace
 
 PyTypeObject* array_type() noexcept {
-  // Made once; a module executed again gets the same type object.
   static PyTypeObject* type = nullptr;
-  if (!type) type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&array_spec));
-  return type;
+  return type_of_spec(array_spec, type);
 }
 
 PyObject* make_array(ArrayMemory memory, char format, std::size_t itemsize, int ndim,
                      std::array<std::size_t, 2> shape) {
-  PyTypeObject* type = array_type();
-  if (!type) return nullptr;
-  PyObject* self = type->tp_alloc(type, 0);
-  if (!self) return nullptr;
   const auto size = static_cast<Py_ssize_t>(itemsize);
-  ArrayData data{std::move(memory), {static_cast<Py_ssize_t>(shape[0]), 0}, {size, 0}, 1, size,
-                 {format, '\0'}};
+  ArrayData data{std::move(memory),
+                 {static_cast<Py_ssize_t>(shape[0]), 0},
+                 {size, 0},
+                 1,
+                 size,
+                 {format, '\0'},
+                 0};
   if (ndim == 2) {
     data.ndim = 2;
     data.shape[1] = static_cast<Py_ssize_t>(shape[1]);
     data.strides[0] = data.shape[1] * size;
     data.strides[1] = size;
   }
-  std::construct_at(&object_of(self)->data, std::move(data));
-  object_of(self)->exports = 0;
-  return self;
+  return make_object(array_type(), std::move(data));
 }
+
+char array_format(PyObject* array) noexcept { return array_of(array).format[0]; }
+
+ArrayMemory array_memory(PyObject* array) noexcept { return array_of(array).memory; }
 
 }  // namespace velmoran::python

@@ -1,10 +1,23 @@
-// class Array:                       # made only by velmoran_arrays
+// class Array:                          # made only by velmoran_arrays
 //     # read-only, C-contiguous, one or two dimensions (rows × columns,
-//     # row-major), through the buffer protocol: memoryview(a),
-//     # numpy.asarray(a) share its memory without a copy
-//     format: str                     # "d", "f", "I", "q" or "B"
-//     def __len__(self) -> int        # number of items (of rows, in 2-D)
-//     def __repr__(self) -> str       # "Array('d', 300 items)"
+//     # row-major); shares its memory through the buffer protocol
+//     # (memoryview(a)), __array_interface__ and __array__, so that
+//     # numpy.asarray(a), pandas.Series(a), pandas.DataFrame(run.scans)
+//     # see one element per item with the Array's own dtype
+//     format: str                       # "d", "f", "q" (buffer format)
+//     dtype: str                        # "float64", "float32", "int64"
+//     shape: tuple[int, ...]            # (n,) or (rows, columns)
+//     def __len__(self) -> int          # items (rows, in 2-D)
+//     def __getitem__(self, key):
+//         # int (negative from the end; numpy integers; not bool): the
+//         #   item as float or int, or in 2-D the row as an Array view
+//         # slice: step 1 an Array view of the same memory, else a copy
+//     def __iter__(self)                # the items (rows) in order
+//     def tolist(self) -> list          # Python floats/ints (lists of rows)
+//     __array_interface__: dict         # version 3, read-only data
+//     def __array__(self, dtype=None, copy=None)   # imports numpy here, not before
+//     def __reduce__(self)              # pickles by value (../toolkit/pickle.hpp)
+//     def __repr__(self) -> str         # "Array('float64', 300 items)"
 //     # memoryview(a, writable) -> BufferError: the array is read-only
 #pragma once
 
@@ -73,5 +86,11 @@ template <class T>
   static_assert(kFormatOf<T> != 0, "no buffer format for this item type");
   return make_array(std::move(memory), kFormatOf<T>, sizeof(T), 2, {rows, columns});
 }
+
+// The format character of an Array (`array` must be one).
+[[nodiscard]] char array_format(PyObject* array) noexcept;
+
+// The memory of an Array (`array` must be one) and its number of items.
+[[nodiscard]] ArrayMemory array_memory(PyObject* array) noexcept;
 
 }  // namespace velmoran::python

@@ -87,9 +87,9 @@ class LayoutTest(unittest.TestCase):
                 scans = va.open(path).scans
                 formats = {name: column.format for name, column in scans.items()}
                 self.assertEqual(formats, {
-                    "scan_id": "I", "ms_level": "I", "rt_sec": "d", "precursor_mz": "d",
+                    "scan_id": "q", "ms_level": "q", "rt_sec": "d", "precursor_mz": "d",
                     "mrm_channel": "q", "mz_low": "d", "mz_high": "d",
-                    "profile_points": "I", "peak_points": "I"})
+                    "profile_points": "q", "peak_points": "q"})
                 col = {name: values(column) for name, column in scans.items()}
                 for i, want in enumerate(expected):
                     self.assertEqual(col["scan_id"][i], want["scan_id"])
@@ -133,7 +133,6 @@ class RunTest(unittest.TestCase):
             ({"ms_level": [1, 2]}, range(len(rts))),
             ({"ms_level": {1}}, [i for i in range(len(rts)) if levels[i] == 1]),
             ({"ms_level": 7}, []),
-            ({"ms_level": -1}, []),
             ({"rt": (low, high)}, range(3, 11)),
             ({"rt": [low, None]}, range(3, len(rts))),
             ({"ms_level": 1, "rt": (None, high)}, [i for i in range(11) if levels[i] == 1]),
@@ -156,7 +155,7 @@ class RunTest(unittest.TestCase):
             (TypeError, lambda: self.opened.peaks(rt=("a", 2))),
             (TypeError, lambda: self.opened.peaks(threads=1.5)),
             (ValueError, lambda: self.opened.peaks(threads=0)),
-            (TypeError, lambda: self.opened.spectra(1, 2, 3, 4)),
+            (TypeError, lambda: self.opened.spectra(1, 2, 3, 4, 5)),
             (TypeError, lambda: self.opened.spectra(level=1)),
             (TypeError, lambda: self.opened.spectra(1, ms_level=1)),
             (TypeError, lambda: self.opened["0"]),
@@ -181,7 +180,7 @@ class RunTest(unittest.TestCase):
         self.assertEqual(repr(self.opened), "Run(%r, %d scans)" % (self.path, len(self.expected)))
         self.assertEqual(repr(spectrum), "Spectrum(scan %d, MS%d, %d points, RT %.2f s)" % (
             first["scan_id"], first["ms_level"], len(first["mz"]), first["retention_time_sec"]))
-        self.assertEqual(repr(spectrum.mz), "Array('d', %d items)" % len(first["mz"]))
+        self.assertEqual(repr(spectrum.mz), "Array('float64', %d items)" % len(first["mz"]))
         self.assertRegex(repr(self.opened.peaks(ms_level=2)), r"^Peaks\(18 spectra, 540 points\)$")
 
     def test_buffers_are_read_only_and_outlive_their_owners(self):

@@ -6,6 +6,7 @@ import unittest
 
 import velmoran
 import velmoran_arrays as va
+import test_arrays_container
 from dataset_tools import TempDir, make_dataset, needs_generator
 
 try:
@@ -39,7 +40,7 @@ class NumpyTest(unittest.TestCase):
             (spectrum.mz, numpy.float64), (spectrum.intensity, numpy.float32),
             (peaks.mz, numpy.float64), (peaks.intensity, numpy.float32),
             (peaks.offsets, numpy.int64), (peaks.index, numpy.int64),
-            (run.scans["scan_id"], numpy.uint32), (run.scans["mrm_channel"], numpy.int64),
+            (run.scans["scan_id"], numpy.int64), (run.scans["mrm_channel"], numpy.int64),
         ]
         for array, dtype in cases:
             with self.subTest(array=array):
@@ -63,6 +64,38 @@ class NumpyTest(unittest.TestCase):
             self.assertEqual(mz[offsets[k]:offsets[k + 1]].tolist(), old.mz)
             self.assertEqual(intensity[offsets[k]:offsets[k + 1]].tolist(), old.intensity)
 
+    def test_arrays_convert_through_every_numpy_entry(self):
+        mz = va.open(self.path)[0].mz
+        base = numpy.asarray(mz)
+        for made in (numpy.asarray(mz[2:9]), numpy.array(mz[2:9], copy=False),
+                     mz[2:9].__array__(), numpy.asarray(memoryview(mz[2:9]))):
+            self.assertEqual(made.tolist(), self.expected[0]["mz"][2:9])
+            self.assertTrue(numpy.shares_memory(made, base))
+        copied = mz.__array__(copy=True)
+        self.assertFalse(numpy.shares_memory(copied, base))
+        self.assertEqual(mz.__array__(dtype="float32").dtype, numpy.float32)
+        self.assertEqual(numpy.asarray(mz).sum(), sum(self.expected[0]["mz"]))
+
+    @unittest.skipUnless(pandas, "pandas is not installed")
+    def test_pandas_sees_one_row_per_element_with_the_column_dtype(self):
+        run = va.open(self.path)
+        spectrum, n = run[1], len(self.expected)
+        series = pandas.Series(spectrum.intensity)
+        self.assertEqual((len(series), series.dtype), (len(spectrum), numpy.float32))
+        self.assertEqual(series.tolist(), self.expected[1]["intensity"])
+        self.assertTrue(numpy.shares_memory(series.to_numpy(), numpy.asarray(spectrum.intensity)))
+        frame = pandas.DataFrame({"mz": spectrum.mz, "intensity": spectrum.intensity})
+        self.assertEqual(frame.shape, (len(spectrum), 2))
+        self.assertEqual(frame.dtypes.tolist(), [numpy.float64, numpy.float32])
+        frame = pandas.DataFrame(run.scans)
+        self.assertEqual(frame.shape, (n, len(run.scans)))
+        self.assertEqual({name: str(dtype) for name, dtype in frame.dtypes.items()}, {
+            "scan_id": "int64", "ms_level": "int64", "rt_sec": "float64",
+            "precursor_mz": "float64", "mrm_channel": "int64", "mz_low": "float64",
+            "mz_high": "float64", "profile_points": "int64", "peak_points": "int64"})
+        self.assertEqual(frame["scan_id"].tolist(), [s["scan_id"] for s in self.expected])
+        self.assertEqual(run.scans_frame().dtypes.tolist(), frame.dtypes.tolist())
+
     @unittest.skipUnless(pandas, "pandas is not installed")
     def test_scans_frame_has_the_columns(self):
         run = va.open(self.path)
@@ -73,6 +106,13 @@ class NumpyTest(unittest.TestCase):
         self.assertEqual(ms2["precursor_mz"].tolist(),
                          [s["precursor_mz"] for s in self.expected if s["ms_level"] == 2])
         self.assertTrue(frame[frame.ms_level == 1]["precursor_mz"].isna().all())
+
+
+# The container tests once more with numpy's arguments (they run with
+# whatever numpy the interpreter has).
+@unittest.skipUnless(numpy, "numpy is not installed")
+class ContainerWithNumpyTest(test_arrays_container.RunContainerTest):
+    pass
 
 
 if __name__ == "__main__":
