@@ -4,7 +4,6 @@
 #include "chromatogram.hpp"
 
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -14,7 +13,7 @@
 #include "../toolkit/object.hpp"
 #include "../toolkit/py_ref.hpp"
 #include "../toolkit/array.hpp"
-#include "../toolkit/array_bytes.hpp"
+#include "../toolkit/pickle.hpp"
 
 namespace velmoran::python::arrays {
 
@@ -81,29 +80,77 @@ PyObject* chromatogram_repr(PyObject* self) noexcept {
   });
 }
 
-// (_chromatogram, (kind, channel, index, rt_sec, intensity, mz, q1, q3,
-// collision_energy, name)), the arrays as bytes (mz None but for a BPC).
+constexpr const char* kStateNames[] = {"channel", "index", "rt_sec",           "intensity", "mz",
+                                       "q1",      "q3",    "collision_energy", "name"};
+
+// Pickled by value: its attributes and what kind of trace it is
+// (../toolkit/pickle.hpp).
 PyObject* chromatogram_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
+  PyRef state = attributes_state(self, kStateNames);
+  if (state) {
+    const PyRef kind = PyRef::steal(PyLong_FromLong(static_cast<long>(data_of(self).kind)));
+    if (!kind || PyDict_SetItemString(state.get(), "kind", kind.get()) < 0) state = PyRef();
+  }
+  return reduce_by_value(self, std::move(state));
+}
+
+// A number or None, as q1, q3 and collision_energy hold.
+bool number_or_none_item(PyObject* value) { return value == Py_None || PyFloat_CheckExact(value); }
+
+PyObject* chromatogram_from_state(PyObject* /*type*/, PyObject* state) noexcept {
   return guarded([&]() -> PyObject* {
-    const ChromatogramData& data = data_of(self);
-    const PyRef module = PyRef::steal(PyImport_ImportModule("velmoran_arrays"));
-    if (!module) return nullptr;
-    const PyRef rebuild = PyRef::steal(PyObject_GetAttrString(module.get(), "_chromatogram"));
-    if (!rebuild) return nullptr;
-    const PyRef channel = PyRef::steal(get_channel(self, nullptr));
-    const PyRef index = bytes_of(data.index.get());
-    const PyRef rt_sec = bytes_of(data.rt_sec.get());
-    const PyRef intensity = bytes_of(data.intensity.get());
-    const PyRef mz = data.mz.get() == Py_None ? PyRef::incref(Py_None) : bytes_of(data.mz.get());
-    if (!channel || !index || !rt_sec || !intensity || !mz) return nullptr;
-    return Py_BuildValue("O(iOOOOOOOOO)", rebuild.get(), static_cast<int>(data.kind), channel.get(),
-                         index.get(), rt_sec.get(), intensity.get(), mz.get(), data.q1.get(),
-                         data.q3.get(), data.collision_energy.get(), data.name.get());
+    PyObject* index = state_array(state, "index", 'q');
+    PyObject* rt_sec = index ? state_array(state, "rt_sec", 'd') : nullptr;
+    PyObject* intensity = rt_sec ? state_array(state, "intensity", 'd') : nullptr;
+    PyObject* mz = intensity ? state_item(state, "mz") : nullptr;
+    PyObject* channel = mz ? state_item(state, "channel") : nullptr;
+    PyObject* kind = channel ? state_item(state, "kind") : nullptr;
+    PyObject* q1 = kind ? state_item(state, "q1") : nullptr;
+    PyObject* q3 = q1 ? state_item(state, "q3") : nullptr;
+    PyObject* energy = q3 ? state_item(state, "collision_energy") : nullptr;
+    PyObject* name = energy ? state_item(state, "name") : nullptr;
+    if (!name) return nullptr;
+    if (mz != Py_None && !state_array(state, "mz", 'd')) return nullptr;
+    const std::size_t points = array_memory(index).count;
+    const long kind_value = PyLong_Check(kind) ? PyLong_AsLong(kind) : -1;
+    std::optional<std::uint32_t> channel_value;
+    if (PyLong_Check(channel)) {
+      const unsigned long value = PyLong_AsUnsignedLong(channel);
+      if (PyErr_Occurred() || value > UINT32_MAX) {
+        PyErr_Clear();
+      } else {
+        channel_value = static_cast<std::uint32_t>(value);
+      }
+    }
+    const bool sizes = array_memory(rt_sec).count == points &&
+                       array_memory(intensity).count == points &&
+                       (mz == Py_None || array_memory(mz).count == points);
+    if (!sizes || kind_value < 0 || kind_value > static_cast<long>(TraceKind::kBasePeak) ||
+        (channel != Py_None && !channel_value) || !number_or_none_item(q1) ||
+        !number_or_none_item(q3) || !number_or_none_item(energy) ||
+        !(name == Py_None || PyUnicode_Check(name))) {
+      PyErr_SetString(PyExc_ValueError, "not a pickled Chromatogram");
+      return nullptr;
+    }
+    ChromatogramData data;
+    data.channel = channel_value;
+    data.kind = static_cast<TraceKind>(kind_value);
+    data.points = points;
+    data.mz = PyRef::incref(mz);
+    data.index = PyRef::incref(index);
+    data.rt_sec = PyRef::incref(rt_sec);
+    data.intensity = PyRef::incref(intensity);
+    data.q1 = PyRef::incref(q1);
+    data.q3 = PyRef::incref(q3);
+    data.collision_energy = PyRef::incref(energy);
+    data.name = PyRef::incref(name);
+    return make_object(chromatogram_type(), std::move(data));
   });
 }
 
 PyMethodDef chromatogram_methods[] = {
-    {"__reduce__", chromatogram_reduce, METH_NOARGS, "Pickles by value."},
+    {"__reduce__", chromatogram_reduce, METH_NOARGS, nullptr},
+    {"_from_state", chromatogram_from_state, METH_O | METH_CLASS, nullptr},
     {nullptr, nullptr, 0, nullptr},  // sentinel
 };
 
@@ -212,55 +259,5 @@ PyObject* make_trace_chromatogram(TraceKind kind, std::vector<std::size_t>&& pos
 }
 
 namespace {}  // namespace
-
-PyObject* chromatogram_from_bytes(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) {
-  return guarded([&]() -> PyObject* {
-    if (nargs != 10) return PyErr_Format(PyExc_TypeError, "_chromatogram() takes 10 arguments");
-    const long kind = PyLong_AsLong(args[0]);
-    if (kind == -1 && PyErr_Occurred()) return nullptr;
-    if (kind < 0 || kind > static_cast<long>(TraceKind::kBasePeak)) {
-      return PyErr_Format(PyExc_ValueError, "_chromatogram(): not a kind of trace");
-    }
-    std::optional<std::uint32_t> channel;
-    if (args[1] != Py_None) {
-      const unsigned long value = PyLong_AsUnsignedLong(args[1]);
-      if (PyErr_Occurred()) return nullptr;
-      if (value > UINT32_MAX) return PyErr_Format(PyExc_ValueError, "_chromatogram(): channel");
-      channel = static_cast<std::uint32_t>(value);
-    }
-    auto index = items_of<std::int64_t>(args[2], "_chromatogram()");
-    if (!index) return nullptr;
-    auto rt_sec = items_of<double>(args[3], "_chromatogram()");
-    if (!rt_sec) return nullptr;
-    auto intensity = items_of<double>(args[4], "_chromatogram()");
-    if (!intensity) return nullptr;
-    std::optional<std::vector<double>> mz;
-    if (args[5] != Py_None) {
-      mz = items_of<double>(args[5], "_chromatogram()");
-      if (!mz) return nullptr;
-    }
-    const std::size_t n = index->size();
-    if (rt_sec->size() != n || intensity->size() != n || (mz && mz->size() != n)) {
-      return PyErr_Format(PyExc_ValueError, "_chromatogram(): the arrays' sizes differ");
-    }
-    std::vector<std::size_t> positions;
-    positions.reserve(n);
-    for (const std::int64_t position : *index) {
-      if (position < 0) return PyErr_Format(PyExc_ValueError, "_chromatogram(): a position < 0");
-      positions.push_back(static_cast<std::size_t>(position));
-    }
-    PyRef made = PyRef::steal(make_trace_chromatogram(static_cast<TraceKind>(kind),
-                                                      std::move(positions), std::move(*rt_sec),
-                                                      std::move(*intensity), std::move(mz)));
-    if (!made) return nullptr;
-    ChromatogramData& data = python::data_of<ChromatogramData>(made.get());
-    data.channel = channel;
-    data.q1 = PyRef::incref(args[6]);
-    data.q3 = PyRef::incref(args[7]);
-    data.collision_energy = PyRef::incref(args[8]);
-    data.name = PyRef::incref(args[9]);
-    return made.release();
-  });
-}
 
 }  // namespace velmoran::python::arrays

@@ -12,7 +12,7 @@
 //     def __len__(self) -> int          # points
 //     def __repr__(self) -> str         # "Chromatogram(channel=3, 120 points, Q1=412.75, Q3=183.125)",
 //                                       # "Chromatogram(TIC, 1200 points)"
-//     def __reduce__(self)              # by value: (_chromatogram, (kind, channel, arrays as bytes, ...))
+//     def __reduce__(self)              # by value (../toolkit/pickle.hpp)
 #pragma once
 
 #include <Python.h>
@@ -44,9 +44,5 @@ enum class TraceKind { kChannel, kTotalIonCurrent, kBasePeak };
                                                 std::vector<double>&& rt_sec,
                                                 std::vector<double>&& intensity,
                                                 std::optional<std::vector<double>>&& mz);
-
-// velmoran_arrays._chromatogram(...): what pickle calls with the arguments
-// __reduce__ gives.
-PyObject* chromatogram_from_bytes(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 
 }  // namespace velmoran::python::arrays

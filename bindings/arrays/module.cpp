@@ -67,12 +67,6 @@ PyMethodDef module_methods[] = {
      "open($module, path, transitions=None)\n--\n\n"
      "Opens the dataset at path (str, bytes or os.PathLike): reads its scan table only "
      "(and the transition list, when given)."},
-    // What pickle calls to rebuild an Xic and a Chromatogram (by value).
-    {"_xic", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(xic_from_bytes)),
-     METH_FASTCALL, "_xic($module, mz, index, rt_sec, intensity, /)\n--\n\nUnpickles an Xic."},
-    {"_chromatogram",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(chromatogram_from_bytes)),
-     METH_FASTCALL, "_chromatogram($module, *state)\n--\n\nUnpickles a Chromatogram."},
     {nullptr, nullptr, 0, nullptr},  // sentinel
 };
 

@@ -4,12 +4,11 @@
 #include "xic.hpp"
 
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <utility>
 
 #include "../toolkit/array.hpp"
-#include "../toolkit/array_bytes.hpp"
+#include "../toolkit/pickle.hpp"
 #include "../toolkit/guarded.hpp"
 #include "../toolkit/object.hpp"
 #include "../toolkit/py_ref.hpp"
@@ -45,20 +44,28 @@ PyObject* xic_repr(PyObject* self) noexcept {
   return PyUnicode_FromFormat("Xic(%zu targets, %zu scans)", data.targets, data.scans);
 }
 
+constexpr const char* kStateNames[] = {"mz", "index", "rt_sec", "intensity"};
+
+// Pickled by value: its four arrays (../toolkit/pickle.hpp).
 PyObject* xic_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
+  return reduce_by_value(self, attributes_state(self, kStateNames));
+}
+
+PyObject* xic_from_state(PyObject* /*type*/, PyObject* state) noexcept {
   return guarded([&]() -> PyObject* {
-    const XicData& data = data_of(self);
-    const PyRef module = PyRef::steal(PyImport_ImportModule("velmoran_arrays"));
-    if (!module) return nullptr;
-    const PyRef rebuild = PyRef::steal(PyObject_GetAttrString(module.get(), "_xic"));
-    if (!rebuild) return nullptr;
-    const PyRef mz = bytes_of(data.mz.get());
-    const PyRef index = bytes_of(data.index.get());
-    const PyRef rt_sec = bytes_of(data.rt_sec.get());
-    const PyRef intensity = bytes_of(data.intensity.get());
-    if (!mz || !index || !rt_sec || !intensity) return nullptr;
-    return Py_BuildValue("O(OOOO)", rebuild.get(), mz.get(), index.get(), rt_sec.get(),
-                         intensity.get());
+    PyObject* mz = state_array(state, "mz", 'd');
+    PyObject* index = mz ? state_array(state, "index", 'q') : nullptr;
+    PyObject* rt_sec = index ? state_array(state, "rt_sec", 'd') : nullptr;
+    PyObject* intensity = rt_sec ? state_array(state, "intensity", 'd') : nullptr;
+    if (!intensity) return nullptr;
+    const std::size_t targets = array_memory(mz).count;
+    const std::size_t scans = array_memory(index).count;
+    if (array_memory(rt_sec).count != scans || array_memory(intensity).count != targets * scans) {
+      PyErr_SetString(PyExc_ValueError, "not a pickled Xic");
+      return nullptr;
+    }
+    return make_object(xic_type(), XicData{targets, scans, PyRef::incref(mz), PyRef::incref(index),
+                                           PyRef::incref(rt_sec), PyRef::incref(intensity)});
   });
 }
 
@@ -73,7 +80,8 @@ PyGetSetDef xic_getset[] = {
 };
 
 PyMethodDef xic_methods[] = {
-    {"__reduce__", xic_reduce, METH_NOARGS, "Pickles by value."},
+    {"__reduce__", xic_reduce, METH_NOARGS, nullptr},
+    {"_from_state", xic_from_state, METH_O | METH_CLASS, nullptr},
     {nullptr, nullptr, 0, nullptr},  // sentinel
 };
 
@@ -121,31 +129,6 @@ PyObject* make_xic(std::vector<double>&& targets, std::vector<std::size_t>&& pos
       PyRef::steal(make_array<double>(adopt(std::move(intensity)), data.targets, data.scans));
   if (!data.intensity) return nullptr;
   return make_object(xic_type(), std::move(data));
-}
-
-PyObject* xic_from_bytes(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) {
-  return guarded([&]() -> PyObject* {
-    if (nargs != 4) return PyErr_Format(PyExc_TypeError, "_xic() takes 4 arguments");
-    auto targets = items_of<double>(args[0], "_xic()");
-    if (!targets) return nullptr;
-    auto index = items_of<std::int64_t>(args[1], "_xic()");
-    if (!index) return nullptr;
-    auto rt_sec = items_of<double>(args[2], "_xic()");
-    if (!rt_sec) return nullptr;
-    auto intensity = items_of<double>(args[3], "_xic()");
-    if (!intensity) return nullptr;
-    if (rt_sec->size() != index->size() || intensity->size() != targets->size() * index->size()) {
-      return PyErr_Format(PyExc_ValueError, "_xic(): the arrays' sizes do not fit together");
-    }
-    std::vector<std::size_t> positions;
-    positions.reserve(index->size());
-    for (const std::int64_t position : *index) {
-      if (position < 0) return PyErr_Format(PyExc_ValueError, "_xic(): a negative scan position");
-      positions.push_back(static_cast<std::size_t>(position));
-    }
-    return make_xic(std::move(*targets), std::move(positions), std::move(*rt_sec),
-                    std::move(*intensity));
-  });
 }
 
 }  // namespace velmoran::python::arrays

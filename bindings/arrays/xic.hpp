@@ -5,9 +5,7 @@
 //     intensity: Array                  # 'd', shape (targets, n): row t is target t's trace
 //     def __len__(self) -> int          # the number of targets
 //     def __repr__(self) -> str         # "Xic(20 targets, 1200 scans)"
-//     def __reduce__(self)              # by value: (_xic, (mz, index, rt_sec, intensity) as bytes)
-//
-// def _xic(mz: bytes, index: bytes, rt_sec: bytes, intensity: bytes) -> Xic   # what pickle calls
+//     def __reduce__(self)              # by value (../toolkit/pickle.hpp)
 #pragma once
 
 #include <Python.h>
@@ -25,10 +23,5 @@ namespace velmoran::python::arrays {
 [[nodiscard]] PyObject* make_xic(std::vector<double>&& targets,
                                  std::vector<std::size_t>&& positions, std::vector<double>&& rt_sec,
                                  std::vector<double>&& intensity);
-
-// velmoran_arrays._xic(mz, index, rt_sec, intensity): an Xic from the
-// bytes of its arrays, as __reduce__ gives them; ValueError when their
-// sizes do not fit together.
-PyObject* xic_from_bytes(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 
 }  // namespace velmoran::python::arrays
