@@ -237,12 +237,18 @@ class AnalysisTest(unittest.TestCase):
                 run = velmoran_arrays.open(path)
                 peaks = run.peaks(ms_level=[2, 1])
                 index = np.asarray(peaks.index)
-                for column in ("scan_id", "ms_level", "rt_sec", "precursor_mz", "mrm_channel"):
+                again = pickle.loads(pickle.dumps(peaks))
+                for column in ("scan_id", "ms_level", "rt_sec", "precursor_mz", "mrm_channel",
+                               "mz_low", "mz_high"):
                     values = np.asarray(getattr(peaks, column))
                     want = np.asarray(run.scans[column])[index]
-                    self.assertEqual(values.dtype, np.float64 if column in ("rt_sec",
-                                     "precursor_mz") else np.int64)
+                    self.assertEqual(values.dtype, np.int64 if column in ("scan_id", "ms_level",
+                                     "mrm_channel") else np.float64)
                     np.testing.assert_array_equal(values, want)
+                    np.testing.assert_array_equal(np.asarray(getattr(again, column)), want)
+                self.assertEqual(list(np.asarray(peaks.centroided)),
+                                 [int(run[int(i)].centroided) for i in index])
+                self.assertEqual([repr(s) for s in again], [repr(s) for s in peaks])
                 offsets = np.asarray(peaks.offsets)
                 intensity = np.asarray(peaks.intensity)
                 tic = np.asarray(peaks.tic())
