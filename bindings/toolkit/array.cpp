@@ -442,6 +442,8 @@ PyObject* make_array(ArrayMemory memory, char format, std::size_t itemsize, int 
 
 char array_format(PyObject* array) noexcept { return array_of(array).format[0]; }
 
+int array_ndim(PyObject* array) noexcept { return array_of(array).ndim; }
+
 ArrayMemory array_memory(PyObject* array) noexcept { return array_of(array).memory; }
 
 }  // namespace velmoran::python

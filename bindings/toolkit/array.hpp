@@ -90,6 +90,9 @@ template <class T>
 // The format character of an Array (`array` must be one).
 [[nodiscard]] char array_format(PyObject* array) noexcept;
 
+// The dimensions of an Array (`array` must be one): 1 or 2.
+[[nodiscard]] int array_ndim(PyObject* array) noexcept;
+
 // The memory of an Array (`array` must be one) and its number of items.
 [[nodiscard]] ArrayMemory array_memory(PyObject* array) noexcept;
 

@@ -34,12 +34,13 @@ PyObject* state_item(PyObject* state, const char* name) noexcept {
   return item;
 }
 
-PyObject* state_array(PyObject* state, const char* name, char format) noexcept {
+PyObject* state_array(PyObject* state, const char* name, char format, int ndim) noexcept {
   PyObject* item = state_item(state, name);
   PyTypeObject* type = array_type();
   if (!item || !type) return nullptr;
-  if (!PyObject_TypeCheck(item, type) || array_format(item) != format) {
-    PyErr_Format(PyExc_TypeError, "a pickled state's '%s' must be an Array of '%c'", name, format);
+  if (!PyObject_TypeCheck(item, type) || array_format(item) != format || array_ndim(item) != ndim) {
+    PyErr_Format(PyExc_TypeError, "a pickled state's '%s' must be a %d-D Array of '%c'", name, ndim,
+                 format);
     return nullptr;
   }
   return item;

@@ -38,7 +38,8 @@ namespace velmoran::python {
 [[nodiscard]] PyObject* state_item(PyObject* state, const char* name) noexcept;
 
 // The item `name` when it is an Array of the format `format` ('d', 'f',
-// 'q'), or null with TypeError set.
-[[nodiscard]] PyObject* state_array(PyObject* state, const char* name, char format) noexcept;
+// 'q') with `ndim` dimensions, or null with TypeError set.
+[[nodiscard]] PyObject* state_array(PyObject* state, const char* name, char format,
+                                    int ndim = 1) noexcept;
 
 }  // namespace velmoran::python

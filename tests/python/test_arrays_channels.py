@@ -9,6 +9,7 @@ import csv
 import gc
 import math
 import os
+import pickle
 import re
 import struct
 import subprocess
@@ -77,6 +78,8 @@ class ChannelsTest(unittest.TestCase):
                 self.check(run.channels(), scans, with_list=False)
                 self.assertEqual(run.transitions(self.list), len(self.rows))
                 self.check(run.channels(threads=1), scans, with_list=True)
+                # A pickled run reopens with the list it was given.
+                self.check(pickle.loads(pickle.dumps(run)).channels(), scans, with_list=True)
                 self.check(velmoran_arrays.open(path, transitions=self.list).channels(threads=3),
                            scans, with_list=True)
 
