@@ -56,7 +56,7 @@ PyObject* xic_from_state(PyObject* /*type*/, PyObject* state) noexcept {
     PyObject* mz = state_array(state, "mz", 'd');
     PyObject* index = mz ? state_array(state, "index", 'q') : nullptr;
     PyObject* rt_sec = index ? state_array(state, "rt_sec", 'd') : nullptr;
-    PyObject* intensity = rt_sec ? state_array(state, "intensity", 'd') : nullptr;
+    PyObject* intensity = rt_sec ? state_array(state, "intensity", 'd', 2) : nullptr;
     if (!intensity) return nullptr;
     const std::size_t targets = array_memory(mz).count;
     const std::size_t scans = array_memory(index).count;
