@@ -343,6 +343,14 @@ class AnalysisTest(unittest.TestCase):
         many = run.xic(np.linspace(100, 2000, 100_000), ppm=5, ms_level=1)
         self.assertEqual(np.asarray(many.intensity).shape, (100_000, len(many.index)))
         self.assertIn("Xic(1 targets", repr(one))
+        with velmoran_arrays.open(self.profile) as closed:
+            tic = closed.tic()
+        for call in (lambda: closed.xic([500.0], ppm=10), closed.tic, closed.bpc,
+                     lambda: closed.spectrum(0, peaks="picked"),
+                     lambda: closed.scans_frame(totals=True)):
+            with self.assertRaisesRegex(ValueError, "closed run"):
+                call()
+        self.assertEqual(len(np.asarray(tic.intensity)), len(tic))  # still valid
 
     def test_results_come_back_from_a_pool_worker(self):
         with multiprocessing.get_context("spawn").Pool(1) as pool:
