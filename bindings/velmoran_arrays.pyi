@@ -1,10 +1,10 @@
 # Type stub of the extension module velmoran_arrays: what editors and type
 # checkers see of it.
 import os
-from typing import (Any, Collection, Dict, Iterable, Iterator, List, Optional, SupportsFloat,
-                    SupportsIndex, Tuple, Union, final, overload)
+from typing import (Any, Collection, Dict, Iterable, Iterator, List, Literal, Optional,
+                    SupportsFloat, SupportsIndex, Tuple, Union, final, overload)
 
-__all__ = ["open", "Run", "Spectrum", "Peaks", "Array", "FormatError", "Chromatogram"]
+__all__ = ["open", "Run", "Spectrum", "Peaks", "Array", "FormatError", "Chromatogram", "Xic"]
 
 _Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 # Integers: int or anything with __index__ (numpy integers), never bool.
@@ -15,6 +15,7 @@ _Range = Optional[Iterable[Optional[SupportsFloat]]]
 # Scan positions in the order wanted (negative from the end), or a mask of
 # bools as long as the run.
 _Index = Union[Iterable[SupportsIndex], Iterable[bool], None]
+_PeakMode = Literal["profile", "centroid", "picked"]
 
 class FormatError(ValueError):
     """A dataset's scan table is not one: the text is the library's message."""
@@ -74,7 +75,26 @@ class Run:
         rt_sec, precursor_mz (float64, NaN where absent), mrm_channel (int64,
         -1 where absent), mz_low, mz_high (float64, NaN where absent),
         profile_points, peak_points (int64)."""
-    def scans_frame(self) -> "pandas.DataFrame": ...  # type: ignore[name-defined]
+    def scans_frame(self, totals: bool = False) -> "pandas.DataFrame":  # type: ignore[name-defined]
+        """The scan table as a DataFrame; totals=True adds tic, base_peak_mz,
+        base_peak_intensity and centroided, the values of `velmoran scans`."""
+    def spectrum(self, i: SupportsIndex, peaks: _PeakMode = "profile") -> Spectrum:
+        """run[i] with the points of `velmoran convert --peaks`."""
+    def xic(
+        self,
+        mz: Union[SupportsFloat, Iterable[SupportsFloat]],
+        ppm: Optional[SupportsFloat] = None,
+        da: Optional[SupportsFloat] = None,
+        rt: _Range = None,
+        ms_level: SupportsIndex = 1,
+        threads: Optional[SupportsIndex] = None,
+    ) -> Xic:
+        """Extracted ion chromatograms: the sums of `velmoran xic` with the
+        same arguments. Exactly one of ppm and da."""
+    def tic(self, ms_level: SupportsIndex = 1, threads: Optional[SupportsIndex] = None) -> Chromatogram: ...
+    def bpc(self, ms_level: SupportsIndex = 1, threads: Optional[SupportsIndex] = None) -> Chromatogram:
+        """The base peak of every scan of the level; mz holds its m/z (NaN for
+        an empty spectrum)."""
     def qc(self) -> Dict[str, object]:
         """The run's quality metrics keyed by PSI-MS accession, with the values
         `velmoran qc` writes into mzQC (docs/qc.md)."""
@@ -91,12 +111,20 @@ class Run:
         """Closes the run: later calls raise ValueError("closed run"); what it
         handed out stays valid."""
     def spectra(
-        self, ms_level: _Levels = None, rt: _Range = None, threads: Optional[SupportsIndex] = None,
-        index: _Index = None
+        self,
+        ms_level: _Levels = None,
+        rt: _Range = None,
+        threads: Optional[SupportsIndex] = None,
+        index: _Index = None,
+        peaks: _PeakMode = "profile",
     ) -> Iterator[Spectrum]: ...
     def peaks(
-        self, ms_level: _Levels = None, rt: _Range = None, threads: Optional[SupportsIndex] = None,
-        index: _Index = None
+        self,
+        ms_level: _Levels = None,
+        rt: _Range = None,
+        threads: Optional[SupportsIndex] = None,
+        index: _Index = None,
+        peaks: _PeakMode = "profile",
     ) -> Peaks: ...
     def channels(self, threads: Optional[int] = None) -> Dict[int, Chromatogram]:
         """An MRM run's chromatograms, one per channel with scans of MS level
@@ -106,11 +134,30 @@ class Run:
         rows. FormatError names file, line and column of a bad list."""
 
 @final
-class Chromatogram:
-    """One MRM channel's chromatogram; made by Run.channels()."""
+class Xic:
+    """Extracted ion chromatograms; made by Run.xic(). Pickles by value."""
 
     @property
-    def channel(self) -> int: ...
+    def mz(self) -> Array: ...
+    @property
+    def index(self) -> Array: ...
+    @property
+    def rt_sec(self) -> Array: ...
+    @property
+    def intensity(self) -> Array:
+        """Shape (targets, scans): row t is target t's trace."""
+    def __len__(self) -> int: ...
+
+@final
+class Chromatogram:
+    """One MRM channel's chromatogram (Run.channels()), or a TIC or BPC
+    (Run.tic(), Run.bpc()). Pickles by value."""
+
+    @property
+    def channel(self) -> Optional[int]: ...
+    @property
+    def mz(self) -> Optional[Array]:
+        """A BPC's base-peak m/z per scan; None otherwise."""
     @property
     def index(self) -> Array: ...
     @property
@@ -173,4 +220,24 @@ class Peaks:
         """For each spectrum whose block could not be read or decoded (it is
         empty): its scan position to the text Spectrum.error gives. A new
         dict on each read; empty when every block was read."""
+    @property
+    def scan_id(self) -> Array: ...
+    @property
+    def ms_level(self) -> Array: ...
+    @property
+    def rt_sec(self) -> Array: ...
+    @property
+    def precursor_mz(self) -> Array: ...
+    @property
+    def mrm_channel(self) -> Array: ...
     def __len__(self) -> int: ...
+    def __getitem__(self, k: int) -> Spectrum:
+        """Spectrum k, its arrays views into mz and intensity."""
+    def __iter__(self) -> Iterator[Spectrum]: ...
+    def tic(self) -> Array:
+        """Each spectrum's intensities summed in point order (0: empty)."""
+    def base_peak(self) -> Tuple[Array, Array]:
+        """Each spectrum's first highest point: (mz, intensity); NaN and 0
+        for an empty spectrum."""
+    def frame(self) -> "pandas.DataFrame":  # type: ignore[name-defined]
+        """A row per point: index, scan_id, rt_sec, mz, intensity."""

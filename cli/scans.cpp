@@ -40,7 +40,8 @@ Subcommand add_scans(CLI::App& app) {
   sub->footer(
       "Columns: index, scan_id, native_id, mzml_id, ms_level, rt_sec, representation, points,\n"
       "tic, base_peak_mz, base_peak_intensity, precursor_mz, mrm_channel; an empty cell (JSON\n"
-      "null) where a value is absent or the spectrum has no points.\n"
+      "null) where a value is absent. A spectrum without points has tic and\n"
+      "base_peak_intensity 0 and no representation or base_peak_mz.\n"
       "See " VELMORAN_DOC_DIR
       "/cli.md.\n\n"
       "Exit status: 0 done, 1 a run failed, 2 usage error.");

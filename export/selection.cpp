@@ -6,8 +6,6 @@
 #include <utility>
 #include <vector>
 
-#include <velmoran/peak_picking.hpp>
-
 namespace velmoran::exporting {
 
 namespace {
@@ -39,26 +37,6 @@ void drop_zeros(quorlith::SpectrumRecord& record) {
     before = here;
     return keep;
   });
-}
-
-// Increasing m/z, NaN after every number: a strict weak order.
-bool mz_before(double a, double b) { return !std::isnan(a) && (std::isnan(b) || a < b); }
-
-// Puts the points in increasing m/z, equal m/z in their order: a falling
-// profile axis gives its peaks from the highest m/z down, and a peak list
-// may be stored in any order. A sorted spectrum costs one pass.
-void sort_by_mz(quorlith::SpectrumRecord& record) {
-  const std::size_t n = std::min(record.mz.size(), record.intensity.size());
-  const auto mz_end = record.mz.begin() + static_cast<std::ptrdiff_t>(n);
-  if (std::is_sorted(record.mz.begin(), mz_end, mz_before)) return;
-  std::vector<std::pair<double, float>> points(n);
-  for (std::size_t i = 0; i < n; ++i) points[i] = {record.mz[i], record.intensity[i]};
-  std::stable_sort(points.begin(), points.end(),
-                   [](const auto& a, const auto& b) { return mz_before(a.first, b.first); });
-  for (std::size_t i = 0; i < n; ++i) {
-    record.mz[i] = points[i].first;
-    record.intensity[i] = points[i].second;
-  }
 }
 
 // NaN ranks below every number.
@@ -99,10 +77,6 @@ void keep_top(quorlith::SpectrumRecord& record, std::size_t top, std::vector<flo
 
 }  // namespace
 
-BlockOrder block_order_of(PeakMode mode) noexcept {
-  return mode == PeakMode::kCentroid ? BlockOrder::kPeaksFirst : BlockOrder::kProfileFirst;
-}
-
 bool ScanFilter::accepts(std::uint32_t scan_id, double time_sec) const noexcept {
   if (scan_numbers && (scan_id < scan_numbers->first || scan_id > scan_numbers->second)) {
     return false;
@@ -117,19 +91,10 @@ bool ScanFilter::accepts(std::uint32_t scan_id, double time_sec) const noexcept 
 ShapedPoints shape_points(quorlith::SpectrumRecord& record, bool profile,
                           const PointOptions& options, std::vector<float>& scratch) {
   ShapedPoints shaped{profile, false};
-  if (profile && options.peaks != PeakMode::kProfile) {
-    const std::size_t n = std::min(record.mz.size(), record.intensity.size());
-    // In place: each peak is written behind the points still to be read.
-    const std::size_t count = pick_peaks_into(std::span<const double>(record.mz.data(), n),
-                                              std::span<const float>(record.intensity.data(), n),
-                                              record.mz, record.intensity);
-    record.mz.resize(count);
-    record.intensity.resize(count);
-    shaped = {false, true};
-  }
-  // Peaks, and the most intense points, are written in m/z order; --top
-  // then keeps the lower m/z among equal intensities.
-  if (options.peaks != PeakMode::kProfile || options.top) sort_by_mz(record);
+  if (analysis::apply_peak_mode(record, profile, options.peaks)) shaped = {false, true};
+  // The most intense points are kept in m/z order; --top then keeps the
+  // lower m/z among equal intensities.
+  if (options.peaks == PeakMode::kProfile && options.top) analysis::sort_by_mz(record);
   if (shaped.profile && options.drop_zeros) drop_zeros(record);
   if (options.mz_window) {
     const double low = options.mz_window->first;

@@ -2,10 +2,10 @@
 
 #include <optional>
 
+#include <velmoran/analysis/scan_totals.hpp>
 #include <velmoran/pipeline/spectrum_pipeline.hpp>
 #include <velmoran/representation.hpp>
 #include <velmoran/textio/spectrum_id.hpp>
-#include <velmoran/textio/spectrum_totals.hpp>
 
 namespace velmoran::inspect {
 
@@ -39,7 +39,7 @@ Result<Done> write_scan_table(const Reader& reader, TextFormat format, textio::O
 
   pipeline::for_each_spectrum(reader, [&](quorlith::SpectrumRecord& record) {
     const raw::ScanRecord& scan = scans[record.index];
-    const Representation representation = representation_of(reader, record);
+    const analysis::ScanTotals totals = analysis::scan_totals(reader, record);
     std::string& row = writer.buffer();
     writer.begin_row();
     table.append_number(row, kIndex, record.index);
@@ -48,22 +48,22 @@ Result<Done> write_scan_table(const Reader& reader, TextFormat format, textio::O
     table.append_text(row, kMzmlId, textio::spectrum_id(ids, record));
     table.append_number(row, kMsLevel, record.ms_level);
     table.append_number(row, kRtSec, record.retention_time_sec);
-    if (representation == Representation::empty) {
+    // A spectrum without points: no representation, total ion current and
+    // base-peak intensity 0, and no base-peak m/z (an empty cell).
+    if (totals.representation == Representation::empty) {
       table.append_null(row, kRepresentation);
-      table.append_number(row, kPoints, std::uint64_t{0});
-      table.append_null(row, kTic);
-      table.append_null(row, kBasePeakMz);
-      table.append_null(row, kBasePeakIntensity);
     } else {
-      const textio::SpectrumTotals totals =
-          textio::spectrum_totals(record.intensity, representation == Representation::profile);
-      table.append_text(row, kRepresentation, representation_name(representation));
-      table.append_number(row, kPoints, static_cast<std::uint64_t>(record.mz.size()));
-      table.append_number(row, kTic, totals.total_ion_current);
-      table.append_number(row, kBasePeakMz, record.mz[totals.base_peak]);
-      // An intensity is a float: its shortest text is the float's.
-      table.append_number(row, kBasePeakIntensity, record.intensity[totals.base_peak]);
+      table.append_text(row, kRepresentation, representation_name(totals.representation));
     }
+    table.append_number(row, kPoints, static_cast<std::uint64_t>(record.mz.size()));
+    table.append_number(row, kTic, totals.total_ion_current);
+    if (totals.representation == Representation::empty) {
+      table.append_null(row, kBasePeakMz);
+    } else {
+      table.append_number(row, kBasePeakMz, totals.base_peak_mz);
+    }
+    // An intensity is a float: its shortest text is the float's.
+    table.append_number(row, kBasePeakIntensity, totals.base_peak_intensity);
     const std::optional<double> precursor_mz =
         record.precursor ? record.precursor->selected_mz : std::nullopt;
     table.append_optional(row, kPrecursorMz, precursor_mz);

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 
+#include <velmoran/analysis/window_sums.hpp>
 #include <velmoran/textio/number_text.hpp>
 
 namespace velmoran::inspect {
@@ -87,15 +88,18 @@ std::optional<double> parse_mz(std::string_view text) {
 }
 
 std::optional<double> parse_ppm(std::string_view text) {
-  constexpr double kMostPpm = 1e6;
   const auto value = textio::parse_finite(text);
-  if (!value || !(*value > 0.0) || *value > kMostPpm) return std::nullopt;
+  if (!value || !analysis::valid_tolerance(analysis::ToleranceUnit::ppm, *value)) {
+    return std::nullopt;
+  }
   return value;
 }
 
 std::optional<double> parse_da(std::string_view text) {
   const auto value = textio::parse_finite(text);
-  if (!value || !(*value > 0.0)) return std::nullopt;
+  if (!value || !analysis::valid_tolerance(analysis::ToleranceUnit::da, *value)) {
+    return std::nullopt;
+  }
   return value;
 }
 

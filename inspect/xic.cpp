@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
+#include <velmoran/analysis/xic_matrix.hpp>
 #include <velmoran/pipeline/spectrum_pipeline.hpp>
-#include <velmoran/representation.hpp>
 #include <velmoran/textio/number_text.hpp>
 
 namespace velmoran::inspect {
@@ -17,116 +17,19 @@ namespace {
 
 enum Column : std::size_t { kTarget, kMz, kRtSec, kScanId, kIntensity };
 
-// Non-decreasing m/z, without NaN (a NaN fails every comparison): the
-// whole array is checked without an early exit, which vectorises.
-bool sorted_by_mz(std::span<const double> mz) {
-  bool unsorted = false;
-  for (std::size_t i = 1; i < mz.size(); ++i) unsorted |= !(mz[i - 1] <= mz[i]);
-  return !unsorted;
-}
-
 }  // namespace
 
-MzWindow ppm_window(double target, double ppm) {
-  double tolerance = target * ppm / 1e6;
-  if (std::isinf(tolerance) && std::isfinite(target) && std::isfinite(ppm)) {
-    tolerance = target * (ppm / 1e6);
-  }
-  return {target - tolerance, target + tolerance};
-}
-
-MzWindow da_window(double target, double da) { return {target - da, target + da}; }
-
 Result<std::vector<MzWindow>> xic_windows(const XicQuery& query) {
-  std::vector<MzWindow> windows;
-  windows.reserve(query.targets.size());
-  for (const Target& target : query.targets) {
-    const MzWindow window = query.unit == ToleranceUnit::ppm
-                                ? ppm_window(target.mz, query.tolerance)
-                                : da_window(target.mz, query.tolerance);
-    if (!std::isfinite(window.low) || !std::isfinite(window.high)) {
-      return Error::parse("the window around m/z " + textio::number_text(target.mz) +
-                          " reaches past the largest number");
-    }
-    windows.push_back(window);
+  std::vector<double> targets;
+  targets.reserve(query.targets.size());
+  for (const Target& target : query.targets) targets.push_back(target.mz);
+  auto windows = analysis::target_windows(targets, query.unit, query.tolerance);
+  if (windows.unbounded) {
+    return Error::parse("the window around m/z " +
+                        textio::number_text(targets[*windows.unbounded]) +
+                        " reaches past the largest number");
   }
-  return windows;
-}
-
-WindowSums::WindowSums(std::span<const MzWindow> windows) {
-  windows_.reserve(windows.size());
-  for (std::size_t i = 0; i < windows.size(); ++i) windows_.push_back({windows[i], i});
-  std::stable_sort(windows_.begin(), windows_.end(),
-                   [](const Ordered& a, const Ordered& b) { return a.window.low < b.window.low; });
-}
-
-constexpr int kLinearSteps = 8;
-
-template <class MzAt, class IntensityAt>
-void WindowSums::merge(std::size_t n, MzAt mz_at, IntensityAt intensity_at,
-                       std::span<double> sums) const {
-  // The first point at or above the current window's low end only moves
-  // forward, since the windows are sorted by their low ends; each window
-  // then sums from there while the points stay at or below its high end.
-  std::size_t first = 0;
-  for (const Ordered& ordered : windows_) {
-    const MzWindow& window = ordered.window;
-    // A few points one by one (windows close together), then galloping:
-    // steps of 1, 2, 4, ... while below the low edge and a binary search in
-    // the last step, so that a window thousands of points further costs a
-    // few dozen comparisons.
-    for (int i = 0; i < kLinearSteps && first < n && mz_at(first) < window.low; ++i) ++first;
-    if (first < n && mz_at(first) < window.low) {
-      std::size_t below = first;  // known to be below the low edge
-      std::size_t step = 1;
-      while (step < n - below && mz_at(below + step) < window.low) {
-        below += step;
-        step *= 2;
-      }
-      std::size_t end = step < n - below ? below + step : n;  // at or above, or the end
-      while (end - below > 1) {
-        const std::size_t middle = below + (end - below) / 2;
-        if (mz_at(middle) < window.low) {
-          below = middle;
-        } else {
-          end = middle;
-        }
-      }
-      first = end;
-    }
-    double sum = 0.0;
-    for (std::size_t i = first; i < n && mz_at(i) <= window.high; ++i) {
-      sum += static_cast<double>(intensity_at(i));
-    }
-    sums[ordered.target] = sum;
-  }
-}
-
-void WindowSums::compute(std::span<const double> mz, std::span<const float> intensity,
-                         std::span<double> sums, Scratch& scratch, bool monotone) const {
-  const std::size_t n = std::min(mz.size(), intensity.size());
-  mz = mz.first(n);
-  // A monotone axis is sorted when it does not fall from end to end (a NaN
-  // end fails the test, and the full check decides).
-  const bool sorted = monotone && n > 0 && mz.front() <= mz.back() ? true : sorted_by_mz(mz);
-  if (sorted) {
-    merge(
-        n, [&](std::size_t i) { return mz[i]; }, [&](std::size_t i) { return intensity[i]; }, sums);
-    return;
-  }
-  // A centroid list need not be sorted: sort a copy, NaN m/z left out (it
-  // lies in no window and has no place in the order). The stable sort keeps
-  // points of equal m/z in their order.
-  scratch.clear();
-  scratch.reserve(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    if (mz[i] == mz[i]) scratch.push_back({mz[i], intensity[i]});
-  }
-  std::stable_sort(scratch.begin(), scratch.end(),
-                   [](const Point& a, const Point& b) { return a.mz < b.mz; });
-  merge(
-      scratch.size(), [&](std::size_t i) { return scratch[i].mz; },
-      [&](std::size_t i) { return scratch[i].intensity; }, sums);
+  return std::move(windows.windows);
 }
 
 namespace {
@@ -315,12 +218,9 @@ Result<Done> write_xic(const Reader& reader, const XicQuery& query, TextFormat f
   std::size_t chosen = 0;
   std::optional<Error> failure;
   pipeline::SpectrumStages stages;
+  const analysis::XicScans scans{query.ms_level, query.rt_range};
   stages.take = [&](quorlith::SpectrumRecord& record, std::size_t index) {
-    if (record.ms_level != query.ms_level) return false;
-    const double rt = record.retention_time_sec;
-    if (query.rt_range && !(rt >= query.rt_range->first && rt <= query.rt_range->second)) {
-      return false;
-    }
+    if (!analysis::xic_takes(scans, record.ms_level, record.retention_time_sec)) return false;
     slots[index].record = std::move(record);
     slots[index].first = chosen++ == 0;
     return true;
@@ -328,9 +228,8 @@ Result<Done> write_xic(const Reader& reader, const XicQuery& query, TextFormat f
   stages.work = [&](std::size_t index, std::size_t worker) {
     Slot& slot = slots[index];
     const quorlith::SpectrumRecord& record = slot.record;
-    const bool profile = representation_of(reader, record) == Representation::profile;
     slot.sums.resize(query.targets.size());
-    window_sums.compute(record.mz, record.intensity, slot.sums, scratch[worker], profile);
+    analysis::spectrum_window_sums(reader, record, window_sums, slot.sums, scratch[worker]);
     slot.rendered =
         slot.rows.render(cells, record.retention_time_sec, record.scan_id, slot.sums, slot.first);
   };

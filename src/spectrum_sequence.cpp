@@ -133,7 +133,11 @@ std::unique_ptr<quorlith::SpectrumSequence> Reader::iter_spectra(BlockOrder orde
 }
 
 ScanSpectrum Reader::read_spectrum(std::size_t index) const {
-  return make_spectrum(*this, scans_.records[index], index, BlockOrder::kProfileFirst);
+  return read_spectrum(index, BlockOrder::kProfileFirst);
+}
+
+ScanSpectrum Reader::read_spectrum(std::size_t index, BlockOrder order) const {
+  return make_spectrum(*this, scans_.records[index], index, order);
 }
 
 }  // namespace velmoran

@@ -61,3 +61,6 @@ endforeach()
 ]])
 set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES
   ${CMAKE_CURRENT_BINARY_DIR}/threads_test_labels.cmake)
+
+# The peak modes the workers read spectra in.
+target_link_libraries(threads_test PRIVATE velmoran::analysis)

@@ -15,6 +15,7 @@
 #include "../toolkit/py_ref.hpp"
 #include "../toolkit/array.hpp"
 #include "chromatogram.hpp"
+#include "xic.hpp"
 #include "../toolkit/errors.hpp"
 #include "peaks.hpp"
 #include "run.hpp"
@@ -39,6 +40,7 @@ int exec_module(PyObject* module) noexcept {
     if (add_type(module, peaks_type()) < 0) return -1;
     if (add_type(module, array_type()) < 0) return -1;
     if (add_type(module, chromatogram_type()) < 0) return -1;
+    if (add_type(module, xic_type()) < 0) return -1;
     // Not listed in __all__: only Run.spectra() makes one.
     if (add_type(module, spectrum_iterator_type()) < 0) return -1;
     PyObject* format_error = format_error_type();
@@ -48,8 +50,8 @@ int exec_module(PyObject* module) noexcept {
       Py_DECREF(format_error);
       return -1;
     }
-    PyRef all = PyRef::steal(Py_BuildValue("[sssssss]", "open", "Run", "Spectrum", "Peaks", "Array",
-                                           "FormatError", "Chromatogram"));
+    PyRef all = PyRef::steal(Py_BuildValue("[ssssssss]", "open", "Run", "Spectrum", "Peaks",
+                                           "Array", "FormatError", "Chromatogram", "Xic"));
     if (!all || PyModule_AddObject(module, "__all__", all.get()) < 0) return -1;
     (void)all.release();  // the module holds it now
     return 0;

@@ -26,6 +26,8 @@
 #include "peaks.hpp"
 #include "run_qc.hpp"
 #include "spectrum.hpp"
+#include "peak_mode_argument.hpp"
+#include "run_chromatograms.hpp"
 #include "spectrum_iterator.hpp"
 #include "../toolkit/without_gil.hpp"
 
@@ -207,19 +209,50 @@ PyObject* run_subscript(PyObject* self, PyObject* key) {
   });
 }
 
-// The bound arguments of spectra() and peaks(): the reader, the scans and
-// the threads.
+constexpr const char* kSpectrumNames[] = {"i", "peaks"};
+
+// Run.spectrum(i, peaks="profile"): run[i] in a peak mode.
+PyObject* run_spectrum(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    constexpr const char* kMember = "Run.spectrum()";
+    PyObject* bound[2];
+    if (!bind_arguments({kMember, kSpectrumNames, 1}, args, nargs, kwnames, bound)) return nullptr;
+    const auto mode = peak_mode_of(bound[1], kMember);
+    if (!mode) return nullptr;
+    if (PyBool_Check(bound[0]) || !PyIndex_Check(bound[0])) {
+      return PyErr_Format(PyExc_TypeError, "%s: i must be an int, not %.200s", kMember,
+                          Py_TYPE(bound[0])->tp_name);
+    }
+    Py_ssize_t i = PyNumber_AsSsize_t(bound[0], PyExc_IndexError);
+    if (i == -1 && PyErr_Occurred()) return nullptr;
+    const auto reader = open_reader(self);
+    if (!reader) return nullptr;
+    const auto count = static_cast<Py_ssize_t>(reader->scans().records.size());
+    if (i < 0) i += count;
+    if (i < 0 || i >= count) {
+      PyErr_SetString(PyExc_IndexError, "Run index out of range");
+      return nullptr;
+    }
+    const auto position = static_cast<std::size_t>(i);
+    auto spectrum = without_gil([&] { return analysis::read_scan(*reader, position, *mode); });
+    return make_spectrum(std::move(spectrum), *reader);
+  });
+}
+
+// The bound arguments of spectra() and peaks(): the reader, the scans, the
+// threads and the peak mode.
 struct Request {
   std::shared_ptr<const Reader> reader;
   std::vector<std::size_t> positions;
   unsigned threads;
+  analysis::PeakMode mode;
 };
 
-constexpr const char* kSelectionNames[] = {"ms_level", "rt", "threads", "index"};
+constexpr const char* kSelectionNames[] = {"ms_level", "rt", "threads", "index", "peaks"};
 
 std::optional<Request> bind_request(PyObject* self, const char* member, PyObject* const* args,
                                     Py_ssize_t nargs, PyObject* kwnames) {
-  PyObject* bound[4];
+  PyObject* bound[5];
   if (!bind_arguments({member, kSelectionNames, 0}, args, nargs, kwnames, bound)) {
     return std::nullopt;
   }
@@ -229,6 +262,8 @@ std::optional<Request> bind_request(PyObject* self, const char* member, PyObject
   if (!selection) return std::nullopt;
   const auto threads = threads_of(bound[2], member);
   if (!threads) return std::nullopt;
+  const auto mode = peak_mode_of(bound[4], member);
+  if (!mode) return std::nullopt;
   std::vector<std::size_t> selected = select_positions(reader->scans(), *selection);
   if (bound[3] && bound[3] != Py_None) {
     // The positions given, in their order, that the selection keeps.
@@ -239,7 +274,7 @@ std::optional<Request> bind_request(PyObject* self, const char* member, PyObject
     std::erase_if(*index, [&](std::size_t position) { return !kept[position]; });
     selected = std::move(*index);
   }
-  return Request{std::move(reader), std::move(selected), *threads};
+  return Request{std::move(reader), std::move(selected), *threads, *mode};
 }
 
 PyObject* run_spectra(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -247,7 +282,7 @@ PyObject* run_spectra(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     auto request = bind_request(self, "Run.spectra()", args, nargs, kwnames);
     if (!request) return nullptr;
     return make_spectrum_iterator(std::move(request->reader), std::move(request->positions),
-                                  request->threads);
+                                  request->threads, request->mode);
   });
 }
 
@@ -257,7 +292,8 @@ PyObject* run_peaks(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     if (!request) return nullptr;
     const auto reader = request->reader;
     auto gathering = without_gil([&] {
-      return std::make_unique<PeakGathering>(*reader, request->positions, request->threads);
+      return std::make_unique<PeakGathering>(*reader, request->positions, request->threads,
+                                             request->mode);
     });
     const bool done = wait_interruptibly(
         [&](std::chrono::milliseconds timeout) { return gathering->wait_for(timeout); });
@@ -271,13 +307,24 @@ PyObject* run_peaks(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
       return nullptr;
     }
     auto flat = without_gil([&] { return gathering->finish(); });
-    return make_peaks(std::move(flat), std::move(request->positions));
+    return make_peaks(std::move(flat), std::move(request->positions), *reader);
   });
 }
 
-PyObject* run_scans_frame(PyObject* self, PyObject* /*unused*/) noexcept {
+constexpr const char* kScansFrameNames[] = {"totals"};
+
+// Releases the lock for totals=True: not noexcept (../toolkit/guarded.hpp).
+PyObject* run_scans_frame(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    if (!open_reader(self)) return nullptr;
+    PyObject* bound[1];
+    if (!bind_arguments({"Run.scans_frame()", kScansFrameNames, 0}, args, nargs, kwnames, bound)) {
+      return nullptr;
+    }
+    const int totals = bound[0] ? PyObject_IsTrue(bound[0]) : 0;
+    if (totals < 0) return nullptr;
+    const auto reader = open_reader(self);
+    if (!reader) return nullptr;
     const PyRef pandas = PyRef::steal(PyImport_ImportModule("pandas"));
     if (!pandas) {
       if (!PyErr_ExceptionMatches(PyExc_ImportError)) return nullptr;
@@ -316,6 +363,9 @@ PyObject* run_scans_frame(PyObject* self, PyObject* /*unused*/) noexcept {
     while (PyDict_Next(columns, &position, &name, &column)) {
       const PyRef values = PyRef::steal(PyObject_CallMethod(numpy.get(), "asarray", "O", column));
       if (!values || PyDict_SetItem(frame_columns.get(), name, values.get()) < 0) return nullptr;
+    }
+    if (totals && !add_totals_columns(*reader, numpy.get(), frame_columns.get())) {
+      return nullptr;
     }
     return PyObject_CallMethod(pandas.get(), "DataFrame", "O", frame_columns.get());
   });
@@ -436,8 +486,22 @@ PyMethodDef run_methods[] = {
     {"transitions", as_method(run_transitions), METH_FASTCALL | METH_KEYWORDS,
      "transitions($self, path)\n--\n\n"
      "Reads a transition list (CSV or TSV) for channels(); returns its number of rows."},
-    {"scans_frame", run_scans_frame, METH_NOARGS,
-     "scans_frame($self, /)\n--\n\nThe scan table as a pandas DataFrame."},
+    {"scans_frame", as_method(run_scans_frame), METH_FASTCALL | METH_KEYWORDS,
+     "scans_frame($self, totals=False)\n--\n\n"
+     "The scan table as a pandas DataFrame; totals=True adds tic, base_peak_mz, "
+     "base_peak_intensity and centroided, computed on every core."},
+    {"spectrum", as_method(run_spectrum), METH_FASTCALL | METH_KEYWORDS,
+     "spectrum($self, i, peaks='profile')\n--\n\n"
+     "The spectrum of scan i (as run[i]) in a peak mode: profile, centroid or picked."},
+    {"xic", as_method(run_xic), METH_FASTCALL | METH_KEYWORDS,
+     "xic($self, mz, ppm=None, da=None, rt=None, ms_level=1, threads=None)\n--\n\n"
+     "Extracted ion chromatograms of the targets mz: the sums of velmoran xic (an Xic)."},
+    {"tic", as_method(run_tic), METH_FASTCALL | METH_KEYWORDS,
+     "tic($self, ms_level=1, threads=None)\n--\n\n"
+     "The total ion current of every scan of the level (a Chromatogram)."},
+    {"bpc", as_method(run_bpc), METH_FASTCALL | METH_KEYWORDS,
+     "bpc($self, ms_level=1, threads=None)\n--\n\n"
+     "The base peak of every scan of the level (a Chromatogram with mz)."},
     {"close", run_close, METH_NOARGS,
      "close($self, /)\n--\n\nCloses the run; what it handed out stays valid."},
     {"__enter__", run_enter, METH_NOARGS, nullptr},

@@ -241,4 +241,13 @@ PyObject* make_spectrum(ScanSpectrum&& spectrum, const Reader& reader) {
                    scan.mz_range_low, scan.mz_range_high, centroided, std::move(error)});
 }
 
+PyObject* make_spectrum_view(PyRef mz, PyRef intensity, std::size_t points,
+                             const SpectrumFields& fields) {
+  return make_object(
+      spectrum_type(),
+      SpectrumData{std::move(mz), std::move(intensity), points, fields.index, fields.scan_id,
+                   fields.ms_level, fields.rt_sec, fields.precursor_mz, fields.mrm_channel,
+                   fields.mz_low, fields.mz_high, fields.centroided, fields.error});
+}
+
 }  // namespace velmoran::python::arrays

@@ -16,8 +16,15 @@
 
 #include <Python.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
 #include <velmoran/raw/msscan.hpp>
 #include <velmoran/reader.hpp>
+
+#include "../toolkit/py_ref.hpp"
 
 namespace velmoran::python::arrays {
 
@@ -29,5 +36,25 @@ namespace velmoran::python::arrays {
 // `reader`'s; null with the exception set. May throw std::bad_alloc
 // (callers run inside guarded()).
 [[nodiscard]] PyObject* make_spectrum(ScanSpectrum&& spectrum, const Reader& reader);
+
+// A Spectrum's metadata, as make_spectrum_view() takes it.
+struct SpectrumFields {
+  std::size_t index = 0;
+  std::uint32_t scan_id = 0;
+  std::uint32_t ms_level = 0;
+  double rt_sec = 0.0;
+  std::optional<double> precursor_mz;
+  std::optional<std::uint32_t> mrm_channel;
+  std::optional<double> mz_low;
+  std::optional<double> mz_high;
+  bool centroided = false;
+  std::optional<std::string> error;
+};
+
+// A new Spectrum of `fields` whose arrays are `mz` and `intensity` (Arrays
+// of 'd' and 'f', `points` items: views into a Peaks' flat arrays); null
+// with the exception set.
+[[nodiscard]] PyObject* make_spectrum_view(PyRef mz, PyRef intensity, std::size_t points,
+                                           const SpectrumFields& fields);
 
 }  // namespace velmoran::python::arrays

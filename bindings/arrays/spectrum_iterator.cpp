@@ -103,8 +103,9 @@ PyTypeObject* spectrum_iterator_type() noexcept {
 }
 
 PyObject* make_spectrum_iterator(std::shared_ptr<const Reader> reader,
-                                 std::vector<std::size_t> positions, unsigned threads) {
-  auto ahead = std::make_unique<DecodeAhead>(reader, std::move(positions), threads);
+                                 std::vector<std::size_t> positions, unsigned threads,
+                                 analysis::PeakMode mode) {
+  auto ahead = std::make_unique<DecodeAhead>(reader, std::move(positions), threads, mode);
   PyTypeObject* type = spectrum_iterator_type();
   if (!type) return nullptr;
   PyObject* self = type->tp_alloc(type, 0);

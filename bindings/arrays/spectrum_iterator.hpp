@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include <velmoran/analysis/peak_mode.hpp>
 #include <velmoran/reader.hpp>
 
 namespace velmoran::python::arrays {
@@ -17,9 +18,9 @@ namespace velmoran::python::arrays {
 [[nodiscard]] PyTypeObject* spectrum_iterator_type() noexcept;
 
 // A new iterator over the spectra at `positions`, decoded ahead on
-// `threads` threads; null with the exception set.
-[[nodiscard]] PyObject* make_spectrum_iterator(std::shared_ptr<const Reader> reader,
-                                               std::vector<std::size_t> positions,
-                                               unsigned threads);
+// `threads` threads in `mode`; null with the exception set.
+[[nodiscard]] PyObject* make_spectrum_iterator(
+    std::shared_ptr<const Reader> reader, std::vector<std::size_t> positions, unsigned threads,
+    analysis::PeakMode mode = analysis::PeakMode::kProfile);
 
 }  // namespace velmoran::python::arrays

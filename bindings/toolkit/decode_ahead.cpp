@@ -29,9 +29,11 @@ struct DecodeAhead::State {
     std::exception_ptr failure;
   };
 
-  State(const Reader& of, std::span<const std::size_t> chosen, unsigned threads)
+  State(const Reader& of, std::span<const std::size_t> chosen, unsigned threads,
+        analysis::PeakMode peak_mode)
       : reader(of),
         positions(chosen),
+        mode(peak_mode),
         thread_count(static_cast<unsigned>(
             std::min<std::size_t>(std::max(threads, 1U), std::max<std::size_t>(chosen.size(), 1)))),
         slots(kAheadPerThread * thread_count) {}
@@ -60,7 +62,7 @@ struct DecodeAhead::State {
       lock.unlock();
       Slot done;
       try {
-        done.spectrum = reader.read_spectrum(positions[k]);
+        done.spectrum = analysis::read_scan(reader, positions[k], mode);
       } catch (...) {
         done.failure = std::current_exception();
       }
@@ -100,6 +102,7 @@ struct DecodeAhead::State {
 
   const Reader& reader;
   std::span<const std::size_t> positions;
+  const analysis::PeakMode mode;
   const unsigned thread_count;
   std::vector<Slot> slots;  // spectrum k waits in slot k % window
 
@@ -113,12 +116,13 @@ struct DecodeAhead::State {
 };
 
 DecodeAhead::DecodeAhead(std::shared_ptr<const Reader> reader, std::vector<std::size_t> positions,
-                         unsigned threads)
+                         unsigned threads, analysis::PeakMode mode)
     : reader_(std::move(reader)),
       positions_(std::move(positions)),
       threads_(threads),
+      mode_(mode),
       pid_(::getpid()),
-      state_(std::make_unique<State>(*reader_, positions_, threads_)) {}
+      state_(std::make_unique<State>(*reader_, positions_, threads_, mode_)) {}
 
 DecodeAhead::~DecodeAhead() {
   if (::getpid() != pid_) abandon();
@@ -145,7 +149,7 @@ void DecodeAhead::resume_after_fork() {
   abandon();
   positions_ = std::move(rest);
   pid_ = ::getpid();
-  state_ = std::make_unique<State>(*reader_, positions_, threads_);
+  state_ = std::make_unique<State>(*reader_, positions_, threads_, mode_);
 }
 
 void DecodeAhead::abandon() {

@@ -12,15 +12,17 @@
 #include <optional>
 #include <vector>
 
+#include <velmoran/analysis/peak_mode.hpp>
 #include <velmoran/reader.hpp>
 
 namespace velmoran::python {
 
 class DecodeAhead {
  public:
-  // Workers start with the first call of next().
+  // Workers start with the first call of next(); each spectrum is read in
+  // `mode` (analysis::read_scan).
   DecodeAhead(std::shared_ptr<const Reader> reader, std::vector<std::size_t> positions,
-              unsigned threads);
+              unsigned threads, analysis::PeakMode mode = analysis::PeakMode::kProfile);
   DecodeAhead(const DecodeAhead&) = delete;
   DecodeAhead& operator=(const DecodeAhead&) = delete;
   // Stops the workers and waits for them (in a child process made by
@@ -56,6 +58,7 @@ class DecodeAhead {
   std::shared_ptr<const Reader> reader_;
   std::vector<std::size_t> positions_;
   unsigned threads_;
+  analysis::PeakMode mode_;
   pid_t pid_;  // the process whose state_ this is
   std::unique_ptr<State> state_;
 };

@@ -16,6 +16,8 @@
 #include <system_error>
 #include <thread>
 
+#include <velmoran/representation.hpp>
+
 #include "flat_buffer.hpp"
 
 namespace velmoran::python {
@@ -64,11 +66,13 @@ std::size_t points_in_files(const Reader& reader) {
 
 class PeakGathering::Gatherer {
  public:
-  Gatherer(const Reader& reader, std::span<const std::size_t> positions)
+  Gatherer(const Reader& reader, std::span<const std::size_t> positions, analysis::PeakMode mode)
       : reader_(reader),
         positions_(positions),
+        mode_(mode),
         chunks_((positions.size() + kChunkScans - 1) / kChunkScans) {
     offsets_.resize(positions.size() + 1);
+    centroided_.resize(positions.size());
     const std::size_t most = std::min(kMostFirstCapacity, points_in_files(reader));
     std::size_t claimed = 0;
     for (const std::size_t position : positions) {
@@ -127,6 +131,7 @@ class PeakGathering::Gatherer {
     out.intensity = intensity_.release(total_);
     out.offsets = std::move(offsets_);
     out.errors = std::move(errors_);
+    out.centroided = std::move(centroided_);
     return out;
   }
 
@@ -165,7 +170,7 @@ class PeakGathering::Gatherer {
       for (std::size_t k = first; k < last; ++k) {
         // Checked scan by scan: a stop takes effect within one scan's read.
         if (stopped_) return;
-        spectra.push_back(reader_.read_spectrum(positions_[k]));
+        spectra.push_back(analysis::read_scan(reader_, positions_[k], mode_));
       }
       const std::size_t start = place(chunk, first, spectra);
       if (start == kStopped) return;
@@ -196,6 +201,8 @@ class PeakGathering::Gatherer {
     for (std::size_t j = 0; j < spectra.size(); ++j) {
       at += spectra[j].record.mz.size();
       offsets_[first + j + 1] = static_cast<std::int64_t>(at);
+      centroided_[first + j] =
+          representation_of(reader_, spectra[j].record) == Representation::centroid ? 1 : 0;
       if (spectra[j].error) errors_.emplace_back(positions_[first + j], spectra[j].error->text());
     }
     total_ = at;
@@ -211,6 +218,7 @@ class PeakGathering::Gatherer {
 
   const Reader& reader_;
   std::span<const std::size_t> positions_;
+  const analysis::PeakMode mode_;
   const std::size_t chunks_;
   std::atomic<std::size_t> next_chunk_{0};
   std::vector<std::thread> workers_;
@@ -229,11 +237,12 @@ class PeakGathering::Gatherer {
   FlatBuffer<float> intensity_;
   std::vector<std::int64_t> offsets_;
   std::vector<std::pair<std::size_t, std::string>> errors_;
+  std::vector<std::uint8_t> centroided_;
 };
 
 PeakGathering::PeakGathering(const Reader& reader, std::span<const std::size_t> positions,
-                             unsigned threads)
-    : gatherer_(std::make_unique<Gatherer>(reader, positions)) {
+                             unsigned threads, analysis::PeakMode mode)
+    : gatherer_(std::make_unique<Gatherer>(reader, positions, mode)) {
   gatherer_->start(threads);
 }
 
@@ -248,8 +257,8 @@ void PeakGathering::cancel() noexcept { gatherer_->cancel(); }
 FlatPeaks PeakGathering::finish() { return gatherer_->finish(); }
 
 FlatPeaks gather_peaks(const Reader& reader, std::span<const std::size_t> positions,
-                       unsigned threads) {
-  PeakGathering gathering(reader, positions, threads);
+                       unsigned threads, analysis::PeakMode mode) {
+  PeakGathering gathering(reader, positions, threads, mode);
   while (!gathering.wait_for(std::chrono::hours(1))) {
   }
   return gathering.finish();

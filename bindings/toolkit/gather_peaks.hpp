@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include <velmoran/analysis/peak_mode.hpp>
 #include <velmoran/reader.hpp>
 
 namespace velmoran::python {
@@ -27,6 +28,8 @@ struct FlatPeaks {
   // The scans whose blocks could not be read or decoded (their spectra are
   // empty): scan position and the error's text, in position order.
   std::vector<std::pair<std::size_t, std::string>> errors;
+  // Per spectrum, 1 where its points are centroids (Spectrum.centroided).
+  std::vector<std::uint8_t> centroided;
 };
 
 class PeakGathering {
@@ -36,7 +39,9 @@ class PeakGathering {
   // The arrays are grown without copying (FlatBuffer) from a first size
   // that neither the table's point counts nor the sizes of the data files
   // exceed; memory is 12 bytes per point plus the spectra in flight.
-  PeakGathering(const Reader& reader, std::span<const std::size_t> positions, unsigned threads);
+  // Each spectrum is read in `mode` (analysis::read_scan).
+  PeakGathering(const Reader& reader, std::span<const std::size_t> positions, unsigned threads,
+                analysis::PeakMode mode = analysis::PeakMode::kProfile);
   PeakGathering(const PeakGathering&) = delete;
   PeakGathering& operator=(const PeakGathering&) = delete;
   // Stops the workers (cancel) and waits for them.
@@ -57,6 +62,7 @@ class PeakGathering {
 
 // The same, waiting for the workers until they are done.
 [[nodiscard]] FlatPeaks gather_peaks(const Reader& reader, std::span<const std::size_t> positions,
-                                     unsigned threads);
+                                     unsigned threads,
+                                     analysis::PeakMode mode = analysis::PeakMode::kProfile);
 
 }  // namespace velmoran::python

@@ -98,9 +98,11 @@ class ScansTest(unittest.TestCase):
                         self.assertEqual(int(row["points"]), len(mz))
                         self.assertEqual(row["representation"],
                                          ("profile" if profile else "centroid") if mz else None)
-                        self.assertEqual(num(row["tic"]), tic if mz else None)
+                        # An empty spectrum: TIC 0, base-peak intensity 0, no base-peak m/z.
+                        self.assertEqual(num(row["tic"]), tic)
                         self.assertEqual(num(row["base_peak_mz"]), mz[base] if mz else None)
-                        self.assertEqual(float32(num(row["base_peak_intensity"])), intensity[base])
+                        self.assertEqual(float32(num(row["base_peak_intensity"])),
+                                         intensity[base] if mz else 0.0)
                         self.assertEqual(num(row["precursor_mz"]),
                                          None if "mrm_channel" in scan else scan.get("precursor_mz"))
                         self.assertEqual(num(row["mrm_channel"]), scan.get("mrm_channel"))
@@ -109,7 +111,7 @@ class ScansTest(unittest.TestCase):
             self.assertIsInstance(first["rt_sec"], float)
             self.assertIsInstance(first["points"], int)
 
-    def test_spectra_without_data_are_empty_cells(self):
+    def test_spectra_without_data_have_zero_totals_and_no_base_peak_mz(self):
         path, expected = RUNS.runs["dda216"]
         with tempfile.TemporaryDirectory() as tmp:
             bare = os.path.join(tmp, "bare.d")
@@ -118,7 +120,7 @@ class ScansTest(unittest.TestCase):
             rows = read_table(run("scans", bare, "--format", "json").stdout, "json")
             self.assertEqual([(r["points"], r["representation"], r["tic"], r["base_peak_mz"],
                                r["base_peak_intensity"]) for r in rows],
-                             [(0, None, None, None, None)] * len(expected))
+                             [(0, None, 0, None, 0)] * len(expected))
             info = json.loads(run("info", bare, "--json").stdout)
             self.assertEqual((info["empty_spectra"], info["points"], info["mz_min"], info["file_bytes"]["MSPeak.bin"]),
                              (len(expected), 0, None, None))

@@ -61,6 +61,8 @@ class VELMORAN_EXPORT Reader final : public quorlith::SpectrumSource {
   // scans().records.size()), reading and decoding only that scan's blocks.
   // Safe to call from several threads at once: it keeps no state.
   [[nodiscard]] ScanSpectrum read_spectrum(std::size_t index) const;
+  // The same, taking the scan's blocks in `order`.
+  [[nodiscard]] ScanSpectrum read_spectrum(std::size_t index, BlockOrder order) const;
 
  private:
   Reader(std::filesystem::path path, std::string name, raw::MSScan scans,

@@ -12,23 +12,14 @@
 
 #include <quorlith/types.hpp>
 
+#include <velmoran/analysis/peak_mode.hpp>
 #include <velmoran/reader.hpp>
 
 namespace velmoran::exporting {
 
-enum class PeakMode {
-  // The library's points: the profile where the scan has one.
-  kProfile,
-  // The instrument's centroids (the peak block) where the scan has them,
-  // elsewhere the profile picked by pick_peaks.
-  kCentroid,
-  // Every profile picked by pick_peaks; the peak block only where the scan
-  // has no profile points.
-  kPicked,
-};
-
-// The order in which the reader must take each scan's blocks for `mode`.
-[[nodiscard]] BlockOrder block_order_of(PeakMode mode) noexcept;
+// The points of each spectrum (--peaks): profile, centroid or picked.
+using analysis::block_order_of;
+using analysis::PeakMode;
 
 // Inclusive ranges; an absent one lets everything through.
 struct ScanFilter {

@@ -18,8 +18,9 @@ inline constexpr std::string_view kScanColumns[] = {
     "mrm_channel"};
 
 // Writes the table of every scan of the run to `out` (not committed). The
-// total ion current and base peak are spectrum_totals(); they and the
-// representation are empty cells (JSON null) for a spectrum without points.
+// total ion current and base peak are analysis::scan_totals(): for a
+// spectrum without points the total ion current and base-peak intensity
+// are 0, and the representation and base-peak m/z empty cells (JSON null).
 [[nodiscard]] Result<Done> write_scan_table(const Reader& reader, TextFormat format,
                                             textio::OutputFile& out);
 

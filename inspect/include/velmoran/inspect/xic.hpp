@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include <velmoran/analysis/window_sums.hpp>
 #include <velmoran/inspect/table.hpp>
 #include <velmoran/inspect/targets.hpp>
 #include <velmoran/reader.hpp>
@@ -18,70 +19,12 @@
 
 namespace velmoran::inspect {
 
-// The m/z window of one target, both ends included.
-struct MzWindow {
-  double low = 0.0;
-  double high = 0.0;
-};
+using analysis::da_window;
+using analysis::MzWindow;
+using analysis::ppm_window;
+using analysis::WindowSums;
 
-// [target - tol, target + tol] with tol = target * ppm / 1e6, each step
-// rounded in double; where target * ppm overflows, tol = target * (ppm /
-// 1e6), which for ppm <= 1e6 cannot. An end may still be infinite (a
-// target near the largest double): xic_windows() refuses that.
-[[nodiscard]] MzWindow ppm_window(double target, double ppm);
-// [target - da, target + da], each end rounded in double.
-[[nodiscard]] MzWindow da_window(double target, double da);
-
-// Sums the intensities inside each of a fixed set of windows, spectrum
-// after spectrum. Windows may overlap: a point counts for every window that
-// holds it. Each sum is accumulated in double in increasing m/z order
-// (points of equal m/z in their order in the spectrum), which for a sorted
-// spectrum is its point order. A point whose m/z is NaN is in no window.
-//
-// The windows are sorted by their low end once; a spectrum sorted by m/z
-// (checked, O(points)) is then merged against them in O(points + windows +
-// matched points); an unsorted one is first sorted into a scratch array.
-// One WindowSums serves every thread: the sort's scratch array is the
-// caller's, one per thread.
-class WindowSums {
- public:
-  struct Point {
-    double mz;
-    float intensity;
-  };
-  using Scratch = std::vector<Point>;
-
-  explicit WindowSums(std::span<const MzWindow> windows);
-
-  [[nodiscard]] std::size_t size() const noexcept { return windows_.size(); }
-
-  // sums[i] receives the sum of window i (in the order given to the
-  // constructor); `sums` has size() elements. `monotone` says that the
-  // caller knows the m/z values to be monotone (a profile's axis is
-  // first + step * i): then its two ends tell whether it is sorted.
-  void compute(std::span<const double> mz, std::span<const float> intensity, std::span<double> sums,
-               Scratch& scratch, bool monotone = false) const;
-  // The same with a scratch array of the object's own (one thread).
-  void compute(std::span<const double> mz, std::span<const float> intensity, std::span<double> sums,
-               bool monotone = false) {
-    compute(mz, intensity, sums, scratch_, monotone);
-  }
-
- private:
-  // Merges n points, sorted by m/z, read through mz_at(i) and
-  // intensity_at(i), against the windows.
-  template <class MzAt, class IntensityAt>
-  void merge(std::size_t n, MzAt mz_at, IntensityAt intensity_at, std::span<double> sums) const;
-
-  struct Ordered {
-    MzWindow window;
-    std::size_t target;
-  };
-  std::vector<Ordered> windows_;
-  Scratch scratch_;
-};
-
-enum class ToleranceUnit { ppm, da };
+using analysis::ToleranceUnit;
 
 struct XicQuery {
   std::vector<Target> targets;
