@@ -7,7 +7,6 @@ a series. Leaves its screenshot in VIEW_ARTIFACTS (the build tree).
 Environment: VELMORAN, VELMORAN_MKDATASET, VIEW_ARTIFACTS.
 Run with Debian's /usr/bin/python3 (python3-selenium, chromium-driver).
 """
-import json
 import os
 import tempfile
 import unittest
@@ -15,12 +14,9 @@ import unittest
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
-from selenium.webdriver.support.ui import WebDriverWait
 
-from browser import chromium
-from view_server import ViewServer, make_run, velmoran_from_env
+from page_case import OneRunPage
 
-VELMORAN, MKDATASET = velmoran_from_env()
 ARTIFACTS = os.environ.get("VIEW_ARTIFACTS", tempfile.gettempdir())
 
 
@@ -35,31 +31,9 @@ return drawn;
 """
 
 
-class BrowserTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.tmp = tempfile.TemporaryDirectory()
-        run = os.path.join(cls.tmp.name, "browser.d")
-        expect = os.path.join(cls.tmp.name, "browser.json")
-        make_run(MKDATASET, run, "synth", "--ms1", "60", "--ms2", "120", "--points", "4000",
-                 "--peaks", "60", "--seed", "21", "--expect", expect)
-        with open(expect) as f:
-            cls.expected = json.load(f)["scans"]
-        cls.server = ViewServer(VELMORAN, run)
-        cls.driver = chromium()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.driver.quit()
-        code, _, err = cls.server.stop()
-        cls.tmp.cleanup()
-        assert code == 0, err
-
-    def wait(self, condition, timeout=20):
-        return WebDriverWait(self.driver, timeout).until(lambda d: condition())
-
-    def title(self):
-        return self.driver.find_element(By.ID, "spectrum-title").text
+class BrowserTest(OneRunPage):
+    RUN = "browser"
+    SEED = 21
 
     def test_page_charts_selection_and_xic(self):
         d = self.driver

@@ -8,7 +8,6 @@ VIEW_ARTIFACTS.
 Environment: VELMORAN, VELMORAN_MKDATASET, VIEW_ARTIFACTS.
 Run with Debian's /usr/bin/python3 (python3-selenium, chromium-driver).
 """
-import json
 import os
 import struct
 import tempfile
@@ -16,12 +15,9 @@ import unittest
 
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support.ui import WebDriverWait
 
-from browser import chromium
-from view_server import ViewServer, make_run, velmoran_from_env
+from page_case import OneRunPage
 
-VELMORAN, MKDATASET = velmoran_from_env()
 ARTIFACTS = os.environ.get("VIEW_ARTIFACTS", tempfile.gettempdir())
 
 # Pixels of the map's canvas that are neither transparent, white nor grey.
@@ -42,31 +38,9 @@ return g && {width: g.width, height: g.height, rt: g.rt, mz: g.mz, level: g.msLe
 """
 
 
-class MapBrowserTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.tmp = tempfile.TemporaryDirectory()
-        run = os.path.join(cls.tmp.name, "mapped.d")
-        expect = os.path.join(cls.tmp.name, "mapped.json")
-        make_run(MKDATASET, run, "synth", "--ms1", "60", "--ms2", "120", "--points", "4000",
-                 "--peaks", "60", "--seed", "23", "--expect", expect)
-        with open(expect) as f:
-            cls.expected = json.load(f)["scans"]
-        cls.server = ViewServer(VELMORAN, run)
-        cls.driver = chromium()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.driver.quit()
-        code, _, err = cls.server.stop()
-        cls.tmp.cleanup()
-        assert code == 0, err
-
-    def wait(self, condition, timeout=20):
-        return WebDriverWait(self.driver, timeout).until(lambda d: condition())
-
-    def title(self):
-        return self.driver.find_element(By.ID, "spectrum-title").text
+class MapBrowserTest(OneRunPage):
+    RUN = "mapped"
+    SEED = 23
 
     def grid(self):
         return self.driver.execute_script(GRID)
