@@ -473,10 +473,10 @@ PyCFunction as_method(Function function) {
 
 PyMethodDef run_methods[] = {
     {"spectra", as_method(run_spectra), METH_FASTCALL | METH_KEYWORDS,
-     "spectra($self, ms_level=None, rt=None, threads=None)\n--\n\n"
+     "spectra($self, ms_level=None, rt=None, threads=None, index=None, peaks='profile')\n--\n\n"
      "Spectra of the selected scans in table order, decoded ahead on worker threads."},
     {"peaks", as_method(run_peaks), METH_FASTCALL | METH_KEYWORDS,
-     "peaks($self, ms_level=None, rt=None, threads=None)\n--\n\n"
+     "peaks($self, ms_level=None, rt=None, threads=None, index=None, peaks='profile')\n--\n\n"
      "Every selected spectrum at once, in flat arrays (a Peaks)."},
     {"qc", run_qc, METH_NOARGS,
      "qc($self, /)\n--\n\nThe run's quality metrics, keyed by PSI-MS accession (docs/qc.md)."},
