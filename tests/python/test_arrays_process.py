@@ -32,6 +32,18 @@ def thread_count():
     return len(os.listdir("/proc/self/task"))
 
 
+def settled_thread_count(baseline, within=5.0):
+    """The thread count once it is back at `baseline`, or after `within` s.
+    A joined thread may stay listed for a moment: the kernel wakes the
+    joiner before it takes the thread out of /proc/self/task."""
+    deadline = time.monotonic() + within
+    while True:
+        count = thread_count()
+        if count <= baseline or time.monotonic() > deadline:
+            return count
+        time.sleep(0.01)
+
+
 def repeat_records(dataset, times):
     """Appends the scan table's records `times` - 1 more times: a run that
     reads the same blocks again and again, long to read from little data."""
@@ -175,7 +187,7 @@ class InterruptTest(unittest.TestCase):
                 timer.cancel()
         delay = time.monotonic() - sent[0]
         timer.join()
-        return delay, thread_count() - threads, vm_size() - size
+        return delay, settled_thread_count(threads) - threads, vm_size() - size
 
     def check(self, call):
         delay, threads, grown = self.interrupt(call)
