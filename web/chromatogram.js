@@ -27,14 +27,16 @@ export class Chromatogram {
   // table index of the scan the user picked; onFirstDraw once drawn.
   // onView(range) after the user zooms in x (range: [min, max] of
   // retention time, null for the whole run); onIntensityView(range) after
-  // a zoom in intensity (null: automatic).
-  constructor(element, scans, { onSelect, onFirstDraw, onView, onIntensityView }) {
+  // a zoom in intensity (null: automatic); onXicIntensityView(range) after
+  // a zoom of the XICs' own axis.
+  constructor(element, scans, { onSelect, onFirstDraw, onView, onIntensityView, onXicIntensityView }) {
     this.element = element;
     this.scans = scans;
     this.onSelect = onSelect;
     this.onFirstDraw = onFirstDraw;
     this.onView = onView;
     this.onIntensityView = onIntensityView;
+    this.onXicIntensityView = onXicIntensityView;
     this.yZoom = new YZoom();
     this.xicZoom = new YZoom();
     this.kind = 'tic';
@@ -69,6 +71,7 @@ export class Chromatogram {
     this.yZoom.range = null;
     this.xicZoom.range = null;
     this.onIntensityView?.(null);
+    this.onXicIntensityView?.(null);
     this.plot?.destroy();
     this.plot = null;
     this.build();
@@ -194,7 +197,9 @@ export class Chromatogram {
     enableYZoom(this.plot, this.yZoom, 1, () => this.onIntensityView?.(this.yZoom.range));
     // The XICs' axis at the right zooms on its own scale (Shift and a drag
     // across the plot zoom both).
-    if (this.xics.length) enableYZoom(this.plot, this.xicZoom, 2);
+    if (this.xics.length) {
+      enableYZoom(this.plot, this.xicZoom, 2, () => this.onXicIntensityView?.(this.xicZoom.range));
+    }
     if (fullRange) this.plot.setScale('x', scale);
   }
 

@@ -143,7 +143,7 @@ async function start() {
     scan: readState('scan'), rt: readRange('rt'), mz: readRange('mz'), xic: readState('xic'),
     tol: readState('tol'), unit: readState('unit'), level: readState('level'),
     trace: readState('trace'), axis: readState('axis'), lock: readState('lock'),
-    rtIntensity: readRange('rt_y'), mzIntensity: readRange('mz_y'),
+    rtIntensity: readRange('rt_y'), mzIntensity: readRange('mz_y'), xicIntensity: readRange('xic_y'),
   };
   if (AXIS_MODES.includes(wanted.axis)) setAxisMode(wanted.axis);
   $('axis-mode').value = axisMode();
@@ -190,6 +190,7 @@ async function start() {
       showXicStatus();
     },
     onIntensityView: (range) => writeRange('rt_y', range),
+    onXicIntensityView: (range) => writeRange('xic_y', range),
   });
   if (wanted.rtIntensity) {
     chromatogram.yZoom.range = wanted.rtIntensity;
@@ -220,8 +221,9 @@ async function start() {
   onAxisMode((mode) => {
     writeState('axis', mode === 'linear' ? null : mode);
     // Intensity zooms are ranges of one axis; another axis starts whole.
-    for (const [view, key] of [[chromatogram, 'rt_y'], [spectrumView, 'mz_y']]) {
-      view.yZoom.range = null;
+    for (const [zoom, key] of [[chromatogram.yZoom, 'rt_y'], [chromatogram.xicZoom, 'xic_y'],
+                               [spectrumView.yZoom, 'mz_y']]) {
+      zoom.range = null;
       writeState(key, null);
     }
     chromatogram.build();
@@ -292,12 +294,13 @@ async function start() {
     extract();
   });
   $('xic-clear').addEventListener('click', () => {
+    chromatogram.xicZoom.range = null;
     chromatogram.setXics([]);
     overlay?.setXics([]);
     xicRows = null;
     $('xic-csv').disabled = true;
     $('xic-status').textContent = '';
-    for (const key of ['xic', 'tol', 'unit', 'level']) writeState(key, null);
+    for (const key of ['xic', 'tol', 'unit', 'level', 'xic_y']) writeState(key, null);
   });
   wireExports({ run, chromatogram, spectrumView, xicRows: () => xicRows });
 
@@ -316,6 +319,10 @@ async function start() {
     $('xic-unit').value = wanted.unit === 'da' ? 'da' : 'ppm';
     if ([...levelChoice.options].some((o) => o.value === wanted.level)) levelChoice.value = wanted.level;
     await extract();
+    if (wanted.xicIntensity && chromatogram.xics.length) {
+      chromatogram.xicZoom.range = wanted.xicIntensity;
+      chromatogram.build();
+    }
   }
   if (wanted.rt) chromatogram.setXRange(wanted.rt);
   const scan = /^\d{1,9}$/.test(wanted.scan ?? '') ? Number(wanted.scan) : 0;

@@ -182,13 +182,14 @@ class PageToolsTest(unittest.TestCase):
         self.wait(lambda: "2 XICs" in d.find_element(By.ID, "xic-status").text)
         self.assertIn("± 0.05 Da", d.find_element(By.ID, "xic-status").text)
         # Shift and a drag on the chromatogram (a new chart, with the XICs):
-        # an intensity zoom there.
+        # an intensity zoom there, of the trace's axis and of the XICs' own.
         chromatogram = d.find_element(By.CSS_SELECTOR, "#chromatogram .u-over")
         ActionChains(d).move_to_element_with_offset(chromatogram, 0, -20).key_down(Keys.SHIFT) \
             .click_and_hold().move_by_offset(0, 40).release().key_up(Keys.SHIFT).perform()
-        self.wait(lambda: {"xic", "tol", "unit", "axis", "scan", "rt_y"} <= set(fragment_of(d)))
+        self.wait(lambda: {"xic", "tol", "unit", "axis", "scan", "rt_y", "xic_y"} <= set(fragment_of(d)))
         y_zoom = "const y = window.velmoranView.chromatogram.plot.scales.y; return [y.min, y.max];"
-        rt_intensity = d.execute_script(y_zoom)
+        xic_zoom = "const y = window.velmoranView.chromatogram.plot.scales.xic; return [y.min, y.max];"
+        rt_intensity, xic_intensity = d.execute_script(y_zoom), d.execute_script(xic_zoom)
         state = d.execute_script("return location.hash")
         self.assertNotIn("token", state)
         self.assertEqual(fragment_of(d)["scan"], [str(chosen)])
@@ -204,6 +205,7 @@ class PageToolsTest(unittest.TestCase):
         self.assertEqual(d.execute_script(X_SCALE), zoom)
         self.assertEqual(d.execute_script(rt_scale), rt_zoom)
         self.assertEqual(d.execute_script(y_zoom), rt_intensity)
+        self.assertEqual(d.execute_script(xic_zoom), xic_intensity)
         self.assertEqual(d.execute_script("return window.velmoranView.spectrumView.plot.scales.y.distr"), 3)
         self.assertEqual(self.severe_errors(), [])
 
