@@ -84,6 +84,12 @@ constexpr std::size_t kScansPerTake = 16;
 }  // namespace
 
 std::vector<ChannelChromatogram> channel_chromatograms(const Reader& reader, unsigned threads) {
+  const std::atomic<bool> never{false};
+  return channel_chromatograms(reader, threads, never);
+}
+
+std::vector<ChannelChromatogram> channel_chromatograms(const Reader& reader, unsigned threads,
+                                                       const std::atomic<bool>& stop) {
   const raw::MSScan& table = reader.scans();
   std::vector<std::size_t> positions;
   for (std::size_t i = 0; i < table.records.size(); ++i) {
@@ -106,6 +112,7 @@ std::vector<ChannelChromatogram> channel_chromatograms(const Reader& reader, uns
         if (first >= positions.size()) return;
         const std::size_t end = std::min(positions.size(), first + kScansPerTake);
         for (std::size_t k = first; k < end; ++k) {
+          if (stop.load(std::memory_order_relaxed)) return;
           const ScanSpectrum spectrum = reader.read_spectrum(positions[k]);
           intensity[k] = scan_intensity(reader, spectrum.record);
         }
@@ -130,6 +137,7 @@ std::vector<ChannelChromatogram> channel_chromatograms(const Reader& reader, uns
   work();
   for (std::thread& worker : workers) worker.join();
   if (failure) std::rethrow_exception(failure);
+  if (stop.load(std::memory_order_relaxed)) return {};
   return assemble_chromatograms(table, positions, intensity);
 }
 

@@ -3,6 +3,7 @@
 // the velmoran program's, read on worker threads without the lock.
 #include "channels.hpp"
 
+#include <atomic>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -10,6 +11,7 @@
 
 #include <velmoran/mrm/channel_chromatograms.hpp>
 
+#include "../toolkit/background_work.hpp"
 #include "../toolkit/py_ref.hpp"
 #include "arguments.hpp"
 #include "chromatogram.hpp"
@@ -52,10 +54,13 @@ PyObject* run_channels(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
     const std::shared_ptr<const Reader> reader = run_reader(self);
     if (!reader) return nullptr;
     const std::shared_ptr<const mrm::TransitionList> list = run_transition_list(self);
-    auto chromatograms = without_gil([&] { return mrm::channel_chromatograms(*reader, *threads); });
+    auto chromatograms = in_background([&](const std::atomic<bool>& stop) {
+      return mrm::channel_chromatograms(*reader, *threads, stop);
+    });
+    if (!chromatograms) return nullptr;  // Ctrl-C
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict) return nullptr;
-    for (mrm::ChannelChromatogram& chromatogram : chromatograms) {
+    for (mrm::ChannelChromatogram& chromatogram : *chromatograms) {
       const std::uint32_t channel = chromatogram.channel;
       const PyRef key = PyRef::steal(PyLong_FromUnsignedLong(channel));
       if (!key) return nullptr;

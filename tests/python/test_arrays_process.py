@@ -162,6 +162,10 @@ class InterruptTest(unittest.TestCase):
         cls.path, _ = make_dataset(cls.tmp.path, "long.d", "synth", "--ms1", 300, "--ms2", 0,
                                    "--points", 20000, expect=False)
         repeat_records(cls.path, 6)
+        # An MRM run of 15,000 scans of 20,000 peaks: channels() sums them all.
+        cls.mrm_path, _ = make_dataset(cls.tmp.path, "long_mrm.d", "mrm", "--scans", 300,
+                                       "--peaks", 20000, expect=False)
+        repeat_records(cls.mrm_path, 50)
 
     @classmethod
     def tearDownClass(cls):
@@ -200,6 +204,10 @@ class InterruptTest(unittest.TestCase):
     def test_ctrl_c_stops_peaks(self):
         run = va.open(self.path)
         self.check(lambda warm: run.peaks(rt=(0, 10) if warm else None, threads=2))
+
+    def test_ctrl_c_stops_channels(self):
+        run = va.open(self.mrm_path)
+        self.check(lambda warm: run.channels(threads=2))
 
     def test_ctrl_c_stops_spectra_consumed_without_python_code(self):
         run = va.open(self.path)

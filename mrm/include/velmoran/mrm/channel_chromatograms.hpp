@@ -5,6 +5,7 @@
 // run's survey, traced by the TIC.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -60,5 +61,10 @@ struct ChannelChromatogram {
 // other output. Memory: the chromatograms and one spectrum per thread.
 [[nodiscard]] std::vector<ChannelChromatogram> channel_chromatograms(const Reader& reader,
                                                                      unsigned threads);
+// The same, stopping within a scan's read once `stop` is set: what it
+// returns then is incomplete and only to be thrown away.
+[[nodiscard]] std::vector<ChannelChromatogram> channel_chromatograms(const Reader& reader,
+                                                                     unsigned threads,
+                                                                     const std::atomic<bool>& stop);
 
 }  // namespace velmoran::mrm
