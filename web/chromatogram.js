@@ -28,8 +28,11 @@ export class Chromatogram {
   // onView(range) after the user zooms in x (range: [min, max] of
   // retention time, null for the whole run); onIntensityView(range) after
   // a zoom in intensity (null: automatic); onXicIntensityView(range) after
-  // a zoom of the XICs' own axis.
-  constructor(element, scans, { onSelect, onFirstDraw, onView, onIntensityView, onXicIntensityView }) {
+  // a zoom of the XICs' own axis. color: the trace's colour (the run's,
+  // when several runs are open).
+  constructor(element, scans, {
+    onSelect, onFirstDraw, onView, onIntensityView, onXicIntensityView, color = '#1f6feb',
+  }) {
     this.element = element;
     this.scans = scans;
     this.onSelect = onSelect;
@@ -37,6 +40,7 @@ export class Chromatogram {
     this.onView = onView;
     this.onIntensityView = onIntensityView;
     this.onXicIntensityView = onXicIntensityView;
+    this.color = color;
     this.yZoom = new YZoom();
     this.xicZoom = new YZoom();
     this.kind = 'tic';
@@ -155,7 +159,7 @@ export class Chromatogram {
     const series = [
       { label: 'RT (s)', value: (_u, v) => (v == null ? '–' : v.toFixed(2)) },
       {
-        label: this.kind.toUpperCase(), stroke: '#1f6feb', width: 1.25, spanGaps: true,
+        label: this.kind.toUpperCase(), stroke: this.color, width: 1.25, spanGaps: true,
         points: { show: false }, value: (_u, v) => formatIntensity(v),
       },
       ...this.xics.map((x, i) => ({

@@ -13,7 +13,7 @@ import { Chromatogram } from './chromatogram.js';
 import { formatCount, formatIntensity, formatNumber } from './format.js';
 import { listenForKeys } from './keys.js';
 import { RunMap } from './map.js';
-import { Overlay, showRunSelector } from './runs.js';
+import { Overlay, colorOf, showRunSelector } from './runs.js';
 import { ScanTable } from './scan_table.js';
 import { SpectrumView } from './spectrum.js';
 import { fragment, readRange, readState, writeRange, writeState } from './url_state.js';
@@ -103,7 +103,7 @@ function parseMzList(text) {
 // zooms, which were the other run's.
 function showRun(k) {
   writeState('run', k === 0 ? null : k);
-  for (const key of ['scan', 'rt', 'mz', 'rt_y', 'mz_y']) writeState(key, null);
+  for (const key of ['scan', 'rt', 'mz', 'rt_y', 'xic_y', 'mz_y']) writeState(key, null);
   openAgain(fragment());
   return new Promise(() => {});  // the page goes
 }
@@ -191,6 +191,7 @@ async function start() {
     },
     onIntensityView: (range) => writeRange('rt_y', range),
     onXicIntensityView: (range) => writeRange('xic_y', range),
+    color: runs.length > 1 ? colorOf(runPosition) : undefined,
   });
   if (wanted.rtIntensity) {
     chromatogram.yZoom.range = wanted.rtIntensity;

@@ -20,7 +20,8 @@ export const RUN_COLORS = [
 ];
 const XIC_DASHES = [[6, 3], [2, 2], [8, 3, 2, 3], [1, 3]];
 
-const colorOf = (k) => RUN_COLORS[k % RUN_COLORS.length];
+// Run k's colour, in the overlay and in the chromatogram when it is selected.
+export const colorOf = (k) => RUN_COLORS[k % RUN_COLORS.length];
 
 // Fills the <select> with the runs (a run that could not be opened is
 // listed, disabled, with its reason) and calls onChange(K) on a choice.
@@ -239,6 +240,7 @@ export class Overlay {
   report() {
     window.velmoranOverlay = this.seriesRuns.map((run, i) => ({
       run, label: this.plot.series[i + 1].label, shown: this.plot.series[i + 1].show,
+      color: colorOf(run),
       highest: this.plot.data[i + 1].reduce((m, v) => (v != null && v > m ? v : m), 0),
     }));
   }

@@ -163,6 +163,9 @@ class RunsBrowserTest(unittest.TestCase):
         self.wait(lambda: self.js("return window.velmoranView?.run") == 1)
         self.wait(lambda: self.title().startswith("Scan %d · MS1" % small[0]["scan_id"]))
         self.assertEqual(d.find_element(By.ID, "run-name").text, "small.d")
+        # Its chromatogram is drawn in its overlay colour.
+        trace_colour = "return window.velmoranView.chromatogram.plot.series[1].stroke()"
+        self.assertEqual(self.js(trace_colour), self.js("return window.velmoranOverlay")[1]["color"])
         self.assertEqual(d.find_element(By.ID, "scan-count").text, "30 scans")
         self.assertEqual(Select(d.find_element(By.ID, "run-select")).first_selected_option.text, "1: small.d")
         self.wait(lambda: len(self.js("return window.velmoranOverlay ?? []")) == 6)
