@@ -72,6 +72,8 @@ class ExitTest(unittest.TestCase):
                 elif kind == "spectra":
                     for s in run.spectra(threads=2):
                         pass
+                elif kind == "channels":
+                    run.channels(threads=2)
                 else:
                     run.peaks(threads=2)
         for _ in range(2):
@@ -85,6 +87,7 @@ class ExitTest(unittest.TestCase):
         self.addCleanup(tmp.remove)
         path, _ = make_dataset(tmp.path, "small.d", "synth", "--ms1", 4, "--ms2", 8,
                                "--points", 500, "--peaks", 20, expect=False)
+        mrm, _ = make_dataset(tmp.path, "mrm.d", "mrm", "--scans", 40, "--peaks", 500, expect=False)
         # The interpreter never frees what its daemon threads hold at exit:
         # no leak of ours, but the leak checker would report it.
         env = dict(os.environ)
@@ -92,10 +95,11 @@ class ExitTest(unittest.TestCase):
                                                                   "detect_leaks=0")
         # An abort came in most tries of every kind; bounded in time all the same.
         deadline = time.monotonic() + 60
-        for kind in ("open", "item", "spectra", "peaks"):
+        for kind in ("open", "item", "spectra", "peaks", "channels"):
             for attempt in range(6):
                 with self.subTest(kind=kind, attempt=attempt):
-                    done = run_python(self.SCRIPT, path, kind, env=env)
+                    done = run_python(self.SCRIPT, mrm if kind == "channels" else path, kind,
+                                      env=env)
                     self.assertEqual(done.returncode, 3, done.stderr.decode(errors="replace"))
                 if time.monotonic() > deadline:
                     break
