@@ -41,6 +41,8 @@ export class Chromatogram {
     this.onIntensityView = onIntensityView;
     this.onXicIntensityView = onXicIntensityView;
     this.color = color;
+    // Fragment marks are orange, blue where the trace itself is orange.
+    this.markRgb = color.toLowerCase() === '#c2410c' ? '31, 111, 235' : '194, 65, 12';
     this.yZoom = new YZoom();
     this.xicZoom = new YZoom();
     this.kind = 'tic';
@@ -232,12 +234,12 @@ export class Chromatogram {
       const most = Math.max(...counts);
       counts.forEach((n, c) => {
         if (n === 0) return;
-        ctx.fillStyle = `rgba(194, 65, 12, ${(0.25 + (0.75 * n) / most).toFixed(3)})`;
+        ctx.fillStyle = `rgba(${this.markRgb}, ${(0.25 + (0.75 * n) / most).toFixed(3)})`;
         ctx.fillRect(bbox.left + c * column, bottom - band, column, band);
       });
     } else {
       ctx.beginPath();
-      ctx.strokeStyle = '#c2410c';
+      ctx.strokeStyle = `rgb(${this.markRgb})`;
       counts.forEach((n, c) => {
         if (n === 0) return;
         const x = Math.round(bbox.left + c * column) + 0.5;
@@ -250,7 +252,7 @@ export class Chromatogram {
     if (selected && selected.rt_sec >= xMin && selected.rt_sec <= xMax) {
       const x = Math.round(u.valToPos(selected.rt_sec, 'x', true)) + 0.5;
       ctx.beginPath();
-      ctx.strokeStyle = selected.ms_level > this.level ? '#c2410c' : '#111827';
+      ctx.strokeStyle = selected.ms_level > this.level ? `rgb(${this.markRgb})` : '#111827';
       ctx.setLineDash([4 * devicePixelRatio, 3 * devicePixelRatio]);
       ctx.moveTo(x, bbox.top);
       ctx.lineTo(x, bottom);

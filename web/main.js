@@ -123,6 +123,9 @@ async function start() {
       onDrawn: () => { window.velmoranOverlayMs = performance.now(); },
       hidden: (readState('hide') ?? '').split(',').filter((t) => /^\d{1,2}$/.test(t)).map(Number),
       onHidden: (list) => writeState('hide', list.join(',')),
+      // The overlay is the same whichever run is selected: its zooms stay.
+      view: { rt: readRange('ov_rt'), y: readRange('ov_y'), xicY: readRange('ov_xic_y') },
+      onView: (key, range) => writeRange(`ov_${key}`, range),
     });
     overlay.setSelected(runPosition);
     overlay.setKind(readState('trace') === 'bpc' ? 'bpc' : 'tic');
@@ -309,7 +312,7 @@ async function start() {
 
   // For tests and benchmarks: select a scan and wait until it is drawn.
   window.velmoranView = { select, scanCount: scans.length, spectrumView, chromatogram,
-                          map, mapLoaded, run: runPosition, selectRun: showRun };
+                          map, mapLoaded, run: runPosition, selectRun: showRun, overlay };
 
   // The rest of the view the URL asks for: the XICs (which may change the
   // trace's level), the retention-time zoom, the scan.

@@ -65,8 +65,10 @@ export class Overlay {
   // runs: the rows of /api/runs. Draws into `chart`, lists the runs in
   // `legend`; onDrawn() once every run's trace is drawn the first time.
   // hidden: the positions of the runs hidden at first; onHidden(list) is
-  // told the positions hidden whenever they change.
-  constructor(chart, legend, runs, { onDrawn, hidden = [], onHidden } = {}) {
+  // told the positions hidden whenever they change. view: the zooms to
+  // show first ({rt, y, xicY}: [low, high] or null); onView(key, range) is
+  // told of each zoom the user makes ('rt', 'y' or 'xic_y'; null: whole).
+  constructor(chart, legend, runs, { onDrawn, hidden = [], onHidden, view = {}, onView } = {}) {
     this.chart = chart;
     this.legend = legend;
     this.runs = runs.filter((r) => r.error === null);
@@ -76,15 +78,19 @@ export class Overlay {
     this.selected = this.runs[0]?.run ?? 0;
     this.shown = new Map(this.runs.map((r) => [r.run, !hidden.includes(r.run)]));
     this.onHidden = onHidden;
+    this.onView = onView;
+    // The retention-time zoom to show once the traces are drawn.
+    this.wantedX = view.rt ?? null;
     this.traces = new Map();
     this.xics = [];  // [{run, target, times, values}]
     // The intensity axis is the page's choice (linear, log, relative), and
     // zooms in y as the other charts do.
     this.yZoom = new YZoom();
     this.xicZoom = new YZoom();
+    this.yZoom.range = view.y ?? null;
+    this.xicZoom.range = view.xicY ?? null;
     onAxisMode(() => {
-      this.yZoom.range = null;
-      this.xicZoom.range = null;
+      this.clearIntensityZooms();
       this.build();
     });
     window.addEventListener('resize', () => this.plot?.setSize(this.size()));
@@ -110,9 +116,19 @@ export class Overlay {
     this.build();
   }
 
+  // Normalised traces are percentages: an intensity zoom of counts no
+  // longer applies (before the first drawing, the zooms asked for stay).
   setNormalise(normalise) {
+    if (this.plot && normalise !== this.normalise) this.clearIntensityZooms();
     this.normalise = normalise;
     this.build();
+  }
+
+  clearIntensityZooms() {
+    this.yZoom.range = null;
+    this.xicZoom.range = null;
+    this.onView?.('y', null);
+    this.onView?.('xic_y', null);
   }
 
   setSelected(k) {
@@ -125,6 +141,8 @@ export class Overlay {
   async setXics(mzs, tolerance, unit, level) {
     if (!mzs.length) {
       this.xics = [];
+      this.xicZoom.range = null;
+      this.onView?.('xic_y', null);
       this.build();
       return;
     }
@@ -201,8 +219,11 @@ export class Overlay {
                               { scale: 'xic', side: 1, grid: { show: false } }));
     }
     const x = this.plot?.scales.x;
-    const zoom = x && Number.isFinite(x.min) && Number.isFinite(x.max) ? { min: x.min, max: x.max } : null;
+    let zoom = x && Number.isFinite(x.min) && Number.isFinite(x.max) ? { min: x.min, max: x.max } : null;
+    if (!this.plot && this.wantedX) zoom = { min: this.wantedX[0], max: this.wantedX[1] };
+    this.wantedX = null;
     const zoomed = zoom && data[0].length && (zoom.min > data[0][0] || zoom.max < data[0][data[0].length - 1]);
+    const xicAxis = axes.length > 2;
     this.plot?.destroy();
     let drawn = false;
     this.plot = new uPlot({
@@ -213,7 +234,11 @@ export class Overlay {
       scales: { x: { time: false }, y: intensityScale(this.yZoom), xic: intensityScale(this.xicZoom) },
       cursor: { drag: { x: true, y: false }, points: { show: false } },
       hooks: {
-        ready: [(u) => enableYZoom(u, this.yZoom, 1)],
+        ready: [(u) => {
+          enableYZoom(u, this.yZoom, 1, () => this.onView?.('y', this.yZoom.range));
+          if (xicAxis) enableYZoom(u, this.xicZoom, 2, () => this.onView?.('xic_y', this.xicZoom.range));
+        }],
+        setScale: [(u, key) => { if (key === 'x') this.reportView(u); }],
         draw: [() => {
           if (drawn) return;
           drawn = true;
@@ -225,6 +250,15 @@ export class Overlay {
     if (zoomed) this.plot.setScale('x', zoom);
     this.showSeries();
     this.report();
+  }
+
+  // Tells onView of the retention-time range shown (null: every time).
+  reportView(u) {
+    const times = u.data[0];
+    const { min, max } = u.scales.x;
+    if (!times.length || !Number.isFinite(min) || !Number.isFinite(max)) return;
+    const whole = min <= times[0] && max >= times[times.length - 1];
+    this.onView?.('rt', whole ? null : [min, max]);
   }
 
   showSeries() {

@@ -13,6 +13,7 @@ import os
 import tempfile
 import unittest
 
+from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select, WebDriverWait
@@ -155,6 +156,19 @@ class RunsBrowserTest(unittest.TestCase):
         errors = [entry for entry in d.get_log("browser") if entry["level"] == "SEVERE"]
         self.assertEqual(errors, [])
 
+        # A time zoom on the overlay, then Shift and a drag (both intensity
+        # axes): kept in the URL, for the overlay is the same for every run.
+        over = d.find_element(By.CSS_SELECTOR, "#overlay .u-over")
+        width = over.size["width"]
+        ActionChains(d).move_to_element_with_offset(over, -width // 8, 0).click_and_hold() \
+            .move_by_offset(width // 4, 0).release().perform()
+        ActionChains(d).move_to_element_with_offset(over, 0, -20).key_down(Keys.SHIFT) \
+            .click_and_hold().move_by_offset(0, 40).release().key_up(Keys.SHIFT).perform()
+        self.wait(lambda: all(key + "=" in d.current_url for key in ("ov_rt", "ov_y", "ov_xic_y")))
+        overlay_scales = ("const s = window.velmoranView.overlay.plot.scales;"
+                          "return [s.x.min, s.x.max, s.y.min, s.y.max, s.xic.min, s.xic.max];")
+        zooms = self.js(overlay_scales)
+
         # The selector shows another run (the page opens again on it): its
         # name, table and first spectrum; the run hidden and the XICs stay,
         # the token stays out of the address bar.
@@ -173,6 +187,7 @@ class RunsBrowserTest(unittest.TestCase):
                          [True, False, True, True, False, True])
         self.assertNotIn(self.server.token, d.current_url)
         self.assertIn("run=1", d.current_url)
+        self.assertEqual(self.js(overlay_scales), zooms)
 
         d.save_screenshot(os.path.join(ARTIFACTS, "view_runs_browser_test.png"))
         errors = [entry for entry in d.get_log("browser") if entry["level"] == "SEVERE"]
