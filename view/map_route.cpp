@@ -1,7 +1,6 @@
 // GET /api/map: the run as an RT × m/z grid (inspect::RunMap), parameters
 // checked as /api/xic checks its own.
 #include <bit>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <optional>
@@ -11,24 +10,11 @@
 #include <velmoran/textio/number_text.hpp>
 #include <velmoran/view/run_api.hpp>
 
+#include "query_values.hpp"
+
 namespace velmoran::view {
 
 namespace {
-
-std::string shown_value(std::string_view value) {
-  constexpr std::size_t kShown = 40;
-  std::string text = "\"";
-  text.append(value.substr(0, kShown));
-  if (value.size() > kShown) text += "...";
-  return text + "\"";
-}
-
-std::optional<std::uint32_t> whole_number(std::string_view text) {
-  std::uint32_t value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
 
 // "LO:HI", two finite numbers with LO < HI.
 std::optional<inspect::MapRange> range_of(std::string_view text) {
@@ -71,27 +57,27 @@ Reply RunApi::map(const QueryParams& params) const {
       if (range) return error_reply(400, name + ": given twice");
       range = range_of(value);
       if (!range) {
-        return error_reply(400, name + ": not a range LO:HI of finite numbers with LO below HI: " +
-                                    shown_value(value));
+        return error_reply(
+            400, name + ": not a range LO:HI of finite numbers with LO below HI: " + shown(value));
       }
     } else if (name == "width" || name == "height") {
       auto& side = name == "width" ? width : height;
       if (side) return error_reply(400, name + ": given twice");
-      side = whole_number(value);
+      side = decimal<std::uint32_t>(value);
       if (!side || *side == 0 || *side > kMaxMapSide) {
         return error_reply(400, name + ": a whole number from 1 to " + std::to_string(kMaxMapSide) +
-                                    ", not " + shown_value(value));
+                                    ", not " + shown(value));
       }
     } else if (name == "ms_level") {
-      const auto level = whole_number(value);
+      const auto level = decimal<std::uint32_t>(value);
       if (level_given || !level || *level == 0) {
-        return error_reply(400, "ms_level: one positive whole number, not " + shown_value(value));
+        return error_reply(400, "ms_level: one positive whole number, not " + shown(value));
       }
       level_given = true;
       query.ms_level = *level;
     } else if (name != "token") {
-      return error_reply(
-          400, "unknown parameter " + shown_value(name) + " (rt, mz, width, height, ms_level)");
+      return error_reply(400,
+                         "unknown parameter " + shown(name) + " (rt, mz, width, height, ms_level)");
     }
   }
   if (!width || !height) return error_reply(400, "width, height: give the grid's size in cells");

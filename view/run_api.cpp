@@ -1,6 +1,5 @@
 #include <velmoran/view/run_api.hpp>
 
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -17,6 +16,7 @@
 #include <velmoran/textio/number_text.hpp>
 #include <velmoran/textio/output_file.hpp>
 
+#include "query_values.hpp"
 #include "spectrum_cache.hpp"
 #include "spectrum_json.hpp"
 
@@ -36,23 +36,6 @@ Result<std::string> rendered(Write&& write) {
   if (written) written = out.commit();
   if (!written) return written.error();
   return out.take_text();
-}
-
-template <class T>
-std::optional<T> decimal(std::string_view text) {
-  T value{};
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
-// Quotes a parameter's value in a message, shortened when long.
-std::string shown(std::string_view value) {
-  constexpr std::size_t kShown = 40;
-  std::string text = "\"";
-  text.append(value.substr(0, kShown));
-  if (value.size() > kShown) text += "...";
-  return text + "\"";
 }
 
 int hex_digit(char c) {
