@@ -7,6 +7,7 @@ import uPlot from 'uplot';
 import { fetchChromatograms } from './api.js';
 import {
   INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale, onAxisMode,
+  xScale,
 } from './axes.js';
 import { formatIntensity, formatNumber } from './format.js';
 
@@ -74,7 +75,7 @@ export async function showChannels(run, anchor, onSelect, position = 0) {
       })),
     ],
     axes: [{ label: 'retention time (s)' }, intensityAxis(INTENSITY_LABEL, zoom)],
-    scales: { x: { time: false }, y: intensityScale(zoom) },
+    scales: { x: xScale(), y: intensityScale(zoom) },
     legend: { show: false },
     cursor: { drag: { x: true, y: false } },
     hooks: { ready: [(u) => {

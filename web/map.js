@@ -7,7 +7,7 @@
 // picture as PNG or SVG and the grid as CSV with the values the API gave.
 import { fetchMap } from './api.js';
 import { formatIntensity } from './format.js';
-import { readRange, readState, writeRange, writeState } from './url_state.js';
+import { readState, saneRange, writeState } from './url_state.js';
 
 // The plot's margins in CSS pixels: m/z labels left, RT labels below, the
 // legend right.
@@ -82,7 +82,7 @@ export class RunMap {
     this.precursorBox = precursors;
     // The zoom, level and marks kept in the URL's fragment (map_rt, map_mz,
     // map_level, map_marks=0).
-    this.range = { rt: readRange('map_rt'), mz: readRange('map_mz') };
+    this.range = { rt: readState('map_rt'), mz: readState('map_mz') };
     this.grid = null;
     this.selected = null;
     this.request = 0;
@@ -90,7 +90,7 @@ export class RunMap {
 
     const levels = [...new Set(scans.map((s) => s.ms_level))].sort((a, b) => a - b);
     this.defaultLevel = levels.includes(1) ? 1 : (levels[0] ?? 1);
-    const wantedLevel = Number(readState('map_level'));
+    const wantedLevel = readState('map_level');
     this.level = levels.includes(wantedLevel) ? wantedLevel : this.defaultLevel;
     for (const l of levels) level.add(new Option(`MS${l}`, String(l), false, l === this.level));
     level.addEventListener('change', () => {
@@ -98,9 +98,9 @@ export class RunMap {
       writeState('map_level', this.level === this.defaultLevel ? null : this.level);
       this.zoom({ rt: null, mz: null });
     });
-    precursors.checked = readState('map_marks') !== '0';
+    precursors.checked = readState('map_marks');
     precursors.addEventListener('change', () => {
-      writeState('map_marks', precursors.checked ? null : '0');
+      writeState('map_marks', precursors.checked);
       this.paint();
     });
     exports.png.addEventListener('click', () => this.canvas.toBlob((b) => download(`${this.name}-map.png`, b)));
@@ -223,10 +223,11 @@ export class RunMap {
 
   // Bins another range (null: the level's whole extent) and keeps it in the URL.
   zoom(range) {
-    this.range = range;
-    writeRange('map_rt', range.rt);
-    writeRange('map_mz', range.mz);
-    return this.load();
+    this.range = { rt: range.rt && saneRange(...range.rt), mz: range.mz && saneRange(...range.mz) };
+    writeState('map_rt', this.range.rt);
+    writeState('map_mz', this.range.mz);
+    this.loading = this.load();
+    return this.loading;
   }
 
   // Draws the grid, axes, legend and marks; `overlay` adds the crosshair or

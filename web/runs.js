@@ -9,6 +9,7 @@ import uPlot from 'uplot';
 import { fetchScans, fetchXic } from './api.js';
 import {
   INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale, onAxisMode,
+  xScale,
 } from './axes.js';
 import { formatIntensity } from './format.js';
 
@@ -231,7 +232,7 @@ export class Overlay {
       series,
       axes,
       legend: { show: false },
-      scales: { x: { time: false }, y: intensityScale(this.yZoom), xic: intensityScale(this.xicZoom) },
+      scales: { x: xScale(), y: intensityScale(this.yZoom), xic: intensityScale(this.xicZoom) },
       cursor: { drag: { x: true, y: false }, points: { show: false } },
       hooks: {
         ready: [(u) => {
