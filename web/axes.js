@@ -38,9 +38,10 @@ export function wireAxisMode(select) {
   onAxisMode((next) => writeState('axis', next));
 }
 
-// uPlot options of an x scale: numbers, and the range uPlot chose (data,
-// drag or setScale) made one an axis can show.
-export function xScale(range = (_u, min, max) => [min, max]) {
+// uPlot options of a scale of numbers whose range, as `range` gives it
+// (by default the one uPlot chose from the data, a drag or setScale), is
+// made one an axis can show.
+export function saneScale(range = (_u, min, max) => [min, max]) {
   return {
     time: false,
     range: (u, min, max) => {

@@ -7,7 +7,7 @@ import uPlot from 'uplot';
 import { fetchChromatograms } from './api.js';
 import {
   INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale, onAxisMode,
-  xScale,
+  saneScale,
 } from './axes.js';
 import { formatIntensity, formatNumber } from './format.js';
 
@@ -75,7 +75,7 @@ export async function showChannels(run, anchor, onSelect, position = 0) {
       })),
     ],
     axes: [{ label: 'retention time (s)' }, intensityAxis(INTENSITY_LABEL, zoom)],
-    scales: { x: xScale(), y: intensityScale(zoom) },
+    scales: { x: saneScale(), y: intensityScale(zoom) },
     legend: { show: false },
     cursor: { drag: { x: true, y: false } },
     hooks: { ready: [(u) => {

@@ -4,7 +4,7 @@
 // of their own.
 import uPlot from 'uplot';
 import {
-  INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale, xScale,
+  INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale, saneScale,
 } from './axes.js';
 import { formatIntensity } from './format.js';
 
@@ -183,7 +183,7 @@ export class Chromatogram {
       series,
       axes,
       scales: {
-        x: xScale(),
+        x: saneScale(),
         y: intensityScale(this.yZoom),
         xic: intensityScale(this.xicZoom),
       },

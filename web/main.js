@@ -56,17 +56,15 @@ async function start() {
   window.velmoranTableMs = performance.now();
   const map = new RunMap($('map'), scans, {
     onSelect: select, level: $('map-level'), precursors: $('map-precursors'),
-    readout: $('map-readout'), name: run.name, run: position,
-    exports: { png: $('map-png'), svg: $('map-svg'), csv: $('map-csv') },
+    readout: $('map-readout'), run: position,
   });
   const mapLoaded = map.load();
-  map.loading = mapLoaded;
   xic = new XicPanel(chromatogram, overlay, position, scans);
 
   listenForKeys({
     scans, select, selected: () => selected, resetZoom: () => spectrum.view.resetZoom(),
   });
-  wireExports({ run, chromatogram, spectrumView: spectrum.view, xicRows: () => xic.rows });
+  wireExports({ run, chromatogram, spectrumView: spectrum.view, map, xicRows: () => xic.rows });
   await showChannels(run, $('chromatogram-panel'), select, position);
 
   // For tests and benchmarks: select a scan and wait until it is drawn.

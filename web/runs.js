@@ -9,7 +9,7 @@ import uPlot from 'uplot';
 import { fetchScans, fetchXic } from './api.js';
 import {
   INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale, onAxisMode,
-  xScale,
+  saneScale,
 } from './axes.js';
 import { formatIntensity } from './format.js';
 
@@ -232,7 +232,7 @@ export class Overlay {
       series,
       axes,
       legend: { show: false },
-      scales: { x: xScale(), y: intensityScale(this.yZoom), xic: intensityScale(this.xicZoom) },
+      scales: { x: saneScale(), y: intensityScale(this.yZoom), xic: intensityScale(this.xicZoom) },
       cursor: { drag: { x: true, y: false }, points: { show: false } },
       hooks: {
         ready: [(u) => {
