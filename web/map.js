@@ -14,7 +14,7 @@ import { chartSvg, csvText, escapeXml } from './export.js';
 import { formatIntensity } from './format.js';
 import { readState, saneRange, writeState } from './url_state.js';
 
-const HEIGHT = 380;
+const HEIGHT = 420;
 // Room at the right of the plot for the colour legend, in CSS pixels.
 const LEGEND_PX = 92;
 const LEGEND_BAR_PX = 12;

@@ -9,7 +9,6 @@ Environment: VELMORAN, VELMORAN_MKDATASET.
 Run with Debian's /usr/bin/python3 (python3-selenium, chromium-driver).
 """
 import os
-import tempfile
 import time
 import unittest
 import urllib.parse
@@ -18,10 +17,8 @@ from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
-from browser import chromium
-from view_server import ViewServer, make_run, velmoran_from_env
-
-VELMORAN, MKDATASET = velmoran_from_env()
+from page_case import MKDATASET, ServedPage
+from view_server import make_run
 
 # Keys of the run shown, and choices that apply to any run (docs/view.md).
 RUN_KEYS = {"scan": "3", "rt": "10:20", "mz": "300:400", "rt_y": "1:1000", "mz_y": "1:500",
@@ -37,25 +34,19 @@ MAP_LOADED = "const done = arguments[0]; window.velmoranView.mapLoaded.then(() =
 MAP_PAINTED = "const done = arguments[0]; window.velmoranView.map.loading.then(() => done(0));"
 
 
-class StateBrowserTest(unittest.TestCase):
+class StateBrowserTest(ServedPage):
     @classmethod
-    def setUpClass(cls):
-        cls.tmp = tempfile.TemporaryDirectory()
-        runs = [make_run(MKDATASET, os.path.join(cls.tmp.name, name), "synth", "--ms1", "30",
+    def make_runs(cls, directory):
+        return [make_run(MKDATASET, os.path.join(directory, name), "synth", "--ms1", "30",
                          "--ms2", "60", "--points", "1500", "--peaks", "30", "--seed", seed)
                 for name, seed in (("first.d", "31"), ("second.d", "32"))]
-        cls.server = ViewServer(VELMORAN, *runs)
-        cls.driver = chromium()
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
         # A frozen tab fails the test instead of holding it.
         cls.driver.set_page_load_timeout(15)
         cls.driver.set_script_timeout(15)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.driver.quit()
-        code, _, err = cls.server.stop()
-        cls.tmp.cleanup()
-        assert code == 0, err
 
     def open(self, fragment):
         d = self.driver
