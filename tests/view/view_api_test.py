@@ -111,7 +111,7 @@ class ApiTest(unittest.TestCase):
             ("/api/xic?mz=1e400&ppm=10", 400),
             ("/api/xic?mz=1e300&ppm=1e10", 400),
             ("/api/xic?mz=1.7e308&ppm=1e6", 400),
-            ("/api/xic?mz=500&ppm=10&ms_level=0", 400),
+            ("/api/xic?mz=500&ppm=10&ms_level=-1", 400),
             ("/api/xic?mz=500&ppm=10&ms_level=x", 400),
             ("/api/xic?mz=500&ppm=10&rt=1", 400),
             # A tolerance in Da instead: exactly one of ppm and da.

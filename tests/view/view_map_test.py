@@ -213,7 +213,7 @@ class MapTest(unittest.TestCase):
             "width=1&height=1&rt=NaN:1", "width=1&height=1&rt=5:5", "width=1&height=1&rt=9:1",
             "width=1&height=1&mz=inf:1", "width=1&height=1&mz=1", "width=1&height=1&mz=1:2:3",
             "width=1&height=1&rt=-1e308:1e308", "width=1&width=1&height=1",
-            "width=1&height=1&rt=1:2&rt=1:2", "width=1&height=1&ms_level=0",
+            "width=1&height=1&rt=1:2&rt=1:2", "width=1&height=1&ms_level=-1",
             "width=1&height=1&ms_level=1&ms_level=1", "width=1&height=1&level=1",
             "width=1&height=1&x=" + "a" * 5000,
         ]
