@@ -254,12 +254,17 @@ std::vector<double> map_edges(MapRange range, std::uint32_t cells) {
 }
 
 // The scans kept by the maps that share a budget, most recently used
-// first, each found by its map and position.
+// first, each found by its map and position. Each entry notes the pass
+// (one grid, or one level's first reading) that used it last: a pass does
+// not drop what it used itself to keep more, so that a level larger than
+// the budget keeps the part that fits, as a cache that stays full of the
+// scans read last would keep none of it for the next grid.
 struct MapBudget::Kept {
   struct Entry {
     const RunMap* map;
     std::size_t position;
     std::shared_ptr<const RunMap::ScanPoints> points;
+    std::uint64_t pass;
   };
   using Key = std::pair<const RunMap*, std::size_t>;
   struct KeyHash {
@@ -269,6 +274,7 @@ struct MapBudget::Kept {
   };
 
   std::mutex mutex;
+  std::atomic<std::uint64_t> passes{0};
   std::size_t used = 0;
   std::list<Entry> recent;
   std::unordered_map<Key, std::list<Entry>::iterator, KeyHash> by_key;
@@ -317,12 +323,16 @@ std::size_t RunMap::cached_bytes() const {
   return found == kept.by_map.end() ? 0 : found->second;
 }
 
-std::shared_ptr<const RunMap::ScanPoints> RunMap::points(std::size_t position) const {
+std::uint64_t RunMap::new_pass() const { return ++budget_->kept_->passes; }
+
+std::shared_ptr<const RunMap::ScanPoints> RunMap::points(std::size_t position,
+                                                         std::uint64_t pass) const {
   MapBudget::Kept& kept = *budget_->kept_;
   {
     const std::lock_guard lock(kept.mutex);
     if (const auto found = kept.by_key.find({this, position}); found != kept.by_key.end()) {
       kept.recent.splice(kept.recent.begin(), kept.recent, found->second);
+      found->second->pass = pass;
       return found->second->points;
     }
   }
@@ -333,8 +343,12 @@ std::shared_ptr<const RunMap::ScanPoints> RunMap::points(std::size_t position) c
   if (spectrum.error || bytes > budget_->capacity()) return points;
   const std::lock_guard lock(kept.mutex);
   if (kept.by_key.count({this, position}) != 0) return points;  // another thread was first
-  while (kept.used + bytes > budget_->capacity()) kept.drop(std::prev(kept.recent.end()));
-  kept.recent.push_front({this, position, points});
+  while (kept.used + bytes > budget_->capacity()) {
+    const auto oldest = std::prev(kept.recent.end());
+    if (oldest->pass == pass) return points;  // all of it this pass's own
+    kept.drop(oldest);
+  }
+  kept.recent.push_front({this, position, points, pass});
   kept.by_key.emplace(MapBudget::Kept::Key{this, position}, kept.recent.begin());
   kept.used += bytes;
   kept.by_map[this] += bytes;
@@ -371,11 +385,12 @@ std::shared_ptr<const RunMap::Level> RunMap::level(std::uint32_t ms_level) const
     std::stable_sort(level->scans.begin(), level->scans.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<std::optional<MapRange>> extents(level->scans.size());
+    const std::uint64_t pass = new_pass();
     tbb::parallel_for(tbb::blocked_range<std::size_t>(0, level->scans.size()),
                       [&](const tbb::blocked_range<std::size_t>& range) {
                         for (std::size_t i = range.begin(); i != range.end(); ++i) {
                           if (stopping_) return;
-                          extents[i] = points(level->scans[i].second)->extent;
+                          extents[i] = points(level->scans[i].second, pass)->extent;
                         }
                       });
     for (const auto& extent : extents) {
@@ -399,6 +414,7 @@ void RunMap::prepare(std::uint32_t ms_level) const { (void)level(ms_level); }
 
 MapGrid RunMap::bin(const MapQuery& query) const {
   const auto scans_level = level(query.ms_level);
+  const std::uint64_t pass = new_pass();
   const auto& scans = scans_level->scans;
   MapGrid grid;
   grid.width = query.width;
@@ -470,7 +486,7 @@ MapGrid RunMap::bin(const MapQuery& query) const {
       binned[p] = Column{std::vector<float>(height), std::vector<std::uint8_t>(height)};
       std::uint64_t inside = 0;
       for (std::size_t s = pieces[p].begin; s < pieces[p].end; ++s) {
-        inside += bin_scan(*points(scans[s].second), rows, binned[p]);
+        inside += bin_scan(*points(scans[s].second, pass), rows, binned[p]);
       }
       points_inside += inside;
     });
@@ -496,7 +512,7 @@ MapGrid RunMap::bin(const MapQuery& query) const {
                       for (std::size_t r = range.begin(); r != range.end(); ++r) {
                         std::fill(column.has.begin(), column.has.end(), std::uint8_t{0});
                         for (std::size_t s = runs[r].begin; s < runs[r].end; ++s) {
-                          inside += bin_scan(*points(scans[s].second), rows, column);
+                          inside += bin_scan(*points(scans[s].second, pass), rows, column);
                         }
                         write(column, runs[r].column);
                       }

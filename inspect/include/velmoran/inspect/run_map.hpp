@@ -126,7 +126,11 @@ class RunMap {
 
  private:
   [[nodiscard]] std::shared_ptr<const Level> level(std::uint32_t ms_level) const;
-  [[nodiscard]] std::shared_ptr<const ScanPoints> points(std::size_t position) const;
+  // A new pass over scans (MapBudget::Kept), and the points of a scan read
+  // in one.
+  [[nodiscard]] std::uint64_t new_pass() const;
+  [[nodiscard]] std::shared_ptr<const ScanPoints> points(std::size_t position,
+                                                         std::uint64_t pass) const;
 
   const Reader& reader_;
   std::shared_ptr<MapBudget> budget_;
