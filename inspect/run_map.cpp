@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <iterator>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <list>
 #include <unordered_map>

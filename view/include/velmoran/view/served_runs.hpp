@@ -38,7 +38,7 @@ inline constexpr std::size_t kServerMapBytes = std::size_t{256} << 20;
 [[nodiscard]] std::size_t run_cache_bytes(std::size_t runs) noexcept;
 
 struct LoadOptions {
-  // The transition list of MRM runs (may be null), and its file's name.
+  // The transition list of MRM runs (may be null).
   std::shared_ptr<const mrm::TransitionList> transitions;
   // The bytes that the maps of all the runs keep, together.
   std::size_t map_bytes = kServerMapBytes;
