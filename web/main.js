@@ -45,7 +45,7 @@ async function start() {
   }
 
   const table = new ScanTable($('scans-panel'), { onSelect: select });
-  const spectrum = new SpectrumPanel(position);
+  const spectrum = new SpectrumPanel(position, scans);
   let xic = null;
   const chromatogram = showChromatogram(scans, {
     onSelect: select, onView: () => xic?.showStatus(), overlay,

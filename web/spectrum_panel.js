@@ -27,9 +27,10 @@ function spectrumTitle(spectrum, leftOut) {
 }
 
 export class SpectrumPanel {
-  // run: the position of the run shown.
-  constructor(run) {
+  // run: the position of the run shown; scans: its rows of /api/scans.
+  constructor(run, scans) {
     this.run = run;
+    this.scans = scans;
     this.spectra = new Map();
     this.latest = 0;
     const view = new SpectrumView($('spectrum'), $('readout'), {
@@ -69,8 +70,16 @@ export class SpectrumPanel {
   // (at once when a later call won).
   async show(index) {
     const request = ++this.latest;
-    const spectrum = await this.spectrumAt(index);
-    if (request !== this.latest) return;
+    let spectrum;
+    try {
+      spectrum = await this.spectrumAt(index);
+    } catch (error) {  // the scan could not be read: its error, in place of the spectrum
+      if (request !== this.latest) return;
+      $('spectrum-title').textContent = `Scan ${this.scans[index].scan_id} · ${error.message}`;
+      await this.view.showUnreadable(error.message);
+      return;
+    }
+    if (request !== this.latest) return;  // a later selection won
     const drawn = this.view.show(spectrum);
     $('spectrum-title').textContent = spectrumTitle(spectrum, this.view.leftOut);
     await drawn;
