@@ -10,6 +10,7 @@ import {
   saneScale,
 } from './axes.js';
 import { formatIntensity, formatNumber } from './format.js';
+import { nearestByTime } from './scans.js';
 
 const COLORS = ['#1f6feb', '#c2410c', '#15803d', '#7c3aed', '#be185d', '#0e7490', '#854d0e',
                 '#4b5563'];
@@ -114,13 +115,7 @@ export async function showChannels(run, anchor, onSelect, position = 0) {
 
   function pick(u) {
     const rt = u.posToVal(u.cursor.left, 'x');
-    let best = null;
-    channels.forEach((channel, i) => {
-      if (!shown[i]) return;
-      for (const p of channel.points) {
-        if (best === null || Math.abs(p.rt_sec - rt) < Math.abs(best.rt_sec - rt)) best = p;
-      }
-    });
+    const best = nearestByTime(channels.filter((_, i) => shown[i]).flatMap((c) => c.points), rt);
     if (best) onSelect(best.index);
   }
 

@@ -12,6 +12,7 @@ import { fetchMap } from './api.js';
 import { saneScale } from './axes.js';
 import { chartSvg, csvText, escapeXml } from './export.js';
 import { formatIntensity } from './format.js';
+import { levelsOf, nearestByTime, surveyLevel } from './scans.js';
 import { readState, saneRange, writeState } from './url_state.js';
 
 const HEIGHT = 420;
@@ -135,8 +136,8 @@ export class RunMap {
     this.paintStart = null;
     this.loading = Promise.resolve();
 
-    const levels = [...new Set(scans.map((s) => s.ms_level))].sort((a, b) => a - b);
-    this.defaultLevel = levels.includes(1) ? 1 : (levels[0] ?? 1);
+    const levels = levelsOf(scans);
+    this.defaultLevel = surveyLevel(scans);
     const wantedLevel = readState('map_level');
     this.level = levels.includes(wantedLevel) ? wantedLevel : this.defaultLevel;
     for (const l of levels) level.add(new Option(`MS${l}`, String(l), false, l === this.level));
@@ -287,15 +288,6 @@ export class RunMap {
       : '';
   }
 
-  // The scan of the map's level nearest in time to `rt`.
-  nearest(rt) {
-    let best = null;
-    for (const s of this.levelScans()) {
-      if (best === null || Math.abs(s.rt_sec - rt) < Math.abs(best.rt_sec - rt)) best = s;
-    }
-    return best;
-  }
-
   // A click selects the nearest scan; a double-click bins the whole run.
   listen(u) {
     let down = null;
@@ -303,7 +295,7 @@ export class RunMap {
     u.over.addEventListener('mouseup', (e) => {
       if (!down || Math.abs(e.clientX - down[0]) >= CLICK_PX || Math.abs(e.clientY - down[1]) >= CLICK_PX) return;
       const cell = this.cellAt(u.cursor.left, u.cursor.top);
-      const scan = cell && this.nearest(cell.rt);
+      const scan = cell && nearestByTime(this.levelScans(), cell.rt);
       if (scan) this.onSelect(scan.index);
     });
     u.over.addEventListener('dblclick', () => this.zoom({ rt: null, mz: null }));

@@ -12,6 +12,7 @@ import {
   saneScale,
 } from './axes.js';
 import { formatIntensity } from './format.js';
+import { surveyLevel } from './scans.js';
 
 // 32 runs at most; colours repeat after 20, with another dash.
 export const RUN_COLORS = [
@@ -41,10 +42,10 @@ export function showRunSelector(select, runs, chosen, onChange) {
   select.addEventListener('change', () => onChange(Number(select.value)));
 }
 
-// The trace of one run: its scans of the lowest MS level with a finite
+// The trace of one run: its scans of the survey level with a finite
 // retention time, in time order.
 function traceOf(scans) {
-  const level = Math.min(...scans.map((s) => s.ms_level));
+  const level = surveyLevel(scans);
   const kept = scans.filter((s) => s.ms_level === level && Number.isFinite(s.rt_sec))
     .sort((a, b) => a.rt_sec - b.rt_sec);
   return {

@@ -5,6 +5,7 @@
 // ↑ ↓ in the focused table, selects a scan, and the selected row follows
 // the selection made elsewhere and scrolls into view.
 import { formatCount, formatIntensity, formatNumber } from './format.js';
+import { levelsOf } from './scans.js';
 
 // A row's height in pixels: the CSS of #scans gives rows exactly this.
 const ROW_PX = 22;
@@ -111,7 +112,7 @@ export class ScanTable {
   setScans(scans) {
     this.scans = scans;
     this.selected = null;
-    const levels = [...new Set(scans.map((s) => s.ms_level))].sort((a, b) => a - b);
+    const levels = levelsOf(scans);
     const chosen = this.level.value;
     this.level.replaceChildren(new Option('all', ''),
                                ...levels.map((l) => new Option(`MS${l}`, String(l))));

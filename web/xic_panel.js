@@ -4,6 +4,7 @@
 // intensity zoom xic_y). The status line gives the highest value in view.
 import { fetchXic } from './api.js';
 import { formatIntensity } from './format.js';
+import { levelsOf } from './scans.js';
 import { positiveList, readState, writeState } from './url_state.js';
 
 const MAX_TARGETS = 100;
@@ -20,7 +21,7 @@ export class XicPanel {
     this.wanted = { xic: readState('xic'), tol: readState('tol'), unit: readState('unit'),
                     level: readState('level'), y: readState('xic_y') };
     this.levels = $('xic-level');
-    for (const level of [...new Set(scans.map((s) => s.ms_level))].sort((a, b) => a - b)) {
+    for (const level of levelsOf(scans)) {
       this.levels.add(new Option(`MS${level}`, String(level), false, level === chromatogram.level));
     }
     $('xic-form').addEventListener('submit', (event) => {
