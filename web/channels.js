@@ -9,6 +9,7 @@ import {
   INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale, onAxisMode,
   saneScale,
 } from './axes.js';
+import { swatchItem } from './dom.js';
 import { formatIntensity, formatNumber } from './format.js';
 import { nearestByTime } from './scans.js';
 
@@ -93,25 +94,15 @@ export async function showChannels(run, anchor, onSelect, position = 0) {
   window.addEventListener('resize', () => plot.setSize({ width: Math.max(320, chart.clientWidth),
                                                           height: 220 }));
 
-  channels.forEach((channel, i) => {
-    const item = document.createElement('li');
-    const box = document.createElement('input');
-    box.type = 'checkbox';
-    box.checked = true;
-    box.dataset.channel = channel.channel;
-    box.addEventListener('change', () => {
-      shown[i] = box.checked;
-      plot.setSeries(i + 1, { show: box.checked });
+  list.append(...channels.map((channel, i) => swatchItem({
+    checked: true, color: COLORS[i % COLORS.length], dataset: { channel: channel.channel },
+    text: `${label(channel)} (${channel.points.length} scans)`,
+    onChange: (checked) => {
+      shown[i] = checked;
+      plot.setSeries(i + 1, { show: checked });
       report();
-    });
-    const swatch = document.createElement('span');
-    swatch.className = 'swatch';
-    swatch.style.background = COLORS[i % COLORS.length];
-    const text = document.createElement('label');
-    text.append(box, swatch, ` ${label(channel)} (${channel.points.length} scans)`);
-    item.append(text);
-    list.append(item);
-  });
+    },
+  })));
 
   function pick(u) {
     const rt = u.posToVal(u.cursor.left, 'x');

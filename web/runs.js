@@ -11,6 +11,7 @@ import {
   INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale, onAxisMode,
   saneScale,
 } from './axes.js';
+import { swatchItem } from './dom.js';
 import { formatIntensity } from './format.js';
 import { surveyLevel } from './scans.js';
 
@@ -162,26 +163,15 @@ export class Overlay {
   }
 
   showLegend() {
-    this.legend.replaceChildren(...this.runs.map((r) => {
-      const box = document.createElement('input');
-      box.type = 'checkbox';
-      box.checked = this.shown.get(r.run);
-      box.dataset.run = String(r.run);
-      box.addEventListener('change', () => {
-        this.shown.set(r.run, box.checked);
+    this.legend.replaceChildren(...this.runs.map((r) => swatchItem({
+      checked: this.shown.get(r.run), color: colorOf(r.run), text: r.name, title: r.path,
+      dataset: { run: String(r.run) },
+      onChange: (checked) => {
+        this.shown.set(r.run, checked);
         this.showSeries();
         this.onHidden?.(this.runs.filter((x) => !this.shown.get(x.run)).map((x) => x.run));
-      });
-      const swatch = document.createElement('span');
-      swatch.className = 'swatch';
-      swatch.style.background = colorOf(r.run);
-      const label = document.createElement('label');
-      label.append(box, swatch, ` ${r.name}`);
-      label.title = r.path;
-      const item = document.createElement('li');
-      item.append(label);
-      return item;
-    }));
+      },
+    })));
   }
 
   // One series per run, then one per run and XIC target; the runs' series

@@ -4,6 +4,7 @@
 // filter by MS level and by RT and precursor ranges; a click on a row, or
 // ↑ ↓ in the focused table, selects a scan, and the selected row follows
 // the selection made elsewhere and scrolls into view.
+import { element } from './dom.js';
 import { formatCount, formatIntensity, formatNumber } from './format.js';
 import { levelsOf } from './scans.js';
 
@@ -23,13 +24,6 @@ const COLUMNS = [
   { key: 'base_peak_mz', label: 'base peak m/z', text: (s) => formatNumber(s.base_peak_mz, 4) },
   { key: 'base_peak_intensity', label: 'base peak', text: (s) => formatIntensity(s.base_peak_intensity) },
 ];
-
-function element(tag, properties = {}, children = []) {
-  const node = document.createElement(tag);
-  Object.assign(node, properties);
-  node.append(...children);
-  return node;
-}
 
 // A number typed in a filter box, or null when the box is empty or not a number.
 function bound(input) {

@@ -1,5 +1,6 @@
 // The header: the run's name and what it holds (/api/run), and the scans
 // without a finite retention time, which the charts leave out.
+import { element } from './dom.js';
 import { formatCount, formatNumber } from './format.js';
 
 // A range with only its finite ends: "a – b", "from a", "up to b", or "–".
@@ -27,13 +28,6 @@ export function showSummary(run, scans) {
       (untimed ? ` (${formatCount(untimed)} scan${untimed > 1 ? 's' : ''} without a finite RT)` : '')],
     ['m/z', finiteRange(run.mz_min, run.mz_max, 4)],
   ];
-  document.getElementById('run-summary').replaceChildren(...items.map(([key, value]) => {
-    const item = document.createElement('div');
-    const dt = document.createElement('dt');
-    const dd = document.createElement('dd');
-    dt.textContent = key;
-    dd.textContent = value;
-    item.append(dt, dd);
-    return item;
-  }));
+  document.getElementById('run-summary').replaceChildren(...items.map(([key, value]) =>
+    element('div', {}, [element('dt', { textContent: key }), element('dd', { textContent: value })])));
 }
