@@ -60,6 +60,12 @@ function declared(key) {
   return spec;
 }
 
+// A key's value when the fragment holds none (a fresh list for a list).
+function defaultOf(spec) {
+  const dflt = spec.dflt ?? spec.values?.[0] ?? null;
+  return Array.isArray(dflt) ? [...dflt] : dflt;
+}
+
 function load() {
   const fragment = location.hash.slice(1);
   if (fragment.length > MAX_FRAGMENT) return;
@@ -116,7 +122,7 @@ const readers = {
   numbers: (text) => positiveList(text) ?? undefined,
   integers: (text) => text.split(',').filter(isWhole).map(Number),
   choice: (text, spec) => (spec.values.includes(text) ? text : undefined),
-  flag: (text) => ({ 1: true, 0: false })[text],
+  flag: (text) => (text === '1' ? true : text === '0' ? false : undefined),
 };
 
 const writers = {
@@ -131,17 +137,14 @@ export function readState(key) {
   const spec = declared(key);
   const text = values.get(key);
   const value = text === undefined ? undefined : readers[spec.kind](text, spec);
-  if (value !== undefined) return value;
-  const dflt = spec.dflt ?? spec.values?.[0] ?? null;
-  return Array.isArray(dflt) ? [...dflt] : dflt;
+  return value !== undefined ? value : defaultOf(spec);
 }
 
 // Keeps `value` (of the key's kind; null, the default or an empty list
 // removes the key); the address bar follows within WRITE_DELAY_MS.
 export function writeState(key, value) {
   const spec = declared(key);
-  const dflt = spec.dflt ?? spec.values?.[0] ?? null;
-  const text = value === null || value === undefined || value === dflt ? ''
+  const text = value === null || value === undefined || value === defaultOf(spec) ? ''
     : (writers[spec.kind] ?? String)(value);
   if (text === '') values.delete(key);
   else values.set(key, text);
