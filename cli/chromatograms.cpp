@@ -13,6 +13,7 @@
 #include "commands.hpp"
 #include "run_output.hpp"
 #include "status.hpp"
+#include "text_options.hpp"
 #include "transitions_option.hpp"
 
 namespace velmoran::cli {
@@ -75,6 +76,7 @@ Subcommand add_chromatograms(CLI::App& app) {
       "Exit status: 0 done, 1 a run failed, 2 usage error.");
   sub->add_option("run", options->run, "The run: a .d directory")->required()->type_name("RUN.d");
   sub->add_option("--channel", options->channels, "Only this channel (repeat for more)")
+      ->transform(kWholeNumber)
       ->type_name("K");
   add_transitions_option(*sub, options->transitions);
   add_table_options(*sub, options->format, options->output, options->sync);
