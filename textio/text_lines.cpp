@@ -31,6 +31,7 @@ class LineSplitter {
     while (!chunk.empty()) {
       const auto newline = chunk.find('\n');
       if (newline == std::string_view::npos) {
+        if (pending_.size() + chunk.size() > kMaxLineBytes) return too_long(line_number_ + 1);
         pending_.append(chunk);
         return std::nullopt;
       }
@@ -54,8 +55,14 @@ class LineSplitter {
   }
 
  private:
+  Error too_long(std::size_t number) const {
+    return Error::parse(std::string(file_name_) + ":" + std::to_string(number) +
+                        ": a line longer than " + std::to_string(kMaxLineBytes >> 20) + " MiB");
+  }
+
   std::optional<Error> line(std::string_view text) {
     ++line_number_;
+    if (text.size() > kMaxLineBytes) return too_long(line_number_);
     if (line_number_ == 1 && text.starts_with(kByteOrderMark)) {
       text.remove_prefix(kByteOrderMark.size());
     }

@@ -22,6 +22,10 @@
 
 namespace velmoran::textio {
 
+// A line holds at most kMaxLineBytes (a name or a row is far shorter), so
+// what is kept of an unfinished line stays small whatever the file holds.
+inline constexpr std::size_t kMaxLineBytes = std::size_t{1} << 20;
+
 // What to do with one line: nullopt to go on, or the error that stops.
 using LineVisitor =
     std::function<std::optional<Error>(std::size_t line_number, std::string_view line)>;
