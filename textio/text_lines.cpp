@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,20 +82,6 @@ std::string mib_text(std::uint64_t bytes) {
                                  : std::to_string(bytes) + " bytes";
 }
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  [[nodiscard]] int get() const noexcept { return fd_; }
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 std::optional<Error> for_each_line(std::string_view text, std::string_view file_name,
@@ -113,10 +100,12 @@ std::optional<Error> read_lines(const std::filesystem::path& file, std::uint64_t
   const auto too_large = [&] {
     return Error::parse(name + ": more than " + mib_text(max_bytes) + ", too large for this list");
   };
-  const FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return system_error(errno);
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return system_error(errno);
+  const std::unique_ptr<const int, void (*)(const int*)> closing(&fd,
+                                                                 [](const int* f) { ::close(*f); });
   struct stat info {};
-  if (::fstat(fd.get(), &info) != 0) return system_error(errno);
+  if (::fstat(fd, &info) != 0) return system_error(errno);
   if (S_ISDIR(info.st_mode)) return Error::parse(name + ": is a directory", EISDIR);
   if (S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) > max_bytes) {
     return too_large();
@@ -125,7 +114,7 @@ std::optional<Error> read_lines(const std::filesystem::path& file, std::uint64_t
   std::uint64_t total = 0;
   char chunk[1 << 16];
   while (true) {
-    const ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return system_error(errno);
     if (got == 0) break;
