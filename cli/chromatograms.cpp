@@ -31,7 +31,8 @@ struct ChromatogramsOptions {
 
 int run_chromatograms(const ChromatogramsOptions& options) {
   const auto format = inspect::parse_text_format(options.format);
-  if (!format) return usage_error("--format: tsv, csv or json, not " + options.format);
+  if (!format)
+    return usage_error("--format: tsv, csv or json, not " + textio::quoted_value(options.format));
   const LoadedTransitions transitions = load_transitions(options.transitions);
   if (!transitions.ok) return kExitUsage;
   const auto reader = open_run(options.run);

@@ -73,7 +73,8 @@ std::optional<std::string> parse_selection(const ConvertArgs& args, bool mgf,
   } else if (peaks == "picked") {
     options.points.peaks = PeakMode::kPicked;
   } else {
-    return "--peaks: \"" + args.peaks + "\" is not one of profile, centroid, picked";
+    return "--peaks: " + textio::quoted_value(args.peaks) +
+           " is not one of profile, centroid, picked";
   }
   options.points.drop_zeros = args.drop_zeros;
   if (args.rt) {

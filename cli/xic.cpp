@@ -42,7 +42,8 @@ int run_xic(const XicOptions& options) {
     return usage_error("xic: give the m/z tolerance with --ppm P or --da D");
   }
   const auto format = inspect::parse_text_format(options.format);
-  if (!format) return usage_error("--format: tsv, csv or json, not " + options.format);
+  if (!format)
+    return usage_error("--format: tsv, csv or json, not " + textio::quoted_value(options.format));
 
   inspect::XicQuery query;
   if (!options.targets_file.empty()) {
