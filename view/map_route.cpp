@@ -68,9 +68,8 @@ Reply RunApi::map(const QueryParams& params) const {
       }
     } else if (name == "ms_level") {
       const auto level = textio::parse_whole<std::uint32_t>(value);
-      if (level_given || !level || *level == 0) {
-        return error_reply(
-            400, "ms_level: one positive whole number, not " + textio::quoted_value(value));
+      if (level_given || !level) {
+        return error_reply(400, "ms_level: one whole number, not " + textio::quoted_value(value));
       }
       level_given = true;
       query.ms_level = *level;

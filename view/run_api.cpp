@@ -94,20 +94,19 @@ Reply error_reply(int status, std::string_view message) {
   return {status, shared_text(std::move(body))};
 }
 
-RunApi::RunApi(Reader reader, std::size_t cache_bytes)
+RunApi::RunApi(Reader reader, std::size_t cache_bytes,
+               std::shared_ptr<inspect::MapBudget> map_budget)
     : reader_(std::move(reader)),
       cache_(std::make_unique<SpectrumCache>(cache_bytes)),
-      // The map's scans share the spectra's budget: with several runs each
-      // run's spectrum cache is a share of the server's, and so is its map's.
-      map_(std::make_unique<inspect::RunMap>(
-          reader_, cache_bytes * (inspect::RunMap::kDefaultCacheBytes / kDefaultCacheBytes))) {}
+      map_(map_budget ? std::make_unique<inspect::RunMap>(reader_, std::move(map_budget))
+                      : std::make_unique<inspect::RunMap>(reader_)) {}
 
 RunApi::~RunApi() { map_->stop(); }
 
-Result<std::unique_ptr<RunApi>> RunApi::load(
-    Reader reader, std::size_t cache_bytes,
-    std::shared_ptr<const mrm::TransitionList> transitions) {
-  std::unique_ptr<RunApi> api(new RunApi(std::move(reader), cache_bytes));
+Result<std::unique_ptr<RunApi>> RunApi::load(Reader reader, std::size_t cache_bytes,
+                                             std::shared_ptr<const mrm::TransitionList> transitions,
+                                             std::shared_ptr<inspect::MapBudget> map_budget) {
+  std::unique_ptr<RunApi> api(new RunApi(std::move(reader), cache_bytes, std::move(map_budget)));
   inspect::RunInfo info = inspect::run_info(api->reader_);
   if (transitions) info.channels = inspect::channel_summaries(api->reader_.scans(), &*transitions);
   api->run_json_ = shared_text(inspect::info_json(info));
@@ -141,6 +140,11 @@ Reply RunApi::spectrum(std::string_view index_text) const {
   const auto position = static_cast<std::size_t>(*index);
   if (auto kept = cache_->find(position)) return {200, std::move(kept)};
   const ScanSpectrum spectrum = reader_.read_spectrum(position);
+  // A scan whose blocks cannot be read (a file truncated or replaced since
+  // the start) is not an empty spectrum: its error, never kept.
+  if (spectrum.error) {
+    return {500, shared_text(unreadable_spectrum_json(reader_, position, *spectrum.error))};
+  }
   auto text = shared_text(spectrum_json(reader_, spectrum.record));
   cache_->insert(position, text);
   return {200, std::move(text)};
@@ -178,9 +182,8 @@ Reply RunApi::xic(const QueryParams& params) const {
       }
     } else if (name == "ms_level") {
       const auto level = textio::parse_whole<std::uint32_t>(value);
-      if (level_given || !level || *level == 0) {
-        return error_reply(
-            400, "ms_level: one positive whole number, not " + textio::quoted_value(value));
+      if (level_given || !level) {
+        return error_reply(400, "ms_level: one whole number, not " + textio::quoted_value(value));
       }
       level_given = true;
       query.ms_level = *level;
@@ -204,7 +207,5 @@ Reply RunApi::xic(const QueryParams& params) const {
   if (!text) return error_reply(500, text.error().text());
   return {200, shared_text(std::move(text).value())};
 }
-
-std::size_t RunApi::cached_bytes() const { return cache_->bytes(); }
 
 }  // namespace velmoran::view
