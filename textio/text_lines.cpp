@@ -77,11 +77,6 @@ class LineSplitter {
   std::size_t line_number_ = 0;
 };
 
-std::string mib_text(std::uint64_t bytes) {
-  return bytes % (1U << 20) == 0 ? std::to_string(bytes >> 20) + " MiB"
-                                 : std::to_string(bytes) + " bytes";
-}
-
 }  // namespace
 
 std::optional<Error> for_each_line(std::string_view text, std::string_view file_name,
@@ -98,7 +93,8 @@ std::optional<Error> read_lines(const std::filesystem::path& file, std::uint64_t
     return Error::parse(name + ": " + std::strerror(errnum), errnum);
   };
   const auto too_large = [&] {
-    return Error::parse(name + ": more than " + mib_text(max_bytes) + ", too large for this list");
+    return Error::parse(name + ": more than " + std::to_string(max_bytes >> 20) +
+                        " MiB, too large for this list");
   };
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return system_error(errno);

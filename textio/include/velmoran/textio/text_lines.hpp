@@ -34,7 +34,7 @@ using LineVisitor =
 [[nodiscard]] std::optional<Error> for_each_line(std::string_view text, std::string_view file_name,
                                                  const LineVisitor& visit);
 
-// Every line of `file`, at most `max_bytes` of it. Errors are Parse errors
+// Every line of `file`, at most `max_bytes` (whole MiB) of it. Errors are Parse errors
 // whose text starts with the file's name (with the errno of a failed call).
 [[nodiscard]] std::optional<Error> read_lines(const std::filesystem::path& file,
                                               std::uint64_t max_bytes, const LineVisitor& visit);
