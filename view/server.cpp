@@ -72,7 +72,6 @@ std::string page_html() {
     }
   };
   replace_all("{{importmap}}", imports);
-  replace_all("?token={{token}}", "");
   return html;
 }
 
