@@ -178,6 +178,20 @@ class Protocol(unittest.TestCase):
                 self.assertLess(time.monotonic() - t0, 2.0)
         self.assertEqual(self.server.request("/api/run")[0], 200)
 
+    def test_a_path_is_decoded_once_and_an_escape_that_is_not_xx_is_400(self):
+        # The map is heavy work with workers of its own: a spelling of its path
+        # that one reader decodes and another does not must not reach it.
+        cases = [("/api/%6dap?width=4&height=2", 200), ("/api/run/0/m%61p?width=4&height=2", 200),
+                 ("/api/m%u0061p?width=4&height=2", 400), ("/api/run/0/m%u0061p?width=4&height=2", 400),
+                 ("/api/m%2561p?width=4&height=2", 404), ("/api/map%", 400), ("/api/map%4", 400),
+                 ("/api/m%00ap", 400), ("/api/spectrum/%31", 200)]
+        for path, status in cases:
+            with self.subTest(path=path):
+                got, _, body, _ = self.exchange(self.request(path))
+                self.assertEqual(got, status, body[:200])
+                if status == 200 and "map" in path:
+                    self.assertEqual(len(body), 4 * 4 * 2)
+
     def test_answers_are_never_compressed(self):
         status, headers, body, _ = self.exchange(
             self.request("/api/run", extra=["Accept-Encoding: gzip, deflate, br"]))
