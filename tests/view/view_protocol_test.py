@@ -192,6 +192,29 @@ class Protocol(unittest.TestCase):
                 if status == 200 and "map" in path:
                     self.assertEqual(len(body), 4 * 4 * 2)
 
+    def test_the_session_cookie_lets_in_this_server_s_browser_only(self):
+        status, headers, _, _ = self.exchange(self.request("/?token=" + self.server.token, token=False))
+        self.assertEqual(status, 200)
+        cookie = headers["set-cookie"].split(";")[0]
+        name, value = cookie.split("=", 1)
+        host = "Host: " + self.server.host
+        cases = [("the cookie", ["Cookie: theme=dark; " + cookie], 200),
+                 ("another value", ["Cookie: %s=%s" % (name, "0" * len(value))], 403),
+                 ("the token as its value", ["Cookie: %s=%s" % (name, self.server.token)], 403),
+                 ("another port's name", ["Cookie: velmoran-view-1=" + value], 403),
+                 ("a rebinding host", ["Cookie: " + cookie, "Host: rebound.example:%d" % self.server.port], 403)]
+        for label, extra, expected in cases:
+            with self.subTest(case=label):
+                lines = ["GET /api/run HTTP/1.1", "Connection: close"] + extra
+                if not any(line.startswith("Host:") for line in extra):
+                    lines.append(host)
+                got, _, body, _ = self.exchange(("\r\n".join(lines) + "\r\n\r\n").encode())
+                self.assertEqual(got, expected, body[:200])
+        # A bookmark of the page, without either: a page that says how to get in.
+        status, headers, body, _ = self.exchange(self.request("/", token=False))
+        self.assertEqual((status, headers["content-type"]), (403, "text/html; charset=utf-8"))
+        self.assertIn(b"printed", body)
+
     def test_answers_are_never_compressed(self):
         status, headers, body, _ = self.exchange(
             self.request("/api/run", extra=["Accept-Encoding: gzip, deflate, br"]))
