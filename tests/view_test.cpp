@@ -122,8 +122,7 @@ TEST(ParseRequest, ReadsEachRequestOnceOrRefusesIt) {
        false},
       // No end of the head within 100 bytes: the request line, or the headers.
       {"GET /" + std::string(120, 'a'), State::refused, 414, "", false, false},
-      {"GET /" + std::string(60, 'a') + " HTTP/1.1\r\n\r\n", State::refused, 414, "", false,
-       false},
+      {"GET /" + std::string(60, 'a') + " HTTP/1.1\r\n\r\n", State::refused, 414, "", false, false},
       {"GET / HTTP/1.1\r\nX: " + std::string(90, 'a') + "\r\n\r\n", State::refused, 431, "", false,
        false},
   };

@@ -112,8 +112,8 @@ ParsedRequest parse_request(std::string_view bytes, const RequestLimits& limits)
   Request& request = parsed.request;
   const std::string_view request_line = next_line();
   if (request_line.size() > limits.max_line_bytes) {
-    return refused(414, "the request line is longer than " +
-                            std::to_string(limits.max_line_bytes) + " bytes");
+    return refused(
+        414, "the request line is longer than " + std::to_string(limits.max_line_bytes) + " bytes");
   }
   const auto first_space = request_line.find(' ');
   const auto last_space = request_line.rfind(' ');
