@@ -7,22 +7,17 @@
 #include <array>
 #include <cerrno>
 #include <cstddef>
-#include <span>
 #include <cstdint>
 #include <new>
+#include <span>
+
+#include "request_head.hpp"
 
 namespace velmoran::view {
 
 namespace {
 
 constexpr std::size_t kTokenBytes = 32;
-
-char lower(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equal_ignoring_case(std::string_view a, std::string_view b) noexcept {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return lower(x) == lower(y); });
-}
 
 std::string hex(std::span<const std::uint8_t> bytes) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -108,21 +103,12 @@ std::string AccessPolicy::cookie() const {
 }
 
 bool AccessPolicy::cookie_matches(std::string_view cookies) const {
-  // "a=1; b=2": pairs separated by ';', spaces around them ignored.
-  while (!cookies.empty()) {
-    const auto end = cookies.find(';');
-    std::string_view pair = cookies.substr(0, end);
-    cookies = end == std::string_view::npos ? std::string_view{} : cookies.substr(end + 1);
-    const auto first = pair.find_first_not_of(' ');
-    if (first == std::string_view::npos) continue;
-    pair.remove_prefix(first);
+  // "a=1; b=2": pairs separated by ';'.
+  return any_item(cookies, ';', [this](std::string_view pair) {
     const auto equals = pair.find('=');
-    if (equals == std::string_view::npos || pair.substr(0, equals) != cookie_name_) continue;
-    std::string_view value = pair.substr(equals + 1);
-    value = value.substr(0, value.find_last_not_of(' ') + 1);
-    if (same_secret(cookie_value_, value)) return true;
-  }
-  return false;
+    return equals != std::string_view::npos && pair.substr(0, equals) == cookie_name_ &&
+           same_secret(cookie_value_, pair.substr(equals + 1));
+  });
 }
 
 }  // namespace velmoran::view

@@ -9,13 +9,6 @@ namespace velmoran::view {
 
 namespace {
 
-char lower(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equal_ignoring_case(std::string_view a, std::string_view b) noexcept {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return lower(x) == lower(y); });
-}
-
 bool control(char c) noexcept { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
 
 // A header name or a method: letters, digits and the few marks HTTP allows.
@@ -52,20 +45,6 @@ bool decode_path(std::string_view raw, std::string& path) {
   return true;
 }
 
-// A comma-separated header value holds this token (without case).
-bool lists(std::string_view value, std::string_view token) {
-  while (!value.empty()) {
-    const auto comma = value.find(',');
-    std::string_view item = value.substr(0, comma);
-    value = comma == std::string_view::npos ? std::string_view{} : value.substr(comma + 1);
-    const auto first = item.find_first_not_of(" \t");
-    if (first == std::string_view::npos) continue;
-    item = item.substr(first, item.find_last_not_of(" \t") - first + 1);
-    if (equal_ignoring_case(item, token)) return true;
-  }
-  return false;
-}
-
 ParsedRequest refused(int status, std::string reason) {
   ParsedRequest parsed;
   parsed.state = ParsedRequest::State::refused;
@@ -75,6 +54,14 @@ ParsedRequest refused(int status, std::string reason) {
 }
 
 }  // namespace
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) noexcept {
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return lower(x) == lower(y); });
+}
 
 std::size_t head_end(std::string_view bytes, std::size_t from) noexcept {
   for (auto at = bytes.find('\n', from); at != std::string_view::npos;
@@ -172,8 +159,11 @@ ParsedRequest parse_request(std::string_view bytes, const RequestLimits& limits)
       if (!request.cookies.empty()) request.cookies += "; ";
       request.cookies += value;
     } else if (equal_ignoring_case(name, "connection")) {
-      if (lists(value, "close")) request.close = true;
-      if (lists(value, "keep-alive")) keep_alive = true;
+      const auto names = [](std::string_view option) {
+        return [option](std::string_view item) { return equal_ignoring_case(item, option); };
+      };
+      if (any_item(value, ',', names("close"))) request.close = true;
+      if (any_item(value, ',', names("keep-alive"))) keep_alive = true;
     } else if (equal_ignoring_case(name, "transfer-encoding")) {
       return refused(400, "a request body in Transfer-Encoding is not read");
     } else if (equal_ignoring_case(name, "content-length")) {

@@ -54,6 +54,25 @@ struct ParsedRequest {
   std::string reason;
 };
 
+// Header texts compare without case (ASCII).
+[[nodiscard]] bool equal_ignoring_case(std::string_view a, std::string_view b) noexcept;
+
+// Whether an item of a list separated by `separator` ("a, b", "x=1; y=2"),
+// spaces and tabs around each item removed, passes `test`.
+template <class Test>
+bool any_item(std::string_view list, char separator, Test&& test) {
+  while (!list.empty()) {
+    const auto end = list.find(separator);
+    std::string_view item = list.substr(0, end);
+    list = end == std::string_view::npos ? std::string_view{} : list.substr(end + 1);
+    const auto first = item.find_first_not_of(" \t");
+    if (first == std::string_view::npos) continue;
+    item = item.substr(first, item.find_last_not_of(" \t") - first + 1);
+    if (test(item)) return true;
+  }
+  return false;
+}
+
 // Where the head at the start of `bytes` ends (just past its empty line),
 // looking from `from` on; npos when it has not arrived.
 [[nodiscard]] std::size_t head_end(std::string_view bytes, std::size_t from = 0) noexcept;
