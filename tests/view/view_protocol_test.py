@@ -1,8 +1,8 @@
 """velmoran view at the HTTP level, as a hostile or careless client speaks
-it: Range requests never read past a body, the HTTP library's defaults
-that the server relies on (keep-alive, pipelining, header and body limits,
-compression), the deadline for a whole request, and the headers that a
-browser enforces.
+it: Range requests never read past a body, what the one reading of a
+request accepts and refuses (keep-alive, pipelining, header and body
+limits, a path decoded once, compression), the deadline for a whole
+request, the session cookie, and the headers that a browser enforces.
 
 Environment: VELMORAN, VELMORAN_MKDATASET.
 """
