@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -532,8 +533,14 @@ void ConnectionPump::State::work(Job& job) {
       "busy: answers not yet read by their clients fill the server's memory for them; "
       "try again shortly";
   // Heavy work waits for room rather than making answers no one can hold.
-  Response response =
-      job.request.heavy && held.full() ? handlers.refuse(503, kBusy) : handlers.answer(job.request);
+  // A route that throws (out of memory) answers 500; the worker goes on.
+  Response response;
+  try {
+    response = job.request.heavy && held.full() ? handlers.refuse(503, kBusy)
+                                                : handlers.answer(job.request);
+  } catch (const std::exception& error) {
+    response = handlers.refuse(500, std::string("the answer failed: ") + error.what());
+  }
   const bool head_only = job.request.method == "HEAD";
   const void* key = response.owner && !head_only && !response.body.empty()
                         ? static_cast<const void*>(response.body.data())
