@@ -14,6 +14,8 @@
 #include <string_view>
 
 #include <velmoran/pipeline/spectrum_pipeline.hpp>
+#include <velmoran/textio/numbers.hpp>
+#include <velmoran/textio/quoted_value.hpp>
 
 #include "assets.hpp"
 #include "connection_pump.hpp"
@@ -31,9 +33,9 @@ Result<const RunApi*> served_run(const ServedRuns& runs, std::string_view k_text
   const bool plain = !k_text.empty() && k_text.size() <= 2 &&
                      k_text.find_first_not_of("0123456789") == std::string_view::npos &&
                      (k_text.size() == 1 || k_text[0] != '0');
-  if (plain) k = std::stoul(std::string(k_text));
+  if (plain) k = *textio::parse_whole<std::size_t>(k_text);
   if (!plain || k >= runs.size()) {
-    return Error::parse("no run \"" + std::string(k_text.substr(0, 40)) + "\": the runs are 0 to " +
+    return Error::parse("no run " + textio::quoted_value(k_text) + ": the runs are 0 to " +
                         std::to_string(runs.size() - 1));
   }
   const ServedRun& run = runs[k];
