@@ -23,6 +23,7 @@
 #include "commands.hpp"
 #include "run_output.hpp"
 #include "status.hpp"
+#include "text_options.hpp"
 #include "transitions_option.hpp"
 
 extern char** environ;
@@ -148,6 +149,7 @@ Subcommand add_view(CLI::App& app) {
       ->required()
       ->type_name("RUN.d");
   sub->add_option("--port", options->port, "Port to listen on; 0 takes any free port")
+      ->transform(kWholeNumber)
       ->check(CLI::Range(0, 65535))
       ->type_name("N")
       ->capture_default_str();

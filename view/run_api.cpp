@@ -14,9 +14,10 @@
 #include <velmoran/inspect/xic.hpp>
 #include <velmoran/textio/escape.hpp>
 #include <velmoran/textio/number_text.hpp>
+#include <velmoran/textio/numbers.hpp>
 #include <velmoran/textio/output_file.hpp>
+#include <velmoran/textio/quoted_value.hpp>
 
-#include "query_values.hpp"
 #include "spectrum_cache.hpp"
 #include "spectrum_json.hpp"
 
@@ -128,13 +129,13 @@ Result<std::unique_ptr<RunApi>> RunApi::load(Reader reader, std::size_t cache_by
 Reply RunApi::spectrum(std::string_view index_text) const {
   const bool digits =
       !index_text.empty() && index_text.find_first_not_of("0123456789") == std::string_view::npos;
-  if (!digits) return error_reply(400, "not a scan index: " + shown(index_text));
-  const auto index = decimal<std::uint64_t>(index_text);
+  if (!digits) return error_reply(400, "not a scan index: " + textio::quoted_value(index_text));
+  const auto index = textio::parse_whole<std::uint64_t>(index_text);
   const std::size_t count = reader_.scans().records.size();
   // Too many digits for 64 bits is past the end as well.
   if (!index || *index >= count) {
-    return error_reply(
-        404, "no scan " + shown(index_text) + ": the run has " + std::to_string(count) + " scans");
+    return error_reply(404, "no scan " + textio::quoted_value(index_text) + ": the run has " +
+                                std::to_string(count) + " scans");
   }
   const auto position = static_cast<std::size_t>(*index);
   if (auto kept = cache_->find(position)) return {200, std::move(kept)};
@@ -157,7 +158,9 @@ Reply RunApi::xic(const QueryParams& params) const {
   for (const auto& [name, value] : params) {
     if (name == "mz") {
       const auto mz = inspect::parse_mz(value);
-      if (!mz) return error_reply(400, "mz: not an m/z (a positive number): " + shown(value));
+      if (!mz)
+        return error_reply(400,
+                           "mz: not an m/z (a positive number): " + textio::quoted_value(value));
       if (query.targets.size() == kMaxXicTargets) {
         return error_reply(
             400, "mz: at most " + std::to_string(kMaxXicTargets) + " m/z values in one request");
@@ -167,25 +170,26 @@ Reply RunApi::xic(const QueryParams& params) const {
       if (ppm) return error_reply(400, "ppm: given twice");
       ppm = inspect::parse_ppm(value);
       if (!ppm) {
-        return error_reply(
-            400, "ppm: not a tolerance in ppm (a number above 0, at most 1e6): " + shown(value));
+        return error_reply(400, "ppm: not a tolerance in ppm (a number above 0, at most 1e6): " +
+                                    textio::quoted_value(value));
       }
     } else if (name == "da") {
       if (da) return error_reply(400, "da: given twice");
       da = inspect::parse_da(value);
       if (!da) {
-        return error_reply(
-            400, "da: not a tolerance in m/z units (a positive finite number): " + shown(value));
+        return error_reply(400, "da: not a tolerance in m/z units (a positive finite number): " +
+                                    textio::quoted_value(value));
       }
     } else if (name == "ms_level") {
-      const auto level = decimal<std::uint32_t>(value);
+      const auto level = textio::parse_whole<std::uint32_t>(value);
       if (level_given || !level) {
-        return error_reply(400, "ms_level: one whole number, not " + shown(value));
+        return error_reply(400, "ms_level: one whole number, not " + textio::quoted_value(value));
       }
       level_given = true;
       query.ms_level = *level;
     } else if (name != "token") {
-      return error_reply(400, "unknown parameter " + shown(name) + " (mz, ppm, da, ms_level)");
+      return error_reply(
+          400, "unknown parameter " + textio::quoted_value(name) + " (mz, ppm, da, ms_level)");
     }
   }
   if (query.targets.empty()) return error_reply(400, "mz: give at least one m/z");
