@@ -5,7 +5,7 @@
 // scan to scan.
 import uPlot from 'uplot';
 import {
-  INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale,
+  INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale, saneScale,
 } from './axes.js';
 import { formatIntensity, formatNumber } from './format.js';
 
@@ -163,7 +163,7 @@ export class SpectrumView {
         intensityAxis(INTENSITY_LABEL, this.yZoom),
       ],
       scales: {
-        x: { time: false, range: (_u, min, max) => this.mzRange(min, max) },
+        x: saneScale((_u, min, max) => this.mzRange(min, max)),
         y: intensityScale(this.yZoom),
       },
       cursor: { drag: { x: true, y: false }, points: { show: !centroided } },
