@@ -13,6 +13,7 @@
 #include <velmoran/analysis/scan_totals.hpp>
 
 #include "../toolkit/guarded.hpp"
+#include "../toolkit/lock_release.hpp"
 #include "../toolkit/object.hpp"
 #include "../toolkit/pickle.hpp"
 #include "../toolkit/py_ref.hpp"
@@ -192,11 +193,12 @@ PyObject* peaks_base_peak(PyObject* self, PyObject* /*unused*/) noexcept {
 // rt_sec (numpy.repeat), and copies of mz and intensity, so that every
 // column is writable, as pandas users expect; the DataFrame takes the
 // columns without copying them again (copy=False).
-PyObject* peaks_frame(PyObject* self, PyObject* /*unused*/) noexcept {
+PyObject* peaks_frame(PyObject* self, PyObject* /*unused*/) {
   return guarded([&]() -> PyObject* {
-    const PyRef pandas = PyRef::steal(PyImport_ImportModule("pandas"));
+    constexpr LockRelease kFrame("Peaks.frame()");
+    const PyRef pandas = PyRef::steal(import_for(kFrame, "pandas"));
     if (!pandas) return nullptr;
-    const PyRef numpy = PyRef::steal(PyImport_ImportModule("numpy"));
+    const PyRef numpy = PyRef::steal(import_for(kFrame, "numpy"));
     if (!numpy) return nullptr;
     const PeaksData& data = data_of(self);
     const PyRef offsets =

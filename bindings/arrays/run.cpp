@@ -29,6 +29,7 @@
 #include "peak_mode_argument.hpp"
 #include "run_chromatograms.hpp"
 #include "spectrum_iterator.hpp"
+#include "../toolkit/lock_release.hpp"
 #include "../toolkit/without_gil.hpp"
 
 namespace velmoran::python::arrays {
@@ -204,7 +205,7 @@ PyObject* run_subscript(PyObject* self, PyObject* key) {
       return nullptr;
     }
     const auto position = static_cast<std::size_t>(i);
-    auto spectrum = without_gil([&] { return reader->read_spectrum(position); });
+    auto spectrum = without_gil("Run.__getitem__", [&] { return reader->read_spectrum(position); });
     return make_spectrum(std::move(spectrum), *reader);
   });
 }
@@ -234,7 +235,8 @@ PyObject* run_spectrum(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
       return nullptr;
     }
     const auto position = static_cast<std::size_t>(i);
-    auto spectrum = without_gil([&] { return analysis::read_scan(*reader, position, *mode); });
+    auto spectrum = without_gil("Run.spectrum()",
+                                [&] { return analysis::read_scan(*reader, position, *mode); });
     return make_spectrum(std::move(spectrum), *reader);
   });
 }
@@ -291,29 +293,29 @@ PyObject* run_peaks(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     auto request = bind_request(self, "Run.peaks()", args, nargs, kwnames);
     if (!request) return nullptr;
     const auto reader = request->reader;
-    auto gathering = without_gil([&] {
+    constexpr LockRelease kPeaks("Run.peaks()");
+    auto gathering = without_gil(kPeaks, [&] {
       return std::make_unique<PeakGathering>(*reader, request->positions, request->threads,
                                              request->mode);
     });
     const bool done = wait_interruptibly(
-        [&](std::chrono::milliseconds timeout) { return gathering->wait_for(timeout); });
+        kPeaks, [&](std::chrono::milliseconds timeout) { return gathering->wait_for(timeout); });
     if (!done) {
       // The workers stop within one scan's read each.
       gathering->cancel();
-      (void)without_gil([&] {
+      (void)without_gil(kPeaks, [&] {
         gathering.reset();
         return true;
       });
       return nullptr;
     }
-    auto flat = without_gil([&] { return gathering->finish(); });
+    auto flat = without_gil(kPeaks, [&] { return gathering->finish(); });
     return make_peaks(std::move(flat), std::move(request->positions), *reader);
   });
 }
 
 constexpr const char* kScansFrameNames[] = {"totals"};
 
-// Releases the lock for totals=True: not noexcept (../toolkit/guarded.hpp).
 PyObject* run_scans_frame(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                           PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
@@ -325,33 +327,10 @@ PyObject* run_scans_frame(PyObject* self, PyObject* const* args, Py_ssize_t narg
     if (totals < 0) return nullptr;
     const auto reader = open_reader(self);
     if (!reader) return nullptr;
-    const PyRef pandas = PyRef::steal(PyImport_ImportModule("pandas"));
-    if (!pandas) {
-      if (!PyErr_ExceptionMatches(PyExc_ImportError)) return nullptr;
-      PyObject* type = nullptr;
-      PyObject* value = nullptr;
-      PyObject* traceback = nullptr;
-      PyErr_Fetch(&type, &value, &traceback);
-      PyErr_NormalizeException(&type, &value, &traceback);
-      PyErr_SetString(PyExc_ImportError,
-                      "Run.scans_frame() needs pandas, which is not installed; "
-                      "Run.scans has the same columns as arrays");
-      // Chains the original failure as the cause, as `raise ... from` does.
-      PyObject* raised_type = nullptr;
-      PyObject* raised = nullptr;
-      PyObject* raised_traceback = nullptr;
-      PyErr_Fetch(&raised_type, &raised, &raised_traceback);
-      PyErr_NormalizeException(&raised_type, &raised, &raised_traceback);
-      if (raised && value)
-        PyException_SetCause(raised, value);  // steals value
-      else
-        Py_XDECREF(value);
-      Py_XDECREF(type);
-      Py_XDECREF(traceback);
-      PyErr_Restore(raised_type, raised, raised_traceback);
-      return nullptr;
-    }
-    const PyRef numpy = PyRef::steal(PyImport_ImportModule("numpy"));
+    constexpr LockRelease kScansFrame("Run.scans_frame()");
+    const PyRef pandas = PyRef::steal(import_for(kScansFrame, "pandas"));
+    if (!pandas) return nullptr;
+    const PyRef numpy = PyRef::steal(import_for(kScansFrame, "numpy"));
     if (!numpy) return nullptr;
     PyObject* columns = columns_of(self);
     if (!columns) return nullptr;
@@ -384,16 +363,20 @@ PyObject* run_repr(PyObject* self) noexcept {
 
 // close(): drops the run's reader. Spectra, arrays and iterators handed out
 // keep what they need; the run itself raises ValueError from then on.
-PyObject* run_close(PyObject* self, PyObject* /*unused*/) noexcept {
+void close_run(LockRelease member, PyObject* self) {
+  RunData& data = data_of(self);
+  // Dropped outside the struct: the last reference may run a destructor
+  // that takes time, and the run must already read as closed.
+  std::shared_ptr<const Reader> reader = std::move(data.reader);
+  (void)without_gil(member, [&] {
+    reader.reset();
+    return true;
+  });
+}
+
+PyObject* run_close(PyObject* self, PyObject* /*unused*/) {
   return guarded([&]() -> PyObject* {
-    RunData& data = data_of(self);
-    // Dropped outside the struct: the last reference may run a destructor
-    // that takes time, and the run must already read as closed.
-    std::shared_ptr<const Reader> reader = std::move(data.reader);
-    (void)without_gil([&] {
-      reader.reset();
-      return true;
-    });
+    close_run("Run.close()", self);
     Py_RETURN_NONE;
   });
 }
@@ -405,10 +388,11 @@ PyObject* run_enter(PyObject* self, PyObject* /*unused*/) noexcept {
   });
 }
 
-PyObject* run_exit(PyObject* self, PyObject* const* /*args*/, Py_ssize_t /*nargs*/) noexcept {
-  PyRef closed = PyRef::steal(run_close(self, nullptr));
-  if (!closed) return nullptr;
-  Py_RETURN_FALSE;
+PyObject* run_exit(PyObject* self, PyObject* const* /*args*/, Py_ssize_t /*nargs*/) {
+  return guarded([&]() -> PyObject* {
+    close_run("Run.__exit__()", self);
+    Py_RETURN_FALSE;
+  });
 }
 
 // iter(run): every spectrum in order, as spectra() gives them.
@@ -459,7 +443,7 @@ PyGetSetDef run_getset[] = {
 
 // Fast-call functions go in the PyCFunction field; the cast through
 // void(*)() says so to the compiler.
-PyObject* run_qc(PyObject* self, PyObject*) noexcept {
+PyObject* run_qc(PyObject* self, PyObject*) {
   return guarded([&]() -> PyObject* {
     const auto reader = open_reader(self);
     return reader ? run_quality_metrics(*reader) : nullptr;
@@ -550,7 +534,7 @@ PyObject* open_run(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs
     std::shared_ptr<const mrm::TransitionList> transitions;
     std::optional<std::string> transitions_path;
     if (bound[1] && bound[1] != Py_None) {
-      auto list = load_transition_list(bound[1]);
+      auto list = load_transition_list("open(transitions=)", bound[1]);
       if (!list) return nullptr;
       transitions = std::move(*list);
       transitions_path = fs_path(bound[1]);
@@ -559,7 +543,7 @@ PyObject* open_run(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs
     const auto text = fs_path(bound[0]);
     if (!text) return nullptr;
     const std::filesystem::path path(*text);
-    auto reader = without_gil([&] { return Reader::open(path); });
+    auto reader = without_gil("open()", [&] { return Reader::open(path); });
     if (!reader) return raise_open_error(reader.error(), path);
     auto shared = std::make_shared<const Reader>(std::move(reader).value());
 

@@ -40,11 +40,12 @@ PyObject* iterator_next(PyObject* self) {
     // Under the interpreter lock, which serializes it with other threads.
     data.ahead->resume_after_fork();
     std::optional<ScanSpectrum> spectrum;
-    const bool done = wait_interruptibly([&](std::chrono::milliseconds timeout) {
-      auto taken = data.ahead->next(timeout);
-      if (taken.ready) spectrum = std::move(taken.spectrum);
-      return taken.ready;
-    });
+    const bool done =
+        wait_interruptibly("SpectrumIterator.__next__", [&](std::chrono::milliseconds timeout) {
+          auto taken = data.ahead->next(timeout);
+          if (taken.ready) spectrum = std::move(taken.spectrum);
+          return taken.ready;
+        });
     if (!done) return nullptr;
     // The end: null without an exception set.
     if (!spectrum) return nullptr;
@@ -62,7 +63,7 @@ void iterator_dealloc(PyObject* self) {
   IteratorData& data = data_of(self);
   // Stopping waits for the workers to finish the spectra they decode:
   // other Python threads go on meanwhile.
-  (void)without_gil([&] {
+  (void)without_gil("SpectrumIterator.__del__", [&] {
     data.ahead.reset();
     return true;
   });

@@ -10,6 +10,7 @@
 
 #include "arguments.hpp"
 #include "guarded.hpp"
+#include "lock_release.hpp"
 #include "object.hpp"
 #include "pickle.hpp"
 #include "py_ref.hpp"
@@ -275,28 +276,41 @@ PyObject* get_array_interface(PyObject* self, void* /*closure*/) noexcept {
 
 // __array__(dtype=None, copy=None): numpy is imported here, on the first
 // call, never when the module is. The result views the Array's memory
-// through a memoryview unless a dtype or copy=True asks for a copy.
-PyObject* array_array(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                      PyObject* kwnames) noexcept {
+// through a memoryview unless another dtype or copy=True asks for a copy;
+// copy=False with another dtype raises ValueError (numpy 2's protocol).
+PyObject* array_array(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     static const char* const kNames[] = {"dtype", "copy"};
     PyObject* bound[2];
     if (!bind_arguments({"Array.__array__()", kNames, 0}, args, nargs, kwnames, bound)) {
       return nullptr;
     }
-    const PyRef numpy = PyRef::steal(PyImport_ImportModule("numpy"));
+    const PyRef numpy = PyRef::steal(import_for("Array.__array__()", "numpy"));
     if (!numpy) return nullptr;
     const PyRef view = PyRef::steal(PyMemoryView_FromObject(self));
     if (!view) return nullptr;
     PyObject* dtype = bound[0] ? bound[0] : Py_None;
+    const int copy = bound[1] && bound[1] != Py_None ? PyObject_IsTrue(bound[1]) : -2;
+    if (copy == -1) return nullptr;
+    if (copy == 0 && dtype != Py_None) {
+      const PyRef wanted = PyRef::steal(PyObject_CallMethod(numpy.get(), "dtype", "O", dtype));
+      const PyRef own = wanted
+                            ? PyRef::steal(PyObject_CallMethod(
+                                  numpy.get(), "dtype", "s", dtype_name(array_of(self).format[0])))
+                            : PyRef();
+      if (!own) return nullptr;
+      const int same = PyObject_RichCompareBool(wanted.get(), own.get(), Py_EQ);
+      if (same < 0) return nullptr;
+      if (!same) {
+        return PyErr_Format(PyExc_ValueError,
+                            "Array.__array__(): copy=False, but dtype %R needs a copy of %s items",
+                            wanted.get(), dtype_name(array_of(self).format[0]));
+      }
+    }
     PyRef result =
         PyRef::steal(PyObject_CallMethod(numpy.get(), "asarray", "OO", view.get(), dtype));
     if (!result) return nullptr;
-    if (bound[1] && bound[1] != Py_None) {
-      const int copy = PyObject_IsTrue(bound[1]);
-      if (copy < 0) return nullptr;
-      if (copy == 1) result = PyRef::steal(PyObject_CallMethod(result.get(), "copy", nullptr));
-    }
+    if (copy == 1) result = PyRef::steal(PyObject_CallMethod(result.get(), "copy", nullptr));
     return result.release();
   });
 }

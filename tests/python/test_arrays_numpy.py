@@ -7,6 +7,9 @@ import unittest
 import velmoran
 import velmoran_arrays as va
 import test_arrays_container
+# The exit test once more where numpy and pandas exist: it then also calls
+# the members that run them.
+from test_arrays_process import ExitTest  # noqa: F401
 from dataset_tools import TempDir, make_dataset, needs_generator
 
 try:
