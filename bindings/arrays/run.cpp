@@ -43,10 +43,19 @@ struct RunData {
   std::shared_ptr<const Reader> reader;  // null once closed
   PyRef columns;                         // the dict of scan table columns, made on first use
   std::shared_ptr<const mrm::TransitionList> transitions;
-  // As the system takes them: what a pickled run reopens.
+  // As given (run.path), as the system takes it.
   std::string path;
+  // Absolute, made so when given: what a pickled run reopens, whatever the
+  // working directory of the process that loads it.
+  std::string absolute_path;
   std::optional<std::string> transitions_path;
 };
+
+// `path` made absolute against the working directory now (a failure to
+// read it is an OSError, guarded.hpp).
+std::string absolute_text(const std::string& path) {
+  return std::filesystem::absolute(std::filesystem::path(path)).native();
+}
 
 RunData& data_of(PyObject* self) noexcept { return python::data_of<RunData>(self); }
 
@@ -186,25 +195,14 @@ PyObject* run_subscript(PyObject* self, PyObject* key) {
       }
       return spectrum_list(reader, std::move(positions));
     }
-    if (is_bool(key)) {
-      return PyErr_Format(PyExc_TypeError,
-                          "Run indices must be integers, slices or collections, "
-                          "not bool");
-    }
-    if (!PyIndex_Check(key) || Py_TYPE(key)->tp_iter) {
+    if (!is_scalar(key)) {
       auto positions = positions_of(key, scans, "Run[]");
       if (!positions) return nullptr;
       return spectrum_list(reader, std::move(*positions));
     }
-    Py_ssize_t i = PyNumber_AsSsize_t(key, PyExc_IndexError);
-    if (i == -1 && PyErr_Occurred()) return nullptr;
-    const auto count = static_cast<Py_ssize_t>(scans);
-    if (i < 0) i += count;
-    if (i < 0 || i >= count) {
-      PyErr_SetString(PyExc_IndexError, "Run index out of range");
-      return nullptr;
-    }
-    const auto position = static_cast<std::size_t>(i);
+    const auto at = position_of(key, scans, "Run[]");
+    if (!at) return nullptr;
+    const std::size_t position = *at;
     auto spectrum = without_gil("Run.__getitem__", [&] { return reader->read_spectrum(position); });
     return make_spectrum(std::move(spectrum), *reader);
   });
@@ -220,21 +218,11 @@ PyObject* run_spectrum(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
     if (!bind_arguments({kMember, kSpectrumNames, 1}, args, nargs, kwnames, bound)) return nullptr;
     const auto mode = peak_mode_of(bound[1], kMember);
     if (!mode) return nullptr;
-    if (PyBool_Check(bound[0]) || !PyIndex_Check(bound[0])) {
-      return PyErr_Format(PyExc_TypeError, "%s: i must be an int, not %.200s", kMember,
-                          Py_TYPE(bound[0])->tp_name);
-    }
-    Py_ssize_t i = PyNumber_AsSsize_t(bound[0], PyExc_IndexError);
-    if (i == -1 && PyErr_Occurred()) return nullptr;
     const auto reader = open_reader(self);
     if (!reader) return nullptr;
-    const auto count = static_cast<Py_ssize_t>(reader->scans().records.size());
-    if (i < 0) i += count;
-    if (i < 0 || i >= count) {
-      PyErr_SetString(PyExc_IndexError, "Run index out of range");
-      return nullptr;
-    }
-    const auto position = static_cast<std::size_t>(i);
+    const auto at = position_of(bound[0], reader->scans().records.size(), kMember);
+    if (!at) return nullptr;
+    const std::size_t position = *at;
     auto spectrum = without_gil("Run.spectrum()",
                                 [&] { return analysis::read_scan(*reader, position, *mode); });
     return make_spectrum(std::move(spectrum), *reader);
@@ -416,7 +404,7 @@ PyObject* run_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
     const PyRef open =
         module ? PyRef::steal(PyObject_GetAttrString(module.get(), "open")) : PyRef();
     if (!open) return nullptr;
-    const PyRef path = PyRef::steal(native_text(data.path));
+    const PyRef path = PyRef::steal(native_text(data.absolute_path));
     if (!path) return nullptr;
     const PyRef transitions = data.transitions_path
                                   ? PyRef::steal(native_text(*data.transitions_path))
@@ -539,6 +527,7 @@ PyObject* open_run(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs
       transitions = std::move(*list);
       transitions_path = fs_path(bound[1]);
       if (!transitions_path) return nullptr;
+      transitions_path = absolute_text(*transitions_path);
     }
     const auto text = fs_path(bound[0]);
     if (!text) return nullptr;
@@ -546,9 +535,10 @@ PyObject* open_run(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs
     auto reader = without_gil("open()", [&] { return Reader::open(path); });
     if (!reader) return raise_open_error(reader.error(), path);
     auto shared = std::make_shared<const Reader>(std::move(reader).value());
-
-    return make_object(run_type(), RunData{std::move(shared), PyRef(), std::move(transitions),
-                                           std::move(*text), std::move(transitions_path)});
+    std::string absolute = absolute_text(*text);
+    return make_object(run_type(),
+                       RunData{std::move(shared), PyRef(), std::move(transitions), std::move(*text),
+                               std::move(absolute), std::move(transitions_path)});
   });
 }
 
@@ -561,7 +551,7 @@ std::shared_ptr<const mrm::TransitionList> run_transition_list(PyObject* run) no
 void set_run_transition_list(PyObject* run, std::shared_ptr<const mrm::TransitionList> list,
                              std::optional<std::string> path) {
   data_of(run).transitions = std::move(list);
-  data_of(run).transitions_path = std::move(path);
+  data_of(run).transitions_path = path ? std::optional(absolute_text(*path)) : std::nullopt;
 }
 
 }  // namespace velmoran::python::arrays

@@ -44,9 +44,8 @@ std::optional<std::vector<double>> targets_of(PyObject* value, const char* membe
     targets.push_back(*mz);
     return true;
   };
-  // What cannot be iterated (a float, an int, a numpy scalar) is one target.
-  const int iterable = PyObject_HasAttrString(value, "__iter__");
-  if (!iterable) {
+  // A scalar (a float, an int, a numpy scalar or 0-d array) is one target.
+  if (is_scalar(value)) {
     if (!add(value)) return std::nullopt;
     return targets;
   }

@@ -50,8 +50,6 @@ const char* dtype_name(char format) noexcept {
       return "float32";
     case 'q':
       return "int64";
-    case 'I':
-      return "uint32";
     default:
       return "uint8";
   }
@@ -66,8 +64,6 @@ const char* type_string(char format) noexcept {
       return kLittle ? "<f4" : ">f4";
     case 'q':
       return kLittle ? "<i8" : ">i8";
-    case 'I':
-      return kLittle ? "<u4" : ">u4";
     default:
       return "|u1";
   }
@@ -90,11 +86,6 @@ PyObject* item_object(char format, const char* at) noexcept {
       std::int64_t value;
       std::memcpy(&value, at, sizeof value);
       return PyLong_FromLongLong(value);
-    }
-    case 'I': {
-      std::uint32_t value;
-      std::memcpy(&value, at, sizeof value);
-      return PyLong_FromUnsignedLong(value);
     }
     default: {
       std::uint8_t value;
@@ -331,7 +322,6 @@ std::size_t itemsize_of(char format) noexcept {
     case 'q':
       return 8;
     case 'f':
-    case 'I':
       return 4;
     case 'B':
       return 1;
@@ -351,23 +341,22 @@ PyObject* array_from_state(PyObject* /*type*/, PyObject* state) noexcept {
     }
     const std::size_t itemsize = format[0] && !format[1] ? itemsize_of(format[0]) : 0;
     const Py_ssize_t ndim = PyTuple_GET_SIZE(shape);
+    // Every dimension at least 0 and, times the item size, a size in
+    // bytes (a row's stride); their product fits and equals the bytes.
+    // Zero dimensions are fine: (k, 0) and (0,) are the empty arrays.
+    constexpr auto kLargest = static_cast<std::size_t>(PY_SSIZE_T_MAX);
     std::array<std::size_t, 2> extent{0, 0};
     std::size_t items = 1;
-    for (Py_ssize_t k = 0; k < ndim && k < 2; ++k) {
+    bool fits = itemsize != 0 && ndim >= 1 && ndim <= 2;
+    for (Py_ssize_t k = 0; fits && k < ndim; ++k) {
       const Py_ssize_t n = PyLong_AsSsize_t(PyTuple_GET_ITEM(shape, k));
-      if (n < 0) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "not a pickled Array");
-        return nullptr;
-      }
-      extent[static_cast<std::size_t>(k)] = static_cast<std::size_t>(n);
-      // Checked: a shape whose product wraps must not pass for the bytes.
-      if (n != 0 && items > static_cast<std::size_t>(size) / static_cast<std::size_t>(n)) {
-        PyErr_SetString(PyExc_ValueError, "not a pickled Array");
-        return nullptr;
-      }
-      items *= static_cast<std::size_t>(n);
+      if (n == -1 && PyErr_Occurred()) return nullptr;
+      const auto extent_k = static_cast<std::size_t>(n);
+      fits = n >= 0 && extent_k <= kLargest / itemsize &&
+             !__builtin_mul_overflow(items, extent_k, &items);
+      extent[static_cast<std::size_t>(k)] = extent_k;
     }
-    if (itemsize == 0 || ndim < 1 || ndim > 2 ||
+    if (!fits || items > kLargest / itemsize ||
         items * itemsize != static_cast<std::size_t>(size)) {
       PyErr_SetString(PyExc_ValueError, "not a pickled Array");
       return nullptr;
@@ -457,6 +446,12 @@ PyObject* make_array(ArrayMemory memory, char format, std::size_t itemsize, int 
 char array_format(PyObject* array) noexcept { return array_of(array).format[0]; }
 
 int array_ndim(PyObject* array) noexcept { return array_of(array).ndim; }
+
+std::array<std::size_t, 2> array_shape(PyObject* array) noexcept {
+  const ArrayData& data = array_of(array);
+  return {static_cast<std::size_t>(data.shape[0]),
+          data.ndim == 2 ? static_cast<std::size_t>(data.shape[1]) : 0};
+}
 
 ArrayMemory array_memory(PyObject* array) noexcept { return array_of(array).memory; }
 

@@ -54,8 +54,6 @@ inline constexpr char kFormatOf<double> = 'd';
 template <>
 inline constexpr char kFormatOf<float> = 'f';
 template <>
-inline constexpr char kFormatOf<std::uint32_t> = 'I';
-template <>
 inline constexpr char kFormatOf<std::int64_t> = 'q';
 template <>
 inline constexpr char kFormatOf<std::uint8_t> = 'B';
@@ -92,6 +90,9 @@ template <class T>
 
 // The dimensions of an Array (`array` must be one): 1 or 2.
 [[nodiscard]] int array_ndim(PyObject* array) noexcept;
+
+// The shape of an Array (`array` must be one): {n, 0} in one dimension.
+[[nodiscard]] std::array<std::size_t, 2> array_shape(PyObject* array) noexcept;
 
 // The memory of an Array (`array` must be one) and its number of items.
 [[nodiscard]] ArrayMemory array_memory(PyObject* array) noexcept;
