@@ -6,6 +6,7 @@ import collections
 import importlib.util
 import itertools
 import os
+import resource
 import shutil
 import signal
 import subprocess
@@ -243,6 +244,61 @@ class InterruptTest(unittest.TestCase):
         self.check(lambda warm: collections.deque(
             run.spectra(rt=(0, 10), threads=2) if warm else itertools.chain.from_iterable(
                 map(lambda _: run.spectra(threads=2), range(20))), maxlen=0))
+
+
+@needs_generator
+class ResourceTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = TempDir()
+        cls.path, _ = make_dataset(cls.tmp.path, "run.d", "synth", "--ms1", 4, "--ms2", 4,
+                                   "--points", 500, "--peaks", 20, expect=False)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.remove()
+
+    def test_xic_allocates_for_the_workers_it_uses_not_those_asked(self):
+        script = """
+            import resource, sys
+            import velmoran_arrays as va
+            run = va.open(sys.argv[1])
+            run.xic([300.0 + k / 100 for k in range(20000)], ppm=1, threads=int(sys.argv[2]))
+            print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)
+        """
+        peak = {}
+        for threads in (1, 1024):
+            done = run_python(script, self.path, threads)
+            self.assertEqual(done.returncode, 0, done.stderr.decode(errors="replace"))
+            peak[threads] = int(done.stdout)
+        # 4 scans of 20,000 targets: 160 KB a worker; 1,024 would be 160 MB.
+        self.assertLess(peak[1024] - peak[1], 32 << 10)
+
+    @unittest.skipIf(SANITIZED, "the sanitizers' runtime sizes thread stacks itself")
+    def test_threads_that_cannot_start_raise_the_oserror_of_their_errno(self):
+        # A stack limit of 1 TiB makes every new thread's stack too large to map.
+        soft, hard = resource.getrlimit(resource.RLIMIT_STACK)
+        if hard != resource.RLIM_INFINITY and hard < 1 << 40:
+            self.skipTest("the stack's hard limit is below 1 TiB")
+        script = """
+            import sys
+            import velmoran_arrays as va
+            run = va.open(sys.argv[1])
+            for call in (lambda: run.peaks(threads=2), lambda: list(run.spectra(threads=2)),
+                         lambda: run.xic([500.0], ppm=10, threads=2),
+                         lambda: run.tic(threads=2)):
+                try:
+                    call()
+                    print("no error")
+                except OSError as e:
+                    print(type(e).__name__, e.errno)
+        """
+        done = subprocess.run([sys.executable, "-c", textwrap.dedent(script), self.path],
+                              preexec_fn=lambda: resource.setrlimit(
+                                  resource.RLIMIT_STACK, (1 << 40, hard)),
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+        self.assertEqual(done.returncode, 0, done.stderr.decode(errors="replace"))
+        self.assertEqual(done.stdout.decode().split(), ["BlockingIOError", "11"] * 4)
 
 
 def vm_size():
