@@ -378,7 +378,8 @@ PyTypeObject* peaks_type() noexcept {
   return type_of_spec(peaks_spec, type);
 }
 
-PyObject* make_peaks(FlatPeaks&& flat, std::vector<std::size_t>&& positions, const Reader& reader) {
+PyObject* make_peaks(analysis::FlatPeaks&& flat, std::vector<std::size_t>&& positions,
+                     const Reader& reader) {
   const std::size_t points = flat.points;
   const std::size_t spectra = positions.size();
   PyRef mz = PyRef::steal(make_array<double>({flat.mz, flat.mz.get(), points}));

@@ -23,9 +23,8 @@
 #include <cstddef>
 #include <vector>
 
+#include <velmoran/analysis/gather_peaks.hpp>
 #include <velmoran/reader.hpp>
-
-#include "../toolkit/gather_peaks.hpp"
 
 namespace velmoran::python::arrays {
 
@@ -33,7 +32,7 @@ namespace velmoran::python::arrays {
 
 // A new Peaks of `flat` for the scans at `positions` of `reader`'s table;
 // null with the exception set.
-[[nodiscard]] PyObject* make_peaks(FlatPeaks&& flat, std::vector<std::size_t>&& positions,
+[[nodiscard]] PyObject* make_peaks(analysis::FlatPeaks&& flat, std::vector<std::size_t>&& positions,
                                    const Reader& reader);
 
 }  // namespace velmoran::python::arrays

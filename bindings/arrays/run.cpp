@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include <velmoran/analysis/gather_peaks.hpp>
 #include <velmoran/reader.hpp>
 
 #include "../toolkit/default_threads.hpp"
@@ -22,7 +23,6 @@
 #include "../toolkit/array.hpp"
 #include "channels.hpp"
 #include "../toolkit/errors.hpp"
-#include "../toolkit/gather_peaks.hpp"
 #include "peaks.hpp"
 #include "run_qc.hpp"
 #include "spectrum.hpp"
@@ -168,10 +168,16 @@ Py_ssize_t run_length(PyObject* self) noexcept {
 
 // The spectra at `positions`, in that order, as a list, decoded ahead on
 // every CPU this process may use.
+// The iterator is dropped here, not by a PyRef: freeing it gives up the
+// interpreter lock ("SpectrumIterator.__del__"), which no noexcept frame,
+// such as a destructor, may do (../toolkit/lock_release.hpp).
 PyObject* spectrum_list(std::shared_ptr<const Reader> reader, std::vector<std::size_t> positions) {
-  const PyRef iterator = PyRef::steal(
-      make_spectrum_iterator(std::move(reader), std::move(positions), default_threads()));
-  return iterator ? PySequence_List(iterator.get()) : nullptr;
+  PyObject* iterator =
+      make_spectrum_iterator(std::move(reader), std::move(positions), default_threads());
+  if (!iterator) return nullptr;
+  PyObject* list = PySequence_List(iterator);
+  Py_DECREF(iterator);
+  return list;
 }
 
 // The slots that release the interpreter lock are not noexcept
@@ -283,8 +289,8 @@ PyObject* run_peaks(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     const auto reader = request->reader;
     constexpr LockRelease kPeaks("Run.peaks()");
     auto gathering = without_gil(kPeaks, [&] {
-      return std::make_unique<PeakGathering>(*reader, request->positions, request->threads,
-                                             request->mode);
+      return std::make_unique<analysis::PeakGathering>(*reader, request->positions,
+                                                       request->threads, request->mode);
     });
     const bool done = wait_interruptibly(
         kPeaks, [&](std::chrono::milliseconds timeout) { return gathering->wait_for(timeout); });

@@ -7,8 +7,9 @@
 #include <optional>
 #include <utility>
 
+#include <velmoran/analysis/decode_ahead.hpp>
+
 #include "../toolkit/guarded.hpp"
-#include "../toolkit/decode_ahead.hpp"
 #include "spectrum.hpp"
 #include "../toolkit/without_gil.hpp"
 
@@ -20,7 +21,7 @@ namespace {
 
 struct IteratorData {
   std::shared_ptr<const Reader> reader;
-  std::unique_ptr<DecodeAhead> ahead;
+  std::unique_ptr<analysis::DecodeAhead> ahead;
 };
 
 struct IteratorObject {
@@ -106,7 +107,7 @@ PyTypeObject* spectrum_iterator_type() noexcept {
 PyObject* make_spectrum_iterator(std::shared_ptr<const Reader> reader,
                                  std::vector<std::size_t> positions, unsigned threads,
                                  analysis::PeakMode mode) {
-  auto ahead = std::make_unique<DecodeAhead>(reader, std::move(positions), threads, mode);
+  auto ahead = std::make_unique<analysis::DecodeAhead>(reader, std::move(positions), threads, mode);
   PyTypeObject* type = spectrum_iterator_type();
   if (!type) return nullptr;
   PyObject* self = type->tp_alloc(type, 0);

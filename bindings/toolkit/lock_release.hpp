@@ -9,7 +9,9 @@
 // bytecodes. A daemon thread that takes the lock back while the interpreter
 // shuts down is ended by a forced unwind that aborts the process when it
 // meets a noexcept frame (guarded.hpp). So such a member, and every
-// function between it and the release, is not noexcept.
+// function between it and the release, is not noexcept; nor is a
+// destructor (noexcept by default) the one to drop a SpectrumIterator,
+// whose dealloc gives up the lock: its owner drops it with Py_DECREF.
 //
 // The rule is kept by construction: without_gil(), in_background(),
 // wait_interruptibly() and import_for() take a LockRelease, which only a
