@@ -7,7 +7,8 @@
 //       @classmethod
 //       def _from_state(cls, state): ...               # rebuilds the value
 //
-// The state is a tuple or dict of plain values, Arrays (which pickle
+// The state is a tuple (Array) or an exact dict with str keys (the rest:
+// TypeError) of plain values, Arrays (which pickle
 // themselves) and None, so a result comes back whole from another process
 // (multiprocessing.Pool). A type adds
 //   {"__reduce__", reduce, METH_NOARGS, nullptr},
