@@ -142,13 +142,22 @@ std::optional<std::vector<std::size_t>> positions_of(PyObject* index, std::size_
   return positions;
 }
 
-std::optional<std::size_t> position_of(PyObject* value, std::size_t count, const char* member) {
-  const auto position = integer_argument(value, member, "index");
-  if (!position) return std::nullopt;
+std::optional<std::size_t> position_of(PyObject* value, std::size_t count, const char* member,
+                                       const char* name) {
+  const auto position = integer_argument(value, member, name);
+  if (!position) {
+    // Past 64 bits is outside the run too.
+    if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
+      PyErr_Clear();
+      PyErr_Format(PyExc_IndexError, "%s: %s %R is out of range for %zu scans", member, name,
+                   value);
+    }
+    return std::nullopt;
+  }
   const auto scans = static_cast<std::int64_t>(count);
   const std::int64_t at = *position < 0 ? *position + scans : *position;
   if (at < 0 || at >= scans) {
-    PyErr_Format(PyExc_IndexError, "%s: index %lld is out of range for %zu scans", member,
+    PyErr_Format(PyExc_IndexError, "%s: %s %lld is out of range for %zu scans", member, name,
                  static_cast<long long>(*position), count);
     return std::nullopt;
   }

@@ -38,7 +38,8 @@ namespace velmoran::python::arrays {
 // The position `value` names in a run of `count` scans (above), or nullopt
 // with the exception set.
 [[nodiscard]] std::optional<std::size_t> position_of(PyObject* value, std::size_t count,
-                                                     const char* member);
+                                                     const char* member,
+                                                     const char* name = "index");
 
 // The positions `index` names in a run of `count` scans (see above), or
 // nullopt with the exception set.

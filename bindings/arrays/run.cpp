@@ -226,7 +226,7 @@ PyObject* run_spectrum(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
     if (!mode) return nullptr;
     const auto reader = open_reader(self);
     if (!reader) return nullptr;
-    const auto at = position_of(bound[0], reader->scans().records.size(), kMember);
+    const auto at = position_of(bound[0], reader->scans().records.size(), kMember, "i");
     if (!at) return nullptr;
     const std::size_t position = *at;
     auto spectrum = without_gil("Run.spectrum()",
