@@ -2,9 +2,10 @@
 //
 //   """Acquisition datasets as arrays for data work."""
 //   def open(path, transitions=None) -> Run   # str, bytes or os.PathLike
-//   class Run, Spectrum, Peaks, Array, Chromatogram   # made only by this module
+//   class Run, Spectrum, Peaks, Array, Chromatogram, Xic   # made only by this module
 //   class FormatError(ValueError)
-//   __all__ = ["open", "Run", "Spectrum", "Peaks", "Array", "FormatError", "Chromatogram"]
+//   __all__ = ["open", "Run", "Spectrum", "Peaks", "Array", "FormatError", "Chromatogram", "Xic"]
+//   _lock_releasing: tuple[str, ...]   # ../toolkit/lock_release.hpp
 //
 // Multi-phase initialisation with one execution step and no module state.
 // The type objects live for the whole process and are shared by every
