@@ -4,7 +4,8 @@
 //     offsets: Array                    # "q", n + 1: spectrum k is mz[offsets[k]:offsets[k+1]]
 //     index: Array                      # "q", the scan positions selected
 //     scan_id, ms_level, mrm_channel: Array   # "q", per spectrum; mrm_channel -1 where absent
-//     rt_sec, precursor_mz: Array       # "d", per spectrum; precursor_mz NaN where absent
+//     rt_sec, precursor_mz, mz_low, mz_high: Array   # "d", per spectrum; NaN where absent
+//     centroided: Array                 # "B", per spectrum: 1 where its points are centroids
 //     errors: dict[int, str]            # scan position -> why its blocks failed
 //                                       # (its spectrum is empty); a new dict each time
 //     def __len__(self) -> int          # n, the number of spectra
@@ -16,6 +17,7 @@
 //                                       # (NaN and 0 for an empty spectrum)
 //     def frame(self) -> pandas.DataFrame   # index, scan_id, rt_sec, mz, intensity: a row a point
 //     def __repr__(self) -> str         # "Peaks(1000 spectra, 20000000 points)"
+//     def __reduce__(self)              # by value (../toolkit/pickle.hpp)
 #pragma once
 
 #include <Python.h>
