@@ -402,7 +402,7 @@ PyObject* run_iter(PyObject* self) noexcept {
 
 // Pickled as open(path, transitions): the process that loads it opens the
 // dataset again. A closed run does not pickle.
-PyObject* run_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
+PyObject* run_reduce(PyObject* self, PyObject* /*unused*/) {
   return guarded([&]() -> PyObject* {
     if (!open_reader(self)) return nullptr;
     const RunData& data = data_of(self);

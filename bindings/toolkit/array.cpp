@@ -176,7 +176,7 @@ PyObject* strided_copy(const ArrayData& data, Py_ssize_t start, Py_ssize_t step,
                     {static_cast<std::size_t>(count), columns});
 }
 
-PyObject* array_subscript(PyObject* self, PyObject* key) noexcept {
+PyObject* array_subscript(PyObject* self, PyObject* key) {
   return guarded([&]() -> PyObject* {
     const ArrayData& data = array_of(self);
     if (PySlice_Check(key)) {
@@ -330,7 +330,7 @@ std::size_t itemsize_of(char format) noexcept {
   }
 }
 
-PyObject* array_from_state(PyObject* /*type*/, PyObject* state) noexcept {
+PyObject* array_from_state(PyObject* /*type*/, PyObject* state) {
   return guarded([&]() -> PyObject* {
     const char* format = nullptr;
     PyObject* shape = nullptr;

@@ -16,8 +16,8 @@
 // noexcept frame, it aborts the process. So guarded() catches only
 // std::exception, which a forced unwind is not (every exception the
 // library and the standard library throw is one), and neither guarded()
-// nor the members that may release the lock are noexcept
-// (lock_release.hpp).
+// nor the members that may release the lock (lock_release.hpp) or run an
+// argument's Python code (__index__, an import) are noexcept.
 #pragma once
 
 #include <Python.h>
