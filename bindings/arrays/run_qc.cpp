@@ -79,14 +79,15 @@ PyObject* value_of(const qc::MetricValue& value) noexcept {
 
 }  // namespace
 
-PyObject* run_quality_metrics(const Reader& reader) noexcept {
+PyObject* run_quality_metrics(const Reader& reader) {
   return guarded([&]() -> PyObject* {
-    auto figures = without_gil([&] { return qc::read_figures(reader); });
+    auto figures = without_gil("Run.qc()", [&] { return qc::read_figures(reader); });
     if (!figures) {
       PyErr_SetString(format_error_type(), figures.error().text().c_str());
       return nullptr;
     }
-    const std::vector<qc::Metric> metrics = without_gil([&] { return qc::run_metrics(*figures); });
+    const std::vector<qc::Metric> metrics =
+        without_gil("Run.qc()", [&] { return qc::run_metrics(*figures); });
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict) return nullptr;
     for (const qc::Metric& metric : metrics) {

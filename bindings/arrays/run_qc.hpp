@@ -16,6 +16,6 @@ namespace velmoran::python::arrays {
 
 // The dict of the run's metrics; null with an exception set on failure.
 // Reads the run once, with the interpreter lock released.
-[[nodiscard]] PyObject* run_quality_metrics(const Reader& reader) noexcept;
+[[nodiscard]] PyObject* run_quality_metrics(const Reader& reader);
 
 }  // namespace velmoran::python::arrays
