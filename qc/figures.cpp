@@ -20,6 +20,11 @@ SpectrumFigures figures_of(const Reader& reader, const quorlith::SpectrumRecord&
     figures.points = record.mz.size();
     figures.total_ion_current = totals.total_ion_current;
     figures.base_peak_intensity = record.intensity[totals.base_peak];
+  } else {
+    // The sequence keeps no block error beside its record: the scan is read
+    // again on its own, which is cheap for a scan without points, to tell a
+    // damaged block from an empty one.
+    figures.unreadable = reader.read_spectrum(record.index).error.has_value();
   }
   return figures;
 }
