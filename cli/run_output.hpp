@@ -61,6 +61,20 @@ constexpr unsigned kMaxThreads = 256;
   return name;
 }
 
+// The stem of the run's outputs (stem_of its name). A run given as "." or
+// ".." (which the reader names "bundle.d") takes the real name of the
+// directory it stands for: `velmoran convert .` inside run.d writes
+// run.mzML, not bundle.mzML.
+[[nodiscard]] inline std::string output_stem(const std::filesystem::path& run) {
+  std::string name = Reader::name_of(run);
+  std::error_code ec;
+  const std::filesystem::path real = std::filesystem::canonical(run, ec);
+  const std::string last = run.lexically_normal().filename().string();
+  const bool dots = last.empty() || last == "." || last == "..";
+  if (dots && !ec && !real.filename().empty()) name = real.filename().string();
+  return stem_of(name);
+}
+
 // The reader of standard output went away (`velmoran scans run.d | head`):
 // not a failure, the output simply ends there, as with ripgrep.
 [[nodiscard]] inline bool reader_left(const textio::OutputFile& out, const Error& error) {
