@@ -1,5 +1,5 @@
-// What the info, scans and xic commands share: opening the run, and putting
-// their output in place whole.
+// What the commands that read runs share: opening a run, naming its
+// outputs, and putting an output in place whole.
 #pragma once
 
 #include <algorithm>
