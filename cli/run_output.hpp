@@ -67,11 +67,12 @@ constexpr unsigned kMaxThreads = 256;
 // run.mzML, not bundle.mzML.
 [[nodiscard]] inline std::string output_stem(const std::filesystem::path& run) {
   std::string name = Reader::name_of(run);
-  std::error_code ec;
-  const std::filesystem::path real = std::filesystem::canonical(run, ec);
   const std::string last = run.lexically_normal().filename().string();
-  const bool dots = last.empty() || last == "." || last == "..";
-  if (dots && !ec && !real.filename().empty()) name = real.filename().string();
+  if (name == "bundle.d" && last != name) {
+    std::error_code ec;
+    const std::filesystem::path real = std::filesystem::canonical(run, ec);
+    if (!ec && !real.filename().empty()) name = real.filename().string();
+  }
   return stem_of(name);
 }
 
