@@ -174,7 +174,15 @@ async function start() {
     map.select(index);
     table.select(index);
     const request = ++latest;
-    const spectrum = await spectrumAt(index);
+    let spectrum;
+    try {
+      spectrum = await spectrumAt(index);
+    } catch (error) {  // the scan could not be read: its error, in place of the spectrum
+      if (request !== latest) return;
+      $('spectrum-title').textContent = `Scan ${scans[index].scan_id} · ${error.message}`;
+      await spectrumView.showUnreadable(error.message);
+      return;
+    }
     if (request !== latest) return;  // a later selection won
     const drawn = spectrumView.show(spectrum);
     $('spectrum-title').textContent = spectrumTitle(spectrum, spectrumView.leftOut);
