@@ -2,6 +2,7 @@
 // JSON object per file, what each of them sees:
 //   node read.mjs FILE...  ->  {"FILE": {"duckdb": [...rows], "hyparquet": [...rows],
 //                                        "arrow": [...rows], "metadata": {...}}}
+//   node read.mjs --sql QUERY  ->  {"rows": [...]}, DuckDB's answer
 // Rows are objects keyed by column; integers are numbers, NaN is "NaN",
 // lists are arrays, structs are objects. "metadata" is hyparquet's reading
 // of the footer: key-value pairs, sorting columns, each column chunk's
@@ -87,6 +88,14 @@ function footer(buffer) {
   });
 }
 
+if (process.argv[2] === '--sql') {
+  // node read.mjs --sql QUERY  ->  {"rows": [...]} as DuckDB answers it.
+  const instance = await DuckDBInstance.create(':memory:');
+  const connection = await instance.connect();
+  const reader = await connection.runAndReadAll(process.argv[3]);
+  process.stdout.write(JSON.stringify({ rows: reader.getRowObjectsJS().map(plain) }));
+  process.exit(0);
+}
 const result = {};
 for (const file of process.argv.slice(2)) {
   const bytes = new Uint8Array(readFileSync(file));
