@@ -17,6 +17,7 @@
 #include <oneapi/tbb/global_control.h>
 
 #include <velmoran/export/convert.hpp>
+#include <velmoran/export/mzpeak.hpp>
 #include <velmoran/export/parallel_gzip.hpp>
 #include <velmoran/export/point_table.hpp>
 #include <velmoran/pipeline/spectrum_pipeline.hpp>
@@ -57,6 +58,7 @@ struct ConvertArgs {
   bool gzip = false;
   std::string mrm = "both";
   std::string transitions;
+  bool unpacked = false;
 };
 
 bool parse_double(std::string_view text, double& value) {
@@ -222,6 +224,7 @@ int run_convert(const ConvertArgs& args) {
   }
   const bool mgf = args.format == "mgf";
   const bool table = args.format == "parquet";
+  const bool archive = args.format == "mzpeak";
   exporting::ConvertOptions options;
   if (auto problem = parse_selection(args, mgf, options)) return usage_error(*problem);
   // A name ending in .gz asks for gzip; --gzip names the outputs so.
@@ -232,9 +235,13 @@ int run_convert(const ConvertArgs& args) {
     return usage_error("--gzip: the output " + args.output + " does not end in .gz");
   }
   const bool gzip = args.gzip || named_gz;
-  if (gzip && table) return usage_error("--gzip: Parquet pages are compressed already");
-  const std::string extension =
-      table ? ".parquet" : std::string(mgf ? ".mgf" : ".mzML") + (gzip ? ".gz" : "");
+  if (gzip && (table || archive)) {
+    return usage_error("--gzip: Parquet pages are compressed already");
+  }
+  const std::string extension = table ? ".parquet"
+                                : archive
+                                    ? ".mzpeak"
+                                    : std::string(mgf ? ".mgf" : ".mzML") + (gzip ? ".gz" : "");
   // Parquet into a directory (several runs, or -o DIR/ or an existing
   // directory): a Hive-partitioned dataset, DIR/run=NAME/part-0.parquet.
   const bool partitioned =
@@ -317,6 +324,23 @@ int run_convert(const ConvertArgs& args) {
       status = kExitFailure;
       continue;
     }
+    if (archive) {
+      const bool unpacked = args.unpacked || (!args.output.empty() && args.output.back() == '/');
+      ProgressBar bar(run, !args.quiet && stderr_is_terminal());
+      auto stats = exporting::write_mzpeak(
+          *reader, {targets[i], unpacked, output_options(args.sync)}, options,
+          [&bar](std::uint64_t done, std::uint64_t total) { bar.update(done, total); });
+      bar.clear();
+      if (!stats) {
+        report_failure(run, targets[i].string() + ": " + stats.error().text());
+        status = kExitFailure;
+      } else if (!args.quiet) {
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        report_failure(run, summary_line(targets[i], *stats, options.format, seconds));
+      }
+      continue;
+    }
     auto output = textio::OutputFile::open(targets[i], output_options(args.sync));
     if (!output) {
       report_failure(run, targets[i].string() + ": " + open_failure(targets[i], output));
@@ -370,8 +394,11 @@ Subcommand add_convert(CLI::App& app) {
                   "per run. Default: <stem>.mzML, <stem>.mgf or <stem>.parquet here")
       ->type_name("OUT");
   sub->add_option("--format", args->format, "Output format (default mzml)")
-      ->check(CLI::IsMember({"mzml", "mgf", "parquet"}).description(""))
-      ->type_name("mzml|mgf|parquet");
+      ->check(CLI::IsMember({"mzml", "mgf", "parquet", "mzpeak"}).description(""))
+      ->type_name("mzml|mgf|parquet|mzpeak");
+  sub->add_flag("--unpacked", args->unpacked,
+                "mzPeak: the archive's members in a directory instead of a ZIP (also when -o "
+                "ends in /)");
   sub->add_option("--compression", args->compression,
                   "mzML binary arrays: zlib (default, exact), none (exact), numpress (smaller; "
                   "m/z to 1e-6, intensities to 2e-3 relative)")

@@ -1,0 +1,550 @@
+#include <velmoran/export/mzpeak.hpp>
+
+#include <zip.h>
+
+#include <cerrno>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <velmoran/export/point_table.hpp>
+#include <velmoran/parquet/writer.hpp>
+#include <velmoran/pipeline/spectrum_pipeline.hpp>
+#include <velmoran/representation.hpp>
+#include <velmoran/textio/escape.hpp>
+#include <velmoran/textio/number_text.hpp>
+#include <velmoran/textio/spectrum_id.hpp>
+#include <velmoran/textio/summary.hpp>
+
+namespace velmoran::exporting {
+
+namespace {
+
+using parquet::Type;
+
+// The draft's version this archive follows, and the vocabularies it names.
+constexpr std::string_view kMzpeakVersion = "0.9.0";
+constexpr std::string_view kPsiMsVersion = "4.1.257";
+constexpr std::string_view kUoVersion = "2026-01-16";
+
+// A Parquet member built in memory.
+class StringSink : public parquet::Sink {
+ public:
+  Result<parquet::Written> write(std::string_view bytes) override {
+    text.append(bytes);
+    return parquet::Written{};
+  }
+  std::string text;
+};
+
+struct Member {
+  std::string name;
+  std::string entity_type;
+  std::string data_kind;
+  std::string bytes;
+};
+
+// A table being written: its writer and its bytes.
+struct Table {
+  Table(std::vector<parquet::Column> columns, parquet::WriterOptions options)
+      : sink(std::make_unique<StringSink>()),
+        writer(*sink, std::move(columns), std::move(options)) {}
+  std::unique_ptr<StringSink> sink;
+  parquet::Writer writer;
+};
+
+parquet::WriterOptions options_with(
+    const std::string& version, std::vector<parquet::SortingColumn> sorting,
+    std::vector<std::pair<std::string, std::string>> metadata = {}) {
+  parquet::WriterOptions options = table_options(version);
+  options.sorting = std::move(sorting);
+  options.metadata = std::move(metadata);
+  // About 5,000 spectra per row group in the metadata tables, 1 M points
+  // in the signal tables (see docs/mzpeak.md).
+  return options;
+}
+
+// One array of a point-layout signal file, for the array index.
+struct ArrayEntry {
+  std::string_view context;
+  std::string_view path;
+  std::string_view data_type;
+  std::string_view array_type;
+  std::string_view array_name;
+  std::string_view unit;
+  bool sorted;
+};
+
+std::string array_index(std::span<const ArrayEntry> entries) {
+  std::string out = R"({"prefix":"point","entries":[)";
+  bool first = true;
+  for (const auto& e : entries) {
+    if (!first) out += ',';
+    first = false;
+    out += R"({"context":)";
+    textio::append_json_string(out, e.context);
+    out += R"(,"path":)";
+    textio::append_json_string(out, e.path);
+    out += R"(,"data_type":)";
+    textio::append_json_string(out, e.data_type);
+    out += R"(,"array_type":)";
+    textio::append_json_string(out, e.array_type);
+    out += R"(,"array_name":)";
+    textio::append_json_string(out, e.array_name);
+    out += R"(,"unit":)";
+    textio::append_json_string(out, e.unit);
+    out += R"(,"buffer_format":"point","transform":null,"data_processing_id":null,)";
+    out += R"("buffer_priority":"primary","sorting_rank":)";
+    out += e.sorted ? "0" : "null";
+    out += '}';
+  }
+  out += "]}";
+  return out;
+}
+
+const ArrayEntry kSpectrumArrays[] = {
+    {"spectrum", "point.mz", "MS:1000523", "MS:1000514", "m/z array", "MS:1000040", true},
+    {"spectrum", "point.intensity", "MS:1000521", "MS:1000515", "intensity array", "MS:1000131",
+     false},
+};
+const ArrayEntry kChromatogramArrays[] = {
+    {"chromatogram", "point.time", "MS:1000523", "MS:1000595", "time array", "UO:0000031", true},
+    {"chromatogram", "point.intensity", "MS:1000523", "MS:1000515", "intensity array", "MS:1000131",
+     false},
+};
+
+std::vector<parquet::Column> signal_columns(std::string_view index_name, std::string_view axis,
+                                            Type intensity) {
+  return {
+      {.name = std::string(index_name), .type = Type::kInt64, .page_index = true, .group = "point"},
+      {.name = std::string(axis),
+       .type = Type::kDouble,
+       .byte_stream_split = true,
+       .page_index = true,
+       .group = "point"},
+      {.name = "intensity", .type = intensity, .byte_stream_split = true, .group = "point"},
+  };
+}
+
+enum SpectrumColumn : std::size_t {
+  kIndex,
+  kId,
+  kTime,
+  kMsLevel,
+  kRepresentation,
+  kSpectrumType,
+  kLowestMz,
+  kHighestMz,
+  kDataPoints,
+  kPeaks,
+  kBasePeakMz,
+  kBasePeakIntensity,
+  kTotalIonCurrent,
+};
+
+std::vector<parquet::Column> spectrum_columns() {
+  const auto number = [](std::string name) {
+    return parquet::Column{.name = std::move(name), .type = Type::kDouble, .nullable = true};
+  };
+  return {
+      {.name = "index", .type = Type::kInt64, .page_index = true},
+      {.name = "id", .type = Type::kString},
+      {.name = "time", .type = Type::kDouble, .page_index = true},
+      {.name = "ms_level", .type = Type::kInt32, .nullable = true, .page_index = true},
+      {.name = "spectrum_representation", .type = Type::kString},
+      {.name = "spectrum_type", .type = Type::kString},
+      number("lowest_observed_mz"),
+      number("highest_observed_mz"),
+      {.name = "number_of_data_points", .type = Type::kInt64, .nullable = true},
+      {.name = "number_of_peaks", .type = Type::kInt64, .nullable = true},
+      number("base_peak_mz"),
+      number("base_peak_intensity"),
+      number("total_ion_current"),
+  };
+}
+
+void put_optional(parquet::Writer& w, std::size_t column, const std::optional<double>& value) {
+  if (value) {
+    w.repeat(column, *value, 1);
+  } else {
+    w.repeat_null(column, 1);
+  }
+}
+
+struct Slot {
+  quorlith::SpectrumRecord record;
+  bool profile = false;
+  bool picked = false;
+  textio::SpectrumSummary summary;
+};
+
+// One parameter of the index's JSON: {"accession", "name"[, "value"]}.
+void param(std::string& out, std::string_view accession, std::string_view name,
+           std::optional<std::string_view> value = std::nullopt) {
+  out += R"({"accession":)";
+  textio::append_json_string(out, accession);
+  out += R"(,"name":)";
+  textio::append_json_string(out, name);
+  if (value) {
+    out += R"(,"value":)";
+    textio::append_json_string(out, *value);
+  }
+  out += '}';
+}
+
+struct IndexFacts {
+  std::string software_version;
+  std::string run_name;
+  bool has_ms1 = false;
+  bool has_msn = false;
+  bool peak_picking = false;
+  textio::IdForm ids{};
+};
+
+std::string index_json(const std::vector<Member>& members, const IndexFacts& facts) {
+  std::string out = "{\n\"files\":[";
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    out += i ? ",\n" : "\n";
+    out += R"({"name":)";
+    textio::append_json_string(out, members[i].name);
+    out += R"(,"entity_type":)";
+    textio::append_json_string(out, members[i].entity_type);
+    out += R"(,"data_kind":)";
+    textio::append_json_string(out, members[i].data_kind);
+    out += R"(,"column_mapping":[],"parameters":[]})";
+  }
+  out += "\n],\n\"metadata\":{\n\"version\":";
+  textio::append_json_string(out, kMzpeakVersion);
+  out += ",\n\"cv_list\":[";
+  out += R"({"id":"MS","full_name":"Proteomics Standards Initiative Mass Spectrometry Ontology",)";
+  out += R"("uri":"http://purl.obolibrary.org/obo/ms/)";
+  out += kPsiMsVersion;
+  out += R"(/psi-ms.obo","version":")";
+  out += kPsiMsVersion;
+  out += R"("},{"id":"UO","full_name":"Units of measurement ontology",)";
+  out += R"("uri":"http://purl.obolibrary.org/obo/uo/releases/)";
+  out += kUoVersion;
+  out += R"(/uo.obo","version":")";
+  out += kUoVersion;
+  out += "\"}],\n\"file_description\":{\"contents\":[";
+  std::vector<std::pair<std::string_view, std::string_view>> contents;
+  if (facts.has_ms1) contents.emplace_back("MS:1000579", "MS1 spectrum");
+  if (facts.has_msn) contents.emplace_back("MS:1000580", "MSn spectrum");
+  contents.emplace_back("MS:1000235", "total ion current chromatogram");
+  contents.emplace_back("MS:1000628", "basepeak chromatogram");
+  for (std::size_t i = 0; i < contents.size(); ++i) {
+    if (i) out += ',';
+    param(out, contents[i].first, contents[i].second);
+  }
+  out += R"(],"source_files":[{"id":"RUN","name":)";
+  textio::append_json_string(out, facts.run_name);
+  out += R"(,"location":"file:///","parameters":[)";
+  if (facts.ids == textio::IdForm::kScan) {
+    param(out, "MS:1000776", "scan number only nativeID format");
+  } else {
+    param(out, "MS:1000774", "multiple peak list nativeID format");
+  }
+  out += "]}]},\n\"software_list\":[{\"id\":\"velmoran\",\"version\":";
+  textio::append_json_string(out, facts.software_version);
+  out += R"(,"parameters":[)";
+  param(out, "MS:1000799", "custom unreleased software tool", "velmoran");
+  out += "]}],\n\"data_processing_method_list\":[{\"id\":\"velmoran_conversion\",\"methods\":[";
+  out += R"({"order":0,"software_reference":"velmoran","parameters":[)";
+  param(out, "MS:1000530", "file format conversion");
+  out += "]}";
+  if (facts.peak_picking) {
+    out += R"(,{"order":1,"software_reference":"velmoran","parameters":[)";
+    param(out, "MS:1000035", "peak picking");
+    out += "]}";
+  }
+  out += "]}]\n}\n}\n";
+  return out;
+}
+
+Result<textio::Done> write_zip(const std::vector<Member>& members, OutputFile& output) {
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* buffer = zip_source_buffer_create(nullptr, 0, 0, &error);
+  if (!buffer) throw std::bad_alloc();
+  zip_source_keep(buffer);
+  const auto drop = [](zip_source_t* s) { zip_source_free(s); };
+  std::unique_ptr<zip_source_t, decltype(drop)> kept(buffer, drop);
+  zip_t* archive = zip_open_from_source(buffer, ZIP_TRUNCATE, &error);
+  if (!archive) return Error::parse(std::string("zip: ") + zip_error_strerror(&error));
+  for (const auto& member : members) {
+    zip_source_t* data = zip_source_buffer(archive, member.bytes.data(), member.bytes.size(), 0);
+    const zip_int64_t at =
+        data ? zip_file_add(archive, member.name.c_str(), data, ZIP_FL_ENC_UTF_8) : -1;
+    if (at < 0 ||
+        zip_set_file_compression(archive, static_cast<zip_uint64_t>(at), ZIP_CM_STORE, 0) != 0) {
+      if (data && at < 0) zip_source_free(data);
+      const std::string text = zip_strerror(archive);
+      zip_discard(archive);
+      return Error::parse("zip: " + text);
+    }
+  }
+  if (zip_close(archive) != 0) {
+    const std::string text = zip_strerror(archive);
+    zip_discard(archive);
+    return Error::parse("zip: " + text);
+  }
+  if (zip_source_open(buffer) != 0) return Error::parse("zip: the archive cannot be read back");
+  std::string chunk(std::size_t{1} << 20, '\0');
+  for (;;) {
+    const zip_int64_t n = zip_source_read(buffer, chunk.data(), chunk.size());
+    if (n < 0) {
+      zip_source_close(buffer);
+      return Error::parse("zip: the archive cannot be read back");
+    }
+    if (n == 0) break;
+    if (auto r = output.write(std::string_view(chunk.data(), static_cast<std::size_t>(n))); !r) {
+      zip_source_close(buffer);
+      return std::move(r).error();
+    }
+  }
+  zip_source_close(buffer);
+  return textio::Done{};
+}
+
+}  // namespace
+
+Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& target,
+                                  const ConvertOptions& options, const ProgressFn& progress) {
+  const auto& scans = reader.scans().records;
+  const std::uint64_t total = scans.size();
+  const std::string& version = options.software_version;
+  const textio::IdForm ids = textio::id_form_of(reader.scans());
+
+  Table spectra(spectrum_columns(), options_with(version, {{.column = kIndex}}));
+  Table scan_table({{.name = "source_index", .type = Type::kInt64, .page_index = true},
+                    {.name = "scan_index", .type = Type::kInt64, .page_index = true},
+                    {.name = "scan_start_time", .type = Type::kDouble, .page_index = true}},
+                   options_with(version, {{.column = 0}}));
+  Table precursors({{.name = "source_index", .type = Type::kInt64, .page_index = true},
+                    {.name = "precursor_index", .type = Type::kInt64, .nullable = true},
+                    {.name = "precursor_id", .type = Type::kString, .nullable = true},
+                    {.name = "isolation_window_target",
+                     .type = Type::kDouble,
+                     .nullable = true,
+                     .group = "isolation_window"},
+                    {.name = "dissociation_method", .type = Type::kString, .group = "activation"}},
+                   options_with(version, {{.column = 0}}));
+  Table selected_ions({{.name = "source_index", .type = Type::kInt64, .page_index = true},
+                       {.name = "precursor_index", .type = Type::kInt64, .nullable = true},
+                       {.name = "selected_ion_mz", .type = Type::kDouble, .page_index = true}},
+                      options_with(version, {{.column = 0}}));
+  const std::string spectrum_index = array_index(kSpectrumArrays);
+  Table data(signal_columns("spectrum_index", "mz", Type::kFloat),
+             options_with(version, {{.column = 0}, {.column = 1}},
+                          {{"spectrum_array_index", spectrum_index}}));
+  Table peaks(signal_columns("spectrum_index", "mz", Type::kFloat),
+              options_with(version, {{.column = 0}, {.column = 1}},
+                           {{"spectrum_array_index", spectrum_index}}));
+  for (Table* t : {&spectra, &scan_table, &precursors, &selected_ions, &data, &peaks}) {
+    if (auto r = t->writer.begin(); !r) return std::move(r).error();
+  }
+
+  const unsigned threads = pipeline::thread_count(options.threads);
+  std::vector<std::unique_ptr<Slot>> slots(pipeline::slot_count(threads));
+  for (auto& slot : slots) slot = std::make_unique<Slot>();
+  std::vector<std::vector<float>> selection_scratch(threads);
+
+  ConvertStats stats;
+  IndexFacts facts{.software_version = version, .run_name = reader.name(), .ids = ids};
+  std::optional<Error> failure;
+  std::uint64_t written = 0;
+  std::uint64_t last_report = 0;
+  std::vector<double> times;
+  std::vector<double> tics;
+  std::vector<double> base_peaks;
+  std::vector<std::uint32_t> levels;
+
+  pipeline::SpectrumStages stages;
+  stages.order = block_order_of(options.points.peaks);
+  stages.take = [&](quorlith::SpectrumRecord& record, std::size_t index) {
+    if (!options.levels.accepts(record.ms_level) ||
+        !options.scans.accepts(record.scan_id, record.retention_time_sec)) {
+      return false;
+    }
+    Slot& slot = *slots[index];
+    slot.profile = representation_of(reader, record) == Representation::profile;
+    slot.record = std::move(record);
+    return true;
+  };
+  stages.work = [&](std::size_t index, std::size_t worker) {
+    Slot& slot = *slots[index];
+    const ShapedPoints shaped =
+        shape_points(slot.record, slot.profile, options.points, selection_scratch[worker]);
+    slot.profile = shaped.profile;
+    slot.picked = shaped.picked;
+    const auto& r = slot.record;
+    slot.summary = textio::summarize(
+        std::span<const double>(r.mz.data(), r.mz.size()),
+        std::span<const float>(r.intensity.data(), std::min(r.intensity.size(), r.mz.size())),
+        slot.profile);
+  };
+  stages.emit = [&](std::size_t index) {
+    Slot& slot = *slots[index];
+    const quorlith::SpectrumRecord& record = slot.record;
+    const textio::SpectrumSummary& summary = slot.summary;
+    const auto n = summary.points;
+    const auto position = static_cast<std::int64_t>(written++);
+    const double minutes = record.retention_time_sec / 60.0;
+    auto& w = spectra.writer;
+    w.repeat(kIndex, position, 1);
+    w.repeat(kId, textio::spectrum_id(ids, record), 1);
+    w.repeat(kTime, minutes, 1);
+    w.repeat(kMsLevel, std::int64_t{record.ms_level}, 1);
+    w.repeat(kRepresentation, slot.profile ? "MS:1000128" : "MS:1000127", 1);
+    w.repeat(kSpectrumType, record.ms_level <= 1 ? "MS:1000579" : "MS:1000580", 1);
+    put_optional(w, kLowestMz, summary.lowest_mz);
+    put_optional(w, kHighestMz, summary.highest_mz);
+    if (slot.profile) {
+      w.repeat(kDataPoints, static_cast<std::int64_t>(n), 1);
+      w.repeat_null(kPeaks, 1);
+    } else {
+      w.repeat_null(kDataPoints, 1);
+      w.repeat(kPeaks, static_cast<std::int64_t>(n), 1);
+    }
+    put_optional(w, kBasePeakMz, summary.base_peak_mz);
+    put_optional(w, kBasePeakIntensity, summary.base_peak_intensity);
+    if (n > 0) {
+      w.repeat(kTotalIonCurrent, summary.total_ion_current, 1);
+    } else {
+      w.repeat_null(kTotalIonCurrent, 1);
+    }
+    auto result = w.end_rows(1);
+    scan_table.writer.repeat(0, position, 1);
+    scan_table.writer.repeat(1, position, 1);
+    scan_table.writer.repeat(2, minutes, 1);
+    if (result) result = scan_table.writer.end_rows(1);
+    if (record.ms_level >= 2) {
+      const std::optional<double> selected =
+          record.precursor ? record.precursor->selected_mz : std::nullopt;
+      const bool known = selected && std::isfinite(*selected);
+      precursors.writer.repeat(0, position, 1);
+      precursors.writer.repeat_null(1, 1);
+      precursors.writer.repeat_null(2, 1);
+      put_optional(precursors.writer, 3, known ? selected : std::nullopt);
+      precursors.writer.repeat(4, std::string_view("MS:1000044"), 1);
+      if (result) result = precursors.writer.end_rows(1);
+      if (known) {
+        selected_ions.writer.repeat(0, position, 1);
+        selected_ions.writer.repeat_null(1, 1);
+        selected_ions.writer.repeat(2, *selected, 1);
+        if (result) result = selected_ions.writer.end_rows(1);
+      }
+    }
+    if (n > 0) {
+      auto& signal = slot.profile ? data.writer : peaks.writer;
+      signal.repeat(0, position, n);
+      signal.append(1, std::span<const double>(record.mz.data(), n));
+      signal.append(2, std::span<const float>(record.intensity.data(), n));
+      if (result) result = signal.end_rows(n);
+    }
+    if (!result) {
+      failure = std::move(result).error();
+      return false;
+    }
+    (record.ms_level <= 1 ? facts.has_ms1 : facts.has_msn) = true;
+    facts.peak_picking = facts.peak_picking || slot.picked;
+    times.push_back(minutes);
+    tics.push_back(summary.total_ion_current);
+    base_peaks.push_back(summary.base_peak_intensity.value_or(0.0));
+    levels.push_back(record.ms_level);
+    ++stats.spectra_by_level[record.ms_level];
+    stats.points += n;
+    if (progress && record.index + 1 - last_report >= 64) {
+      last_report = record.index + 1;
+      progress(record.index + 1, total);
+    }
+    slot.record.mz = {};
+    slot.record.intensity = {};
+    return true;
+  };
+  pipeline::run_spectrum_pipeline(reader, threads, stages);
+  if (failure) return std::move(*failure);
+
+  // TIC and BPC trace the survey scans, or every spectrum of a run without
+  // any (as mzML's chromatograms do).
+  Table chromatograms({{.name = "index", .type = Type::kInt64, .page_index = true},
+                       {.name = "id", .type = Type::kString},
+                       {.name = "chromatogram_type", .type = Type::kString},
+                       {.name = "number_of_data_points", .type = Type::kInt64}},
+                      options_with(version, {{.column = 0}}));
+  Table traces(signal_columns("chromatogram_index", "time", Type::kDouble),
+               options_with(version, {{.column = 0}, {.column = 1}},
+                            {{"chromatogram_array_index", array_index(kChromatogramArrays)}}));
+  for (Table* t : {&chromatograms, &traces}) {
+    if (auto r = t->writer.begin(); !r) return std::move(r).error();
+  }
+  std::vector<double> trace_times;
+  std::vector<double> trace_tic;
+  std::vector<double> trace_bpc;
+  for (std::size_t i = 0; i < times.size(); ++i) {
+    if (levels[i] <= 1 || !facts.has_ms1) {
+      trace_times.push_back(times[i]);
+      trace_tic.push_back(tics[i]);
+      trace_bpc.push_back(base_peaks[i]);
+    }
+  }
+  const std::pair<const char*, const char*> kinds[] = {{"TIC", "MS:1000235"},
+                                                       {"BPC", "MS:1000628"}};
+  for (std::int64_t c = 0; c < 2; ++c) {
+    const auto n = trace_times.size();
+    chromatograms.writer.repeat(0, c, 1);
+    chromatograms.writer.repeat(1, std::string_view(kinds[c].first), 1);
+    chromatograms.writer.repeat(2, std::string_view(kinds[c].second), 1);
+    chromatograms.writer.repeat(3, static_cast<std::int64_t>(n), 1);
+    traces.writer.repeat(0, c, n);
+    traces.writer.append(1, std::span<const double>(trace_times));
+    traces.writer.append(2, std::span<const double>(c == 0 ? trace_tic : trace_bpc));
+    if (auto r = chromatograms.writer.end_rows(1); !r) return std::move(r).error();
+    if (auto r = traces.writer.end_rows(n); !r) return std::move(r).error();
+  }
+
+  std::vector<Member> members;
+  const auto add = [&](Table& table, std::string name, std::string entity, std::string kind) {
+    if (auto r = table.writer.finish(); !r) return false;
+    members.push_back(
+        {std::move(name), std::move(entity), std::move(kind), std::move(table.sink->text)});
+    return true;
+  };
+  const bool finished =
+      add(spectra, "spectra_metadata.parquet", "spectrum", "metadata") &&
+      add(scan_table, "spectra_metadata_scans.parquet", "spectrum", "scans") &&
+      add(precursors, "spectra_metadata_precursors.parquet", "spectrum", "precursors") &&
+      add(selected_ions, "spectra_metadata_selected_ions.parquet", "spectrum", "selected_ions") &&
+      add(data, "spectra_data.parquet", "spectrum", "data_arrays") &&
+      add(peaks, "spectra_peaks.parquet", "spectrum", "peaks") &&
+      add(chromatograms, "chromatograms_metadata.parquet", "chromatogram", "metadata") &&
+      add(traces, "chromatograms_data.parquet", "chromatogram", "data_arrays");
+  if (!finished) return Error::parse("parquet: a table could not be finished");
+  facts.run_name = reader.name();
+  members.push_back({"mzpeak_index.json", "", "", index_json(members, facts)});
+
+  if (target.unpacked) {
+    std::error_code ec;
+    std::filesystem::create_directories(target.path, ec);
+    if (ec) return Error::os(ec.value());
+    for (const auto& member : members) {
+      auto file = OutputFile::open(target.path / member.name, target.output);
+      if (!file) return std::move(file).error();
+      if (auto r = file->write(member.bytes); !r) return std::move(r).error();
+      if (auto r = file->commit(); !r) return std::move(r).error();
+      stats.bytes += member.bytes.size();
+    }
+  } else {
+    auto file = OutputFile::open(target.path, target.output);
+    if (!file) return std::move(file).error();
+    if (auto r = write_zip(members, *file); !r) return std::move(r).error();
+    if (auto r = file->commit(); !r) return std::move(r).error();
+    stats.bytes = file->bytes_stored();
+  }
+  if (progress) progress(total, total);
+  return stats;
+}
+
+}  // namespace velmoran::exporting
