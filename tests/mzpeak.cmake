@@ -49,3 +49,29 @@ set_tests_properties(${mzpeak_tests} PROPERTIES
   LABELS mzpeak
   SKIP_RETURN_CODE 77
   TIMEOUT 180)
+
+# mzPeak archives: the draft's JSON schemas and the PSI-MS vocabulary come
+# from a copy of the reference (by default beside the checkout).
+set(VELMORAN_MZPEAK_REFERENCE ${PROJECT_SOURCE_DIR}/../shared/reference CACHE PATH
+  "Directory holding mzpeak/schema/*.json and psi-ms.obo, for the mzPeak archive tests")
+set(mzpeak_reference ${VELMORAN_MZPEAK_REFERENCE})
+if(NOT EXISTS ${mzpeak_reference}/mzpeak/schema/mzpeak_index.json)
+  message(STATUS "velmoran: no mzPeak reference at ${mzpeak_reference}: archive tests not registered")
+  return()
+endif()
+set(archive_tests)
+foreach(name IN ITEMS dda284 dda220 dda216 mrm196 mrm186 dda284ms2)
+  foreach(case IN ITEMS readback conformance)
+    add_test(NAME mzpeak_archive_${case}_${name}
+      COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/mzpeak/archive_cases.py ${case}
+        $<TARGET_FILE:velmoran_cli> ${readers_dir} ${mzpeak_reference}/mzpeak/schema
+        ${mzpeak_reference}/psi-ms.obo ${convert_work}/${name}.d ${convert_work}/${name}.json
+        ${CMAKE_CURRENT_BINARY_DIR}/mzpeak/archive-${case}-${name})
+    list(APPEND archive_tests mzpeak_archive_${case}_${name})
+  endforeach()
+endforeach()
+set_tests_properties(${archive_tests} PROPERTIES
+  FIXTURES_REQUIRED "convert_runs;parquet_readers"
+  LABELS mzpeak
+  SKIP_RETURN_CODE 77
+  TIMEOUT 180)
