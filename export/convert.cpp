@@ -106,10 +106,7 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
   stages.order = block_order_of(peaks);
   stages.take = [&](quorlith::SpectrumRecord& record, std::size_t index) {
     ++read;
-    if (!options.levels.accepts(record.ms_level) ||
-        !options.scans.accepts(record.scan_id, record.retention_time_sec)) {
-      return false;
-    }
+    if (!options.wants(record)) return false;
     if (channel_traces && record.index < scans.size() &&
         mrm::in_channel_chromatogram(scans[record.index])) {
       // Summed here, on the points as read: before any point selection,

@@ -364,10 +364,7 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
   pipeline::SpectrumStages stages;
   stages.order = block_order_of(options.points.peaks);
   stages.take = [&](quorlith::SpectrumRecord& record, std::size_t index) {
-    if (!options.levels.accepts(record.ms_level) ||
-        !options.scans.accepts(record.scan_id, record.retention_time_sec)) {
-      return false;
-    }
+    if (!options.wants(record)) return false;
     Slot& slot = *slots[index];
     slot.profile = representation_of(reader, record) == Representation::profile;
     slot.record = std::move(record);

@@ -101,10 +101,7 @@ Result<ConvertStats> write_point_table(const Reader& reader, OutputFile& output,
   stages.order = block_order_of(options.points.peaks);
   stages.take = [&](quorlith::SpectrumRecord& record, std::size_t index) {
     ++read;
-    if (!options.levels.accepts(record.ms_level) ||
-        !options.scans.accepts(record.scan_id, record.retention_time_sec)) {
-      return false;
-    }
+    if (!options.wants(record)) return false;
     Slot& slot = *slots[index];
     slot.profile = representation_of(reader, record) == Representation::profile;
     slot.mrm_channel = record.index < scans.size() ? scans[record.index].mrm_channel : std::nullopt;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <type_traits>
 #include <variant>
 
 #include <velmoran/parquet/thrift_compact.hpp>
@@ -328,56 +329,90 @@ Result<Written> Writer::begin() {
   return s.write(kMagic);
 }
 
+namespace {
+
+// One value converted to the column's type, and its bounds.
+template <class T>
+void put_value(ColumnState& c, T v) {
+  switch (c.spec.type) {
+    case Type::kInt32: {
+      const auto x = static_cast<std::int32_t>(v);
+      put_raw(c.values, x);
+      c.bounds.add(std::int64_t{x});
+      break;
+    }
+    case Type::kInt64: {
+      const auto x = static_cast<std::int64_t>(v);
+      put_raw(c.values, x);
+      c.bounds.add(x);
+      break;
+    }
+    case Type::kFloat: {
+      const auto x = static_cast<float>(v);
+      put_raw(c.values, x);
+      c.bounds.add(static_cast<double>(x));
+      break;
+    }
+    case Type::kDouble: {
+      const auto x = static_cast<double>(v);
+      put_raw(c.values, x);
+      c.bounds.add(x);
+      break;
+    }
+    case Type::kString:
+      break;
+  }
+}
+
+template <class T>
+constexpr Type type_of() {
+  if constexpr (std::is_same_v<T, double>) return Type::kDouble;
+  if constexpr (std::is_same_v<T, float>) return Type::kFloat;
+  if constexpr (std::is_same_v<T, std::int64_t>) return Type::kInt64;
+  return Type::kInt32;
+}
+
+// Values of the column's own type are copied as they are; others convert.
+template <class T>
+void put_values(ColumnState& c, std::span<const T> values) {
+  if (c.spec.type != type_of<T>()) {
+    for (T v : values) put_value(c, v);
+    return;
+  }
+  const auto* bytes = reinterpret_cast<const char*>(values.data());  // NOLINT
+  c.values.append(bytes, values.size_bytes());
+  for (T v : values) {
+    if constexpr (std::is_floating_point_v<T>) {
+      c.bounds.add(static_cast<double>(v));
+    } else {
+      c.bounds.add(static_cast<std::int64_t>(v));
+    }
+  }
+}
+
+}  // namespace
+
 void Writer::append(std::size_t column, std::span<const double> values) {
   ColumnState& c = state_->columns.at(column);
-  if (c.spec.type == Type::kFloat) {
-    for (double v : values) {
-      put_raw(c.values, static_cast<float>(v));
-      c.bounds.add(static_cast<double>(static_cast<float>(v)));
-    }
-  } else {
-    const auto* bytes = reinterpret_cast<const char*>(values.data());  // NOLINT
-    c.values.append(bytes, values.size_bytes());
-    for (double v : values) c.bounds.add(v);
-  }
+  put_values(c, values);
   note_flat(c, true, values.size());
 }
 
 void Writer::append(std::size_t column, std::span<const float> values) {
   ColumnState& c = state_->columns.at(column);
-  if (c.spec.type == Type::kDouble) {
-    for (float v : values) put_raw(c.values, static_cast<double>(v));
-  } else {
-    const auto* bytes = reinterpret_cast<const char*>(values.data());  // NOLINT
-    c.values.append(bytes, values.size_bytes());
-  }
-  for (float v : values) c.bounds.add(static_cast<double>(v));
+  put_values(c, values);
   note_flat(c, true, values.size());
 }
 
 void Writer::append(std::size_t column, std::span<const std::int64_t> values) {
   ColumnState& c = state_->columns.at(column);
-  for (std::int64_t v : values) {
-    if (c.spec.type == Type::kInt32) {
-      put_raw(c.values, static_cast<std::int32_t>(v));
-    } else {
-      put_raw(c.values, v);
-    }
-    c.bounds.add(v);
-  }
+  put_values(c, values);
   note_flat(c, true, values.size());
 }
 
 void Writer::append(std::size_t column, std::span<const std::int32_t> values) {
   ColumnState& c = state_->columns.at(column);
-  for (std::int32_t v : values) {
-    if (c.spec.type == Type::kInt64) {
-      put_raw(c.values, std::int64_t{v});
-    } else {
-      put_raw(c.values, v);
-    }
-    c.bounds.add(std::int64_t{v});
-  }
+  put_values(c, values);
   note_flat(c, true, values.size());
 }
 
@@ -436,54 +471,25 @@ void Writer::repeat_null(std::size_t column, std::size_t count) {
 
 void Writer::append_list(std::size_t column, std::span<const double> values) {
   ColumnState& c = state_->columns.at(column);
-  for (double v : values) {
-    if (c.spec.type == Type::kFloat) {
-      put_raw(c.values, static_cast<float>(v));
-      c.bounds.add(static_cast<double>(static_cast<float>(v)));
-    } else {
-      put_raw(c.values, v);
-      c.bounds.add(v);
-    }
-  }
+  put_values(c, values);
   append_list_values(c, values);
 }
 
 void Writer::append_list(std::size_t column, std::span<const float> values) {
   ColumnState& c = state_->columns.at(column);
-  for (float v : values) {
-    if (c.spec.type == Type::kDouble) {
-      put_raw(c.values, static_cast<double>(v));
-    } else {
-      put_raw(c.values, v);
-    }
-    c.bounds.add(static_cast<double>(v));
-  }
+  put_values(c, values);
   append_list_values(c, values);
 }
 
 void Writer::append_list(std::size_t column, std::span<const std::int64_t> values) {
   ColumnState& c = state_->columns.at(column);
-  for (std::int64_t v : values) {
-    if (c.spec.type == Type::kInt32) {
-      put_raw(c.values, static_cast<std::int32_t>(v));
-    } else {
-      put_raw(c.values, v);
-    }
-    c.bounds.add(v);
-  }
+  put_values(c, values);
   append_list_values(c, values);
 }
 
 void Writer::append_list(std::size_t column, std::span<const std::int32_t> values) {
   ColumnState& c = state_->columns.at(column);
-  for (std::int32_t v : values) {
-    if (c.spec.type == Type::kInt64) {
-      put_raw(c.values, std::int64_t{v});
-    } else {
-      put_raw(c.values, v);
-    }
-    c.bounds.add(std::int64_t{v});
-  }
+  put_values(c, values);
   append_list_values(c, values);
 }
 

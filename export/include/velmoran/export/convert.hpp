@@ -50,6 +50,13 @@ struct ConvertOptions {
   MrmOutput mrm = MrmOutput::kBoth;
   // The transitions of the channels, when a list was given (not owned).
   const mrm::TransitionList* transitions = nullptr;
+
+  // The record passes the level and scan filters (every output's first
+  // choice of what to write).
+  [[nodiscard]] bool wants(const quorlith::SpectrumRecord& record) const noexcept {
+    return levels.accepts(record.ms_level) &&
+           scans.accepts(record.scan_id, record.retention_time_sec);
+  }
 };
 
 struct ConvertStats {
