@@ -59,6 +59,7 @@ struct ConvertArgs {
   std::string mrm = "both";
   std::string transitions;
   bool unpacked = false;
+  std::string mzpeak_layout = "chunk";
 };
 
 bool parse_double(std::string_view text, double& value) {
@@ -328,8 +329,12 @@ int run_convert(const ConvertArgs& args) {
       const bool unpacked = args.unpacked || (!args.output.empty() && args.output.back() == '/');
       ProgressBar bar(run, !args.quiet && stderr_is_terminal());
       auto stats = exporting::write_mzpeak(
-          *reader, {targets[i], unpacked, output_options(args.sync)}, options,
-          [&bar](std::uint64_t done, std::uint64_t total) { bar.update(done, total); });
+          *reader,
+          {targets[i], unpacked,
+           args.mzpeak_layout == "point" ? exporting::MzpeakLayout::kPoint
+                                         : exporting::MzpeakLayout::kChunk,
+           output_options(args.sync)},
+          options, [&bar](std::uint64_t done, std::uint64_t total) { bar.update(done, total); });
       bar.clear();
       if (!stats) {
         report_failure(run, targets[i].string() + ": " + stats.error().text());
@@ -399,6 +404,11 @@ Subcommand add_convert(CLI::App& app) {
   sub->add_flag("--unpacked", args->unpacked,
                 "mzPeak: the archive's members in a directory instead of a ZIP (also when -o "
                 "ends in /)");
+  sub->add_option("--mzpeak-layout", args->mzpeak_layout,
+                  "mzPeak profiles: chunk (default: 50 m/z chunks, the m/z axis delta-encoded, "
+                  "m/z within 1e-13 relative) or point (one row per point, m/z exact)")
+      ->check(CLI::IsMember({"point", "chunk"}).description(""))
+      ->type_name("point|chunk");
   sub->add_option("--compression", args->compression,
                   "mzML binary arrays: zlib (default, exact), none (exact), numpress (smaller; "
                   "m/z to 1e-6, intensities to 2e-3 relative)")

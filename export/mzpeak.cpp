@@ -70,6 +70,7 @@ parquet::WriterOptions options_with(
 struct ArrayEntry {
   std::string_view context;
   std::string_view path;
+  std::string_view buffer_format;
   std::string_view data_type;
   std::string_view array_type;
   std::string_view array_name;
@@ -77,8 +78,10 @@ struct ArrayEntry {
   bool sorted;
 };
 
-std::string array_index(std::span<const ArrayEntry> entries) {
-  std::string out = R"({"prefix":"point","entries":[)";
+std::string array_index(std::string_view prefix, std::span<const ArrayEntry> entries) {
+  std::string out = R"({"prefix":)";
+  textio::append_json_string(out, prefix);
+  out += R"(,"entries":[)";
   bool first = true;
   for (const auto& e : entries) {
     if (!first) out += ',';
@@ -95,7 +98,9 @@ std::string array_index(std::span<const ArrayEntry> entries) {
     textio::append_json_string(out, e.array_name);
     out += R"(,"unit":)";
     textio::append_json_string(out, e.unit);
-    out += R"(,"buffer_format":"point","transform":null,"data_processing_id":null,)";
+    out += R"(,"buffer_format":)";
+    textio::append_json_string(out, e.buffer_format);
+    out += R"(,"transform":null,"data_processing_id":null,)";
     out += R"("buffer_priority":"primary","sorting_rank":)";
     out += e.sorted ? "0" : "null";
     out += '}';
@@ -105,15 +110,79 @@ std::string array_index(std::span<const ArrayEntry> entries) {
 }
 
 const ArrayEntry kSpectrumArrays[] = {
-    {"spectrum", "point.mz", "MS:1000523", "MS:1000514", "m/z array", "MS:1000040", true},
-    {"spectrum", "point.intensity", "MS:1000521", "MS:1000515", "intensity array", "MS:1000131",
-     false},
+    {"spectrum", "point.mz", "point", "MS:1000523", "MS:1000514", "m/z array", "MS:1000040", true},
+    {"spectrum", "point.intensity", "point", "MS:1000521", "MS:1000515", "intensity array",
+     "MS:1000131", false},
+};
+// The chunked layout: the m/z axis cut into chunks, each its start, its end
+// and the differences of its later points from the one before.
+const ArrayEntry kSpectrumChunkArrays[] = {
+    {"spectrum", "chunk.mz_chunk_start", "chunk_start", "MS:1000523", "MS:1000514", "m/z array",
+     "MS:1000040", true},
+    {"spectrum", "chunk.mz_chunk_end", "chunk_end", "MS:1000523", "MS:1000514", "m/z array",
+     "MS:1000040", true},
+    {"spectrum", "chunk.mz_chunk_values", "chunk_values", "MS:1000523", "MS:1000514", "m/z array",
+     "MS:1000040", true},
+    {"spectrum", "chunk.chunk_encoding", "chunk_encoding", "MS:1000523", "MS:1000514", "m/z array",
+     "MS:1000040", true},
+    {"spectrum", "chunk.intensity", "chunk_secondary", "MS:1000521", "MS:1000515",
+     "intensity array", "MS:1000131", false},
 };
 const ArrayEntry kChromatogramArrays[] = {
-    {"chromatogram", "point.time", "MS:1000523", "MS:1000595", "time array", "UO:0000031", true},
-    {"chromatogram", "point.intensity", "MS:1000523", "MS:1000515", "intensity array", "MS:1000131",
-     false},
+    {"chromatogram", "point.time", "point", "MS:1000523", "MS:1000595", "time array", "UO:0000031",
+     true},
+    {"chromatogram", "point.intensity", "point", "MS:1000523", "MS:1000515", "intensity array",
+     "MS:1000131", false},
 };
+
+// The m/z width of a chunk (the draft's example).
+constexpr double kChunkWidth = 50.0;
+// Delta encoding of the chunk values.
+constexpr std::string_view kDeltaEncoding = "MS:1003089";
+
+std::vector<parquet::Column> chunk_columns() {
+  return {
+      {.name = "spectrum_index", .type = Type::kInt64, .page_index = true, .group = "chunk"},
+      {.name = "mz_chunk_start", .type = Type::kDouble, .page_index = true, .group = "chunk"},
+      {.name = "mz_chunk_end", .type = Type::kDouble, .page_index = true, .group = "chunk"},
+      {.name = "mz_chunk_values",
+       .type = Type::kDouble,
+       .list = true,
+       .byte_stream_split = true,
+       .group = "chunk"},
+      {.name = "chunk_encoding", .type = Type::kString, .group = "chunk"},
+      {.name = "intensity",
+       .type = Type::kFloat,
+       .list = true,
+       .byte_stream_split = true,
+       .group = "chunk"},
+  };
+}
+
+// Writes a spectrum's points (ascending m/z) as chunks of kChunkWidth; the
+// differences of neighbouring m/z are exact (Sterbenz: two doubles within
+// a factor of two), so decoding adds one rounding per point of a chunk.
+Result<parquet::Written> write_chunks(parquet::Writer& w, std::int64_t position,
+                                      std::span<const double> mz, std::span<const float> intensity,
+                                      std::vector<double>& deltas) {
+  std::size_t rows = 0;
+  for (std::size_t i = 0; i < mz.size();) {
+    std::size_t end = i + 1;
+    const double limit = mz[i] + kChunkWidth;
+    while (end < mz.size() && mz[end] <= limit) ++end;
+    deltas.clear();
+    for (std::size_t k = i + 1; k < end; ++k) deltas.push_back(mz[k] - mz[k - 1]);
+    w.repeat(0, position, 1);
+    w.repeat(1, mz[i], 1);
+    w.repeat(2, mz[end - 1], 1);
+    w.append_list(3, std::span<const double>(deltas));
+    w.repeat(4, kDeltaEncoding, 1);
+    w.append_list(5, intensity.subspan(i, end - i));
+    ++rows;
+    i = end;
+  }
+  return w.end_rows(rows);
+}
 
 std::vector<parquet::Column> signal_columns(std::string_view index_name, std::string_view axis,
                                             Type intensity) {
@@ -335,13 +404,16 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
                        {.name = "precursor_index", .type = Type::kInt64, .nullable = true},
                        {.name = "selected_ion_mz", .type = Type::kDouble, .page_index = true}},
                       options_with(version, {{.column = 0}}));
-  const std::string spectrum_index = array_index(kSpectrumArrays);
-  Table data(signal_columns("spectrum_index", "mz", Type::kFloat),
+  const bool chunked = target.layout == MzpeakLayout::kChunk;
+  const std::string point_index = array_index("point", kSpectrumArrays);
+  Table data(chunked ? chunk_columns() : signal_columns("spectrum_index", "mz", Type::kFloat),
              options_with(version, {{.column = 0}, {.column = 1}},
-                          {{"spectrum_array_index", spectrum_index}}));
+                          {{"spectrum_array_index",
+                            chunked ? array_index("chunk", kSpectrumChunkArrays) : point_index}}));
   Table peaks(signal_columns("spectrum_index", "mz", Type::kFloat),
               options_with(version, {{.column = 0}, {.column = 1}},
-                           {{"spectrum_array_index", spectrum_index}}));
+                           {{"spectrum_array_index", point_index}}));
+  std::vector<double> deltas;
   for (Table* t : {&spectra, &scan_table, &precursors, &selected_ions, &data, &peaks}) {
     if (auto r = t->writer.begin(); !r) return std::move(r).error();
   }
@@ -435,11 +507,17 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
       }
     }
     if (n > 0) {
-      auto& signal = slot.profile ? data.writer : peaks.writer;
-      signal.repeat(0, position, n);
-      signal.append(1, std::span<const double>(record.mz.data(), n));
-      signal.append(2, std::span<const float>(record.intensity.data(), n));
-      if (result) result = signal.end_rows(n);
+      const std::span<const double> mz(record.mz.data(), n);
+      const std::span<const float> intensity(record.intensity.data(), n);
+      if (slot.profile && chunked) {
+        if (result) result = write_chunks(data.writer, position, mz, intensity, deltas);
+      } else {
+        auto& signal = slot.profile ? data.writer : peaks.writer;
+        signal.repeat(0, position, n);
+        signal.append(1, mz);
+        signal.append(2, intensity);
+        if (result) result = signal.end_rows(n);
+      }
     }
     if (!result) {
       failure = std::move(result).error();
@@ -471,9 +549,10 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
                        {.name = "chromatogram_type", .type = Type::kString},
                        {.name = "number_of_data_points", .type = Type::kInt64}},
                       options_with(version, {{.column = 0}}));
-  Table traces(signal_columns("chromatogram_index", "time", Type::kDouble),
-               options_with(version, {{.column = 0}, {.column = 1}},
-                            {{"chromatogram_array_index", array_index(kChromatogramArrays)}}));
+  Table traces(
+      signal_columns("chromatogram_index", "time", Type::kDouble),
+      options_with(version, {{.column = 0}, {.column = 1}},
+                   {{"chromatogram_array_index", array_index("point", kChromatogramArrays)}}));
   for (Table* t : {&chromatograms, &traces}) {
     if (auto r = t->writer.begin(); !r) return std::move(r).error();
   }

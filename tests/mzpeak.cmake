@@ -61,13 +61,15 @@ if(NOT EXISTS ${mzpeak_reference}/mzpeak/schema/mzpeak_index.json)
 endif()
 set(archive_tests)
 foreach(name IN ITEMS dda284 dda220 dda216 mrm196 mrm186 dda284ms2)
-  foreach(case IN ITEMS readback conformance)
-    add_test(NAME mzpeak_archive_${case}_${name}
-      COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/mzpeak/archive_cases.py ${case}
-        $<TARGET_FILE:velmoran_cli> ${readers_dir} ${mzpeak_reference}/mzpeak/schema
-        ${mzpeak_reference}/psi-ms.obo ${convert_work}/${name}.d ${convert_work}/${name}.json
-        ${CMAKE_CURRENT_BINARY_DIR}/mzpeak/archive-${case}-${name})
-    list(APPEND archive_tests mzpeak_archive_${case}_${name})
+  foreach(layout IN ITEMS point chunk)
+    foreach(case IN ITEMS readback conformance)
+      add_test(NAME mzpeak_archive_${case}_${layout}_${name}
+        COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/mzpeak/archive_cases.py ${case}
+          ${layout} $<TARGET_FILE:velmoran_cli> ${readers_dir} ${mzpeak_reference}/mzpeak/schema
+          ${mzpeak_reference}/psi-ms.obo ${convert_work}/${name}.d ${convert_work}/${name}.json
+          ${CMAKE_CURRENT_BINARY_DIR}/mzpeak/archive-${case}-${layout}-${name})
+      list(APPEND archive_tests mzpeak_archive_${case}_${layout}_${name})
+    endforeach()
   endforeach()
 endforeach()
 set_tests_properties(${archive_tests} PROPERTIES

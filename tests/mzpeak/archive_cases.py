@@ -1,14 +1,19 @@
 """mzPeak archives (convert --format mzpeak) checked against the draft's
 conformance rules and read back by independent readers.
 
-    archive_cases.py CASE VELMORAN READERS SCHEMA_DIR OBO RUN.d EXPECT.json WORKDIR
+    archive_cases.py CASE LAYOUT VELMORAN READERS SCHEMA_DIR OBO RUN.d EXPECT.json WORKDIR
+
+LAYOUT is point or chunk (--mzpeak-layout).
 
 - readback: the archive's signal tables, read by DuckDB, hyparquet and
   parquet-wasm, hold the generator's expected spectra bit for bit; the
-  metadata rows carry mzML's ids, times in minutes, indexes from 0.
+  metadata rows carry mzML's ids, times in minutes, indexes from 0. From
+  delta-encoded chunks, m/z is rebuilt by adding the differences to the
+  chunk's start, and must come within MZ_BOUND (relative) of the expected.
 - conformance: mzpeak_index.json valid against the draft's JSON schema
   (python3-jsonschema), every member present, and the semantic MUSTs: page
   index on index and coordinate columns, ascending sorting-rank-0 arrays,
+  ascending non-overlapping chunks,
   foreign keys that resolve, one layout per file, array-index CURIEs that
   descend from their parents in the PSI-MS obo.
 """
@@ -20,6 +25,8 @@ import sys
 import zipfile
 
 SKIP = 77
+LAYOUT = "point"
+MZ_BOUND = 1e-9
 
 
 def fail(message):
@@ -45,8 +52,9 @@ def unpacked(velmoran, run_dir, work):
     """The same run as a ZIP and unpacked: the members must be the same bytes."""
     archive = os.path.join(work, "run.mzpeak")
     directory = os.path.join(work, "unpacked")
-    convert(velmoran, run_dir, "--format", "mzpeak", "-o", archive)
-    convert(velmoran, run_dir, "--format", "mzpeak", "--unpacked", "-o", directory)
+    layout = ("--mzpeak-layout", LAYOUT)
+    convert(velmoran, run_dir, "--format", "mzpeak", *layout, "-o", archive)
+    convert(velmoran, run_dir, "--format", "mzpeak", *layout, "--unpacked", "-o", directory)
     with zipfile.ZipFile(archive) as z:
         for info in z.infolist():
             if info.compress_type != zipfile.ZIP_STORED:
@@ -76,18 +84,36 @@ def case_readback(velmoran, readers, schema_dir, obo, run_dir, expected, work):
         points = {}
         for path in (data, peaks):
             for row in seen[path][reader]:
-                p = row["point"]
-                mz, intensity = points.setdefault(p["spectrum_index"], ([], []))
-                mz.append(p["mz"])
-                intensity.append(p["intensity"])
+                if "chunk" in row:
+                    c = row["chunk"]
+                    if c["chunk_encoding"] != "MS:1003089":
+                        fail(f"{reader}: chunk encoding {c['chunk_encoding']}")
+                    mz, intensity = points.setdefault(c["spectrum_index"], ([], []))
+                    value = c["mz_chunk_start"]
+                    mz.append(value)
+                    for delta in c["mz_chunk_values"]:
+                        value += delta
+                        mz.append(value)
+                    intensity.extend(c["intensity"])
+                else:
+                    p = row["point"]
+                    mz, intensity = points.setdefault(p["spectrum_index"], ([], []))
+                    mz.append(p["mz"])
+                    intensity.append(p["intensity"])
+        worst = 0.0
         for position, scan in enumerate(expected):
-            got = points.get(position, ([], []))
-            if got != (scan["mz"], scan["intensity"]):
+            mz, intensity = points.get(position, ([], []))
+            if intensity != scan["intensity"] or len(mz) != len(scan["mz"]):
                 fail(f"{reader}: spectrum {position}: points differ from the expected")
+            for got, want in zip(mz, scan["mz"]):
+                worst = max(worst, abs(got - want) / abs(want) if want else abs(got))
             kind = rows[position]["spectrum_representation"]
             count = rows[position]["number_of_data_points" if kind == "MS:1000128" else "number_of_peaks"]
             if count != len(scan["mz"]):
                 fail(f"{reader}: spectrum {position}: {count} points announced")
+        if worst > (MZ_BOUND if LAYOUT == "chunk" else 0.0):
+            fail(f"{reader}: m/z off by {worst:.3g} relative")
+        print(f"{reader}: largest m/z error {worst:.3g} relative")
 
 
 def load_schemas(schema_dir):
@@ -144,16 +170,28 @@ def case_conformance(velmoran, readers, schema_dir, obo, run_dir, expected, work
         key = f["entity_type"] + "_array_index"
         if f["data_kind"] in ("data_arrays", "peaks"):
             arrays = json.loads(meta["key_value_metadata"][key])
-            if {e["buffer_format"] for e in arrays["entries"]} != {"point"} or arrays["prefix"] != "point":
+            formats = {e["buffer_format"] for e in arrays["entries"]}
+            if not (formats == {"point"} and arrays["prefix"] == "point") and not (
+                    arrays["prefix"] == "chunk" and all(x.startswith("chunk_") for x in formats)):
                 fail(f"{f['name']}: mixed or unknown layouts in {arrays}")
             for e in arrays["entries"]:
                 if "MS:1000518" not in up(e["data_type"]) or "MS:1000513" not in up(e["array_type"]):
                     fail(f"{f['name']}: {e['data_type']} / {e['array_type']} not under their parents")
                 if not ({"UO:0000000", "MS:1000043", "MS:1000040"} & (up(e["unit"]) | {e["unit"]})):
                     fail(f"{f['name']}: unit {e['unit']} is not a unit term")
-            axis = next(e["path"] for e in arrays["entries"] if e["sorting_rank"] == 0)
             rows = seen[path]["arrow"]
             entity = f["entity_type"] + "_index"
+            if arrays["prefix"] == "chunk":
+                for a, b in zip(rows, rows[1:]):
+                    ca, cb = a["chunk"], b["chunk"]
+                    if ca["mz_chunk_start"] > ca["mz_chunk_end"]:
+                        fail(f"{f['name']}: a chunk ends before it starts")
+                    if cb[entity] == ca[entity] and cb["mz_chunk_start"] <= ca["mz_chunk_end"]:
+                        fail(f"{f['name']}: chunks overlap or descend")
+                    if cb[entity] < ca[entity]:
+                        fail(f"{f['name']}: chunks not in entity order")
+                continue
+            axis = next(e["path"] for e in arrays["entries"] if e["sorting_rank"] == 0)
             for a, b in zip(rows, rows[1:]):
                 pa, pb = a["point"], b["point"]
                 leaf = axis.split(".")[1]
@@ -162,7 +200,8 @@ def case_conformance(velmoran, readers, schema_dir, obo, run_dir, expected, work
         for group in meta["row_groups"]:
             for chunk in group["columns"]:
                 name = chunk["path"].split(".")[-1]
-                if name in ("index", "source_index", "spectrum_index", "chromatogram_index", "mz", "time"):
+                if name in ("index", "source_index", "spectrum_index", "chromatogram_index", "mz", "time",
+                            "mz_chunk_start", "mz_chunk_end"):
                     if chunk["column_index"] is None or chunk["offset_index"] is None:
                         fail(f"{f['name']}: {chunk['path']} without a page index")
     spectra = kinds[("spectrum", "metadata")]["arrow"]
@@ -173,15 +212,17 @@ def case_conformance(velmoran, readers, schema_dir, obo, run_dir, expected, work
                 fail(f"{kind}: source_index {row['source_index']} resolves to no spectrum")
     for kind in ("data_arrays", "peaks"):
         for row in kinds[("spectrum", kind)]["arrow"]:
-            if row["point"]["spectrum_index"] not in known:
-                fail(f"{kind}: spectrum_index {row['point']['spectrum_index']} resolves to no spectrum")
+            key = (row.get("point") or row.get("chunk"))["spectrum_index"]
+            if key not in known:
+                fail(f"{kind}: spectrum_index {key} resolves to no spectrum")
     times = [r["time"] for r in spectra]
     if times != [s["retention_time_sec"] / 60 for s in expected]:
         fail("spectrum times are not the run's in minutes")
 
 
 def main():
-    case, velmoran, readers, schema_dir, obo, run_dir, expect_file, work = sys.argv[1:9]
+    global LAYOUT
+    case, LAYOUT, velmoran, readers, schema_dir, obo, run_dir, expect_file, work = sys.argv[1:10]
     os.makedirs(work, exist_ok=True)
     expected = json.load(open(expect_file))["scans"]
     globals()["case_" + case](velmoran, readers, schema_dir, obo, run_dir, expected, work)

@@ -1,4 +1,4 @@
-// An mzPeak archive of one run, in the point layout: a ZIP whose members
+// An mzPeak archive of one run: a ZIP whose members
 // are stored uncompressed (ZIP64 where needed, by libzip), or the same
 // members in a directory (unpacked).
 //
@@ -8,7 +8,8 @@
 //   spectra_metadata_scans.parquet    its scan: scan start time (minutes)
 //   spectra_metadata_precursors.parquet, ..._selected_ions.parquet
 //                                     fragment spectra: target and selected m/z
-//   spectra_data.parquet              profiles: point.{spectrum_index, mz, intensity}
+//   spectra_data.parquet              profiles: point.{spectrum_index, mz, intensity},
+//                                     or chunk.{spectrum_index, mz_chunk_start, ...}
 //   spectra_peaks.parquet             centroids, the same columns
 //   chromatograms_metadata.parquet, chromatograms_data.parquet
 //                                     TIC and BPC, as mzML traces them
@@ -26,9 +27,14 @@
 
 namespace velmoran::exporting {
 
+// How profiles are stored: one row per point, or one row per chunk of
+// 50 m/z with the axis delta-encoded. Centroids always take the point layout.
+enum class MzpeakLayout { kPoint, kChunk };
+
 struct MzpeakTarget {
   std::filesystem::path path;
   bool unpacked = false;
+  MzpeakLayout layout = MzpeakLayout::kChunk;
   textio::OutputOptions output{};
 };
 
