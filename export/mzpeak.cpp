@@ -9,7 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include <velmoran/export/mzml_chromatograms.hpp>
 #include <velmoran/export/point_table.hpp>
+#include <velmoran/mrm/channel_chromatograms.hpp>
 #include <velmoran/parquet/writer.hpp>
 #include <velmoran/pipeline/spectrum_pipeline.hpp>
 #include <velmoran/representation.hpp>
@@ -242,6 +244,40 @@ void put_optional(parquet::Writer& w, std::size_t column, const std::optional<do
   }
 }
 
+// A precursor table (of spectra or of chromatograms): the isolation
+// window's target and the activation.
+std::vector<parquet::Column> precursor_columns() {
+  return {
+      {.name = "source_index", .type = Type::kInt64, .page_index = true},
+      {.name = "precursor_index", .type = Type::kInt64, .nullable = true},
+      {.name = "precursor_id", .type = Type::kString, .nullable = true},
+      {.name = "isolation_window_target",
+       .type = Type::kDouble,
+       .nullable = true,
+       .group = "isolation_window"},
+      {.name = "dissociation_method", .type = Type::kString, .group = "activation"},
+      {.name = "collision_energy", .type = Type::kDouble, .nullable = true, .group = "activation"}};
+}
+
+Result<parquet::Written> add_precursor(parquet::Writer& w, std::int64_t source,
+                                       std::optional<double> target, std::string_view method,
+                                       std::optional<double> collision_energy) {
+  w.repeat(0, source, 1);
+  w.repeat_null(1, 1);
+  w.repeat_null(2, 1);
+  put_optional(w, 3, target);
+  w.repeat(4, method, 1);
+  put_optional(w, 5, collision_energy);
+  return w.end_rows(1);
+}
+
+// A product table: the product's (Q3) isolation window target.
+std::vector<parquet::Column> product_columns() {
+  return {{.name = "source_index", .type = Type::kInt64, .page_index = true},
+          {.name = "product_index", .type = Type::kInt64},
+          {.name = "isolation_window_target", .type = Type::kDouble, .group = "isolation_window"}};
+}
+
 struct Slot {
   quorlith::SpectrumRecord record;
   bool profile = false;
@@ -391,15 +427,7 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
                     {.name = "scan_index", .type = Type::kInt64, .page_index = true},
                     {.name = "scan_start_time", .type = Type::kDouble, .page_index = true}},
                    options_with(version, {{.column = 0}}));
-  Table precursors({{.name = "source_index", .type = Type::kInt64, .page_index = true},
-                    {.name = "precursor_index", .type = Type::kInt64, .nullable = true},
-                    {.name = "precursor_id", .type = Type::kString, .nullable = true},
-                    {.name = "isolation_window_target",
-                     .type = Type::kDouble,
-                     .nullable = true,
-                     .group = "isolation_window"},
-                    {.name = "dissociation_method", .type = Type::kString, .group = "activation"}},
-                   options_with(version, {{.column = 0}}));
+  Table precursors(precursor_columns(), options_with(version, {{.column = 0}}));
   Table selected_ions({{.name = "source_index", .type = Type::kInt64, .page_index = true},
                        {.name = "precursor_index", .type = Type::kInt64, .nullable = true},
                        {.name = "selected_ion_mz", .type = Type::kDouble, .page_index = true}},
@@ -432,11 +460,21 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
   std::vector<double> tics;
   std::vector<double> base_peaks;
   std::vector<std::uint32_t> levels;
+  // The channel scans taken and each one's intensity, summed on the points
+  // as read (before any point selection), as for mzML.
+  std::vector<std::size_t> traced_positions;
+  std::vector<double> traced_intensity;
+  std::vector<std::uint32_t> spectrum_channels;  // per spectrum written; none: UINT32_MAX
+  const mrm::TransitionList* transitions = options.transitions;
 
   pipeline::SpectrumStages stages;
   stages.order = block_order_of(options.points.peaks);
   stages.take = [&](quorlith::SpectrumRecord& record, std::size_t index) {
     if (!options.wants(record)) return false;
+    if (record.index < scans.size() && mrm::in_channel_chromatogram(scans[record.index])) {
+      traced_positions.push_back(static_cast<std::size_t>(record.index));
+      traced_intensity.push_back(mrm::scan_intensity(reader, record));
+    }
     Slot& slot = *slots[index];
     slot.profile = representation_of(reader, record) == Representation::profile;
     slot.record = std::move(record);
@@ -493,12 +531,11 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
       const std::optional<double> selected =
           record.precursor ? record.precursor->selected_mz : std::nullopt;
       const bool known = selected && std::isfinite(*selected);
-      precursors.writer.repeat(0, position, 1);
-      precursors.writer.repeat_null(1, 1);
-      precursors.writer.repeat_null(2, 1);
-      put_optional(precursors.writer, 3, known ? selected : std::nullopt);
-      precursors.writer.repeat(4, std::string_view("MS:1000044"), 1);
-      if (result) result = precursors.writer.end_rows(1);
+      // The run records no dissociation method: its parent term, as mzML.
+      if (result) {
+        result = add_precursor(precursors.writer, position, known ? selected : std::nullopt,
+                               "MS:1000044", std::nullopt);
+      }
       if (known) {
         selected_ions.writer.repeat(0, position, 1);
         selected_ions.writer.repeat_null(1, 1);
@@ -529,6 +566,9 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
     tics.push_back(summary.total_ion_current);
     base_peaks.push_back(summary.base_peak_intensity.value_or(0.0));
     levels.push_back(record.ms_level);
+    spectrum_channels.push_back(record.index < scans.size() && scans[record.index].mrm_channel
+                                    ? *scans[record.index].mrm_channel
+                                    : UINT32_MAX);
     ++stats.spectra_by_level[record.ms_level];
     stats.points += n;
     if (progress && record.index + 1 - last_report >= 64) {
@@ -566,19 +606,72 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
       trace_bpc.push_back(base_peaks[i]);
     }
   }
-  const std::pair<const char*, const char*> kinds[] = {{"TIC", "MS:1000235"},
-                                                       {"BPC", "MS:1000628"}};
-  for (std::int64_t c = 0; c < 2; ++c) {
-    const auto n = trace_times.size();
+  std::int64_t next_chromatogram = 0;
+  const auto add_trace = [&](std::string_view id, std::string_view type,
+                             std::span<const double> minutes,
+                             std::span<const double> intensity) -> Result<parquet::Written> {
+    const std::int64_t c = next_chromatogram++;
     chromatograms.writer.repeat(0, c, 1);
-    chromatograms.writer.repeat(1, std::string_view(kinds[c].first), 1);
-    chromatograms.writer.repeat(2, std::string_view(kinds[c].second), 1);
-    chromatograms.writer.repeat(3, static_cast<std::int64_t>(n), 1);
-    traces.writer.repeat(0, c, n);
-    traces.writer.append(1, std::span<const double>(trace_times));
-    traces.writer.append(2, std::span<const double>(c == 0 ? trace_tic : trace_bpc));
-    if (auto r = chromatograms.writer.end_rows(1); !r) return std::move(r).error();
-    if (auto r = traces.writer.end_rows(n); !r) return std::move(r).error();
+    chromatograms.writer.repeat(1, id, 1);
+    chromatograms.writer.repeat(2, type, 1);
+    chromatograms.writer.repeat(3, static_cast<std::int64_t>(minutes.size()), 1);
+    traces.writer.repeat(0, c, minutes.size());
+    traces.writer.append(1, minutes);
+    traces.writer.append(2, intensity);
+    if (auto r = chromatograms.writer.end_rows(1); !r) return r;
+    return traces.writer.end_rows(minutes.size());
+  };
+  if (auto r = add_trace("TIC", "MS:1000235", trace_times, trace_tic); !r) {
+    return std::move(r).error();
+  }
+  if (auto r = add_trace("BPC", "MS:1000628", trace_times, trace_bpc); !r) {
+    return std::move(r).error();
+  }
+  // An MRM run: one chromatogram per channel, as in mzML; with a transition
+  // list, a selected reaction monitoring chromatogram whose precursor (Q1)
+  // and product (Q3) are in the chromatogram precursor and product tables.
+  Table trace_precursors(precursor_columns(), options_with(version, {{.column = 0}}));
+  Table trace_products(product_columns(), options_with(version, {{.column = 0}}));
+  Table products(product_columns(), options_with(version, {{.column = 0}}));
+  for (Table* t : {&trace_precursors, &trace_products, &products}) {
+    if (auto r = t->writer.begin(); !r) return std::move(r).error();
+  }
+  std::int64_t product_index = 0;
+  const auto add_product = [&](Table& table, std::int64_t source, double q3) {
+    table.writer.repeat(0, source, 1);
+    table.writer.repeat(1, product_index++, 1);
+    table.writer.repeat(2, q3, 1);
+    return table.writer.end_rows(1);
+  };
+  std::vector<double> minutes;
+  for (const auto& chromatogram :
+       mrm::assemble_chromatograms(reader.scans(), traced_positions, traced_intensity)) {
+    const mrm::Transition* transition =
+        transitions ? transitions->find(chromatogram.channel) : nullptr;
+    minutes.clear();
+    for (const double sec : chromatogram.rt_sec) minutes.push_back(sec / 60.0);
+    const std::int64_t source = next_chromatogram;
+    if (auto r =
+            add_trace(channel_chromatogram_id(chromatogram.channel, transition),
+                      transition ? "MS:1001473" : "MS:1000810", minutes, chromatogram.intensity);
+        !r) {
+      return std::move(r).error();
+    }
+    if (!transition) continue;
+    auto r = add_precursor(trace_precursors.writer, source, transition->precursor_mz, "MS:1000133",
+                           transition->collision_energy);
+    if (r) r = add_product(trace_products, source, transition->product_mz);
+    if (!r) return std::move(r).error();
+  }
+  // The spectra of channels a transition names: their product (Q3).
+  product_index = 0;
+  for (std::size_t i = 0; transitions && i < spectrum_channels.size(); ++i) {
+    const mrm::Transition* transition =
+        spectrum_channels[i] == UINT32_MAX ? nullptr : transitions->find(spectrum_channels[i]);
+    if (!transition || levels[i] < 2) continue;
+    if (auto r = add_product(products, static_cast<std::int64_t>(i), transition->product_mz); !r) {
+      return std::move(r).error();
+    }
   }
 
   std::vector<Member> members;
@@ -596,7 +689,13 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
       add(data, "spectra_data.parquet", "spectrum", "data_arrays") &&
       add(peaks, "spectra_peaks.parquet", "spectrum", "peaks") &&
       add(chromatograms, "chromatograms_metadata.parquet", "chromatogram", "metadata") &&
-      add(traces, "chromatograms_data.parquet", "chromatogram", "data_arrays");
+      add(traces, "chromatograms_data.parquet", "chromatogram", "data_arrays") &&
+      (!transitions ||
+       (add(products, "spectra_metadata_products.parquet", "spectrum", "products") &&
+        add(trace_precursors, "chromatograms_metadata_precursors.parquet", "chromatogram",
+            "precursors") &&
+        add(trace_products, "chromatograms_metadata_products.parquet", "chromatogram",
+            "products")));
   if (!finished) return Error::parse("parquet: a table could not be finished");
   facts.run_name = reader.name();
   members.push_back({"mzpeak_index.json", "", "", index_json(members, facts)});

@@ -72,6 +72,17 @@ foreach(name IN ITEMS dda284 dda220 dda216 mrm196 mrm186 dda284ms2)
     endforeach()
   endforeach()
 endforeach()
+# An MRM run with its transition list (the runs of tests/mrm.cmake).
+foreach(layout IN ITEMS 196 186)
+  add_test(NAME mzpeak_archive_mrm_${layout}
+    COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/mzpeak/archive_cases.py mrm chunk
+      $<TARGET_FILE:velmoran_cli> ${readers_dir} ${mzpeak_reference}/mzpeak/schema
+      ${mzpeak_reference}/psi-ms.obo ${CMAKE_CURRENT_BINARY_DIR}/mrm/mrm${layout}.d
+      ${CMAKE_CURRENT_BINARY_DIR}/mrm/mrm${layout}.json
+      ${CMAKE_CURRENT_BINARY_DIR}/mzpeak/archive-mrm-${layout})
+  set_tests_properties(mzpeak_archive_mrm_${layout} PROPERTIES
+    FIXTURES_REQUIRED "mrm_runs;parquet_readers" LABELS mzpeak TIMEOUT 180)
+endforeach()
 set_tests_properties(${archive_tests} PROPERTIES
   FIXTURES_REQUIRED "convert_runs;parquet_readers"
   LABELS mzpeak

@@ -220,6 +220,58 @@ def case_conformance(velmoran, readers, schema_dir, obo, run_dir, expected, work
         fail("spectrum times are not the run's in minutes")
 
 
+def case_mrm(velmoran, readers, schema_dir, obo, run_dir, expected, work):
+    """An MRM run with its transition list: one chromatogram per channel (the
+    sums of its scans of level 2 and up, time in minutes), Q1 and Q3 in the
+    chromatogram precursor and product tables, Q3 of each channel's spectra."""
+    import csv
+    import math
+
+    transitions_csv = run_dir[:-2] + ".csv"
+    with open(transitions_csv, newline="") as f:
+        listed = {int(row["channel"]): row for row in csv.DictReader(f)}
+    directory = os.path.join(work, "mrm")
+    convert(velmoran, run_dir, "--format", "mzpeak", "--mzpeak-layout", LAYOUT, "--unpacked",
+            "--transitions", transitions_csv, "-o", directory)
+    index = json.load(open(os.path.join(directory, "mzpeak_index.json")))
+    files = {(f["entity_type"], f["data_kind"]): os.path.join(directory, f["name"])
+             for f in index["files"]}
+    names = [("chromatogram", k) for k in ("metadata", "data_arrays", "precursors", "products")]
+    names.append(("spectrum", "products"))
+    seen = read(readers, *(files[n] for n in names))
+    meta, data, precursors, products, spectrum_products = (seen[files[n]]["duckdb"] for n in names)
+    traces = {}
+    for scan in expected:
+        if scan["ms_level"] >= 2 and "mrm_channel" in scan:
+            trace = traces.setdefault(scan["mrm_channel"], ([], []))
+            trace[0].append(scan["retention_time_sec"] / 60)
+            trace[1].append(math.fsum(scan["intensity"]))
+    if [r["id"] for r in meta[:2]] != ["TIC", "BPC"] or len(meta) != 2 + len(traces):
+        fail(f"chromatograms: {[r['id'] for r in meta]}")
+    by_source = {r["source_index"]: r for r in precursors}
+    q3_by_source = {r["source_index"]: r for r in products}
+    for row, channel in zip(meta[2:], sorted(traces)):
+        points = [r["point"] for r in data if r["point"]["chromatogram_index"] == row["index"]]
+        if ([p["time"] for p in points], [p["intensity"] for p in points]) != traces[channel]:
+            fail(f"channel {channel}: trace differs from the expected")
+        t = listed.get(channel)
+        if not t:
+            if row["chromatogram_type"] != "MS:1000810" or row["index"] in by_source:
+                fail(f"channel {channel} without a transition: {row}")
+            continue
+        q1 = by_source[row["index"]]["isolation_window"]["isolation_window_target"]
+        q3 = q3_by_source[row["index"]]["isolation_window"]["isolation_window_target"]
+        if row["chromatogram_type"] != "MS:1001473" or (q1, q3) != (
+                float(t["precursor_mz"]), float(t["product_mz"])):
+            fail(f"channel {channel}: {row['chromatogram_type']} Q1 {q1} Q3 {q3}, expected {t}")
+    want = [(i, float(listed[s["mrm_channel"]]["product_mz"])) for i, s in enumerate(expected)
+            if s["ms_level"] >= 2 and s.get("mrm_channel") in listed]
+    got = [(r["source_index"], r["isolation_window"]["isolation_window_target"])
+           for r in spectrum_products]
+    if got != want:
+        fail(f"spectrum products {got[:4]}..., expected {want[:4]}...")
+
+
 def main():
     global LAYOUT
     case, LAYOUT, velmoran, readers, schema_dir, obo, run_dir, expect_file, work = sys.argv[1:10]
