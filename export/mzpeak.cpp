@@ -1,7 +1,5 @@
 #include <velmoran/export/mzpeak.hpp>
 
-#include <zip.h>
-
 #include <cerrno>
 #include <memory>
 #include <optional>
@@ -9,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "mzpeak_members.hpp"
 #include <velmoran/export/mzml_chromatograms.hpp>
 #include <velmoran/export/point_table.hpp>
 #include <velmoran/mrm/channel_chromatograms.hpp>
@@ -26,11 +25,6 @@ namespace {
 
 using parquet::Type;
 
-// The draft's version this archive follows, and the vocabularies it names.
-constexpr std::string_view kMzpeakVersion = "0.9.0";
-constexpr std::string_view kPsiMsVersion = "4.1.257";
-constexpr std::string_view kUoVersion = "2026-01-16";
-
 // A Parquet member built in memory.
 class StringSink : public parquet::Sink {
  public:
@@ -39,13 +33,6 @@ class StringSink : public parquet::Sink {
     return parquet::Written{};
   }
   std::string text;
-};
-
-struct Member {
-  std::string name;
-  std::string entity_type;
-  std::string data_kind;
-  std::string bytes;
 };
 
 // A table being written: its writer and its bytes.
@@ -284,134 +271,6 @@ struct Slot {
   bool picked = false;
   textio::SpectrumSummary summary;
 };
-
-// One parameter of the index's JSON: {"accession", "name"[, "value"]}.
-void param(std::string& out, std::string_view accession, std::string_view name,
-           std::optional<std::string_view> value = std::nullopt) {
-  out += R"({"accession":)";
-  textio::append_json_string(out, accession);
-  out += R"(,"name":)";
-  textio::append_json_string(out, name);
-  if (value) {
-    out += R"(,"value":)";
-    textio::append_json_string(out, *value);
-  }
-  out += '}';
-}
-
-struct IndexFacts {
-  std::string software_version;
-  std::string run_name;
-  bool has_ms1 = false;
-  bool has_msn = false;
-  bool peak_picking = false;
-  textio::IdForm ids{};
-};
-
-std::string index_json(const std::vector<Member>& members, const IndexFacts& facts) {
-  std::string out = "{\n\"files\":[";
-  for (std::size_t i = 0; i < members.size(); ++i) {
-    out += i ? ",\n" : "\n";
-    out += R"({"name":)";
-    textio::append_json_string(out, members[i].name);
-    out += R"(,"entity_type":)";
-    textio::append_json_string(out, members[i].entity_type);
-    out += R"(,"data_kind":)";
-    textio::append_json_string(out, members[i].data_kind);
-    out += R"(,"column_mapping":[],"parameters":[]})";
-  }
-  out += "\n],\n\"metadata\":{\n\"version\":";
-  textio::append_json_string(out, kMzpeakVersion);
-  out += ",\n\"cv_list\":[";
-  out += R"({"id":"MS","full_name":"Proteomics Standards Initiative Mass Spectrometry Ontology",)";
-  out += R"("uri":"http://purl.obolibrary.org/obo/ms/)";
-  out += kPsiMsVersion;
-  out += R"(/psi-ms.obo","version":")";
-  out += kPsiMsVersion;
-  out += R"("},{"id":"UO","full_name":"Units of measurement ontology",)";
-  out += R"("uri":"http://purl.obolibrary.org/obo/uo/releases/)";
-  out += kUoVersion;
-  out += R"(/uo.obo","version":")";
-  out += kUoVersion;
-  out += "\"}],\n\"file_description\":{\"contents\":[";
-  std::vector<std::pair<std::string_view, std::string_view>> contents;
-  if (facts.has_ms1) contents.emplace_back("MS:1000579", "MS1 spectrum");
-  if (facts.has_msn) contents.emplace_back("MS:1000580", "MSn spectrum");
-  contents.emplace_back("MS:1000235", "total ion current chromatogram");
-  contents.emplace_back("MS:1000628", "basepeak chromatogram");
-  for (std::size_t i = 0; i < contents.size(); ++i) {
-    if (i) out += ',';
-    param(out, contents[i].first, contents[i].second);
-  }
-  out += R"(],"source_files":[{"id":"RUN","name":)";
-  textio::append_json_string(out, facts.run_name);
-  out += R"(,"location":"file:///","parameters":[)";
-  if (facts.ids == textio::IdForm::kScan) {
-    param(out, "MS:1000776", "scan number only nativeID format");
-  } else {
-    param(out, "MS:1000774", "multiple peak list nativeID format");
-  }
-  out += "]}]},\n\"software_list\":[{\"id\":\"velmoran\",\"version\":";
-  textio::append_json_string(out, facts.software_version);
-  out += R"(,"parameters":[)";
-  param(out, "MS:1000799", "custom unreleased software tool", "velmoran");
-  out += "]}],\n\"data_processing_method_list\":[{\"id\":\"velmoran_conversion\",\"methods\":[";
-  out += R"({"order":0,"software_reference":"velmoran","parameters":[)";
-  param(out, "MS:1000530", "file format conversion");
-  out += "]}";
-  if (facts.peak_picking) {
-    out += R"(,{"order":1,"software_reference":"velmoran","parameters":[)";
-    param(out, "MS:1000035", "peak picking");
-    out += "]}";
-  }
-  out += "]}]\n}\n}\n";
-  return out;
-}
-
-Result<textio::Done> write_zip(const std::vector<Member>& members, OutputFile& output) {
-  zip_error_t error;
-  zip_error_init(&error);
-  zip_source_t* buffer = zip_source_buffer_create(nullptr, 0, 0, &error);
-  if (!buffer) throw std::bad_alloc();
-  zip_source_keep(buffer);
-  const auto drop = [](zip_source_t* s) { zip_source_free(s); };
-  std::unique_ptr<zip_source_t, decltype(drop)> kept(buffer, drop);
-  zip_t* archive = zip_open_from_source(buffer, ZIP_TRUNCATE, &error);
-  if (!archive) return Error::parse(std::string("zip: ") + zip_error_strerror(&error));
-  for (const auto& member : members) {
-    zip_source_t* data = zip_source_buffer(archive, member.bytes.data(), member.bytes.size(), 0);
-    const zip_int64_t at =
-        data ? zip_file_add(archive, member.name.c_str(), data, ZIP_FL_ENC_UTF_8) : -1;
-    if (at < 0 ||
-        zip_set_file_compression(archive, static_cast<zip_uint64_t>(at), ZIP_CM_STORE, 0) != 0) {
-      if (data && at < 0) zip_source_free(data);
-      const std::string text = zip_strerror(archive);
-      zip_discard(archive);
-      return Error::parse("zip: " + text);
-    }
-  }
-  if (zip_close(archive) != 0) {
-    const std::string text = zip_strerror(archive);
-    zip_discard(archive);
-    return Error::parse("zip: " + text);
-  }
-  if (zip_source_open(buffer) != 0) return Error::parse("zip: the archive cannot be read back");
-  std::string chunk(std::size_t{1} << 20, '\0');
-  for (;;) {
-    const zip_int64_t n = zip_source_read(buffer, chunk.data(), chunk.size());
-    if (n < 0) {
-      zip_source_close(buffer);
-      return Error::parse("zip: the archive cannot be read back");
-    }
-    if (n == 0) break;
-    if (auto r = output.write(std::string_view(chunk.data(), static_cast<std::size_t>(n))); !r) {
-      zip_source_close(buffer);
-      return std::move(r).error();
-    }
-  }
-  zip_source_close(buffer);
-  return textio::Done{};
-}
 
 }  // namespace
 
