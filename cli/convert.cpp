@@ -326,7 +326,9 @@ int run_convert(const ConvertArgs& args) {
       continue;
     }
     if (archive) {
-      const bool unpacked = args.unpacked || (!args.output.empty() && args.output.back() == '/');
+      // One run with -o DIR/ is an unpacked archive; several runs go into DIR.
+      const bool unpacked = args.unpacked || (args.runs.size() == 1 && !args.output.empty() &&
+                                              args.output.back() == '/');
       ProgressBar bar(run, !args.quiet && stderr_is_terminal());
       auto stats = exporting::write_mzpeak(
           *reader,
@@ -402,8 +404,8 @@ Subcommand add_convert(CLI::App& app) {
       ->check(CLI::IsMember({"mzml", "mgf", "parquet", "mzpeak"}).description(""))
       ->type_name("mzml|mgf|parquet|mzpeak");
   sub->add_flag("--unpacked", args->unpacked,
-                "mzPeak: the archive's members in a directory instead of a ZIP (also when -o "
-                "ends in /)");
+                "mzPeak: the archive's members in a directory instead of a ZIP (also when one "
+                "run's -o ends in /)");
   sub->add_option("--mzpeak-layout", args->mzpeak_layout,
                   "mzPeak profiles: chunk (default: 50 m/z chunks, the m/z axis delta-encoded, "
                   "m/z within 1e-13 relative) or point (one row per point, m/z exact)")
