@@ -50,8 +50,14 @@ parquet::WriterOptions options_with(
   parquet::WriterOptions options = table_options(version);
   options.sorting = std::move(sorting);
   options.metadata = std::move(metadata);
-  // About 5,000 spectra per row group in the metadata tables, 1 M points
-  // in the signal tables (see docs/mzpeak.md).
+  // Row groups: 5,000 rows in the metadata tables; in the signal tables
+  // (those with an array index) 1 M rows or 16 MiB of values, about 1 M
+  // points whether a row is a point or a chunk of them (see docs/mzpeak.md).
+  if (options.metadata.empty()) {
+    options.row_group_rows = 5000;
+  } else {
+    options.row_group_bytes = std::uint64_t{16} << 20;
+  }
   return options;
 }
 
