@@ -37,7 +37,7 @@ foreach(name IN ITEMS dda284 dda220 dda216 mrm196 mrm186 dda284ms2)
       ${convert_work}/${name}.json ${CMAKE_CURRENT_BINARY_DIR}/mzpeak/readback-${name})
   list(APPEND mzpeak_tests mzpeak_parquet_readback_${name})
 endforeach()
-foreach(case IN ITEMS options partitions failures)
+foreach(case IN ITEMS options partitions failures recipes)
   add_test(NAME mzpeak_parquet_${case}
     COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/mzpeak/parquet_cases.py ${case}
       $<TARGET_FILE:velmoran_cli> ${readers_dir} ${convert_work}/dda284ms2.d

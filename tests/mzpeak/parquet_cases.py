@@ -198,6 +198,60 @@ def case_failures(velmoran, modules, run_dir, expected, work):
         fail(f"damaged run: spectra {indexes} of {len(expected)}")
 
 
+def case_recipes(velmoran, readers, run_dir, expected, work):
+    """docs/mzpeak.md: its first block writes the files, every SQL block runs
+    in DuckDB on them; the XIC and TIC recipes give the expected sums."""
+    import math
+    import re
+
+    doc = open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs",
+                            "mzpeak.md")).read()
+    blocks = re.findall(r"```(\w+)[^\n]*\n(.*?)```", doc, re.S)
+    here = os.path.join(work, "recipes")
+    shutil.rmtree(here, ignore_errors=True)
+    os.makedirs(os.path.join(here, "runs"))
+    for link in ("run.d", "runs/a.d", "runs/b.d"):
+        os.symlink(os.path.abspath(run_dir), os.path.join(here, link))
+    commands = next(code for lang, code in blocks if lang == "sh")
+    for line in commands.splitlines():
+        args = line.split("#")[0].split()
+        if args:
+            done = subprocess.run([velmoran, *args[1:], "-q"], cwd=here, capture_output=True, text=True)
+            if done.returncode != 0:
+                fail(f"{line}: {done.stderr}")
+    # The XIC's target becomes a point of the run's first MS1 profile, so
+    # that the window holds points here.
+    first = next(s for s in expected if s["ms_level"] == 1 and s["mz"])
+    target = first["mz"][len(first["mz"]) // 2]
+    answers = []
+    for lang, code in blocks:
+        if lang == "sql":
+            code = code.replace("524.265", repr(target))
+            done = subprocess.run(["node", os.path.join(readers, "read.mjs"), "--sql", code],
+                                  cwd=here, capture_output=True, text=True)
+            if done.returncode != 0:
+                fail(f"recipe failed:\n{code}\n{done.stderr}")
+            answers.append(json.loads(done.stdout)["rows"])
+    xic, tic = answers[0], answers[1]
+    low, high = target * (1 - 10e-6), target * (1 + 10e-6)
+    want_xic, want_tic = [], []
+    for run in ("a", "b"):
+        for index, scan in enumerate(expected):
+            if scan["ms_level"] != 1 or not scan["mz"]:
+                continue
+            inside = [i for m, i in zip(scan["mz"], scan["intensity"]) if low <= m <= high]
+            if inside:
+                want_xic.append((run, index, math.fsum(inside)))
+            want_tic.append((run, index, math.fsum(scan["intensity"])))
+    if not want_xic:
+        fail("the XIC window holds no point")
+    for name, rows, want, key in (("XIC", xic, want_xic, "intensity"), ("TIC", tic, want_tic, "tic")):
+        got = [(r["run"], r["spectrum_index"], r[key]) for r in rows]
+        if [g[:2] for g in got] != [w[:2] for w in want] or any(
+                abs(g[2] - w[2]) > 1e-12 * abs(w[2]) for g, w in zip(got, want)):
+            fail(f"{name} recipe: {got[:3]}..., expected {want[:3]}...")
+
+
 def main():
     case, velmoran, modules, run_dir, expect_file, work = sys.argv[1:7]
     os.makedirs(work, exist_ok=True)
