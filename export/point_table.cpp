@@ -6,6 +6,7 @@
 
 #include <velmoran/pipeline/spectrum_pipeline.hpp>
 #include <velmoran/representation.hpp>
+#include <velmoran/textio/escape.hpp>
 
 namespace velmoran::exporting {
 
@@ -20,7 +21,8 @@ parquet::WriterOptions table_options(const std::string& software_version) {
   return options;
 }
 
-std::string hive_escape(std::string_view value) {
+std::string hive_escape(std::string_view raw) {
+  const std::string value = textio::single_line_text(raw);
   constexpr std::string_view kEscaped = "\"#%'*/:=?\\\x7f{[]^";
   constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
@@ -81,6 +83,8 @@ Result<ConvertStats> write_point_table(const Reader& reader, OutputFile& output,
                                        const ProgressFn& progress) {
   const auto& scans = reader.scans().records;
   const std::uint64_t total = scans.size();
+  // A directory name may hold anything; the column holds UTF-8 text.
+  const std::string run_text = textio::single_line_text(run_name);
   OutputSink sink(output);
   parquet::WriterOptions table = table_options(options.software_version);
   table.sorting = {{.column = kSpectrumIndex}, {.column = kMz}};
@@ -119,7 +123,7 @@ Result<ConvertStats> write_point_table(const Reader& reader, OutputFile& output,
     ++stats.spectra_by_level[record.ms_level];
     stats.points += n;
     if (n > 0) {
-      writer.repeat(kRun, run_name, n);
+      writer.repeat(kRun, run_text, n);
       writer.repeat(kSpectrumIndex, static_cast<std::int64_t>(record.index), n);
       writer.repeat(kScanId, std::int64_t{record.scan_id}, n);
       writer.repeat(kMsLevel, std::int64_t{record.ms_level}, n);

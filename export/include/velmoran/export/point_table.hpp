@@ -32,7 +32,8 @@ class OutputSink : public parquet::Sink {
 [[nodiscard]] parquet::WriterOptions table_options(const std::string& software_version);
 
 // A partition directory's value as Hive escapes it (and DuckDB, Spark and
-// Polars unescape it): control characters, '"', '#', '%', '\'', '*', '/',
+// Polars unescape it), of the name made valid UTF-8 and one line first, as
+// the run column holds it: control characters, '"', '#', '%', '\'', '*', '/',
 // ':', '=', '?', '\\', DEL, '{', '[', ']' and '^' become %XX (upper-case hex).
 [[nodiscard]] std::string hive_escape(std::string_view value);
 
