@@ -1,6 +1,7 @@
 #include <velmoran/export/mzpeak.hpp>
 
 #include <cerrno>
+#include <cmath>
 #include <memory>
 #include <optional>
 #include <string>
