@@ -1,5 +1,6 @@
-// velmoran convert: runs to indexed mzML 1.1 (or plain mzML, or MGF), one
-// output file per run, each written whole or not at all.
+// velmoran convert: runs to indexed mzML 1.1 (or plain mzML, MGF, mzPeak
+// archives, a Parquet table), one output per run, each written whole or not
+// at all.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -343,8 +344,8 @@ Subcommand add_convert(CLI::App& app) {
   auto args = std::make_shared<ConvertArgs>();
   CLI::App* sub = app.add_subcommand(
       "convert",
-      "Convert runs to indexed mzML 1.1 (default), MGF or a Parquet table of points, one output "
-      "file per run.");
+      "Convert runs to indexed mzML 1.1 (default), MGF, mzPeak archives or a Parquet table of "
+      "points, one output per run.");
   sub->add_option("runs", args->runs, "Dataset directories (RUN.d) to convert")
       ->required()
       ->type_name("RUN.d");
@@ -352,7 +353,7 @@ Subcommand add_convert(CLI::App& app) {
                   "Output file for one run ('-' for standard output), or a directory for "
                   "several (created when missing); Parquet: a directory (DIR/) gets "
                   "DIR/run=NAME/part-0.parquet "
-                  "per run. Default: <stem>.mzML, <stem>.mgf or <stem>.parquet here")
+                  "per run. Default: <stem>.mzML, <stem>.mgf, <stem>.mzpeak or <stem>.parquet here")
       ->type_name("OUT");
   sub->add_option("--format", args->format, "Output format (default mzml)")
       ->check(CLI::IsMember({"mzml", "mgf", "parquet", "mzpeak"}).description(""))

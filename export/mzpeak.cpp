@@ -321,7 +321,7 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
   IndexFacts facts{.software_version = version, .run_name = reader.name(), .ids = ids};
   std::optional<Error> failure;
   std::uint64_t written = 0;
-  std::uint64_t last_report = 0;
+  ProgressTicker ticker(progress, total);
   std::vector<double> times;
   std::vector<double> tics;
   std::vector<double> base_peaks;
@@ -437,10 +437,7 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
                                     : UINT32_MAX);
     ++stats.spectra_by_level[record.ms_level];
     stats.points += n;
-    if (progress && record.index + 1 - last_report >= 64) {
-      last_report = record.index + 1;
-      progress(record.index + 1, total);
-    }
+    ticker.written(record.index);
     slot.record.mz = {};
     slot.record.intensity = {};
     return true;
@@ -584,7 +581,7 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
     if (auto r = file->commit(); !r) return std::move(r).error();
     stats.bytes = file->bytes_stored();
   }
-  if (progress) progress(total, total);
+  ticker.finished(total);
   return stats;
 }
 

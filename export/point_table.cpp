@@ -99,7 +99,7 @@ Result<ConvertStats> write_point_table(const Reader& reader, OutputFile& output,
   ConvertStats stats;
   std::optional<Error> failure;
   std::uint64_t read = 0;
-  std::uint64_t last_report = 0;
+  ProgressTicker ticker(progress, total);
 
   pipeline::SpectrumStages stages;
   stages.order = block_order_of(options.points.peaks);
@@ -147,10 +147,7 @@ Result<ConvertStats> write_point_table(const Reader& reader, OutputFile& output,
         return false;
       }
     }
-    if (progress && record.index + 1 - last_report >= 64) {
-      last_report = record.index + 1;
-      progress(record.index + 1, total);
-    }
+    ticker.written(record.index);
     slot.record.mz = {};
     slot.record.intensity = {};
     return true;
@@ -158,7 +155,7 @@ Result<ConvertStats> write_point_table(const Reader& reader, OutputFile& output,
   pipeline::run_spectrum_pipeline(reader, threads, stages);
   if (failure) return std::move(*failure);
   if (auto r = writer.finish(); !r) return std::move(r).error();
-  if (progress) progress(read, total);
+  ticker.finished(read);
   stats.bytes = writer.bytes_written();
   return stats;
 }
