@@ -1,5 +1,6 @@
-// velmoran convert: runs to indexed mzML 1.1 (or plain mzML, or MGF), one
-// output file per run, each written whole or not at all.
+// velmoran convert: runs to indexed mzML 1.1 (or plain mzML, MGF, mzPeak
+// archives, a Parquet table), one output per run, each written whole or not
+// at all.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -16,7 +17,9 @@
 #include <oneapi/tbb/global_control.h>
 
 #include <velmoran/export/convert.hpp>
+#include <velmoran/export/mzpeak.hpp>
 #include <velmoran/export/parallel_gzip.hpp>
+#include <velmoran/export/point_table.hpp>
 #include <velmoran/pipeline/spectrum_pipeline.hpp>
 #include <velmoran/textio/numbers.hpp>
 #include <velmoran/textio/output_file.hpp>
@@ -59,6 +62,8 @@ struct ConvertArgs {
   bool gzip = false;
   std::string mrm = "both";
   std::string transitions;
+  bool unpacked = false;
+  std::string mzpeak_layout = "chunk";
 };
 
 // The point and scan selection of the command line, or a usage error's text.
@@ -174,6 +179,8 @@ int run_convert(const ConvertArgs& args) {
                        " is not a list of MS levels (for example 2, 1,2 or 2-)");
   }
   const bool mgf = args.format == "mgf";
+  const bool table = args.format == "parquet";
+  const bool archive = args.format == "mzpeak";
   exporting::ConvertOptions options;
   if (auto problem = parse_selection(args, mgf, options)) return usage_error(*problem);
   // A name ending in .gz asks for gzip; --gzip names the outputs so.
@@ -184,7 +191,18 @@ int run_convert(const ConvertArgs& args) {
     return usage_error("--gzip: the output " + args.output + " does not end in .gz");
   }
   const bool gzip = args.gzip || named_gz;
-  const std::string extension = std::string(mgf ? ".mgf" : ".mzML") + (gzip ? ".gz" : "");
+  if (gzip && (table || archive)) {
+    return usage_error("--gzip: Parquet pages are compressed already");
+  }
+  const std::string extension = table ? ".parquet"
+                                : archive
+                                    ? ".mzpeak"
+                                    : std::string(mgf ? ".mgf" : ".mzML") + (gzip ? ".gz" : "");
+  // Parquet into a directory (several runs, or -o DIR/ or an existing
+  // directory): a Hive-partitioned dataset, DIR/run=NAME/part-0.parquet.
+  const bool partitioned =
+      table && !args.output.empty() &&
+      (args.runs.size() > 1 || args.output.back() == '/' || fs::is_directory(args.output));
 
   // Where each run goes, all decided (and checked) before anything is written.
   std::vector<fs::path> targets;
@@ -199,7 +217,10 @@ int run_convert(const ConvertArgs& args) {
       return usage_error("runs " + it->second + " and " + run + " would both be written to " +
                          stem + extension);
     }
-    if (!several && !args.output.empty()) {
+    if (partitioned) {
+      targets.push_back(fs::path(args.output) / ("run=" + exporting::hive_escape(stem)) /
+                        "part-0.parquet");
+    } else if (!several && !args.output.empty()) {
       targets.emplace_back(args.output);
     } else {
       targets.push_back((several && !args.output.empty() ? fs::path(args.output) : fs::path()) /
@@ -216,12 +237,15 @@ int run_convert(const ConvertArgs& args) {
       return kExitFailure;
     }
   }
-  if (several && !args.output.empty()) {
-    std::error_code ec;
-    fs::create_directories(args.output, ec);
-    if (ec || !fs::is_directory(args.output)) {
-      report_failure(args.output, ec ? Error::os(ec.value()).text() : "not a directory");
-      return kExitFailure;
+  if ((several || partitioned) && !args.output.empty()) {
+    for (const auto& directory : partitioned ? targets : std::vector<fs::path>{args.output}) {
+      const fs::path made = partitioned ? directory.parent_path() : directory;
+      std::error_code ec;
+      fs::create_directories(made, ec);
+      if (ec || !fs::is_directory(made)) {
+        report_failure(made.string(), ec ? Error::os(ec.value()).text() : "not a directory");
+        return kExitFailure;
+      }
     }
   }
 
@@ -256,6 +280,29 @@ int run_convert(const ConvertArgs& args) {
       status = kExitFailure;
       continue;
     }
+    if (archive) {
+      // One run with -o DIR/ is an unpacked archive; several runs go into DIR.
+      const bool unpacked = args.unpacked || (args.runs.size() == 1 && !args.output.empty() &&
+                                              args.output.back() == '/');
+      ProgressBar bar(run, !args.quiet && stderr_is_terminal());
+      auto stats = exporting::write_mzpeak(
+          *reader,
+          {targets[i], unpacked,
+           args.mzpeak_layout == "point" ? exporting::MzpeakLayout::kPoint
+                                         : exporting::MzpeakLayout::kChunk,
+           output_options(args.sync)},
+          options, [&bar](std::uint64_t done, std::uint64_t total) { bar.update(done, total); });
+      bar.clear();
+      if (!stats) {
+        report_failure(run, targets[i].string() + ": " + stats.error().text());
+        status = kExitFailure;
+      } else if (!args.quiet) {
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        report_failure(run, summary_line(targets[i], *stats, options.format, seconds));
+      }
+      continue;
+    }
     auto output = textio::OutputFile::open(targets[i], output_options(args.sync));
     if (!output) {
       report_failure(run, targets[i].string() + ": " + open_failure(targets[i], output));
@@ -268,9 +315,10 @@ int run_convert(const ConvertArgs& args) {
     options.title = stem_of(reader->name());
     if (transitions.list) warn_unmatched_transitions(*reader, args.transitions, *transitions.list);
     ProgressBar bar(run, !args.quiet && stderr_is_terminal());
-    auto stats = exporting::convert_run(
-        *reader, *output, options,
-        [&bar](std::uint64_t done, std::uint64_t total) { bar.update(done, total); });
+    const auto show = [&bar](std::uint64_t done, std::uint64_t total) { bar.update(done, total); };
+    auto stats = table ? exporting::write_point_table(*reader, *output, options,
+                                                      stem_of(reader->name()), show)
+                       : exporting::convert_run(*reader, *output, options, show);
     bar.clear();
     if (stats) {
       if (auto committed = output->commit(); !committed) stats = std::move(committed).error();
@@ -295,17 +343,29 @@ int run_convert(const ConvertArgs& args) {
 Subcommand add_convert(CLI::App& app) {
   auto args = std::make_shared<ConvertArgs>();
   CLI::App* sub = app.add_subcommand(
-      "convert", "Convert runs to indexed mzML 1.1 (default) or MGF, one output file per run.");
+      "convert",
+      "Convert runs to indexed mzML 1.1 (default), MGF, mzPeak archives or a Parquet table of "
+      "points, one output per run.");
   sub->add_option("runs", args->runs, "Dataset directories (RUN.d) to convert")
       ->required()
       ->type_name("RUN.d");
   sub->add_option("-o,--output", args->output,
                   "Output file for one run ('-' for standard output), or a directory for "
-                  "several (created when missing). Default: <stem>.mzML or <stem>.mgf here")
+                  "several (created when missing); Parquet: a directory (DIR/) gets "
+                  "DIR/run=NAME/part-0.parquet "
+                  "per run. Default: <stem>.mzML, <stem>.mgf, <stem>.mzpeak or <stem>.parquet here")
       ->type_name("OUT");
   sub->add_option("--format", args->format, "Output format (default mzml)")
-      ->check(CLI::IsMember({"mzml", "mgf"}).description(""))
-      ->type_name("mzml|mgf");
+      ->check(CLI::IsMember({"mzml", "mgf", "parquet", "mzpeak"}).description(""))
+      ->type_name("mzml|mgf|parquet|mzpeak");
+  sub->add_flag("--unpacked", args->unpacked,
+                "mzPeak: the archive's members in a directory instead of a ZIP (also when one "
+                "run's -o ends in /)");
+  sub->add_option("--mzpeak-layout", args->mzpeak_layout,
+                  "mzPeak profiles: chunk (default: 50 m/z chunks, the m/z axis delta-encoded, "
+                  "m/z within 1e-13 relative) or point (one row per point, m/z exact)")
+      ->check(CLI::IsMember({"point", "chunk"}).description(""))
+      ->type_name("point|chunk");
   sub->add_option("--compression", args->compression,
                   "mzML binary arrays: zlib (default, exact), none (exact), numpress (smaller; "
                   "m/z to 1e-6, intensities to 2e-3 relative)")

@@ -81,8 +81,8 @@ set(CPACK_PACKAGE_CONTACT ${VELMORAN_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "reader and converter for LC-MS acquisition datasets")
 set(CPACK_PACKAGE_DESCRIPTION [=[velmoran reads LC-MS acquisition datasets (a .d directory with its scan
 table, centroid peak blocks and compressed profile blocks).
-This package holds the velmoran program (convert runs to indexed mzML
-or MGF; info, scans and chromatograms from the shell), the C++ reading
+This package holds the velmoran program (convert runs to indexed mzML,
+MGF, mzPeak archives or Parquet tables; info, scans and chromatograms from the shell), the C++ reading
 library with its headers and CMake package, and the Python modules for
 the system's python3.]=])
 set(CPACK_STRIP_FILES ON)
@@ -97,6 +97,8 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # packages of a run are unpacked (CPack's own maintainer scripts call it too).
 file(WRITE ${PROJECT_BINARY_DIR}/debian/triggers "activate-noawait ldconfig\n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian/triggers)
+# libzstd and libzip (the Parquet and mzPeak writers) are found by
+# dpkg-shlibdeps like every other shared library the program links.
 # The Python modules are built for one interpreter version; dpkg-shlibdeps
 # does not see that dependency, so it is named here.
 if(VELMORAN_BUILD_PYTHON AND VELMORAN_PYTHON_INSTALL_DIR)

@@ -97,7 +97,7 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
   std::optional<Error> failure;
   std::uint64_t produced = 0;  // spectra handed to the encoders
   std::uint64_t read = 0;      // records taken from the sequence
-  std::uint64_t last_report = 0;
+  ProgressTicker ticker(progress, total);
   // The channel scans taken, and each one's intensity.
   std::vector<std::size_t> traced_positions;
   std::vector<double> traced_intensity;
@@ -106,10 +106,7 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
   stages.order = block_order_of(peaks);
   stages.take = [&](quorlith::SpectrumRecord& record, std::size_t index) {
     ++read;
-    if (!options.levels.accepts(record.ms_level) ||
-        !options.scans.accepts(record.scan_id, record.retention_time_sec)) {
-      return false;
-    }
+    if (!options.wants(record)) return false;
     if (channel_traces && record.index < scans.size() &&
         mrm::in_channel_chromatogram(scans[record.index])) {
       // Summed here, on the points as read: before any point selection,
@@ -162,10 +159,7 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
       ++stats.spectra_by_level[record.ms_level];
       stats.points += slot.summary.points;
     }
-    if (progress && record.index + 1 - last_report >= 64) {
-      last_report = record.index + 1;
-      progress(record.index + 1, total);
-    }
+    ticker.written(record.index);
   };
   stages.emit = [&](std::size_t index) {
     const Slot& slot = *slots[index];
@@ -198,7 +192,7 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
     return std::move(r).error();
   }
   if (auto r = output.finish_filter(); !r) return std::move(r).error();
-  if (progress) progress(read, total);
+  ticker.finished(read);
   stats.bytes = output.bytes_stored();
   return stats;
 }

@@ -5,6 +5,8 @@
 # invocation and on the same thread counts,
 #   - the floor: bench/convert_floor reads every spectrum and compresses and
 #     base64-encodes its arrays with the converter's code, no XML;
+#   - the mzPeak archive and the Parquet table (--format mzpeak|parquet),
+#     sized against the run's AcqData and the zlib mzML;
 #   - OpenMS's FileConverter rewriting the same content mzML -> mzML,
 #     uncompressed and with -lossy_compression (numpress).
 # Prints a Markdown table: best wall time of --reps runs, peak RSS, output
@@ -87,6 +89,13 @@ for t in $thread_counts; do
     note=""
     [[ $c == zlib ]] && note="$(ratio "$s" "$floor_s") of the floor"
     echo "| $t | velmoran convert --compression $c | $s | $(mib "$k") | $(mb "$out") | $note |"
+  done
+  # The columnar outputs: size against the run's AcqData and the zlib mzML.
+  acq_bytes=$(du -sb "$run/AcqData" | cut -f1)
+  for f in mzpeak parquet; do
+    out=$work/out.$f
+    read -r s k < <(best "$reps" "$out" "$velmoran" convert -q "$run" -o "$out" --format "$f" --threads "$t")
+    echo "| $t | velmoran convert --format $f | $s | $(mib "$k") | $(mb "$out") | $(ratio "$(stat -c %s "$out")" "$acq_bytes")x AcqData, $(ratio "$(stat -c %s "$out")" "$(stat -c %s "$work/out-zlib.mzML")")x zlib mzML, $(ratio "$s" "$velmoran_zlib_s")x its time |"
   done
   read -r s k < <(best 1 "$work/openms-none.mzML" FileConverter -in "$work/input.mzML" -out "$work/openms-none.mzML" -threads "$t")
   echo "| $t | FileConverter mzML -> mzML | $s | $(mib "$k") | $(mb "$work/openms-none.mzML") | $(ratio "$s" "$velmoran_none_s")x velmoran none |"

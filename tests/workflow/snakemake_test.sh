@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Snakemake workflow on three generated runs with -j 2: every mzML,
-# scans table and mzQC is written, and the batch's mzQC and QC table, and a second run of the workflow redoes nothing.
+# scans table and mzQC is written, and the batch's mzQC and QC table, and a second run of the workflow redoes nothing;
+# format=mzpeak and format=parquet write archives and Hive partitions instead of mzML.
 #
 #   snakemake_test.sh VELMORAN MKDATASET SNAKEFILE WORKDIR
 set -euo pipefail
@@ -40,4 +41,19 @@ stamps=$(stat -c '%n %Y.%y' "$work"/out/* "$work"/out/batch/*)
 workflow >"$work/second.log" || { cat "$work/second.log"; exit 1; }
 grep -q "Nothing to be done" "$work/second.log" || { cat "$work/second.log"; echo "FAIL: work redone"; exit 1; }
 [[ $(stat -c '%n %Y.%y' "$work"/out/* "$work"/out/batch/*) == "$stamps" ]] || { echo "FAIL: outputs rewritten"; exit 1; }
-echo "snakemake workflow: 9 outputs and the batch's QC written, nothing redone on the second run"
+
+# format: mzpeak and parquet write the columnar outputs instead of mzML.
+for format in mzpeak parquet; do
+  snakemake -s "$snakefile" -d "$work" -j 2 --config runs="$work/runs" out="$work/out-$format" \
+    velmoran="$velmoran" format="$format" >"$work/$format.log" 2>&1 || { cat "$work/$format.log"; exit 1; }
+  for i in 1 2 3; do
+    if [[ $format == mzpeak ]]; then
+      out=$work/out-$format/run$i.mzpeak magic=$'PK\x03\x04'
+    else
+      out=$work/out-$format/parquet/run=run$i/part-0.parquet magic=PAR1
+    fi
+    [[ $(head -c 4 "$out") == "$magic" ]] || { echo "FAIL: $out is not $format"; exit 1; }
+  done
+  [[ ! -e $work/out-$format/run1.mzML ]] || { echo "FAIL: format=$format wrote mzML"; exit 1; }
+done
+echo "snakemake workflow: 9 outputs and the batch's QC written, nothing redone on the second run; format=mzpeak and format=parquet write their outputs"

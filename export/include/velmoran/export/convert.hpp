@@ -50,6 +50,13 @@ struct ConvertOptions {
   MrmOutput mrm = MrmOutput::kBoth;
   // The transitions of the channels, when a list was given (not owned).
   const mrm::TransitionList* transitions = nullptr;
+
+  // The record passes the level and scan filters (every output's first
+  // choice of what to write).
+  [[nodiscard]] bool wants(const quorlith::SpectrumRecord& record) const noexcept {
+    return levels.accepts(record.ms_level) &&
+           scans.accepts(record.scan_id, record.retention_time_sec);
+  }
 };
 
 struct ConvertStats {
@@ -73,6 +80,29 @@ struct ConvertStats {
 
 // Called from the writer's thread with the scans read so far and the total.
 using ProgressFn = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
+// Reports a pass's progress every 64 scans, from the writer's thread.
+class ProgressTicker {
+ public:
+  ProgressTicker(const ProgressFn& progress, std::uint64_t total)
+      : progress_(&progress), total_(total) {}
+  // The scan at table position `index` was written.
+  void written(std::uint64_t index) {
+    if (*progress_ && index + 1 - last_ >= 64) {
+      last_ = index + 1;
+      (*progress_)(last_, total_);
+    }
+  }
+  // The pass ended after `read` scans.
+  void finished(std::uint64_t read) const {
+    if (*progress_) (*progress_)(read, total_);
+  }
+
+ private:
+  const ProgressFn* progress_;
+  std::uint64_t total_;
+  std::uint64_t last_ = 0;
+};
 
 // Writes the run to `output` (not committed: the caller commits on success).
 [[nodiscard]] Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
