@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include <velmoran/pipeline/spectrum_pipeline.hpp>
 
@@ -328,11 +329,15 @@ Result<std::unique_ptr<ViewServer>> ViewServer::start(const ServedRuns& runs, st
     break;
   }
   const Site& site = *state->site;
-  state->pump = std::make_unique<ConnectionPump>(
-      socket, limits,
-      PumpHandlers{
-          [&site](const Request& request) { return site.answer(request); },
-          [&site](int status, std::string_view reason) { return site.refusal(status, reason); }});
+  try {
+    state->pump = std::make_unique<ConnectionPump>(
+        socket, limits,
+        PumpHandlers{
+            [&site](const Request& request) { return site.answer(request); },
+            [&site](int status, std::string_view reason) { return site.refusal(status, reason); }});
+  } catch (const std::system_error& error) {
+    return Error::parse("cannot start the server's threads: " + std::string(error.what()));
+  }
   return std::unique_ptr<ViewServer>(new ViewServer(std::move(state)));
 }
 

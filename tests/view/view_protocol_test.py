@@ -11,13 +11,15 @@ import hashlib
 import json
 import os
 import re
+import resource
+import signal
 import socket
 import subprocess
 import tempfile
 import time
 import unittest
 
-from view_server import ViewServer, make_run, velmoran_from_env
+from view_server import ViewServer, make_run, velmoran_from_env, xic_query
 
 VELMORAN, MKDATASET = velmoran_from_env()
 WEB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "web")
@@ -276,6 +278,32 @@ class Protocol(unittest.TestCase):
                     {"cross-origin-resource-policy": "same-origin", "cross-origin-opener-policy": "same-origin",
                      "x-content-type-options": "nosniff", "cache-control": "no-store",
                      "referrer-policy": "no-referrer"})
+
+
+class ShortOfMemory(unittest.TestCase):
+    def test_under_ulimit_v_the_server_refuses_to_start_or_answers_but_never_dies(self):
+        # A login node's `ulimit -v`, swept past every point where the server
+        # runs short (threads that cannot start, a map not made ahead, an
+        # answer that cannot be made): exit 1 with one line, or 500/503.
+        with tempfile.TemporaryDirectory() as tmp:
+            run = make_run(MKDATASET, os.path.join(tmp, "r.d"), "synth", "--ms1", "100", "--ms2", "100",
+                           "--points", "5000", "--seed", "3")
+            for mib in range(40, 201, 10):
+                with self.subTest(mib=mib):
+                    def limit(mib=mib):
+                        resource.setrlimit(resource.RLIMIT_AS, (mib << 20, mib << 20))
+                    try:
+                        server = ViewServer(VELMORAN, run, preexec_fn=limit)
+                    except AssertionError as refused:
+                        self.assertRegex(str(refused), r"\(status 1\); stderr: velmoran: [^\n]+\n$")
+                        continue
+                    for path in ("/api/map?width=2048&height=2048", xic_query(range(300, 400), 50), "/api/run"):
+                        try:
+                            self.assertIn(server.request(path)[0], (200, 500, 503), path)
+                        except ConnectionError:
+                            pass  # closed for want of memory to answer
+                    code, _, err = server.stop(signal.SIGTERM)
+                    self.assertEqual(code, 0, err)
 
 
 if __name__ == "__main__":
