@@ -91,6 +91,13 @@ struct Connection {
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
   ~Connection() {
+    // An answer cut short (its client stopped reading, or the server
+    // stops) is reset rather than closed: a close would leave the kernel
+    // its unsent megabytes to retry for minutes after we let go of them.
+    if (!out.empty()) {
+      const linger reset{1, 0};
+      ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    }
     finish_answer();
     ::close(socket);
     open->fetch_sub(1);
