@@ -14,6 +14,7 @@ import re
 import resource
 import signal
 import socket
+import struct
 import subprocess
 import tempfile
 import time
@@ -216,6 +217,23 @@ class Protocol(unittest.TestCase):
         status, headers, body, _ = self.exchange(self.request("/", token=False))
         self.assertEqual((status, headers["content-type"]), (403, "text/html; charset=utf-8"))
         self.assertIn(b"printed", body)
+
+    def test_clients_that_reset_mid_answer_leave_the_server_running(self):
+        # A write to a connection reset after its client shut its side raises
+        # SIGPIPE, unless the server sends with MSG_NOSIGNAL or ignores the
+        # signal: reset during the answer (after some of it was read) and
+        # before it (while it is made).
+        for read_first in (0, 1, 20000, 1 << 20) * 3:
+            sock = socket.create_connection(("127.0.0.1", self.server.port), timeout=10)
+            sock.sendall(self.request("/api/map?width=4096&height=1024", close=False) + self.request("/api/run"))
+            sock.shutdown(socket.SHUT_WR)
+            while read_first > 0:
+                chunk = sock.recv(min(read_first, 65536))
+                read_first -= len(chunk) or read_first
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            sock.close()
+        self.assertEqual(self.server.request("/api/run"), (200, self.info))
+        self.assertIsNone(self.server.process.poll())
 
     def test_answers_are_never_compressed(self):
         status, headers, body, _ = self.exchange(
