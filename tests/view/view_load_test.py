@@ -7,7 +7,8 @@ Then 200 idle and 50 dripping connections with extractions running, or 40
 clients that never read their answers: the run is still answered within a
 second, every time, also when the server runs short of file descriptors.
 Clients that leave 16 MiB answers unread hold no more than the server's
-bound, and a download with the token is never closed to make room.
+bound (nor leave the kernel the rest once they are dropped), and a download
+with the token is never closed to make room.
 
 Environment: VELMORAN, VELMORAN_MKDATASET.
 """

@@ -2,7 +2,8 @@
 it: Range requests never read past a body, what the one reading of a
 request accepts and refuses (keep-alive, pipelining, header and body
 limits, a path decoded once, compression), the deadline for a whole
-request, the session cookie, and the headers that a browser enforces.
+request, the session cookie, the headers that a browser enforces, clients
+that reset mid-answer, and a server short of memory (`ulimit -v`).
 
 Environment: VELMORAN, VELMORAN_MKDATASET.
 """
