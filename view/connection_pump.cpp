@@ -91,6 +91,13 @@ struct Connection {
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
   ~Connection() {
+    // An answer cut short (its client stopped reading, or the server
+    // stops) is reset rather than closed: a close would leave the kernel
+    // its unsent megabytes to retry for minutes after we let go of them.
+    if (!out.empty()) {
+      const linger reset{1, 0};
+      ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    }
     finish_answer();
     ::close(socket);
     open->fetch_sub(1);
@@ -133,6 +140,12 @@ struct Job {
 // dropped (their connections closed).
 class WorkQueue {
  public:
+  WorkQueue() = default;
+  WorkQueue(const WorkQueue&) = delete;
+  WorkQueue& operator=(const WorkQueue&) = delete;
+  // Also when the threads did not all start (no memory for a stack).
+  ~WorkQueue() { stop(); }
+
   void start(unsigned threads, std::function<void(Job&)> work) {
     work_ = std::move(work);
     for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { run(); });
@@ -166,7 +179,12 @@ class WorkQueue {
         job = std::move(jobs_.front());
         jobs_.pop_front();
       }
-      work_(job);
+      // Out of memory past the route (its answer's head, a list's growth):
+      // the connection closes, the thread goes on.
+      try {
+        work_(job);
+      } catch (const std::exception&) {
+      }
     }
   }
 
@@ -289,6 +307,7 @@ struct ConnectionPump::State {
   std::vector<ConnectionPtr> waiting;
 
   void run_gate();
+  void gate_round(std::vector<pollfd>& fds, Clock::time_point& accept_paused_until);
   void receive(ConnectionPtr& connection);
   void send_unsent(ConnectionPtr& connection);
   [[nodiscard]] ConnectionPtr advance(ConnectionPtr connection);
@@ -309,9 +328,19 @@ ConnectionPump::ConnectionPump(int listening_socket, const PumpLimits& limits,
   // Accepted in batches until the kernel's queue is empty, never waited on.
   ::fcntl(listening_socket, F_SETFL, ::fcntl(listening_socket, F_GETFL) | O_NONBLOCK);
   s.wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  s.light.start(std::max(1U, limits.light_workers), [&s](Job& job) { s.work(job); });
-  s.heavy.start(std::max(1U, limits.heavy_workers), [&s](Job& job) { s.work(job); });
-  s.gate = std::thread([&s] { s.run_gate(); });
+  try {
+    s.light.start(std::max(1U, limits.light_workers), [&s](Job& job) { s.work(job); });
+    s.heavy.start(std::max(1U, limits.heavy_workers), [&s](Job& job) { s.work(job); });
+    s.gate = std::thread([&s] { s.run_gate(); });
+  } catch (...) {
+    // A thread that could not start (its stack past `ulimit -v`): the
+    // started ones end with the queues, and the caller is told.
+    s.light.stop();
+    s.heavy.stop();
+    ::close(s.listening);
+    ::close(s.wake);
+    throw;
+  }
 }
 
 ConnectionPump::~ConnectionPump() { stop(); }
@@ -334,55 +363,72 @@ void ConnectionPump::State::run_gate() {
   std::vector<pollfd> fds;
   Clock::time_point accept_paused_until{};
   while (!stopping) {
-    const Clock::time_point now = Clock::now();
-    const bool accepting = now >= accept_paused_until;
-    fds.clear();
-    fds.push_back({wake, POLLIN, 0});
-    // poll skips a negative descriptor.
-    fds.push_back({accepting ? listening : -1, POLLIN, 0});
-    Clock::time_point next = accepting ? Clock::time_point::max() : accept_paused_until;
-    for (const ConnectionPtr& connection : waiting) {
-      const short events = connection->out.empty() ? POLLIN : POLLOUT;
-      fds.push_back({connection->socket, events, 0});
-      next = std::min(next, connection->since + limits.head_deadline);
+    // Short of memory (a list's growth, a connection's buffer), the
+    // connection at hand is lost and the gate goes on after a breath.
+    try {
+      gate_round(fds, accept_paused_until);
+    } catch (const std::exception&) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    int timeout = -1;
-    if (next != Clock::time_point::max()) {
-      const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
-      timeout = static_cast<int>(std::clamp<std::int64_t>(wait, 0, 60'000));
-    }
-    if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
-    if (stopping) break;
-
-    for (std::size_t i = 0; i < waiting.size(); ++i) {
-      if (fds[i + 2].revents == 0) continue;
-      if (waiting[i]->out.empty()) {
-        receive(waiting[i]);
-      } else {
-        send_unsent(waiting[i]);
-      }
-    }
-    std::erase(waiting, nullptr);
-
-    if ((fds[0].revents & POLLIN) != 0) {
-      std::uint64_t count = 0;
-      [[maybe_unused]] const ssize_t got = ::read(wake, &count, sizeof count);
-    }
-    std::vector<ConnectionPtr> back;
-    {
-      const std::lock_guard lock(returned_mutex);
-      back.swap(returned);
-    }
-    // A connection comes back with what the client sent after its request
-    // (pipelining): that may be a whole request already.
-    for (ConnectionPtr& connection : back) {
-      if (auto kept = advance(std::move(connection))) waiting.push_back(std::move(kept));
-    }
-
-    if (accepting && (fds[1].revents & POLLIN) != 0) accept_new(accept_paused_until);
-    expire(Clock::now());
   }
   waiting.clear();
+}
+
+void ConnectionPump::State::gate_round(std::vector<pollfd>& fds,
+                                       Clock::time_point& accept_paused_until) {
+  // Connections closed by a round that was cut short.
+  std::erase(waiting, nullptr);
+  const Clock::time_point now = Clock::now();
+  const bool accepting = now >= accept_paused_until;
+  fds.clear();
+  fds.push_back({wake, POLLIN, 0});
+  // poll skips a negative descriptor.
+  fds.push_back({accepting ? listening : -1, POLLIN, 0});
+  Clock::time_point next = accepting ? Clock::time_point::max() : accept_paused_until;
+  for (const ConnectionPtr& connection : waiting) {
+    const short events = connection->out.empty() ? POLLIN : POLLOUT;
+    fds.push_back({connection->socket, events, 0});
+    next = std::min(next, connection->since + limits.head_deadline);
+  }
+  int timeout = -1;
+  if (next != Clock::time_point::max()) {
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+    timeout = static_cast<int>(std::clamp<std::int64_t>(wait, 0, 60'000));
+  }
+  if (::poll(fds.data(), fds.size(), timeout) < 0) {
+    // ENOMEM: the kernel's turn to be short of memory.
+    if (errno != EINTR) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return;
+  }
+  if (stopping) return;
+
+  for (std::size_t i = 0; i < waiting.size(); ++i) {
+    if (fds[i + 2].revents == 0) continue;
+    if (waiting[i]->out.empty()) {
+      receive(waiting[i]);
+    } else {
+      send_unsent(waiting[i]);
+    }
+  }
+  std::erase(waiting, nullptr);
+
+  if ((fds[0].revents & POLLIN) != 0) {
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t got = ::read(wake, &count, sizeof count);
+  }
+  std::vector<ConnectionPtr> back;
+  {
+    const std::lock_guard lock(returned_mutex);
+    back.swap(returned);
+  }
+  // A connection comes back with what the client sent after its request
+  // (pipelining): that may be a whole request already.
+  for (ConnectionPtr& connection : back) {
+    if (auto kept = advance(std::move(connection))) waiting.push_back(std::move(kept));
+  }
+
+  if (accepting && (fds[1].revents & POLLIN) != 0) accept_new(accept_paused_until);
+  expire(Clock::now());
 }
 
 void ConnectionPump::State::receive(ConnectionPtr& connection) {

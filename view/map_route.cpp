@@ -40,7 +40,14 @@ void RunApi::prepare_map() const {
       }
     }
     if (!level) return;
-    map_preparation_ = std::jthread([map = map_.get(), first = *level] { map->prepare(first); });
+    // Ahead of time only: short of memory, the first map asked for reads
+    // its scans itself (and is answered 500 if it cannot).
+    map_preparation_ = std::jthread([map = map_.get(), first = *level] {
+      try {
+        map->prepare(first);
+      } catch (const std::exception&) {
+      }
+    });
   });
 }
 

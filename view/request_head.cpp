@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <optional>
 
 #include "run_routes.hpp"
 
@@ -26,23 +27,26 @@ int hex_digit(char c) noexcept {
   return -1;
 }
 
-// The path with every %XX decoded, once; false when an escape is not two
-// hex digits ("%u0061", "%4") or decodes to a control character.
-bool decode_path(std::string_view raw, std::string& path) {
-  path.reserve(raw.size());
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    char c = raw[i];
-    if (c == '%') {
-      if (i + 2 >= raw.size() || hex_digit(raw[i + 1]) < 0 || hex_digit(raw[i + 2]) < 0) {
-        return false;
-      }
-      c = static_cast<char>(hex_digit(raw[i + 1]) * 16 + hex_digit(raw[i + 2]));
+// `text` with every %XX decoded, once, and in a query '+' read as a space.
+// An escape that is not two hex digits ("%u0061", "%4") refuses a path
+// (nullopt) and is kept as it stands in a query.
+enum class Part { path, query };
+std::optional<std::string> percent_decoded(std::string_view text, Part part) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool escape = text[i] == '%' && i + 2 < text.size() && hex_digit(text[i + 1]) >= 0 &&
+                        hex_digit(text[i + 2]) >= 0;
+    if (escape) {
+      out.push_back(static_cast<char>(hex_digit(text[i + 1]) * 16 + hex_digit(text[i + 2])));
       i += 2;
+    } else if (text[i] == '%' && part == Part::path) {
+      return std::nullopt;
+    } else {
+      out.push_back(text[i] == '+' && part == Part::query ? ' ' : text[i]);
     }
-    if (control(c)) return false;
-    path.push_back(c);
   }
-  return true;
+  return out;
 }
 
 ParsedRequest refused(int status, std::string reason) {
@@ -54,6 +58,34 @@ ParsedRequest refused(int status, std::string reason) {
 }
 
 }  // namespace
+
+QueryParams parse_query(std::string_view target) {
+  QueryParams params;
+  const auto mark = target.find('?');
+  if (mark == std::string_view::npos) return params;
+  std::string_view query = target.substr(mark + 1);
+  if (const auto fragment = query.find('#'); fragment != std::string_view::npos) {
+    query = query.substr(0, fragment);
+  }
+  while (!query.empty()) {
+    const auto end = query.find('&');
+    const std::string_view pair = query.substr(0, end);
+    query = end == std::string_view::npos ? std::string_view{} : query.substr(end + 1);
+    if (pair.empty()) continue;
+    const auto equals = pair.find('=');
+    params.emplace_back(*percent_decoded(pair.substr(0, equals), Part::query),
+                        equals == std::string_view::npos
+                            ? std::string()
+                            : *percent_decoded(pair.substr(equals + 1), Part::query));
+  }
+  return params;
+}
+
+std::string_view trimmed(std::string_view text) noexcept {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
 
 bool equal_ignoring_case(std::string_view a, std::string_view b) noexcept {
   const auto lower = [](char c) {
@@ -119,12 +151,13 @@ ParsedRequest parse_request(std::string_view bytes, const RequestLimits& limits)
       std::any_of(target.begin(), target.end(), [](char c) { return c == ' ' || control(c); })) {
     return refused(400, "the target is not a path");
   }
-  const auto mark = target.find('?');
-  if (!decode_path(target.substr(0, mark), request.path)) {
+  auto path = percent_decoded(target.substr(0, target.find('?')), Part::path);
+  if (!path || std::any_of(path->begin(), path->end(), control)) {
     return refused(400,
                    "the path has an escape that is not %XX (two hex digits), or a control "
                    "character");
   }
+  request.path = std::move(*path);
   request.query = parse_query(target);
   request.heavy = heavy_path(request.path);
 
@@ -143,11 +176,7 @@ ParsedRequest parse_request(std::string_view bytes, const RequestLimits& limits)
     if (colon == std::string_view::npos || !token_text(name)) {
       return refused(400, "a header line is not NAME: VALUE");
     }
-    std::string_view value = line.substr(colon + 1);
-    const auto first = value.find_first_not_of(" \t");
-    value = first == std::string_view::npos
-                ? std::string_view{}
-                : value.substr(first, value.find_last_not_of(" \t") - first + 1);
+    const std::string_view value = trimmed(line.substr(colon + 1));
     if (std::any_of(value.begin(), value.end(), [](char c) { return control(c) && c != '\t'; })) {
       return refused(400, "a header value holds a control character");
     }

@@ -54,6 +54,14 @@ struct ParsedRequest {
   std::string reason;
 };
 
+// The parameters of the query in a request target ("/api/xic?mz=1&mz=1"):
+// every pair kept, repeated ones too, '+' and %XX decoded (a malformed
+// escape is kept as it is).
+[[nodiscard]] QueryParams parse_query(std::string_view target);
+
+// `text` without the spaces and tabs at either end.
+[[nodiscard]] std::string_view trimmed(std::string_view text) noexcept;
+
 // Header texts compare without case (ASCII).
 [[nodiscard]] bool equal_ignoring_case(std::string_view a, std::string_view b) noexcept;
 
@@ -65,10 +73,8 @@ bool any_item(std::string_view list, char separator, Test&& test) {
     const auto end = list.find(separator);
     std::string_view item = list.substr(0, end);
     list = end == std::string_view::npos ? std::string_view{} : list.substr(end + 1);
-    const auto first = item.find_first_not_of(" \t");
-    if (first == std::string_view::npos) continue;
-    item = item.substr(first, item.find_last_not_of(" \t") - first + 1);
-    if (test(item)) return true;
+    item = trimmed(item);
+    if (!item.empty() && test(item)) return true;
   }
   return false;
 }

@@ -39,53 +39,7 @@ Result<std::string> rendered(Write&& write) {
   return out.take_text();
 }
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-std::string decode_component(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '+') {
-      out += ' ';
-    } else if (text[i] == '%' && i + 2 < text.size() && hex_digit(text[i + 1]) >= 0 &&
-               hex_digit(text[i + 2]) >= 0) {
-      out += static_cast<char>(hex_digit(text[i + 1]) * 16 + hex_digit(text[i + 2]));
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
 }  // namespace
-
-QueryParams parse_query(std::string_view target) {
-  QueryParams params;
-  const auto mark = target.find('?');
-  if (mark == std::string_view::npos) return params;
-  std::string_view query = target.substr(mark + 1);
-  if (const auto fragment = query.find('#'); fragment != std::string_view::npos) {
-    query = query.substr(0, fragment);
-  }
-  while (!query.empty()) {
-    const auto end = query.find('&');
-    const std::string_view pair = query.substr(0, end);
-    query = end == std::string_view::npos ? std::string_view{} : query.substr(end + 1);
-    if (pair.empty()) continue;
-    const auto equals = pair.find('=');
-    params.emplace_back(decode_component(pair.substr(0, equals)),
-                        equals == std::string_view::npos
-                            ? std::string()
-                            : decode_component(pair.substr(equals + 1)));
-  }
-  return params;
-}
 
 Reply error_reply(int status, std::string_view message) {
   std::string body = "{\"error\":";

@@ -1,6 +1,5 @@
 #include "run_routes.hpp"
 
-#include <algorithm>
 #include <array>
 
 namespace velmoran::view {
@@ -31,20 +30,35 @@ constexpr std::string_view kRunPrefix = "/api/run/";
 
 std::span<const RunRoute> run_routes() noexcept { return kRoutes; }
 
-bool heavy_path(std::string_view path) noexcept {
-  // /api/run/K/NAME: whatever K is, the route decides (a bad K is answered
-  // at once, by whichever worker).
-  std::string_view name;
+std::optional<RoutedPath> find_run_route(std::string_view path) noexcept {
+  // /api/run/K/NAME[/ARGUMENT], or for run 0 the route's own path.
+  std::string_view run = "0";
+  bool single = true;
   if (path.starts_with(kRunPrefix)) {
     path.remove_prefix(kRunPrefix.size());
     const auto slash = path.find('/');
-    if (slash == std::string_view::npos) return false;
-    name = path.substr(slash + 1);
+    if (slash == 0 || slash == std::string_view::npos) return std::nullopt;
+    run = path.substr(0, slash);
+    path.remove_prefix(slash + 1);
+    single = false;
   }
-  return std::any_of(kRoutes.begin(), kRoutes.end(), [&](const RunRoute& route) {
-    if (!route.heavy || route.takes_argument) return false;
-    return name.empty() ? path == route.single_path : name == route.name;
-  });
+  for (const RunRoute& route : kRoutes) {
+    const std::string_view name = single ? route.single_path : route.name;
+    if (!path.starts_with(name)) continue;
+    const std::string_view rest = path.substr(name.size());
+    if (!route.takes_argument && rest.empty()) return RoutedPath{&route, run, {}};
+    if (route.takes_argument && rest.starts_with('/') &&
+        rest.find('/', 1) == std::string_view::npos) {
+      return RoutedPath{&route, run, rest.substr(1)};
+    }
+  }
+  return std::nullopt;
+}
+
+bool heavy_path(std::string_view path) noexcept {
+  // Whatever K is: a bad K is answered at once, by whichever worker.
+  const auto routed = find_run_route(path);
+  return routed && routed->route->heavy;
 }
 
 }  // namespace velmoran::view

@@ -76,7 +76,15 @@ LoadedRuns load_runs(const std::vector<std::string>& given, const LoadOptions& o
   const std::size_t threads =
       std::min<std::size_t>(paths.size(), std::max(1U, std::thread::hardware_concurrency()));
   std::vector<std::thread> pool;
-  for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(work);
+  for (std::size_t t = 1; t < threads; ++t) {
+    // A thread that cannot start (its stack past `ulimit -v`) leaves its
+    // share to the others.
+    try {
+      pool.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
   work();
   for (std::thread& thread : pool) thread.join();
   // Messages in the order of the runs, whichever thread loaded them.

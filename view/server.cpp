@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include <velmoran/pipeline/spectrum_pipeline.hpp>
 #include <velmoran/textio/numbers.hpp>
@@ -152,7 +153,7 @@ class Site {
       response.headers.emplace_back("Allow", "GET, HEAD");
       return response;
     }
-    std::string_view path = request.path;
+    const std::string_view path = request.path;
     if (path == "/") return text(200, *html_, html_, "text/html; charset=utf-8");
     if (path == "/api/runs") return text(200, *runs_text_, runs_text_, "application/json");
     if (path.starts_with("/assets/")) {
@@ -162,34 +163,11 @@ class Site {
       // The embedded bytes live as long as the program.
       return text(200, asset->bytes, nullptr, asset->content_type);
     }
-    // /api/run/K/NAME[/ARGUMENT], or for run 0 the route's own path.
-    std::string_view k_text = "0";
-    bool single = true;
-    constexpr std::string_view kRunPrefix = "/api/run/";
-    if (path.starts_with(kRunPrefix)) {
-      path.remove_prefix(kRunPrefix.size());
-      const auto slash = path.find('/');
-      if (slash == 0 || slash == std::string_view::npos) return not_found();
-      k_text = path.substr(0, slash);
-      path.remove_prefix(slash + 1);
-      single = false;
-    }
-    for (const RunRoute& run_route : run_routes()) {
-      const std::string_view name = single ? run_route.single_path : run_route.name;
-      if (!path.starts_with(name)) continue;
-      const std::string_view rest = path.substr(name.size());
-      std::string_view argument;
-      if (run_route.takes_argument) {
-        if (!rest.starts_with('/') || rest.find('/', 1) != std::string_view::npos) continue;
-        argument = rest.substr(1);
-      } else if (!rest.empty()) {
-        continue;
-      }
-      const auto api = served_run(runs_, k_text);
-      if (!api) return reply(error_reply(404, api.error().detail()));
-      return reply(run_route.answer(**api, RunRequest{argument, request.query}));
-    }
-    return not_found();
+    const auto routed = find_run_route(path);
+    if (!routed) return not_found();
+    const auto api = served_run(runs_, routed->run);
+    if (!api) return reply(error_reply(404, api.error().detail()));
+    return reply(routed->route->answer(**api, RunRequest{routed->argument, request.query}));
   }
 
   [[nodiscard]] Response not_found() const { return reply(error_reply(404, "not found")); }
@@ -330,11 +308,15 @@ Result<std::unique_ptr<ViewServer>> ViewServer::start(const ServedRuns& runs, st
     break;
   }
   const Site& site = *state->site;
-  state->pump = std::make_unique<ConnectionPump>(
-      socket, limits,
-      PumpHandlers{
-          [&site](const Request& request) { return site.answer(request); },
-          [&site](int status, std::string_view reason) { return site.refusal(status, reason); }});
+  try {
+    state->pump = std::make_unique<ConnectionPump>(
+        socket, limits,
+        PumpHandlers{
+            [&site](const Request& request) { return site.answer(request); },
+            [&site](int status, std::string_view reason) { return site.refusal(status, reason); }});
+  } catch (const std::system_error& error) {
+    return Error::parse("cannot start the server's threads: " + std::string(error.what()));
+  }
   return std::unique_ptr<ViewServer>(new ViewServer(std::move(state)));
 }
 

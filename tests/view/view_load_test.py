@@ -7,7 +7,8 @@ Then 200 idle and 50 dripping connections with extractions running, or 40
 clients that never read their answers: the run is still answered within a
 second, every time, also when the server runs short of file descriptors.
 Clients that leave 16 MiB answers unread hold no more than the server's
-bound, and a download with the token is never closed to make room.
+bound (nor leave the kernel the rest once they are dropped), and a download
+with the token is never closed to make room.
 
 Environment: VELMORAN, VELMORAN_MKDATASET.
 """
@@ -380,6 +381,23 @@ class HeldAnswersTest(unittest.TestCase):
         self.assertLess(grown_mib, self.HELD_MIB + 64)
         print("held: 60 clients of a 16 MiB map not reading: %d answered whole, %d told busy, RSS +%.0f MiB"
               % (whole, busy, grown_mib))
+
+    def test_an_answer_whose_client_stopped_reading_leaves_nothing_in_the_kernel(self):
+        # Past the 5-s deadline the server lets go of the answer; a plain close
+        # would leave its unsent megabytes to the kernel, retried for minutes.
+        server = ViewServer(VELMORAN, self.run_path)
+        try:
+            socks = [self.ask(server, rcvbuf=4096) for _ in range(10)]
+            time.sleep(7.0)
+            with open("/proc/net/tcp") as f:
+                queued = [int(fields[4].split(":")[0], 16) for fields in (line.split() for line in f)
+                          if fields[1].endswith(":%04X" % server.port)]
+            for sock in socks:
+                sock.close()
+        finally:
+            code, _, err = server.stop()
+        self.assertEqual(code, 0, err)
+        self.assertEqual(sum(queued), 0, "bytes the server's kernel still sends after the deadline")
 
     def test_a_download_with_the_token_is_never_closed_to_make_room(self):
         limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (128, 128))

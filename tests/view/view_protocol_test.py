@@ -2,7 +2,8 @@
 it: Range requests never read past a body, what the one reading of a
 request accepts and refuses (keep-alive, pipelining, header and body
 limits, a path decoded once, compression), the deadline for a whole
-request, the session cookie, and the headers that a browser enforces.
+request, the session cookie, the headers that a browser enforces, clients
+that reset mid-answer, and a server short of memory (`ulimit -v`).
 
 Environment: VELMORAN, VELMORAN_MKDATASET.
 """
@@ -11,13 +12,16 @@ import hashlib
 import json
 import os
 import re
+import resource
+import signal
 import socket
+import struct
 import subprocess
 import tempfile
 import time
 import unittest
 
-from view_server import ViewServer, make_run, velmoran_from_env
+from view_server import ViewServer, make_run, velmoran_from_env, xic_query
 
 VELMORAN, MKDATASET = velmoran_from_env()
 WEB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "web")
@@ -215,6 +219,23 @@ class Protocol(unittest.TestCase):
         self.assertEqual((status, headers["content-type"]), (403, "text/html; charset=utf-8"))
         self.assertIn(b"printed", body)
 
+    def test_clients_that_reset_mid_answer_leave_the_server_running(self):
+        # A write to a connection reset after its client shut its side raises
+        # SIGPIPE, unless the server sends with MSG_NOSIGNAL or ignores the
+        # signal: reset during the answer (after some of it was read) and
+        # before it (while it is made).
+        for read_first in (0, 1, 20000, 1 << 20) * 3:
+            sock = socket.create_connection(("127.0.0.1", self.server.port), timeout=10)
+            sock.sendall(self.request("/api/map?width=4096&height=1024", close=False) + self.request("/api/run"))
+            sock.shutdown(socket.SHUT_WR)
+            while read_first > 0:
+                chunk = sock.recv(min(read_first, 65536))
+                read_first -= len(chunk) or read_first
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            sock.close()
+        self.assertEqual(self.server.request("/api/run"), (200, self.info))
+        self.assertIsNone(self.server.process.poll())
+
     def test_answers_are_never_compressed(self):
         status, headers, body, _ = self.exchange(
             self.request("/api/run", extra=["Accept-Encoding: gzip, deflate, br"]))
@@ -276,6 +297,32 @@ class Protocol(unittest.TestCase):
                     {"cross-origin-resource-policy": "same-origin", "cross-origin-opener-policy": "same-origin",
                      "x-content-type-options": "nosniff", "cache-control": "no-store",
                      "referrer-policy": "no-referrer"})
+
+
+class ShortOfMemory(unittest.TestCase):
+    def test_under_ulimit_v_the_server_refuses_to_start_or_answers_but_never_dies(self):
+        # A login node's `ulimit -v`, swept past every point where the server
+        # runs short (threads that cannot start, a map not made ahead, an
+        # answer that cannot be made): exit 1 with one line, or 500/503.
+        with tempfile.TemporaryDirectory() as tmp:
+            run = make_run(MKDATASET, os.path.join(tmp, "r.d"), "synth", "--ms1", "100", "--ms2", "100",
+                           "--points", "5000", "--seed", "3")
+            for mib in range(40, 201, 10):
+                with self.subTest(mib=mib):
+                    def limit(mib=mib):
+                        resource.setrlimit(resource.RLIMIT_AS, (mib << 20, mib << 20))
+                    try:
+                        server = ViewServer(VELMORAN, run, preexec_fn=limit)
+                    except AssertionError as refused:
+                        self.assertRegex(str(refused), r"\(status 1\); stderr: velmoran: [^\n]+\n$")
+                        continue
+                    for path in ("/api/map?width=2048&height=2048", xic_query(range(300, 400), 50), "/api/run"):
+                        try:
+                            self.assertIn(server.request(path)[0], (200, 500, 503), path)
+                        except ConnectionError:
+                            pass  # closed for want of memory to answer
+                    code, _, err = server.stop(signal.SIGTERM)
+                    self.assertEqual(code, 0, err)
 
 
 if __name__ == "__main__":

@@ -24,7 +24,8 @@ class ViewServer:
         if not match:
             self.process.kill()
             _, err = self.process.communicate()
-            raise AssertionError("velmoran view printed %r; stderr: %s" % (line, err))
+            raise AssertionError("velmoran view printed %r (status %s); stderr: %s"
+                                 % (line, self.process.returncode, err))
         self.url = line.strip()
         self.port = int(match.group(2))
         self.token = match.group(3)

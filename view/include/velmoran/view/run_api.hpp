@@ -42,11 +42,6 @@ struct Reply {
 // The query parameters of a request, in order, names and values decoded.
 using QueryParams = std::vector<std::pair<std::string, std::string>>;
 
-// The parameters of the query in a request target ("/api/xic?mz=1&mz=1"):
-// every pair kept, repeated ones too, '+' and %XX decoded (a malformed
-// escape is kept as it is).
-[[nodiscard]] QueryParams parse_query(std::string_view target);
-
 class RunApi {
  public:
   // At most this many m/z values in one /api/xic request.
