@@ -16,7 +16,7 @@ std::vector<std::size_t> xic_positions(const raw::MSScan& table, const XicScans&
   std::vector<std::size_t> positions;
   for (std::size_t i = 0; i < table.records.size(); ++i) {
     const raw::ScanRecord& scan = table.records[i];
-    if (xic_takes(scans, scan.ms_level, scan.retention_time_min * 60.0)) positions.push_back(i);
+    if (xic_takes(scans, scan.ms_level, raw::retention_time_sec(scan))) positions.push_back(i);
   }
   return positions;
 }
@@ -37,7 +37,7 @@ XicMatrix xic_matrix(const Reader& reader, const WindowSums& window_sums,
   XicMatrix matrix;
   matrix.rt_sec.resize(n);
   matrix.intensity.resize(windows * n);
-  const unsigned workers = std::max(threads, 1U);
+  const unsigned workers = worker_count(n, threads);
   std::vector<WindowSums::Scratch> scratch(workers);
   std::vector<std::vector<double>> sums(workers, std::vector<double>(windows));
   for_each_item(n, workers, stop, [&](std::size_t k, std::size_t worker) {

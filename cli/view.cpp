@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include <velmoran/analysis/thread_count.hpp>
 #include <velmoran/view/access.hpp>
 #include <velmoran/view/run_api.hpp>
 #include <velmoran/view/server.hpp>
@@ -123,8 +124,7 @@ view::ServedRuns load_runs(const std::vector<std::string>& paths,
       }
     }
   };
-  const std::size_t threads =
-      std::min<std::size_t>(paths.size(), std::max(1U, std::thread::hardware_concurrency()));
+  const std::size_t threads = std::min<std::size_t>(paths.size(), analysis::default_threads());
   std::vector<std::thread> pool;
   for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(work);
   work();

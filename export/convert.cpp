@@ -55,7 +55,7 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
   const bool chromatograms_only = mzml && options.mrm == MrmOutput::kChromatograms;
   for (const auto& scan : scans) {
     if (!options.levels.accepts(scan.ms_level) ||
-        !options.scans.accepts(scan.scan_id, scan.retention_time_min * 60.0)) {
+        !options.scans.accepts(scan.scan_id, raw::retention_time_sec(scan))) {
       continue;
     }
     const bool traced = mrm::in_channel_chromatogram(scan);

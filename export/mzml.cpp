@@ -14,9 +14,9 @@ namespace velmoran::exporting {
 
 namespace {
 
+using analysis::summarize;
 using textio::append_number;
 using textio::append_xml_attribute;
-using textio::summarize;
 using textio::xml_id_from;
 
 constexpr std::string_view kMzUnit = R"( unitCvRef="MS" unitAccession="MS:1000040" unitName="m/z")";

@@ -292,7 +292,7 @@ std::shared_ptr<const RunMap::Level> RunMap::level(std::uint32_t ms_level) const
     const auto& records = reader_.scans().records;
     for (std::size_t position = 0; position < records.size(); ++position) {
       // As the reader gives a record's retention time in seconds.
-      const double rt = records[position].retention_time_min * 60.0;
+      const double rt = raw::retention_time_sec(records[position]);
       if (records[position].ms_level == ms_level && std::isfinite(rt)) {
         level->scans.emplace_back(rt, position);
       }

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "../toolkit/default_threads.hpp"
+#include <velmoran/analysis/thread_count.hpp>
 #include "../toolkit/py_ref.hpp"
 
 namespace velmoran::python::arrays {
@@ -151,7 +151,7 @@ std::optional<std::vector<std::size_t>> positions_of(PyObject* index, std::size_
 }
 
 std::optional<unsigned> threads_of(PyObject* threads, const char* member) {
-  if (!threads || threads == Py_None) return default_threads();
+  if (!threads || threads == Py_None) return analysis::default_threads();
   const auto count = integer_argument(threads, member, "threads");
   if (!count) return std::nullopt;
   // More threads than this would only queue for the same cores.

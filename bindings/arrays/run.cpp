@@ -15,7 +15,7 @@
 
 #include <velmoran/reader.hpp>
 
-#include "../toolkit/default_threads.hpp"
+#include <velmoran/analysis/thread_count.hpp>
 #include "../toolkit/object.hpp"
 #include "../toolkit/py_ref.hpp"
 #include "arguments.hpp"
@@ -87,7 +87,7 @@ PyRef make_columns(const raw::MSScan& table) {
       add_column<std::int64_t>(d, "ms_level", table,
                                [](const Scan& s) { return std::int64_t{s.ms_level}; }) &&
       add_column<double>(d, "rt_sec", table,
-                         [](const Scan& s) { return s.retention_time_min * 60.0; }) &&
+                         [](const Scan& s) { return raw::retention_time_sec(s); }) &&
       add_column<double>(d, "precursor_mz", table,
                          [&](const Scan& s) { return s.precursor_mz.value_or(kNaN); }) &&
       add_column<std::int64_t>(d, "mrm_channel", table,
@@ -160,7 +160,7 @@ Py_ssize_t run_length(PyObject* self) noexcept {
 // every CPU this process may use.
 PyObject* spectrum_list(std::shared_ptr<const Reader> reader, std::vector<std::size_t> positions) {
   const PyRef iterator = PyRef::steal(
-      make_spectrum_iterator(std::move(reader), std::move(positions), default_threads()));
+      make_spectrum_iterator(std::move(reader), std::move(positions), analysis::default_threads()));
   return iterator ? PySequence_List(iterator.get()) : nullptr;
 }
 
@@ -418,7 +418,8 @@ PyObject* run_iter(PyObject* self) noexcept {
     if (!reader) return nullptr;
     std::vector<std::size_t> positions(reader->scans().records.size());
     for (std::size_t i = 0; i < positions.size(); ++i) positions[i] = i;
-    return make_spectrum_iterator(std::move(reader), std::move(positions), default_threads());
+    return make_spectrum_iterator(std::move(reader), std::move(positions),
+                                  analysis::default_threads());
   });
 }
 

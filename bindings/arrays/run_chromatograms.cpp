@@ -21,7 +21,7 @@
 #include "arguments.hpp"
 #include "../toolkit/background_work.hpp"
 #include "chromatogram.hpp"
-#include "../toolkit/default_threads.hpp"
+#include <velmoran/analysis/thread_count.hpp>
 #include "run.hpp"
 #include "xic.hpp"
 
@@ -165,7 +165,7 @@ PyObject* trace(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
   intensity.reserve(positions.size());
   if (base_peak) mz.reserve(positions.size());
   for (std::size_t k = 0; k < positions.size(); ++k) {
-    rt_sec.push_back(reader->scans().records[positions[k]].retention_time_min * 60.0);
+    rt_sec.push_back(raw::retention_time_sec(reader->scans().records[positions[k]]));
     const analysis::ScanTotals& scan = (*totals)[k];
     if (base_peak) {
       intensity.push_back(static_cast<double>(scan.base_peak_intensity));
@@ -192,7 +192,7 @@ PyObject* run_bpc(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
 bool add_totals_columns(const Reader& reader, PyObject* numpy, PyObject* columns) {
   std::vector<std::size_t> positions(reader.scans().records.size());
   std::iota(positions.begin(), positions.end(), std::size_t{0});
-  const unsigned threads = default_threads();
+  const unsigned threads = analysis::default_threads();
   auto totals = in_background([&](const std::atomic<bool>& stop) {
     return analysis::scan_totals(reader, positions, threads, stop);
   });

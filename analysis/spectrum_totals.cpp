@@ -1,4 +1,4 @@
-#include <velmoran/textio/spectrum_totals.hpp>
+#include <velmoran/analysis/spectrum_totals.hpp>
 
 #include <algorithm>
 #include <array>
@@ -9,7 +9,7 @@
 #include <tuple>
 #include <utility>
 
-namespace velmoran::textio {
+namespace velmoran::analysis {
 
 namespace {
 
@@ -157,4 +157,4 @@ SpectrumTotals spectrum_totals(std::span<const float> intensity, bool whole_numb
   return totals;
 }
 
-}  // namespace velmoran::textio
+}  // namespace velmoran::analysis
