@@ -7,20 +7,6 @@
 
 namespace velmoran::analysis {
 
-bool xic_takes(const XicScans& scans, std::uint32_t ms_level, double rt_sec) noexcept {
-  if (ms_level != scans.ms_level) return false;
-  return !scans.rt_range || (rt_sec >= scans.rt_range->first && rt_sec <= scans.rt_range->second);
-}
-
-std::vector<std::size_t> xic_positions(const raw::MSScan& table, const XicScans& scans) {
-  std::vector<std::size_t> positions;
-  for (std::size_t i = 0; i < table.records.size(); ++i) {
-    const raw::ScanRecord& scan = table.records[i];
-    if (xic_takes(scans, scan.ms_level, raw::retention_time_sec(scan))) positions.push_back(i);
-  }
-  return positions;
-}
-
 void spectrum_window_sums(const Reader& reader, const quorlith::SpectrumRecord& record,
                           const WindowSums& window_sums, std::span<double> sums,
                           WindowSums::Scratch& scratch) {

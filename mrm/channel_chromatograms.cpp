@@ -6,6 +6,7 @@
 
 #include <velmoran/analysis/scan_workers.hpp>
 #include <velmoran/analysis/spectrum_totals.hpp>
+#include <velmoran/analysis/survey_level.hpp>
 #include <velmoran/representation.hpp>
 
 namespace velmoran::mrm {
@@ -26,7 +27,7 @@ std::vector<std::uint32_t> run_channels(const raw::MSScan& table) {
 }
 
 bool in_channel_chromatogram(const raw::ScanRecord& scan) noexcept {
-  return scan.mrm_channel.has_value() && scan.ms_level >= 2;
+  return scan.mrm_channel.has_value() && !analysis::is_survey_level(scan.ms_level);
 }
 
 double scan_intensity(std::span<const float> intensity, bool whole_numbers) {

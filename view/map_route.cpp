@@ -7,6 +7,7 @@
 #include <string>
 #include <tuple>
 
+#include <velmoran/analysis/survey_level.hpp>
 #include <velmoran/textio/number_text.hpp>
 #include <velmoran/view/run_api.hpp>
 
@@ -34,13 +35,8 @@ std::string range_text(inspect::MapRange range) {
 
 void RunApi::prepare_map() const {
   std::call_once(map_prepared_, [this] {
-    // The level the page shows first: MS1, or the lowest there is.
-    std::optional<std::uint32_t> level;
-    for (const auto& record : reader_.scans().records) {
-      if (!level || record.ms_level == 1 || (*level != 1 && record.ms_level < *level)) {
-        level = record.ms_level;
-      }
-    }
+    // The level the page shows first.
+    const std::optional<std::uint32_t> level = analysis::survey_level(reader_.scans());
     if (!level) return;
     map_preparation_ = std::jthread([map = map_.get(), first = *level] { map->prepare(first); });
   });

@@ -14,7 +14,7 @@ namespace {
 
 // Adds the MS level `value` to `levels`; levels beyond 32 bits, which no
 // scan can have, select nothing and are left out.
-bool add_level(PyObject* value, std::vector<std::uint32_t>& levels, const char* member) {
+bool add_level(PyObject* value, std::vector<analysis::LevelRange>& levels, const char* member) {
   const auto level = integer_argument(value, member, "ms_level");
   if (!level) return false;
   if (*level < 1) {
@@ -23,7 +23,8 @@ bool add_level(PyObject* value, std::vector<std::uint32_t>& levels, const char* 
     return false;
   }
   if (*level <= std::numeric_limits<std::uint32_t>::max()) {
-    levels.push_back(static_cast<std::uint32_t>(*level));
+    const auto exact = static_cast<std::uint32_t>(*level);
+    levels.emplace_back(exact, exact);
   }
   return true;
 }
@@ -65,10 +66,11 @@ bool is_mask(PyObject* index, PyObject* items) {
 
 }  // namespace
 
-std::optional<Selection> selection_of(PyObject* ms_level, PyObject* rt, const char* member) {
-  Selection selection;
+std::optional<analysis::ScanSelection> selection_of(PyObject* ms_level, PyObject* rt,
+                                                    const char* member) {
+  analysis::ScanSelection selection;
   if (ms_level && ms_level != Py_None) {
-    std::vector<std::uint32_t> levels;
+    std::vector<analysis::LevelRange> levels;
     // One level, or a collection of them (a numpy array has __index__
     // too, so whether it iterates decides).
     if (!Py_TYPE(ms_level)->tp_iter && !PySequence_Check(ms_level)) {
@@ -105,9 +107,7 @@ std::optional<Selection> selection_of(PyObject* ms_level, PyObject* rt, const ch
     // without a time (NaN) included.
     if (low || high) {
       constexpr double kInfinity = std::numeric_limits<double>::infinity();
-      selection.rt_low = low.value_or(-kInfinity);
-      selection.rt_high = high.value_or(kInfinity);
-      selection.has_rt = true;
+      selection.retention_time_sec = std::pair{low.value_or(-kInfinity), high.value_or(kInfinity)};
     }
   }
   return selection;

@@ -264,7 +264,7 @@ std::optional<Request> bind_request(PyObject* self, const char* member, PyObject
   if (!threads) return std::nullopt;
   const auto mode = peak_mode_of(bound[4], member);
   if (!mode) return std::nullopt;
-  std::vector<std::size_t> selected = select_positions(reader->scans(), *selection);
+  std::vector<std::size_t> selected = analysis::select_positions(reader->scans(), *selection);
   if (bound[3] && bound[3] != Py_None) {
     // The positions given, in their order, that the selection keeps.
     auto index = positions_of(bound[3], reader->scans().records.size(), member);

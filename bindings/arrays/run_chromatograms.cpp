@@ -74,14 +74,14 @@ std::optional<std::uint32_t> level_of(PyObject* value, const char* member) {
 }
 
 // The scans of one level within rt (as spectra() reads rt).
-std::optional<analysis::XicScans> scans_of(PyObject* ms_level, PyObject* rt, const char* member) {
+std::optional<analysis::ScanSelection> scans_of(PyObject* ms_level, PyObject* rt,
+                                                const char* member) {
   const auto level = level_of(ms_level, member);
   if (!level) return std::nullopt;
-  const auto selection = selection_of(nullptr, rt, member);
+  auto selection = selection_of(nullptr, rt, member);
   if (!selection) return std::nullopt;
-  analysis::XicScans scans{*level, std::nullopt};
-  if (selection->has_rt) scans.rt_range = std::pair{selection->rt_low, selection->rt_high};
-  return scans;
+  selection->levels = std::vector<analysis::LevelRange>{{*level, *level}};
+  return selection;
 }
 
 constexpr const char* kXicNames[] = {"mz", "ppm", "da", "rt", "ms_level", "threads"};
@@ -126,7 +126,7 @@ PyObject* run_xic(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
 
     const std::shared_ptr<const Reader> reader = run_reader(self);
     if (!reader) return nullptr;  // a closed run
-    std::vector<std::size_t> positions = analysis::xic_positions(reader->scans(), *scans);
+    std::vector<std::size_t> positions = analysis::select_positions(reader->scans(), *scans);
     const analysis::WindowSums window_sums(windows.windows);
     auto matrix = in_background([&](const std::atomic<bool>& stop) {
       return analysis::xic_matrix(*reader, window_sums, positions, *threads, stop);
@@ -153,7 +153,7 @@ PyObject* trace(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
   if (!threads) return nullptr;
   const std::shared_ptr<const Reader> reader = run_reader(self);
   if (!reader) return nullptr;  // a closed run
-  std::vector<std::size_t> positions = analysis::xic_positions(reader->scans(), *scans);
+  std::vector<std::size_t> positions = analysis::select_positions(reader->scans(), *scans);
   auto totals = in_background([&](const std::atomic<bool>& stop) {
     return analysis::scan_totals(*reader, positions, *threads, stop);
   });

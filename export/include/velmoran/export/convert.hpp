@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include <velmoran/analysis/scan_selection.hpp>
 #include <velmoran/export/mzml.hpp>
 #include <velmoran/export/selection.hpp>
 #include <velmoran/mrm/transitions.hpp>
@@ -27,18 +28,12 @@ enum class OutputFormat { kMzml, kMgf };
 // chromatograms only, or as spectra only (no channel chromatograms).
 enum class MrmOutput { kBoth, kChromatograms, kSpectra };
 
-// Which MS levels to write: inclusive ranges; empty means every level.
-struct LevelFilter {
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges;
-  [[nodiscard]] bool accepts(std::uint32_t level) const noexcept;
-};
-
 struct ConvertOptions {
   OutputFormat format = OutputFormat::kMzml;
   Compression compression = Compression::kZlib;
   bool indexed = true;
-  LevelFilter levels;
-  ScanFilter scans;
+  // Which scans to write (MS levels, retention time, scan numbers).
+  analysis::ScanSelection scans;
   PointOptions points;
   // Encoder threads; 0 means oneTBB's default concurrency (the CPUs the
   // process may run on). More threads than that run only when the program
