@@ -460,7 +460,7 @@ PyGetSetDef run_getset[] = {
 
 // Fast-call functions go in the PyCFunction field; the cast through
 // void(*)() says so to the compiler.
-PyObject* run_qc(PyObject* self, PyObject*) noexcept {
+PyObject* run_qc(PyObject* self, PyObject*) {
   return guarded([&]() -> PyObject* {
     const auto reader = open_reader(self);
     return reader ? run_quality_metrics(*reader) : nullptr;

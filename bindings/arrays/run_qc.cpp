@@ -83,7 +83,7 @@ PyObject* value_of(const qc::MetricValue& value) noexcept {
 
 }  // namespace
 
-PyObject* run_quality_metrics(const Reader& reader) noexcept {
+PyObject* run_quality_metrics(const Reader& reader) {
   return guarded([&]() -> PyObject* {
     const unsigned threads = analysis::default_threads();
     auto figures = in_background([&](const std::atomic<bool>& stop) {

@@ -74,6 +74,8 @@ class ExitTest(unittest.TestCase):
                         pass
                 elif kind == "channels":
                     run.channels(threads=2)
+                elif kind == "qc":
+                    run.qc()
                 else:
                     run.peaks(threads=2)
         for _ in range(2):
@@ -95,7 +97,7 @@ class ExitTest(unittest.TestCase):
                                                                   "detect_leaks=0")
         # An abort came in most tries of every kind; bounded in time all the same.
         deadline = time.monotonic() + 60
-        for kind in ("open", "item", "spectra", "peaks", "channels"):
+        for kind in ("open", "item", "spectra", "peaks", "channels", "qc"):
             for attempt in range(6):
                 with self.subTest(kind=kind, attempt=attempt):
                     done = run_python(self.SCRIPT, mrm if kind == "channels" else path, kind,
