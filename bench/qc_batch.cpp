@@ -13,6 +13,7 @@
 #include <velmoran/qc/batch_table.hpp>
 #include <velmoran/qc/metrics.hpp>
 #include <velmoran/qc/mzqc.hpp>
+#include <velmoran/qc/run_pass.hpp>
 #include <velmoran/reader.hpp>
 
 #include "../cli/qc_report.hpp"
