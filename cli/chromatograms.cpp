@@ -13,6 +13,7 @@
 #include "commands.hpp"
 #include "run_output.hpp"
 #include "status.hpp"
+#include "text_options.hpp"
 #include "transitions_option.hpp"
 
 namespace velmoran::cli {
@@ -30,7 +31,8 @@ struct ChromatogramsOptions {
 
 int run_chromatograms(const ChromatogramsOptions& options) {
   const auto format = inspect::parse_text_format(options.format);
-  if (!format) return usage_error("--format: tsv, csv or json, not " + options.format);
+  if (!format)
+    return usage_error("--format: tsv, csv or json, not " + textio::quoted_value(options.format));
   const LoadedTransitions transitions = load_transitions(options.transitions);
   if (!transitions.ok) return kExitUsage;
   const auto reader = open_run(options.run);
@@ -75,6 +77,7 @@ Subcommand add_chromatograms(CLI::App& app) {
       "Exit status: 0 done, 1 a run failed, 2 usage error.");
   sub->add_option("run", options->run, "The run: a .d directory")->required()->type_name("RUN.d");
   sub->add_option("--channel", options->channels, "Only this channel (repeat for more)")
+      ->transform(kWholeNumber)
       ->type_name("K");
   add_transitions_option(*sub, options->transitions);
   add_table_options(*sub, options->format, options->output, options->sync);

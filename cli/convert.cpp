@@ -1,7 +1,6 @@
 // velmoran convert: runs to indexed mzML 1.1 (or plain mzML, or MGF), one
 // output file per run, each written whole or not at all.
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -19,13 +18,17 @@
 #include <velmoran/export/convert.hpp>
 #include <velmoran/export/parallel_gzip.hpp>
 #include <velmoran/pipeline/spectrum_pipeline.hpp>
+#include <velmoran/textio/numbers.hpp>
 #include <velmoran/textio/output_file.hpp>
+#include <velmoran/textio/quoted_value.hpp>
+#include <velmoran/textio/ranges.hpp>
 #include <velmoran/reader.hpp>
 
 #include "commands.hpp"
 #include "progress.hpp"
 #include "run_output.hpp"
 #include "status.hpp"
+#include "text_options.hpp"
 #include "transitions_option.hpp"
 
 namespace velmoran::cli {
@@ -58,46 +61,6 @@ struct ConvertArgs {
   std::string transitions;
 };
 
-bool parse_double(std::string_view text, double& value) {
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return !text.empty() && ec == std::errc{} && end == text.data() + text.size() &&
-         std::isfinite(value);
-}
-
-// "A:B", two finite numbers with A <= B (an inclusive range).
-std::optional<std::pair<double, double>> parse_number_range(std::string_view text) {
-  const std::size_t colon = text.find(':');
-  if (colon == std::string_view::npos) return std::nullopt;
-  double low = 0.0;
-  double high = 0.0;
-  if (!parse_double(text.substr(0, colon), low) || !parse_double(text.substr(colon + 1), high) ||
-      low > high) {
-    return std::nullopt;
-  }
-  return std::pair{low, high};
-}
-
-bool parse_level(std::string_view text, std::uint32_t& level) {
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), level);
-  return !text.empty() && ec == std::errc{} && end == text.data() + text.size();
-}
-
-// "A-B" (or "A" alone), scan numbers with A <= B.
-std::optional<std::pair<std::uint32_t, std::uint32_t>> parse_scan_range(std::string_view text) {
-  const std::size_t dash = text.find('-');
-  std::uint32_t low = 0;
-  std::uint32_t high = 0;
-  if (dash == std::string_view::npos) {
-    if (!parse_level(text, low)) return std::nullopt;
-    return std::pair{low, low};
-  }
-  if (!parse_level(text.substr(0, dash), low) || !parse_level(text.substr(dash + 1), high) ||
-      low > high) {
-    return std::nullopt;
-  }
-  return std::pair{low, high};
-}
-
 // The point and scan selection of the command line, or a usage error's text.
 std::optional<std::string> parse_selection(const ConvertArgs& args, bool mgf,
                                            exporting::ConvertOptions& options) {
@@ -110,40 +73,44 @@ std::optional<std::string> parse_selection(const ConvertArgs& args, bool mgf,
   } else if (peaks == "picked") {
     options.points.peaks = PeakMode::kPicked;
   } else {
-    return "--peaks: \"" + args.peaks + "\" is not one of profile, centroid, picked";
+    return "--peaks: " + textio::quoted_value(args.peaks) +
+           " is not one of profile, centroid, picked";
   }
   options.points.drop_zeros = args.drop_zeros;
   if (args.rt) {
-    options.scans.retention_time_sec = parse_number_range(*args.rt);
+    options.scans.retention_time_sec = textio::parse_number_range(*args.rt);
     if (!options.scans.retention_time_sec) {
-      return "--rt: \"" + *args.rt + "\" is not a range of seconds A:B with A <= B";
+      return "--rt: " + textio::quoted_value(*args.rt) +
+             " is not a range of seconds A:B with A <= B";
     }
   }
   if (args.scans) {
-    options.scans.scan_numbers = parse_scan_range(*args.scans);
+    options.scans.scan_numbers = textio::parse_whole_range(*args.scans);
     if (!options.scans.scan_numbers) {
-      return "--scans: \"" + *args.scans + "\" is not a range of scan numbers A-B with A <= B";
+      return "--scans: " + textio::quoted_value(*args.scans) +
+             " is not a range of scan numbers A-B with A <= B";
     }
   }
   if (args.mz) {
-    options.points.mz_window = parse_number_range(*args.mz);
+    options.points.mz_window = textio::parse_number_range(*args.mz);
     if (!options.points.mz_window) {
-      return "--mz: \"" + *args.mz + "\" is not an m/z window A:B with A <= B";
+      return "--mz: " + textio::quoted_value(*args.mz) + " is not an m/z window A:B with A <= B";
     }
   }
   if (args.min_intensity) {
-    double floor = 0.0;
-    if (!parse_double(*args.min_intensity, floor) || floor < 0.0) {
-      return "--min-intensity: \"" + *args.min_intensity + "\" is not a finite number >= 0";
+    const auto floor = textio::parse_finite(*args.min_intensity);
+    if (!floor || *floor < 0.0) {
+      return "--min-intensity: " + textio::quoted_value(*args.min_intensity) +
+             " is not a finite number >= 0";
     }
-    options.points.min_intensity = floor;
+    options.points.min_intensity = *floor;
   }
   if (args.top) {
-    std::uint32_t top = 0;
-    if (!parse_level(*args.top, top) || top == 0) {
-      return "--top: \"" + *args.top + "\" is not a whole number >= 1";
+    const auto top = textio::parse_whole<std::uint32_t>(*args.top);
+    if (!top || *top == 0) {
+      return "--top: " + textio::quoted_value(*args.top) + " is not a whole number >= 1";
     }
-    options.points.top = top;
+    options.points.top = *top;
   }
   return std::nullopt;
 }
@@ -157,23 +124,10 @@ std::optional<std::vector<analysis::LevelRange>> parse_levels(std::string_view t
   while (start <= text.size()) {
     std::size_t end = text.find(',', start);
     if (end == std::string_view::npos) end = text.size();
-    const std::string_view item = text.substr(start, end - start);
-    const std::size_t dash = item.find('-');
-    std::uint32_t low = 0;
-    std::uint32_t high = 0;
-    if (dash == std::string_view::npos) {
-      if (!parse_level(item, low)) return std::nullopt;
-      high = low;
-    } else {
-      if (!parse_level(item.substr(0, dash), low)) return std::nullopt;
-      const std::string_view upper = item.substr(dash + 1);
-      if (upper.empty()) {
-        high = UINT32_MAX;
-      } else if (!parse_level(upper, high) || high < low) {
-        return std::nullopt;
-      }
-    }
-    filter.emplace_back(low, high);
+    const auto range =
+        textio::parse_whole_range(text.substr(start, end - start), textio::OpenHigh::allowed);
+    if (!range) return std::nullopt;
+    filter.push_back(*range);
     start = end + 1;
   }
   return filter;
@@ -216,8 +170,8 @@ std::string summary_line(const fs::path& target, const exporting::ConvertStats& 
 int run_convert(const ConvertArgs& args) {
   const auto levels = parse_levels(args.ms_levels);
   if (!levels) {
-    return usage_error("--ms-level: \"" + args.ms_levels +
-                       "\" is not a list of MS levels (for example 2, 1,2 or 2-)");
+    return usage_error("--ms-level: " + textio::quoted_value(args.ms_levels) +
+                       " is not a list of MS levels (for example 2, 1,2 or 2-)");
   }
   const bool mgf = args.format == "mgf";
   exporting::ConvertOptions options;
@@ -363,6 +317,7 @@ Subcommand add_convert(CLI::App& app) {
       ->type_name("LIST");
   sub->add_option("--threads", args->threads,
                   "Encoding threads, 1 to 256 (default: the CPUs this process may run on)")
+      ->transform(kWholeNumber)
       ->check(CLI::Range(1u, kMaxThreads).description(""))
       ->type_name("N");
   sub->add_option("--peaks", args->peaks,

@@ -23,6 +23,7 @@
 #include "qc_report.hpp"
 #include "run_output.hpp"
 #include "status.hpp"
+#include "text_options.hpp"
 
 namespace velmoran::cli {
 
@@ -180,6 +181,7 @@ Subcommand add_qc(CLI::App& app) {
   sub->add_option("--threads", options->threads,
                   "Threads for reading each run, 1 to 256 (default: the CPUs this process may "
                   "run on)")
+      ->transform(kWholeNumber)
       ->check(CLI::Range(1u, kMaxThreads).description(""))
       ->type_name("N");
   sub->add_flag("--fail-on-outlier", options->fail_on_outlier,

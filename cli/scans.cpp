@@ -8,6 +8,7 @@
 #include "commands.hpp"
 #include "run_output.hpp"
 #include "status.hpp"
+#include "text_options.hpp"
 
 namespace velmoran::cli {
 
@@ -22,7 +23,8 @@ struct ScansOptions {
 
 int run_scans(const ScansOptions& options) {
   const auto format = inspect::parse_text_format(options.format);
-  if (!format) return usage_error("--format: tsv, csv or json, not " + options.format);
+  if (!format)
+    return usage_error("--format: tsv, csv or json, not " + textio::quoted_value(options.format));
   const auto reader = open_run(options.run);
   if (!reader) return kExitFailure;
   return write_output(

@@ -40,16 +40,21 @@ struct LoadedTransitions {
 }
 
 // "warning: FILE lists channels that no scan carries: 7, 9", or empty when
-// the run carries every channel of the list.
+// the run carries every channel of the list. At most kShownChannels are
+// named, then "and N more", so a list for another run makes one short line.
+inline constexpr std::size_t kShownChannels = 10;
 [[nodiscard]] inline std::string unmatched_transitions_warning(const Reader& reader,
                                                                const std::string& file,
                                                                const mrm::TransitionList& list) {
   const auto unmatched = mrm::unmatched_channels(list, mrm::run_channels(reader.scans()));
   if (unmatched.empty()) return {};
   std::string line = "warning: " + file + " lists channels that no scan carries: ";
-  for (std::size_t i = 0; i < unmatched.size(); ++i) {
+  for (std::size_t i = 0; i < unmatched.size() && i < kShownChannels; ++i) {
     if (i > 0) line += ", ";
     line += std::to_string(unmatched[i]);
+  }
+  if (unmatched.size() > kShownChannels) {
+    line += " and " + std::to_string(unmatched.size() - kShownChannels) + " more";
   }
   return line;
 }

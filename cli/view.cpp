@@ -1,6 +1,7 @@
-// velmoran view RUN.d [RUN.d ...] [--port N] [--bind ADDR] [--no-open]:
-// serves the runs (at most 32) to a browser (docs/view.md). Standard output gets one line, the URL with
-// its token; SIGINT or SIGTERM stops the server, exit status 0.
+// velmoran view RUN.d [RUN.d ...] [--port N] [--bind ADDR] [--no-open] [--map-memory MIB]:
+// serves the runs (at most 32; view::load_runs) to a browser (docs/view.md).
+// Standard output gets one line, the URL with its token; SIGINT or SIGTERM
+// stops the server, exit status 0.
 #include <fcntl.h>
 #include <pthread.h>
 #include <spawn.h>
@@ -9,24 +10,20 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
-#include <atomic>
-#include <filesystem>
+#include <cstddef>
 #include <memory>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
-#include <velmoran/analysis/thread_count.hpp>
 #include <velmoran/view/access.hpp>
-#include <velmoran/view/run_api.hpp>
+#include <velmoran/view/served_runs.hpp>
 #include <velmoran/view/server.hpp>
 #include <velmoran/view/viewer_assets.hpp>
 
 #include "commands.hpp"
 #include "run_output.hpp"
 #include "status.hpp"
+#include "text_options.hpp"
 #include "transitions_option.hpp"
 
 extern char** environ;
@@ -41,6 +38,7 @@ struct ViewOptions {
   std::string bind = "127.0.0.1";
   bool no_open = false;
   std::string transitions;
+  std::size_t map_mib = view::kServerMapBytes >> 20;
 };
 
 bool is_loopback(const std::string& address) {
@@ -73,88 +71,26 @@ void open_browser(const std::string& url) {
   posix_spawn_file_actions_destroy(&actions);
 }
 
-// The runs as given, each once: a directory named again (by another path
-// too) is served at its first position only, with a warning.
-std::vector<std::string> distinct_runs(const std::vector<std::string>& given) {
-  std::vector<std::string> runs;
-  for (const std::string& path : given) {
-    const auto first = std::find_if(runs.begin(), runs.end(), [&](const std::string& earlier) {
-      std::error_code error;
-      return earlier == path || std::filesystem::equivalent(earlier, path, error);
-    });
-    if (first == runs.end()) {
-      runs.push_back(path);
-    } else {
-      report_failure(path, "warning: the same run as run " + std::to_string(first - runs.begin()) +
-                               " (" + *first + "), served once");
-    }
-  }
-  return runs;
-}
-
-// Opens and loads every run, on as many threads as there are CPUs; a run
-// that cannot be opened keeps its position with the reason, which goes to
-// standard error as the other commands write it. Messages come out in the
-// order of the runs.
-view::ServedRuns load_runs(const std::vector<std::string>& paths,
-                           const std::shared_ptr<const mrm::TransitionList>& list,
-                           const std::string& list_file) {
-  view::ServedRuns runs(paths.size());
-  std::vector<std::string> warnings(paths.size());
-  const std::size_t cache = view::run_cache_bytes(paths.size());
-  std::atomic<std::size_t> next{0};
-  const auto work = [&] {
-    for (std::size_t k = next++; k < paths.size(); k = next++) {
-      view::ServedRun& run = runs[k];
-      run.path = paths[k];
-      run.name = Reader::name_of(paths[k]);
-      auto reader = Reader::open(paths[k]);
-      if (!reader) {
-        run.error = reader.error().text();
-        continue;
-      }
-      if (list) {
-        warnings[k] = unmatched_transitions_warning(*reader, list_file, *list);
-      }
-      auto api = view::RunApi::load(std::move(reader).value(), cache, list);
-      if (api) {
-        run.api = std::move(api).value();
-      } else {
-        run.error = api.error().text();
-      }
-    }
-  };
-  const std::size_t threads = std::min<std::size_t>(paths.size(), analysis::default_threads());
-  std::vector<std::thread> pool;
-  for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(work);
-  work();
-  for (std::thread& thread : pool) thread.join();
-  for (std::size_t k = 0; k < runs.size(); ++k) {
-    if (!warnings[k].empty()) report_failure(paths[k], warnings[k]);
-    if (!runs[k].error.empty()) report_failure(paths[k], runs[k].error);
-  }
-  return runs;
-}
-
 int run_view(const ViewOptions& options) {
   if (!view::viewer_assets_built()) {
     report_failure("view", view::viewer_assets_missing());
     return kExitFailure;
   }
-  if (options.runs.size() > view::kMaxServedRuns) {
-    return usage_error("view: at most " + std::to_string(view::kMaxServedRuns) + " runs at once, " +
-                       std::to_string(options.runs.size()) + " given");
-  }
   LoadedTransitions transitions = load_transitions(options.transitions);
   if (!transitions.ok) return kExitUsage;
-  std::shared_ptr<const mrm::TransitionList> list;
+  view::LoadOptions load;
+  load.map_bytes = options.map_mib << 20;
+  load.report = report_failure;
   if (transitions.list) {
-    list = std::make_shared<const mrm::TransitionList>(std::move(*transitions.list));
+    load.transitions = std::make_shared<const mrm::TransitionList>(std::move(*transitions.list));
+    load.run_warning = [&list = *load.transitions, &file = options.transitions](const Reader& run) {
+      return unmatched_transitions_warning(run, file, list);
+    };
   }
-  auto runs = load_runs(distinct_runs(options.runs), list, options.transitions);
-  const bool any = std::any_of(runs.begin(), runs.end(),
-                               [](const view::ServedRun& run) { return run.api != nullptr; });
-  if (!any) return kExitFailure;
+  const view::LoadedRuns loaded = view::load_runs(options.runs, load);
+  if (!loaded.usage_error.empty()) return usage_error("view: " + loaded.usage_error);
+  if (!loaded.any()) return kExitFailure;
+  const view::ServedRuns& runs = loaded.runs;
   auto token = view::random_token();
   if (!token) {
     report_failure("random token", token.error().text());
@@ -213,6 +149,7 @@ Subcommand add_view(CLI::App& app) {
       ->required()
       ->type_name("RUN.d");
   sub->add_option("--port", options->port, "Port to listen on; 0 takes any free port")
+      ->transform(kWholeNumber)
       ->check(CLI::Range(0, 65535))
       ->type_name("N")
       ->capture_default_str();
@@ -222,6 +159,12 @@ Subcommand add_view(CLI::App& app) {
       ->type_name("ADDR")
       ->capture_default_str();
   sub->add_flag("--no-open", options->no_open, "Print the URL without starting a browser");
+  sub->add_option("--map-memory", options->map_mib,
+                  "MiB that the maps of all the runs keep in memory between requests")
+      ->envname("VELMORAN_VIEW_MAP_MEMORY")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 20))
+      ->type_name("MIB")
+      ->capture_default_str();
   add_transitions_option(*sub, options->transitions);
   return {sub, [options] { return run_view(*options); }};
 }

@@ -9,11 +9,13 @@
 
 #include <velmoran/inspect/targets.hpp>
 #include <velmoran/inspect/xic.hpp>
-#include <velmoran/textio/number_text.hpp>
+#include <velmoran/textio/numbers.hpp>
+#include <velmoran/textio/ranges.hpp>
 
 #include "commands.hpp"
 #include "run_output.hpp"
 #include "status.hpp"
+#include "text_options.hpp"
 
 namespace velmoran::cli {
 
@@ -32,46 +34,6 @@ struct XicOptions {
   bool sync = true;
 };
 
-using textio::parse_finite;
-
-std::optional<std::pair<double, double>> parse_rt_range(std::string_view text) {
-  const auto colon = text.find(':');
-  if (colon == std::string_view::npos) return std::nullopt;
-  const auto low = parse_finite(text.substr(0, colon));
-  const auto high = parse_finite(text.substr(colon + 1));
-  if (!low || !high || !(*low <= *high)) return std::nullopt;
-  return std::pair{*low, *high};
-}
-
-// Validators: CLI11 reports a failure as "OPTION: MESSAGE", a usage error.
-const CLI::Validator kPpm(
-    [](std::string& text) -> std::string {
-      if (inspect::parse_ppm(text)) return {};
-      return "not a tolerance in ppm (a number above 0, at most 1e6): \"" + text + "\"";
-    },
-    "", "");
-
-const CLI::Validator kDa(
-    [](std::string& text) -> std::string {
-      if (inspect::parse_da(text)) return {};
-      return "not a positive finite number: \"" + text + "\"";
-    },
-    "", "");
-
-const CLI::Validator kMz(
-    [](std::string& text) -> std::string {
-      if (inspect::parse_mz(text)) return {};
-      return "not an m/z (a positive number): \"" + text + "\"";
-    },
-    "", "");
-
-const CLI::Validator kRtRange(
-    [](std::string& text) -> std::string {
-      if (parse_rt_range(text)) return {};
-      return "not a time range A:B in seconds with A <= B: \"" + text + "\"";
-    },
-    "", "");
-
 int run_xic(const XicOptions& options) {
   if (options.mz.empty() && options.targets_file.empty()) {
     return usage_error("xic: give the targets with --mz M or --targets FILE");
@@ -80,16 +42,16 @@ int run_xic(const XicOptions& options) {
     return usage_error("xic: give the m/z tolerance with --ppm P or --da D");
   }
   const auto format = inspect::parse_text_format(options.format);
-  if (!format) return usage_error("--format: tsv, csv or json, not " + options.format);
+  if (!format)
+    return usage_error("--format: tsv, csv or json, not " + textio::quoted_value(options.format));
 
   inspect::XicQuery query;
   if (!options.targets_file.empty()) {
     auto targets = inspect::read_targets(options.targets_file);
     if (!targets) {
       const Error& error = targets.error();
-      // A parse error's detail names the file and line already.
-      return usage_error(error.is_parse() ? error.detail()
-                                          : options.targets_file + ": " + error.text());
+      // The detail names the file (and the line) already.
+      return usage_error(error.detail());
     }
     query.targets = std::move(targets).value();
   } else {
@@ -97,9 +59,9 @@ int run_xic(const XicOptions& options) {
       query.targets.push_back({text, *inspect::parse_mz(text)});
   }
   query.unit = options.ppm.empty() ? inspect::ToleranceUnit::da : inspect::ToleranceUnit::ppm;
-  query.tolerance = *parse_finite(options.ppm.empty() ? options.da : options.ppm);
+  query.tolerance = *textio::parse_finite(options.ppm.empty() ? options.da : options.ppm);
   query.ms_level = options.ms_level;
-  if (!options.rt.empty()) query.rt_range = parse_rt_range(options.rt);
+  if (!options.rt.empty()) query.rt_range = textio::parse_number_range(options.rt);
   if (auto windows = inspect::xic_windows(query); !windows) {
     return usage_error((options.ppm.empty() ? "--da: " : "--ppm: ") + windows.error().detail());
   }
@@ -129,7 +91,7 @@ Subcommand add_xic(CLI::App& app) {
   sub->add_option("run", options->run, "The run: a .d directory")->required()->type_name("RUN.d");
   // One value per --mz, so that a run named after it is not taken for one.
   auto* mz = sub->add_option("--mz", options->mz, "Target m/z (repeat for more targets)")
-                 ->check(kMz)
+                 ->check(parsed_by(inspect::parse_mz, "not an m/z (a positive number)"))
                  ->allow_extra_args(false)
                  ->type_name("M");
   auto* targets =
@@ -138,19 +100,21 @@ Subcommand add_xic(CLI::App& app) {
           ->type_name("FILE");
   mz->excludes(targets);
   auto* ppm = sub->add_option("--ppm", options->ppm, "Tolerance in ppm of the target m/z")
-                  ->check(kPpm)
+                  ->check(parsed_by(inspect::parse_ppm,
+                                    "not a tolerance in ppm (a number above 0, at most 1e6)"))
                   ->type_name("P");
   auto* da = sub->add_option("--da", options->da, "Tolerance in m/z units (Da)")
-                 ->check(kDa)
+                 ->check(parsed_by(inspect::parse_da, "not a positive finite number"))
                  ->type_name("D");
   ppm->excludes(da);
   sub->add_option("--ms-level", options->ms_level, "MS level of the scans to use")
+      ->transform(kWholeNumber)
       ->check(CLI::PositiveNumber)
       ->type_name("L")
       ->capture_default_str();
   sub->add_option("--rt", options->rt,
                   "Only scans whose retention time (seconds) lies in [A, B], A <= B")
-      ->check(kRtRange)
+      ->check(parsed_by(textio::parse_number_range, "not a time range A:B in seconds with A <= B"))
       ->type_name("A:B");
   add_table_options(*sub, options->format, options->output, options->sync);
   return {sub, [options] { return run_xic(*options); }};

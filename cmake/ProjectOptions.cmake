@@ -10,7 +10,7 @@ if(PROJECT_IS_TOP_LEVEL)
 else()
   set(VELMORAN_DEVELOPER_MODE OFF)
 endif()
-option(VELMORAN_BUILD_CLI "Build the velmoran program (needs CLI11, oneTBB, libdeflate, OpenSSL, MS-Numpress, cpp-httplib)" ON)
+option(VELMORAN_BUILD_CLI "Build the velmoran program (needs CLI11, oneTBB, libdeflate, OpenSSL, MS-Numpress)" ON)
 # The page of `velmoran view` draws with a charting library that npm fetches
 # from its registry at build time. On by default where npm is found; the
 # main job's build (scripts/demo.sh, scripts/convert.sh) turns it off so that

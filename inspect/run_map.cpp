@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <functional>
+#include <iterator>
 #include <limits>
+#include <list>
+#include <unordered_map>
 #include <utility>
 
 #include <oneapi/tbb/blocked_range.h>
@@ -60,6 +64,15 @@ namespace {
 
 using ScanPoints = RunMap::ScanPoints;
 
+// The lowest and highest m/z of the points within kMapDefaultBound, when
+// there is one: what the default m/z range takes from this scan.
+std::optional<MapRange> bounded_extent(const ScanPoints& points) {
+  const std::size_t low = points.first_from(-kMapDefaultBound, false, 0, points.size());
+  const std::size_t high = points.first_from(kMapDefaultBound, true, low, points.size());
+  if (low == high) return std::nullopt;
+  return MapRange{points.mz_at(low), points.mz_at(high - 1)};
+}
+
 // The points of one scan's record, in the form the grid reads.
 std::shared_ptr<const ScanPoints> scan_points(const raw::ScanRecord& scan,
                                               quorlith::SpectrumRecord& record) {
@@ -86,14 +99,14 @@ std::shared_ptr<const ScanPoints> scan_points(const raw::ScanRecord& scan,
       // The record's own array, not a copy.
       record.intensity.resize(n);
       points->intensity = std::move(record.intensity);
-      points->extent = MapRange{mz[0], mz[n - 1]};
+      points->extent = bounded_extent(*points);
       return points;
     }
   }
   std::vector<std::pair<double, float>> kept;
   kept.reserve(n);
   for (std::size_t i = 0; i < n; ++i) {
-    if (!std::isnan(mz[i]) && !std::isnan(record.intensity[i])) {
+    if (!std::isnan(mz[i]) && std::isfinite(record.intensity[i])) {
       kept.emplace_back(mz[i], record.intensity[i]);
     }
   }
@@ -109,12 +122,7 @@ std::shared_ptr<const ScanPoints> scan_points(const raw::ScanRecord& scan,
     points->mz.push_back(m);
     points->intensity.push_back(intensity);
   }
-  const auto finite = [](double m) { return std::isfinite(m); };
-  const auto low = std::find_if(points->mz.begin(), points->mz.end(), finite);
-  if (low != points->mz.end()) {
-    const auto high = std::find_if(points->mz.rbegin(), points->mz.rend(), finite);
-    points->extent = MapRange{*low, *high};
-  }
+  points->extent = bounded_extent(*points);
   return points;
 }
 
@@ -190,7 +198,7 @@ std::uint64_t bin_scan(const ScanPoints& points, const std::vector<double>& rows
   const float* intensity = points.intensity.data();
   if (!points.uniform || end - begin < 4 * cells) {
     for (std::size_t i = begin; i < end; ++i) {
-      if (std::isnan(intensity[i])) continue;
+      if (!std::isfinite(intensity[i])) continue;
       column.put(cell_of(rows, points.mz_at(i)), intensity[i]);
     }
     return end - begin;
@@ -245,28 +253,105 @@ std::vector<double> map_edges(MapRange range, std::uint32_t cells) {
   return edges;
 }
 
-RunMap::RunMap(const Reader& reader, std::size_t cache_bytes)
-    : reader_(reader), cache_bytes_(cache_bytes), kept_(reader.scans().records.size()) {}
+// The scans kept by the maps that share a budget, most recently used
+// first, each found by its map and position. Each entry notes the pass
+// (one grid, or one level's first reading) that used it last: a pass does
+// not drop what it used itself to keep more, so that a level larger than
+// the budget keeps the part that fits, as a cache that stays full of the
+// scans read last would keep none of it for the next grid.
+struct MapBudget::Kept {
+  struct Entry {
+    const RunMap* map;
+    std::size_t position;
+    std::shared_ptr<const RunMap::ScanPoints> points;
+    std::uint64_t pass;
+  };
+  using Key = std::pair<const RunMap*, std::size_t>;
+  struct KeyHash {
+    std::size_t operator()(const Key& key) const noexcept {
+      return std::hash<const RunMap*>{}(key.first) ^ (key.second * 0x9E3779B97F4A7C15ULL);
+    }
+  };
 
-RunMap::~RunMap() = default;
+  std::mutex mutex;
+  std::atomic<std::uint64_t> passes{0};
+  std::size_t used = 0;
+  std::list<Entry> recent;
+  std::unordered_map<Key, std::list<Entry>::iterator, KeyHash> by_key;
+  // Each map's share of `used`.
+  std::unordered_map<const RunMap*, std::size_t> by_map;
 
-std::size_t RunMap::cached_bytes() const {
-  const std::lock_guard lock(mutex_);
-  return kept_bytes_;
+  void drop(std::list<Entry>::iterator entry) {
+    const std::size_t bytes = entry->points->bytes();
+    used -= bytes;
+    by_map[entry->map] -= bytes;
+    by_key.erase({entry->map, entry->position});
+    recent.erase(entry);
+  }
+};
+
+MapBudget::MapBudget(std::size_t bytes) : capacity_(bytes), kept_(std::make_unique<Kept>()) {}
+
+MapBudget::~MapBudget() = default;
+
+std::size_t MapBudget::used() const {
+  const std::lock_guard lock(kept_->mutex);
+  return kept_->used;
 }
 
-std::shared_ptr<const RunMap::ScanPoints> RunMap::points(std::size_t position) const {
+RunMap::RunMap(const Reader& reader, std::size_t cache_bytes)
+    : RunMap(reader, std::make_shared<MapBudget>(cache_bytes)) {}
+
+RunMap::RunMap(const Reader& reader, std::shared_ptr<MapBudget> budget)
+    : reader_(reader), budget_(std::move(budget)) {}
+
+RunMap::~RunMap() {
+  MapBudget::Kept& kept = *budget_->kept_;
+  const std::lock_guard lock(kept.mutex);
+  for (auto entry = kept.recent.begin(); entry != kept.recent.end();) {
+    const auto next = std::next(entry);
+    if (entry->map == this) kept.drop(entry);
+    entry = next;
+  }
+  kept.by_map.erase(this);
+}
+
+std::size_t RunMap::cached_bytes() const {
+  MapBudget::Kept& kept = *budget_->kept_;
+  const std::lock_guard lock(kept.mutex);
+  const auto found = kept.by_map.find(this);
+  return found == kept.by_map.end() ? 0 : found->second;
+}
+
+std::uint64_t RunMap::new_pass() const { return ++budget_->kept_->passes; }
+
+std::shared_ptr<const RunMap::ScanPoints> RunMap::points(std::size_t position,
+                                                         std::uint64_t pass) const {
+  MapBudget::Kept& kept = *budget_->kept_;
   {
-    const std::lock_guard lock(mutex_);
-    if (kept_[position]) return kept_[position];
+    const std::lock_guard lock(kept.mutex);
+    if (const auto found = kept.by_key.find({this, position}); found != kept.by_key.end()) {
+      kept.recent.splice(kept.recent.begin(), kept.recent, found->second);
+      found->second->pass = pass;
+      return found->second->points;
+    }
   }
   ScanSpectrum spectrum = reader_.read_spectrum(position);
   auto points = scan_points(reader_.scans().records[position], spectrum.record);
-  const std::lock_guard lock(mutex_);
-  if (!kept_[position] && kept_bytes_ + points->bytes() <= cache_bytes_) {
-    kept_[position] = points;
-    kept_bytes_ += points->bytes();
+  // A scan that could not be read is not kept: it is tried again next time.
+  const std::size_t bytes = points->bytes();
+  if (spectrum.error || bytes > budget_->capacity()) return points;
+  const std::lock_guard lock(kept.mutex);
+  if (kept.by_key.count({this, position}) != 0) return points;  // another thread was first
+  while (kept.used + bytes > budget_->capacity()) {
+    const auto oldest = std::prev(kept.recent.end());
+    if (oldest->pass == pass) return points;  // all of it this pass's own
+    kept.drop(oldest);
   }
+  kept.recent.push_front({this, position, points, pass});
+  kept.by_key.emplace(MapBudget::Kept::Key{this, position}, kept.recent.begin());
+  kept.used += bytes;
+  kept.by_map[this] += bytes;
   return points;
 }
 
@@ -300,11 +385,12 @@ std::shared_ptr<const RunMap::Level> RunMap::level(std::uint32_t ms_level) const
     std::stable_sort(level->scans.begin(), level->scans.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<std::optional<MapRange>> extents(level->scans.size());
+    const std::uint64_t pass = new_pass();
     tbb::parallel_for(tbb::blocked_range<std::size_t>(0, level->scans.size()),
                       [&](const tbb::blocked_range<std::size_t>& range) {
                         for (std::size_t i = range.begin(); i != range.end(); ++i) {
                           if (stopping_) return;
-                          extents[i] = points(level->scans[i].second)->extent;
+                          extents[i] = points(level->scans[i].second, pass)->extent;
                         }
                       });
     for (const auto& extent : extents) {
@@ -328,14 +414,20 @@ void RunMap::prepare(std::uint32_t ms_level) const { (void)level(ms_level); }
 
 MapGrid RunMap::bin(const MapQuery& query) const {
   const auto scans_level = level(query.ms_level);
+  const std::uint64_t pass = new_pass();
   const auto& scans = scans_level->scans;
   MapGrid grid;
   grid.width = query.width;
   grid.height = query.height;
+  // The default time range: the scans' times within kMapDefaultBound.
+  const auto by_time = [](const auto& scan, double rt) { return scan.first < rt; };
+  const auto after_time = [](double rt, const auto& scan) { return rt < scan.first; };
   if (query.rt) {
     grid.rt = *query.rt;
   } else {
-    grid.rt = scans.empty() ? MapRange{0.0, 1.0} : widened(scans.front().first, scans.back().first);
+    const auto low = std::lower_bound(scans.begin(), scans.end(), -kMapDefaultBound, by_time);
+    const auto high = std::upper_bound(low, scans.end(), kMapDefaultBound, after_time);
+    grid.rt = low == high ? MapRange{0.0, 1.0} : widened(low->first, std::prev(high)->first);
   }
   if (query.mz) {
     grid.mz = *query.mz;
@@ -348,10 +440,8 @@ MapGrid RunMap::bin(const MapQuery& query) const {
   grid.cells.assign(std::size_t{grid.width} * grid.height, 0.0F);
 
   // The scans inside the range, in runs that share a column.
-  const auto by_time = [](const auto& scan, double rt) { return scan.first < rt; };
   const auto first = std::lower_bound(scans.begin(), scans.end(), grid.rt.lo, by_time);
-  const auto last = std::upper_bound(scans.begin(), scans.end(), grid.rt.hi,
-                                     [](double rt, const auto& scan) { return rt < scan.first; });
+  const auto last = std::upper_bound(first, scans.end(), grid.rt.hi, after_time);
   grid.scans = static_cast<std::uint64_t>(last - first);
   struct Run {
     std::size_t column;
@@ -396,7 +486,7 @@ MapGrid RunMap::bin(const MapQuery& query) const {
       binned[p] = Column{std::vector<float>(height), std::vector<std::uint8_t>(height)};
       std::uint64_t inside = 0;
       for (std::size_t s = pieces[p].begin; s < pieces[p].end; ++s) {
-        inside += bin_scan(*points(scans[s].second), rows, binned[p]);
+        inside += bin_scan(*points(scans[s].second, pass), rows, binned[p]);
       }
       points_inside += inside;
     });
@@ -422,7 +512,7 @@ MapGrid RunMap::bin(const MapQuery& query) const {
                       for (std::size_t r = range.begin(); r != range.end(); ++r) {
                         std::fill(column.has.begin(), column.has.end(), std::uint8_t{0});
                         for (std::size_t s = runs[r].begin; s < runs[r].end; ++s) {
-                          inside += bin_scan(*points(scans[s].second), rows, column);
+                          inside += bin_scan(*points(scans[s].second, pass), rows, column);
                         }
                         write(column, runs[r].column);
                       }

@@ -7,6 +7,7 @@
 
 #include <velmoran/textio/escape.hpp>
 #include <velmoran/textio/number_text.hpp>
+#include <velmoran/textio/numbers.hpp>
 
 namespace velmoran::qc {
 

@@ -34,7 +34,6 @@ build_packages=(
   g++ cmake ninja-build pkg-config
   python3 python3-dev
   libcli11-dev libtbb-dev libdeflate-dev libssl-dev zlib1g-dev libmsnumpress-dev
-  libcpp-httplib-dev
 )
 # pip install . in a virtual environment: the module's build, no program.
 python_packages=(g++ cmake ninja-build python3 python3-dev python3-venv)

@@ -16,6 +16,13 @@ if(TARGET velmoran_cli AND VELMORAN_TEST_PYTHON)
     LABELS cli
     TIMEOUT 120
     ENVIRONMENT "VELMORAN=$<TARGET_FILE:velmoran_cli>;VELMORAN_MKDATASET=$<TARGET_FILE:velmoran_mkdataset>;PYTHONDONTWRITEBYTECODE=1")
+  # The targets and transition lists users give: one dialect, bounded reading.
+  add_test(NAME user_text_cli
+    COMMAND ${VELMORAN_TEST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/cli/user_text_test.py)
+  set_tests_properties(user_text_cli PROPERTIES
+    LABELS cli
+    TIMEOUT 120
+    ENVIRONMENT "VELMORAN=$<TARGET_FILE:velmoran_cli>;VELMORAN_MKDATASET=$<TARGET_FILE:velmoran_mkdataset>;PYTHONDONTWRITEBYTECODE=1")
   # Where convert, scans and xic put their files, and the thread default.
   add_test(NAME output_placement
     COMMAND ${VELMORAN_TEST_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/cli/output_placement_test.py)

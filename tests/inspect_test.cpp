@@ -6,14 +6,20 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include <velmoran/textio/escape.hpp>
-#include <velmoran/analysis/spectrum_totals.hpp>
 #include <velmoran/analysis/spectrum_summary.hpp>
+#include <velmoran/analysis/spectrum_totals.hpp>
+#include <velmoran/textio/escape.hpp>
+#include <velmoran/textio/numbers.hpp>
+#include <velmoran/textio/quoted_value.hpp>
+#include <velmoran/textio/ranges.hpp>
+#include <velmoran/textio/records.hpp>
 #include <velmoran/inspect/table.hpp>
 #include <velmoran/inspect/targets.hpp>
 #include <velmoran/inspect/xic.hpp>
@@ -167,8 +173,8 @@ TEST(Targets, ABadLineNamesTheFileAndLine) {
       {"1e999\n", "t:1: not an m/z (a positive number): \"1e999\""},
       {"100 200\n", "t:1: not an m/z (a positive number): \"100 200\""},
       {"name,mz\na,1,2\n", "t:2: expected 2 fields (name,mz), found 3"},
-      {"name,mz\n\"a,1\n", "t:2: not a CSV row (a quote is not closed, or text follows one)"},
-      {"name,mz\na,\n", "t:2: not an m/z (a positive number): \"\""},
+      {"name,mz\n\"a,1\n", "t:2: column name: a quote is not closed"},
+      {"name,mz\na,\n", "t:2: column mz: not an m/z (a positive number): \"\""},
       {"# nothing\n\n", "t: no targets"},
       {"name,mz\n", "t: no targets"},
   };
@@ -177,6 +183,102 @@ TEST(Targets, ABadLineNamesTheFileAndLine) {
     ASSERT_FALSE(targets) << c.text;
     EXPECT_EQ(targets.error().detail(), c.message) << c.text;
   }
+}
+
+// What a user may type for a number or a range, and what is refused.
+TEST(UserText, NumbersAndRanges) {
+  using velmoran::textio::parse_finite;
+  using velmoran::textio::parse_whole;
+  const struct {
+    const char* text;
+    std::optional<double> real;
+    std::optional<std::uint32_t> whole;
+  } numbers[] = {
+      {"524.3", 524.3, {}},
+      {"+5", 5.0, 5U},
+      {".5", 0.5, {}},
+      {"5.", 5.0, {}},
+      {"1e3", 1000.0, {}},
+      {"-2", -2.0, {}},
+      {"4294967295", 4294967295.0, 4294967295U},
+      {"4294967296", 4294967296.0, {}},
+      {"", {}, {}},
+      {"+", {}, {}},
+      {"+-1", {}, {}},
+      {"++1", {}, {}},
+      {" 1", {}, {}},
+      {"1 ", {}, {}},
+      {"0x10", {}, {}},
+      {"inf", {}, {}},
+      {"nan", {}, {}},
+      {"1e999", {}, {}},
+      {"1e-400", {}, {}},
+      {"1,5", {}, {}},
+      {"1_000", {}, {}},
+  };
+  for (const auto& n : numbers) {
+    EXPECT_EQ(parse_finite(n.text), n.real) << n.text;
+    EXPECT_EQ(parse_whole<std::uint32_t>(n.text), n.whole) << n.text;
+  }
+
+  using Real = std::optional<std::pair<double, double>>;
+  EXPECT_EQ(velmoran::textio::parse_number_range("60:90"), Real({60.0, 90.0}));
+  EXPECT_EQ(velmoran::textio::parse_number_range("-1:+1"), Real({-1.0, 1.0}));
+  EXPECT_EQ(velmoran::textio::parse_number_range("5:5"), Real({5.0, 5.0}));
+  for (const char* text : {"90:60", "60", "60:", ":90", "1:nan", "1:2:3", " 1:2"}) {
+    EXPECT_FALSE(velmoran::textio::parse_number_range(text)) << text;
+  }
+  using Whole = std::optional<std::pair<std::uint32_t, std::uint32_t>>;
+  using velmoran::textio::OpenHigh;
+  using velmoran::textio::parse_whole_range;
+  EXPECT_EQ(parse_whole_range("3"), Whole({3, 3}));
+  EXPECT_EQ(parse_whole_range("2-7"), Whole({2, 7}));
+  EXPECT_EQ(parse_whole_range("2-", OpenHigh::allowed), Whole({2, 4294967295U}));
+  for (const char* text : {"2-", "7-2", "-2", "1.5", "2-x"}) {
+    EXPECT_FALSE(parse_whole_range(text)) << text;
+  }
+}
+
+// Records as RFC 4180 reads them within a line, unquoted cells trimmed.
+TEST(UserText, RecordsOfOneDialect) {
+  using Cells = std::vector<std::string>;
+  const struct {
+    const char* line;
+    char delimiter;
+    Cells cells;
+    bool skipped;
+    std::size_t bad_column;  // no cells, not skipped: the refused cell
+  } cases[] = {
+      {"a, b ,c", ',', {"a", "b", "c"}, false, 0},
+      {"\"x, \"\"y\"\"\",\" z \"", ',', {"x, \"y\"", " z "}, false, 0},
+      {"a\t b \t\"c\td\"", '\t', {"a", "b", "c\td"}, false, 0},
+      {"a,,", ',', {"a", "", ""}, false, 0},
+      {",,,,", ',', {}, true, 0},
+      {"\t\t", '\t', {}, true, 0},
+      {"\"\",\"\"", ',', {}, true, 0},
+      {"  # comment, with a comma", ',', {}, true, 0},
+      {" \t ", ',', {}, true, 0},
+      {"a,\"open", ',', {}, false, 1},
+      {"a,\"b\" ,c", ',', {}, false, 1},
+      {"a,b,c\"d", ',', {}, false, 2},
+      {" \"a\"", ',', {}, false, 0},
+  };
+  for (const auto& c : cases) {
+    const auto record = velmoran::textio::split_record(c.line, c.delimiter);
+    EXPECT_EQ(record.skipped, c.skipped) << c.line;
+    if (c.skipped) continue;
+    if (c.cells.empty()) {
+      ASSERT_TRUE(record.error) << c.line;
+      EXPECT_EQ(record.error->column, c.bad_column) << c.line;
+    } else {
+      EXPECT_FALSE(record.error) << c.line;
+      EXPECT_EQ(record.cells, c.cells) << c.line;
+    }
+  }
+  // A value in a message: one line, cut at a character's start.
+  EXPECT_EQ(velmoran::textio::quoted_value("a\nb\x1b[2J"), "\"a?b?[2J\"");
+  const std::string long_text = std::string(59, 'x') + "\xC3\xA9tail";
+  EXPECT_EQ(velmoran::textio::quoted_value(long_text), "\"" + std::string(59, 'x') + "...\"");
 }
 
 TEST(TextCells, CsvQuotingAndJsonEscaping) {

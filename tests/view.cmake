@@ -51,6 +51,11 @@ if(VELMORAN_CHROMEDRIVER AND EXISTS /usr/bin/chromium AND EXISTS /usr/bin/python
     COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/view/view_browser_test.py)
   set_tests_properties(view_browser PROPERTIES
     LABELS "cli;view;browser" TIMEOUT 180 ENVIRONMENT "${view_env}")
+  # The session: a reload keeps the view, a bookmark says how to get in.
+  add_test(NAME view_session_browser
+    COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/view/view_session_browser_test.py)
+  set_tests_properties(view_session_browser PROPERTIES
+    LABELS "cli;view;browser" TIMEOUT 180 ENVIRONMENT "${view_env}")
 endif()
 
 # An MRM run's channel list in the browser (a trace toggles) and the
@@ -90,10 +95,14 @@ if(view_map_numpy EQUAL 0)
 endif()
 
 # The map in the browser: drawn, a click selects, a drag zooms, the CSV
-# export equals the API.
+# export equals the API. The URL's fragment: another run drops the run's
+# keys only; ranges too narrow for a double neither block the page nor
+# freeze it.
 if(VELMORAN_CHROMEDRIVER AND EXISTS /usr/bin/chromium AND EXISTS /usr/bin/python3)
   add_test(NAME view_map_browser
     COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/view/view_map_browser_test.py)
-  set_tests_properties(view_map_browser PROPERTIES
+  add_test(NAME view_state_browser
+    COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/view/view_state_browser_test.py)
+  set_tests_properties(view_map_browser view_state_browser PROPERTIES
     LABELS "cli;view;browser" TIMEOUT 180 ENVIRONMENT "${view_env}")
 endif()

@@ -1,5 +1,6 @@
 #include <velmoran/view/access.hpp>
 
+#include <openssl/evp.h>
 #include <sys/random.h>
 
 #include <algorithm>
@@ -7,6 +8,10 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <new>
+#include <span>
+
+#include "request_head.hpp"
 
 namespace velmoran::view {
 
@@ -14,11 +19,26 @@ namespace {
 
 constexpr std::size_t kTokenBytes = 32;
 
-char lower(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+std::string hex(std::span<const std::uint8_t> bytes) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(2 * bytes.size());
+  for (const std::uint8_t b : bytes) {
+    text.push_back(kHex[b >> 4]);
+    text.push_back(kHex[b & 0x0F]);
+  }
+  return text;
+}
 
-bool equal_ignoring_case(std::string_view a, std::string_view b) noexcept {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return lower(x) == lower(y); });
+// The session cookie's value: SHA-256 of the token under a label of its own.
+std::string session_secret(std::string_view token) {
+  const std::string text = "velmoran view session\n" + std::string(token);
+  std::array<std::uint8_t, EVP_MAX_MD_SIZE> digest{};
+  unsigned int length = 0;
+  if (EVP_Digest(text.data(), text.size(), digest.data(), &length, EVP_sha256(), nullptr) != 1) {
+    throw std::bad_alloc();
+  }
+  return hex(std::span(digest).first(length));
 }
 
 }  // namespace
@@ -34,14 +54,7 @@ Result<std::string> random_token() {
     }
     filled += static_cast<std::size_t>(got);
   }
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string token;
-  token.reserve(2 * bytes.size());
-  for (const std::uint8_t b : bytes) {
-    token.push_back(kHex[b >> 4]);
-    token.push_back(kHex[b & 0x0F]);
-  }
-  return token;
+  return hex(bytes);
 }
 
 bool same_secret(std::string_view expected, std::string_view given) noexcept {
@@ -65,7 +78,9 @@ std::string url_host(std::string_view address) {
 }
 
 AccessPolicy::AccessPolicy(std::string token, std::string_view bind_address, int port)
-    : token_(std::move(token)) {
+    : token_(std::move(token)),
+      cookie_name_("velmoran-view-" + std::to_string(port)),
+      cookie_value_(session_secret(token_)) {
   const std::string suffix = std::to_string(port);
   const auto with_port = [&](std::string host) { return host.append(":").append(suffix); };
   hosts_ = {with_port("127.0.0.1"), with_port("localhost")};
@@ -79,10 +94,21 @@ bool AccessPolicy::host_allowed(std::string_view host) const {
   });
 }
 
-bool AccessPolicy::allows(std::string_view host, std::string_view header_token,
-                          std::string_view query_token) const {
-  if (!host_allowed(host)) return false;
-  return same_secret(token_, header_token) || same_secret(token_, query_token);
+bool AccessPolicy::token_matches(std::string_view given) const noexcept {
+  return same_secret(token_, given);
+}
+
+std::string AccessPolicy::cookie() const {
+  return cookie_name_ + "=" + cookie_value_ + "; Path=/; HttpOnly; SameSite=Strict";
+}
+
+bool AccessPolicy::cookie_matches(std::string_view cookies) const {
+  // "a=1; b=2": pairs separated by ';'.
+  return any_item(cookies, ';', [this](std::string_view pair) {
+    const auto equals = pair.find('=');
+    return equals != std::string_view::npos && pair.substr(0, equals) == cookie_name_ &&
+           same_secret(cookie_value_, pair.substr(equals + 1));
+  });
 }
 
 }  // namespace velmoran::view

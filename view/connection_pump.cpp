@@ -7,6 +7,7 @@
 #include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,9 +16,11 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -29,22 +32,81 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The bodies that connections keep until their clients have read them,
+// each counted once however many connections send it.
+class HeldBodies {
+ public:
+  explicit HeldBodies(std::size_t limit) : limit_(limit) {}
+
+  // Counts `size` bytes at `key` unless they are counted already; false
+  // when they would pass the limit.
+  bool hold(const void* key, std::size_t size) {
+    const std::lock_guard lock(mutex_);
+    auto found = bodies_.find(key);
+    if (found != bodies_.end()) {
+      ++found->second.second;
+      return true;
+    }
+    if (size > limit_ - total_) return false;
+    bodies_.emplace(key, std::pair{size, std::size_t{1}});
+    total_ += size;
+    return true;
+  }
+  void release(const void* key) {
+    const std::lock_guard lock(mutex_);
+    auto found = bodies_.find(key);
+    if (found == bodies_.end() || --found->second.second > 0) return;
+    total_ -= found->second.first;
+    bodies_.erase(found);
+  }
+  [[nodiscard]] bool full() {
+    const std::lock_guard lock(mutex_);
+    return total_ >= limit_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::size_t limit_;
+  std::size_t total_ = 0;
+  // key -> (bytes, connections holding them)
+  std::unordered_map<const void*, std::pair<std::size_t, std::size_t>> bodies_;
+};
+
+// What an answer still has to send: the rest of its head (a copy, small)
+// and the rest of its body (where it lies).
+struct Outgoing {
+  std::string head;
+  std::string_view body;
+  std::shared_ptr<const void> owner;
+  const void* held = nullptr;  // counted in HeldBodies under this key
+  bool authenticated = false;
+  [[nodiscard]] bool empty() const noexcept { return head.empty() && body.empty(); }
+};
+
 struct Connection {
-  Connection(int fd, std::atomic<std::size_t>& open_count) : socket(fd), open(&open_count) {
+  Connection(int fd, std::atomic<std::size_t>& open_count, HeldBodies& held_bodies)
+      : socket(fd), open(&open_count), held(&held_bodies) {
     open->fetch_add(1);
   }
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
   ~Connection() {
+    finish_answer();
     ::close(socket);
     open->fetch_sub(1);
+  }
+  void finish_answer() {
+    if (out.held != nullptr) held->release(out.held);
+    out = Outgoing{};
   }
 
   int socket;
   std::atomic<std::size_t>* open;
+  HeldBodies* held;
   // Received and not yet answered: the start of the next request.
   std::string received;
-  // When the connection began to wait for its next request.
+  // When the connection began to wait for its next request, or last made
+  // progress sending an answer.
   Clock::time_point since = Clock::now();
   std::size_t answered = 0;
   // The client shut its side: what came whole is answered, then it closes.
@@ -52,15 +114,17 @@ struct Connection {
   // Leading bytes of `received` known to hold no end of a head, so that a
   // client sending a byte at a time costs a look at the new bytes only.
   std::size_t searched = 0;
-  // Answer bytes the socket has not taken yet, and whether the connection
-  // closes once they are sent.
-  std::string unsent;
+  // The answer being sent, and whether the connection closes once it is.
+  Outgoing out;
   bool close_when_sent = false;
+  // A request on it passed the access checks.
+  bool authenticated = false;
 };
 using ConnectionPtr = std::unique_ptr<Connection>;
 
 struct Job {
   ConnectionPtr connection;
+  Request request;
   std::size_t size = 0;
   bool close = false;
 };
@@ -129,54 +193,118 @@ std::size_t descriptor_budget() {
   return std::clamp(budget, std::size_t{1}, kMostConnections);
 }
 
-// A last word to a client that is dropped after sending part of a request
-// (a status without a body), sent only if it fits the socket's buffer now.
-void refuse(int socket, std::string_view status) {
-  std::string reply = "HTTP/1.1 ";
-  reply.append(status).append("\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-  [[maybe_unused]] const ssize_t sent =
-      ::send(socket, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-  ::shutdown(socket, SHUT_WR);
+std::string_view reason_phrase(int status) {
+  switch (status) {
+    case 200:
+      return "OK";
+    case 400:
+      return "Bad Request";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 408:
+      return "Request Timeout";
+    case 413:
+      return "Content Too Large";
+    case 414:
+      return "URI Too Long";
+    case 431:
+      return "Request Header Fields Too Large";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return "Internal Server Error";
+  }
+}
+
+// The status line and headers of `response`, with its framing.
+std::string response_head(const Response& response, bool close, const PumpLimits& limits) {
+  std::string head = "HTTP/1.1 " + std::to_string(response.status) + " ";
+  head.append(reason_phrase(response.status)).append("\r\n");
+  for (const auto& [name, value] : response.headers) {
+    head.append(name).append(": ").append(value).append("\r\n");
+  }
+  head.append("Content-Length: ").append(std::to_string(response.body.size())).append("\r\n");
+  if (close) {
+    head.append("Connection: close\r\n");
+  } else {
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(limits.head_deadline).count();
+    head.append("Connection: keep-alive\r\nKeep-Alive: timeout=")
+        .append(std::to_string(seconds))
+        .append(", max=")
+        .append(std::to_string(limits.max_requests_per_connection))
+        .append("\r\n");
+  }
+  return head.append("\r\n");
+}
+
+// Sends what the socket takes now of `out` (head, then body) without
+// waiting; false when the connection failed.
+bool send_some(int socket, Outgoing& out, std::size_t& sent_total) {
+  while (!out.empty()) {
+    iovec parts[2] = {{out.head.data(), out.head.size()},
+                      {const_cast<char*>(out.body.data()), out.body.size()}};
+    msghdr message{};
+    message.msg_iov = out.head.empty() ? parts + 1 : parts;
+    message.msg_iovlen = out.head.empty() ? 1 : 2;
+    const ssize_t sent = ::sendmsg(socket, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent < 0) {
+      if (errno == EINTR) continue;
+      return errno == EAGAIN || errno == EWOULDBLOCK;
+    }
+    auto count = static_cast<std::size_t>(sent);
+    sent_total += count;
+    const std::size_t from_head = std::min(count, out.head.size());
+    out.head.erase(0, from_head);
+    out.body.remove_prefix(count - from_head);
+  }
+  return true;
 }
 
 }  // namespace
 
 struct ConnectionPump::State {
+  explicit State(const PumpLimits& pump_limits)
+      : limits(pump_limits), held(pump_limits.max_held_bytes) {}
+
   PumpLimits limits;
-  AnswerRequest answer;
+  PumpHandlers handlers;
   int listening = -1;
   int wake = -1;
   std::atomic<bool> stopping{false};
-  // Declared before everything that holds connections: they count on it.
+  // Declared before everything that holds connections: they count on them.
   std::atomic<std::size_t> open{0};
+  HeldBodies held;
   std::mutex returned_mutex;
   std::vector<ConnectionPtr> returned;
   WorkQueue light;
   WorkQueue heavy;
   std::thread gate;
-  // The gate thread's own: connections waiting for a whole request.
+  // The gate thread's own: connections waiting for a whole request, or
+  // sending the rest of an answer.
   std::vector<ConnectionPtr> waiting;
-
-  [[nodiscard]] std::size_t receive_limit() const {
-    return limits.max_head_bytes + limits.max_body_bytes;
-  }
 
   void run_gate();
   void receive(ConnectionPtr& connection);
   void send_unsent(ConnectionPtr& connection);
   [[nodiscard]] ConnectionPtr advance(ConnectionPtr connection);
+  void refuse(Connection& connection, int status, std::string_view reason);
   void accept_new(Clock::time_point& paused_until);
-  bool drop_oldest();
+  bool drop_one();
   void expire(Clock::time_point now);
   void work(Job& job);
 };
 
-ConnectionPump::ConnectionPump(int listening_socket, const PumpLimits& limits, AnswerRequest answer)
-    : state_(std::make_unique<State>()) {
+ConnectionPump::ConnectionPump(int listening_socket, const PumpLimits& limits,
+                               PumpHandlers handlers)
+    : state_(std::make_unique<State>(limits)) {
   State& s = *state_;
-  s.limits = limits;
   if (s.limits.max_connections == 0) s.limits.max_connections = descriptor_budget();
-  s.answer = std::move(answer);
+  s.handlers = std::move(handlers);
   s.listening = listening_socket;
   // Accepted in batches until the kernel's queue is empty, never waited on.
   ::fcntl(listening_socket, F_SETFL, ::fcntl(listening_socket, F_GETFL) | O_NONBLOCK);
@@ -214,7 +342,7 @@ void ConnectionPump::State::run_gate() {
     fds.push_back({accepting ? listening : -1, POLLIN, 0});
     Clock::time_point next = accepting ? Clock::time_point::max() : accept_paused_until;
     for (const ConnectionPtr& connection : waiting) {
-      const short events = connection->unsent.empty() ? POLLIN : POLLOUT;
+      const short events = connection->out.empty() ? POLLIN : POLLOUT;
       fds.push_back({connection->socket, events, 0});
       next = std::min(next, connection->since + limits.head_deadline);
     }
@@ -228,7 +356,7 @@ void ConnectionPump::State::run_gate() {
 
     for (std::size_t i = 0; i < waiting.size(); ++i) {
       if (fds[i + 2].revents == 0) continue;
-      if (waiting[i]->unsent.empty()) {
+      if (waiting[i]->out.empty()) {
         receive(waiting[i]);
       } else {
         send_unsent(waiting[i]);
@@ -260,8 +388,9 @@ void ConnectionPump::State::run_gate() {
 void ConnectionPump::State::receive(ConnectionPtr& connection) {
   char buffer[16 * 1024];
   std::string& received = connection->received;
-  while (received.size() < receive_limit()) {
-    const std::size_t want = std::min(sizeof buffer, receive_limit() - received.size());
+  const std::size_t limit = limits.request.max_head_bytes + limits.request.max_body_bytes;
+  while (received.size() < limit) {
+    const std::size_t want = std::min(sizeof buffer, limit - received.size());
     const ssize_t got = ::recv(connection->socket, buffer, want, MSG_DONTWAIT);
     if (got > 0) {
       received.append(buffer, static_cast<std::size_t>(got));
@@ -281,60 +410,56 @@ void ConnectionPump::State::receive(ConnectionPtr& connection) {
 void ConnectionPump::State::send_unsent(ConnectionPtr& connection) {
   Connection& c = *connection;
   std::size_t sent_total = 0;
-  while (sent_total < c.unsent.size()) {
-    const ssize_t sent = ::send(c.socket, c.unsent.data() + sent_total,
-                                c.unsent.size() - sent_total, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (sent > 0) {
-      sent_total += static_cast<std::size_t>(sent);
-    } else if (sent < 0 && errno == EINTR) {
-      continue;
-    } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      break;
-    } else {
-      connection.reset();
-      return;
-    }
+  if (!send_some(c.socket, c.out, sent_total)) {
+    connection.reset();
+    return;
   }
-  c.unsent.erase(0, sent_total);
   // The deadline counts from the last progress.
   if (sent_total > 0) c.since = Clock::now();
-  if (!c.unsent.empty()) return;
+  if (!c.out.empty()) return;
+  c.finish_answer();
   if (c.close_when_sent) {
     connection.reset();
     return;
   }
-  c.unsent.shrink_to_fit();
   connection = advance(std::move(connection));
+}
+
+void ConnectionPump::State::refuse(Connection& connection, int status, std::string_view reason) {
+  // A last word, sent only as far as the socket's buffer takes it now.
+  Response response = handlers.refuse(status, reason);
+  Outgoing out{response_head(response, true, limits), response.body, response.owner};
+  std::size_t sent = 0;
+  [[maybe_unused]] const bool alive = send_some(connection.socket, out, sent);
+  ::shutdown(connection.socket, SHUT_WR);
 }
 
 ConnectionPtr ConnectionPump::State::advance(ConnectionPtr connection) {
   Connection& c = *connection;
   // The next request waits until the previous answer has left.
-  if (!c.unsent.empty()) return connection;
-  // The end of a head ("\n\r\n") may straddle the bytes seen and the new.
+  if (!c.out.empty()) return connection;
+  // The end of a head may straddle the bytes seen and the new.
   const std::size_t from = c.searched > 2 ? c.searched - 2 : 0;
-  if (c.received.size() < limits.max_head_bytes &&
-      c.received.find("\n\r\n", from) == std::string::npos) {
+  if (c.received.size() < limits.request.max_head_bytes &&
+      head_end(c.received, from) == std::string::npos) {
     c.searched = c.received.size();
     if (c.peer_done) return nullptr;
     return connection;
   }
-  const RequestHead head =
-      examine_request(c.received, limits.max_head_bytes, limits.max_body_bytes);
-  switch (head.state) {
-    case RequestHead::State::complete: {
-      const bool last =
-          head.close_after || c.peer_done || c.answered + 1 >= limits.max_requests_per_connection;
-      (head.heavy ? heavy : light).push({std::move(connection), head.size, last});
+  ParsedRequest parsed = parse_request(c.received, limits.request);
+  switch (parsed.state) {
+    case ParsedRequest::State::complete: {
+      const bool last = parsed.request.close || c.peer_done ||
+                        c.answered + 1 >= limits.max_requests_per_connection;
+      const bool heavy_work = parsed.request.heavy;
+      (heavy_work ? heavy : light)
+          .push({std::move(connection), std::move(parsed.request), parsed.size, last});
       return nullptr;
     }
-    case RequestHead::State::too_large:
-      // The request line alone too long, or the headers.
-      refuse(c.socket, c.received.find('\n') >= limits.max_head_bytes
-                           ? "414 URI Too Long"
-                           : "431 Request Header Fields Too Large");
+    case ParsedRequest::State::refused:
+      refuse(c, parsed.status, parsed.reason);
       return nullptr;
-    case RequestHead::State::incomplete:
+    case ParsedRequest::State::incomplete:
       break;
   }
   // A client that closed with part of a request (or none) is done.
@@ -342,15 +467,23 @@ ConnectionPtr ConnectionPump::State::advance(ConnectionPtr connection) {
   return connection;
 }
 
-bool ConnectionPump::State::drop_oldest() {
-  if (waiting.empty()) return false;
-  const auto oldest = std::min_element(
-      waiting.begin(), waiting.end(),
-      [](const ConnectionPtr& a, const ConnectionPtr& b) { return a->since < b->since; });
-  if (!(*oldest)->received.empty() && (*oldest)->unsent.empty()) {
-    refuse((*oldest)->socket, "408 Request Timeout");
+bool ConnectionPump::State::drop_one() {
+  // Connections without access first, then idle ones with access; the one
+  // that waited longest of either kind. Never one sending an answer given
+  // with access.
+  const auto rank = [](const ConnectionPtr& c) {
+    if (!c->authenticated) return 0;
+    return c->out.empty() ? 1 : 2;
+  };
+  const auto chosen = std::min_element(
+      waiting.begin(), waiting.end(), [&](const ConnectionPtr& a, const ConnectionPtr& b) {
+        return std::pair(rank(a), a->since) < std::pair(rank(b), b->since);
+      });
+  if (chosen == waiting.end() || rank(*chosen) == 2) return false;
+  if (!(*chosen)->received.empty() && (*chosen)->out.empty()) {
+    refuse(**chosen, 408, "the server ran short of connections");
   }
-  waiting.erase(oldest);
+  waiting.erase(chosen);
   return true;
 }
 
@@ -361,15 +494,15 @@ void ConnectionPump::State::accept_new(Clock::time_point& paused_until) {
     if (socket < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-        // Out of descriptors: the longest waiting connection makes room;
-        // with none waiting, accepting pauses briefly (the pending client
-        // stays in the kernel's queue).
-        if (drop_oldest()) continue;
+        // Out of descriptors: a connection without access makes room; with
+        // none, accepting pauses briefly (the pending client stays in the
+        // kernel's queue).
+        if (drop_one()) continue;
         paused_until = Clock::now() + std::chrono::milliseconds(50);
       }
       return;
     }
-    if (open.load() >= limits.max_connections && !drop_oldest()) {
+    if (open.load() >= limits.max_connections && !drop_one()) {
       // Every connection is being answered: this one cannot be kept.
       ::close(socket);
       continue;
@@ -377,7 +510,7 @@ void ConnectionPump::State::accept_new(Clock::time_point& paused_until) {
     // Answers go out as soon as they are written, not after a delayed ACK.
     const int yes = 1;
     ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-    waiting.push_back(std::make_unique<Connection>(socket, open));
+    waiting.push_back(std::make_unique<Connection>(socket, open, held));
   }
 }
 
@@ -386,8 +519,8 @@ void ConnectionPump::State::expire(Clock::time_point now) {
     if (now < connection->since + limits.head_deadline) continue;
     // An idle connection, or one whose client stopped reading, is closed;
     // one in the middle of a request is told.
-    if (!connection->received.empty() && connection->unsent.empty()) {
-      refuse(connection->socket, "408 Request Timeout");
+    if (!connection->received.empty() && connection->out.empty()) {
+      refuse(*connection, 408, "no whole request within the deadline");
     }
     connection.reset();
   }
@@ -396,14 +529,41 @@ void ConnectionPump::State::expire(Clock::time_point now) {
 
 void ConnectionPump::State::work(Job& job) {
   Connection& c = *job.connection;
-  const bool again =
-      answer(c.socket, std::string_view(c.received).substr(0, job.size), job.close, c.unsent);
+  constexpr std::string_view kBusy =
+      "busy: answers not yet read by their clients fill the server's memory for them; "
+      "try again shortly";
+  // Heavy work waits for room rather than making answers no one can hold.
+  // A route that throws (out of memory) answers 500; the worker goes on.
+  Response response;
+  try {
+    response = job.request.heavy && held.full() ? handlers.refuse(503, kBusy)
+                                                : handlers.answer(job.request);
+  } catch (const std::exception& error) {
+    response = handlers.refuse(500, std::string("the answer failed: ") + error.what());
+  }
+  const bool head_only = job.request.method == "HEAD";
+  const void* key = response.owner && !head_only && !response.body.empty()
+                        ? static_cast<const void*>(response.body.data())
+                        : nullptr;
+  if (key != nullptr && !held.hold(key, response.body.size())) {
+    const bool authenticated = response.authenticated;
+    response = handlers.refuse(503, kBusy);
+    response.authenticated = authenticated;
+    key = nullptr;
+  }
+  if (response.authenticated) c.authenticated = true;
+  c.out = Outgoing{response_head(response, job.close, limits),
+                   head_only ? std::string_view{} : response.body, std::move(response.owner), key,
+                   response.authenticated};
+  std::size_t sent = 0;
+  const bool alive = send_some(c.socket, c.out, sent);
+  if (c.out.empty()) c.finish_answer();
   // Closed now unless part of the answer is still to be sent.
-  if (stopping || ((!again || job.close) && c.unsent.empty())) {
+  if (stopping || !alive || (job.close && c.out.empty())) {
     job.connection.reset();
     return;
   }
-  c.close_when_sent = !again || job.close;
+  c.close_when_sent = job.close;
   c.received.erase(0, job.size);
   c.searched = 0;
   ++c.answered;

@@ -9,22 +9,20 @@
 
 #include <velmoran/analysis/survey_level.hpp>
 #include <velmoran/textio/number_text.hpp>
+#include <velmoran/textio/numbers.hpp>
+#include <velmoran/textio/quoted_value.hpp>
+#include <velmoran/textio/ranges.hpp>
 #include <velmoran/view/run_api.hpp>
-
-#include "query_values.hpp"
 
 namespace velmoran::view {
 
 namespace {
 
-// "LO:HI", two finite numbers with LO < HI.
+// "LO:HI", a range of textio's rule that is wide enough for a grid: LO < HI.
 std::optional<inspect::MapRange> range_of(std::string_view text) {
-  const auto colon = text.find(':');
-  if (colon == std::string_view::npos) return std::nullopt;
-  const auto lo = textio::parse_finite(text.substr(0, colon));
-  const auto hi = textio::parse_finite(text.substr(colon + 1));
-  if (!lo || !hi || !(*lo < *hi)) return std::nullopt;
-  return inspect::MapRange{*lo, *hi};
+  const auto range = textio::parse_number_range(text);
+  if (!range || !(range->first < range->second)) return std::nullopt;
+  return inspect::MapRange{range->first, range->second};
 }
 
 std::string range_text(inspect::MapRange range) {
@@ -53,27 +51,27 @@ Reply RunApi::map(const QueryParams& params) const {
       if (range) return error_reply(400, name + ": given twice");
       range = range_of(value);
       if (!range) {
-        return error_reply(
-            400, name + ": not a range LO:HI of finite numbers with LO below HI: " + shown(value));
+        return error_reply(400, name + ": not a range LO:HI of finite numbers with LO below HI: " +
+                                    textio::quoted_value(value));
       }
     } else if (name == "width" || name == "height") {
       auto& side = name == "width" ? width : height;
       if (side) return error_reply(400, name + ": given twice");
-      side = decimal<std::uint32_t>(value);
+      side = textio::parse_whole<std::uint32_t>(value);
       if (!side || *side == 0 || *side > kMaxMapSide) {
         return error_reply(400, name + ": a whole number from 1 to " + std::to_string(kMaxMapSide) +
-                                    ", not " + shown(value));
+                                    ", not " + textio::quoted_value(value));
       }
     } else if (name == "ms_level") {
-      const auto level = decimal<std::uint32_t>(value);
-      if (level_given || !level || *level == 0) {
-        return error_reply(400, "ms_level: one positive whole number, not " + shown(value));
+      const auto level = textio::parse_whole<std::uint32_t>(value);
+      if (level_given || !level) {
+        return error_reply(400, "ms_level: one whole number, not " + textio::quoted_value(value));
       }
       level_given = true;
       query.ms_level = *level;
     } else if (name != "token") {
-      return error_reply(400,
-                         "unknown parameter " + shown(name) + " (rt, mz, width, height, ms_level)");
+      return error_reply(400, "unknown parameter " + textio::quoted_value(name) +
+                                  " (rt, mz, width, height, ms_level)");
     }
   }
   if (!width || !height) return error_reply(400, "width, height: give the grid's size in cells");

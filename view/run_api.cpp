@@ -15,9 +15,10 @@
 #include <velmoran/inspect/xic.hpp>
 #include <velmoran/textio/escape.hpp>
 #include <velmoran/textio/number_text.hpp>
+#include <velmoran/textio/numbers.hpp>
 #include <velmoran/textio/output_file.hpp>
+#include <velmoran/textio/quoted_value.hpp>
 
-#include "query_values.hpp"
 #include "spectrum_cache.hpp"
 #include "spectrum_json.hpp"
 
@@ -94,20 +95,19 @@ Reply error_reply(int status, std::string_view message) {
   return {status, shared_text(std::move(body))};
 }
 
-RunApi::RunApi(Reader reader, std::size_t cache_bytes)
+RunApi::RunApi(Reader reader, std::size_t cache_bytes,
+               std::shared_ptr<inspect::MapBudget> map_budget)
     : reader_(std::move(reader)),
       cache_(std::make_unique<SpectrumCache>(cache_bytes)),
-      // The map's scans share the spectra's budget: with several runs each
-      // run's spectrum cache is a share of the server's, and so is its map's.
-      map_(std::make_unique<inspect::RunMap>(
-          reader_, cache_bytes * (inspect::RunMap::kDefaultCacheBytes / kDefaultCacheBytes))) {}
+      map_(map_budget ? std::make_unique<inspect::RunMap>(reader_, std::move(map_budget))
+                      : std::make_unique<inspect::RunMap>(reader_)) {}
 
 RunApi::~RunApi() { map_->stop(); }
 
-Result<std::unique_ptr<RunApi>> RunApi::load(
-    Reader reader, std::size_t cache_bytes,
-    std::shared_ptr<const mrm::TransitionList> transitions) {
-  std::unique_ptr<RunApi> api(new RunApi(std::move(reader), cache_bytes));
+Result<std::unique_ptr<RunApi>> RunApi::load(Reader reader, std::size_t cache_bytes,
+                                             std::shared_ptr<const mrm::TransitionList> transitions,
+                                             std::shared_ptr<inspect::MapBudget> map_budget) {
+  std::unique_ptr<RunApi> api(new RunApi(std::move(reader), cache_bytes, std::move(map_budget)));
   inspect::RunInfo info = inspect::run_info(api->reader_);
   if (transitions) info.channels = inspect::channel_summaries(api->reader_.scans(), &*transitions);
   api->run_json_ = shared_text(inspect::info_json(info));
@@ -129,17 +129,22 @@ Result<std::unique_ptr<RunApi>> RunApi::load(
 Reply RunApi::spectrum(std::string_view index_text) const {
   const bool digits =
       !index_text.empty() && index_text.find_first_not_of("0123456789") == std::string_view::npos;
-  if (!digits) return error_reply(400, "not a scan index: " + shown(index_text));
-  const auto index = decimal<std::uint64_t>(index_text);
+  if (!digits) return error_reply(400, "not a scan index: " + textio::quoted_value(index_text));
+  const auto index = textio::parse_whole<std::uint64_t>(index_text);
   const std::size_t count = reader_.scans().records.size();
   // Too many digits for 64 bits is past the end as well.
   if (!index || *index >= count) {
-    return error_reply(
-        404, "no scan " + shown(index_text) + ": the run has " + std::to_string(count) + " scans");
+    return error_reply(404, "no scan " + textio::quoted_value(index_text) + ": the run has " +
+                                std::to_string(count) + " scans");
   }
   const auto position = static_cast<std::size_t>(*index);
   if (auto kept = cache_->find(position)) return {200, std::move(kept)};
   const ScanSpectrum spectrum = reader_.read_spectrum(position);
+  // A scan whose blocks cannot be read (a file truncated or replaced since
+  // the start) is not an empty spectrum: its error, never kept.
+  if (spectrum.error) {
+    return {500, shared_text(unreadable_spectrum_json(reader_, position, *spectrum.error))};
+  }
   auto text = shared_text(spectrum_json(reader_, spectrum.record));
   cache_->insert(position, text);
   return {200, std::move(text)};
@@ -153,7 +158,9 @@ Reply RunApi::xic(const QueryParams& params) const {
   for (const auto& [name, value] : params) {
     if (name == "mz") {
       const auto mz = inspect::parse_mz(value);
-      if (!mz) return error_reply(400, "mz: not an m/z (a positive number): " + shown(value));
+      if (!mz)
+        return error_reply(400,
+                           "mz: not an m/z (a positive number): " + textio::quoted_value(value));
       if (query.targets.size() == kMaxXicTargets) {
         return error_reply(
             400, "mz: at most " + std::to_string(kMaxXicTargets) + " m/z values in one request");
@@ -163,25 +170,26 @@ Reply RunApi::xic(const QueryParams& params) const {
       if (ppm) return error_reply(400, "ppm: given twice");
       ppm = inspect::parse_ppm(value);
       if (!ppm) {
-        return error_reply(
-            400, "ppm: not a tolerance in ppm (a number above 0, at most 1e6): " + shown(value));
+        return error_reply(400, "ppm: not a tolerance in ppm (a number above 0, at most 1e6): " +
+                                    textio::quoted_value(value));
       }
     } else if (name == "da") {
       if (da) return error_reply(400, "da: given twice");
       da = inspect::parse_da(value);
       if (!da) {
-        return error_reply(
-            400, "da: not a tolerance in m/z units (a positive finite number): " + shown(value));
+        return error_reply(400, "da: not a tolerance in m/z units (a positive finite number): " +
+                                    textio::quoted_value(value));
       }
     } else if (name == "ms_level") {
-      const auto level = decimal<std::uint32_t>(value);
-      if (level_given || !level || *level == 0) {
-        return error_reply(400, "ms_level: one positive whole number, not " + shown(value));
+      const auto level = textio::parse_whole<std::uint32_t>(value);
+      if (level_given || !level) {
+        return error_reply(400, "ms_level: one whole number, not " + textio::quoted_value(value));
       }
       level_given = true;
       query.ms_level = *level;
     } else if (name != "token") {
-      return error_reply(400, "unknown parameter " + shown(name) + " (mz, ppm, da, ms_level)");
+      return error_reply(
+          400, "unknown parameter " + textio::quoted_value(name) + " (mz, ppm, da, ms_level)");
     }
   }
   if (query.targets.empty()) return error_reply(400, "mz: give at least one m/z");
@@ -199,7 +207,5 @@ Reply RunApi::xic(const QueryParams& params) const {
   if (!text) return error_reply(500, text.error().text());
   return {200, shared_text(std::move(text).value())};
 }
-
-std::size_t RunApi::cached_bytes() const { return cache_->bytes(); }
 
 }  // namespace velmoran::view

@@ -1,6 +1,7 @@
 #include <velmoran/view/server.hpp>
 #include <velmoran/view/viewer_assets.hpp>
 
+#include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,52 +13,18 @@
 #include <string>
 #include <string_view>
 
-#include <httplib.h>
 #include <velmoran/pipeline/spectrum_pipeline.hpp>
+#include <velmoran/textio/numbers.hpp>
+#include <velmoran/textio/quoted_value.hpp>
 
 #include "assets.hpp"
 #include "connection_pump.hpp"
 #include "page_policy.hpp"
-#include "request_stream.hpp"
 #include "run_routes.hpp"
 
 namespace velmoran::view {
 
 namespace {
-
-constexpr std::string_view kTokenHeader = "X-Velmoran-Token";
-
-// Bodies go out through a content provider of fixed length: straight from
-// the shared rendered text, without a copy, and never compressed: httplib
-// would compress a set_content() body with brotli at its slowest setting
-// for a browser (seconds for the scan table of a large run). Over a slow
-// tunnel, `ssh -C` compresses. The provider writes only bytes of its own
-// body, whatever offset and length it is asked for: past the end it ends
-// the answer (false), which closes the connection.
-void send_bytes(httplib::Response& res, std::string_view bytes, std::shared_ptr<const void> owner,
-                std::string_view content_type) {
-  res.set_content_provider(bytes.size(), std::string(content_type),
-                           [bytes, owner = std::move(owner)](std::size_t offset, std::size_t length,
-                                                             httplib::DataSink& sink) {
-                             if (offset >= bytes.size()) return false;
-                             return sink.write(bytes.data() + offset,
-                                               std::min(length, bytes.size() - offset));
-                           });
-}
-
-void send_text(httplib::Response& res, int status, std::shared_ptr<const std::string> text,
-               const char* content_type) {
-  res.status = status;
-  const std::string_view bytes(*text);
-  send_bytes(res, bytes, std::move(text), content_type);
-}
-
-void send(httplib::Response& res, const Reply& reply) {
-  for (const auto& [name, value] : reply.headers) res.set_header(name, value);
-  res.status = reply.status;
-  const std::string_view bytes(*reply.body);
-  send_bytes(res, bytes, reply.body, reply.content_type);
-}
 
 // The run at position `k_text` ("0", "12": plain decimal, no sign and no
 // leading zero), or a 404 that says why there is none.
@@ -66,9 +33,9 @@ Result<const RunApi*> served_run(const ServedRuns& runs, std::string_view k_text
   const bool plain = !k_text.empty() && k_text.size() <= 2 &&
                      k_text.find_first_not_of("0123456789") == std::string_view::npos &&
                      (k_text.size() == 1 || k_text[0] != '0');
-  if (plain) k = std::stoul(std::string(k_text));
+  if (plain) k = *textio::parse_whole<std::size_t>(k_text);
   if (!plain || k >= runs.size()) {
-    return Error::parse("no run \"" + std::string(k_text.substr(0, 40)) + "\": the runs are 0 to " +
+    return Error::parse("no run " + textio::quoted_value(k_text) + ": the runs are 0 to " +
                         std::to_string(runs.size() - 1));
   }
   const ServedRun& run = runs[k];
@@ -79,25 +46,13 @@ Result<const RunApi*> served_run(const ServedRuns& runs, std::string_view k_text
   return run.api.get();
 }
 
-// A route of the table for the run at `k_text`; the route's argument, if
-// any, is the request's match number `argument`.
-Reply answer_run(const ServedRuns& runs, std::string_view k_text, const RunRoute& route,
-                 const httplib::Request& req, std::size_t argument) {
-  const auto api = served_run(runs, k_text);
-  if (!api) return error_reply(404, api.error().detail());
-  // httplib's own parameters drop repeated pairs; a repeated m/z is a target.
-  const QueryParams query = parse_query(req.target);
-  const std::string text = route.takes_argument ? req.matches[argument].str() : std::string();
-  return route.answer(**api, RunRequest{text, query});
-}
-
-// The page, with the token in the URLs of its assets. Module imports carry
-// no header, so an import map points each module at its URL with the token.
-std::string page_html(std::string_view token) {
+// The page. Its files are loaded by the browser with the session's
+// cookie, so their URLs carry no token; an import map names each module
+// (the charting library by its package name) and every one is preloaded at
+// once rather than import after import.
+std::string page_html() {
   const Asset* page = find_asset("index.html");
-  const std::string query = "?token=" + std::string(token);
   std::string imports = "<script type=\"importmap\">{\"imports\": {";
-  // Every module is fetched at once rather than import after import.
   std::string preloads;
   bool first = true;
   for (const Asset& asset : embedded_assets()) {
@@ -105,10 +60,9 @@ std::string page_html(std::string_view token) {
     const std::string url = "/assets/" + std::string(asset.name);
     if (!first) imports += ", ";
     first = false;
-    imports += "\"" + url + "\": \"" + url + query + "\"";
-    // The charting library is imported by its package name.
-    if (asset.name == "uPlot.esm.js") imports += ", \"uplot\": \"" + url + query + "\"";
-    preloads += "\n<link rel=\"modulepreload\" href=\"" + url + query + "\">";
+    imports += "\"" + url + "\": \"" + url + "\"";
+    if (asset.name == "uPlot.esm.js") imports += ", \"uplot\": \"" + url + "\"";
+    preloads += "\n<link rel=\"modulepreload\" href=\"" + url + "\">";
   }
   imports += "}}</script>" + preloads;
 
@@ -120,46 +74,197 @@ std::string page_html(std::string_view token) {
     }
   };
   replace_all("{{importmap}}", imports);
-  replace_all("{{token}}", token);
   return html;
 }
 
-// httplib parses each request and routes it; the connections are the
-// pump's (connection_pump.hpp), which hands over requests received whole.
-class Server final : public httplib::Server {
+// What a browser shows for the page without access: how to get in.
+constexpr std::string_view kSignInPage =
+    "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+    "<title>velmoran view: open the printed address</title></head><body>\n"
+    "<h1>This viewer needs its token</h1>\n"
+    "<p>Open the address that <code>velmoran view</code> printed when it started "
+    "(<code>http://HOST:PORT/?token=&hellip;</code>). It lets this browser in until the "
+    "browser closes; reloads and links within the page then work without it.</p>\n"
+    "<p>A bookmark or a copied address holds no token, on purpose: anyone with the token "
+    "can read the run.</p>\n</body></html>\n";
+
+using Headers = std::vector<std::pair<std::string, std::string>>;
+
+// Every route of the server, and the access checks before them.
+class Site {
  public:
-  // httplib listens with a backlog of 5: with more clients connecting at
-  // once the kernel drops their handshakes, which then stall for a second
-  // or are reset. listen() on a listening socket sets a new backlog (Linux).
-  bool widen_backlog() { return ::listen(svr_sock_.load(), SOMAXCONN) == 0; }
+  Site(const ServedRuns& runs, AccessPolicy policy)
+      : runs_(runs),
+        policy_(std::move(policy)),
+        html_(std::make_shared<const std::string>(page_html())),
+        runs_text_(std::make_shared<const std::string>(runs_json(runs))),
+        defaults_{
+            {"Cache-Control", "no-store"},
+            {"X-Content-Type-Options", "nosniff"},
+            {"X-Frame-Options", "DENY"},
+            {"Referrer-Policy", "no-referrer"},
+            {"Content-Security-Policy", content_security_policy(*html_)},
+            {"Cross-Origin-Resource-Policy", "same-origin"},
+            {"Cross-Origin-Opener-Policy", "same-origin"},
+            // Ranges are not served: every answer is its whole body.
+            {"Accept-Ranges", "none"},
+        } {}
 
-  // A second descriptor of the bound socket, for the pump (httplib's own
-  // loop never runs). httplib's stays open until close_socket(): while it
-  // is open httplib writes bodies (it takes a closed one for a stop).
-  int pump_socket() { return ::dup(svr_sock_.load()); }
-  void close_socket() { ::close(svr_sock_.exchange(INVALID_SOCKET)); }
-
-  bool answer(int socket, std::string_view request, bool close, std::string& unsent) {
-    RequestStream stream(socket, request, unsent);
-    bool closed = false;
-    bool parsed = false;
-    const bool done = process_request(stream, close, closed, [&parsed](httplib::Request& req) {
-      parsed = true;
-      // Ranges are not served: every answer is its whole body. (The pump
-      // removes Range headers already; this keeps httplib from applying a
-      // range that reached it some other way.)
-      req.ranges.clear();
-    });
-    // After a request that httplib could not parse (400, 414), the
-    // connection closes: where the next request would start is unclear.
-    return stream.flush() && done && parsed && !closed;
+  [[nodiscard]] Response answer(const Request& request) const {
+    const Access access = check(request);
+    if (access == Access::none) {
+      // A browser opening the page without a token is told how to get in.
+      if (request.host_count == 1 && policy_.host_allowed(request.host) && request.path == "/") {
+        return text(403, kSignInPage, nullptr, "text/html; charset=utf-8");
+      }
+      return reply(error_reply(403,
+                               "forbidden: this server answers requests that carry its token "
+                               "and name it in their Host header"));
+    }
+    Response response = route(request);
+    response.authenticated = true;
+    // A request let in by its token signs the browser in for the session.
+    if (access == Access::token) response.headers.emplace_back("Set-Cookie", policy_.cookie());
+    return response;
   }
+
+  [[nodiscard]] Response refusal(int status, std::string_view reason) const {
+    return reply(error_reply(status, reason));
+  }
+
+ private:
+  enum class Access { none, token, cookie };
+
+  [[nodiscard]] Access check(const Request& request) const {
+    if (request.host_count != 1 || !policy_.host_allowed(request.host)) return Access::none;
+    const auto query_token = std::find_if(request.query.begin(), request.query.end(),
+                                          [](const auto& pair) { return pair.first == "token"; });
+    if (policy_.token_matches(request.token) ||
+        (query_token != request.query.end() && policy_.token_matches(query_token->second))) {
+      return Access::token;
+    }
+    return policy_.cookie_matches(request.cookies) ? Access::cookie : Access::none;
+  }
+
+  [[nodiscard]] Response route(const Request& request) const {
+    if (request.method != "GET" && request.method != "HEAD") {
+      Response response = reply(error_reply(405, "only GET and HEAD are served"));
+      response.headers.emplace_back("Allow", "GET, HEAD");
+      return response;
+    }
+    std::string_view path = request.path;
+    if (path == "/") return text(200, *html_, html_, "text/html; charset=utf-8");
+    if (path == "/api/runs") return text(200, *runs_text_, runs_text_, "application/json");
+    if (path.starts_with("/assets/")) {
+      const std::string_view name = path.substr(8);
+      const Asset* asset = name.find('/') == std::string_view::npos ? find_asset(name) : nullptr;
+      if (asset == nullptr || asset->name == "index.html") return not_found();
+      // The embedded bytes live as long as the program.
+      return text(200, asset->bytes, nullptr, asset->content_type);
+    }
+    // /api/run/K/NAME[/ARGUMENT], or for run 0 the route's own path.
+    std::string_view k_text = "0";
+    bool single = true;
+    constexpr std::string_view kRunPrefix = "/api/run/";
+    if (path.starts_with(kRunPrefix)) {
+      path.remove_prefix(kRunPrefix.size());
+      const auto slash = path.find('/');
+      if (slash == 0 || slash == std::string_view::npos) return not_found();
+      k_text = path.substr(0, slash);
+      path.remove_prefix(slash + 1);
+      single = false;
+    }
+    for (const RunRoute& run_route : run_routes()) {
+      const std::string_view name = single ? run_route.single_path : run_route.name;
+      if (!path.starts_with(name)) continue;
+      const std::string_view rest = path.substr(name.size());
+      std::string_view argument;
+      if (run_route.takes_argument) {
+        if (!rest.starts_with('/') || rest.find('/', 1) != std::string_view::npos) continue;
+        argument = rest.substr(1);
+      } else if (!rest.empty()) {
+        continue;
+      }
+      const auto api = served_run(runs_, k_text);
+      if (!api) return reply(error_reply(404, api.error().detail()));
+      return reply(run_route.answer(**api, RunRequest{argument, request.query}));
+    }
+    return not_found();
+  }
+
+  [[nodiscard]] Response not_found() const { return reply(error_reply(404, "not found")); }
+
+  [[nodiscard]] Response reply(const Reply& r) const {
+    Response response = text(r.status, *r.body, r.body, r.content_type);
+    response.headers.insert(response.headers.end(), r.headers.begin(), r.headers.end());
+    return response;
+  }
+
+  [[nodiscard]] Response text(int status, std::string_view body, std::shared_ptr<const void> owner,
+                              std::string_view content_type) const {
+    Response response{status, defaults_, body, std::move(owner)};
+    response.headers.emplace_back("Content-Type", content_type);
+    return response;
+  }
+
+  const ServedRuns& runs_;
+  AccessPolicy policy_;
+  std::shared_ptr<const std::string> html_;
+  std::shared_ptr<const std::string> runs_text_;
+  Headers defaults_;
 };
+
+// A socket bound to `address`:`port` (0: any free port) and listening;
+// -1 with errno set when there is none.
+int listen_on(const std::string& address, int port) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) {
+    errno = EADDRNOTAVAIL;
+    return -1;
+  }
+  int socket = -1;
+  int error = EADDRNOTAVAIL;
+  for (const addrinfo* at = found; at != nullptr && socket < 0; at = at->ai_next) {
+    socket = ::socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC, at->ai_protocol);
+    if (socket < 0) {
+      error = errno;
+      continue;
+    }
+    // SO_REUSEADDR alone: SO_REUSEPORT would let a second server bind a
+    // port already taken and share its connections.
+    const int yes = 1;
+    ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    if (::bind(socket, at->ai_addr, at->ai_addrlen) != 0 || ::listen(socket, SOMAXCONN) != 0) {
+      error = errno;
+      ::close(socket);
+      socket = -1;
+    }
+  }
+  ::freeaddrinfo(found);
+  if (socket < 0) errno = error;
+  return socket;
+}
+
+int bound_port(int socket) {
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  if (::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) return -1;
+  char service[NI_MAXSERV] = {};
+  if (::getnameinfo(reinterpret_cast<sockaddr*>(&address), length, nullptr, 0, service,
+                    sizeof service, NI_NUMERICSERV) != 0) {
+    return -1;
+  }
+  return std::atoi(service);
+}
 
 }  // namespace
 
 struct ViewServer::State {
-  Server server;
+  std::unique_ptr<Site> site;
   std::unique_ptr<ConnectionPump> pump;
   std::string host;
   int port = 0;
@@ -181,7 +286,6 @@ void ViewServer::stop() {
   if (!state_->pump) return;
   state_->pump->stop();
   state_->pump.reset();
-  state_->server.close_socket();
 }
 
 Result<std::unique_ptr<ViewServer>> ViewServer::start(const ServedRuns& runs, std::string token,
@@ -191,109 +295,33 @@ Result<std::unique_ptr<ViewServer>> ViewServer::start(const ServedRuns& runs, st
   if (runs.empty() || runs.size() > kMaxServedRuns) {
     return Error::parse("between 1 and " + std::to_string(kMaxServedRuns) + " runs");
   }
-  auto state = std::make_unique<State>();
-  Server& server = state->server;
-  // What the Keep-Alive header announces; the pump enforces both.
-  server.set_keep_alive_timeout(kHeadDeadlineSeconds);
-  server.set_keep_alive_max_count(kRequestsPerConnection);
-  // Only GET is served: a request body is never read past this.
-  server.set_payload_max_length(kMaxBodyBytes);
-
-  // SO_REUSEADDR alone: httplib's default adds SO_REUSEPORT, which lets a
-  // second server bind a port already taken and share its connections.
-  server.set_socket_options([](socket_t socket) {
-    const int yes = 1;
-    ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  });
-
   errno = 0;
-  const int bound = port == 0 ? server.bind_to_any_port(bind_address)
-                              : (server.bind_to_port(bind_address, port) ? port : -1);
-  if (bound <= 0 || !server.widen_backlog()) {
+  const int socket = listen_on(bind_address, port);
+  const int bound = socket < 0 ? -1 : bound_port(socket);
+  if (bound <= 0) {
     const int error = errno;
+    if (socket >= 0) ::close(socket);
     std::string reason = "cannot listen on " + url_host(bind_address) + ":" + std::to_string(port);
     if (error != 0) reason += ": " + std::string(std::strerror(error));
     return Error::parse(std::move(reason));
   }
+  auto state = std::make_unique<State>();
   state->host = bind_address;
   state->port = bound;
   state->token = token;
-
-  // Every request, whatever its path, passes the access checks first.
-  auto policy = std::make_shared<const AccessPolicy>(std::move(token), bind_address, bound);
-  server.set_pre_routing_handler([policy](const httplib::Request& req, httplib::Response& res) {
-    const bool one_host = req.get_header_value_count("Host") == 1;
-    const std::string header_token(req.get_header_value(std::string(kTokenHeader)));
-    if (one_host &&
-        policy->allows(req.get_header_value("Host"), header_token, req.get_param_value("token"))) {
-      return httplib::Server::HandlerResponse::Unhandled;
-    }
-    send(res, error_reply(403,
-                          "forbidden: this server answers requests that carry its token "
-                          "and name it in their Host header"));
-    return httplib::Server::HandlerResponse::Handled;
-  });
-  // Fills the body of errors that httplib makes itself (no route, bad request).
-  server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-    if (res.has_header("Content-Type")) return;
-    send(res, error_reply(res.status, res.status == 404 ? "not found" : "bad request"));
-  });
-
-  auto html = std::make_shared<const std::string>(page_html(state->token));
-  server.set_default_headers({
-      {"Cache-Control", "no-store"},
-      {"X-Content-Type-Options", "nosniff"},
-      {"X-Frame-Options", "DENY"},
-      {"Referrer-Policy", "no-referrer"},
-      {"Content-Security-Policy", content_security_policy(*html)},
-      {"Cross-Origin-Resource-Policy", "same-origin"},
-      {"Cross-Origin-Opener-Policy", "same-origin"},
-      // Ranges are not served (httplib would announce them on HEAD).
-      {"Accept-Ranges", "none"},
-  });
-  server.Get("/", [html](const httplib::Request&, httplib::Response& res) {
-    send_text(res, 200, html, "text/html; charset=utf-8");
-  });
-  server.Get(R"(/assets/([A-Za-z0-9._-]+))",
-             [](const httplib::Request& req, httplib::Response& res) {
-               const Asset* asset = find_asset(req.matches[1].str());
-               if (asset == nullptr || asset->name == "index.html") {
-                 send(res, error_reply(404, "not found"));
-                 return;
-               }
-               // The embedded bytes live as long as the program.
-               res.status = 200;
-               send_bytes(res, asset->bytes, nullptr, asset->content_type);
-             });
-  // The runs: /api/runs, then every route of the table (run_routes.cpp)
-  // for each run under /api/run/K/ and for run 0 at its single-run path.
-  auto runs_text = std::make_shared<const std::string>(runs_json(runs));
-  server.Get("/api/runs", [runs_text](const httplib::Request&, httplib::Response& res) {
-    send_text(res, 200, runs_text, "application/json");
-  });
-  for (const RunRoute& route : run_routes()) {
-    const std::string argument = route.takes_argument ? "/([^/]*)" : "";
-    server.Get(std::string(route.single_path) + argument,
-               [&runs, &route](const httplib::Request& req, httplib::Response& res) {
-                 send(res, answer_run(runs, "0", route, req, 1));
-               });
-    server.Get("/api/run/([^/]+)/" + std::string(route.name) + argument,
-               [&runs, &route](const httplib::Request& req, httplib::Response& res) {
-                 send(res, answer_run(runs, req.matches[1].str(), route, req, 2));
-               });
-  }
+  state->site = std::make_unique<Site>(runs, AccessPolicy(std::move(token), bind_address, bound));
 
   PumpLimits limits;
   limits.head_deadline = std::chrono::seconds(kHeadDeadlineSeconds);
-  limits.max_head_bytes = kMaxHeadBytes;
-  limits.max_body_bytes = kMaxBodyBytes;
+  limits.request.max_head_bytes = kMaxHeadBytes;
+  limits.request.max_line_bytes = kMaxHeaderLineBytes;
+  limits.request.max_body_bytes = kMaxBodyBytes;
   limits.light_workers = kWorkerThreads;
   // Extractions run on every CPU the process may use but one, which keeps
   // answering the page.
   limits.heavy_workers = std::max(2U, pipeline::thread_count(0)) - 1;
   limits.max_requests_per_connection = kRequestsPerConnection;
-  const int pump_socket = server.pump_socket();
-  if (pump_socket < 0) return Error::os(errno);
+  limits.max_held_bytes = kMaxHeldBytes;
   // The first run's map scans are read while the browser opens the page;
   // the other runs' when their map is first asked for.
   for (const ServedRun& run : runs) {
@@ -301,11 +329,12 @@ Result<std::unique_ptr<ViewServer>> ViewServer::start(const ServedRuns& runs, st
     run.api->prepare_map();
     break;
   }
+  const Site& site = *state->site;
   state->pump = std::make_unique<ConnectionPump>(
-      pump_socket, limits,
-      [&server](int socket, std::string_view request, bool close, std::string& unsent) {
-        return server.answer(socket, request, close, unsent);
-      });
+      socket, limits,
+      PumpHandlers{
+          [&site](const Request& request) { return site.answer(request); },
+          [&site](int status, std::string_view reason) { return site.refusal(status, reason); }});
   return std::unique_ptr<ViewServer>(new ViewServer(std::move(state)));
 }
 

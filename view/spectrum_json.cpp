@@ -4,6 +4,7 @@
 
 #include <velmoran/inspect/table.hpp>
 #include <velmoran/representation.hpp>
+#include <velmoran/textio/escape.hpp>
 
 namespace velmoran::view {
 
@@ -64,6 +65,18 @@ std::string spectrum_json(const Reader& reader, const quorlith::SpectrumRecord& 
   append_array(out, record.mz);
   out += ",\"intensity\":";
   append_array(out, record.intensity);
+  out += "}\n";
+  return out;
+}
+
+std::string unreadable_spectrum_json(const Reader& reader, std::size_t position,
+                                     const Error& error) {
+  std::string out = "{\"error\":";
+  textio::append_json_string(out, "could not be read: " + error.text());
+  out += ",\"index\":";
+  inspect::append_json_number(out, position);
+  out += ",\"scan_id\":";
+  inspect::append_json_number(out, reader.scans().records[position].scan_id);
   out += "}\n";
   return out;
 }

@@ -1,21 +1,24 @@
-// The viewer's JSON API. Every request carries the page's token in the
-// X-Velmoran-Token header; errors come back as {"error": "..."}.
-const token = new URLSearchParams(location.search).get('token') ?? '';
-// Once read, the token leaves the address bar, the history and screenshots.
-if (token) history.replaceState(history.state, '', location.pathname + location.hash);
+// The viewer's JSON API; errors come back as {"error": "..."}. Requests
+// carry no token: opening the printed URL (?token=...) gave this browser the
+// server's session cookie (HttpOnly, for this server only), which every
+// request, a reload included, sends by itself.
+// The token leaves the address bar, the history and screenshots at once.
+if (new URLSearchParams(location.search).has('token')) {
+  history.replaceState(history.state, '', location.pathname + location.hash);
+}
 
 async function getJson(path) {
-  const response = await fetch(path, { headers: { 'X-Velmoran-Token': token } });
+  const response = await fetch(path);
   const body = await response.json();
   if (!response.ok) throw new Error(body.error ?? `HTTP ${response.status}`);
   return body;
 }
 
-// Opens the page again with this fragment ("#run=2&..."): the token goes
-// back into the query for the load, which takes it out again. Replaces the
-// history entry, as the page's own state does.
+// Opens the page again with this fragment ("#run=2&..."), in place of the
+// current history entry, as the page's own state does.
 export function openAgain(hash) {
-  location.replace(`${location.pathname}?token=${encodeURIComponent(token)}${hash}`);
+  history.replaceState(history.state, '', location.pathname + hash);
+  location.reload();
 }
 
 // Each run's routes are under /api/run/K/ (K its position, from 0); every
@@ -40,8 +43,7 @@ export function fetchXic(mzs, tolerance, unit, msLevel, run = 0) {
 // The map's grid (/api/map): its float32 cells, row-major from the highest
 // m/z down, and the bounds the server gives in its headers.
 export async function fetchMap(params, run = 0) {
-  const response = await fetch(runPath(run, `map?${new URLSearchParams(params)}`),
-                               { headers: { 'X-Velmoran-Token': token } });
+  const response = await fetch(runPath(run, `map?${new URLSearchParams(params)}`));
   if (!response.ok) throw new Error((await response.json()).error ?? `HTTP ${response.status}`);
   const header = (name) => response.headers.get(`X-Velmoran-Map-${name}`);
   const range = (name) => header(name).split(':').map(Number);

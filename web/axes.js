@@ -3,9 +3,11 @@
 // whole page: charts subscribe with onAxisMode() and redraw with the
 // scale and axis options made here. A y zoom (a range of intensities the
 // user dragged out) is kept per chart in a YZoom and wins over the
-// automatic range until reset.
+// automatic range until reset. Every range a chart shows passes through
+// saneRange (url_state.js), so no axis is narrower than its ticks can step.
 import uPlot from 'uplot';
 import { formatIntensity } from './format.js';
+import { readState, saneRange, writeState } from './url_state.js';
 
 export const AXIS_MODES = ['linear', 'log', 'relative'];
 // The data's intensities are detector counts.
@@ -26,6 +28,27 @@ export function setAxisMode(next) {
 
 export function onAxisMode(listener) {
   listeners.push(listener);
+}
+
+// The page's choice (#axis-mode), kept in the URL (axis).
+export function wireAxisMode(select) {
+  setAxisMode(readState('axis'));
+  select.value = mode;
+  select.addEventListener('change', () => setAxisMode(select.value));
+  onAxisMode((next) => writeState('axis', next));
+}
+
+// uPlot options of a scale of numbers whose range, as `range` gives it
+// (by default the one uPlot chose from the data, a drag or setScale), is
+// made one an axis can show.
+export function saneScale(range = (_u, min, max) => [min, max]) {
+  return {
+    time: false,
+    range: (u, min, max) => {
+      const [low, high] = range(u, min, max);
+      return low == null || high == null ? [low, high] : saneRange(low, high) ?? [low, high];
+    },
+  };
 }
 
 // A chart's intensities as drawn: on a log axis, values at or below zero
@@ -59,7 +82,7 @@ export function intensityScale(zoom) {
         const low = min > 0 ? min : max / 1000;
         return uPlot.rangeLog(low, max, 10, true);
       }
-      return [0, max > 0 ? max * 1.05 : 1];
+      return saneRange(0, max > 0 ? max * 1.05 : 1) ?? [0, 1];
     },
   };
 }
@@ -124,8 +147,9 @@ export function enableYZoom(u, zoom, axisIndex, changed) {
     if (Math.abs(now - from) < 5) return;
     const key = u.axes[axisIndex].scale;
     const values = [u.posToVal(from, key), u.posToVal(now, key)].sort((a, b) => a - b);
-    if (!values.every(Number.isFinite) || !(values[1] > values[0])) return;
-    zoom.range = values;
+    if (!(values[1] > values[0])) return;
+    zoom.range = saneRange(...values);
+    if (!zoom.range) return;
     rerange(u);
     changed?.();
   };

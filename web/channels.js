@@ -7,8 +7,11 @@ import uPlot from 'uplot';
 import { fetchChromatograms } from './api.js';
 import {
   INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale, onAxisMode,
+  saneScale,
 } from './axes.js';
+import { swatchItem } from './dom.js';
 import { formatIntensity, formatNumber } from './format.js';
+import { nearestByTime } from './scans.js';
 
 const COLORS = ['#1f6feb', '#c2410c', '#15803d', '#7c3aed', '#be185d', '#0e7490', '#854d0e',
                 '#4b5563'];
@@ -74,7 +77,7 @@ export async function showChannels(run, anchor, onSelect, position = 0) {
       })),
     ],
     axes: [{ label: 'retention time (s)' }, intensityAxis(INTENSITY_LABEL, zoom)],
-    scales: { x: { time: false }, y: intensityScale(zoom) },
+    scales: { x: saneScale(), y: intensityScale(zoom) },
     legend: { show: false },
     cursor: { drag: { x: true, y: false } },
     hooks: { ready: [(u) => {
@@ -91,35 +94,19 @@ export async function showChannels(run, anchor, onSelect, position = 0) {
   window.addEventListener('resize', () => plot.setSize({ width: Math.max(320, chart.clientWidth),
                                                           height: 220 }));
 
-  channels.forEach((channel, i) => {
-    const item = document.createElement('li');
-    const box = document.createElement('input');
-    box.type = 'checkbox';
-    box.checked = true;
-    box.dataset.channel = channel.channel;
-    box.addEventListener('change', () => {
-      shown[i] = box.checked;
-      plot.setSeries(i + 1, { show: box.checked });
+  list.append(...channels.map((channel, i) => swatchItem({
+    checked: true, color: COLORS[i % COLORS.length], dataset: { channel: channel.channel },
+    text: `${label(channel)} (${channel.points.length} scans)`,
+    onChange: (checked) => {
+      shown[i] = checked;
+      plot.setSeries(i + 1, { show: checked });
       report();
-    });
-    const swatch = document.createElement('span');
-    swatch.className = 'swatch';
-    swatch.style.background = COLORS[i % COLORS.length];
-    const text = document.createElement('label');
-    text.append(box, swatch, ` ${label(channel)} (${channel.points.length} scans)`);
-    item.append(text);
-    list.append(item);
-  });
+    },
+  })));
 
   function pick(u) {
     const rt = u.posToVal(u.cursor.left, 'x');
-    let best = null;
-    channels.forEach((channel, i) => {
-      if (!shown[i]) return;
-      for (const p of channel.points) {
-        if (best === null || Math.abs(p.rt_sec - rt) < Math.abs(best.rt_sec - rt)) best = p;
-      }
-    });
+    const best = nearestByTime(channels.filter((_, i) => shown[i]).flatMap((c) => c.points), rt);
     if (best) onSelect(best.index);
   }
 

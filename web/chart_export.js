@@ -1,14 +1,16 @@
-// The export buttons of the chromatogram and the spectrum: each chart as
-// PNG (its canvas) and SVG, its numbers as CSV, as the API gave them.
-import { chartSvg, downloadCanvasPng, downloadCsv, downloadRows, downloadSvg } from './export.js';
+// The export buttons of the chromatogram, the spectrum and the map: each
+// chart as PNG (its canvas) and SVG, its numbers as CSV, as the API gave them.
+import {
+  chartSvg, downloadCanvasPng, downloadCsv, downloadRows, downloadSvg, downloadText,
+} from './export.js';
 
 // A file name from the run's name: letters, digits, dot, dash, underscore.
 const safe = (text) => String(text).replace(/[^A-Za-z0-9._-]+/g, '_').replace(/^\.+/, '') || 'run';
 
 // Wires the buttons. run: the /api/run object; chromatogram: the
-// Chromatogram; spectrumView: the SpectrumView; xicRows() the rows of the
-// last XIC request (null without one).
-export function wireExports({ run, chromatogram, spectrumView, xicRows }) {
+// Chromatogram; spectrumView: the SpectrumView; map: the RunMap; xicRows()
+// the rows of the last XIC request (null without one).
+export function wireExports({ run, chromatogram, spectrumView, map, xicRows }) {
   const base = safe(run.name.replace(/\.d$/i, ''));
   const on = (id, handler) => document.getElementById(id)?.addEventListener('click', handler);
   const chromatogramName = () => `${base}-ms${chromatogram.level}-${chromatogram.kind}`;
@@ -53,4 +55,8 @@ export function wireExports({ run, chromatogram, spectrumView, xicRows }) {
     const spectrum = spectrumView.spectrum;
     if (spectrum) downloadCsv(`${spectrumName()}.csv`, ['mz', 'intensity'], [spectrum.mz, spectrum.intensity]);
   });
+
+  on('map-png', () => downloadCanvasPng(`${base}-map.png`, map.plot.ctx.canvas));
+  on('map-svg', () => downloadSvg(`${base}-map.svg`, map.svg()));
+  on('map-csv', () => downloadText(`${base}-map.csv`, map.csv(), 'text/csv'));
 }

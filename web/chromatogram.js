@@ -4,9 +4,10 @@
 // of their own.
 import uPlot from 'uplot';
 import {
-  INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale,
+  INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale, saneScale,
 } from './axes.js';
 import { formatIntensity } from './format.js';
+import { nearestByTime, surveyLevel } from './scans.js';
 
 // XIC colours: a set of colours of maximum contrast (less white, and a
 // reddish orange too near the fragment marks), and black; they repeat only
@@ -49,9 +50,7 @@ export class Chromatogram {
     this.selected = null;
     this.xics = [];
 
-    // The trace shows the survey level (MS1), or every scan of the lowest
-    // level when the run has no MS1 scans.
-    this.traceLevel(scans.length ? Math.min(...scans.map((s) => s.ms_level)) : 1);
+    this.traceLevel(surveyLevel(scans));
 
     this.build();
     window.addEventListener('resize', () => this.plot.setSize(this.size()));
@@ -183,7 +182,7 @@ export class Chromatogram {
       series,
       axes,
       scales: {
-        x: { time: false },
+        x: saneScale(),
         y: intensityScale(this.yZoom),
         xic: intensityScale(this.xicZoom),
       },
@@ -283,12 +282,4 @@ export class Chromatogram {
       this.element.focus();
     });
   }
-}
-
-function nearestByTime(scans, rt) {
-  let best = null;
-  for (const s of scans) {
-    if (best === null || Math.abs(s.rt_sec - rt) < Math.abs(best.rt_sec - rt)) best = s;
-  }
-  return best;
 }

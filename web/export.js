@@ -34,8 +34,12 @@ export function csvText(header, columns) {
   return `${rows.join('\r\n')}\r\n`;
 }
 
+export function downloadText(name, text, type) {
+  downloadBlob(name, new Blob([text], { type }));
+}
+
 export function downloadCsv(name, header, columns) {
-  downloadBlob(name, new Blob([csvText(header, columns)], { type: 'text/csv' }));
+  downloadText(name, csvText(header, columns), 'text/csv');
 }
 
 // CSV of objects (rows of the API): one column per key of the first row.
@@ -56,23 +60,30 @@ export function downloadCanvasPng(name, canvas) {
 }
 
 export function downloadSvg(name, svgText) {
-  downloadBlob(name, new Blob([svgText], { type: 'image/svg+xml' }));
+  downloadText(name, svgText, 'image/svg+xml');
 }
 
 // A series' colour (uPlot keeps it as a function).
 const strokeOf = (u, series, i) =>
   (typeof series.stroke === 'function' ? series.stroke(u, i) : series.stroke) ?? '#000';
 
-const escapeXml = (text) => String(text).replace(/[<>&"']/g, (c) => `&#${c.charCodeAt(0)};`);
+// Text for an SVG element or attribute.
+export const escapeXml = (text) => String(text).replace(/[<>&"']/g, (c) => `&#${c.charCodeAt(0)};`);
 
 // An SVG of a uPlot chart as it is shown: its axes with their ticks and
 // labels, each shown series as a line (or `sticks` for the series whose
 // index is in it) clipped to the plot, a legend of the series when there
 // are several, and the chart's own marks: `marks` are vertical lines
 // {x (a value on the x scale), color, dashed, from (0 to 1: the part of
-// the plot's height from the bottom; 1 the whole height)}.
+// the plot's height from the bottom; 1 the whole height)}. A map adds
+// `image` {href, x: [low, high], y: [low, high]} (a picture stretched over
+// those ranges, under the rest), `circles` [{x, y, color}] and
+// `decorate(box)`, elements of its own beside the plot (box: the plot's
+// {x, y, w, h}).
 // Coordinates are the chart's CSS pixels.
-export function chartSvg(u, { title = '', sticks = new Set(), marks = [] } = {}) {
+export function chartSvg(u, {
+  title = '', sticks = new Set(), marks = [], image = null, circles = [], decorate = () => [],
+} = {}) {
   const { left, top, width, height } = u.bbox;
   const ratio = devicePixelRatio;
   const box = { x: left / ratio, y: top / ratio, w: width / ratio, h: height / ratio };
@@ -130,6 +141,12 @@ export function chartSvg(u, { title = '', sticks = new Set(), marks = [] } = {})
   });
   // Series: the points in the x range, in CSS pixels.
   parts.push('<g clip-path="url(#plot)">');
+  if (image) {
+    const [x0, x1] = image.x.map((v) => box.x + pos(v, 'x'));
+    const [y0, y1] = image.y.map((v) => box.y + pos(v, 'y'));
+    parts.push(`<image x="${x0}" y="${y1}" width="${x1 - x0}" height="${y0 - y1}" ` +
+               `preserveAspectRatio="none" style="image-rendering:pixelated" href="${image.href}"/>`);
+  }
   const xs = u.data[0];
   const [xMin, xMax] = [u.scales.x.min, u.scales.x.max];
   u.series.forEach((series, i) => {
@@ -171,7 +188,11 @@ export function chartSvg(u, { title = '', sticks = new Set(), marks = [] } = {})
     parts.push(`<line x1="${x}" y1="${y0}" x2="${x}" y2="${(y0 - box.h * (mark.from ?? 1)).toFixed(2)}" ` +
                `stroke="${escapeXml(mark.color)}"${mark.dashed ? ' stroke-dasharray="4 3"' : ''}/>`);
   }
-  parts.push('</g>');
+  for (const c of circles) {
+    parts.push(`<circle cx="${box.x + pos(c.x, 'x')}" cy="${box.y + pos(c.y, 'y')}" r="2.5" ` +
+               `fill="none" stroke="${escapeXml(c.color)}"/>`);
+  }
+  parts.push('</g>', ...decorate(box));
   // The legend: six series a row, under the chart.
   if (legend) {
     const width = u.width / 6;

@@ -15,6 +15,3 @@ export function formatIntensity(value) {
 export function formatCount(value) {
   return value === null || value === undefined ? '–' : value.toLocaleString('en-US');
 }
-
-// uPlot axis labels in the same style.
-export const intensityTicks = (_u, values) => values.map(formatIntensity);

@@ -1,6 +1,7 @@
 // The page's keys: stepping through the scans and resetting the spectrum's
 // zoom; `?` opens a dialog that lists them. Keys typed into a field (the
 // XIC box, a selector) are the field's, never the page's.
+import { element } from './dom.js';
 
 // [keys, what they do], as the dialog lists them.
 export const KEYS = [
@@ -52,29 +53,15 @@ export function stepTarget(event, selected, scans) {
 function keysDialog() {
   let dialog = document.getElementById('keys-dialog');
   if (dialog) return dialog;
-  dialog = document.createElement('dialog');
-  dialog.id = 'keys-dialog';
+  const list = element('dl', {}, KEYS.flatMap(([keys, what]) => [
+    element('dt', {}, keys.split(/ +/).flatMap((key) => [element('kbd', { textContent: key }), ' '])),
+    element('dd', { textContent: what }),
+  ]));
+  const close = element('button', { type: 'button', textContent: 'Close' });
+  dialog = element('dialog', { id: 'keys-dialog' }, [
+    element('h2', { id: 'keys-dialog-title', textContent: 'Keys' }), list, close]);
   dialog.setAttribute('aria-labelledby', 'keys-dialog-title');
-  const title = document.createElement('h2');
-  title.id = 'keys-dialog-title';
-  title.textContent = 'Keys';
-  const list = document.createElement('dl');
-  for (const [keys, what] of KEYS) {
-    const dt = document.createElement('dt');
-    for (const key of keys.split(/ +/)) {
-      const kbd = document.createElement('kbd');
-      kbd.textContent = key;
-      dt.append(kbd, ' ');
-    }
-    const dd = document.createElement('dd');
-    dd.textContent = what;
-    list.append(dt, dd);
-  }
-  const close = document.createElement('button');
-  close.type = 'button';
-  close.textContent = 'Close';
   close.addEventListener('click', () => dialog.close());
-  dialog.append(title, list, close);
   document.body.append(dialog);
   return dialog;
 }

@@ -9,8 +9,11 @@ import uPlot from 'uplot';
 import { fetchScans, fetchXic } from './api.js';
 import {
   INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale, onAxisMode,
+  saneScale,
 } from './axes.js';
+import { swatchItem } from './dom.js';
 import { formatIntensity } from './format.js';
+import { surveyLevel } from './scans.js';
 
 // 32 runs at most; colours repeat after 20, with another dash.
 export const RUN_COLORS = [
@@ -40,10 +43,10 @@ export function showRunSelector(select, runs, chosen, onChange) {
   select.addEventListener('change', () => onChange(Number(select.value)));
 }
 
-// The trace of one run: its scans of the lowest MS level with a finite
+// The trace of one run: its scans of the survey level with a finite
 // retention time, in time order.
 function traceOf(scans) {
-  const level = Math.min(...scans.map((s) => s.ms_level));
+  const level = surveyLevel(scans);
   const kept = scans.filter((s) => s.ms_level === level && Number.isFinite(s.rt_sec))
     .sort((a, b) => a.rt_sec - b.rt_sec);
   return {
@@ -160,26 +163,15 @@ export class Overlay {
   }
 
   showLegend() {
-    this.legend.replaceChildren(...this.runs.map((r) => {
-      const box = document.createElement('input');
-      box.type = 'checkbox';
-      box.checked = this.shown.get(r.run);
-      box.dataset.run = String(r.run);
-      box.addEventListener('change', () => {
-        this.shown.set(r.run, box.checked);
+    this.legend.replaceChildren(...this.runs.map((r) => swatchItem({
+      checked: this.shown.get(r.run), color: colorOf(r.run), text: r.name, title: r.path,
+      dataset: { run: String(r.run) },
+      onChange: (checked) => {
+        this.shown.set(r.run, checked);
         this.showSeries();
         this.onHidden?.(this.runs.filter((x) => !this.shown.get(x.run)).map((x) => x.run));
-      });
-      const swatch = document.createElement('span');
-      swatch.className = 'swatch';
-      swatch.style.background = colorOf(r.run);
-      const label = document.createElement('label');
-      label.append(box, swatch, ` ${r.name}`);
-      label.title = r.path;
-      const item = document.createElement('li');
-      item.append(label);
-      return item;
-    }));
+      },
+    })));
   }
 
   // One series per run, then one per run and XIC target; the runs' series
@@ -231,7 +223,7 @@ export class Overlay {
       series,
       axes,
       legend: { show: false },
-      scales: { x: { time: false }, y: intensityScale(this.yZoom), xic: intensityScale(this.xicZoom) },
+      scales: { x: saneScale(), y: intensityScale(this.yZoom), xic: intensityScale(this.xicZoom) },
       cursor: { drag: { x: true, y: false }, points: { show: false } },
       hooks: {
         ready: [(u) => {

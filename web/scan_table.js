@@ -4,7 +4,9 @@
 // filter by MS level and by RT and precursor ranges; a click on a row, or
 // ↑ ↓ in the focused table, selects a scan, and the selected row follows
 // the selection made elsewhere and scrolls into view.
+import { element } from './dom.js';
 import { formatCount, formatIntensity, formatNumber } from './format.js';
+import { levelsOf } from './scans.js';
 
 // A row's height in pixels: the CSS of #scans gives rows exactly this.
 const ROW_PX = 22;
@@ -22,13 +24,6 @@ const COLUMNS = [
   { key: 'base_peak_mz', label: 'base peak m/z', text: (s) => formatNumber(s.base_peak_mz, 4) },
   { key: 'base_peak_intensity', label: 'base peak', text: (s) => formatIntensity(s.base_peak_intensity) },
 ];
-
-function element(tag, properties = {}, children = []) {
-  const node = document.createElement(tag);
-  Object.assign(node, properties);
-  node.append(...children);
-  return node;
-}
 
 // A number typed in a filter box, or null when the box is empty or not a number.
 function bound(input) {
@@ -111,7 +106,7 @@ export class ScanTable {
   setScans(scans) {
     this.scans = scans;
     this.selected = null;
-    const levels = [...new Set(scans.map((s) => s.ms_level))].sort((a, b) => a - b);
+    const levels = levelsOf(scans);
     const chosen = this.level.value;
     this.level.replaceChildren(new Option('all', ''),
                                ...levels.map((l) => new Option(`MS${l}`, String(l))));

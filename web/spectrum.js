@@ -5,7 +5,7 @@
 // scan to scan.
 import uPlot from 'uplot';
 import {
-  INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale,
+  INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale, saneScale,
 } from './axes.js';
 import { formatIntensity, formatNumber } from './format.js';
 
@@ -100,6 +100,14 @@ export class SpectrumView {
     return drawn;
   }
 
+  // A scan whose points could not be read: an empty chart with the
+  // server's message ("could not be read: ..."); resolves once drawn.
+  showUnreadable(message) {
+    return this.show({
+      mz: [], intensity: [], centroided: null, precursor_mz: null, unreadable: message,
+    });
+  }
+
   data() {
     return [this.points[0], drawnValues(this.points[1])];
   }
@@ -155,7 +163,7 @@ export class SpectrumView {
         intensityAxis(INTENSITY_LABEL, this.yZoom),
       ],
       scales: {
-        x: { time: false, range: (_u, min, max) => this.mzRange(min, max) },
+        x: saneScale((_u, min, max) => this.mzRange(min, max)),
         y: intensityScale(this.yZoom),
       },
       cursor: { drag: { x: true, y: false }, points: { show: !centroided } },
@@ -214,8 +222,9 @@ export class SpectrumView {
     ctx.fillStyle = '#5b6475';
     ctx.font = `${14 * devicePixelRatio}px system-ui, sans-serif`;
     ctx.textAlign = 'center';
-    const text = this.spectrum.mz.length === 0 ? 'no points in this spectrum'
-      : 'no point of this spectrum has a finite m/z and intensity';
+    const text = this.spectrum.unreadable
+      ?? (this.spectrum.mz.length === 0 ? 'no points in this spectrum'
+        : 'no point of this spectrum has a finite m/z and intensity');
     ctx.fillText(text, bbox.left + bbox.width / 2, bbox.top + bbox.height / 2);
     ctx.restore();
   }

@@ -1,6 +1,7 @@
 """velmoran view: the JSON API against the commands it mirrors and the
-writer's expected spectra, for every scan-table layout; the token and Host
-checks; the command's line, signals and failures.
+writer's expected spectra, for every scan-table layout; a scan whose files
+were cut under the server; the token and Host checks; the command's line,
+signals and failures.
 
 Environment: VELMORAN (the program) and VELMORAN_MKDATASET (the generator).
 """
@@ -111,7 +112,7 @@ class ApiTest(unittest.TestCase):
             ("/api/xic?mz=1e400&ppm=10", 400),
             ("/api/xic?mz=1e300&ppm=1e10", 400),
             ("/api/xic?mz=1.7e308&ppm=1e6", 400),
-            ("/api/xic?mz=500&ppm=10&ms_level=0", 400),
+            ("/api/xic?mz=500&ppm=10&ms_level=-1", 400),
             ("/api/xic?mz=500&ppm=10&ms_level=x", 400),
             ("/api/xic?mz=500&ppm=10&rt=1", 400),
             # A tolerance in Da instead: exactly one of ppm and da.
@@ -145,6 +146,41 @@ class ApiTest(unittest.TestCase):
                         rows = json.loads(body)
                         self.assertTrue(rows)
                         self.assertEqual({row["intensity"] for row in rows}, {0})
+
+
+    def test_a_scan_whose_files_were_cut_under_the_server_answers_its_error(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "cut.d")
+            make_run(MKDATASET, path, *LAYOUTS["synth284"], "--expect", path + ".json")
+            with open(path + ".json") as f:
+                expected = json.load(f)["scans"]
+            files = [os.path.join(path, "AcqData", name) for name in ("MSPeak.bin", "MSProfile.bin")]
+            whole = {}
+            for name in files:
+                with open(name, "rb") as f:
+                    whole[name] = f.read()
+            with ViewServer(VELMORAN, path) as server:
+                for name in files:
+                    os.truncate(name, len(whole[name]) // 2)
+                answers = [server.request("/api/spectrum/%d" % i) for i in range(len(expected))]
+                for name in files:
+                    with open(name, "wb") as f:
+                        f.write(whole[name])
+                # Put back, every scan reads again: a failed read is not kept.
+                again = [json.loads(server.request("/api/spectrum/%d" % i)[1])["mz"] for i in range(len(expected))]
+            self.assertEqual(again, [s["mz"] for s in expected])
+            failed = 0
+            for index, ((status, body), scan) in enumerate(zip(answers, expected)):
+                with self.subTest(index=index):
+                    got = json.loads(body)
+                    if status == 200:
+                        self.assertEqual(got["mz"], scan["mz"])
+                    else:
+                        failed += 1
+                        self.assertEqual((status, got), (500, {
+                            "error": "could not be read: I/O error: failed to fill whole buffer",
+                            "index": index, "scan_id": scan["scan_id"]}))
+            self.assertTrue(0 < failed < len(expected), failed)
 
 
 class AccessTest(unittest.TestCase):

@@ -6,6 +6,8 @@ bounded, and a client asking for the run meanwhile is answered throughout.
 Then 200 idle and 50 dripping connections with extractions running, or 40
 clients that never read their answers: the run is still answered within a
 second, every time, also when the server runs short of file descriptors.
+Clients that leave 16 MiB answers unread hold no more than the server's
+bound, and a download with the token is never closed to make room.
 
 Environment: VELMORAN, VELMORAN_MKDATASET.
 """
@@ -308,6 +310,112 @@ class CrowdTest(unittest.TestCase):
         early = sum(1 for t in crowd.closed_after if t < 3.0)
         self.assertGreaterEqual(early, 90)
         self.assertEqual(len(crowd.closed_after), 200)
+
+
+def read_answer(sock, pause=0.0, chunk=1 << 20):
+    """(status, body) of the one answer on `sock`, read until the server
+    closes, `chunk` bytes at a time with `pause` seconds between reads."""
+    data = bytearray()
+    while True:
+        try:
+            got = sock.recv(chunk)
+        except (ConnectionResetError, socket.timeout):
+            break
+        if not got:
+            break
+        data += got
+        time.sleep(pause)
+    head, _, body = bytes(data).partition(b"\r\n\r\n")
+    return (int(head.split(b" ", 2)[1]) if head else None), body
+
+
+class HeldAnswersTest(unittest.TestCase):
+    """Answers of 16 MiB (the largest map) to clients that read slowly or
+    not at all: the bytes held for them stay within the server's bound, and
+    a download given with the token is never closed to make room."""
+    MAP = "/api/map?width=4096&height=1024"
+    MAP_BYTES = 4 * 4096 * 1024
+    HELD_MIB = 256  # the documented bound
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.run_path = make_run(MKDATASET, os.path.join(self.tmp.name, "held.d"), "synth", "--ms1", "20",
+                                 "--ms2", "20", "--points", "2000", "--peaks", "50", "--seed", "37")
+
+    def ask(self, server, rcvbuf=None):
+        sock = socket.socket()
+        if rcvbuf:
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
+        sock.settimeout(20)
+        sock.connect(("127.0.0.1", server.port))
+        sock.sendall(("GET %s HTTP/1.1\r\nHost: %s\r\nX-Velmoran-Token: %s\r\nConnection: close\r\n\r\n"
+                      % (self.MAP, server.host, server.token)).encode())
+        return sock
+
+    def test_answers_not_yet_read_hold_a_bounded_memory(self):
+        server = ViewServer(VELMORAN, self.run_path)
+        socks = []
+        try:
+            self.assertEqual(server.request(self.MAP)[0], 200)
+            warm = peak = server.rss_kib()
+            socks = [self.ask(server, rcvbuf=4096) for _ in range(60)]
+            t_end = time.monotonic() + 3.0
+            while time.monotonic() < t_end:
+                peak = max(peak, server.rss_kib())
+                time.sleep(0.02)
+            with concurrent.futures.ThreadPoolExecutor(len(socks)) as pool:
+                answers = list(pool.map(read_answer, socks))
+        finally:
+            for sock in socks:
+                sock.close()
+            code, _, err = server.stop()
+        self.assertEqual(code, 0, err)
+        whole = sum(1 for status, body in answers if status == 200 and len(body) == self.MAP_BYTES)
+        busy = sum(1 for status, body in answers if status == 503 and b"busy" in body)
+        self.assertEqual(whole + busy, len(answers), [(s, len(b)) for s, b in answers])
+        self.assertGreater(whole, 0)
+        grown_mib = (peak - warm) / 1024
+        # The held answers, and the grids being made (cells and bytes, 32 MiB each).
+        self.assertLess(grown_mib, self.HELD_MIB + 64)
+        print("held: 60 clients of a 16 MiB map not reading: %d answered whole, %d told busy, RSS +%.0f MiB"
+              % (whole, busy, grown_mib))
+
+    def test_a_download_with_the_token_is_never_closed_to_make_room(self):
+        limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (128, 128))
+        server = ViewServer(VELMORAN, self.run_path, preexec_fn=limit)
+        stop = threading.Event()
+
+        # Connections without the token, opened again as fast as the server
+        # closes them, while the download runs.
+        def crowd():
+            selector = selectors.DefaultSelector()
+            while not stop.is_set():
+                while len(selector.get_map()) < 300:
+                    sock = socket.socket()
+                    sock.setblocking(False)
+                    sock.connect_ex(("127.0.0.1", server.port))
+                    selector.register(sock, selectors.EVENT_READ)
+                for key, _ in selector.select(timeout=0.05):
+                    selector.unregister(key.fileobj)
+                    key.fileobj.close()
+            for key in list(selector.get_map().values()):
+                key.fileobj.close()
+
+        try:
+            sock = self.ask(server)
+            crowder = threading.Thread(target=crowd)
+            crowder.start()
+            try:
+                status, body = read_answer(sock, pause=0.5, chunk=2 << 20)
+            finally:
+                stop.set()
+                crowder.join()
+                sock.close()
+        finally:
+            code, _, err = server.stop()
+        self.assertEqual(code, 0, err)
+        self.assertEqual((status, len(body)), (200, self.MAP_BYTES))
 
 
 class MapLoadTest(unittest.TestCase):

@@ -22,7 +22,7 @@ ARTIFACTS = os.environ.get("VIEW_ARTIFACTS", tempfile.gettempdir())
 
 # Pixels of the map's canvas that are neither transparent, white nor grey.
 COLOURED_PIXELS = """
-const canvas = document.getElementById('map');
+const canvas = document.querySelector('#map canvas');
 const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
 let coloured = 0;
 for (let i = 0; i < data.length; i += 4) {

@@ -3,7 +3,8 @@ the writer's expected spectra for every scan-table layout and level, the
 edge cells (points and scans exactly on a cell's edge, on the upper bound
 of the last cell, just outside the range), a damaged run (read through
 /api/spectrum), a level without scans, the grid's headers and bad
-parameters.
+parameters, and a run damaged to extremes (m/z of +-1e308, an infinite
+intensity, scans of MS level 0).
 
 Environment: VELMORAN, VELMORAN_MKDATASET. Run with Debian's /usr/bin/python3
 (numpy).
@@ -11,6 +12,7 @@ Environment: VELMORAN, VELMORAN_MKDATASET. Run with Debian's /usr/bin/python3
 import json
 import math
 import os
+import struct
 import tempfile
 import unittest
 import urllib.parse
@@ -36,8 +38,12 @@ def edges(lo, hi, cells):
     return e
 
 
+# The default ranges leave out values beyond this magnitude (docs/view.md).
+DEFAULT_BOUND = 1e290
+
+
 def extent(values):
-    values = [v for v in values if v is not None and math.isfinite(v)]
+    values = [v for v in values if v is not None and abs(v) <= DEFAULT_BOUND]
     if not values:
         return (0.0, 1.0)
     lo, hi = min(values), max(values)
@@ -61,13 +67,57 @@ def reference(scans, level, width, height, rt=None, mz=None):
         column = np.searchsorted(columns[:-1], s["rt"], side="right") - 1
         m = np.array([np.nan if v is None else v for v in s["mz"]], np.float64)
         i = np.array([np.nan if v is None else v for v in s["intensity"]], np.float32)
-        keep = (m >= mz[0]) & (m <= mz[1]) & ~np.isnan(i)
+        keep = (m >= mz[0]) & (m <= mz[1]) & np.isfinite(i)
         inside += int(keep.sum())
         row = np.searchsorted(rows[:-1], m[keep], side="right") - 1
         np.maximum.at(best[:, column], row, i[keep].astype(np.float64))
         has[row, column] = True
     grid = np.where(has, best, 0.0).astype(np.float32)
     return grid[::-1], rt, mz, inside
+
+
+# Where a 284-layout scan table keeps what the damage below changes
+# (tests/support/dataset_writer.cpp).
+PAYLOAD_OFFSET_FIELD, STRIDE, MS_LEVEL_FIELD, MZ_RANGE_FIELDS = 88, 284, 20, (244, 252)
+
+
+def damage_extremes(path, scans):
+    """Changes the run's files as a damaged run holds them, and `scans` to
+    match: the first two survey scans' m/z at +1e308 and -1e308 (every
+    point), one fragment peak's intensity infinite, the fragment scans at
+    MS level 0."""
+    table_path = os.path.join(path, "AcqData", "MSScan.bin")
+    with open(table_path, "r+b") as f:
+        table = bytearray(f.read())
+        (payload,) = struct.unpack_from("<I", table, PAYLOAD_OFFSET_FIELD)
+        survey = [k for k, s in enumerate(scans) if s["ms_level"] == 1]
+        for k, mz in zip(survey, (1e308, -1e308)):
+            for field in MZ_RANGE_FIELDS:
+                struct.pack_into("<d", table, payload + k * STRIDE + field, mz)
+            scans[k]["mz"] = [mz] * len(scans[k]["mz"])
+        # The table's second record keeps its level: the reader finds the
+        # layout from it.
+        for k, scan in enumerate(scans):
+            if scan["ms_level"] == 2 and k != 1:
+                struct.pack_into("<H", table, payload + k * STRIDE + MS_LEVEL_FIELD, 0)
+                scan["ms_level"] = 0
+        f.seek(0)
+        f.write(table)
+    # A peak stored as (m/z double, intensity float32): its intensity made infinite.
+    peak_path = os.path.join(path, "AcqData", "MSPeak.bin")
+    with open(peak_path, "r+b") as f:
+        peaks = bytearray(f.read())
+        for scan in (s for s in scans if s["ms_level"] == 0):
+            stored = struct.pack("<df", scan["mz"][1], scan["intensity"][1])
+            at = peaks.find(stored)
+            if at >= 0:
+                struct.pack_into("<f", peaks, at + 8, math.inf)
+                scan["intensity"][1] = math.inf
+                break
+        else:
+            raise AssertionError("no peak stored as (double, float32) found")
+        f.seek(0)
+        f.write(peaks)
 
 
 def number(text):
@@ -182,6 +232,25 @@ class MapTest(unittest.TestCase):
                 self.check(server, scans, level, 5, 7)
                 self.check(server, scans, level, 3, 11, mz=(100.0, 2000.0))
 
+    def test_extreme_values_and_level_0_of_a_damaged_run(self):
+        path = os.path.join(self.tmp.name, "extremes.d")
+        expect = path + ".json"
+        make_run(MKDATASET, path, "synth", "--ms1", "5", "--ms2", "6", "--points", "300", "--peaks", "12",
+                 "--layout", "284", "--seed", "47", "--expect", expect)
+        with open(expect) as f:
+            scans = [{"rt": s["retention_time_sec"], "ms_level": s["ms_level"], "mz": s["mz"],
+                      "intensity": s["intensity"]} for s in json.load(f)["scans"]]
+        damage_extremes(path, scans)
+        with ViewServer(VELMORAN, path) as server:
+            for level, width, height in ((1, 5, 300), (1, 4096, 1000), (0, 6, 40)):
+                with self.subTest(level=level, width=width, height=height):
+                    self.check(server, scans, level, width, height)
+            # The page's XIC at level 0: a row for each scan of that level.
+            status, body = server.request("/api/xic?mz=500&ppm=20&ms_level=0")
+            self.assertEqual(status, 200, body)
+            self.assertEqual([row["rt_sec"] for row in json.loads(body)],
+                             [s["rt"] for s in scans if s["ms_level"] == 0])
+
     def test_the_answer_is_whole_uncompressed_and_under_the_page_policy(self):
         path, scans = self.runs["synth284"]
         with ViewServer(VELMORAN, path) as server:
@@ -213,7 +282,7 @@ class MapTest(unittest.TestCase):
             "width=1&height=1&rt=NaN:1", "width=1&height=1&rt=5:5", "width=1&height=1&rt=9:1",
             "width=1&height=1&mz=inf:1", "width=1&height=1&mz=1", "width=1&height=1&mz=1:2:3",
             "width=1&height=1&rt=-1e308:1e308", "width=1&width=1&height=1",
-            "width=1&height=1&rt=1:2&rt=1:2", "width=1&height=1&ms_level=0",
+            "width=1&height=1&rt=1:2&rt=1:2", "width=1&height=1&ms_level=-1",
             "width=1&height=1&ms_level=1&ms_level=1", "width=1&height=1&level=1",
             "width=1&height=1&x=" + "a" * 5000,
         ]

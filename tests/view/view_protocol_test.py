@@ -1,8 +1,8 @@
 """velmoran view at the HTTP level, as a hostile or careless client speaks
-it: Range requests never read past a body, the HTTP library's defaults
-that the server relies on (keep-alive, pipelining, header and body limits,
-compression), the deadline for a whole request, and the headers that a
-browser enforces.
+it: Range requests never read past a body, what the one reading of a
+request accepts and refuses (keep-alive, pipelining, header and body
+limits, a path decoded once, compression), the deadline for a whole
+request, the session cookie, and the headers that a browser enforces.
 
 Environment: VELMORAN, VELMORAN_MKDATASET.
 """
@@ -177,6 +177,43 @@ class Protocol(unittest.TestCase):
                 self.assertEqual(after + (rest or b""), b"")
                 self.assertLess(time.monotonic() - t0, 2.0)
         self.assertEqual(self.server.request("/api/run")[0], 200)
+
+    def test_a_path_is_decoded_once_and_an_escape_that_is_not_xx_is_400(self):
+        # The map is heavy work with workers of its own: a spelling of its path
+        # that one reader decodes and another does not must not reach it.
+        cases = [("/api/%6dap?width=4&height=2", 200), ("/api/run/0/m%61p?width=4&height=2", 200),
+                 ("/api/m%u0061p?width=4&height=2", 400), ("/api/run/0/m%u0061p?width=4&height=2", 400),
+                 ("/api/m%2561p?width=4&height=2", 404), ("/api/map%", 400), ("/api/map%4", 400),
+                 ("/api/m%00ap", 400), ("/api/spectrum/%31", 200)]
+        for path, status in cases:
+            with self.subTest(path=path):
+                got, _, body, _ = self.exchange(self.request(path))
+                self.assertEqual(got, status, body[:200])
+                if status == 200 and "map" in path:
+                    self.assertEqual(len(body), 4 * 4 * 2)
+
+    def test_the_session_cookie_lets_in_this_server_s_browser_only(self):
+        status, headers, _, _ = self.exchange(self.request("/?token=" + self.server.token, token=False))
+        self.assertEqual(status, 200)
+        cookie = headers["set-cookie"].split(";")[0]
+        name, value = cookie.split("=", 1)
+        host = "Host: " + self.server.host
+        cases = [("the cookie", ["Cookie: theme=dark; " + cookie], 200),
+                 ("another value", ["Cookie: %s=%s" % (name, "0" * len(value))], 403),
+                 ("the token as its value", ["Cookie: %s=%s" % (name, self.server.token)], 403),
+                 ("another port's name", ["Cookie: velmoran-view-1=" + value], 403),
+                 ("a rebinding host", ["Cookie: " + cookie, "Host: rebound.example:%d" % self.server.port], 403)]
+        for label, extra, expected in cases:
+            with self.subTest(case=label):
+                lines = ["GET /api/run HTTP/1.1", "Connection: close"] + extra
+                if not any(line.startswith("Host:") for line in extra):
+                    lines.append(host)
+                got, _, body, _ = self.exchange(("\r\n".join(lines) + "\r\n\r\n").encode())
+                self.assertEqual(got, expected, body[:200])
+        # A bookmark of the page, without either: a page that says how to get in.
+        status, headers, body, _ = self.exchange(self.request("/", token=False))
+        self.assertEqual((status, headers["content-type"]), (403, "text/html; charset=utf-8"))
+        self.assertIn(b"printed", body)
 
     def test_answers_are_never_compressed(self):
         status, headers, body, _ = self.exchange(

@@ -2,12 +2,14 @@
 /api/run/K/ against `velmoran info`/`scans`/`xic` of that run and the
 writer's spectra, run 0 at the single-run routes, positions that name no
 run, the token and Host checks on the new routes, a run that cannot be
-opened among good ones, the same run twice, and the limit of 32 runs.
+opened among good ones, the same run twice, the limit of 32 runs, and one
+memory budget for the maps of all the runs.
 
 Environment: VELMORAN (the program) and VELMORAN_MKDATASET (the generator).
 """
 import json
 import os
+import shutil
 import subprocess
 import tempfile
 import unittest
@@ -98,6 +100,30 @@ class RunsTest(unittest.TestCase):
                 status, body, headers = alone.request_with_headers("/api/" + query)
                 self.assertEqual((answers[k][0], answers[k][1]), (status, body))
                 self.assertEqual(answers[k][2]["X-Velmoran-Map-Rt"], headers["X-Velmoran-Map-Rt"])
+
+    def test_the_maps_of_all_the_runs_keep_one_budget(self):
+        # Four runs of 48 MB of survey points each (hard-linked copies) and a
+        # budget of 16 MiB for all of them (--map-memory, here through its
+        # environment variable): the server grows by about the budget, not
+        # by the runs' points.
+        big = make_run(MKDATASET, os.path.join(TMP.name, "big.d"), "synth", "--ms1", "400", "--ms2", "0",
+                       "--points", "30000", "--seed", "34")
+        paths = [big]
+        for k in range(1, 4):
+            copy = os.path.join(TMP.name, "big%d.d" % k)
+            shutil.copytree(big, copy, copy_function=os.link, dirs_exist_ok=True)
+            paths.append(copy)
+        query = "map?width=400&height=1000"
+        env = dict(os.environ, VELMORAN_VIEW_MAP_MEMORY="16")
+        with ViewServer(VELMORAN, *paths, env=env) as server:
+            first = server.request("/api/run/0/" + query)
+            before = server.rss_kib()
+            answers = [server.request("/api/run/%d/%s" % (k, query)) for k in (1, 2, 3, 0, 1, 2, 3)]
+            grown = (server.rss_kib() - before) / 1024
+        # The same grid from every copy, whatever was dropped from memory.
+        self.assertEqual({a for a in answers}, {first})
+        self.assertEqual(first[0], 200)
+        self.assertLess(grown, 32, "MiB grown past the first run's map")
 
     def test_positions_that_name_no_run_are_404_with_a_message(self):
         paths = [p for p, _ in RUNS[:2]]

@@ -15,10 +15,10 @@ URL_LINE = re.compile(r"^http://([^/]+):(\d+)/\?token=([0-9a-f]{64})\n$")
 
 
 class ViewServer:
-    def __init__(self, velmoran, run, *args, preexec_fn=None):
+    def __init__(self, velmoran, run, *args, preexec_fn=None, env=None):
         self.process = subprocess.Popen(
             [velmoran, "view", run, "--no-open", *args],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, preexec_fn=preexec_fn)
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, preexec_fn=preexec_fn, env=env)
         line = self.process.stdout.readline()
         match = URL_LINE.match(line)
         if not match:

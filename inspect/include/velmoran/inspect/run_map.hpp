@@ -6,8 +6,8 @@
 // is lo, edge n is hi exactly); cell k holds the values v with edge k <= v
 // < edge k + 1, the last cell holds hi too. A scan lies in the column of
 // its retention time, each of its points in the row of its m/z. A scan
-// without a finite retention time lies in no column, a point whose m/z or
-// intensity is NaN in no cell.
+// without a finite retention time lies in no column, a point whose m/z is
+// NaN or whose intensity is not finite in no cell.
 #pragma once
 
 #include <atomic>
@@ -23,6 +23,11 @@
 #include <velmoran/reader.hpp>
 
 namespace velmoran::inspect {
+
+// The default ranges leave out times and m/z values of a larger magnitude:
+// what only a damaged scan holds, and what would make the span of a range,
+// or its cells' edges, overflow.
+inline constexpr double kMapDefaultBound = 1e290;
 
 // An axis's range, both ends finite and lo < hi.
 struct MapRange {
@@ -42,7 +47,8 @@ struct MapQuery {
 
 struct MapGrid {
   // The ranges binned: the query's, or the level's extent, the retention
-  // times of its scans and the m/z of their points (finite ones). An extent
+  // times of its scans and the m/z of their points (those within
+  // kMapDefaultBound; finite, and so are the edges of any cells). An extent
   // of one value v is [v - 0.5, v + 0.5]; a level without points is [0, 1].
   MapRange rt;
   MapRange mz;
@@ -59,17 +65,45 @@ struct MapGrid {
 // The edges of an axis's cells as the grid defines them (n + 1 values).
 [[nodiscard]] std::vector<double> map_edges(MapRange range, std::uint32_t cells);
 
+class RunMap;
+
+// The bytes that the maps of one or more runs keep between requests, all
+// together: a map that keeps one more scan beyond them drops the scans
+// least recently used, of whichever map. Shared by the maps; safe to use
+// from several threads.
+class MapBudget {
+ public:
+  explicit MapBudget(std::size_t bytes);
+  MapBudget(const MapBudget&) = delete;
+  MapBudget& operator=(const MapBudget&) = delete;
+  ~MapBudget();
+
+  [[nodiscard]] std::size_t capacity() const noexcept { return capacity_; }
+  // Bytes held by all the maps.
+  [[nodiscard]] std::size_t used() const;
+
+ private:
+  friend class RunMap;
+  struct Kept;
+  std::size_t capacity_;
+  std::unique_ptr<Kept> kept_;
+};
+
 // Bins one run, on every CPU the process may use (oneTBB). Scans are read
-// on demand and, up to `cache_bytes`, kept in a compact form between
-// requests (a profile's axis as its first m/z and step, 4 bytes a point):
-// a later grid over the same scans does not decode them again. The first
-// scans read stay; the others are read again each time, so memory stays
-// bounded whatever the requests. Safe to call from several threads.
+// on demand and kept in a compact form between requests (a profile's axis
+// as its first m/z and step, 4 bytes a point) within a budget, which
+// several maps may share: a later grid over the same scans does not decode
+// them again. Scans beyond the budget are read again each time they are
+// needed, so memory stays bounded whatever the requests. Safe to call from
+// several threads.
 class RunMap {
  public:
   static constexpr std::size_t kDefaultCacheBytes = std::size_t{256} << 20;
 
+  // A budget of its own of `cache_bytes`.
   explicit RunMap(const Reader& reader, std::size_t cache_bytes = kDefaultCacheBytes);
+  // Scans kept within `budget`, shared with other maps (not null).
+  RunMap(const Reader& reader, std::shared_ptr<MapBudget> budget);
   RunMap(const RunMap&) = delete;
   RunMap& operator=(const RunMap&) = delete;
   ~RunMap();
@@ -84,7 +118,7 @@ class RunMap {
   // the owner's destructor, with a prepare() running on another thread.
   void stop() noexcept { stopping_ = true; }
 
-  // Bytes held by the kept scans.
+  // Bytes held by this map's kept scans.
   [[nodiscard]] std::size_t cached_bytes() const;
 
   struct ScanPoints;
@@ -92,13 +126,15 @@ class RunMap {
 
  private:
   [[nodiscard]] std::shared_ptr<const Level> level(std::uint32_t ms_level) const;
-  [[nodiscard]] std::shared_ptr<const ScanPoints> points(std::size_t position) const;
+  // A new pass over scans (MapBudget::Kept), and the points of a scan read
+  // in one.
+  [[nodiscard]] std::uint64_t new_pass() const;
+  [[nodiscard]] std::shared_ptr<const ScanPoints> points(std::size_t position,
+                                                         std::uint64_t pass) const;
 
   const Reader& reader_;
-  std::size_t cache_bytes_;
+  std::shared_ptr<MapBudget> budget_;
   mutable std::mutex mutex_;
-  mutable std::vector<std::shared_ptr<const ScanPoints>> kept_;
-  mutable std::size_t kept_bytes_ = 0;
   // Each level's scans and extent, once worked out (or being worked out).
   mutable std::map<std::uint32_t, std::shared_future<std::shared_ptr<const Level>>> levels_;
   std::atomic<bool> stopping_{false};

@@ -1,12 +1,13 @@
 // The m/z targets of an extracted ion chromatogram, from the command line
 // or a targets file.
 //
-// A targets file holds one m/z per line, or is CSV whose first line is the
-// header "name,mz" (any case, spaces allowed around the fields) and whose rows give a name (quoted
-// as RFC 4180 allows, without line breaks) and an m/z. Blank lines and lines starting with '#' are
-// skipped; CRLF line ends and a UTF-8 byte-order mark are accepted.
+// A targets file holds one m/z per line, or is CSV whose first record is
+// the header "name,mz" (any case) and whose records give a name and an
+// m/z, in the dialect of textio/records.hpp (docs/cli.md, "Text you
+// give"). An m/z is a positive number of textio/numbers.hpp.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -23,8 +24,7 @@ struct Target {
   double mz = 0.0;
 };
 
-// A positive finite m/z, written as a decimal number with nothing around
-// it; nullopt otherwise.
+// A positive finite m/z; nullopt otherwise.
 [[nodiscard]] std::optional<double> parse_mz(std::string_view text);
 
 // A tolerance in ppm: a finite number in (0, 1e6] (beyond a million ppm a
@@ -39,7 +39,10 @@ struct Target {
 [[nodiscard]] Result<std::vector<Target>> parse_targets(std::string_view text,
                                                         std::string_view file_name);
 
-// Reads and parses a targets file; an I/O error is the system's.
+// Reads and parses a targets file of at most kMaxTargetsBytes (a million
+// targets with long names fit); every error is a Parse error whose text
+// names the file.
+inline constexpr std::uint64_t kMaxTargetsBytes = std::uint64_t{256} << 20;
 [[nodiscard]] Result<std::vector<Target>> read_targets(const std::filesystem::path& file);
 
 }  // namespace velmoran::inspect

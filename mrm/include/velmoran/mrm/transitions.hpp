@@ -7,10 +7,9 @@
 //   1,524.3,445.2,22,"caffeine, quantifier"
 //   2,524.3,138.1,,caffeine qualifier
 //
-// Fields may be quoted as RFC 4180 allows (within a line) and have spaces
-// around them; blank lines are skipped; CRLF line ends and a UTF-8
-// byte-order mark are accepted. A file named *.csv is CSV, *.tsv or *.tab
-// TSV; any other is TSV when its header line holds a tab, else CSV.
+// Records and numbers as textio/records.hpp and textio/numbers.hpp read
+// them (docs/cli.md, "Text you give"). A file named *.csv is CSV, *.tsv or
+// *.tab TSV; any other is TSV when its header line holds a tab, else CSV.
 #pragma once
 
 #include <cstdint>
@@ -44,7 +43,7 @@ struct Transition {
 class TransitionList {
  public:
   TransitionList() = default;
-  explicit TransitionList(std::vector<Transition> rows);
+  explicit TransitionList(std::map<std::uint32_t, Transition> rows);
 
   [[nodiscard]] const Transition* find(std::uint32_t channel) const noexcept;
   [[nodiscard]] const std::map<std::uint32_t, Transition>& by_channel() const noexcept {
@@ -70,9 +69,12 @@ enum class ListFormat { kCsv, kTsv };
                                                        std::string_view file_name,
                                                        std::optional<ListFormat> format);
 
-// Reads and parses a list (at most kMaxListBytes); an I/O error is the
-// system's, with the file named in a Parse error's text.
+// Reads and parses a list of at most kMaxListBytes and kMaxListRows rows (an
+// instrument method has a few thousand transitions); its memory is its
+// rows, never the whole text. An I/O error is the system's, with the file
+// named in a Parse error's text.
 inline constexpr std::uint64_t kMaxListBytes = std::uint64_t{64} << 20;
+inline constexpr std::size_t kMaxListRows = 100'000;
 [[nodiscard]] Result<TransitionList> read_transitions(const std::filesystem::path& file);
 
 // The channels of `list` that no scan of `channels` (increasing) carries.

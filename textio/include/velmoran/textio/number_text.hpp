@@ -1,16 +1,12 @@
 // Numbers as text: the shortest decimal that reads back to the same value,
-// appended to a growing buffer (std::to_chars, no locale, no streams), and
-// the one parser of the numbers that users type.
+// appended to a growing buffer (std::to_chars, no locale, no streams).
+// Reading the numbers users type is numbers.hpp's.
 #pragma once
 
 #include <array>
 #include <charconv>
-#include <cmath>
 #include <concepts>
-#include <optional>
 #include <string>
-#include <string_view>
-#include <system_error>
 
 namespace velmoran::textio {
 
@@ -30,17 +26,6 @@ requires std::floating_point<T> || std::integral<T>
   std::string out;
   append_number(out, value);
   return out;
-}
-
-// A finite number written as a decimal (std::from_chars' general format:
-// no leading '+', no hexadecimal, no spaces) with nothing around it;
-// nullopt for anything else, NaN and infinities included.
-[[nodiscard]] inline std::optional<double> parse_finite(std::string_view text) {
-  double value = 0.0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-  if (!std::isfinite(value)) return std::nullopt;
-  return value;
 }
 
 }  // namespace velmoran::textio

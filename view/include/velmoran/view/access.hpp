@@ -1,8 +1,9 @@
 // Who may read the run that `velmoran view` serves: a request must carry the
-// session's random token and name the server's own address in its Host
-// header. The token keeps out other users and other pages of the machine;
-// the Host check keeps out pages that reach the port through a hostname of
-// their own that resolves to 127.0.0.1 (DNS rebinding).
+// session's random token (or the session cookie that a request with the
+// token was given) and name the server's own address in its Host header.
+// The token keeps out other users and other pages of the machine; the Host
+// check keeps out pages that reach the port through a hostname of their own
+// that resolves to 127.0.0.1 (DNS rebinding).
 #pragma once
 
 #include <string>
@@ -35,14 +36,24 @@ class AccessPolicy {
   // `host` is the request's one Host header; hostnames compare without case.
   [[nodiscard]] bool host_allowed(std::string_view host) const;
 
-  // Whether a request with this Host header and these tokens (empty when
-  // absent) may be answered.
-  [[nodiscard]] bool allows(std::string_view host, std::string_view header_token,
-                            std::string_view query_token) const;
+  // Whether `given` (a header's or the query's) is the token.
+  [[nodiscard]] bool token_matches(std::string_view given) const noexcept;
+
+  // The Set-Cookie value that signs a browser in for its session: named for
+  // the port (browsers share cookies between the ports of a host), sent
+  // back only to this host (SameSite=Strict), never readable by scripts
+  // (HttpOnly), gone when the browser closes (no expiry). Its value is
+  // derived from the token (SHA-256), so it is no token for a header or URL.
+  [[nodiscard]] std::string cookie() const;
+
+  // Whether the Cookie headers (joined by "; ") hold this server's cookie.
+  [[nodiscard]] bool cookie_matches(std::string_view cookies) const;
 
  private:
   std::string token_;
   std::vector<std::string> hosts_;
+  std::string cookie_name_;
+  std::string cookie_value_;
 };
 
 }  // namespace velmoran::view

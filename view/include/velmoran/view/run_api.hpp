@@ -58,9 +58,12 @@ class RunApi {
   // spectra each), which are then answered from memory.
   // `transitions` (may be null) names the channels of an MRM run, whose
   // channel chromatograms are rendered at load too.
+  // `map_budget` (null: one of its own, RunMap::kDefaultCacheBytes) holds
+  // the map's kept scans, shared with the other runs' maps.
   [[nodiscard]] static Result<std::unique_ptr<RunApi>> load(
       Reader reader, std::size_t cache_bytes = kDefaultCacheBytes,
-      std::shared_ptr<const mrm::TransitionList> transitions = nullptr);
+      std::shared_ptr<const mrm::TransitionList> transitions = nullptr,
+      std::shared_ptr<inspect::MapBudget> map_budget = nullptr);
 
   RunApi(const RunApi&) = delete;
   RunApi& operator=(const RunApi&) = delete;
@@ -73,14 +76,12 @@ class RunApi {
   // An empty array for a run without channels.
   [[nodiscard]] Reply chromatograms() const { return {200, chromatograms_json_}; }
   // `index_text` as it came in the path: 400 unless decimal digits, 404
-  // past the last scan.
+  // past the last scan, 500 when the scan's blocks cannot be read
+  // (unreadable_spectrum_json).
   [[nodiscard]] Reply spectrum(std::string_view index_text) const;
   // mz (repeated), ppm or da (one of them) and ms_level (default 1);
   // "token" is ignored.
   [[nodiscard]] Reply xic(const QueryParams& params) const;
-
-  // Bytes held by the spectrum cache.
-  [[nodiscard]] std::size_t cached_bytes() const;
 
   // The map's grid (inspect::RunMap): rt, mz, width, height, ms_level; a
   // little-endian float32 body and the grid's bounds in X-Velmoran-Map-*
@@ -94,7 +95,7 @@ class RunApi {
   void prepare_map() const;
 
  private:
-  RunApi(Reader reader, std::size_t cache_bytes);
+  RunApi(Reader reader, std::size_t cache_bytes, std::shared_ptr<inspect::MapBudget> map_budget);
 
   Reader reader_;
   std::shared_ptr<const std::string> run_json_;

@@ -1,7 +1,8 @@
 // The HTTP server of `velmoran view`: the page, its assets and the JSON API
-// of one or more runs, to requests that pass the AccessPolicy. Requests are served
-// by a pool of threads; no request names a file, and nothing but the
-// embedded page and the run's API can be read.
+// of one or more runs, to requests that pass the AccessPolicy. Each request
+// is read once (request_head.hpp) and answered by a pool of threads; no
+// request names a file, and nothing but the embedded page and the run's API
+// can be read.
 #pragma once
 
 #include <cstddef>
@@ -25,7 +26,12 @@ class ViewServer {
   // from the previous answer on it (idle keep-alive connections included).
   static constexpr int kHeadDeadlineSeconds = 5;
   static constexpr std::size_t kMaxHeadBytes = 16 * 1024;
+  static constexpr std::size_t kMaxHeaderLineBytes = 8 * 1024;
   static constexpr std::size_t kMaxBodyBytes = 4096;
+  // Bytes of answers held for clients that have not read them yet, for all
+  // connections together (a body several connections send counted once);
+  // an answer past it is 503 (connection_pump.hpp).
+  static constexpr std::size_t kMaxHeldBytes = std::size_t{256} << 20;
   static constexpr std::size_t kRequestsPerConnection = 100;
 
   // Binds `bind_address`:`port` (0: any free port) and serves `runs` (at
