@@ -194,7 +194,7 @@ int run_convert(const ConvertArgs& args) {
   }
   std::map<std::string, std::string> stems;
   for (const std::string& run : args.runs) {
-    const std::string stem = stem_of(Reader::name_of(run));
+    const std::string stem = output_stem(run);
     if (const auto [it, fresh] = stems.emplace(stem, run); !fresh) {
       return usage_error("runs " + it->second + " and " + run + " would both be written to " +
                          stem + extension);

@@ -2,6 +2,7 @@
 //   [--threads N] [--fail-on-outlier] [--report FILE.html]: the quality
 // metrics of each run (mzQC by default), and for a batch the robust
 // z-score of each metric and the runs that stand out.
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -31,9 +32,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// An outlier was found and --fail-on-outlier asked for it to fail.
-constexpr int kExitOutlier = 3;
-
 struct QcOptions {
   std::vector<std::string> runs;
   std::string output;
@@ -46,14 +44,24 @@ struct QcOptions {
 };
 
 // The metrics and file metadata of one run, or nullopt after reporting
-// why it could not be read.
-std::optional<qc::RunQuality> measure(const std::string& run, unsigned threads) {
+// why it could not be read. A run read to its end with damaged blocks is
+// measured, reported, and sets `status` to a failure.
+std::optional<qc::RunQuality> measure(const std::string& run, unsigned threads, int& status) {
   const auto reader = open_run(run);
   if (!reader) return std::nullopt;
   auto figures = qc::read_figures_parallel(*reader, threads);
   if (!figures) {
     report_failure(run, figures.error().text());
     return std::nullopt;
+  }
+  const auto unreadable = std::count_if(figures->begin(), figures->end(),
+                                        [](const qc::SpectrumFigures& s) { return s.unreadable; });
+  if (unreadable > 0) {
+    report_failure(run, std::to_string(unreadable) + " of " + std::to_string(figures->size()) +
+                            " spectra could not be read (damaged blocks); the metrics count "
+                            "them apart, as " +
+                            std::string(qc::kUnreadableSpectra.name));
+    status = kExitFailure;
   }
   auto digest = qc::sha256_of_file(reader->path() / "AcqData" / "MSScan.bin");
   if (!digest) {
@@ -87,7 +95,7 @@ int run_qc(const QcOptions& options) {
   if (mzqc && options.output.empty()) {
     std::map<std::string, std::string> stems;
     for (const std::string& run : options.runs) {
-      const std::string stem = stem_of(Reader::name_of(run));
+      const std::string stem = output_stem(run);
       if (const auto [it, fresh] = stems.emplace(stem, run); !fresh) {
         return usage_error("runs " + it->second + " and " + run + " would both be written to " +
                            stem + ".mzQC; give one file with -o");
@@ -108,7 +116,7 @@ int run_qc(const QcOptions& options) {
   std::vector<qc::RunQuality> runs;
   const std::string date = qc::creation_date();
   for (std::size_t i = 0; i < options.runs.size(); ++i) {
-    auto run = measure(options.runs[i], options.threads);
+    auto run = measure(options.runs[i], options.threads, status);
     if (!run) {
       status = kExitFailure;
       continue;

@@ -57,10 +57,19 @@ std::string report_data(std::string_view batch, std::span<const qc::RunQuality> 
     for (const qc::Metric& metric : runs[r].metrics) {
       if (const auto* t = std::get_if<qc::TicTable>(&metric.value)) table = t;
     }
+    // The chromatogram's points with a finite time (a damaged run's others
+    // would leave no time axis for any run).
+    std::vector<double> rt;
+    std::vector<double> tic;
+    for (std::size_t i = 0; table && i < table->retention_times_sec.size(); ++i) {
+      if (!std::isfinite(table->retention_times_sec[i])) continue;
+      rt.push_back(table->retention_times_sec[i]);
+      tic.push_back(table->total_ion_currents[i]);
+    }
     out += ",\"rt\":";
-    append_values(out, table ? table->retention_times_sec : std::vector<double>{});
+    append_values(out, rt);
     out += ",\"tic\":";
-    append_values(out, table ? table->total_ion_currents : std::vector<double>{});
+    append_values(out, tic);
     out += '}';
   }
   out += "],\"metrics\":[";

@@ -1,5 +1,5 @@
-// What the info, scans and xic commands share: opening the run, and putting
-// their output in place whole.
+// What the commands that read runs share: opening a run, naming its
+// outputs, and putting an output in place whole.
 #pragma once
 
 #include <algorithm>
@@ -59,6 +59,21 @@ constexpr unsigned kMaxThreads = 256;
 [[nodiscard]] inline std::string stem_of(const std::string& name) {
   if (name.size() > 2 && ends_with_any_case(name, ".d")) return name.substr(0, name.size() - 2);
   return name;
+}
+
+// The stem of the run's outputs (stem_of its name). A run given as "." or
+// ".." (which the reader names "bundle.d") takes the real name of the
+// directory it stands for: `velmoran convert .` inside run.d writes
+// run.mzML, not bundle.mzML.
+[[nodiscard]] inline std::string output_stem(const std::filesystem::path& run) {
+  std::string name = Reader::name_of(run);
+  const std::string last = run.lexically_normal().filename().string();
+  if (name == "bundle.d" && last != name) {
+    std::error_code ec;
+    const std::filesystem::path real = std::filesystem::canonical(run, ec);
+    if (!ec && !real.filename().empty()) name = real.filename().string();
+  }
+  return stem_of(name);
 }
 
 // The reader of standard output went away (`velmoran scans run.d | head`):

@@ -5,10 +5,12 @@
 
 namespace velmoran::cli {
 
-// 0: everything done; 1: a run (or an output) failed; 2: a usage error.
+// 0: everything done; 1: a run (or an output) failed; 2: a usage error;
+// 3: qc found an outlier and --fail-on-outlier asked for it to fail.
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitOutlier = 3;
 
 // "velmoran: OBJECT: REASON" on standard error.
 void report_failure(std::string_view object, std::string_view reason);

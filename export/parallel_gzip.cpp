@@ -59,7 +59,6 @@ ParallelGzip::~ParallelGzip() {
 
 Result<Done> ParallelGzip::write(std::string_view bytes) {
   if (failure_) return *failure_;
-  bytes_in_ += bytes.size();
   while (!bytes.empty()) {
     std::string& input = blocks_[queued_ % blocks_.size()].input;
     const std::size_t take = std::min(bytes.size(), block_bytes_ - input.size());

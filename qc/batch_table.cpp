@@ -19,9 +19,16 @@ double median_of(std::vector<double> values) {
   return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
 }
 
+// The spread of a batch's values is never taken below 1 % of the median's
+// magnitude (for a base-10 logarithm, log10(1.01): 1 % of its antilog), so
+// that runs alike to a few parts in ten thousand are not told apart.
+constexpr double kRelativeFloor = 0.01;
+
 // Sets the robust z-score of every row in `group` (one element of one
-// metric across the runs).
-void score(std::vector<BatchRow>& rows, const std::vector<std::size_t>& group) {
+// metric across the runs): Iglewicz and Hoaglin's modified z-score,
+// (value - median) over the spread MAD / 0.6745, or where the MAD is 0 (most
+// runs equal) 1.2533 times the mean absolute deviation from the median.
+void score(std::vector<BatchRow>& rows, const std::vector<std::size_t>& group, bool logarithmic) {
   std::vector<double> values;
   for (const std::size_t i : group) {
     if (std::isfinite(rows[i].value)) values.push_back(rows[i].value);
@@ -29,11 +36,21 @@ void score(std::vector<BatchRow>& rows, const std::vector<std::size_t>& group) {
   if (values.size() < 2) return;
   const double median = median_of(values);
   std::vector<double> deviations;
-  for (const double v : values) deviations.push_back(std::abs(v - median));
+  double total_deviation = 0.0;
+  for (const double v : values) {
+    deviations.push_back(std::abs(v - median));
+    total_deviation += deviations.back();
+  }
   const double mad = median_of(std::move(deviations));
-  if (!(mad > 0.0)) return;
+  double spread =
+      mad > 0.0 ? mad / 0.6745 : 1.2533 * total_deviation / static_cast<double>(values.size());
+  // Every run alike: nothing to score.
+  if (!(spread > 0.0) || !std::isfinite(spread)) return;
+  const double floor =
+      logarithmic ? std::log10(1.0 + kRelativeFloor) : kRelativeFloor * std::abs(median);
+  spread = std::max(spread, floor);
   for (const std::size_t i : group) {
-    if (std::isfinite(rows[i].value)) rows[i].robust_z = 0.6745 * (rows[i].value - median) / mad;
+    if (std::isfinite(rows[i].value)) rows[i].robust_z = (rows[i].value - median) / spread;
   }
 }
 
@@ -66,7 +83,7 @@ std::vector<BatchRow> batch_rows(std::span<const RunQuality> runs) {
     }
   }
   if (runs.size() >= 2) {
-    for (const auto& entry : groups) score(rows, entry.second);
+    for (const auto& [key, group] : groups) score(rows, group, is_logarithmic(key.first));
   }
   return rows;
 }

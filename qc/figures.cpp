@@ -5,6 +5,18 @@
 
 namespace velmoran::qc {
 
+namespace {
+
+// A block of the scan holds bytes or announces points.
+bool holds_data(const raw::ScanRecord& scan) {
+  const auto holds = [](const std::optional<raw::BlockRef>& block) {
+    return block && (block->byte_count > 0 || block->point_count > 0);
+  };
+  return holds(scan.peak_block) || holds(scan.profile_block);
+}
+
+}  // namespace
+
 SpectrumFigures figures_of(const Reader& reader, const quorlith::SpectrumRecord& record) {
   SpectrumFigures figures;
   figures.native_id = record.native_id;
@@ -18,6 +30,11 @@ SpectrumFigures figures_of(const Reader& reader, const quorlith::SpectrumRecord&
     figures.points = record.mz.size();
     figures.total_ion_current = totals.total_ion_current;
     figures.base_peak_intensity = record.intensity[totals.base_peak];
+  } else if (holds_data(reader.scans().records[record.index])) {
+    // The sequence keeps no block error beside its record: a scan whose
+    // blocks hold bytes but gave no points is read again on its own (cheap,
+    // and rare) to tell a damaged block from an empty one.
+    figures.unreadable = reader.read_spectrum(record.index).error.has_value();
   }
   return figures;
 }

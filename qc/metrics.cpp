@@ -30,11 +30,15 @@ using Spectra = std::vector<const SpectrumFigures*>;
 bool is_ms1(const SpectrumFigures& s) { return analysis::is_survey_level(s.ms_level); }
 bool is_ms2(const SpectrumFigures& s) { return s.ms_level == 2; }
 
+// A time that is not finite (a damaged scan table) is in no time-based
+// metric.
+bool is_timed(const SpectrumFigures& s) { return std::isfinite(s.retention_time_sec); }
+
 template <class Keep>
-Spectra select(std::span<const SpectrumFigures> spectra, Keep keep) {
+Spectra select(const Spectra& spectra, Keep keep) {
   Spectra out;
-  for (const SpectrumFigures& s : spectra) {
-    if (keep(s)) out.push_back(&s);
+  for (const SpectrumFigures* s : spectra) {
+    if (keep(*s)) out.push_back(s);
   }
   return out;
 }
@@ -81,45 +85,49 @@ std::vector<double> times_of(const Spectra& spectra) {
   return out;
 }
 
-// Differences of the retention times of successive spectra.
+// Differences of the retention times of successive spectra; an interval
+// with an end that is not finite is left out.
 std::vector<double> intervals_of(const Spectra& spectra) {
   std::vector<double> out;
   for (std::size_t i = 1; i < spectra.size(); ++i) {
-    out.push_back(spectra[i]->retention_time_sec - spectra[i - 1]->retention_time_sec);
+    const double dt = spectra[i]->retention_time_sec - spectra[i - 1]->retention_time_sec;
+    if (std::isfinite(dt)) out.push_back(dt);
   }
   return out;
 }
 
-// The run's retention-time span: first and last time of any spectrum
-// (times that are not numbers left out).
+// The run's retention-time span: first and last finite time of any
+// spectrum.
 struct Span {
   double start = 0.0;
   double end = 0.0;
   [[nodiscard]] double duration() const { return end - start; }
 };
 
-std::optional<Span> span_of(std::span<const SpectrumFigures> spectra) {
+std::optional<Span> span_of(const Spectra& spectra) {
   std::optional<Span> span;
-  for (const SpectrumFigures& s : spectra) {
-    const double t = s.retention_time_sec;
-    if (std::isnan(t)) continue;
+  for (const SpectrumFigures* s : spectra) {
+    const double t = s->retention_time_sec;
+    if (!std::isfinite(t)) continue;
     span = span ? Span{std::min(span->start, t), std::max(span->end, t)} : Span{t, t};
   }
   return span;
 }
 
 // The TIC chromatogram as convert writes it: the MS1 spectra, or every
-// spectrum when the run has none; here ordered by time for the areas.
+// spectrum when the run has none, less those without a finite time; here
+// also ordered by time for the areas.
 struct Chromatogram {
   Spectra in_order;
   std::vector<double> times;
   std::vector<double> tics;
 };
 
-Chromatogram chromatogram_of(std::span<const SpectrumFigures> spectra) {
+Chromatogram chromatogram_of(const Spectra& spectra) {
   Chromatogram c;
   c.in_order = select(spectra, is_ms1);
-  if (c.in_order.empty()) c.in_order = select(spectra, [](const SpectrumFigures&) { return true; });
+  if (c.in_order.empty()) c.in_order = spectra;
+  c.in_order = select(c.in_order, is_timed);
   Spectra by_time = c.in_order;
   std::stable_sort(by_time.begin(), by_time.end(), [](const auto* a, const auto* b) {
     return ascending(a->retention_time_sec, b->retention_time_sec);
@@ -180,11 +188,11 @@ Metric number_of_empty_ms2_scans(const Spectra& ms2) {
 // precursor values at which MSn spectra are recorded." [lowest, highest]
 // selected precursor m/z of the MSn spectra (a damaged run's NaN or
 // infinite ones left out); none without a precursor.
-std::optional<Metric> mz_acquisition_range(std::span<const SpectrumFigures> spectra) {
+std::optional<Metric> mz_acquisition_range(const Spectra& spectra) {
   std::optional<std::pair<double, double>> range;
-  for (const SpectrumFigures& s : spectra) {
-    if (is_ms1(s) || !s.precursor_mz || !std::isfinite(*s.precursor_mz)) continue;
-    const double mz = *s.precursor_mz;
+  for (const SpectrumFigures* s : spectra) {
+    if (is_ms1(*s) || !s->precursor_mz || !std::isfinite(*s->precursor_mz)) continue;
+    const double mz = *s->precursor_mz;
     range = range ? std::pair{std::min(range->first, mz), std::max(range->second, mz)}
                   : std::pair{mz, mz};
   }
@@ -272,25 +280,26 @@ std::optional<Metric> tic_quantile_rt_fraction(const Chromatogram& c, const Span
 
 // MS:4000204 total ion current maximum: "The maximum total ion current
 // (MS:1000285) of all spectra in a single run."
-Metric total_ion_current_maximum(std::span<const SpectrumFigures> spectra) {
+Metric total_ion_current_maximum(const Spectra& spectra) {
   double max = 0.0;
-  for (const SpectrumFigures& s : spectra) max = std::max(max, s.total_ion_current);
+  for (const SpectrumFigures* s : spectra) max = std::max(max, s->total_ion_current);
   return {{"MS:4000204", "total ion current maximum"}, kIntensity, max};
 }
 
 // MS:4000202 base peak intensity maximum: "The maximum base peak intensity
 // (MS:1000505) of all spectra in a single run."
-Metric base_peak_intensity_maximum(std::span<const SpectrumFigures> spectra) {
+Metric base_peak_intensity_maximum(const Spectra& spectra) {
   double max = 0.0;
-  for (const SpectrumFigures& s : spectra) max = std::max(max, s.base_peak_intensity);
+  for (const SpectrumFigures* s : spectra) max = std::max(max, s->base_peak_intensity);
   return {{"MS:4000202", "base peak intensity maximum"}, kIntensity, max};
 }
 
-// The time of the q-th nearest-rank spectrum, less the run's start, over
-// the run's duration, for q = 1/4, 1/2, 3/4, 1.
+// The time of the q-th nearest-rank spectrum (of those with a finite
+// time), less the run's start, over the run's duration, for q = 1/4, 1/2,
+// 3/4, 1.
 std::optional<std::vector<double>> acquisition_fractions(const Spectra& spectra, const Span& span) {
-  if (spectra.empty() || !(span.duration() > 0.0)) return std::nullopt;
-  std::vector<double> times = times_of(spectra);
+  std::vector<double> times = times_of(select(spectra, is_timed));
+  if (times.empty() || !(span.duration() > 0.0)) return std::nullopt;
   std::sort(times.begin(), times.end(), ascending);
   std::vector<double> out;
   for (const double q : {0.25, 0.5, 0.75, 1.0}) {
@@ -422,8 +431,19 @@ void append_frequencies(std::vector<Metric>& out, const Spectra& spectra, Term f
 // MS:4000192 MS1 median cycle time: "The median time between consecutive
 // MS1 scans across the full run." Seconds.
 std::optional<Metric> ms1_median_cycle_time(const Spectra& ms1) {
-  if (ms1.size() < 2) return std::nullopt;
-  return Metric{{"MS:4000192", "MS1 median cycle time"}, kSecond, median(intervals_of(ms1))};
+  std::vector<double> intervals = intervals_of(ms1);
+  if (intervals.empty()) return std::nullopt;
+  return Metric{{"MS:4000192", "MS1 median cycle time"}, kSecond, median(std::move(intervals))};
+}
+
+// The spectra with a block that could not be read: counted apart, as no
+// vocabulary term covers them, and left out of every other metric but the
+// numbers of spectra (an empty scan is one the instrument recorded empty).
+std::optional<Metric> unreadable_spectra(const Spectra& spectra) {
+  const auto count =
+      std::count_if(spectra.begin(), spectra.end(), [](const auto* s) { return s->unreadable; });
+  if (count == 0) return std::nullopt;
+  return Metric{kUnreadableSpectra, kCount, static_cast<std::int64_t>(count)};
 }
 
 template <class T>
@@ -433,26 +453,32 @@ void append(std::vector<Metric>& out, std::optional<T> metric) {
 
 }  // namespace
 
-std::vector<Metric> run_metrics(std::span<const SpectrumFigures> spectra) {
+std::vector<Metric> run_metrics(std::span<const SpectrumFigures> figures) {
+  Spectra every;
+  for (const SpectrumFigures& s : figures) every.push_back(&s);
+  std::vector<Metric> out;
+  out.push_back(number_of_ms1_spectra(select(every, is_ms1)));
+  out.push_back(number_of_ms2_spectra(select(every, is_ms2)));
+  const Spectra spectra = select(every, [](const SpectrumFigures& s) { return !s.unreadable; });
   const Spectra ms1 = select(spectra, is_ms1);
   const Spectra ms2 = select(spectra, is_ms2);
-  std::vector<Metric> out;
-  out.push_back(number_of_ms1_spectra(ms1));
-  out.push_back(number_of_ms2_spectra(ms2));
   out.push_back(number_of_empty_ms1_scans(ms1));
   out.push_back(number_of_empty_ms2_scans(ms2));
   append(out, mz_acquisition_range(spectra));
   out.push_back(ms1_signal_jump_count(ms1));
   out.push_back(ms1_signal_fall_count(ms1));
+  append(out, unreadable_spectra(every));
   const std::optional<Span> span = span_of(spectra);
   if (!span) return out;
   out.push_back(retention_time_acquisition_range(*span));
   out.push_back(chromatography_duration(*span));
   const Chromatogram chromatogram = chromatogram_of(spectra);
-  out.push_back(total_ion_currents(chromatogram));
-  out.push_back(area_under_tic(chromatogram));
-  out.push_back(area_under_tic_rt_quantiles(chromatogram));
-  append(out, tic_quantile_rt_fraction(chromatogram, *span));
+  if (!chromatogram.times.empty()) {
+    out.push_back(total_ion_currents(chromatogram));
+    out.push_back(area_under_tic(chromatogram));
+    out.push_back(area_under_tic_rt_quantiles(chromatogram));
+    append(out, tic_quantile_rt_fraction(chromatogram, *span));
+  }
   out.push_back(total_ion_current_maximum(spectra));
   out.push_back(base_peak_intensity_maximum(spectra));
   append(out, ms1_quantile_rt_fraction(ms1, *span));
@@ -482,6 +508,10 @@ std::vector<double> metric_elements(const MetricValue& value) {
     std::vector<double> operator()(const TicTable& t) const { return t.total_ion_currents; }
   };
   return std::visit(Elements{}, value);
+}
+
+bool is_logarithmic(std::string_view accession) {
+  return accession == "MS:4000186" || accession == "MS:4000187";
 }
 
 bool has_fixed_length(const MetricValue& value) { return !std::holds_alternative<TicTable>(value); }

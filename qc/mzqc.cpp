@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <map>
 #include <variant>
 
 #include <velmoran/textio/escape.hpp>
@@ -19,6 +20,17 @@ constexpr std::string_view kPsiMsVersion = "4.1.257";
 constexpr std::string_view kPsiMsUri =
     "https://github.com/HUPO-PSI/psi-ms-CV/releases/download/4.1.257/psi-ms.obo";
 constexpr std::string_view kUoUri = "http://purl.obolibrary.org/obo/uo.owl";
+// The program's own terms (kUnreadableSpectra), named only when used.
+constexpr std::string_view kLocalUri = "urn:velmoran:qc-terms";
+
+bool uses_local_term(std::span<const RunQuality> runs) {
+  for (const RunQuality& run : runs) {
+    for (const Metric& metric : run.metrics) {
+      if (metric.term.accession == kUnreadableSpectra.accession) return true;
+    }
+  }
+  return false;
+}
 
 void append_string(std::string& out, std::string_view text) {
   textio::append_json_string(out, text);
@@ -148,30 +160,32 @@ void append_metrics(std::string& out, const std::vector<Metric>& metrics) {
   out += "\n      ]\n";
 }
 
-// The batch's metrics: each single-valued metric of the first run, with
-// one value per run in the order of the input files (null where a run
-// lacks it).
+// The batch's metrics: each single-valued metric that any run has, in
+// the order of the accessions (so that the order of the runs changes only
+// the order of the values), with one value per run in the order of the
+// input files, null where a run lacks it. Every run has MS:4000059, so the
+// list is never empty.
 std::vector<Metric> batch_metrics(std::span<const RunQuality> runs) {
-  std::vector<Metric> out;
-  for (const Metric& first : runs.front().metrics) {
-    if (!std::holds_alternative<std::int64_t>(first.value) &&
-        !std::holds_alternative<double>(first.value)) {
-      continue;
+  std::map<std::string_view, const Metric*> first_of;
+  for (const RunQuality& run : runs) {
+    for (const Metric& metric : run.metrics) {
+      if (std::holds_alternative<std::int64_t>(metric.value) ||
+          std::holds_alternative<double>(metric.value)) {
+        first_of.emplace(metric.term.accession, &metric);
+      }
     }
+  }
+  std::vector<Metric> out;
+  for (const auto& [accession, first] : first_of) {
     std::vector<double> values;
     for (const RunQuality& run : runs) {
       double value = std::nan("");
       for (const Metric& metric : run.metrics) {
-        if (metric.term.accession == first.term.accession) value = metric_elements(metric.value)[0];
+        if (metric.term.accession == accession) value = metric_elements(metric.value)[0];
       }
       values.push_back(value);
     }
-    out.push_back({first.term, first.unit, std::move(values)});
-  }
-  if (out.empty()) {
-    out.push_back({{"MS:4000059", "number of MS1 spectra"},
-                   {"UO:0000189", "count unit"},
-                   std::vector<double>(runs.size(), 0.0)});
+    out.push_back({first->term, first->unit, std::move(values)});
   }
   return out;
 }
@@ -243,7 +257,13 @@ std::string mzqc_document(std::span<const RunQuality> runs, std::string_view bat
   append_string(out, kPsiMsVersion);
   out += "},\n      {\"name\": \"Unit Ontology\", \"uri\": ";
   append_string(out, kUoUri);
-  out += "}\n    ]\n  }\n}\n";
+  out += '}';
+  if (uses_local_term(runs)) {
+    out += ",\n      {\"name\": \"velmoran local terms\", \"uri\": ";
+    append_string(out, kLocalUri);
+    out += '}';
+  }
+  out += "\n    ]\n  }\n}\n";
   return out;
 }
 

@@ -63,7 +63,6 @@ TEST(ParallelGzip, MembersReadBackAsTheWholeStream) {
     std::string text = document(c.lines);
     if (c.lines == 0 && c.block_bytes == 100) text = std::string(1000, 'a');
     std::string file;
-    std::uint64_t in = 0;
     {
       ParallelGzip gzip(
           [&file](std::string_view member) -> Result<Done> {
@@ -75,11 +74,9 @@ TEST(ParallelGzip, MembersReadBackAsTheWholeStream) {
         ASSERT_TRUE(gzip.write(std::string_view(text).substr(at, 333))) << c.name;
       }
       ASSERT_TRUE(gzip.finish()) << c.name;
-      in = gzip.bytes_in();
     }
     int members = 0;
     EXPECT_EQ(gunzip(file, &members), text) << c.name;
-    EXPECT_EQ(in, text.size()) << c.name;
     const std::size_t blocks = (text.size() + c.block_bytes - 1) / c.block_bytes;
     EXPECT_EQ(members, static_cast<int>(std::max<std::size_t>(blocks, 1))) << c.name;
   }

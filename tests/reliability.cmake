@@ -28,13 +28,11 @@ velmoran_add_test(damaged_dataset_test damaged_dataset_test.cpp)
 
 # Several sequences over one Reader on several threads; labelled so that a
 # ThreadSanitizer build can select them (ctest -L threads).
-# The worker threads of velmoran_arrays are plain C++ and are tested here
+# The engines behind velmoran_arrays' workers (analysis/) are tested here
 # too, also where the Python modules are not built (the tsan preset).
-add_executable(threads_test threads_test.cpp
-  ${PROJECT_SOURCE_DIR}/bindings/toolkit/decode_ahead.cpp
-  ${PROJECT_SOURCE_DIR}/bindings/toolkit/gather_peaks.cpp)
-target_include_directories(threads_test PRIVATE ${PROJECT_SOURCE_DIR}/bindings/toolkit)
-target_link_libraries(threads_test PRIVATE velmoran_reader_internal velmoran_testkit GTest::gtest_main)
+add_executable(threads_test threads_test.cpp)
+target_link_libraries(threads_test PRIVATE
+  velmoran::analysis velmoran_reader_internal velmoran_testkit GTest::gtest_main)
 velmoran_use_warnings(threads_test)
 find_package(Threads REQUIRED)
 target_link_libraries(threads_test PRIVATE Threads::Threads)

@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "dataset_writer.hpp"
-#include "decode_ahead.hpp"
-#include "gather_peaks.hpp"
+#include <velmoran/analysis/decode_ahead.hpp>
+#include <velmoran/analysis/gather_peaks.hpp>
 #include <velmoran/reader.hpp>
 
 namespace velmoran {
@@ -136,7 +136,7 @@ TEST(Threads, FlatPeaksOnAnyNumberOfThreadsAreTheSequencesArrays) {
   const auto positions = every_other(alone.size());
   for (const unsigned threads : {1U, 2U, 3U, 8U}) {
     SCOPED_TRACE(threads);
-    const python::FlatPeaks flat = python::gather_peaks(*reader, positions, threads);
+    const analysis::FlatPeaks flat = analysis::gather_peaks(*reader, positions, threads);
     ASSERT_EQ(flat.offsets.size(), positions.size() + 1);
     const auto* mz = static_cast<const double*>(flat.mz.get());
     const auto* intensity = static_cast<const float*>(flat.intensity.get());
@@ -163,7 +163,7 @@ TEST(Threads, SpectraDecodedAheadComeInOrderToConsumersThatShareThem) {
   const auto shared_reader = std::make_shared<const Reader>(*reader);
   const auto positions = every_other(alone.size());
 
-  python::DecodeAhead ahead(shared_reader, positions, 3);
+  analysis::DecodeAhead ahead(shared_reader, positions, 3);
   std::vector<std::vector<std::uint64_t>> taken(3);
   std::vector<std::thread> consumers;
   for (std::size_t c = 0; c < taken.size(); ++c) {
@@ -185,7 +185,7 @@ TEST(Threads, SpectraDecodedAheadComeInOrderToConsumersThatShareThem) {
   EXPECT_EQ(every, std::vector<std::uint64_t>(positions.begin(), positions.end()));
 
   // Dropped half way, the workers stop.
-  python::DecodeAhead dropped(shared_reader, positions, 4);
+  analysis::DecodeAhead dropped(shared_reader, positions, 4);
   EXPECT_TRUE(dropped.next().has_value());
 }
 

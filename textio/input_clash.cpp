@@ -33,6 +33,17 @@ bool lies_inside(const fs::path& inner, const fs::path& outer) {
 
 }  // namespace
 
+fs::path resolved_path(const fs::path& path) {
+  // weakly_canonical leaves a relative path relative when no prefix of it
+  // exists (a bare name): made absolute first, every path resolves alike.
+  std::error_code ec;
+  fs::path absolute = fs::absolute(path, ec);
+  if (ec) absolute = path;
+  fs::path full = fs::weakly_canonical(absolute, ec);
+  if (ec) full = absolute.lexically_normal();
+  return full;
+}
+
 std::string InputClash::text() const {
   if (file.empty()) return "inside the input run " + run.string() + ": not written there";
   return "the same file as " + file.string() + " of the input run " + run.string() +
@@ -44,9 +55,7 @@ std::optional<InputClash> find_input_clash(const fs::path& target,
   if (runs.empty()) return std::nullopt;
   struct stat info {};
   const bool exists = ::stat(target.c_str(), &info) == 0;
-  std::error_code ec;
-  fs::path full = fs::weakly_canonical(target, ec);
-  if (ec) full = fs::absolute(target, ec).lexically_normal();
+  const fs::path full = resolved_path(target);
   for (const fs::path& run : runs) {
     if (exists) {
       if (auto clash = same_file_in_run(info, run)) return clash;

@@ -52,9 +52,7 @@ Result<std::filesystem::path> resolve_links(const std::filesystem::path& target)
 
 // Under /dev or /proc, where nothing is renamed over.
 bool under_system_tree(const std::filesystem::path& path) {
-  std::error_code ec;
-  std::filesystem::path full = std::filesystem::weakly_canonical(path, ec);
-  if (ec) full = std::filesystem::absolute(path, ec).lexically_normal();
+  const std::filesystem::path full = resolved_path(path);
   const std::string& text = full.native();
   for (const std::string_view root : {"/dev", "/proc"}) {
     if (text.starts_with(root) && (text.size() == root.size() || text[root.size()] == '/')) {

@@ -14,15 +14,17 @@
   }
 
   // Every run's TIC on one time axis: the union of their times, each run
-  // null where it has no spectrum, lines spanning the gaps.
+  // null where it has no spectrum, lines spanning the gaps. A time that is
+  // not a finite number has no place on the axis and is left out.
   function drawTics() {
-    const times = [...new Set(data.runs.flatMap((run) => run.rt))].sort((a, b) => a - b);
+    const times = [...new Set(data.runs.flatMap((run) => run.rt))]
+      .filter(Number.isFinite).sort((a, b) => a - b);
     const at = new Map(times.map((t, i) => [t, i]));
     const series = [{ label: "RT (s)" }];
     const columns = [times];
     data.runs.forEach((run, r) => {
       const y = new Array(times.length).fill(null);
-      run.rt.forEach((t, i) => { y[at.get(t)] = run.tic[i]; });
+      run.rt.forEach((t, i) => { if (at.has(t)) y[at.get(t)] = run.tic[i]; });
       columns.push(y);
       series.push({ label: run.name, stroke: colour(r, data.runs.length), spanGaps: true, width: 1.2 });
     });

@@ -73,7 +73,7 @@ std::optional<analysis::ScanSelection> selection_of(PyObject* ms_level, PyObject
     std::vector<analysis::LevelRange> levels;
     // One level, or a collection of them (a numpy array has __index__
     // too, so whether it iterates decides).
-    if (!Py_TYPE(ms_level)->tp_iter && !PySequence_Check(ms_level)) {
+    if (is_scalar(ms_level)) {
       if (!add_level(ms_level, levels, member)) return std::nullopt;
     } else {
       const PyRef items = PyRef::steal(collection_argument(ms_level, member, "ms_level"));
@@ -133,21 +133,35 @@ std::optional<std::vector<std::size_t>> positions_of(PyObject* index, std::size_
     return positions;
   }
   positions.reserve(size);
-  const auto scans = static_cast<std::int64_t>(count);
   for (std::size_t i = 0; i < size; ++i) {
     const auto position =
-        integer_argument(PyList_GET_ITEM(items.get(), static_cast<Py_ssize_t>(i)), member, "index");
+        position_of(PyList_GET_ITEM(items.get(), static_cast<Py_ssize_t>(i)), count, member);
     if (!position) return std::nullopt;
-    std::int64_t at = *position;
-    if (at < 0) at += scans;
-    if (at < 0 || at >= scans) {
-      PyErr_Format(PyExc_IndexError, "%s: index %lld is out of range for %zu scans", member,
-                   static_cast<long long>(*position), count);
-      return std::nullopt;
-    }
-    positions.push_back(static_cast<std::size_t>(at));
+    positions.push_back(*position);
   }
   return positions;
+}
+
+std::optional<std::size_t> position_of(PyObject* value, std::size_t count, const char* member,
+                                       const char* name) {
+  const auto position = integer_argument(value, member, name);
+  if (!position) {
+    // Past 64 bits is outside the run too.
+    if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
+      PyErr_Clear();
+      PyErr_Format(PyExc_IndexError, "%s: %s %R is out of range for %zu scans", member, name,
+                   value);
+    }
+    return std::nullopt;
+  }
+  const auto scans = static_cast<std::int64_t>(count);
+  const std::int64_t at = *position < 0 ? *position + scans : *position;
+  if (at < 0 || at >= scans) {
+    PyErr_Format(PyExc_IndexError, "%s: %s %lld is out of range for %zu scans", member, name,
+                 static_cast<long long>(*position), count);
+    return std::nullopt;
+  }
+  return static_cast<std::size_t>(at);
 }
 
 std::optional<unsigned> threads_of(PyObject* threads, const char* member) {

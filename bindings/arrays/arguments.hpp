@@ -8,8 +8,10 @@
 //   rt:       None or a (low, high) pair of seconds, either bound None for
 //             open; ValueError for a NaN bound or low > high. (None, None)
 //             selects what None does, scans with a NaN time included
-//   index:    None or scan positions, a collection of integers (negative
-//             from the end; IndexError out of range) in the order given, or
+//   position: an integer (never bool), negative from the end; IndexError
+//             out of range: run[i], Run.spectrum(i) and each of index's
+//   index:    None or scan positions, a collection of positions in the
+//             order given, or
 //             a mask: a collection of bools (a list, a numpy bool array)
 //             exactly as long as the run (ValueError otherwise)
 //   threads:  None (default_threads(): the CPUs this process may use) or an
@@ -32,6 +34,12 @@ namespace velmoran::python::arrays {
 // noexcept.
 [[nodiscard]] std::optional<analysis::ScanSelection> selection_of(PyObject* ms_level, PyObject* rt,
                                                                   const char* member);
+
+// The position `value` names in a run of `count` scans (above), or nullopt
+// with the exception set.
+[[nodiscard]] std::optional<std::size_t> position_of(PyObject* value, std::size_t count,
+                                                     const char* member,
+                                                     const char* name = "index");
 
 // The positions `index` names in a run of `count` scans (see above), or
 // nullopt with the exception set.

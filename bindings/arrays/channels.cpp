@@ -24,11 +24,12 @@ namespace velmoran::python::arrays {
 using python::guarded;
 using python::PyRef;
 
-std::optional<std::shared_ptr<const mrm::TransitionList>> load_transition_list(PyObject* path) {
+std::optional<std::shared_ptr<const mrm::TransitionList>> load_transition_list(LockRelease member,
+                                                                               PyObject* path) {
   const auto text = fs_path(path);
   if (!text) return std::nullopt;
   const std::filesystem::path file(*text);
-  auto list = without_gil([&] { return mrm::read_transitions(file); });
+  auto list = without_gil(member, [&] { return mrm::read_transitions(file); });
   if (!list) {
     (void)raise_list_error(list.error(), file);
     return std::nullopt;
@@ -54,7 +55,7 @@ PyObject* run_channels(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
     const std::shared_ptr<const Reader> reader = run_reader(self);
     if (!reader) return nullptr;
     const std::shared_ptr<const mrm::TransitionList> list = run_transition_list(self);
-    auto chromatograms = in_background([&](const std::atomic<bool>& stop) {
+    auto chromatograms = in_background("Run.channels()", [&](const std::atomic<bool>& stop) {
       return mrm::channel_chromatograms(*reader, *threads, stop);
     });
     if (!chromatograms) return nullptr;  // Ctrl-C
@@ -80,7 +81,7 @@ PyObject* run_transitions(PyObject* self, PyObject* const* args, Py_ssize_t narg
       return nullptr;
     }
     if (!run_reader(self)) return nullptr;
-    auto list = load_transition_list(bound[0]);
+    auto list = load_transition_list("Run.transitions()", bound[0]);
     if (!list) return nullptr;
     auto path = fs_path(bound[0]);
     if (!path) return nullptr;

@@ -17,6 +17,8 @@
 
 #include <velmoran/mrm/transitions.hpp>
 
+#include "../toolkit/lock_release.hpp"
+
 namespace velmoran::python::arrays {
 
 // The list at `path` (str, bytes or os.PathLike), or nullopt with the
@@ -24,7 +26,7 @@ namespace velmoran::python::arrays {
 // releases it, these are not noexcept: taking the lock back while the
 // interpreter shuts down ends the thread with an unwind.
 [[nodiscard]] std::optional<std::shared_ptr<const mrm::TransitionList>> load_transition_list(
-    PyObject* path);
+    LockRelease member, PyObject* path);
 
 PyObject* run_channels(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 PyObject* run_transitions(PyObject* self, PyObject* const* args, Py_ssize_t nargs,

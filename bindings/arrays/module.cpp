@@ -2,9 +2,10 @@
 //
 //   """Acquisition datasets as arrays for data work."""
 //   def open(path, transitions=None) -> Run   # str, bytes or os.PathLike
-//   class Run, Spectrum, Peaks, Array, Chromatogram   # made only by this module
+//   class Run, Spectrum, Peaks, Array, Chromatogram, Xic   # made only by this module
 //   class FormatError(ValueError)
-//   __all__ = ["open", "Run", "Spectrum", "Peaks", "Array", "FormatError", "Chromatogram"]
+//   __all__ = ["open", "Run", "Spectrum", "Peaks", "Array", "FormatError", "Chromatogram", "Xic"]
+//   _lock_releasing: tuple[str, ...]   # ../toolkit/lock_release.hpp
 //
 // Multi-phase initialisation with one execution step and no module state.
 // The type objects live for the whole process and are shared by every
@@ -12,6 +13,7 @@
 #include <Python.h>
 
 #include "../toolkit/guarded.hpp"
+#include "../toolkit/lock_release.hpp"
 #include "../toolkit/py_ref.hpp"
 #include "../toolkit/array.hpp"
 #include "chromatogram.hpp"
@@ -50,6 +52,12 @@ int exec_module(PyObject* module) noexcept {
       Py_DECREF(format_error);
       return -1;
     }
+    // The members that may give up the interpreter lock, for the tests.
+    PyRef releasing = PyRef::steal(lock_releasing_names());
+    if (!releasing || PyModule_AddObject(module, "_lock_releasing", releasing.get()) < 0) {
+      return -1;
+    }
+    (void)releasing.release();  // the module holds it now
     PyRef all = PyRef::steal(Py_BuildValue("[ssssssss]", "open", "Run", "Spectrum", "Peaks",
                                            "Array", "FormatError", "Chromatogram", "Xic"));
     if (!all || PyModule_AddObject(module, "__all__", all.get()) < 0) return -1;

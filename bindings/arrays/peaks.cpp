@@ -13,6 +13,7 @@
 #include <velmoran/analysis/scan_totals.hpp>
 
 #include "../toolkit/guarded.hpp"
+#include "../toolkit/lock_release.hpp"
 #include "../toolkit/object.hpp"
 #include "../toolkit/pickle.hpp"
 #include "../toolkit/py_ref.hpp"
@@ -192,11 +193,12 @@ PyObject* peaks_base_peak(PyObject* self, PyObject* /*unused*/) noexcept {
 // rt_sec (numpy.repeat), and copies of mz and intensity, so that every
 // column is writable, as pandas users expect; the DataFrame takes the
 // columns without copying them again (copy=False).
-PyObject* peaks_frame(PyObject* self, PyObject* /*unused*/) noexcept {
+PyObject* peaks_frame(PyObject* self, PyObject* /*unused*/) {
   return guarded([&]() -> PyObject* {
-    const PyRef pandas = PyRef::steal(PyImport_ImportModule("pandas"));
+    constexpr LockRelease kFrame("Peaks.frame()");
+    const PyRef pandas = PyRef::steal(import_for(kFrame, "pandas"));
     if (!pandas) return nullptr;
-    const PyRef numpy = PyRef::steal(PyImport_ImportModule("numpy"));
+    const PyRef numpy = PyRef::steal(import_for(kFrame, "numpy"));
     if (!numpy) return nullptr;
     const PeaksData& data = data_of(self);
     const PyRef offsets =
@@ -253,8 +255,11 @@ PyObject* peaks_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
   return reduce_by_value(self, attributes_state(self, kStateNames));
 }
 
-PyObject* peaks_from_state(PyObject* /*type*/, PyObject* state) noexcept {
+PyObject* peaks_from_state(PyObject* /*type*/, PyObject* given) {
   return guarded([&]() -> PyObject* {
+    const PyRef owned = own_state(given);
+    if (!owned) return nullptr;
+    PyObject* const state = owned.get();
     PyObject* mz = state_array(state, "mz", 'd');
     PyObject* intensity = mz ? state_array(state, "intensity", 'f') : nullptr;
     PyObject* offsets = intensity ? state_array(state, "offsets", 'q') : nullptr;
@@ -373,7 +378,8 @@ PyTypeObject* peaks_type() noexcept {
   return type_of_spec(peaks_spec, type);
 }
 
-PyObject* make_peaks(FlatPeaks&& flat, std::vector<std::size_t>&& positions, const Reader& reader) {
+PyObject* make_peaks(analysis::FlatPeaks&& flat, std::vector<std::size_t>&& positions,
+                     const Reader& reader) {
   const std::size_t points = flat.points;
   const std::size_t spectra = positions.size();
   PyRef mz = PyRef::steal(make_array<double>({flat.mz, flat.mz.get(), points}));

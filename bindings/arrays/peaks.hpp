@@ -4,7 +4,8 @@
 //     offsets: Array                    # "q", n + 1: spectrum k is mz[offsets[k]:offsets[k+1]]
 //     index: Array                      # "q", the scan positions selected
 //     scan_id, ms_level, mrm_channel: Array   # "q", per spectrum; mrm_channel -1 where absent
-//     rt_sec, precursor_mz: Array       # "d", per spectrum; precursor_mz NaN where absent
+//     rt_sec, precursor_mz, mz_low, mz_high: Array   # "d", per spectrum; NaN where absent
+//     centroided: Array                 # "B", per spectrum: 1 where its points are centroids
 //     errors: dict[int, str]            # scan position -> why its blocks failed
 //                                       # (its spectrum is empty); a new dict each time
 //     def __len__(self) -> int          # n, the number of spectra
@@ -16,6 +17,7 @@
 //                                       # (NaN and 0 for an empty spectrum)
 //     def frame(self) -> pandas.DataFrame   # index, scan_id, rt_sec, mz, intensity: a row a point
 //     def __repr__(self) -> str         # "Peaks(1000 spectra, 20000000 points)"
+//     def __reduce__(self)              # by value (../toolkit/pickle.hpp)
 #pragma once
 
 #include <Python.h>
@@ -23,9 +25,8 @@
 #include <cstddef>
 #include <vector>
 
+#include <velmoran/analysis/gather_peaks.hpp>
 #include <velmoran/reader.hpp>
-
-#include "../toolkit/gather_peaks.hpp"
 
 namespace velmoran::python::arrays {
 
@@ -33,7 +34,7 @@ namespace velmoran::python::arrays {
 
 // A new Peaks of `flat` for the scans at `positions` of `reader`'s table;
 // null with the exception set.
-[[nodiscard]] PyObject* make_peaks(FlatPeaks&& flat, std::vector<std::size_t>&& positions,
+[[nodiscard]] PyObject* make_peaks(analysis::FlatPeaks&& flat, std::vector<std::size_t>&& positions,
                                    const Reader& reader);
 
 }  // namespace velmoran::python::arrays

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include <velmoran/analysis/gather_peaks.hpp>
 #include <velmoran/reader.hpp>
 
 #include <velmoran/analysis/thread_count.hpp>
@@ -22,13 +23,13 @@
 #include "../toolkit/array.hpp"
 #include "channels.hpp"
 #include "../toolkit/errors.hpp"
-#include "../toolkit/gather_peaks.hpp"
 #include "peaks.hpp"
 #include "run_qc.hpp"
 #include "spectrum.hpp"
 #include "peak_mode_argument.hpp"
 #include "run_chromatograms.hpp"
 #include "spectrum_iterator.hpp"
+#include "../toolkit/lock_release.hpp"
 #include "../toolkit/without_gil.hpp"
 
 namespace velmoran::python::arrays {
@@ -42,10 +43,19 @@ struct RunData {
   std::shared_ptr<const Reader> reader;  // null once closed
   PyRef columns;                         // the dict of scan table columns, made on first use
   std::shared_ptr<const mrm::TransitionList> transitions;
-  // As the system takes them: what a pickled run reopens.
+  // As given (run.path), as the system takes it.
   std::string path;
+  // Absolute, made so when given: what a pickled run reopens, whatever the
+  // working directory of the process that loads it.
+  std::string absolute_path;
   std::optional<std::string> transitions_path;
 };
+
+// `path` made absolute against the working directory now (a failure to
+// read it is an OSError, guarded.hpp).
+std::string absolute_text(const std::string& path) {
+  return std::filesystem::absolute(std::filesystem::path(path)).native();
+}
 
 RunData& data_of(PyObject* self) noexcept { return python::data_of<RunData>(self); }
 
@@ -158,10 +168,16 @@ Py_ssize_t run_length(PyObject* self) noexcept {
 
 // The spectra at `positions`, in that order, as a list, decoded ahead on
 // every CPU this process may use.
+// The iterator is dropped here, not by a PyRef: freeing it gives up the
+// interpreter lock ("SpectrumIterator.__del__"), which no noexcept frame,
+// such as a destructor, may do (../toolkit/lock_release.hpp).
 PyObject* spectrum_list(std::shared_ptr<const Reader> reader, std::vector<std::size_t> positions) {
-  const PyRef iterator = PyRef::steal(
-      make_spectrum_iterator(std::move(reader), std::move(positions), analysis::default_threads()));
-  return iterator ? PySequence_List(iterator.get()) : nullptr;
+  PyObject* iterator =
+      make_spectrum_iterator(std::move(reader), std::move(positions), analysis::default_threads());
+  if (!iterator) return nullptr;
+  PyObject* list = PySequence_List(iterator);
+  Py_DECREF(iterator);
+  return list;
 }
 
 // The slots that release the interpreter lock are not noexcept
@@ -185,26 +201,15 @@ PyObject* run_subscript(PyObject* self, PyObject* key) {
       }
       return spectrum_list(reader, std::move(positions));
     }
-    if (is_bool(key)) {
-      return PyErr_Format(PyExc_TypeError,
-                          "Run indices must be integers, slices or collections, "
-                          "not bool");
-    }
-    if (!PyIndex_Check(key) || Py_TYPE(key)->tp_iter) {
+    if (!is_scalar(key)) {
       auto positions = positions_of(key, scans, "Run[]");
       if (!positions) return nullptr;
       return spectrum_list(reader, std::move(*positions));
     }
-    Py_ssize_t i = PyNumber_AsSsize_t(key, PyExc_IndexError);
-    if (i == -1 && PyErr_Occurred()) return nullptr;
-    const auto count = static_cast<Py_ssize_t>(scans);
-    if (i < 0) i += count;
-    if (i < 0 || i >= count) {
-      PyErr_SetString(PyExc_IndexError, "Run index out of range");
-      return nullptr;
-    }
-    const auto position = static_cast<std::size_t>(i);
-    auto spectrum = without_gil([&] { return reader->read_spectrum(position); });
+    const auto at = position_of(key, scans, "Run[]");
+    if (!at) return nullptr;
+    const std::size_t position = *at;
+    auto spectrum = without_gil("Run.__getitem__", [&] { return reader->read_spectrum(position); });
     return make_spectrum(std::move(spectrum), *reader);
   });
 }
@@ -219,22 +224,13 @@ PyObject* run_spectrum(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
     if (!bind_arguments({kMember, kSpectrumNames, 1}, args, nargs, kwnames, bound)) return nullptr;
     const auto mode = peak_mode_of(bound[1], kMember);
     if (!mode) return nullptr;
-    if (PyBool_Check(bound[0]) || !PyIndex_Check(bound[0])) {
-      return PyErr_Format(PyExc_TypeError, "%s: i must be an int, not %.200s", kMember,
-                          Py_TYPE(bound[0])->tp_name);
-    }
-    Py_ssize_t i = PyNumber_AsSsize_t(bound[0], PyExc_IndexError);
-    if (i == -1 && PyErr_Occurred()) return nullptr;
     const auto reader = open_reader(self);
     if (!reader) return nullptr;
-    const auto count = static_cast<Py_ssize_t>(reader->scans().records.size());
-    if (i < 0) i += count;
-    if (i < 0 || i >= count) {
-      PyErr_SetString(PyExc_IndexError, "Run index out of range");
-      return nullptr;
-    }
-    const auto position = static_cast<std::size_t>(i);
-    auto spectrum = without_gil([&] { return analysis::read_scan(*reader, position, *mode); });
+    const auto at = position_of(bound[0], reader->scans().records.size(), kMember, "i");
+    if (!at) return nullptr;
+    const std::size_t position = *at;
+    auto spectrum = without_gil("Run.spectrum()",
+                                [&] { return analysis::read_scan(*reader, position, *mode); });
     return make_spectrum(std::move(spectrum), *reader);
   });
 }
@@ -291,29 +287,29 @@ PyObject* run_peaks(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
     auto request = bind_request(self, "Run.peaks()", args, nargs, kwnames);
     if (!request) return nullptr;
     const auto reader = request->reader;
-    auto gathering = without_gil([&] {
-      return std::make_unique<PeakGathering>(*reader, request->positions, request->threads,
-                                             request->mode);
+    constexpr LockRelease kPeaks("Run.peaks()");
+    auto gathering = without_gil(kPeaks, [&] {
+      return std::make_unique<analysis::PeakGathering>(*reader, request->positions,
+                                                       request->threads, request->mode);
     });
     const bool done = wait_interruptibly(
-        [&](std::chrono::milliseconds timeout) { return gathering->wait_for(timeout); });
+        kPeaks, [&](std::chrono::milliseconds timeout) { return gathering->wait_for(timeout); });
     if (!done) {
       // The workers stop within one scan's read each.
       gathering->cancel();
-      (void)without_gil([&] {
+      (void)without_gil(kPeaks, [&] {
         gathering.reset();
         return true;
       });
       return nullptr;
     }
-    auto flat = without_gil([&] { return gathering->finish(); });
+    auto flat = without_gil(kPeaks, [&] { return gathering->finish(); });
     return make_peaks(std::move(flat), std::move(request->positions), *reader);
   });
 }
 
 constexpr const char* kScansFrameNames[] = {"totals"};
 
-// Releases the lock for totals=True: not noexcept (../toolkit/guarded.hpp).
 PyObject* run_scans_frame(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                           PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
@@ -325,33 +321,10 @@ PyObject* run_scans_frame(PyObject* self, PyObject* const* args, Py_ssize_t narg
     if (totals < 0) return nullptr;
     const auto reader = open_reader(self);
     if (!reader) return nullptr;
-    const PyRef pandas = PyRef::steal(PyImport_ImportModule("pandas"));
-    if (!pandas) {
-      if (!PyErr_ExceptionMatches(PyExc_ImportError)) return nullptr;
-      PyObject* type = nullptr;
-      PyObject* value = nullptr;
-      PyObject* traceback = nullptr;
-      PyErr_Fetch(&type, &value, &traceback);
-      PyErr_NormalizeException(&type, &value, &traceback);
-      PyErr_SetString(PyExc_ImportError,
-                      "Run.scans_frame() needs pandas, which is not installed; "
-                      "Run.scans has the same columns as arrays");
-      // Chains the original failure as the cause, as `raise ... from` does.
-      PyObject* raised_type = nullptr;
-      PyObject* raised = nullptr;
-      PyObject* raised_traceback = nullptr;
-      PyErr_Fetch(&raised_type, &raised, &raised_traceback);
-      PyErr_NormalizeException(&raised_type, &raised, &raised_traceback);
-      if (raised && value)
-        PyException_SetCause(raised, value);  // steals value
-      else
-        Py_XDECREF(value);
-      Py_XDECREF(type);
-      Py_XDECREF(traceback);
-      PyErr_Restore(raised_type, raised, raised_traceback);
-      return nullptr;
-    }
-    const PyRef numpy = PyRef::steal(PyImport_ImportModule("numpy"));
+    constexpr LockRelease kScansFrame("Run.scans_frame()");
+    const PyRef pandas = PyRef::steal(import_for(kScansFrame, "pandas"));
+    if (!pandas) return nullptr;
+    const PyRef numpy = PyRef::steal(import_for(kScansFrame, "numpy"));
     if (!numpy) return nullptr;
     PyObject* columns = columns_of(self);
     if (!columns) return nullptr;
@@ -384,16 +357,20 @@ PyObject* run_repr(PyObject* self) noexcept {
 
 // close(): drops the run's reader. Spectra, arrays and iterators handed out
 // keep what they need; the run itself raises ValueError from then on.
-PyObject* run_close(PyObject* self, PyObject* /*unused*/) noexcept {
+void close_run(LockRelease member, PyObject* self) {
+  RunData& data = data_of(self);
+  // Dropped outside the struct: the last reference may run a destructor
+  // that takes time, and the run must already read as closed.
+  std::shared_ptr<const Reader> reader = std::move(data.reader);
+  (void)without_gil(member, [&] {
+    reader.reset();
+    return true;
+  });
+}
+
+PyObject* run_close(PyObject* self, PyObject* /*unused*/) {
   return guarded([&]() -> PyObject* {
-    RunData& data = data_of(self);
-    // Dropped outside the struct: the last reference may run a destructor
-    // that takes time, and the run must already read as closed.
-    std::shared_ptr<const Reader> reader = std::move(data.reader);
-    (void)without_gil([&] {
-      reader.reset();
-      return true;
-    });
+    close_run("Run.close()", self);
     Py_RETURN_NONE;
   });
 }
@@ -405,10 +382,11 @@ PyObject* run_enter(PyObject* self, PyObject* /*unused*/) noexcept {
   });
 }
 
-PyObject* run_exit(PyObject* self, PyObject* const* /*args*/, Py_ssize_t /*nargs*/) noexcept {
-  PyRef closed = PyRef::steal(run_close(self, nullptr));
-  if (!closed) return nullptr;
-  Py_RETURN_FALSE;
+PyObject* run_exit(PyObject* self, PyObject* const* /*args*/, Py_ssize_t /*nargs*/) {
+  return guarded([&]() -> PyObject* {
+    close_run("Run.__exit__()", self);
+    Py_RETURN_FALSE;
+  });
 }
 
 // iter(run): every spectrum in order, as spectra() gives them.
@@ -425,7 +403,7 @@ PyObject* run_iter(PyObject* self) noexcept {
 
 // Pickled as open(path, transitions): the process that loads it opens the
 // dataset again. A closed run does not pickle.
-PyObject* run_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
+PyObject* run_reduce(PyObject* self, PyObject* /*unused*/) {
   return guarded([&]() -> PyObject* {
     if (!open_reader(self)) return nullptr;
     const RunData& data = data_of(self);
@@ -433,7 +411,7 @@ PyObject* run_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
     const PyRef open =
         module ? PyRef::steal(PyObject_GetAttrString(module.get(), "open")) : PyRef();
     if (!open) return nullptr;
-    const PyRef path = PyRef::steal(native_text(data.path));
+    const PyRef path = PyRef::steal(native_text(data.absolute_path));
     if (!path) return nullptr;
     const PyRef transitions = data.transitions_path
                                   ? PyRef::steal(native_text(*data.transitions_path))
@@ -551,21 +529,23 @@ PyObject* open_run(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs
     std::shared_ptr<const mrm::TransitionList> transitions;
     std::optional<std::string> transitions_path;
     if (bound[1] && bound[1] != Py_None) {
-      auto list = load_transition_list(bound[1]);
+      auto list = load_transition_list("open(transitions=)", bound[1]);
       if (!list) return nullptr;
       transitions = std::move(*list);
       transitions_path = fs_path(bound[1]);
       if (!transitions_path) return nullptr;
+      transitions_path = absolute_text(*transitions_path);
     }
     const auto text = fs_path(bound[0]);
     if (!text) return nullptr;
     const std::filesystem::path path(*text);
-    auto reader = without_gil([&] { return Reader::open(path); });
+    auto reader = without_gil("open()", [&] { return Reader::open(path); });
     if (!reader) return raise_open_error(reader.error(), path);
     auto shared = std::make_shared<const Reader>(std::move(reader).value());
-
-    return make_object(run_type(), RunData{std::move(shared), PyRef(), std::move(transitions),
-                                           std::move(*text), std::move(transitions_path)});
+    std::string absolute = absolute_text(*text);
+    return make_object(run_type(),
+                       RunData{std::move(shared), PyRef(), std::move(transitions), std::move(*text),
+                               std::move(absolute), std::move(transitions_path)});
   });
 }
 
@@ -578,7 +558,7 @@ std::shared_ptr<const mrm::TransitionList> run_transition_list(PyObject* run) no
 void set_run_transition_list(PyObject* run, std::shared_ptr<const mrm::TransitionList> list,
                              std::optional<std::string> path) {
   data_of(run).transitions = std::move(list);
-  data_of(run).transitions_path = std::move(path);
+  data_of(run).transitions_path = path ? std::optional(absolute_text(*path)) : std::nullopt;
 }
 
 }  // namespace velmoran::python::arrays

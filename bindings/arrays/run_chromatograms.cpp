@@ -44,9 +44,8 @@ std::optional<std::vector<double>> targets_of(PyObject* value, const char* membe
     targets.push_back(*mz);
     return true;
   };
-  // What cannot be iterated (a float, an int, a numpy scalar) is one target.
-  const int iterable = PyObject_HasAttrString(value, "__iter__");
-  if (!iterable) {
+  // A scalar (a float, an int, a numpy scalar or 0-d array) is one target.
+  if (is_scalar(value)) {
     if (!add(value)) return std::nullopt;
     return targets;
   }
@@ -128,7 +127,7 @@ PyObject* run_xic(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
     if (!reader) return nullptr;  // a closed run
     std::vector<std::size_t> positions = analysis::select_positions(reader->scans(), *scans);
     const analysis::WindowSums window_sums(windows.windows);
-    auto matrix = in_background([&](const std::atomic<bool>& stop) {
+    auto matrix = in_background("Run.xic()", [&](const std::atomic<bool>& stop) {
       return analysis::xic_matrix(*reader, window_sums, positions, *threads, stop);
     });
     if (!matrix) return nullptr;
@@ -154,7 +153,8 @@ PyObject* trace(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
   const std::shared_ptr<const Reader> reader = run_reader(self);
   if (!reader) return nullptr;  // a closed run
   std::vector<std::size_t> positions = analysis::select_positions(reader->scans(), *scans);
-  auto totals = in_background([&](const std::atomic<bool>& stop) {
+  const LockRelease releasing = base_peak ? LockRelease("Run.bpc()") : LockRelease("Run.tic()");
+  auto totals = in_background(releasing, [&](const std::atomic<bool>& stop) {
     return analysis::scan_totals(*reader, positions, *threads, stop);
   });
   if (!totals) return nullptr;
@@ -193,7 +193,7 @@ bool add_totals_columns(const Reader& reader, PyObject* numpy, PyObject* columns
   std::vector<std::size_t> positions(reader.scans().records.size());
   std::iota(positions.begin(), positions.end(), std::size_t{0});
   const unsigned threads = analysis::default_threads();
-  auto totals = in_background([&](const std::atomic<bool>& stop) {
+  auto totals = in_background("Run.scans_frame()", [&](const std::atomic<bool>& stop) {
     return analysis::scan_totals(reader, positions, threads, stop);
   });
   if (!totals) return false;

@@ -86,7 +86,7 @@ PyObject* value_of(const qc::MetricValue& value) noexcept {
 PyObject* run_quality_metrics(const Reader& reader) {
   return guarded([&]() -> PyObject* {
     const unsigned threads = analysis::default_threads();
-    auto figures = in_background([&](const std::atomic<bool>& stop) {
+    auto figures = in_background("Run.qc()", [&](const std::atomic<bool>& stop) {
       return qc::read_figures_parallel(reader, threads, stop);
     });
     if (!figures) return nullptr;  // KeyboardInterrupt
@@ -94,7 +94,8 @@ PyObject* run_quality_metrics(const Reader& reader) {
       PyErr_SetString(format_error_type(), figures->error().text().c_str());
       return nullptr;
     }
-    const std::vector<qc::Metric> metrics = without_gil([&] { return qc::run_metrics(**figures); });
+    const std::vector<qc::Metric> metrics =
+        without_gil("Run.qc()", [&] { return qc::run_metrics(**figures); });
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict) return nullptr;
     for (const qc::Metric& metric : metrics) {

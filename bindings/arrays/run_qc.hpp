@@ -15,8 +15,7 @@
 namespace velmoran::python::arrays {
 
 // The dict of the run's metrics; null with an exception set on failure.
-// Reads the run once, with the interpreter lock released: not noexcept, so
-// that the forced unwind of a daemon thread at exit passes (guarded.hpp).
+// Reads the run once, with the interpreter lock released.
 [[nodiscard]] PyObject* run_quality_metrics(const Reader& reader);
 
 }  // namespace velmoran::python::arrays

@@ -111,8 +111,11 @@ bool optional_number(PyObject* state, const char* name, std::optional<T>& out, C
   return true;
 }
 
-PyObject* spectrum_from_state(PyObject* /*type*/, PyObject* state) noexcept {
+PyObject* spectrum_from_state(PyObject* /*type*/, PyObject* given) {
   return guarded([&]() -> PyObject* {
+    const PyRef owned = own_state(given);
+    if (!owned) return nullptr;
+    PyObject* const state = owned.get();
     PyObject* mz = state_array(state, "mz", 'd');
     PyObject* intensity = mz ? state_array(state, "intensity", 'f') : nullptr;
     if (!intensity) return nullptr;

@@ -12,6 +12,7 @@
 //     error: str | None                 # why a block failed and left it empty
 //     def __len__(self) -> int
 //     def __repr__(self) -> str         # "Spectrum(scan 17, MS2, 300 points, RT 12.34 s)"
+//     def __reduce__(self)              # by value (../toolkit/pickle.hpp)
 #pragma once
 
 #include <Python.h>

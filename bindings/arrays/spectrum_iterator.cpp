@@ -7,8 +7,9 @@
 #include <optional>
 #include <utility>
 
+#include <velmoran/analysis/decode_ahead.hpp>
+
 #include "../toolkit/guarded.hpp"
-#include "../toolkit/decode_ahead.hpp"
 #include "spectrum.hpp"
 #include "../toolkit/without_gil.hpp"
 
@@ -20,7 +21,7 @@ namespace {
 
 struct IteratorData {
   std::shared_ptr<const Reader> reader;
-  std::unique_ptr<DecodeAhead> ahead;
+  std::unique_ptr<analysis::DecodeAhead> ahead;
 };
 
 struct IteratorObject {
@@ -40,11 +41,12 @@ PyObject* iterator_next(PyObject* self) {
     // Under the interpreter lock, which serializes it with other threads.
     data.ahead->resume_after_fork();
     std::optional<ScanSpectrum> spectrum;
-    const bool done = wait_interruptibly([&](std::chrono::milliseconds timeout) {
-      auto taken = data.ahead->next(timeout);
-      if (taken.ready) spectrum = std::move(taken.spectrum);
-      return taken.ready;
-    });
+    const bool done =
+        wait_interruptibly("SpectrumIterator.__next__", [&](std::chrono::milliseconds timeout) {
+          auto taken = data.ahead->next(timeout);
+          if (taken.ready) spectrum = std::move(taken.spectrum);
+          return taken.ready;
+        });
     if (!done) return nullptr;
     // The end: null without an exception set.
     if (!spectrum) return nullptr;
@@ -62,7 +64,7 @@ void iterator_dealloc(PyObject* self) {
   IteratorData& data = data_of(self);
   // Stopping waits for the workers to finish the spectra they decode:
   // other Python threads go on meanwhile.
-  (void)without_gil([&] {
+  (void)without_gil("SpectrumIterator.__del__", [&] {
     data.ahead.reset();
     return true;
   });
@@ -105,7 +107,7 @@ PyTypeObject* spectrum_iterator_type() noexcept {
 PyObject* make_spectrum_iterator(std::shared_ptr<const Reader> reader,
                                  std::vector<std::size_t> positions, unsigned threads,
                                  analysis::PeakMode mode) {
-  auto ahead = std::make_unique<DecodeAhead>(reader, std::move(positions), threads, mode);
+  auto ahead = std::make_unique<analysis::DecodeAhead>(reader, std::move(positions), threads, mode);
   PyTypeObject* type = spectrum_iterator_type();
   if (!type) return nullptr;
   PyObject* self = type->tp_alloc(type, 0);

@@ -2,6 +2,7 @@
 //     def __iter__(self): return self
 //     def __next__(self) -> Spectrum    # waits without the interpreter lock
 //                                       # for the next spectrum in order
+//     # freeing it stops its workers, without the lock too
 #pragma once
 
 #include <Python.h>

@@ -51,8 +51,11 @@ PyObject* xic_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
   return reduce_by_value(self, attributes_state(self, kStateNames));
 }
 
-PyObject* xic_from_state(PyObject* /*type*/, PyObject* state) noexcept {
+PyObject* xic_from_state(PyObject* /*type*/, PyObject* given) {
   return guarded([&]() -> PyObject* {
+    const PyRef owned = own_state(given);
+    if (!owned) return nullptr;
+    PyObject* const state = owned.get();
     PyObject* mz = state_array(state, "mz", 'd');
     PyObject* index = mz ? state_array(state, "index", 'q') : nullptr;
     PyObject* rt_sec = index ? state_array(state, "rt_sec", 'd') : nullptr;
@@ -60,7 +63,8 @@ PyObject* xic_from_state(PyObject* /*type*/, PyObject* state) noexcept {
     if (!intensity) return nullptr;
     const std::size_t targets = array_memory(mz).count;
     const std::size_t scans = array_memory(index).count;
-    if (array_memory(rt_sec).count != scans || array_memory(intensity).count != targets * scans) {
+    const std::array<std::size_t, 2> shape = array_shape(intensity);
+    if (array_memory(rt_sec).count != scans || shape[0] != targets || shape[1] != scans) {
       PyErr_SetString(PyExc_ValueError, "not a pickled Xic");
       return nullptr;
     }

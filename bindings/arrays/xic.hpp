@@ -6,6 +6,9 @@
 //     def __len__(self) -> int          # the number of targets
 //     def __repr__(self) -> str         # "Xic(20 targets, 1200 scans)"
 //     def __reduce__(self)              # by value (../toolkit/pickle.hpp)
+//     @classmethod
+//     def _from_state(cls, state)       # ValueError unless intensity's shape
+//                                       # is (len(mz), len(index))
 #pragma once
 
 #include <Python.h>

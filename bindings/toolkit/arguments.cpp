@@ -212,6 +212,18 @@ std::optional<double> real_argument(PyObject* value, const char* member, const c
   return converted;
 }
 
+bool is_scalar(PyObject* value) {
+  if (!Py_TYPE(value)->tp_iter && !PySequence_Check(value)) return true;
+  if (PyUnicode_Check(value) || PyBytes_Check(value) || PyByteArray_Check(value)) return false;
+  // A 0-d array: its ndim is 0.
+  const PyRef ndim = PyRef::steal(PyObject_GetAttrString(value, "ndim"));
+  if (!ndim) {
+    PyErr_Clear();
+    return false;
+  }
+  return PyLong_CheckExact(ndim.get()) && PyLong_AsLong(ndim.get()) == 0;
+}
+
 PyObject* collection_argument(PyObject* value, const char* member, const char* name) {
   if (PyUnicode_Check(value) || PyBytes_Check(value) || PyByteArray_Check(value) ||
       (!Py_TYPE(value)->tp_iter && !PySequence_Check(value))) {

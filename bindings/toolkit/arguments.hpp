@@ -96,6 +96,8 @@ struct Parameter {
 //               (numpy floats), never bool or str: TypeError naming it
 //   collection: any iterable (list, tuple, 1-D array, generator), not str
 //               or bytes: its items as a new list
+//   scalar:     what is not a collection, and a 0-d numpy array
+//               (numpy.array(3)), which iterates not but converts as its item
 // `member` and `name` are as messages show them ("Run.peaks()", "ms_level").
 // Whether `value` is a bool: Python's, or one of numpy's bool scalars.
 [[nodiscard]] bool is_bool(PyObject* value) noexcept;
@@ -104,5 +106,6 @@ struct Parameter {
 [[nodiscard]] std::optional<double> real_argument(PyObject* value, const char* member,
                                                   const char* name);
 [[nodiscard]] PyObject* collection_argument(PyObject* value, const char* member, const char* name);
+[[nodiscard]] bool is_scalar(PyObject* value);
 
 }  // namespace velmoran::python

@@ -10,6 +10,7 @@
 
 #include "arguments.hpp"
 #include "guarded.hpp"
+#include "lock_release.hpp"
 #include "object.hpp"
 #include "pickle.hpp"
 #include "py_ref.hpp"
@@ -49,8 +50,6 @@ const char* dtype_name(char format) noexcept {
       return "float32";
     case 'q':
       return "int64";
-    case 'I':
-      return "uint32";
     default:
       return "uint8";
   }
@@ -65,8 +64,6 @@ const char* type_string(char format) noexcept {
       return kLittle ? "<f4" : ">f4";
     case 'q':
       return kLittle ? "<i8" : ">i8";
-    case 'I':
-      return kLittle ? "<u4" : ">u4";
     default:
       return "|u1";
   }
@@ -89,11 +86,6 @@ PyObject* item_object(char format, const char* at) noexcept {
       std::int64_t value;
       std::memcpy(&value, at, sizeof value);
       return PyLong_FromLongLong(value);
-    }
-    case 'I': {
-      std::uint32_t value;
-      std::memcpy(&value, at, sizeof value);
-      return PyLong_FromUnsignedLong(value);
     }
     default: {
       std::uint8_t value;
@@ -184,7 +176,7 @@ PyObject* strided_copy(const ArrayData& data, Py_ssize_t start, Py_ssize_t step,
                     {static_cast<std::size_t>(count), columns});
 }
 
-PyObject* array_subscript(PyObject* self, PyObject* key) noexcept {
+PyObject* array_subscript(PyObject* self, PyObject* key) {
   return guarded([&]() -> PyObject* {
     const ArrayData& data = array_of(self);
     if (PySlice_Check(key)) {
@@ -275,28 +267,41 @@ PyObject* get_array_interface(PyObject* self, void* /*closure*/) noexcept {
 
 // __array__(dtype=None, copy=None): numpy is imported here, on the first
 // call, never when the module is. The result views the Array's memory
-// through a memoryview unless a dtype or copy=True asks for a copy.
-PyObject* array_array(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                      PyObject* kwnames) noexcept {
+// through a memoryview unless another dtype or copy=True asks for a copy;
+// copy=False with another dtype raises ValueError (numpy 2's protocol).
+PyObject* array_array(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     static const char* const kNames[] = {"dtype", "copy"};
     PyObject* bound[2];
     if (!bind_arguments({"Array.__array__()", kNames, 0}, args, nargs, kwnames, bound)) {
       return nullptr;
     }
-    const PyRef numpy = PyRef::steal(PyImport_ImportModule("numpy"));
+    const PyRef numpy = PyRef::steal(import_for("Array.__array__()", "numpy"));
     if (!numpy) return nullptr;
     const PyRef view = PyRef::steal(PyMemoryView_FromObject(self));
     if (!view) return nullptr;
     PyObject* dtype = bound[0] ? bound[0] : Py_None;
+    const int copy = bound[1] && bound[1] != Py_None ? PyObject_IsTrue(bound[1]) : -2;
+    if (copy == -1) return nullptr;
+    if (copy == 0 && dtype != Py_None) {
+      const PyRef wanted = PyRef::steal(PyObject_CallMethod(numpy.get(), "dtype", "O", dtype));
+      const PyRef own = wanted
+                            ? PyRef::steal(PyObject_CallMethod(
+                                  numpy.get(), "dtype", "s", dtype_name(array_of(self).format[0])))
+                            : PyRef();
+      if (!own) return nullptr;
+      const int same = PyObject_RichCompareBool(wanted.get(), own.get(), Py_EQ);
+      if (same < 0) return nullptr;
+      if (!same) {
+        return PyErr_Format(PyExc_ValueError,
+                            "Array.__array__(): copy=False, but dtype %R needs a copy of %s items",
+                            wanted.get(), dtype_name(array_of(self).format[0]));
+      }
+    }
     PyRef result =
         PyRef::steal(PyObject_CallMethod(numpy.get(), "asarray", "OO", view.get(), dtype));
     if (!result) return nullptr;
-    if (bound[1] && bound[1] != Py_None) {
-      const int copy = PyObject_IsTrue(bound[1]);
-      if (copy < 0) return nullptr;
-      if (copy == 1) result = PyRef::steal(PyObject_CallMethod(result.get(), "copy", nullptr));
-    }
+    if (copy == 1) result = PyRef::steal(PyObject_CallMethod(result.get(), "copy", nullptr));
     return result.release();
   });
 }
@@ -317,7 +322,6 @@ std::size_t itemsize_of(char format) noexcept {
     case 'q':
       return 8;
     case 'f':
-    case 'I':
       return 4;
     case 'B':
       return 1;
@@ -326,7 +330,7 @@ std::size_t itemsize_of(char format) noexcept {
   }
 }
 
-PyObject* array_from_state(PyObject* /*type*/, PyObject* state) noexcept {
+PyObject* array_from_state(PyObject* /*type*/, PyObject* state) {
   return guarded([&]() -> PyObject* {
     const char* format = nullptr;
     PyObject* shape = nullptr;
@@ -337,23 +341,22 @@ PyObject* array_from_state(PyObject* /*type*/, PyObject* state) noexcept {
     }
     const std::size_t itemsize = format[0] && !format[1] ? itemsize_of(format[0]) : 0;
     const Py_ssize_t ndim = PyTuple_GET_SIZE(shape);
+    // Every dimension at least 0 and, times the item size, a size in
+    // bytes (a row's stride); their product fits and equals the bytes.
+    // Zero dimensions are fine: (k, 0) and (0,) are the empty arrays.
+    constexpr auto kLargest = static_cast<std::size_t>(PY_SSIZE_T_MAX);
     std::array<std::size_t, 2> extent{0, 0};
     std::size_t items = 1;
-    for (Py_ssize_t k = 0; k < ndim && k < 2; ++k) {
+    bool fits = itemsize != 0 && ndim >= 1 && ndim <= 2;
+    for (Py_ssize_t k = 0; fits && k < ndim; ++k) {
       const Py_ssize_t n = PyLong_AsSsize_t(PyTuple_GET_ITEM(shape, k));
-      if (n < 0) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "not a pickled Array");
-        return nullptr;
-      }
-      extent[static_cast<std::size_t>(k)] = static_cast<std::size_t>(n);
-      // Checked: a shape whose product wraps must not pass for the bytes.
-      if (n != 0 && items > static_cast<std::size_t>(size) / static_cast<std::size_t>(n)) {
-        PyErr_SetString(PyExc_ValueError, "not a pickled Array");
-        return nullptr;
-      }
-      items *= static_cast<std::size_t>(n);
+      if (n == -1 && PyErr_Occurred()) return nullptr;
+      const auto extent_k = static_cast<std::size_t>(n);
+      fits = n >= 0 && extent_k <= kLargest / itemsize &&
+             !__builtin_mul_overflow(items, extent_k, &items);
+      extent[static_cast<std::size_t>(k)] = extent_k;
     }
-    if (itemsize == 0 || ndim < 1 || ndim > 2 ||
+    if (!fits || items > kLargest / itemsize ||
         items * itemsize != static_cast<std::size_t>(size)) {
       PyErr_SetString(PyExc_ValueError, "not a pickled Array");
       return nullptr;
@@ -443,6 +446,12 @@ PyObject* make_array(ArrayMemory memory, char format, std::size_t itemsize, int 
 char array_format(PyObject* array) noexcept { return array_of(array).format[0]; }
 
 int array_ndim(PyObject* array) noexcept { return array_of(array).ndim; }
+
+std::array<std::size_t, 2> array_shape(PyObject* array) noexcept {
+  const ArrayData& data = array_of(array);
+  return {static_cast<std::size_t>(data.shape[0]),
+          data.ndim == 2 ? static_cast<std::size_t>(data.shape[1]) : 0};
+}
 
 ArrayMemory array_memory(PyObject* array) noexcept { return array_of(array).memory; }
 

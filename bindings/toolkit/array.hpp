@@ -4,8 +4,8 @@
 //     # (memoryview(a)), __array_interface__ and __array__, so that
 //     # numpy.asarray(a), pandas.Series(a), pandas.DataFrame(run.scans)
 //     # see one element per item with the Array's own dtype
-//     format: str                       # "d", "f", "q" (buffer format)
-//     dtype: str                        # "float64", "float32", "int64"
+//     format: str                       # "d", "f", "q", "B" (buffer format)
+//     dtype: str                        # "float64", "float32", "int64", "uint8"
 //     shape: tuple[int, ...]            # (n,) or (rows, columns)
 //     def __len__(self) -> int          # items (rows, in 2-D)
 //     def __getitem__(self, key):
@@ -16,7 +16,15 @@
 //     def tolist(self) -> list          # Python floats/ints (lists of rows)
 //     __array_interface__: dict         # version 3, read-only data
 //     def __array__(self, dtype=None, copy=None)   # imports numpy here, not before
-//     def __reduce__(self)              # pickles by value (../toolkit/pickle.hpp)
+//         # a view unless another dtype or copy=True asks for a copy;
+//         # copy=False with another dtype: ValueError (numpy 2's protocol)
+//     def __reduce__(self)              # pickles by value (pickle.hpp)
+//     @classmethod
+//     def _from_state(cls, (format, shape, data)):
+//         # ValueError unless format is "d", "f", "q" or "B", shape has one
+//         # or two dimensions, each >= 0 and times the item size a size
+//         # in bytes, and their product times the item size is len(data):
+//         # (k, 0) and (0,) load, (0, 2**62) does not
 //     def __repr__(self) -> str         # "Array('float64', 300 items)"
 //     # memoryview(a, writable) -> BufferError: the array is read-only
 #pragma once
@@ -54,8 +62,6 @@ inline constexpr char kFormatOf<double> = 'd';
 template <>
 inline constexpr char kFormatOf<float> = 'f';
 template <>
-inline constexpr char kFormatOf<std::uint32_t> = 'I';
-template <>
 inline constexpr char kFormatOf<std::int64_t> = 'q';
 template <>
 inline constexpr char kFormatOf<std::uint8_t> = 'B';
@@ -92,6 +98,9 @@ template <class T>
 
 // The dimensions of an Array (`array` must be one): 1 or 2.
 [[nodiscard]] int array_ndim(PyObject* array) noexcept;
+
+// The shape of an Array (`array` must be one): {n, 0} in one dimension.
+[[nodiscard]] std::array<std::size_t, 2> array_shape(PyObject* array) noexcept;
 
 // The memory of an Array (`array` must be one) and its number of items.
 [[nodiscard]] ArrayMemory array_memory(PyObject* array) noexcept;

@@ -3,7 +3,11 @@
 #include "errors.hpp"
 
 #include <cerrno>
+#include <cstdarg>
+#include <new>
+#include <stdexcept>
 #include <string>
+#include <system_error>
 
 #include "py_ref.hpp"
 
@@ -34,6 +38,54 @@ PyObject* raise_error(const velmoran::Error& error) noexcept {
     if (message) PyErr_SetObject(PyExc_RuntimeError, message.get());
     return nullptr;
   });
+}
+
+void raise_exception(const std::exception& failure) noexcept {
+  if (dynamic_cast<const std::bad_alloc*>(&failure) ||
+      dynamic_cast<const std::length_error*>(&failure)) {
+    PyErr_NoMemory();
+    return;
+  }
+  // On POSIX both the generic and the system category hold errno values.
+  if (const auto* system = dynamic_cast<const std::system_error*>(&failure)) {
+    errno = system->code().value();
+    PyErr_SetFromErrno(PyExc_OSError);
+    return;
+  }
+  PyErr_SetString(PyExc_RuntimeError, failure.what());
+}
+
+PyObject* raise_from(PyObject* type, const char* format, ...) noexcept {
+  PyObject* cause_type = nullptr;
+  PyObject* cause = nullptr;
+  PyObject* cause_traceback = nullptr;
+  PyErr_Fetch(&cause_type, &cause, &cause_traceback);
+  PyErr_NormalizeException(&cause_type, &cause, &cause_traceback);
+  if (cause && cause_traceback) PyException_SetTraceback(cause, cause_traceback);
+  Py_XDECREF(cause_type);
+  Py_XDECREF(cause_traceback);
+  va_list arguments;
+  va_start(arguments, format);
+  PyObject* message = PyUnicode_FromFormatV(format, arguments);
+  va_end(arguments);
+  if (message) {
+    PyErr_SetObject(type, message);
+    Py_DECREF(message);
+  }
+  PyObject* raised_type = nullptr;
+  PyObject* raised = nullptr;
+  PyObject* raised_traceback = nullptr;
+  PyErr_Fetch(&raised_type, &raised, &raised_traceback);
+  PyErr_NormalizeException(&raised_type, &raised, &raised_traceback);
+  if (raised && cause) {
+    Py_INCREF(cause);
+    PyException_SetContext(raised, cause);  // steals a reference
+    PyException_SetCause(raised, cause);    // steals the other
+  } else {
+    Py_XDECREF(cause);
+  }
+  PyErr_Restore(raised_type, raised, raised_traceback);
+  return nullptr;
 }
 
 PyObject* format_error_type() noexcept {

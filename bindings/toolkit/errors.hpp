@@ -12,8 +12,12 @@
 //   #                      errno and filename set
 //   #   a parse error   -> FormatError(error text)
 //
-// Every slot and method body runs inside guarded() (guarded.hpp): a C++
-// exception becomes MemoryError.
+// C++ exceptions (guarded.hpp):
+//   std::bad_alloc, std::length_error -> MemoryError
+//   std::system_error                 -> the OSError subclass of its errno
+//   any other std::exception          -> RuntimeError(what())
+//
+// raise_from(type, format, ...): `raise type(text) from <the exception set>`.
 #pragma once
 
 #include <Python.h>
@@ -29,6 +33,11 @@ namespace velmoran::python {
 // Raises RuntimeError with the error's text. Always returns null, so a call
 // site reads `if (!r) return raise_error(r.error());`.
 PyObject* raise_error(const velmoran::Error& error) noexcept;
+
+// Raises `type` with the text of `format` (PyUnicode_FromFormat) whose
+// __cause__ is the exception set now, as `raise ... from` does. Always
+// returns null.
+PyObject* raise_from(PyObject* type, const char* format, ...) noexcept;
 
 // The FormatError class, made on first use and kept for the life of the
 // process (borrowed), or null with the exception set.

@@ -1,9 +1,13 @@
 // guarded(body): no C++ exception reaches the interpreter.
 //
 //   try: return body()
-//   except MemoryError-like C++ exceptions: raise MemoryError
+//   except std::bad_alloc, std::length_error: raise MemoryError
+//   except std::system_error as e: raise OSError(e.errno, strerror)
+//   except std::exception as e: raise RuntimeError(e.what())
 //
-// Every slot and method body of both modules runs inside guarded().
+// Every slot and method body of both modules runs inside guarded(); the
+// mapping is raise_exception() (errors.cpp), the one place that turns C++
+// exceptions into Python ones.
 //
 // One unwind passes through untouched: a thread that takes the interpreter
 // lock back while the interpreter shuts down (a daemon thread still inside
@@ -12,7 +16,8 @@
 // noexcept frame, it aborts the process. So guarded() catches only
 // std::exception, which a forced unwind is not (every exception the
 // library and the standard library throw is one), and neither guarded()
-// nor the slots that may release the lock are noexcept.
+// nor the members that may release the lock (lock_release.hpp) or run an
+// argument's Python code (__index__, an import) are noexcept.
 #pragma once
 
 #include <Python.h>
@@ -22,16 +27,18 @@
 
 namespace velmoran::python {
 
-// Runs `body`; a C++ exception (in practice std::bad_alloc) becomes
-// MemoryError and the slot's failure value: null or -1. A forced unwind
-// goes on.
+// Raises the Python exception of a C++ exception (above).
+void raise_exception(const std::exception& failure) noexcept;
+
+// Runs `body`; a C++ exception becomes its Python exception and the slot's
+// failure value: null or -1. A forced unwind goes on.
 template <class Body>
 [[nodiscard]] auto guarded(Body&& body) -> decltype(body()) {
   using Result = decltype(body());
   try {
     return body();
-  } catch (const std::exception&) {
-    PyErr_NoMemory();
+  } catch (const std::exception& failure) {
+    raise_exception(failure);
     if constexpr (std::is_pointer_v<Result>) {
       return nullptr;
     } else {

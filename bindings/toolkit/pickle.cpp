@@ -23,6 +23,27 @@ PyRef attributes_state(PyObject* self, std::span<const char* const> names) noexc
   return state;
 }
 
+PyRef own_state(PyObject* state) {
+  if (!PyDict_CheckExact(state)) {
+    PyErr_Format(PyExc_TypeError, "a pickled state must be a dict, not %.200s",
+                 Py_TYPE(state)->tp_name);
+    return PyRef();
+  }
+  PyRef copy = PyRef::steal(PyDict_Copy(state));
+  if (!copy) return copy;
+  Py_ssize_t position = 0;
+  PyObject* key = nullptr;
+  PyObject* value = nullptr;
+  while (PyDict_Next(copy.get(), &position, &key, &value)) {
+    if (!PyUnicode_CheckExact(key)) {
+      PyErr_Format(PyExc_TypeError, "a pickled state's keys must be str, not %.200s",
+                   Py_TYPE(key)->tp_name);
+      return PyRef();
+    }
+  }
+  return copy;
+}
+
 PyObject* state_item(PyObject* state, const char* name) noexcept {
   if (!PyDict_Check(state)) {
     PyErr_Format(PyExc_TypeError, "a pickled state must be a dict, not %.200s",

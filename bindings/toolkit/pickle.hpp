@@ -7,13 +7,16 @@
 //       @classmethod
 //       def _from_state(cls, state): ...               # rebuilds the value
 //
-// The state is a tuple or dict of plain values, Arrays (which pickle
+// The state is a tuple (Array) or an exact dict with str keys (the rest:
+// TypeError) of plain values, Arrays (which pickle
 // themselves) and None, so a result comes back whole from another process
 // (multiprocessing.Pool). A type adds
 //   {"__reduce__", reduce, METH_NOARGS, nullptr},
 //   {"_from_state", from_state, METH_O | METH_CLASS, nullptr},
 // to its methods; reduce returns reduce_by_value(self, state), and
-// from_state reads the state back with state_item() / state_array().
+// from_state takes its own copy of the state (own_state) and reads it back
+// with state_item() / state_array(). The copy is what makes the borrowed
+// items safe: a number's __float__ run while reading cannot reach it.
 #pragma once
 
 #include <Python.h>
@@ -32,6 +35,10 @@ namespace velmoran::python {
 // The state most types pickle: a dict of the attributes `names` of `self`,
 // as getattr gives them. Null with the exception set.
 [[nodiscard]] PyRef attributes_state(PyObject* self, std::span<const char* const> names) noexcept;
+
+// A copy of `state`, which must be a dict whose keys are all str (exactly:
+// looking one up then runs no Python code); null with TypeError set.
+[[nodiscard]] PyRef own_state(PyObject* state);
 
 // The item `name` of the state dict (borrowed), or null with ValueError
 // naming it when the dict does not have it.

@@ -1,8 +1,9 @@
-// without_gil(work): runs C++ work with the interpreter lock released.
+// without_gil(member, work): runs C++ work with the interpreter lock
+// released, on behalf of `member` (lock_release.hpp).
 //
 //   lock.release(); try: return work() finally: lock.acquire()
 //
-// wait_interruptibly(wait): waits for work done on other threads, as
+// wait_interruptibly(member, wait): waits for work done on other threads, as
 // Ctrl-C expects:
 //
 //   while True:
@@ -11,9 +12,9 @@
 //       if done: return True
 //
 // The work touches no Python object. A C++ exception thrown inside comes
-// out after the lock is taken back, for guarded() to turn into MemoryError.
-// Taking the lock back while the interpreter shuts down ends the thread
-// with a forced unwind (../guarded.hpp), which nothing here catches.
+// out after the lock is taken back, for guarded() to raise. Taking the lock
+// back while the interpreter shuts down ends the thread with a forced
+// unwind (guarded.hpp), which nothing here catches.
 #pragma once
 
 #include <Python.h>
@@ -24,10 +25,12 @@
 #include <type_traits>
 #include <utility>
 
+#include "lock_release.hpp"
+
 namespace velmoran::python {
 
 template <class Work>
-[[nodiscard]] auto without_gil(Work&& work) -> std::invoke_result_t<Work> {
+[[nodiscard]] auto without_gil(LockRelease /*member*/, Work&& work) -> std::invoke_result_t<Work> {
   using Result = std::invoke_result_t<Work>;
   std::optional<Result> result;
   std::exception_ptr failure;
@@ -51,10 +54,10 @@ inline constexpr std::chrono::milliseconds kSignalPoll{50};
 // the handler's exception set (KeyboardInterrupt): the caller then stops
 // the work.
 template <class Wait>
-[[nodiscard]] bool wait_interruptibly(Wait&& wait) {
+[[nodiscard]] bool wait_interruptibly(LockRelease member, Wait&& wait) {
   while (true) {
     if (PyErr_CheckSignals() < 0) return false;
-    if (without_gil([&] { return wait(kSignalPoll); })) return true;
+    if (without_gil(member, [&] { return wait(kSignalPoll); })) return true;
   }
 }
 

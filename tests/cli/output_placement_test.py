@@ -279,6 +279,36 @@ class Placement(unittest.TestCase):
         self.assertIn("velmoran: standard output: the same file as", proc.stderr)
         self.assertEqual(tree_digest(run), before)
 
+    def test_relative_names_given_from_inside_a_run(self):
+        # A bare name is resolved from the working directory like ./name; a
+        # run given as . or .. names its outputs for its directory.
+        run = os.path.join(self.work, "v.d")
+        other = os.path.join(self.work, "w.d")
+        for copy in (run, other):
+            shutil.copytree(self.dataset, copy)
+        inside, out = os.path.join(run, "AcqData"), self.path("out")
+        rows = [  # (working directory, arguments, status, files then in `out`)
+            (run, ["qc", ".", "-o", "x.mzQC"], 1, None),
+            (run, ["scans", ".", "-o", "x.tsv"], 1, None),
+            (inside, ["convert", "-q", ".."], 1, None),
+            (inside, ["qc", ".."], 1, None),
+            (run, ["convert", "-q", ".", other, "-o", out], 0, ["v.mzML", "w.mzML"]),
+            (inside, ["qc", "..", other, "-o", os.path.join(out, "b.mzQC")], 0, ["b.mzQC"]),
+        ]
+        before = tree_digest(run)
+        for cwd, args, status, made in rows:
+            with self.subTest(cwd=os.path.relpath(cwd, self.work), args=args):
+                shutil.rmtree(out, ignore_errors=True)
+                if made == ["b.mzQC"]:
+                    os.mkdir(out)
+                proc = velmoran(args, cwd=cwd, text=True)
+                self.assertEqual(proc.returncode, status, proc.stderr)
+                self.assertEqual(tree_digest(run), before)
+                if made is None:
+                    self.assertIn("inside the input run", proc.stderr)
+                else:
+                    self.assertEqual(sorted(os.listdir(out)), made)
+
     def test_a_name_too_long_for_the_temporary_suffix(self):
         name = "x" * 250 + ".tsv"  # 254 bytes, the most a name may have is 255
         velmoran(COMMANDS["scans"](self.dataset, self.path(name)), check=True)

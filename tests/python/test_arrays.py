@@ -212,8 +212,12 @@ class RunTest(unittest.TestCase):
             self.skipTest("pandas is installed")
         except ImportError:
             pass
-        with self.assertRaisesRegex(ImportError, "needs pandas"):
-            self.opened.scans_frame()
+        for call in (self.opened.scans_frame, self.opened.peaks(ms_level=1).frame):
+            with self.subTest(call=call), self.assertRaisesRegex(ImportError,
+                                                                  "needs pandas") as raised:
+                call()
+            # Raised from the import's own failure.
+            self.assertIsInstance(raised.exception.__cause__, ImportError)
 
 
 @needs_generator

@@ -6,10 +6,12 @@ Expected values come from the generator's description of what it wrote."""
 
 import math
 import multiprocessing
+import os
 import pickle
 import struct
 import subprocess
 import sys
+import textwrap
 import unittest
 
 import velmoran_arrays as va
@@ -36,6 +38,28 @@ def ms2_peaks(run):
 
 def echo(value):
     return value
+
+
+def every_result(run):
+    """One of each result type, empty ones included (level 99: no scans)."""
+    return [run[0], run.peaks(ms_level=1), run.peaks(ms_level=99), run.peaks(ms_level=99).mz,
+            run.xic([500.0, 700.0], ppm=10), run.xic([500.0], da=0.5, ms_level=99),
+            run.xic([], ppm=10), run.tic(), run.bpc(ms_level=99), run.channels(), run.qc()]
+
+
+def summary(value):
+    """What a result holds, comparable across processes."""
+    if isinstance(value, (list, tuple)):
+        return [summary(v) for v in value]
+    if isinstance(value, dict):
+        return {k: summary(v) for k, v in value.items()}
+    if isinstance(value, va.Array):
+        return (value.shape, repr(value.tolist()))  # repr: NaN equals NaN
+    if type(value).__module__ != "velmoran_arrays":
+        return repr(value)
+    names = ("mz", "intensity", "index", "offsets", "rt_sec")
+    arrays = [summary(getattr(value, n)) for n in names if getattr(value, n, None) is not None]
+    return (repr(value), arrays) if arrays else repr(value)
 
 
 @needs_generator
@@ -261,6 +285,21 @@ class RunContainerTest(unittest.TestCase):
         self.assertEqual(list(run.peaks(rt=[None, None]).index), everything)
         self.assertEqual(positions(run.spectra(rt=(None, math.inf))), everything[1:])
 
+    def test_every_result_type_comes_back_from_a_process_pool(self):
+        run = va.open(self.path)
+        with multiprocessing.get_context("spawn").Pool(1) as pool:
+            # A result that does not load hangs the pool: bounded here.
+            results = pool.apply_async(every_result, (run,)).get(timeout=120)
+        self.assertEqual(summary(results), summary(every_result(run)))
+
+    def test_a_pickled_run_opens_from_another_working_directory(self):
+        here = os.getcwd()
+        self.addCleanup(os.chdir, here)
+        os.chdir(os.path.dirname(self.path))
+        pickled = pickle.dumps(va.open(os.path.basename(self.path)))
+        os.chdir("/")
+        self.assertEqual(len(pickle.loads(pickled)), len(self.expected))
+
     def test_results_come_back_from_a_process_pool(self):
         run = va.open(self.path)
         restored = pickle.loads(pickle.dumps(run))
@@ -274,6 +313,84 @@ class RunContainerTest(unittest.TestCase):
         levels = [s["ms_level"] for s in self.expected]
         self.assertEqual(list(peaks.index), [i for i in range(len(levels)) if levels[i] == 2])
         self.assertEqual((array.dtype, array.tolist()), ("float32", self.expected[3]["intensity"]))
+
+
+
+def state_array(format, shape, values):
+    return va.Array._from_state((format, shape, struct.pack("<%d%s" % (len(values), format),
+                                                           *values)))
+
+
+class PickledStateTest(unittest.TestCase):
+    def test_array_shapes_on_load(self):
+        # Every dimension >= 0, the product fits and equals the bytes.
+        for format, shape, size, loads in (
+                ("d", (3, 0), 0, True), ("d", (0,), 0, True), ("q", (0, 5), 0, True),
+                ("f", (2, 3), 24, True), ("d", (0, 2 ** 62), 0, False),
+                ("d", (2 ** 62, 4), 0, False), ("d", (2 ** 32, 2 ** 32), 0, False),
+                ("d", (-1,), 0, False), ("d", (2, 2), 48, False), ("I", (1,), 4, False),
+                ("d", (), 0, False), ("d", (1, 1, 1), 8, False)):
+            with self.subTest(shape=shape):
+                state = (format, shape, bytes(size))
+                if not loads:
+                    self.assertRaises(ValueError, va.Array._from_state, state)
+                    continue
+                array = va.Array._from_state(state)
+                copy = pickle.loads(pickle.dumps(array))
+                self.assertEqual((copy.shape, len(copy), len(copy.tolist()), memoryview(copy).shape),
+                                 (shape, shape[0], shape[0], shape))
+
+    def test_xic_state_checks_both_dimensions(self):
+        state = {"mz": state_array("d", (2,), [500.0, 600.0]),
+                 "index": state_array("q", (3,), [0, 1, 2]),
+                 "rt_sec": state_array("d", (3,), [1.0, 2.0, 3.0])}
+        state["intensity"] = va.Array._from_state(("d", (2, 3), bytes(48)))
+        self.assertEqual(repr(va.Xic._from_state(state)), "Xic(2 targets, 3 scans)")
+        state["intensity"] = va.Array._from_state(("d", (3, 2), bytes(48)))
+        self.assertRaises(ValueError, va.Xic._from_state, state)
+
+    # Python code run while a state is read (a number's __float__, a key's
+    # __eq__) empties the dict it came from; a debug allocator makes a read
+    # of what that freed crash.
+    HOSTILE = """
+        import gc, struct
+        import velmoran_arrays as va
+        def fresh(format, values):
+            return va.Array._from_state((format, (len(values),),
+                                         struct.pack("<%d%s" % (len(values), format), *values)))
+        class Clears:
+            def __init__(self, state):
+                self.state = state
+            def __float__(self):
+                self.state.clear()
+                gc.collect()
+                return 7.5
+        state = {"mz": fresh("d", [1.0, 2.0]), "intensity": fresh("f", [3.0, 4.0]), "index": 0,
+                 "scan_id": 1, "ms_level": 1, "precursor_mz": None, "mrm_channel": None,
+                 "mz_range": None, "centroided": False, "error": None}
+        state["rt_sec"] = Clears(state)
+        spectrum = va.Spectrum._from_state(state)
+        print(spectrum.rt_sec, spectrum.mz.tolist(), spectrum.intensity.tolist())
+        class Key:
+            def __hash__(self):
+                return hash("mz")
+            def __eq__(self, other):
+                return False
+        for kind in (va.Spectrum, va.Peaks, va.Xic, va.Chromatogram):
+            try:
+                kind._from_state({Key(): 0, "mz": fresh("d", [])})
+            except TypeError as e:
+                print(kind.__name__, "TypeError")
+    """
+
+    def test_a_state_changed_while_read_is_no_use_after_free(self):
+        env = dict(os.environ, PYTHONMALLOC="debug")
+        done = subprocess.run([sys.executable, "-c", textwrap.dedent(self.HOSTILE)], env=env,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+        self.assertEqual(done.returncode, 0, done.stderr.decode(errors="replace"))
+        self.assertEqual(done.stdout.decode().split("\n")[:5],
+                         ["7.5 [1.0, 2.0] [3.0, 4.0]", "Spectrum TypeError", "Peaks TypeError",
+                          "Xic TypeError", "Chromatogram TypeError"])
 
 
 if __name__ == "__main__":

@@ -7,6 +7,9 @@ import unittest
 import velmoran
 import velmoran_arrays as va
 import test_arrays_container
+# The exit test once more where numpy and pandas exist: it then also calls
+# the members that run them.
+from test_arrays_process import ExitTest  # noqa: F401
 from dataset_tools import TempDir, make_dataset, needs_generator
 
 try:
@@ -75,6 +78,30 @@ class NumpyTest(unittest.TestCase):
         self.assertFalse(numpy.shares_memory(copied, base))
         self.assertEqual(mz.__array__(dtype="float32").dtype, numpy.float32)
         self.assertEqual(numpy.asarray(mz).sum(), sum(self.expected[0]["mz"]))
+
+    def test_copy_false_gives_a_view_or_refuses(self):
+        # numpy 2's protocol, called directly (numpy 1 never passes copy).
+        mz = va.open(self.path)[0].mz
+        base = numpy.asarray(mz)
+        for dtype in (None, "float64", numpy.dtype("<f8")):
+            with self.subTest(dtype=dtype):
+                self.assertTrue(numpy.shares_memory(mz.__array__(dtype, copy=False), base))
+        with self.assertRaises(ValueError):
+            mz.__array__("float32", copy=False)
+
+    def test_zero_dimensional_numpy_values_are_arguments(self):
+        run = va.open(self.path)
+        levels = [s["ms_level"] for s in self.expected]
+        for call, want in (
+                (lambda: run[numpy.array(3)].index, 3),
+                (lambda: run.spectrum(numpy.array(-1)).index, len(levels) - 1),
+                (lambda: run.peaks(index=[numpy.array(2)]).index.tolist(), [2]),
+                (lambda: [s.index for s in run.spectra(ms_level=numpy.array(1))],
+                 [i for i, level in enumerate(levels) if level == 1]),
+                (lambda: run.xic(numpy.array(500.0), ppm=10).mz.tolist(), [500.0])):
+            self.assertEqual(call(), want)
+        with self.assertRaises(TypeError):
+            run[numpy.bool_(True)]
 
     @unittest.skipUnless(pandas, "pandas is not installed")
     def test_pandas_sees_one_row_per_element_with_the_column_dtype(self):

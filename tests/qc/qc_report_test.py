@@ -30,6 +30,10 @@ class ReportTest(unittest.TestCase):
         runs.append(os.path.join(cls.dir, "spray_fails.d"))
         subprocess.run([MKDATASET, "synth", runs[-1], "--ms1", "16", "--ms2", "16",
                         "--spray-fails"], check=True, stdout=subprocess.DEVNULL)
+        # A damaged scan table's NaN and infinite times.
+        runs.append(os.path.join(cls.dir, "damaged.d"))
+        subprocess.run([MKDATASET, "synth", runs[-1], "--ms1", "8", "--ms2", "8", "--damage"],
+                       check=True, stdout=subprocess.DEVNULL)
         cls.report = os.path.join(cls.dir, "report with <odd> name.html")
         subprocess.run([VELMORAN, "qc", *runs, "-o", os.path.join(cls.dir, "b.mzQC"),
                         "--report", cls.report], check=True, capture_output=True)
@@ -53,11 +57,23 @@ class ReportTest(unittest.TestCase):
         canvases = b.execute_script("return document.querySelectorAll('canvas').length")
         self.assertGreater(metrics, 10)
         self.assertEqual(canvases, metrics + 1)
-        # The TIC overlay: a series per run (after the time axis's entry).
+        # The TIC overlay: a series per run (after the time axis's entry), drawn
+        # although a run has times that are not numbers: only finite times in
+        # the data, and coloured lines on the canvas.
         legend = b.execute_script(
             "return [...document.querySelectorAll('#tic .u-legend .u-series')]"
             ".map(e => e.textContent.trim())")
-        self.assertEqual(len(legend), 7)
+        self.assertEqual(len(legend), 8)
+        self.assertTrue(b.execute_script(
+            "return JSON.parse(document.getElementById('qc-data').textContent).runs"
+            ".every(r => r.rt.length > 0 && r.rt.every(Number.isFinite))"))
+        coloured = b.execute_script(
+            "const c = document.querySelector('#tic canvas');"
+            "const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;"
+            "let n = 0; for (let i = 0; i < d.length; i += 4) {"
+            "  if (Math.max(d[i], d[i+1], d[i+2]) - Math.min(d[i], d[i+1], d[i+2]) > 60) n++; }"
+            "return n;")
+        self.assertGreater(coloured, 1000)
         self.assertTrue(any("spray_fails.d" in text for text in legend))
         # The outlier: a red cell in the spray_fails.d row, a chart marking it.
         rows = b.execute_script(

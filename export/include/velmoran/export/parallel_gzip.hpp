@@ -54,9 +54,6 @@ class ParallelGzip {
   // stream is one empty member, still a valid gzip file.
   [[nodiscard]] Result<Done> finish();
 
-  // Bytes taken in so far (the uncompressed length).
-  [[nodiscard]] std::uint64_t bytes_in() const noexcept { return bytes_in_; }
-
  private:
   struct Block {
     std::string input;
@@ -78,7 +75,6 @@ class ParallelGzip {
   std::uint64_t written_ = 0;
   std::uint64_t queued_ = 0;
   std::uint64_t next_job_ = 0;
-  std::uint64_t bytes_in_ = 0;
   bool stopping_ = false;
   bool failed_compressor_ = false;
   std::optional<Error> failure_;

@@ -18,9 +18,10 @@ struct BatchRow {
   // The element's place in a tuple or table; none for a scalar.
   std::optional<std::size_t> element;
   double value = 0.0;
-  // 0.6745 (value - median) / MAD over the batch's runs that have the
-  // element as a number (the modified z-score); none for table cells, for
-  // values that are not numbers, and where the MAD is 0.
+  // The modified z-score over the batch's runs that have the element as a
+  // number (docs/qc.md: median, MAD or mean absolute deviation, relative
+  // floor); none for table cells, for values that are not numbers, and
+  // where every run has the same value.
   std::optional<double> robust_z;
 };
 

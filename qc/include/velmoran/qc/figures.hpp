@@ -27,6 +27,9 @@ struct SpectrumFigures {
   // chromatogram gives it.
   double base_peak_intensity = 0.0;
   std::optional<double> precursor_mz;
+  // A block of the scan could not be read or decoded and left it without
+  // points: the spectrum is damaged, not empty.
+  bool unreadable = false;
 };
 
 // The figures of `record`, one of `reader`'s spectra.

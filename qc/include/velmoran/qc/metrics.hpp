@@ -22,6 +22,17 @@ struct Term {
   std::string_view name;
 };
 
+// The number of spectra with a block that could not be read or decoded
+// (a damaged run). No vocabulary term covers it, so the term is the
+// program's own, from the local vocabulary the mzQC file names; the metric
+// is present only when the count is not 0.
+inline constexpr Term kUnreadableSpectra{"VELMORAN:0000001", "number of unreadable spectra"};
+
+// Whether the metric's values are base-10 logarithms (the quantile log
+// ratios), so that a relative difference of their antilogs is an absolute
+// difference of theirs.
+[[nodiscard]] bool is_logarithmic(std::string_view accession);
+
 // The total ion currents table (MS:4000104): one row per spectrum of the
 // TIC chromatogram.
 struct TicTable {

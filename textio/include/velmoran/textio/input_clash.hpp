@@ -24,6 +24,11 @@ struct InputClash {
   [[nodiscard]] std::string text() const;
 };
 
+// The absolute path that `path` names: taken from the working directory
+// when relative, then its existing part resolved (links, "." and "..").
+// A bare name ("x.mzQC") is resolved like "./x.mzQC".
+[[nodiscard]] std::filesystem::path resolved_path(const std::filesystem::path& path);
+
 // Whether writing `target` would touch one of the `runs`: the file it
 // names (links followed) is one of a run's AcqData files, or the path lies
 // inside a run's directory or its AcqData (both with their links followed).

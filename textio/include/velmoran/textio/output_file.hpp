@@ -112,8 +112,6 @@ class OutputFile {
   // Bytes that reached the file.
   [[nodiscard]] std::uint64_t bytes_stored() const noexcept { return bytes_stored_; }
   [[nodiscard]] const std::filesystem::path& target() const noexcept { return target_; }
-  // Written in place: standard output, a device, a FIFO, under /dev or /proc.
-  [[nodiscard]] bool in_place() const noexcept { return in_place_; }
   // The writes go to standard output (a reader that closed the pipe gives
   // EPIPE, which a command may take for the end of the output).
   [[nodiscard]] bool is_standard_output() const noexcept { return fd_ == 1 && !owns_fd_; }
@@ -127,6 +125,7 @@ class OutputFile {
 
   int fd_ = -1;
   bool owns_fd_ = false;
+  // Written in place: standard output, a device, a FIFO, under /dev or /proc.
   bool in_place_ = false;
   // The temporary has no name (O_TMPFILE) until commit.
   bool anonymous_ = false;

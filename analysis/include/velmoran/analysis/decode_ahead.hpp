@@ -15,14 +15,14 @@
 #include <velmoran/analysis/peak_mode.hpp>
 #include <velmoran/reader.hpp>
 
-namespace velmoran::python {
+namespace velmoran::analysis {
 
 class DecodeAhead {
  public:
   // Workers start with the first call of next(); each spectrum is read in
-  // `mode` (analysis::read_scan).
+  // `mode` (read_scan).
   DecodeAhead(std::shared_ptr<const Reader> reader, std::vector<std::size_t> positions,
-              unsigned threads, analysis::PeakMode mode = analysis::PeakMode::kProfile);
+              unsigned threads, PeakMode mode = PeakMode::kProfile);
   DecodeAhead(const DecodeAhead&) = delete;
   DecodeAhead& operator=(const DecodeAhead&) = delete;
   // Stops the workers and waits for them (in a child process made by
@@ -58,9 +58,9 @@ class DecodeAhead {
   std::shared_ptr<const Reader> reader_;
   std::vector<std::size_t> positions_;
   unsigned threads_;
-  analysis::PeakMode mode_;
+  PeakMode mode_;
   pid_t pid_;  // the process whose state_ this is
   std::unique_ptr<State> state_;
 };
 
-}  // namespace velmoran::python
+}  // namespace velmoran::analysis

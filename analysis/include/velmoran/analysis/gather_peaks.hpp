@@ -15,7 +15,7 @@
 #include <velmoran/analysis/peak_mode.hpp>
 #include <velmoran/reader.hpp>
 
-namespace velmoran::python {
+namespace velmoran::analysis {
 
 struct FlatPeaks {
   // Every point of every chosen spectrum, spectrum after spectrum; owners
@@ -39,9 +39,9 @@ class PeakGathering {
   // The arrays are grown without copying (FlatBuffer) from a first size
   // that neither the table's point counts nor the sizes of the data files
   // exceed; memory is 12 bytes per point plus the spectra in flight.
-  // Each spectrum is read in `mode` (analysis::read_scan).
+  // Each spectrum is read in `mode` (read_scan).
   PeakGathering(const Reader& reader, std::span<const std::size_t> positions, unsigned threads,
-                analysis::PeakMode mode = analysis::PeakMode::kProfile);
+                PeakMode mode = PeakMode::kProfile);
   PeakGathering(const PeakGathering&) = delete;
   PeakGathering& operator=(const PeakGathering&) = delete;
   // Stops the workers (cancel) and waits for them.
@@ -62,7 +62,6 @@ class PeakGathering {
 
 // The same, waiting for the workers until they are done.
 [[nodiscard]] FlatPeaks gather_peaks(const Reader& reader, std::span<const std::size_t> positions,
-                                     unsigned threads,
-                                     analysis::PeakMode mode = analysis::PeakMode::kProfile);
+                                     unsigned threads, PeakMode mode = PeakMode::kProfile);
 
-}  // namespace velmoran::python
+}  // namespace velmoran::analysis

@@ -12,7 +12,7 @@
 #include <new>
 #include <utility>
 
-namespace velmoran::python {
+namespace velmoran::analysis {
 
 template <class T>
 class FlatBuffer {
@@ -77,4 +77,4 @@ class FlatBuffer {
   std::size_t capacity_ = 0;
 };
 
-}  // namespace velmoran::python
+}  // namespace velmoran::analysis

@@ -1,4 +1,4 @@
-#include "decode_ahead.hpp"
+#include <velmoran/analysis/decode_ahead.hpp>
 
 #include <unistd.h>
 
@@ -10,7 +10,7 @@
 #include <thread>
 #include <utility>
 
-namespace velmoran::python {
+namespace velmoran::analysis {
 
 namespace {
 
@@ -29,8 +29,7 @@ struct DecodeAhead::State {
     std::exception_ptr failure;
   };
 
-  State(const Reader& of, std::span<const std::size_t> chosen, unsigned threads,
-        analysis::PeakMode peak_mode)
+  State(const Reader& of, std::span<const std::size_t> chosen, unsigned threads, PeakMode peak_mode)
       : reader(of),
         positions(chosen),
         mode(peak_mode),
@@ -62,7 +61,7 @@ struct DecodeAhead::State {
       lock.unlock();
       Slot done;
       try {
-        done.spectrum = analysis::read_scan(reader, positions[k], mode);
+        done.spectrum = read_scan(reader, positions[k], mode);
       } catch (...) {
         done.failure = std::current_exception();
       }
@@ -102,7 +101,7 @@ struct DecodeAhead::State {
 
   const Reader& reader;
   std::span<const std::size_t> positions;
-  const analysis::PeakMode mode;
+  const PeakMode mode;
   const unsigned thread_count;
   std::vector<Slot> slots;  // spectrum k waits in slot k % window
 
@@ -116,7 +115,7 @@ struct DecodeAhead::State {
 };
 
 DecodeAhead::DecodeAhead(std::shared_ptr<const Reader> reader, std::vector<std::size_t> positions,
-                         unsigned threads, analysis::PeakMode mode)
+                         unsigned threads, PeakMode mode)
     : reader_(std::move(reader)),
       positions_(std::move(positions)),
       threads_(threads),
@@ -170,4 +169,4 @@ void DecodeAhead::abandon() {
   }
 }
 
-}  // namespace velmoran::python
+}  // namespace velmoran::analysis

@@ -3,7 +3,7 @@
 // when needed, while no one copies), then copies its spectra there while
 // the others decode or copy theirs. The thread that started them only
 // waits, so that it can stop them at any time.
-#include "gather_peaks.hpp"
+#include <velmoran/analysis/gather_peaks.hpp>
 
 #include <algorithm>
 #include <atomic>
@@ -20,7 +20,7 @@
 
 #include "flat_buffer.hpp"
 
-namespace velmoran::python {
+namespace velmoran::analysis {
 
 namespace {
 
@@ -66,7 +66,7 @@ std::size_t points_in_files(const Reader& reader) {
 
 class PeakGathering::Gatherer {
  public:
-  Gatherer(const Reader& reader, std::span<const std::size_t> positions, analysis::PeakMode mode)
+  Gatherer(const Reader& reader, std::span<const std::size_t> positions, PeakMode mode)
       : reader_(reader),
         positions_(positions),
         mode_(mode),
@@ -170,7 +170,7 @@ class PeakGathering::Gatherer {
       for (std::size_t k = first; k < last; ++k) {
         // Checked scan by scan: a stop takes effect within one scan's read.
         if (stopped_) return;
-        spectra.push_back(analysis::read_scan(reader_, positions_[k], mode_));
+        spectra.push_back(read_scan(reader_, positions_[k], mode_));
       }
       const std::size_t start = place(chunk, first, spectra);
       if (start == kStopped) return;
@@ -218,7 +218,7 @@ class PeakGathering::Gatherer {
 
   const Reader& reader_;
   std::span<const std::size_t> positions_;
-  const analysis::PeakMode mode_;
+  const PeakMode mode_;
   const std::size_t chunks_;
   std::atomic<std::size_t> next_chunk_{0};
   std::vector<std::thread> workers_;
@@ -241,7 +241,7 @@ class PeakGathering::Gatherer {
 };
 
 PeakGathering::PeakGathering(const Reader& reader, std::span<const std::size_t> positions,
-                             unsigned threads, analysis::PeakMode mode)
+                             unsigned threads, PeakMode mode)
     : gatherer_(std::make_unique<Gatherer>(reader, positions, mode)) {
   gatherer_->start(threads);
 }
@@ -257,11 +257,11 @@ void PeakGathering::cancel() noexcept { gatherer_->cancel(); }
 FlatPeaks PeakGathering::finish() { return gatherer_->finish(); }
 
 FlatPeaks gather_peaks(const Reader& reader, std::span<const std::size_t> positions,
-                       unsigned threads, analysis::PeakMode mode) {
+                       unsigned threads, PeakMode mode) {
   PeakGathering gathering(reader, positions, threads, mode);
   while (!gathering.wait_for(std::chrono::hours(1))) {
   }
   return gathering.finish();
 }
 
-}  // namespace velmoran::python
+}  // namespace velmoran::analysis
