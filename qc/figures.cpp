@@ -17,7 +17,8 @@ bool holds_data(const raw::ScanRecord& scan) {
 
 }  // namespace
 
-SpectrumFigures figures_of(const Reader& reader, const quorlith::SpectrumRecord& record) {
+SpectrumFigures figures_of(const Reader& reader, const ScanSpectrum& spectrum) {
+  const quorlith::SpectrumRecord& record = spectrum.record;
   SpectrumFigures figures;
   figures.native_id = record.native_id;
   figures.ms_level = record.ms_level;
@@ -30,11 +31,11 @@ SpectrumFigures figures_of(const Reader& reader, const quorlith::SpectrumRecord&
     figures.points = record.mz.size();
     figures.total_ion_current = totals.total_ion_current;
     figures.base_peak_intensity = record.intensity[totals.base_peak];
-  } else if (holds_data(reader.scans().records[record.index])) {
-    // The sequence keeps no block error beside its record: a scan whose
-    // blocks hold bytes but gave no points is read again on its own (cheap,
-    // and rare) to tell a damaged block from an empty one.
-    figures.unreadable = reader.read_spectrum(record.index).error.has_value();
+  } else {
+    // A scan whose blocks hold bytes but gave no points: damaged when a
+    // block failed, empty when the blocks hold no point.
+    figures.unreadable =
+        spectrum.error.has_value() && holds_data(reader.scans().records[record.index]);
   }
   return figures;
 }

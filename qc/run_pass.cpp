@@ -17,7 +17,7 @@ Result<std::vector<SpectrumFigures>> read_figures_parallel(const Reader& reader,
   std::vector<SpectrumFigures> figures(reader.scans().records.size());
   analysis::for_each_item(figures.size(), analysis::thread_count(threads), stop,
                           [&](std::size_t k, std::size_t /*worker*/) {
-                            figures[k] = figures_of(reader, reader.read_spectrum(k).record);
+                            figures[k] = figures_of(reader, reader.read_spectrum(k));
                           });
   return figures;
 }

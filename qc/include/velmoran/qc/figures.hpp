@@ -32,8 +32,8 @@ struct SpectrumFigures {
   bool unreadable = false;
 };
 
-// The figures of `record`, one of `reader`'s spectra.
-[[nodiscard]] SpectrumFigures figures_of(const Reader& reader,
-                                         const quorlith::SpectrumRecord& record);
+// The figures of `spectrum`, one of `reader`'s spectra as read_spectrum()
+// gives it (the error of a block that failed beside the record).
+[[nodiscard]] SpectrumFigures figures_of(const Reader& reader, const ScanSpectrum& spectrum);
 
 }  // namespace velmoran::qc
