@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include <velmoran/analysis/scan_workers.hpp>
-#include <velmoran/textio/spectrum_totals.hpp>
+#include <velmoran/analysis/spectrum_totals.hpp>
 
 namespace velmoran::analysis {
 
@@ -12,7 +12,8 @@ ScanTotals point_totals(std::span<const double> mz, std::span<const float> inten
   ScanTotals totals;
   const std::size_t n = std::min(mz.size(), intensity.size());
   if (n == 0) return totals;
-  const textio::SpectrumTotals sums = textio::spectrum_totals(intensity.first(n), whole_numbers);
+  const analysis::SpectrumTotals sums =
+      analysis::spectrum_totals(intensity.first(n), whole_numbers);
   totals.total_ion_current = sums.total_ion_current;
   totals.base_peak_mz = mz[sums.base_peak];
   totals.base_peak_intensity = intensity[sums.base_peak];

@@ -17,6 +17,12 @@ constexpr std::size_t kChunk = 8;
 
 }  // namespace
 
+unsigned worker_count(std::size_t count, unsigned threads) noexcept {
+  const std::size_t chunks = (count + kChunk - 1) / kChunk;
+  return static_cast<unsigned>(
+      std::clamp<std::size_t>(threads, 1, std::max<std::size_t>(chunks, 1)));
+}
+
 void for_each_item(std::size_t count, unsigned threads, const std::atomic<bool>& stop,
                    const std::function<void(std::size_t k, std::size_t worker)>& work) {
   std::atomic<std::size_t> next{0};
@@ -40,11 +46,10 @@ void for_each_item(std::size_t count, unsigned threads, const std::atomic<bool>&
       failed = true;
     }
   };
-  const std::size_t chunks = (count + kChunk - 1) / kChunk;
-  const auto helpers = static_cast<std::size_t>(std::max(threads, 1U)) - 1;
+  const std::size_t workers = worker_count(count, threads);
   std::vector<std::thread> pool;
-  pool.reserve(std::min(helpers, chunks));
-  for (std::size_t w = 1; w <= helpers && w < chunks; ++w) {
+  pool.reserve(workers - 1);
+  for (std::size_t w = 1; w < workers; ++w) {
     try {
       pool.emplace_back(run, w);
     } catch (const std::system_error&) {

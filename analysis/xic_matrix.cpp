@@ -7,20 +7,6 @@
 
 namespace velmoran::analysis {
 
-bool xic_takes(const XicScans& scans, std::uint32_t ms_level, double rt_sec) noexcept {
-  if (ms_level != scans.ms_level) return false;
-  return !scans.rt_range || (rt_sec >= scans.rt_range->first && rt_sec <= scans.rt_range->second);
-}
-
-std::vector<std::size_t> xic_positions(const raw::MSScan& table, const XicScans& scans) {
-  std::vector<std::size_t> positions;
-  for (std::size_t i = 0; i < table.records.size(); ++i) {
-    const raw::ScanRecord& scan = table.records[i];
-    if (xic_takes(scans, scan.ms_level, scan.retention_time_min * 60.0)) positions.push_back(i);
-  }
-  return positions;
-}
-
 void spectrum_window_sums(const Reader& reader, const quorlith::SpectrumRecord& record,
                           const WindowSums& window_sums, std::span<double> sums,
                           WindowSums::Scratch& scratch) {
@@ -37,7 +23,7 @@ XicMatrix xic_matrix(const Reader& reader, const WindowSums& window_sums,
   XicMatrix matrix;
   matrix.rt_sec.resize(n);
   matrix.intensity.resize(windows * n);
-  const unsigned workers = std::max(threads, 1U);
+  const unsigned workers = worker_count(n, threads);
   std::vector<WindowSums::Scratch> scratch(workers);
   std::vector<std::vector<double>> sums(workers, std::vector<double>(windows));
   for_each_item(n, workers, stop, [&](std::size_t k, std::size_t worker) {

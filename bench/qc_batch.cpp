@@ -13,6 +13,7 @@
 #include <velmoran/qc/batch_table.hpp>
 #include <velmoran/qc/metrics.hpp>
 #include <velmoran/qc/mzqc.hpp>
+#include <velmoran/qc/run_pass.hpp>
 #include <velmoran/reader.hpp>
 
 #include "../cli/qc_report.hpp"
@@ -25,7 +26,7 @@ int main(int argc, char** argv) {
   const std::size_t count = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 100;
   auto reader = velmoran::Reader::open(argv[1]);
   if (!reader) return 1;
-  auto figures = velmoran::qc::read_figures(*reader);
+  auto figures = velmoran::qc::read_figures_parallel(*reader, 0);
   if (!figures) return 1;
   std::vector<velmoran::qc::RunQuality> runs;
   for (std::size_t i = 0; i < count; ++i) {

@@ -121,9 +121,9 @@ std::optional<std::string> parse_selection(const ConvertArgs& args, bool mgf,
 }
 
 // "2", "1,2", "2-", "1-3": levels and inclusive ranges, an open end meaning
-// every level above.
-std::optional<exporting::LevelFilter> parse_levels(std::string_view text) {
-  exporting::LevelFilter filter;
+// every level above; none for the empty text (every level).
+std::optional<std::vector<analysis::LevelRange>> parse_levels(std::string_view text) {
+  std::vector<analysis::LevelRange> filter;
   if (text.empty()) return filter;
   std::size_t start = 0;
   while (start <= text.size()) {
@@ -132,7 +132,7 @@ std::optional<exporting::LevelFilter> parse_levels(std::string_view text) {
     const auto range =
         textio::parse_whole_range(text.substr(start, end - start), textio::OpenHigh::allowed);
     if (!range) return std::nullopt;
-    filter.ranges.push_back(*range);
+    filter.push_back(*range);
     start = end + 1;
   }
   return filter;
@@ -254,7 +254,7 @@ int run_convert(const ConvertArgs& args) {
                         : args.compression == "numpress" ? Compression::kNumpress
                                                          : Compression::kZlib;
   options.indexed = !args.no_index;
-  options.levels = *levels;
+  if (!levels->empty()) options.scans.levels = *levels;
   options.threads = pipeline::thread_count(args.threads);
   // How many threads may run at once is the program's to say: as many as
   // asked for, even beyond the CPUs; oneTBB's default otherwise.

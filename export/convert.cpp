@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include <velmoran/analysis/survey_level.hpp>
 #include <velmoran/export/mgf.hpp>
 #include <velmoran/export/mzml_chromatograms.hpp>
 #include <velmoran/mrm/channel_chromatograms.hpp>
@@ -30,12 +31,6 @@ struct Slot {
 
 }  // namespace
 
-bool LevelFilter::accepts(std::uint32_t level) const noexcept {
-  if (ranges.empty()) return true;
-  return std::any_of(ranges.begin(), ranges.end(),
-                     [level](const auto& r) { return level >= r.first && level <= r.second; });
-}
-
 Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
                                  const ConvertOptions& options, const ProgressFn& progress) {
   const auto& scans = reader.scans().records;
@@ -54,10 +49,7 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
   const bool channel_traces = mzml && options.mrm != MrmOutput::kSpectra;
   const bool chromatograms_only = mzml && options.mrm == MrmOutput::kChromatograms;
   for (const auto& scan : scans) {
-    if (!options.levels.accepts(scan.ms_level) ||
-        !options.scans.accepts(scan.scan_id, scan.retention_time_min * 60.0)) {
-      continue;
-    }
+    if (!options.scans.accepts(scan)) continue;
     const bool traced = mrm::in_channel_chromatogram(scan);
     if (channel_traces && traced && options.transitions &&
         options.transitions->find(*scan.mrm_channel)) {
@@ -65,7 +57,7 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
     }
     if (chromatograms_only && traced) continue;
     ++run.spectrum_count;
-    (scan.ms_level <= 1 ? run.has_ms1 : run.has_msn) = true;
+    (analysis::is_survey_level(scan.ms_level) ? run.has_ms1 : run.has_msn) = true;
     // Picking is announced where a profile may be picked: every profile in
     // picked mode, one without the instrument's peaks in centroid mode.
     const bool has_profile = scan.profile_block && scan.profile_block->point_count > 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include <velmoran/analysis/survey_level.hpp>
 #include <velmoran/textio/number_text.hpp>
 
 namespace velmoran::exporting {
@@ -10,8 +11,8 @@ namespace velmoran::exporting {
 using textio::append_number;
 
 bool mgf_wants(const quorlith::SpectrumRecord& record) noexcept {
-  return record.ms_level >= 2 && record.precursor && record.precursor->selected_mz &&
-         std::isfinite(*record.precursor->selected_mz);
+  return !analysis::is_survey_level(record.ms_level) && record.precursor &&
+         record.precursor->selected_mz && std::isfinite(*record.precursor->selected_mz);
 }
 
 std::size_t append_mgf_ions(std::string& out, const quorlith::SpectrumRecord& record,

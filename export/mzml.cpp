@@ -7,6 +7,7 @@
 #include <type_traits>
 #include <utility>
 
+#include <velmoran/analysis/survey_level.hpp>
 #include <velmoran/textio/escape.hpp>
 #include <velmoran/textio/number_text.hpp>
 
@@ -14,9 +15,9 @@ namespace velmoran::exporting {
 
 namespace {
 
+using analysis::summarize;
 using textio::append_number;
 using textio::append_xml_attribute;
-using textio::summarize;
 using textio::xml_id_from;
 
 constexpr std::string_view kMzUnit = R"( unitCvRef="MS" unitAccession="MS:1000040" unitName="m/z")";
@@ -168,7 +169,7 @@ SpectrumSummary append_mzml_spectrum(std::string& out, const quorlith::SpectrumR
 
   constexpr std::string_view i1 = "  ";
   cv_number(out, i1, "MS:1000511", "ms level", record.ms_level);
-  if (record.ms_level <= 1) {
+  if (analysis::is_survey_level(record.ms_level)) {
     cv_param(out, i1, "MS:1000579", "MS1 spectrum");
   } else {
     cv_param(out, i1, "MS:1000580", "MSn spectrum");
@@ -214,7 +215,7 @@ SpectrumSummary append_mzml_spectrum(std::string& out, const quorlith::SpectrumR
   }
   out += "    </scan>\n  </scanList>\n";
 
-  if (record.ms_level >= 2) {
+  if (!analysis::is_survey_level(record.ms_level)) {
     out += "  <precursorList count=\"1\">\n    <precursor>\n";
     const std::optional<double> selected =
         record.precursor ? record.precursor->selected_mz : std::nullopt;
@@ -343,7 +344,7 @@ void MzmlWriter::place_spectrum(std::string_view element, std::uint64_t id_numbe
   offsets_.push_back(offset_);
   // The chromatograms trace the survey scans; a run written without any
   // (MRM, or fragment levels only) is traced by all its spectra.
-  if (ms_level <= 1 || !run_.has_ms1) {
+  if (analysis::is_survey_level(ms_level) || !run_.has_ms1) {
     times_.push_back(time);
     tics_.push_back(summary.total_ion_current);
     base_peaks_.push_back(summary.base_peak_intensity.value_or(0.0));

@@ -18,7 +18,7 @@
 #include <velmoran/textio/escape.hpp>
 #include <velmoran/textio/number_text.hpp>
 #include <velmoran/textio/spectrum_id.hpp>
-#include <velmoran/textio/summary.hpp>
+#include <velmoran/analysis/spectrum_summary.hpp>
 
 namespace velmoran::exporting {
 
@@ -276,7 +276,7 @@ struct Slot {
   quorlith::SpectrumRecord record;
   bool profile = false;
   bool picked = false;
-  textio::SpectrumSummary summary;
+  analysis::SpectrumSummary summary;
 };
 
 }  // namespace
@@ -353,7 +353,7 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
     slot.profile = shaped.profile;
     slot.picked = shaped.picked;
     const auto& r = slot.record;
-    slot.summary = textio::summarize(
+    slot.summary = analysis::summarize(
         std::span<const double>(r.mz.data(), r.mz.size()),
         std::span<const float>(r.intensity.data(), std::min(r.intensity.size(), r.mz.size())),
         slot.profile);
@@ -361,7 +361,7 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
   stages.emit = [&](std::size_t index) {
     Slot& slot = *slots[index];
     const quorlith::SpectrumRecord& record = slot.record;
-    const textio::SpectrumSummary& summary = slot.summary;
+    const analysis::SpectrumSummary& summary = slot.summary;
     const auto n = summary.points;
     const auto position = static_cast<std::int64_t>(written++);
     const double minutes = record.retention_time_sec / 60.0;

@@ -77,17 +77,6 @@ void keep_top(quorlith::SpectrumRecord& record, std::size_t top, std::vector<flo
 
 }  // namespace
 
-bool ScanFilter::accepts(std::uint32_t scan_id, double time_sec) const noexcept {
-  if (scan_numbers && (scan_id < scan_numbers->first || scan_id > scan_numbers->second)) {
-    return false;
-  }
-  if (retention_time_sec &&
-      !(time_sec >= retention_time_sec->first && time_sec <= retention_time_sec->second)) {
-    return false;
-  }
-  return true;
-}
-
 ShapedPoints shape_points(quorlith::SpectrumRecord& record, bool profile,
                           const PointOptions& options, std::vector<float>& scratch) {
   ShapedPoints shaped{profile, false};

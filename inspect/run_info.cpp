@@ -15,7 +15,7 @@
 #include <velmoran/representation.hpp>
 #include <velmoran/textio/escape.hpp>
 #include <velmoran/textio/number_text.hpp>
-#include <velmoran/textio/summary.hpp>
+#include <velmoran/analysis/spectrum_summary.hpp>
 
 namespace velmoran::inspect {
 
@@ -102,7 +102,7 @@ RunInfo run_info(const Reader& reader) {
     const double last = record.mz.back();
     const auto [low, high] = profile && first == first && last == last
                                  ? std::pair{std::min(first, last), std::max(first, last)}
-                                 : textio::bounds(record.mz);
+                                 : analysis::bounds(record.mz);
     if (low <= high) widen(info.mz_min, info.mz_max, low, high);
     return true;
   });

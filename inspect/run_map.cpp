@@ -13,6 +13,8 @@
 #include <oneapi/tbb/blocked_range.h>
 #include <oneapi/tbb/parallel_for.h>
 
+#include <velmoran/analysis/scan_selection.hpp>
+
 namespace velmoran::inspect {
 
 // One scan's points sorted by m/z, as the grid reads them: a profile's axis
@@ -374,13 +376,13 @@ std::shared_ptr<const RunMap::Level> RunMap::level(std::uint32_t ms_level) const
   };
   try {
     auto level = std::make_shared<Level>();
-    const auto& records = reader_.scans().records;
-    for (std::size_t position = 0; position < records.size(); ++position) {
-      // As the reader gives a record's retention time in seconds.
-      const double rt = records[position].retention_time_min * 60.0;
-      if (records[position].ms_level == ms_level && std::isfinite(rt)) {
-        level->scans.emplace_back(rt, position);
-      }
+    // The level's scans with a place on the time axis: a finite time.
+    constexpr double kLargest = std::numeric_limits<double>::max();
+    const analysis::ScanSelection placed =
+        analysis::level_selection(ms_level, std::pair{-kLargest, kLargest});
+    const raw::MSScan& table = reader_.scans();
+    for (const std::size_t position : analysis::select_positions(table, placed)) {
+      level->scans.emplace_back(raw::retention_time_sec(table.records[position]), position);
     }
     std::stable_sort(level->scans.begin(), level->scans.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });

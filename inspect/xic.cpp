@@ -218,9 +218,9 @@ Result<Done> write_xic(const Reader& reader, const XicQuery& query, TextFormat f
   std::size_t chosen = 0;
   std::optional<Error> failure;
   pipeline::SpectrumStages stages;
-  const analysis::XicScans scans{query.ms_level, query.rt_range};
+  const analysis::ScanSelection scans = analysis::level_selection(query.ms_level, query.rt_range);
   stages.take = [&](quorlith::SpectrumRecord& record, std::size_t index) {
-    if (!analysis::xic_takes(scans, record.ms_level, record.retention_time_sec)) return false;
+    if (!scans.accepts(record.ms_level, record.scan_id, record.retention_time_sec)) return false;
     slots[index].record = std::move(record);
     slots[index].first = chosen++ == 0;
     return true;

@@ -2,14 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <exception>
 #include <map>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
+#include <velmoran/analysis/scan_workers.hpp>
+#include <velmoran/analysis/spectrum_totals.hpp>
+#include <velmoran/analysis/survey_level.hpp>
 #include <velmoran/representation.hpp>
-#include <velmoran/textio/spectrum_totals.hpp>
 
 namespace velmoran::mrm {
 
@@ -29,11 +27,11 @@ std::vector<std::uint32_t> run_channels(const raw::MSScan& table) {
 }
 
 bool in_channel_chromatogram(const raw::ScanRecord& scan) noexcept {
-  return scan.mrm_channel.has_value() && scan.ms_level >= 2;
+  return scan.mrm_channel.has_value() && !analysis::is_survey_level(scan.ms_level);
 }
 
 double scan_intensity(std::span<const float> intensity, bool whole_numbers) {
-  return textio::spectrum_totals(intensity, whole_numbers).total_ion_current;
+  return analysis::spectrum_totals(intensity, whole_numbers).total_ion_current;
 }
 
 double scan_intensity(const Reader& reader, const quorlith::SpectrumRecord& record) {
@@ -69,19 +67,11 @@ std::vector<ChannelChromatogram> assemble_chromatograms(const raw::MSScan& table
     ChannelChromatogram& chromatogram = *by_channel.at(*scan.mrm_channel);
     chromatogram.index.push_back(positions[k]);
     chromatogram.scan_id.push_back(scan.scan_id);
-    chromatogram.rt_sec.push_back(scan.retention_time_min * 60.0);
+    chromatogram.rt_sec.push_back(raw::retention_time_sec(scan));
     chromatogram.intensity.push_back(intensity[k]);
   }
   return chromatograms;
 }
-
-namespace {
-
-// Scans a worker takes at a time: few enough to share the tail of the run
-// evenly, enough that the shared counter is not a hot spot.
-constexpr std::size_t kScansPerTake = 16;
-
-}  // namespace
 
 std::vector<ChannelChromatogram> channel_chromatograms(const Reader& reader, unsigned threads) {
   const std::atomic<bool> never{false};
@@ -96,47 +86,11 @@ std::vector<ChannelChromatogram> channel_chromatograms(const Reader& reader, uns
     if (in_channel_chromatogram(table.records[i])) positions.push_back(i);
   }
   std::vector<double> intensity(positions.size(), 0.0);
-
-  // Each worker takes the next few scans, reads them and sums them into
-  // their own cells: no two workers write the same cell, and the
-  // intensities land in table order whatever the order of the reads.
-  // The first exception a worker meets (memory running out) stops every
-  // worker and reaches the caller once all have stopped.
-  std::atomic<std::size_t> next{0};
-  std::mutex failure_lock;
-  std::exception_ptr failure;
-  const auto work = [&]() noexcept {
-    try {
-      while (true) {
-        const std::size_t first = next.fetch_add(kScansPerTake, std::memory_order_relaxed);
-        if (first >= positions.size()) return;
-        const std::size_t end = std::min(positions.size(), first + kScansPerTake);
-        for (std::size_t k = first; k < end; ++k) {
-          if (stop.load(std::memory_order_relaxed)) return;
-          const ScanSpectrum spectrum = reader.read_spectrum(positions[k]);
-          intensity[k] = scan_intensity(reader, spectrum.record);
-        }
-      }
-    } catch (...) {
-      next.store(positions.size(), std::memory_order_relaxed);
-      const std::lock_guard lock(failure_lock);
-      if (!failure) failure = std::current_exception();
-    }
-  };
-  const std::size_t wanted =
-      std::clamp<std::size_t>(threads, 1, std::max<std::size_t>(1, positions.size() / 4));
-  std::vector<std::thread> workers;
-  workers.reserve(wanted - 1);
-  for (std::size_t t = 1; t < wanted; ++t) {
-    try {
-      workers.emplace_back(work);
-    } catch (const std::system_error&) {
-      break;  // no more threads to be had: the ones running do the rest
-    }
-  }
-  work();
-  for (std::thread& worker : workers) worker.join();
-  if (failure) std::rethrow_exception(failure);
+  // Each scan's intensity lands in its own cell: table order whatever the
+  // order of the reads.
+  analysis::for_each_item(positions.size(), threads, stop, [&](std::size_t k, std::size_t) {
+    intensity[k] = scan_intensity(reader, reader.read_spectrum(positions[k]).record);
+  });
   if (stop.load(std::memory_order_relaxed)) return {};
   return assemble_chromatograms(table, positions, intensity);
 }

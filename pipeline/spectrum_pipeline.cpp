@@ -1,6 +1,5 @@
 #include <velmoran/pipeline/spectrum_pipeline.hpp>
 
-#include <oneapi/tbb/info.h>
 #include <oneapi/tbb/parallel_pipeline.h>
 #include <oneapi/tbb/task_arena.h>
 
@@ -9,6 +8,8 @@
 #include <cstdint>
 #include <utility>
 #include <vector>
+
+#include <velmoran/analysis/thread_count.hpp>
 
 namespace velmoran::pipeline {
 
@@ -76,10 +77,7 @@ class StageBody {
 
 }  // namespace
 
-unsigned thread_count(unsigned requested) {
-  if (requested != 0) return requested;
-  return static_cast<unsigned>(std::max(1, tbb::info::default_concurrency()));
-}
+unsigned thread_count(unsigned requested) { return analysis::thread_count(requested); }
 
 bool for_each_spectrum(const Reader& reader,
                        const std::function<bool(quorlith::SpectrumRecord&)>& visit,

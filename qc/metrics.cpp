@@ -7,6 +7,8 @@
 #include <optional>
 #include <utility>
 
+#include <velmoran/analysis/survey_level.hpp>
+
 namespace velmoran::qc {
 
 namespace {
@@ -24,8 +26,8 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // The spectra a metric looks at, in scan-table (acquisition) order.
 using Spectra = std::vector<const SpectrumFigures*>;
 
-// Convert's survey level: MS1 is every level up to 1.
-bool is_ms1(const SpectrumFigures& s) { return s.ms_level <= 1; }
+// Convert's survey scans.
+bool is_ms1(const SpectrumFigures& s) { return analysis::is_survey_level(s.ms_level); }
 bool is_ms2(const SpectrumFigures& s) { return s.ms_level == 2; }
 
 // A time that is not finite (a damaged scan table) is in no time-based
@@ -189,7 +191,7 @@ Metric number_of_empty_ms2_scans(const Spectra& ms2) {
 std::optional<Metric> mz_acquisition_range(const Spectra& spectra) {
   std::optional<std::pair<double, double>> range;
   for (const SpectrumFigures* s : spectra) {
-    if (s->ms_level < 2 || !s->precursor_mz || !std::isfinite(*s->precursor_mz)) continue;
+    if (is_ms1(*s) || !s->precursor_mz || !std::isfinite(*s->precursor_mz)) continue;
     const double mz = *s->precursor_mz;
     range = range ? std::pair{std::min(range->first, mz), std::max(range->second, mz)}
                   : std::pair{mz, mz};

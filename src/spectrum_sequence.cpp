@@ -110,7 +110,7 @@ ScanSpectrum make_spectrum(const Reader& reader, const raw::ScanRecord& scan, st
   record.native_id = scan_id_text(scan.scan_id);
   record.scan_id = scan.scan_id;
   record.ms_level = scan.ms_level;
-  record.retention_time_sec = scan.retention_time_min * 60.0;
+  record.retention_time_sec = raw::retention_time_sec(scan);
   record.mz = std::move(arrays.mz);
   record.intensity = std::move(arrays.intensity);
   record.mz_range_low = scan.mz_range_low;

@@ -13,13 +13,13 @@
 
 #include <gtest/gtest.h>
 
+#include <velmoran/analysis/spectrum_summary.hpp>
+#include <velmoran/analysis/spectrum_totals.hpp>
 #include <velmoran/textio/escape.hpp>
 #include <velmoran/textio/numbers.hpp>
 #include <velmoran/textio/quoted_value.hpp>
 #include <velmoran/textio/ranges.hpp>
 #include <velmoran/textio/records.hpp>
-#include <velmoran/textio/spectrum_totals.hpp>
-#include <velmoran/textio/summary.hpp>
 #include <velmoran/inspect/table.hpp>
 #include <velmoran/inspect/targets.hpp>
 #include <velmoran/inspect/xic.hpp>
@@ -349,18 +349,18 @@ TEST(SpectrumTotals, AgreeWithThePlainLoop) {
 
   for (const auto& intensity : cases) {
     const PlainTotals expected = plain_totals(intensity);
-    const auto totals = velmoran::textio::spectrum_totals(intensity, false);
+    const auto totals = velmoran::analysis::spectrum_totals(intensity, false);
     EXPECT_EQ(totals.total_ion_current, expected.tic) << intensity.size();
     EXPECT_EQ(totals.base_peak, expected.base) << intensity.size();
   }
   // Whole numbers the caller vouches for, as a profile's are.
-  const auto vouched = velmoran::textio::spectrum_totals(whole, true);
+  const auto vouched = velmoran::analysis::spectrum_totals(whole, true);
   EXPECT_EQ(vouched.total_ion_current, plain_totals(whole).tic);
   EXPECT_EQ(vouched.base_peak, plain_totals(whole).base);
   // A NaN is never the base peak, even in first place.
   const std::vector<float> with_nan = {
       std::numeric_limits<float>::quiet_NaN(), 1, 2, 2, 1, 0, 0, 0, 0, 0};
-  EXPECT_EQ(velmoran::textio::spectrum_totals(with_nan, false).base_peak, 2U);
+  EXPECT_EQ(velmoran::analysis::spectrum_totals(with_nan, false).base_peak, 2U);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <tuple>
 
+#include <velmoran/analysis/survey_level.hpp>
 #include <velmoran/textio/number_text.hpp>
 #include <velmoran/textio/numbers.hpp>
 #include <velmoran/textio/quoted_value.hpp>
@@ -32,13 +33,8 @@ std::string range_text(inspect::MapRange range) {
 
 void RunApi::prepare_map() const {
   std::call_once(map_prepared_, [this] {
-    // The level the page shows first: MS1, or the lowest there is.
-    std::optional<std::uint32_t> level;
-    for (const auto& record : reader_.scans().records) {
-      if (!level || record.ms_level == 1 || (*level != 1 && record.ms_level < *level)) {
-        level = record.ms_level;
-      }
-    }
+    // The level the page shows first.
+    const std::optional<std::uint32_t> level = analysis::survey_level(reader_.scans());
     if (!level) return;
     // Ahead of time only: short of memory, the first map asked for reads
     // its scans itself (and is answered 500 if it cannot).

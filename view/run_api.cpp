@@ -5,6 +5,7 @@
 #include <optional>
 #include <thread>
 
+#include <velmoran/analysis/thread_count.hpp>
 #include <velmoran/inspect/channels.hpp>
 #include <velmoran/inspect/run_info.hpp>
 #include <velmoran/mrm/channel_chromatograms.hpp>
@@ -64,8 +65,7 @@ Result<std::unique_ptr<RunApi>> RunApi::load(Reader reader, std::size_t cache_by
   inspect::RunInfo info = inspect::run_info(api->reader_);
   if (transitions) info.channels = inspect::channel_summaries(api->reader_.scans(), &*transitions);
   api->run_json_ = shared_text(inspect::info_json(info));
-  const auto channels =
-      mrm::channel_chromatograms(api->reader_, std::thread::hardware_concurrency());
+  const auto channels = mrm::channel_chromatograms(api->reader_, analysis::default_threads());
   auto chromatograms = rendered([&](textio::OutputFile& out) {
     return inspect::write_channel_chromatograms(channels, transitions.get(),
                                                 inspect::TextFormat::json, out);

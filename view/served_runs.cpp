@@ -6,6 +6,7 @@
 #include <system_error>
 #include <thread>
 
+#include <velmoran/analysis/thread_count.hpp>
 #include <velmoran/inspect/run_map.hpp>
 #include <velmoran/textio/escape.hpp>
 
@@ -73,8 +74,7 @@ LoadedRuns load_runs(const std::vector<std::string>& given, const LoadOptions& o
       }
     }
   };
-  const std::size_t threads =
-      std::min<std::size_t>(paths.size(), std::max(1U, std::thread::hardware_concurrency()));
+  const std::size_t threads = std::min<std::size_t>(paths.size(), analysis::default_threads());
   std::vector<std::thread> pool;
   for (std::size_t t = 1; t < threads; ++t) {
     // A thread that cannot start (its stack past `ulimit -v`) leaves its

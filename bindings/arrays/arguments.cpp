@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "../toolkit/default_threads.hpp"
+#include <velmoran/analysis/thread_count.hpp>
 #include "../toolkit/py_ref.hpp"
 
 namespace velmoran::python::arrays {
@@ -14,7 +14,7 @@ namespace {
 
 // Adds the MS level `value` to `levels`; levels beyond 32 bits, which no
 // scan can have, select nothing and are left out.
-bool add_level(PyObject* value, std::vector<std::uint32_t>& levels, const char* member) {
+bool add_level(PyObject* value, std::vector<analysis::LevelRange>& levels, const char* member) {
   const auto level = integer_argument(value, member, "ms_level");
   if (!level) return false;
   if (*level < 1) {
@@ -23,7 +23,8 @@ bool add_level(PyObject* value, std::vector<std::uint32_t>& levels, const char* 
     return false;
   }
   if (*level <= std::numeric_limits<std::uint32_t>::max()) {
-    levels.push_back(static_cast<std::uint32_t>(*level));
+    const auto exact = static_cast<std::uint32_t>(*level);
+    levels.emplace_back(exact, exact);
   }
   return true;
 }
@@ -65,10 +66,11 @@ bool is_mask(PyObject* index, PyObject* items) {
 
 }  // namespace
 
-std::optional<Selection> selection_of(PyObject* ms_level, PyObject* rt, const char* member) {
-  Selection selection;
+std::optional<analysis::ScanSelection> selection_of(PyObject* ms_level, PyObject* rt,
+                                                    const char* member) {
+  analysis::ScanSelection selection;
   if (ms_level && ms_level != Py_None) {
-    std::vector<std::uint32_t> levels;
+    std::vector<analysis::LevelRange> levels;
     // One level, or a collection of them (a numpy array has __index__
     // too, so whether it iterates decides).
     if (is_scalar(ms_level)) {
@@ -105,9 +107,7 @@ std::optional<Selection> selection_of(PyObject* ms_level, PyObject* rt, const ch
     // without a time (NaN) included.
     if (low || high) {
       constexpr double kInfinity = std::numeric_limits<double>::infinity();
-      selection.rt_low = low.value_or(-kInfinity);
-      selection.rt_high = high.value_or(kInfinity);
-      selection.has_rt = true;
+      selection.retention_time_sec = std::pair{low.value_or(-kInfinity), high.value_or(kInfinity)};
     }
   }
   return selection;
@@ -165,7 +165,7 @@ std::optional<std::size_t> position_of(PyObject* value, std::size_t count, const
 }
 
 std::optional<unsigned> threads_of(PyObject* threads, const char* member) {
-  if (!threads || threads == Py_None) return default_threads();
+  if (!threads || threads == Py_None) return analysis::default_threads();
   const auto count = integer_argument(threads, member, "threads");
   if (!count) return std::nullopt;
   // More threads than this would only queue for the same cores.

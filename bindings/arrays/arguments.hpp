@@ -25,15 +25,15 @@
 #include <vector>
 
 #include "../toolkit/arguments.hpp"
-#include "../toolkit/selection.hpp"
+#include <velmoran/analysis/scan_selection.hpp>
 
 namespace velmoran::python::arrays {
 
 // The selection of ms_level and rt (either may be null or None), or
 // nullopt with the exception set. May run Python code (__iter__): not
 // noexcept.
-[[nodiscard]] std::optional<Selection> selection_of(PyObject* ms_level, PyObject* rt,
-                                                    const char* member);
+[[nodiscard]] std::optional<analysis::ScanSelection> selection_of(PyObject* ms_level, PyObject* rt,
+                                                                  const char* member);
 
 // The position `value` names in a run of `count` scans (above), or nullopt
 // with the exception set.

@@ -413,7 +413,7 @@ PyObject* make_peaks(analysis::FlatPeaks&& flat, std::vector<std::size_t>&& posi
     const raw::ScanRecord& scan = reader.scans().records[position];
     scan_id.push_back(scan.scan_id);
     ms_level.push_back(scan.ms_level);
-    rt_sec.push_back(scan.retention_time_min * 60.0);
+    rt_sec.push_back(raw::retention_time_sec(scan));
     precursor_mz.push_back(scan.precursor_mz.value_or(kNaN));
     mrm_channel.push_back(scan.mrm_channel ? std::int64_t{*scan.mrm_channel} : -1);
     mz_low.push_back(scan.mz_range_low.value_or(kNaN));

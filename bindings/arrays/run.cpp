@@ -16,7 +16,7 @@
 #include <velmoran/analysis/gather_peaks.hpp>
 #include <velmoran/reader.hpp>
 
-#include "../toolkit/default_threads.hpp"
+#include <velmoran/analysis/thread_count.hpp>
 #include "../toolkit/object.hpp"
 #include "../toolkit/py_ref.hpp"
 #include "arguments.hpp"
@@ -97,7 +97,7 @@ PyRef make_columns(const raw::MSScan& table) {
       add_column<std::int64_t>(d, "ms_level", table,
                                [](const Scan& s) { return std::int64_t{s.ms_level}; }) &&
       add_column<double>(d, "rt_sec", table,
-                         [](const Scan& s) { return s.retention_time_min * 60.0; }) &&
+                         [](const Scan& s) { return raw::retention_time_sec(s); }) &&
       add_column<double>(d, "precursor_mz", table,
                          [&](const Scan& s) { return s.precursor_mz.value_or(kNaN); }) &&
       add_column<std::int64_t>(d, "mrm_channel", table,
@@ -173,7 +173,7 @@ Py_ssize_t run_length(PyObject* self) noexcept {
 // such as a destructor, may do (../toolkit/lock_release.hpp).
 PyObject* spectrum_list(std::shared_ptr<const Reader> reader, std::vector<std::size_t> positions) {
   PyObject* iterator =
-      make_spectrum_iterator(std::move(reader), std::move(positions), default_threads());
+      make_spectrum_iterator(std::move(reader), std::move(positions), analysis::default_threads());
   if (!iterator) return nullptr;
   PyObject* list = PySequence_List(iterator);
   Py_DECREF(iterator);
@@ -260,7 +260,7 @@ std::optional<Request> bind_request(PyObject* self, const char* member, PyObject
   if (!threads) return std::nullopt;
   const auto mode = peak_mode_of(bound[4], member);
   if (!mode) return std::nullopt;
-  std::vector<std::size_t> selected = select_positions(reader->scans(), *selection);
+  std::vector<std::size_t> selected = analysis::select_positions(reader->scans(), *selection);
   if (bound[3] && bound[3] != Py_None) {
     // The positions given, in their order, that the selection keeps.
     auto index = positions_of(bound[3], reader->scans().records.size(), member);
@@ -396,7 +396,8 @@ PyObject* run_iter(PyObject* self) noexcept {
     if (!reader) return nullptr;
     std::vector<std::size_t> positions(reader->scans().records.size());
     for (std::size_t i = 0; i < positions.size(); ++i) positions[i] = i;
-    return make_spectrum_iterator(std::move(reader), std::move(positions), default_threads());
+    return make_spectrum_iterator(std::move(reader), std::move(positions),
+                                  analysis::default_threads());
   });
 }
 

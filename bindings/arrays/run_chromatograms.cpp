@@ -21,7 +21,7 @@
 #include "arguments.hpp"
 #include "../toolkit/background_work.hpp"
 #include "chromatogram.hpp"
-#include "../toolkit/default_threads.hpp"
+#include <velmoran/analysis/thread_count.hpp>
 #include "run.hpp"
 #include "xic.hpp"
 
@@ -73,14 +73,14 @@ std::optional<std::uint32_t> level_of(PyObject* value, const char* member) {
 }
 
 // The scans of one level within rt (as spectra() reads rt).
-std::optional<analysis::XicScans> scans_of(PyObject* ms_level, PyObject* rt, const char* member) {
+std::optional<analysis::ScanSelection> scans_of(PyObject* ms_level, PyObject* rt,
+                                                const char* member) {
   const auto level = level_of(ms_level, member);
   if (!level) return std::nullopt;
-  const auto selection = selection_of(nullptr, rt, member);
+  auto selection = selection_of(nullptr, rt, member);
   if (!selection) return std::nullopt;
-  analysis::XicScans scans{*level, std::nullopt};
-  if (selection->has_rt) scans.rt_range = std::pair{selection->rt_low, selection->rt_high};
-  return scans;
+  selection->levels = std::vector<analysis::LevelRange>{{*level, *level}};
+  return selection;
 }
 
 constexpr const char* kXicNames[] = {"mz", "ppm", "da", "rt", "ms_level", "threads"};
@@ -125,7 +125,7 @@ PyObject* run_xic(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
 
     const std::shared_ptr<const Reader> reader = run_reader(self);
     if (!reader) return nullptr;  // a closed run
-    std::vector<std::size_t> positions = analysis::xic_positions(reader->scans(), *scans);
+    std::vector<std::size_t> positions = analysis::select_positions(reader->scans(), *scans);
     const analysis::WindowSums window_sums(windows.windows);
     auto matrix = in_background("Run.xic()", [&](const std::atomic<bool>& stop) {
       return analysis::xic_matrix(*reader, window_sums, positions, *threads, stop);
@@ -152,7 +152,7 @@ PyObject* trace(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
   if (!threads) return nullptr;
   const std::shared_ptr<const Reader> reader = run_reader(self);
   if (!reader) return nullptr;  // a closed run
-  std::vector<std::size_t> positions = analysis::xic_positions(reader->scans(), *scans);
+  std::vector<std::size_t> positions = analysis::select_positions(reader->scans(), *scans);
   const LockRelease releasing = base_peak ? LockRelease("Run.bpc()") : LockRelease("Run.tic()");
   auto totals = in_background(releasing, [&](const std::atomic<bool>& stop) {
     return analysis::scan_totals(*reader, positions, *threads, stop);
@@ -165,7 +165,7 @@ PyObject* trace(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
   intensity.reserve(positions.size());
   if (base_peak) mz.reserve(positions.size());
   for (std::size_t k = 0; k < positions.size(); ++k) {
-    rt_sec.push_back(reader->scans().records[positions[k]].retention_time_min * 60.0);
+    rt_sec.push_back(raw::retention_time_sec(reader->scans().records[positions[k]]));
     const analysis::ScanTotals& scan = (*totals)[k];
     if (base_peak) {
       intensity.push_back(static_cast<double>(scan.base_peak_intensity));
@@ -192,7 +192,7 @@ PyObject* run_bpc(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
 bool add_totals_columns(const Reader& reader, PyObject* numpy, PyObject* columns) {
   std::vector<std::size_t> positions(reader.scans().records.size());
   std::iota(positions.begin(), positions.end(), std::size_t{0});
-  const unsigned threads = default_threads();
+  const unsigned threads = analysis::default_threads();
   auto totals = in_background("Run.scans_frame()", [&](const std::atomic<bool>& stop) {
     return analysis::scan_totals(reader, positions, threads, stop);
   });

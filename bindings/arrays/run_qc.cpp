@@ -1,5 +1,6 @@
 // Run.qc() (run_qc.hpp shows it in Python terms): the metrics of the qc
-// library, read without the interpreter lock.
+// library, read on every core the process may use while the calling thread
+// waits for Ctrl-C (in_background).
 #include "run_qc.hpp"
 
 #include <cmath>
@@ -8,8 +9,11 @@
 #include <variant>
 #include <vector>
 
+#include <velmoran/analysis/thread_count.hpp>
 #include <velmoran/qc/metrics.hpp>
+#include <velmoran/qc/run_pass.hpp>
 
+#include "../toolkit/background_work.hpp"
 #include "../toolkit/guarded.hpp"
 #include "../toolkit/py_ref.hpp"
 #include "../toolkit/errors.hpp"
@@ -81,13 +85,17 @@ PyObject* value_of(const qc::MetricValue& value) noexcept {
 
 PyObject* run_quality_metrics(const Reader& reader) {
   return guarded([&]() -> PyObject* {
-    auto figures = without_gil("Run.qc()", [&] { return qc::read_figures(reader); });
-    if (!figures) {
-      PyErr_SetString(format_error_type(), figures.error().text().c_str());
+    const unsigned threads = analysis::default_threads();
+    auto figures = in_background("Run.qc()", [&](const std::atomic<bool>& stop) {
+      return qc::read_figures_parallel(reader, threads, stop);
+    });
+    if (!figures) return nullptr;  // KeyboardInterrupt
+    if (!*figures) {
+      PyErr_SetString(format_error_type(), figures->error().text().c_str());
       return nullptr;
     }
     const std::vector<qc::Metric> metrics =
-        without_gil("Run.qc()", [&] { return qc::run_metrics(*figures); });
+        without_gil("Run.qc()", [&] { return qc::run_metrics(**figures); });
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict) return nullptr;
     for (const qc::Metric& metric : metrics) {

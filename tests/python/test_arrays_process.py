@@ -236,6 +236,10 @@ class InterruptTest(unittest.TestCase):
         run = va.open(self.mrm_path)
         self.check(lambda warm: run.channels(threads=2))
 
+    def test_ctrl_c_stops_qc(self):
+        run = va.open(self.mrm_path)
+        self.check(lambda warm: run.qc())
+
     def test_ctrl_c_stops_spectra_consumed_without_python_code(self):
         run = va.open(self.path)
         # A deque of no length consumes in C: no bytecode runs between spectra.
@@ -314,6 +318,27 @@ def vm_size():
 
 @needs_generator
 class DefaultThreadsTest(unittest.TestCase):
+    @unittest.skipIf(SANITIZED, "sanitizers' allocators keep their own counts")
+    def test_many_threads_asked_allocate_for_the_workers_used(self):
+        # 16 scans give work to two workers: xic(threads=1024) must not make
+        # scratch for 1,024 (20,000 targets: 160 kB of sums each, 164 MB).
+        tmp = TempDir()
+        self.addCleanup(tmp.remove)
+        path, _ = make_dataset(tmp.path, "run.d", "synth", "--ms1", 16, "--ms2", 0,
+                               "--points", 100, expect=False)
+        done = run_python("""
+            import resource, sys
+            import velmoran_arrays as va
+            run = va.open(sys.argv[1])
+            targets = [100.0 + 0.01 * i for i in range(20000)]
+            run.xic(targets, da=0.001, threads=1)
+            before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+            run.xic(targets, da=0.001, threads=1024)
+            print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before)
+        """, path)
+        self.assertEqual(done.returncode, 0, done.stderr.decode(errors="replace"))
+        self.assertLess(int(done.stdout) * 1024, 32 << 20)
+
     SCRIPT = """
         import os, sys
         import velmoran_arrays as va

@@ -30,7 +30,7 @@ struct ScanTotals {
 
 // The totals of points (`mz`, `intensity`; the shorter length counts).
 // `whole_numbers`: the caller knows every intensity to be a whole number
-// in [0, 2^32], as a profile's are (textio::spectrum_totals).
+// in [0, 2^32], as a profile's are (analysis::spectrum_totals).
 [[nodiscard]] ScanTotals point_totals(std::span<const double> mz, std::span<const float> intensity,
                                       bool whole_numbers = false);
 

@@ -1,8 +1,8 @@
 // Extracted ion chromatograms as one matrix: for each target window and
 // each chosen scan, the sum of the intensities of the points whose m/z
 // lies in the window. The xic command writes the same sums as text, scan
-// by scan, through the same two functions below (xic_takes and
-// spectrum_window_sums).
+// by scan, choosing the scans with the same ScanSelection
+// (level_selection()) and summing through spectrum_window_sums() below.
 #pragma once
 
 #include <atomic>
@@ -15,25 +15,11 @@
 
 #include <quorlith/types.hpp>
 
+#include <velmoran/analysis/scan_selection.hpp>
 #include <velmoran/analysis/window_sums.hpp>
 #include <velmoran/reader.hpp>
 
 namespace velmoran::analysis {
-
-// The scans an extracted ion chromatogram traces: one MS level, and an
-// inclusive range of retention times in seconds (every time when absent;
-// a NaN time is never in a range).
-struct XicScans {
-  std::uint32_t ms_level = 1;
-  std::optional<std::pair<double, double>> rt_range;
-};
-
-[[nodiscard]] bool xic_takes(const XicScans& scans, std::uint32_t ms_level, double rt_sec) noexcept;
-
-// The positions of the table's scans that `scans` takes, in table order (a
-// scan's time in seconds is its minutes × 60, as the reader gives it).
-[[nodiscard]] std::vector<std::size_t> xic_positions(const raw::MSScan& table,
-                                                     const XicScans& scans);
 
 // The sums of `record`, one of `reader`'s spectra, in each window of
 // `window_sums`, into `sums` (window_sums.size() elements).

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include <velmoran/analysis/scan_selection.hpp>
 #include <velmoran/export/mzml.hpp>
 #include <velmoran/export/selection.hpp>
 #include <velmoran/mrm/transitions.hpp>
@@ -27,22 +28,16 @@ enum class OutputFormat { kMzml, kMgf };
 // chromatograms only, or as spectra only (no channel chromatograms).
 enum class MrmOutput { kBoth, kChromatograms, kSpectra };
 
-// Which MS levels to write: inclusive ranges; empty means every level.
-struct LevelFilter {
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges;
-  [[nodiscard]] bool accepts(std::uint32_t level) const noexcept;
-};
-
 struct ConvertOptions {
   OutputFormat format = OutputFormat::kMzml;
   Compression compression = Compression::kZlib;
   bool indexed = true;
-  LevelFilter levels;
-  ScanFilter scans;
+  // Which scans to write (MS levels, retention time, scan numbers).
+  analysis::ScanSelection scans;
   PointOptions points;
-  // Encoder threads; 0 means oneTBB's default concurrency (the CPUs the
-  // process may run on). More threads than that run only when the program
-  // allows them (tbb::global_control).
+  // Encoder threads; 0 means the CPUs the process may run on (affinity and
+  // CPU quota, analysis::default_threads). More threads than that run only
+  // when the program allows them (tbb::global_control).
   unsigned threads = 0;
   std::string software_version;
   // MGF titles: "<title> scan=<n>".
@@ -54,8 +49,7 @@ struct ConvertOptions {
   // The record passes the level and scan filters (every output's first
   // choice of what to write).
   [[nodiscard]] bool wants(const quorlith::SpectrumRecord& record) const noexcept {
-    return levels.accepts(record.ms_level) &&
-           scans.accepts(record.scan_id, record.retention_time_sec);
+    return scans.accepts(record.ms_level, record.scan_id, record.retention_time_sec);
   }
 };
 

@@ -19,13 +19,13 @@
 #include <velmoran/textio/buffered_writer.hpp>
 #include <velmoran/textio/output_file.hpp>
 #include <velmoran/textio/spectrum_id.hpp>
-#include <velmoran/textio/summary.hpp>
+#include <velmoran/analysis/spectrum_summary.hpp>
 
 namespace velmoran::exporting {
 
+using analysis::SpectrumSummary;
 using textio::Done;
 using textio::OutputFile;
-using textio::SpectrumSummary;
 
 enum class Compression { kZlib, kNone, kNumpress };
 

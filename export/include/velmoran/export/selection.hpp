@@ -1,5 +1,5 @@
-// What convert writes of a run: which scans (retention time, scan number,
-// MS level) and, of each spectrum, which points: the instrument's centroids
+// What convert writes of each spectrum (which scans: analysis::ScanSelection
+// in ConvertOptions): which points: the instrument's centroids
 // or our peak picking instead of a profile, zeros trimmed, an m/z window,
 // an intensity floor, the most intense points.
 #pragma once
@@ -20,14 +20,6 @@ namespace velmoran::exporting {
 // The points of each spectrum (--peaks): profile, centroid or picked.
 using analysis::block_order_of;
 using analysis::PeakMode;
-
-// Inclusive ranges; an absent one lets everything through.
-struct ScanFilter {
-  std::optional<std::pair<double, double>> retention_time_sec;
-  std::optional<std::pair<std::uint32_t, std::uint32_t>> scan_numbers;
-  // The retention time as the reader gives it: minutes times 60.
-  [[nodiscard]] bool accepts(std::uint32_t scan_id, double time_sec) const noexcept;
-};
 
 struct PointOptions {
   PeakMode peaks = PeakMode::kProfile;

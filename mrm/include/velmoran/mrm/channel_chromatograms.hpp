@@ -40,7 +40,7 @@ struct ChannelChromatogram {
 
 // The intensity of a scan's point: the sum of its spectrum's intensities
 // in double, as the TIC of the scans table and of mzML. `whole_numbers`
-// as for textio::spectrum_totals (a profile's intensities); the value does
+// as for analysis::spectrum_totals (a profile's intensities); the value does
 // not depend on it.
 [[nodiscard]] double scan_intensity(std::span<const float> intensity, bool whole_numbers);
 [[nodiscard]] double scan_intensity(const Reader& reader, const quorlith::SpectrumRecord& record);

@@ -13,8 +13,8 @@
 namespace velmoran::pipeline {
 
 // The threads a pass with `requested` threads uses: `requested`, or when 0
-// oneTBB's default concurrency, which honours the process's CPU affinity
-// (taskset) and cgroup CPU limits. How many threads may run at once in the
+// analysis::default_threads() (the process's CPU affinity held to its
+// control group's CPU quota). How many threads may run at once in the
 // whole process is the program's to set (tbb::global_control), never a
 // library's.
 [[nodiscard]] unsigned thread_count(unsigned requested);

@@ -11,7 +11,6 @@
 
 #include <quorlith/types.hpp>
 #include <velmoran/reader.hpp>
-#include <velmoran/result.hpp>
 
 namespace velmoran::qc {
 
@@ -33,14 +32,8 @@ struct SpectrumFigures {
   bool unreadable = false;
 };
 
-// The figures of `record`, one of `reader`'s spectra.
-[[nodiscard]] SpectrumFigures figures_of(const Reader& reader,
-                                         const quorlith::SpectrumRecord& record);
-
-// The figures of every spectrum of the run, in scan-table order, read on
-// the calling thread (the Python module's path; the command reads in
-// parallel and calls figures_of() itself). An error when the run cannot be
-// read to its end.
-[[nodiscard]] Result<std::vector<SpectrumFigures>> read_figures(const Reader& reader);
+// The figures of `spectrum`, one of `reader`'s spectra as read_spectrum()
+// gives it (the error of a block that failed beside the record).
+[[nodiscard]] SpectrumFigures figures_of(const Reader& reader, const ScanSpectrum& spectrum);
 
 }  // namespace velmoran::qc

@@ -38,6 +38,12 @@ struct ScanRecord {
   friend bool operator==(const ScanRecord&, const ScanRecord&) = default;
 };
 
+// A scan's retention time in seconds, as every reading of the run gives it:
+// the stored minutes times 60.
+[[nodiscard]] constexpr double retention_time_sec(const ScanRecord& scan) noexcept {
+  return scan.retention_time_min * 60.0;
+}
+
 // Format IDs of block descriptors.
 inline constexpr std::uint32_t kProfileFormatId = 1;
 inline constexpr std::uint32_t kPeakFormatPlanar = 2;

@@ -1,4 +1,4 @@
-#include "default_threads.hpp"
+#include <velmoran/analysis/thread_count.hpp>
 
 #include <sched.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-namespace velmoran::python {
+namespace velmoran::analysis {
 
 namespace {
 
@@ -89,4 +89,8 @@ unsigned default_threads() noexcept {
   }
 }
 
-}  // namespace velmoran::python
+unsigned thread_count(unsigned requested) noexcept {
+  return requested != 0 ? requested : default_threads();
+}
+
+}  // namespace velmoran::analysis

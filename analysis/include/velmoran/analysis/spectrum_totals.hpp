@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <span>
 
-namespace velmoran::textio {
+namespace velmoran::analysis {
 
 struct SpectrumTotals {
   // The intensities summed in double, in point order (see below).
@@ -28,4 +28,4 @@ struct SpectrumTotals {
 // 32-bit integers), which spares checking them.
 [[nodiscard]] SpectrumTotals spectrum_totals(std::span<const float> intensity, bool whole_numbers);
 
-}  // namespace velmoran::textio
+}  // namespace velmoran::analysis

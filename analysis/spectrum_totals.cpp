@@ -1,4 +1,4 @@
-#include <velmoran/textio/spectrum_totals.hpp>
+#include <velmoran/analysis/spectrum_totals.hpp>
 
 #include <algorithm>
 #include <array>
@@ -9,7 +9,7 @@
 #include <tuple>
 #include <utility>
 
-namespace velmoran::textio {
+namespace velmoran::analysis {
 
 namespace {
 
@@ -61,26 +61,48 @@ double sequential_sum(std::span<const float> values) {
 
 using Float4 = float __attribute__((vector_size(16)));
 
-// The highest intensity, NaN left out (-inf when nothing is left): eight
-// lanes in two vectors of four, which compile to packed max instructions.
-float highest(std::span<const float> values) {
-  constexpr float kInf = std::numeric_limits<float>::infinity();
-  Float4 a = {-kInf, -kInf, -kInf, -kInf};
-  Float4 b = a;
-  const std::size_t full = values.size() - values.size() % kLanes;
-  for (std::size_t i = 0; i < full; i += kLanes) {
-    Float4 x;
-    Float4 y;
-    std::memcpy(&x, values.data() + i, sizeof x);
-    std::memcpy(&y, values.data() + i + 4, sizeof y);
-    // A NaN compares false and leaves the lane as it was.
-    a = x > a ? x : a;
-    b = y > b ? y : b;
+// Eight values as two vectors of four, read from `p` on.
+struct Eight {
+  Float4 low;
+  Float4 high;
+};
+Eight load_eight(const float* p) {
+  Eight e;
+  std::memcpy(&e.low, p, sizeof e.low);
+  std::memcpy(&e.high, p + 4, sizeof e.high);
+  return e;
+}
+
+// The highest value in eight lanes, two vectors of four, which compile to
+// packed max instructions; a NaN compares false and leaves its lane as it
+// was.
+class HighestLanes {
+ public:
+  void take(const Eight& e) {
+    low_ = e.low > low_ ? e.low : low_;
+    high_ = e.high > high_ ? e.high : high_;
   }
-  float top = -kInf;
-  for (int j = 0; j < 4; ++j) top = std::max({top, a[j], b[j]});
-  for (std::size_t i = full; i < values.size(); ++i) top = values[i] > top ? values[i] : top;
-  return top;
+  // The highest of the lanes and of `tail`; -inf when nothing but NaN
+  // was taken.
+  [[nodiscard]] float top(std::span<const float> tail) const {
+    float top = -kInf;
+    for (int j = 0; j < 4; ++j) top = std::max({top, low_[j], high_[j]});
+    for (const float v : tail) top = v > top ? v : top;
+    return top;
+  }
+
+ private:
+  static constexpr float kInf = std::numeric_limits<float>::infinity();
+  Float4 low_ = {-kInf, -kInf, -kInf, -kInf};
+  Float4 high_ = low_;
+};
+
+// The highest intensity, NaN left out (-inf when nothing is left).
+float highest(std::span<const float> values) {
+  HighestLanes lanes;
+  const std::size_t full = values.size() - values.size() % kLanes;
+  for (std::size_t i = 0; i < full; i += kLanes) lanes.take(load_eight(values.data() + i));
+  return lanes.top(values.subspan(full));
 }
 
 // The first point that holds `top`; 0 when none does (every intensity NaN).
@@ -90,11 +112,8 @@ std::size_t first_holding(std::span<const float> values, float top) {
   const std::size_t full = values.size() - values.size() % kLanes;
   std::size_t from = 0;
   for (; from < full; from += kLanes) {
-    Float4 x;
-    Float4 y;
-    std::memcpy(&x, values.data() + from, sizeof x);
-    std::memcpy(&y, values.data() + from + 4, sizeof y);
-    const auto equal = (x == wanted) | (y == wanted);
+    const Eight e = load_eight(values.data() + from);
+    const auto equal = (e.low == wanted) | (e.high == wanted);
     if ((equal[0] | equal[1] | equal[2] | equal[3]) != 0) break;
   }
   for (std::size_t i = from; i < values.size(); ++i) {
@@ -107,35 +126,24 @@ std::size_t first_holding(std::span<const float> values, float top) {
 // value in one pass (four double lanes, eight float lanes).
 std::pair<double, float> whole_sum_and_highest(std::span<const float> values) {
   using Double2 = double __attribute__((vector_size(16)));
-  constexpr float kInf = std::numeric_limits<float>::infinity();
-  Float4 a = {-kInf, -kInf, -kInf, -kInf};
-  Float4 b = a;
+  HighestLanes lanes;
   Double2 s0 = {0.0, 0.0};
   Double2 s1 = s0;
   Double2 s2 = s0;
   Double2 s3 = s0;
   const std::size_t full = values.size() - values.size() % kLanes;
   for (std::size_t i = 0; i < full; i += kLanes) {
-    Float4 x;
-    Float4 y;
-    std::memcpy(&x, values.data() + i, sizeof x);
-    std::memcpy(&y, values.data() + i + 4, sizeof y);
-    a = x > a ? x : a;
-    b = y > b ? y : b;
-    s0 += Double2{static_cast<double>(x[0]), static_cast<double>(x[1])};
-    s1 += Double2{static_cast<double>(x[2]), static_cast<double>(x[3])};
-    s2 += Double2{static_cast<double>(y[0]), static_cast<double>(y[1])};
-    s3 += Double2{static_cast<double>(y[2]), static_cast<double>(y[3])};
+    const Eight e = load_eight(values.data() + i);
+    lanes.take(e);
+    s0 += Double2{static_cast<double>(e.low[0]), static_cast<double>(e.low[1])};
+    s1 += Double2{static_cast<double>(e.low[2]), static_cast<double>(e.low[3])};
+    s2 += Double2{static_cast<double>(e.high[0]), static_cast<double>(e.high[1])};
+    s3 += Double2{static_cast<double>(e.high[2]), static_cast<double>(e.high[3])};
   }
   const Double2 s = (s0 + s1) + (s2 + s3);
   double total = s[0] + s[1];
-  float top = -kInf;
-  for (int j = 0; j < 4; ++j) top = std::max({top, a[j], b[j]});
-  for (std::size_t i = full; i < values.size(); ++i) {
-    total += static_cast<double>(values[i]);
-    top = values[i] > top ? values[i] : top;
-  }
-  return {total, top};
+  for (std::size_t i = full; i < values.size(); ++i) total += static_cast<double>(values[i]);
+  return {total, lanes.top(values.subspan(full))};
 }
 
 }  // namespace
@@ -157,4 +165,4 @@ SpectrumTotals spectrum_totals(std::span<const float> intensity, bool whole_numb
   return totals;
 }
 
-}  // namespace velmoran::textio
+}  // namespace velmoran::analysis

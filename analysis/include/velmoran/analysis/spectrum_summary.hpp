@@ -6,7 +6,7 @@
 #include <span>
 #include <utility>
 
-namespace velmoran::textio {
+namespace velmoran::analysis {
 
 struct SpectrumSummary {
   std::size_t points = 0;
@@ -32,4 +32,4 @@ struct SpectrumSummary {
 // when nothing is left (an empty span, or every value NaN).
 [[nodiscard]] std::pair<double, double> bounds(std::span<const double> values);
 
-}  // namespace velmoran::textio
+}  // namespace velmoran::analysis

@@ -1,12 +1,12 @@
-#include <velmoran/textio/summary.hpp>
+#include <velmoran/analysis/spectrum_summary.hpp>
 
 #include <algorithm>
 #include <array>
 #include <limits>
 
-#include <velmoran/textio/spectrum_totals.hpp>
+#include <velmoran/analysis/spectrum_totals.hpp>
 
-namespace velmoran::textio {
+namespace velmoran::analysis {
 
 SpectrumSummary summarize(std::span<const double> mz, std::span<const float> intensity,
                           bool whole_numbers) {
@@ -50,4 +50,4 @@ std::pair<double, double> bounds(std::span<const double> values) {
   return {*std::min_element(low.begin(), low.end()), *std::max_element(high.begin(), high.end())};
 }
 
-}  // namespace velmoran::textio
+}  // namespace velmoran::analysis
