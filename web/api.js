@@ -7,12 +7,17 @@ if (new URLSearchParams(location.search).has('token')) {
   history.replaceState(history.state, '', location.pathname + location.hash);
 }
 
-async function getJson(path) {
+// Whether this machine stores numbers little-endian, as the map's cells come.
+export const LITTLE_ENDIAN = new Uint8Array(new Uint16Array([1]).buffer)[0] === 1;
+
+// The response to `path`, or the error it carries.
+async function fetchOk(path) {
   const response = await fetch(path);
-  const body = await response.json();
-  if (!response.ok) throw new Error(body.error ?? `HTTP ${response.status}`);
-  return body;
+  if (!response.ok) throw new Error((await response.json()).error ?? `HTTP ${response.status}`);
+  return response;
 }
+
+const getJson = async (path) => (await fetchOk(path)).json();
 
 // Opens the page again with this fragment ("#run=2&..."), in place of the
 // current history entry, as the page's own state does.
@@ -43,13 +48,12 @@ export function fetchXic(mzs, tolerance, unit, msLevel, run = 0) {
 // The map's grid (/api/map): its float32 cells, row-major from the highest
 // m/z down, and the bounds the server gives in its headers.
 export async function fetchMap(params, run = 0) {
-  const response = await fetch(runPath(run, `map?${new URLSearchParams(params)}`));
-  if (!response.ok) throw new Error((await response.json()).error ?? `HTTP ${response.status}`);
+  const response = await fetchOk(runPath(run, `map?${new URLSearchParams(params)}`));
   const header = (name) => response.headers.get(`X-Velmoran-Map-${name}`);
   const range = (name) => header(name).split(':').map(Number);
   const bytes = await response.arrayBuffer();
   let cells = new Float32Array(bytes);
-  if (new Uint8Array(new Uint16Array([1]).buffer)[0] !== 1) {
+  if (!LITTLE_ENDIAN) {
     const view = new DataView(bytes);
     cells = cells.map((_, i) => view.getFloat32(4 * i, true));  // a big-endian machine
   }

@@ -6,22 +6,19 @@
 // automatic range until reset. Every range a chart shows passes through
 // saneRange (url_state.js), so no axis is narrower than its ticks can step.
 import uPlot from 'uplot';
+import { element } from './dom.js';
 import { formatIntensity } from './format.js';
 import { readState, saneRange, writeState } from './url_state.js';
 
-export const AXIS_MODES = ['linear', 'log', 'relative'];
 // The data's intensities are detector counts.
 export const INTENSITY_LABEL = 'intensity (counts)';
 
 let mode = 'linear';
 const listeners = [];
 
-export function axisMode() {
-  return mode;
-}
-
-export function setAxisMode(next) {
-  if (!AXIS_MODES.includes(next) || next === mode) return;
+// next: 'linear', 'log' or 'relative' (the URL's key and the <select> hold no other).
+function setAxisMode(next) {
+  if (next === mode) return;
   mode = next;
   for (const listener of listeners) listener(mode);
 }
@@ -112,14 +109,82 @@ export function intensityAxis(label, zoom, extra = {}) {
   return axis;
 }
 
+// A chart's size: the width of its box (320 pixels at least), `height` tall.
+export const chartSize = (element, height) => ({ width: Math.max(320, element.clientWidth), height });
+
+// The legend's retention time, and an intensity line's series.
+export const RT_SERIES = { label: 'RT (s)', value: (_u, v) => (v == null ? '–' : v.toFixed(2)) };
+export const lineSeries = (label, stroke, extra = {}) => ({
+  label, stroke, width: 1.25, spanGaps: true, points: { show: false },
+  value: (_u, v) => formatIntensity(v), ...extra,
+});
+
+// The x range in view of chart `u`, null before it has one.
+export function xRangeOf(u) {
+  const x = u?.scales.x;
+  return x && Number.isFinite(x.min) && Number.isFinite(x.max) ? [x.min, x.max] : null;
+}
+
+// `range` when it leaves out some of `xs` (sorted): a zoom; null otherwise.
+export function narrower(range, xs) {
+  return range && xs.length && (range[0] > xs[0] || range[1] < xs[xs.length - 1]) ? range : null;
+}
+
+// A uPlot chart of intensities in `element`: the x axis labelled `x`
+// (scale `xScale`), the intensity axis `y` zoomed through `zoom` (onZoom
+// after a zoom) and, with `xic` ({label, zoom, onZoom}), the XICs' axis at
+// the right on a scale of its own. A drag zooms in x; `options` are
+// uPlot's (series, hooks, ...) over these.
+export function intensityChart(element, data, {
+  x, y, zoom, onZoom, xic = null, xScale = saneScale(), height, ...options
+}) {
+  const axes = [{ label: x }, intensityAxis(y, zoom)];
+  const scales = { x: xScale, y: intensityScale(zoom) };
+  if (xic) {
+    axes.push(intensityAxis(xic.label, xic.zoom, { scale: 'xic', side: 1, grid: { show: false } }));
+    scales.xic = intensityScale(xic.zoom);
+  }
+  const plot = new uPlot({
+    ...chartSize(element, height), axes, scales,
+    cursor: { drag: { x: true, y: false }, points: { show: false } },
+    ...options,
+  }, data, element);
+  enableYZoom(plot, zoom, 1, onZoom);
+  // The XICs' axis zooms on its own scale (Shift and a drag across the plot zoom both).
+  if (xic) enableYZoom(plot, xic.zoom, 2, xic.onZoom);
+  return plot;
+}
+
+// A dashed vertical line at `value` on the x scale across the plot of `u`
+// (dash in CSS pixels); returns its x on the canvas.
+export function verticalLine(u, value, color, dash = [4, 3]) {
+  const { ctx, bbox } = u;
+  const x = Math.round(u.valToPos(value, 'x', true)) + 0.5;
+  ctx.strokeStyle = color;
+  ctx.setLineDash(dash.map((d) => d * devicePixelRatio));
+  ctx.beginPath();
+  ctx.moveTo(x, bbox.top);
+  ctx.lineTo(x, bbox.top + bbox.height);
+  ctx.stroke();
+  return x;
+}
+
+// Calls onClick() after a press and release on the plot of `u` less than
+// `px` CSS pixels apart: a click, not a drag.
+export function onPlotClick(u, px, onClick) {
+  let down = null;
+  u.over.addEventListener('mousedown', (e) => { down = [e.clientX, e.clientY]; });
+  u.over.addEventListener('mouseup', (e) => {
+    if (down && Math.abs(e.clientX - down[0]) < px && Math.abs(e.clientY - down[1]) < px) onClick();
+  });
+}
+
 // Zoom in y on chart `u` (scale `scaleKey`): drag on the y axis, or drag
 // across the plot with Shift held. Double-click returns to the automatic
 // range. `changed` is called after the range changes.
 export function enableYZoom(u, zoom, axisIndex, changed) {
   const over = u.over;
-  const band = document.createElement('div');
-  band.className = 'y-zoom-band';
-  band.hidden = true;
+  const band = element('div', { className: 'y-zoom-band', hidden: true });
   over.append(band);
   let start = null;
 

@@ -3,18 +3,17 @@
 // chromatogram in a chart of its own, below the run's chromatogram. A click
 // on the chart selects the nearest scan of the channels shown.
 // window.velmoranChannels reports the list for tests.
-import uPlot from 'uplot';
 import { fetchChromatograms } from './api.js';
 import {
-  INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale, onAxisMode,
-  saneScale,
+  INTENSITY_LABEL, RT_SERIES, YZoom, chartSize, drawnValues, intensityChart, lineSeries, onAxisMode,
 } from './axes.js';
-import { swatchItem } from './dom.js';
-import { formatIntensity, formatNumber } from './format.js';
+import { element, swatchItem } from './dom.js';
+import { formatNumber } from './format.js';
+import { RUN_COLORS } from './runs.js';
 import { nearestByTime } from './scans.js';
 
-const COLORS = ['#1f6feb', '#c2410c', '#15803d', '#7c3aed', '#be185d', '#0e7490', '#854d0e',
-                '#4b5563'];
+// The first eight colours of the runs, repeating.
+const COLORS = RUN_COLORS.slice(0, 8);
 
 function label(channel) {
   const parts = [`channel ${channel.channel}`];
@@ -51,48 +50,33 @@ function traces(rows) {
 export async function showChannels(run, anchor, onSelect, position = 0) {
   if (!run.channels || run.channels.length === 0) return;
   const { times, channels } = traces(await fetchChromatograms(position));
-  const panel = document.createElement('section');
-  panel.id = 'channels-panel';
-  const heading = document.createElement('h2');
-  heading.textContent = `MRM channels (${channels.length})`;
-  const list = document.createElement('ul');
-  list.id = 'channel-list';
-  const chart = document.createElement('div');
-  chart.id = 'channel-chart';
-  chart.className = 'chart';
-  panel.append(heading, list, chart);
-  anchor.after(panel);
+  const list = element('ul', { id: 'channel-list' });
+  const chart = element('div', { id: 'channel-chart', className: 'chart' });
+  anchor.after(element('section', { id: 'channels-panel' }, [
+    element('h2', { textContent: `MRM channels (${channels.length})` }), list, chart]));
 
   // The chart, made again when the intensity axis changes (axes.js).
   const shown = channels.map(() => true);
   const zoom = new YZoom();
-  const build = () => new uPlot({
-    width: Math.max(320, chart.clientWidth || anchor.clientWidth),
-    height: 220,
-    series: [
-      { label: 'RT (s)', value: (_u, v) => (v == null ? '–' : v.toFixed(2)) },
-      ...channels.map((c, i) => ({
-        label: `${c.channel}`, stroke: COLORS[i % COLORS.length], width: 1.25, spanGaps: true,
-        points: { show: true, size: 4 }, value: (_u, v) => formatIntensity(v), show: shown[i],
-      })),
-    ],
-    axes: [{ label: 'retention time (s)' }, intensityAxis(INTENSITY_LABEL, zoom)],
-    scales: { x: saneScale(), y: intensityScale(zoom) },
-    legend: { show: false },
-    cursor: { drag: { x: true, y: false } },
-    hooks: { ready: [(u) => {
-      enableYZoom(u, zoom, 1);
-      u.over.addEventListener('click', () => pick(u));
-    }] },
-  }, [times, ...channels.map((c) => drawnValues(c.values))], chart);
+  const build = () => {
+    const plot = intensityChart(chart, [times, ...channels.map((c) => drawnValues(c.values))], {
+      x: 'retention time (s)', y: INTENSITY_LABEL, zoom, height: 220,
+      series: [RT_SERIES, ...channels.map((c, i) => lineSeries(`${c.channel}`, COLORS[i % COLORS.length], {
+        points: { show: true, size: 4 }, show: shown[i],
+      }))],
+      legend: { show: false },
+      cursor: { drag: { x: true, y: false } },
+    });
+    plot.over.addEventListener('click', () => pick(plot));
+    return plot;
+  };
   let plot = build();
   onAxisMode(() => {
     zoom.range = null;
     plot.destroy();
     plot = build();
   });
-  window.addEventListener('resize', () => plot.setSize({ width: Math.max(320, chart.clientWidth),
-                                                          height: 220 }));
+  window.addEventListener('resize', () => plot.setSize(chartSize(chart, 220)));
 
   list.append(...channels.map((channel, i) => swatchItem({
     checked: true, color: COLORS[i % COLORS.length], dataset: { channel: channel.channel },

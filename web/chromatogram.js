@@ -2,11 +2,10 @@
 // the survey scans, fragment scans marked under it, the selected scan as a
 // vertical line, and extracted ion chromatograms (XIC) overlaid on a scale
 // of their own.
-import uPlot from 'uplot';
 import {
-  INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale, saneScale,
+  INTENSITY_LABEL, RT_SERIES, YZoom, chartSize, drawnValues, intensityChart, lineSeries, narrower,
+  onPlotClick, verticalLine, xRangeOf,
 } from './axes.js';
-import { formatIntensity } from './format.js';
 import { nearestByTime, surveyLevel } from './scans.js';
 
 // XIC colours: a set of colours of maximum contrast (less white, and a
@@ -34,14 +33,8 @@ export class Chromatogram {
   constructor(element, scans, {
     onSelect, onFirstDraw, onView, onIntensityView, onXicIntensityView, color = '#1f6feb',
   }) {
-    this.element = element;
-    this.scans = scans;
-    this.onSelect = onSelect;
-    this.onFirstDraw = onFirstDraw;
-    this.onView = onView;
-    this.onIntensityView = onIntensityView;
-    this.onXicIntensityView = onXicIntensityView;
-    this.color = color;
+    Object.assign(this, { element, scans, onSelect, onFirstDraw, onView, onIntensityView,
+                          onXicIntensityView, color });
     // Fragment marks are orange, blue where the trace itself is orange.
     this.markRgb = color.toLowerCase() === '#c2410c' ? '31, 111, 235' : '194, 65, 12';
     this.yZoom = new YZoom();
@@ -51,9 +44,8 @@ export class Chromatogram {
     this.xics = [];
 
     this.traceLevel(surveyLevel(scans));
-
     this.build();
-    window.addEventListener('resize', () => this.plot.setSize(this.size()));
+    window.addEventListener('resize', () => this.plot.setSize(chartSize(element, 260)));
   }
 
   // Scans without a finite retention time have no place on the time axis:
@@ -80,10 +72,6 @@ export class Chromatogram {
     this.plot?.destroy();
     this.plot = null;
     this.build();
-  }
-
-  size() {
-    return { width: Math.max(320, this.element.clientWidth), height: 260 };
   }
 
   traceValues() {
@@ -123,10 +111,7 @@ export class Chromatogram {
 
   // The retention-time range in view, null for the whole run.
   xRange(u = this.plot) {
-    const x = u?.scales.x;
-    if (!x || !Number.isFinite(x.min) || !Number.isFinite(x.max) || !this.times.length) return null;
-    const zoomed = x.min > this.times[0] || x.max < this.times[this.times.length - 1];
-    return zoomed ? [x.min, x.max] : null;
+    return narrower(xRangeOf(u), this.times);
   }
 
   setXRange(range) {
@@ -149,44 +134,23 @@ export class Chromatogram {
   }
 
   build() {
-    // The zoom is kept across rebuilds; a plot not yet drawn has no range
-    // (null), which must not become one.
-    const x = this.plot?.scales.x;
-    const scale = x && Number.isFinite(x.min) && Number.isFinite(x.max)
-      ? { min: x.min, max: x.max } : null;
+    // The zoom is kept across rebuilds.
+    const zoom = this.xRange();
     this.plot?.destroy();
-    const fullRange = this.times.length && scale &&
-      (scale.min > this.times[0] || scale.max < this.times[this.times.length - 1]);
     const series = [
-      { label: 'RT (s)', value: (_u, v) => (v == null ? '–' : v.toFixed(2)) },
-      {
-        label: this.kind.toUpperCase(), stroke: this.color, width: 1.25, spanGaps: true,
-        points: { show: false }, value: (_u, v) => formatIntensity(v),
-      },
-      ...this.xics.map((x, i) => ({
-        label: `XIC ${x.target}`, stroke: XIC_COLORS[i % XIC_COLORS.length], width: 1.25,
-        scale: 'xic', points: { show: false }, value: (_u, v) => formatIntensity(v),
-      })),
+      RT_SERIES,
+      lineSeries(this.kind.toUpperCase(), this.color),
+      ...this.xics.map((x, i) => lineSeries(`XIC ${x.target}`, XIC_COLORS[i % XIC_COLORS.length],
+                                            { scale: 'xic', spanGaps: false })),
     ];
-    const axes = [
-      { label: 'retention time (s)' },
-      intensityAxis(INTENSITY_LABEL, this.yZoom),
-    ];
-    if (this.xics.length) {
-      axes.push(intensityAxis('XIC (counts)', this.xicZoom,
-                              { scale: 'xic', side: 1, grid: { show: false } }));
-    }
     let drawn = false;
-    this.plot = new uPlot({
-      ...this.size(),
-      series,
-      axes,
-      scales: {
-        x: saneScale(),
-        y: intensityScale(this.yZoom),
-        xic: intensityScale(this.xicZoom),
-      },
-      cursor: { drag: { x: true, y: false }, points: { show: false } },
+    this.plot = intensityChart(this.element, this.data(), {
+      x: 'retention time (s)', y: INTENSITY_LABEL, height: 260, series,
+      zoom: this.yZoom, onZoom: () => this.onIntensityView?.(this.yZoom.range),
+      xic: this.xics.length ? {
+        label: 'XIC (counts)', zoom: this.xicZoom,
+        onZoom: () => this.onXicIntensityView?.(this.xicZoom.range),
+      } : null,
       hooks: {
         draw: [(u) => {
           this.drawMarks(u);
@@ -198,14 +162,8 @@ export class Chromatogram {
         ready: [(u) => this.listen(u)],
         setScale: [(u, key) => { if (key === 'x') this.reportView(u); }],
       },
-    }, this.data(), this.element);
-    enableYZoom(this.plot, this.yZoom, 1, () => this.onIntensityView?.(this.yZoom.range));
-    // The XICs' axis at the right zooms on its own scale (Shift and a drag
-    // across the plot zoom both).
-    if (this.xics.length) {
-      enableYZoom(this.plot, this.xicZoom, 2, () => this.onXicIntensityView?.(this.xicZoom.range));
-    }
-    if (fullRange) this.plot.setScale('x', scale);
+    });
+    this.setXRange(zoom);
   }
 
   // Fragment scans as short ticks along the bottom, the selected scan as a line.
@@ -249,13 +207,8 @@ export class Chromatogram {
     }
     const selected = this.selected === null ? null : this.scans[this.selected];
     if (selected && selected.rt_sec >= xMin && selected.rt_sec <= xMax) {
-      const x = Math.round(u.valToPos(selected.rt_sec, 'x', true)) + 0.5;
-      ctx.beginPath();
-      ctx.strokeStyle = selected.ms_level > this.level ? `rgb(${this.markRgb})` : '#111827';
-      ctx.setLineDash([4 * devicePixelRatio, 3 * devicePixelRatio]);
-      ctx.moveTo(x, bbox.top);
-      ctx.lineTo(x, bottom);
-      ctx.stroke();
+      const x = verticalLine(u, selected.rt_sec,
+                             selected.ms_level > this.level ? `rgb(${this.markRgb})` : '#111827');
       // Its own mark stands out of the strip.
       ctx.setLineDash([]);
       ctx.lineWidth = 3 * devicePixelRatio;
@@ -270,10 +223,7 @@ export class Chromatogram {
   // A click (a press and release without a drag) selects the nearest scan:
   // a fragment scan when it lands in the band of marks, else a trace scan.
   listen(u) {
-    let down = null;
-    u.over.addEventListener('mousedown', (e) => { down = { x: e.clientX, y: e.clientY }; });
-    u.over.addEventListener('mouseup', (e) => {
-      if (!down || Math.abs(e.clientX - down.x) > 3 || Math.abs(e.clientY - down.y) > 3) return;
+    onPlotClick(u, 4, () => {
       const rt = u.posToVal(u.cursor.left, 'x');
       const inBand = u.cursor.top > u.over.clientHeight - MARK_BAND_PX - 4;
       const pool = inBand && this.markedScans.length ? this.markedScans : this.traceScans;

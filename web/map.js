@@ -8,8 +8,9 @@
 // zoom, level and marks are kept in the URL (map_rt, map_mz, map_level,
 // map_marks); chart_export.js saves it as PNG, SVG and CSV.
 import uPlot from 'uplot';
-import { fetchMap } from './api.js';
-import { saneScale } from './axes.js';
+import { LITTLE_ENDIAN, fetchMap } from './api.js';
+import { onPlotClick, saneScale, verticalLine } from './axes.js';
+import { element } from './dom.js';
 import { chartSvg, csvText, escapeXml } from './export.js';
 import { formatIntensity } from './format.js';
 import { levelsOf, nearestByTime, surveyLevel } from './scans.js';
@@ -67,8 +68,7 @@ function rasterize(grid) {
   // colour changes (no logarithm per cell), written as one 32-bit word.
   const logLow = Math.log(low);
   const span = Math.log(high) - logLow || 1;
-  const little = new Uint8Array(new Uint16Array([1]).buffer)[0] === 1;
-  const pack = ([r, g, b]) => (little ? ((255 << 24) | (b << 16) | (g << 8) | r) >>> 0
+  const pack = ([r, g, b]) => (LITTLE_ENDIAN ? ((255 << 24) | (b << 16) | (g << 8) | r) >>> 0
     : ((r << 24) | (g << 16) | (b << 8) | 255) >>> 0);
   const colors = Uint32Array.from({ length: 256 }, (_, i) => pack(rampColor(i / 255)));
   const bounds = Float64Array.from({ length: 255 }, (_, i) => Math.exp(logLow + span * (i + 0.5) / 255));
@@ -90,9 +90,7 @@ function rasterize(grid) {
     }
     pixels[i] = colors[lo];
   }
-  const raster = document.createElement('canvas');
-  raster.width = grid.width;
-  raster.height = grid.height;
+  const raster = element('canvas', { width: grid.width, height: grid.height });
   raster.getContext('2d').putImageData(image, 0, 0);
   return { raster, scale: { low, high } };
 }
@@ -122,12 +120,8 @@ export class RunMap {
   // with the table index of the scan a click picks. controls: the level
   // <select>, the precursor check box and the readout.
   constructor(element, scans, { onSelect, level, precursors, readout, run = 0 }) {
-    this.element = element;
-    this.run = run;  // the run's position among the server's runs
-    this.scans = scans;
-    this.onSelect = onSelect;
-    this.readout = readout;
-    this.precursorBox = precursors;
+    // run: the run's position among the server's runs.
+    Object.assign(this, { element, run, scans, onSelect, readout, precursorBox: precursors });
     this.range = { rt: readState('map_rt'), mz: readState('map_mz') };
     this.grid = null;
     this.selected = null;
@@ -290,10 +284,7 @@ export class RunMap {
 
   // A click selects the nearest scan; a double-click bins the whole run.
   listen(u) {
-    let down = null;
-    u.over.addEventListener('mousedown', (e) => { down = [e.clientX, e.clientY]; });
-    u.over.addEventListener('mouseup', (e) => {
-      if (!down || Math.abs(e.clientX - down[0]) >= CLICK_PX || Math.abs(e.clientY - down[1]) >= CLICK_PX) return;
+    onPlotClick(u, CLICK_PX, () => {
       const cell = this.cellAt(u.cursor.left, u.cursor.top);
       const scan = cell && nearestByTime(this.levelScans(), cell.rt);
       if (scan) this.onSelect(scan.index);
@@ -324,15 +315,7 @@ export class RunMap {
       ctx.stroke();
     }
     const selected = this.selected === null ? null : this.scans[this.selected];
-    if (selected && Number.isFinite(selected.rt_sec)) {
-      const x = Math.round(u.valToPos(selected.rt_sec, 'x', true)) + 0.5;
-      ctx.strokeStyle = '#111827';
-      ctx.setLineDash([4 * ratio, 3 * ratio]);
-      ctx.beginPath();
-      ctx.moveTo(x, bbox.top);
-      ctx.lineTo(x, bbox.top + bbox.height);
-      ctx.stroke();
-    }
+    if (selected && Number.isFinite(selected.rt_sec)) verticalLine(u, selected.rt_sec, '#111827');
     ctx.restore();
     ctx.save();
     ctx.strokeStyle = INK;

@@ -8,8 +8,8 @@
 import uPlot from 'uplot';
 import { fetchScans, fetchXic } from './api.js';
 import {
-  INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale, onAxisMode,
-  saneScale,
+  INTENSITY_LABEL, RT_SERIES, YZoom, chartSize, drawnValues, intensityChart, lineSeries, narrower,
+  onAxisMode, xRangeOf,
 } from './axes.js';
 import { swatchItem } from './dom.js';
 import { formatIntensity } from './format.js';
@@ -96,7 +96,7 @@ export class Overlay {
       this.clearIntensityZooms();
       this.build();
     });
-    window.addEventListener('resize', () => this.plot?.setSize(this.size()));
+    window.addEventListener('resize', () => this.plot?.setSize(chartSize(chart, 240)));
   }
 
   // Fetches every run's scans (all at once) and draws their traces. Each
@@ -108,10 +108,6 @@ export class Overlay {
     }));
     this.showLegend();
     this.build();
-  }
-
-  size() {
-    return { width: Math.max(320, this.chart.clientWidth), height: 240 };
   }
 
   setKind(kind) {
@@ -179,7 +175,7 @@ export class Overlay {
   build() {
     const key = this.kind === 'tic' ? 'tic' : 'bpc';
     const tables = [];
-    const series = [{ label: 'RT (s)', value: (_u, v) => (v == null ? '–' : v.toFixed(2)) }];
+    const series = [RT_SERIES];
     this.seriesRuns = [];
     const unit = this.normalise ? '%' : '';
     const value = (_u, v) => (v == null ? '–' : `${formatIntensity(v)}${unit}`);
@@ -187,49 +183,31 @@ export class Overlay {
       const trace = this.traces.get(r.run);
       if (!trace) continue;
       tables.push([trace.times, drawnValues(scaled(trace[key], this.normalise))]);
-      series.push({ label: r.name, stroke: colorOf(r.run), width: r.run === this.selected ? 2 : 1,
-                    spanGaps: true, points: { show: false }, value });
+      series.push(lineSeries(r.name, colorOf(r.run), { width: r.run === this.selected ? 2 : 1, value }));
       this.seriesRuns.push(r.run);
     }
     this.xics.forEach((x) => {
       tables.push([x.times, drawnValues(scaled(x.values, this.normalise))]);
-      series.push({ label: `${this.runs.find((r) => r.run === x.run)?.name} XIC ${x.target}`,
-                    stroke: colorOf(x.run), width: 1, dash: XIC_DASHES[x.targetIndex % XIC_DASHES.length],
-                    scale: this.normalise ? 'y' : 'xic', spanGaps: true, points: { show: false },
-                    value });
+      series.push(lineSeries(`${this.runs.find((r) => r.run === x.run)?.name} XIC ${x.target}`,
+                             colorOf(x.run), { width: 1, dash: XIC_DASHES[x.targetIndex % XIC_DASHES.length],
+                                               scale: this.normalise ? 'y' : 'xic', value }));
       this.seriesRuns.push(x.run);
     });
     if (!tables.length) return;
     const data = uPlot.join(tables);
-    const axes = [
-      { label: 'retention time (s)' },
-      intensityAxis(this.normalise ? "% of each trace's highest"
-        : `${this.kind.toUpperCase()} ${INTENSITY_LABEL}`, this.yZoom),
-    ];
-    if (this.xics.length && !this.normalise) {
-      axes.push(intensityAxis(`XIC ${INTENSITY_LABEL}`, this.xicZoom,
-                              { scale: 'xic', side: 1, grid: { show: false } }));
-    }
-    const x = this.plot?.scales.x;
-    let zoom = x && Number.isFinite(x.min) && Number.isFinite(x.max) ? { min: x.min, max: x.max } : null;
-    if (!this.plot && this.wantedX) zoom = { min: this.wantedX[0], max: this.wantedX[1] };
+    const zoom = narrower(this.plot ? xRangeOf(this.plot) : this.wantedX, data[0]);
     this.wantedX = null;
-    const zoomed = zoom && data[0].length && (zoom.min > data[0][0] || zoom.max < data[0][data[0].length - 1]);
-    const xicAxis = axes.length > 2;
     this.plot?.destroy();
     let drawn = false;
-    this.plot = new uPlot({
-      ...this.size(),
-      series,
-      axes,
-      legend: { show: false },
-      scales: { x: saneScale(), y: intensityScale(this.yZoom), xic: intensityScale(this.xicZoom) },
-      cursor: { drag: { x: true, y: false }, points: { show: false } },
+    this.plot = intensityChart(this.chart, data, {
+      x: 'retention time (s)', height: 240, series, legend: { show: false },
+      y: this.normalise ? "% of each trace's highest" : `${this.kind.toUpperCase()} ${INTENSITY_LABEL}`,
+      zoom: this.yZoom, onZoom: () => this.onView?.('y', this.yZoom.range),
+      xic: this.xics.length && !this.normalise ? {
+        label: `XIC ${INTENSITY_LABEL}`, zoom: this.xicZoom,
+        onZoom: () => this.onView?.('xic_y', this.xicZoom.range),
+      } : null,
       hooks: {
-        ready: [(u) => {
-          enableYZoom(u, this.yZoom, 1, () => this.onView?.('y', this.yZoom.range));
-          if (xicAxis) enableYZoom(u, this.xicZoom, 2, () => this.onView?.('xic_y', this.xicZoom.range));
-        }],
         setScale: [(u, key) => { if (key === 'x') this.reportView(u); }],
         draw: [() => {
           if (drawn) return;
@@ -238,19 +216,16 @@ export class Overlay {
           this.onDrawn = null;
         }],
       },
-    }, data, this.chart);
-    if (zoomed) this.plot.setScale('x', zoom);
+    });
+    if (zoom) this.plot.setScale('x', { min: zoom[0], max: zoom[1] });
     this.showSeries();
     this.report();
   }
 
   // Tells onView of the retention-time range shown (null: every time).
   reportView(u) {
-    const times = u.data[0];
-    const { min, max } = u.scales.x;
-    if (!times.length || !Number.isFinite(min) || !Number.isFinite(max)) return;
-    const whole = min <= times[0] && max >= times[times.length - 1];
-    this.onView?.('rt', whole ? null : [min, max]);
+    const range = xRangeOf(u);
+    if (range && u.data[0].length) this.onView?.('rt', narrower(range, u.data[0]));
   }
 
   showSeries() {

@@ -3,9 +3,8 @@
 // cursor in the readout line. With the lock on (the default), an m/z zoom
 // stays when another scan is shown, so a cluster can be followed from
 // scan to scan.
-import uPlot from 'uplot';
 import {
-  INTENSITY_LABEL, YZoom, drawnValues, enableYZoom, intensityAxis, intensityScale, saneScale,
+  INTENSITY_LABEL, YZoom, chartSize, drawnValues, intensityChart, saneScale, verticalLine,
 } from './axes.js';
 import { formatIntensity, formatNumber } from './format.js';
 
@@ -26,53 +25,27 @@ function sticks(u, seriesIndex, first, last) {
   return { stroke: path, fill: null, clip: null, band: null, gaps: null, flags: 0 };
 }
 
-// The points of `spectrum` that can be drawn: finite m/z and intensity.
-// Returns null when every point is.
-function finitePoints(spectrum) {
-  const { mz, intensity } = spectrum;
-  let all = true;
-  for (let i = 0; i < mz.length && all; i++) {
-    all = Number.isFinite(mz[i]) && Number.isFinite(intensity[i]);
-  }
-  if (all) return null;
-  const kept = [[], []];
-  for (let i = 0; i < mz.length; i++) {
-    if (Number.isFinite(mz[i]) && Number.isFinite(intensity[i])) {
-      kept[0].push(mz[i]);
-      kept[1].push(intensity[i]);
-    }
-  }
-  return kept;
-}
-
 export class SpectrumView {
   // onView(range) after the m/z range in view changes ([min, max] of a
   // zoom, null for the whole spectrum); onIntensityView(range) after the
   // intensity zoom does (null: automatic).
   constructor(element, readout, { onView, onIntensityView } = {}) {
-    this.element = element;
-    this.readout = readout;
-    this.onView = onView;
-    this.onIntensityView = onIntensityView;
+    Object.assign(this, { element, readout, onView, onIntensityView });
     this.spectrum = null;
     this.points = [[], []];
     this.lock = true;
     this.zoom = null;
     this.yZoom = new YZoom();
     this.drawnWaiters = [];
-    window.addEventListener('resize', () => this.plot?.setSize(this.size()));
-  }
-
-  size() {
-    return { width: Math.max(320, this.element.clientWidth), height: 320 };
+    window.addEventListener('resize', () => this.plot?.setSize(chartSize(element, 320)));
   }
 
   // The points shown: the spectrum's finite ones (all of them, usually).
   // A spectrum that has points but no finite one shows none, and says so.
-  drawablePoints(spectrum) {
-    const kept = finitePoints(spectrum);
-    const points = kept ?? [spectrum.mz, spectrum.intensity];
-    this.left = spectrum.mz.length - points[0].length;
+  drawablePoints({ mz, intensity }) {
+    const finite = (_, i) => Number.isFinite(mz[i]) && Number.isFinite(intensity[i]);
+    const points = mz.every(finite) ? [mz, intensity] : [mz.filter(finite), intensity.filter(finite)];
+    this.left = mz.length - points[0].length;
     return points;
   }
 
@@ -116,8 +89,7 @@ export class SpectrumView {
   rebuild() {
     if (!this.spectrum) return;
     this.plot?.destroy();
-    this.plot = new uPlot(this.options(this.centroided), this.data(), this.element);
-    enableYZoom(this.plot, this.yZoom, 1, () => this.onIntensityView?.(this.yZoom.range));
+    this.plot = intensityChart(this.element, this.data(), this.options(this.centroided));
     // uPlot's double-click returns to the whole spectrum.
     this.plot.over.addEventListener('dblclick', () => {
       this.zoom = null;
@@ -148,8 +120,9 @@ export class SpectrumView {
 
   options(centroided) {
     return {
-      ...this.size(),
-      legend: { show: false },
+      x: 'm/z', y: INTENSITY_LABEL, height: 320, legend: { show: false },
+      zoom: this.yZoom, onZoom: () => this.onIntensityView?.(this.yZoom.range),
+      xScale: saneScale((_u, min, max) => this.mzRange(min, max)),
       series: [
         {},
         {
@@ -158,14 +131,6 @@ export class SpectrumView {
           points: { show: false },
         },
       ],
-      axes: [
-        { label: 'm/z' },
-        intensityAxis(INTENSITY_LABEL, this.yZoom),
-      ],
-      scales: {
-        x: saneScale((_u, min, max) => this.mzRange(min, max)),
-        y: intensityScale(this.yZoom),
-      },
       cursor: { drag: { x: true, y: false }, points: { show: !centroided } },
       hooks: {
         draw: [(u) => {
@@ -233,15 +198,9 @@ export class SpectrumView {
     const mz = this.spectrum?.precursor_mz;
     if (mz == null || !Number.isFinite(mz) || mz < u.scales.x.min || mz > u.scales.x.max) return;
     const { ctx, bbox } = u;
-    const x = Math.round(u.valToPos(mz, 'x', true)) + 0.5;
     ctx.save();
-    ctx.strokeStyle = '#c2410c';
+    const x = verticalLine(u, mz, '#c2410c', [5, 4]);
     ctx.fillStyle = '#c2410c';
-    ctx.setLineDash([5 * devicePixelRatio, 4 * devicePixelRatio]);
-    ctx.beginPath();
-    ctx.moveTo(x, bbox.top);
-    ctx.lineTo(x, bbox.top + bbox.height);
-    ctx.stroke();
     ctx.font = `${12 * devicePixelRatio}px system-ui, sans-serif`;
     const label = `precursor ${formatNumber(mz)}`;
     const gap = 4 * devicePixelRatio;
