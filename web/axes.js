@@ -57,8 +57,8 @@ export function drawnValues(values) {
 
 // The y range a user dragged out on one chart, or null for automatic.
 export class YZoom {
-  constructor() {
-    this.range = null;
+  constructor(range = null) {
+    this.range = range ?? null;
     // The highest value in view when last ranged (relative axis labels).
     this.viewMax = 1;
   }

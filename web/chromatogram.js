@@ -29,15 +29,15 @@ export class Chromatogram {
   // retention time, null for the whole run); onIntensityView(range) after
   // a zoom in intensity (null: automatic); onXicIntensityView(range) after
   // a zoom of the XICs' own axis. color: the trace's colour (the run's,
-  // when several runs are open).
+  // when several runs are open); yRange: the intensity zoom to show first.
   constructor(element, scans, {
-    onSelect, onFirstDraw, onView, onIntensityView, onXicIntensityView, color = '#1f6feb',
+    onSelect, onFirstDraw, onView, onIntensityView, onXicIntensityView, color = '#1f6feb', yRange,
   }) {
     Object.assign(this, { element, scans, onSelect, onFirstDraw, onView, onIntensityView,
                           onXicIntensityView, color });
     // Fragment marks are orange, blue where the trace itself is orange.
     this.markRgb = color.toLowerCase() === '#c2410c' ? '31, 111, 235' : '194, 65, 12';
-    this.yZoom = new YZoom();
+    this.yZoom = new YZoom(yRange);
     this.xicZoom = new YZoom();
     this.kind = 'tic';
     this.selected = null;
@@ -74,11 +74,6 @@ export class Chromatogram {
     this.build();
   }
 
-  traceValues() {
-    const key = this.kind === 'tic' ? 'tic' : 'base_peak_intensity';
-    return this.traceScans.map((s) => s[key]);
-  }
-
   setKind(kind) {
     this.kind = kind;
     this.build();
@@ -96,16 +91,16 @@ export class Chromatogram {
   }
 
   data() {
-    return [this.times, drawnValues(this.traceValues()),
+    const key = this.kind === 'tic' ? 'tic' : 'base_peak_intensity';
+    return [this.times, drawnValues(this.traceScans.map((s) => s[key])),
             ...this.xics.map((x) => drawnValues(x.values))];
   }
 
   // Tells onView of a change of the x range.
   reportView(u) {
     const range = this.xRange(u);
-    const text = JSON.stringify(range);
-    if (text === this.lastView) return;
-    this.lastView = text;
+    if (JSON.stringify(range) === this.lastView) return;
+    this.lastView = JSON.stringify(range);
     this.onView?.(range);
   }
 

@@ -25,11 +25,8 @@ export function showChromatogram(scans, { onSelect, onView, color, overlay }) {
     onIntensityView: (range) => writeState('rt_y', range),
     onXicIntensityView: (range) => writeState('xic_y', range),
     color,
+    yRange: wanted.y,
   });
-  if (wanted.y) {
-    chromatogram.yZoom.range = wanted.y;
-    chromatogram.build();
-  }
   const kind = readState('trace');
   for (const input of document.querySelectorAll('#trace-kind input')) {
     input.checked = input.value === kind;

@@ -2,14 +2,12 @@
 // Numbers are written as JSON parsed them, in JavaScript's shortest text
 // that reads back to the same value (String(number)): the CSV holds the
 // API's values, not the page's rounded display.
+import { element } from './dom.js';
 
 // Saves `blob` as `name` through a link with a download attribute.
 export function downloadBlob(name, blob) {
   const url = URL.createObjectURL(blob);
-  const link = document.createElement('a');
-  link.href = url;
-  link.download = name;
-  link.hidden = true;
+  const link = element('a', { href: url, download: name, hidden: true });
   document.body.append(link);
   link.click();
   link.remove();
@@ -49,9 +47,7 @@ export function downloadRows(name, rows, keys = Object.keys(rows[0] ?? {})) {
 
 // A canvas as PNG on a white ground (a chart's canvas is transparent).
 export function downloadCanvasPng(name, canvas) {
-  const copy = document.createElement('canvas');
-  copy.width = canvas.width;
-  copy.height = canvas.height;
+  const copy = element('canvas', { width: canvas.width, height: canvas.height });
   const ctx = copy.getContext('2d');
   ctx.fillStyle = '#ffffff';
   ctx.fillRect(0, 0, copy.width, copy.height);
@@ -66,6 +62,13 @@ export function downloadSvg(name, svgText) {
 // A series' colour (uPlot keeps it as a function).
 const strokeOf = (u, series, i) =>
   (typeof series.stroke === 'function' ? series.stroke(u, i) : series.stroke) ?? '#000';
+
+// The plot area of chart `u` in CSS pixels, from the chart's top left corner.
+export function plotBox(u) {
+  const { left, top, width, height } = u.bbox;
+  const ratio = devicePixelRatio;
+  return { x: left / ratio, y: top / ratio, w: width / ratio, h: height / ratio };
+}
 
 // Text for an SVG element or attribute.
 export const escapeXml = (text) => String(text).replace(/[<>&"']/g, (c) => `&#${c.charCodeAt(0)};`);
@@ -84,9 +87,7 @@ export const escapeXml = (text) => String(text).replace(/[<>&"']/g, (c) => `&#${
 export function chartSvg(u, {
   title = '', sticks = new Set(), marks = [], image = null, circles = [], decorate = () => [],
 } = {}) {
-  const { left, top, width, height } = u.bbox;
-  const ratio = devicePixelRatio;
-  const box = { x: left / ratio, y: top / ratio, w: width / ratio, h: height / ratio };
+  const box = plotBox(u);
   const named = u.series.filter((s, i) => i > 0 && s.show && s.label);
   const legend = named.length > 1 ? 20 * Math.ceil(named.length / 6) : 0;
   const total = { w: u.width, h: u.height + (title ? 24 : 0) + legend };

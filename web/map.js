@@ -11,7 +11,7 @@ import uPlot from 'uplot';
 import { LITTLE_ENDIAN, fetchMap } from './api.js';
 import { onPlotClick, saneScale, verticalLine } from './axes.js';
 import { element } from './dom.js';
-import { chartSvg, csvText, escapeXml } from './export.js';
+import { chartSvg, csvText, escapeXml, plotBox } from './export.js';
 import { formatIntensity } from './format.js';
 import { levelsOf, nearestByTime, surveyLevel } from './scans.js';
 import { readState, saneRange, writeState } from './url_state.js';
@@ -107,14 +107,6 @@ function legendTicks({ low, high }) {
   return out;
 }
 
-// The uPlot plugin that paints the map on the plot's canvas after uPlot
-// has drawn its axes: the cells, stretched over their ranges with no
-// smoothing, the marks and the selected scan clipped to the plot, and the
-// colour legend at the right.
-function cellsPlugin(map) {
-  return { hooks: { draw: [(u) => map.paintCells(u)] } };
-}
-
 export class RunMap {
   // element: the map's box; scans: the rows of /api/scans; onSelect(index)
   // with the table index of the scan a click picks. controls: the level
@@ -123,12 +115,8 @@ export class RunMap {
     // run: the run's position among the server's runs.
     Object.assign(this, { element, run, scans, onSelect, readout, precursorBox: precursors });
     this.range = { rt: readState('map_rt'), mz: readState('map_mz') };
-    this.grid = null;
-    this.selected = null;
-    this.request = 0;
-    this.drawMs = null;
-    this.paintStart = null;
-    this.loading = Promise.resolve();
+    Object.assign(this, { grid: null, selected: null, request: 0, drawMs: null, paintStart: null,
+                          loading: Promise.resolve() });
 
     const levels = levelsOf(scans);
     this.defaultLevel = surveyLevel(scans);
@@ -178,16 +166,14 @@ export class RunMap {
       hooks: {
         setSelect: [(u) => this.zoomToSelection(u)],
         setCursor: [(u) => this.showReadout(u)],
+        draw: [(u) => this.paintCells(u)],
       },
-      plugins: [cellsPlugin(this)],
     };
   }
 
   // The plot area in CSS pixels, from the map's top left corner.
   area() {
-    const { left, top, width, height } = this.plot.bbox;
-    const ratio = devicePixelRatio;
-    return { x: left / ratio, y: top / ratio, w: width / ratio, h: height / ratio };
+    return plotBox(this.plot);
   }
 
   levelScans() {
@@ -292,6 +278,9 @@ export class RunMap {
     u.over.addEventListener('dblclick', () => this.zoom({ rt: null, mz: null }));
   }
 
+  // Paints the map on the plot's canvas after uPlot has drawn its axes: the
+  // cells, stretched over their ranges with no smoothing, the marks and the
+  // selected scan clipped to the plot, and the colour legend at the right.
   paintCells(u) {
     if (!this.grid) return;
     const { ctx, bbox } = u;

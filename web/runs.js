@@ -72,26 +72,18 @@ export class Overlay {
   // show first ({rt, y, xicY}: [low, high] or null); onView(key, range) is
   // told of each zoom the user makes ('rt', 'y' or 'xic_y'; null: whole).
   constructor(chart, legend, runs, { onDrawn, hidden = [], onHidden, view = {}, onView } = {}) {
-    this.chart = chart;
-    this.legend = legend;
+    Object.assign(this, { chart, legend, onDrawn, onHidden, onView, kind: 'tic', normalise: false });
     this.runs = runs.filter((r) => r.error === null);
-    this.onDrawn = onDrawn;
-    this.kind = 'tic';
-    this.normalise = false;
     this.selected = this.runs[0]?.run ?? 0;
     this.shown = new Map(this.runs.map((r) => [r.run, !hidden.includes(r.run)]));
-    this.onHidden = onHidden;
-    this.onView = onView;
     // The retention-time zoom to show once the traces are drawn.
     this.wantedX = view.rt ?? null;
     this.traces = new Map();
     this.xics = [];  // [{run, target, times, values}]
     // The intensity axis is the page's choice (linear, log, relative), and
     // zooms in y as the other charts do.
-    this.yZoom = new YZoom();
-    this.xicZoom = new YZoom();
-    this.yZoom.range = view.y ?? null;
-    this.xicZoom.range = view.xicY ?? null;
+    this.yZoom = new YZoom(view.y);
+    this.xicZoom = new YZoom(view.xicY);
     onAxisMode(() => {
       this.clearIntensityZooms();
       this.build();
@@ -198,7 +190,6 @@ export class Overlay {
     const zoom = narrower(this.plot ? xRangeOf(this.plot) : this.wantedX, data[0]);
     this.wantedX = null;
     this.plot?.destroy();
-    let drawn = false;
     this.plot = intensityChart(this.chart, data, {
       x: 'retention time (s)', height: 240, series, legend: { show: false },
       y: this.normalise ? "% of each trace's highest" : `${this.kind.toUpperCase()} ${INTENSITY_LABEL}`,
@@ -210,8 +201,6 @@ export class Overlay {
       hooks: {
         setScale: [(u, key) => { if (key === 'x') this.reportView(u); }],
         draw: [() => {
-          if (drawn) return;
-          drawn = true;
           this.onDrawn?.();
           this.onDrawn = null;
         }],
@@ -219,7 +208,6 @@ export class Overlay {
     });
     if (zoom) this.plot.setScale('x', { min: zoom[0], max: zoom[1] });
     this.showSeries();
-    this.report();
   }
 
   // Tells onView of the retention-time range shown (null: every time).

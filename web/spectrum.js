@@ -36,6 +36,8 @@ export class SpectrumView {
     this.lock = true;
     this.zoom = null;
     this.yZoom = new YZoom();
+    // Points of the spectrum not drawn (no finite m/z or intensity).
+    this.leftOut = 0;
     this.drawnWaiters = [];
     window.addEventListener('resize', () => this.plot?.setSize(chartSize(element, 320)));
   }
@@ -45,13 +47,8 @@ export class SpectrumView {
   drawablePoints({ mz, intensity }) {
     const finite = (_, i) => Number.isFinite(mz[i]) && Number.isFinite(intensity[i]);
     const points = mz.every(finite) ? [mz, intensity] : [mz.filter(finite), intensity.filter(finite)];
-    this.left = mz.length - points[0].length;
+    this.leftOut = mz.length - points[0].length;
     return points;
-  }
-
-  // Points of the spectrum not drawn (no finite m/z or intensity).
-  get leftOut() {
-    return this.left ?? 0;
   }
 
   // Shows `spectrum` (an /api/spectrum object); resolves once it is drawn.
@@ -123,14 +120,10 @@ export class SpectrumView {
       x: 'm/z', y: INTENSITY_LABEL, height: 320, legend: { show: false },
       zoom: this.yZoom, onZoom: () => this.onIntensityView?.(this.yZoom.range),
       xScale: saneScale((_u, min, max) => this.mzRange(min, max)),
-      series: [
-        {},
-        {
-          stroke: centroided ? '#111827' : '#1f6feb', width: 1,
-          paths: centroided ? sticks : undefined,
-          points: { show: false },
-        },
-      ],
+      series: [{}, {
+        stroke: centroided ? '#111827' : '#1f6feb', width: 1, paths: centroided ? sticks : undefined,
+        points: { show: false },
+      }],
       cursor: { drag: { x: true, y: false }, points: { show: !centroided } },
       hooks: {
         draw: [(u) => {
