@@ -5,6 +5,7 @@
 // user dragged out) is kept per chart in a YZoom and wins over the
 // automatic range until reset. Every range a chart shows passes through
 // saneRange (url_state.js), so no axis is narrower than its ticks can step.
+// Also what every chart's set-up shares: its size, series, a click, a line.
 import uPlot from 'uplot';
 import { element } from './dom.js';
 import { formatIntensity } from './format.js';
@@ -91,15 +92,8 @@ export function intensityAxis(label, zoom, extra = {}) {
     // Short enough for the height of a chart.
     axis.label = `${label.startsWith('XIC') ? 'XIC, ' : ''}% of highest in view`;
     // Ticks at round percentages of the highest value in view.
-    axis.splits = (u, axisIndex, min, max) => {
-      const top = zoom.viewMax;
-      const ticks = [];
-      for (let p = 0; p <= 100; p += 20) {
-        const v = (top * p) / 100;
-        if (v >= min && v <= max) ticks.push(v);
-      }
-      return ticks;
-    };
+    axis.splits = (_u, _axisIndex, min, max) => [0, 20, 40, 60, 80, 100]
+      .map((p) => (zoom.viewMax * p) / 100).filter((v) => v >= min && v <= max);
     axis.values = (_u, splits) =>
       splits.map((v) => (v == null ? '' : `${Number(((v / zoom.viewMax) * 100).toFixed(1))}%`));
   } else {
@@ -188,17 +182,19 @@ export function enableYZoom(u, zoom, axisIndex, changed) {
   over.append(band);
   let start = null;
 
-  const topOf = (event) => event.clientY - over.getBoundingClientRect().top;
+  // The pointer's height in the plot, held inside it.
+  const topOf = (event) =>
+    Math.min(Math.max(event.clientY - over.getBoundingClientRect().top, 0), over.clientHeight);
   const begin = (event) => {
     if (event.button !== 0) return;
-    start = Math.min(Math.max(topOf(event), 0), over.clientHeight);
+    start = topOf(event);
     event.preventDefault();
     event.stopPropagation();
     window.addEventListener('mousemove', move);
     window.addEventListener('mouseup', end, { once: true });
   };
   const move = (event) => {
-    const now = Math.min(Math.max(topOf(event), 0), over.clientHeight);
+    const now = topOf(event);
     band.hidden = false;
     band.style.top = `${Math.min(start, now)}px`;
     band.style.height = `${Math.abs(now - start)}px`;
@@ -206,7 +202,7 @@ export function enableYZoom(u, zoom, axisIndex, changed) {
   const end = (event) => {
     window.removeEventListener('mousemove', move);
     band.hidden = true;
-    const now = Math.min(Math.max(topOf(event), 0), over.clientHeight);
+    const now = topOf(event);
     const from = start;
     start = null;
     if (Math.abs(now - from) < 5) return;

@@ -57,11 +57,10 @@ function keysDialog() {
     element('dt', {}, keys.split(/ +/).flatMap((key) => [element('kbd', { textContent: key }), ' '])),
     element('dd', { textContent: what }),
   ]));
-  const close = element('button', { type: 'button', textContent: 'Close' });
+  const close = element('button', { type: 'button', textContent: 'Close', onclick: () => dialog.close() });
   dialog = element('dialog', { id: 'keys-dialog' }, [
     element('h2', { id: 'keys-dialog-title', textContent: 'Keys' }), list, close]);
   dialog.setAttribute('aria-labelledby', 'keys-dialog-title');
-  close.addEventListener('click', () => dialog.close());
   document.body.append(dialog);
   return dialog;
 }

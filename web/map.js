@@ -14,7 +14,7 @@ import { element } from './dom.js';
 import { chartSvg, csvText, escapeXml, plotBox } from './export.js';
 import { formatIntensity } from './format.js';
 import { levelsOf, nearestByTime, surveyLevel } from './scans.js';
-import { readState, saneRange, writeState } from './url_state.js';
+import { keepChecked, readState, saneRange, writeState } from './url_state.js';
 
 const HEIGHT = 420;
 // Room at the right of the plot for the colour legend, in CSS pixels.
@@ -128,11 +128,7 @@ export class RunMap {
       writeState('map_level', this.level === this.defaultLevel ? null : this.level);
       this.zoom({ rt: null, mz: null });
     });
-    precursors.checked = readState('map_marks');
-    precursors.addEventListener('change', () => {
-      writeState('map_marks', precursors.checked);
-      this.plot?.redraw(false);
-    });
+    keepChecked(precursors, 'map_marks', () => this.plot?.redraw(false));
     this.plot = new uPlot(this.options(), [[0, 1], [0, 1]], element);
     this.listen(this.plot);
     let resizing = null;

@@ -3,7 +3,7 @@
 // zooms (ov_rt, ov_y, ov_xic_y), which stay whichever run is shown.
 import { openAgain } from './api.js';
 import { Overlay, showRunSelector } from './runs.js';
-import { clearRunState, fragment, readState, writeState } from './url_state.js';
+import { clearRunState, fragment, keepChecked, readState, writeState } from './url_state.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -38,13 +38,7 @@ export function showRuns(runs, position) {
   });
   overlay.setSelected(position);
   overlay.setKind(readState('trace'));
-  const normalise = $('overlay-normalise');
-  normalise.checked = readState('norm');
-  overlay.setNormalise(normalise.checked);
-  normalise.addEventListener('change', () => {
-    overlay.setNormalise(normalise.checked);
-    writeState('norm', normalise.checked);
-  });
+  keepChecked($('overlay-normalise'), 'norm', (on) => overlay.setNormalise(on));
   overlay.load().catch((error) => {
     $('run-legend').textContent = `Could not load the runs' chromatograms: ${error.message}`;
   });

@@ -31,6 +31,9 @@ function bound(input) {
   return Number.isFinite(value) ? value : null;
 }
 
+// Whether `v` lies within the bounds typed (null: no bound); NaN never does.
+const within = (v, low, high) => (low === null || v >= low) && (high === null || v <= high);
+
 export class ScanTable {
   // Builds the filters and the table inside `panel`; onSelect(index) gets
   // the table index of the scan the user picked.
@@ -129,12 +132,8 @@ export class ScanTable {
     const kept = [];
     for (const s of this.scans) {
       if (level !== null && s.ms_level !== level) continue;
-      if (rtLow !== null && !(s.rt_sec >= rtLow)) continue;
-      if (rtHigh !== null && !(s.rt_sec <= rtHigh)) continue;
-      if (byPrecursor) {
-        const p = s.precursor_mz;
-        if (p == null || (pLow !== null && !(p >= pLow)) || (pHigh !== null && !(p <= pHigh))) continue;
-      }
+      if (!within(s.rt_sec, rtLow, rtHigh)) continue;
+      if (byPrecursor && (s.precursor_mz == null || !within(s.precursor_mz, pLow, pHigh))) continue;
       kept.push(s.index);
     }
     this.rows = Int32Array.from(kept);
@@ -142,11 +141,8 @@ export class ScanTable {
     this.rowOf = new Int32Array(this.scans.length).fill(-1);
     this.rows.forEach((index, row) => { this.rowOf[index] = row; });
 
-    this.headers.forEach((th, i) => {
-      const sorted = COLUMNS[i].key === this.sortKey;
-      th.setAttribute('aria-sort', !sorted ? 'none'
-        : this.sortDirection > 0 ? 'ascending' : 'descending');
-    });
+    const order = this.sortDirection > 0 ? 'ascending' : 'descending';
+    this.headers.forEach((th, i) => th.setAttribute('aria-sort', COLUMNS[i].key === this.sortKey ? order : 'none'));
     this.table.setAttribute('aria-rowcount', String(this.rows.length + 1));
     const noun = this.scans.length === 1 ? 'scan' : 'scans';
     this.count.textContent = this.rows.length === this.scans.length
@@ -162,20 +158,14 @@ export class ScanTable {
     const key = this.sortKey;
     const direction = this.sortDirection;
     if (key === 'index' && direction > 0) return;  // kept in table order already
-    const values = new Float64Array(this.scans.length);
-    this.scans.forEach((s, i) => {
-      const v = s[key];
-      values[i] = v == null ? NaN : v;
-    });
+    const values = Float64Array.from(this.scans, (s) => s[key] ?? NaN);
     const valued = [];
     const missing = [];
     for (const i of this.rows) (Number.isNaN(values[i]) ? missing : valued).push(i);
     const sorted = Int32Array.from(valued).sort(direction > 0
       ? (a, b) => values[a] - values[b] || a - b
       : (a, b) => values[b] - values[a] || a - b);
-    this.rows = new Int32Array(this.rows.length);
-    this.rows.set(sorted);
-    this.rows.set(missing, sorted.length);
+    this.rows = Int32Array.from([...sorted, ...missing]);
   }
 
   // Marks the scan at table index `index` as selected and scrolls its row into view.

@@ -34,7 +34,7 @@ export class SpectrumView {
     this.spectrum = null;
     this.points = [[], []];
     this.lock = true;
-    this.zoom = null;
+    this.zoom = null;  // the m/z range kept across scans, null: each spectrum whole
     this.yZoom = new YZoom();
     // Points of the spectrum not drawn (no finite m/z or intensity).
     this.leftOut = 0;
@@ -99,20 +99,13 @@ export class SpectrumView {
     if (this.zoom) this.plot.setScale('x', { min: this.zoom[0], max: this.zoom[1] });
   }
 
-  // The m/z range kept across scans, null for each spectrum's whole range.
-  setZoom(range) {
-    this.zoom = range;
-    if (this.plot) {
-      if (range) this.applyZoom();
-      else this.plot.setData(this.data());
-    }
-    this.onView?.(this.zoom);
-  }
-
+  // The whole spectrum, in m/z and intensity.
   resetZoom() {
     this.yZoom.range = null;
     this.onIntensityView?.(null);
-    this.setZoom(null);
+    this.zoom = null;
+    this.plot?.setData(this.data());
+    this.onView?.(null);
   }
 
   options(centroided) {

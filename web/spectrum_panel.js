@@ -5,7 +5,7 @@ import { fetchSpectrum } from './api.js';
 import { onAxisMode } from './axes.js';
 import { formatCount, formatNumber } from './format.js';
 import { SpectrumView } from './spectrum.js';
-import { readState, writeState } from './url_state.js';
+import { keepChecked, readState, writeState } from './url_state.js';
 
 const SPECTRA_KEPT = 64;
 const $ = (id) => document.getElementById(id);
@@ -40,13 +40,7 @@ export class SpectrumPanel {
     this.view = view;
     view.yZoom.range = readState('mz_y');
     view.zoom = readState('mz');
-    view.lock = readState('lock');
-    const lock = $('spectrum-lock');
-    lock.checked = view.lock;
-    lock.addEventListener('change', () => {
-      view.lock = lock.checked;
-      writeState('lock', view.lock);
-    });
+    keepChecked($('spectrum-lock'), 'lock', (on) => { view.lock = on; });
     $('spectrum-reset').addEventListener('click', () => view.resetZoom());
     // An intensity zoom is a range of one axis; another axis starts whole.
     onAxisMode(() => {

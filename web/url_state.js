@@ -151,6 +151,17 @@ export function writeState(key, value) {
   if (timer === null) timer = setTimeout(flush, WRITE_DELAY_MS);
 }
 
+// Check box `box` kept in the URL under the flag `key`: checked as the URL
+// says, then onChange(checked) at once and after each change.
+export function keepChecked(box, key, onChange) {
+  box.checked = readState(key);
+  onChange(box.checked);
+  box.addEventListener('change', () => {
+    writeState(key, box.checked);
+    onChange(box.checked);
+  });
+}
+
 // Forgets every key of the run shown (another run is chosen).
 export function clearRunState() {
   for (const [key, spec] of Object.entries(KEYS)) if (spec.scope === 'run') values.delete(key);

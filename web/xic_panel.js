@@ -12,12 +12,8 @@ const $ = (id) => document.getElementById(id);
 
 export class XicPanel {
   constructor(chromatogram, overlay, run, scans) {
-    this.chromatogram = chromatogram;
-    this.overlay = overlay;
-    this.run = run;
-    // The last XIC's rows as the API gave them (for the CSV), and a summary.
-    this.rows = null;
-    this.summary = '';
+    // rows: the last XIC's rows as the API gave them (for the CSV).
+    Object.assign(this, { chromatogram, overlay, run, rows: null, summary: '' });
     this.wanted = { xic: readState('xic'), tol: readState('tol'), unit: readState('unit'),
                     level: readState('level'), y: readState('xic_y') };
     this.levels = $('xic-level');
