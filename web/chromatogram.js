@@ -65,13 +65,17 @@ export class Chromatogram {
   setLevel(level) {
     this.traceLevel(level);
     this.xics = [];
+    this.clearIntensityZooms();
+    this.plot?.destroy();
+    this.plot = null;
+    this.build();
+  }
+
+  clearIntensityZooms() {
     this.yZoom.range = null;
     this.xicZoom.range = null;
     this.onIntensityView?.(null);
     this.onXicIntensityView?.(null);
-    this.plot?.destroy();
-    this.plot = null;
-    this.build();
   }
 
   setKind(kind) {
@@ -200,7 +204,7 @@ export class Chromatogram {
       });
       ctx.stroke();
     }
-    const selected = this.selected === null ? null : this.scans[this.selected];
+    const selected = this.scans[this.selected];
     if (selected && selected.rt_sec >= xMin && selected.rt_sec <= xMax) {
       const x = verticalLine(u, selected.rt_sec,
                              selected.ms_level > this.level ? `rgb(${this.markRgb})` : '#111827');

@@ -39,10 +39,7 @@ export function showChromatogram(scans, { onSelect, onView, color, overlay }) {
   if (kind !== 'tic') chromatogram.setKind(kind);
   // Intensity zooms are ranges of one axis; another axis starts whole.
   onAxisMode(() => {
-    for (const [zoom, key] of [[chromatogram.yZoom, 'rt_y'], [chromatogram.xicZoom, 'xic_y']]) {
-      zoom.range = null;
-      writeState(key, null);
-    }
+    chromatogram.clearIntensityZooms();
     chromatogram.build();
   });
   // The time zoom asked for, once the XICs (which may change the trace's

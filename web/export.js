@@ -154,30 +154,28 @@ export function chartSvg(u, {
     if (i === 0 || !series.show) return;
     const key = series.scale ?? 'y';
     const ys = u.data[i];
-    const stroke = strokeOf(u, series, i);
     let d = '';
     let pen = false;
     // Sticks rise from zero, or from the bottom of a log axis.
     const floor = box.y + pos(u.scales[key].distr === 3 ? u.scales[key].min : 0, key);
+    const base = Math.min(Number.isFinite(floor) ? floor : box.y + box.h, box.y + box.h).toFixed(2);
     for (let j = 0; j < xs.length; j++) {
-      const x = xs[j];
-      const y = ys[j];
-      if (x < xMin || x > xMax || y === null || y === undefined || !Number.isFinite(y)) {
+      const [x, y] = [xs[j], ys[j]];
+      if (x < xMin || x > xMax || !Number.isFinite(y)) {
         if (!series.spanGaps) pen = false;
         continue;
       }
       const px = (box.x + pos(x, 'x')).toFixed(2);
       const py = (box.y + pos(y, key)).toFixed(2);
       if (sticks.has(i)) {
-        const base = Number.isFinite(floor) ? floor : box.y + box.h;
-        d += `M${px} ${Math.min(base, box.y + box.h).toFixed(2)}V${py}`;
+        d += `M${px} ${base}V${py}`;
       } else {
         d += `${pen ? 'L' : 'M'}${px} ${py}`;
         pen = true;
       }
     }
     if (d) {
-      parts.push(`<path d="${d}" fill="none" stroke="${escapeXml(stroke ?? '#000')}" ` +
+      parts.push(`<path d="${d}" fill="none" stroke="${escapeXml(strokeOf(u, series, i))}" ` +
                  `stroke-width="${series.width ?? 1}"/>`);
     }
   });

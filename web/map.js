@@ -1,5 +1,5 @@
 // The run as an RT × m/z map: the grid that /api/map bins on the server,
-// drawn by uPlot (axes, ticks, crosshair, drag to zoom) while a plugin
+// drawn by uPlot (axes, ticks, crosshair, drag to zoom) while its draw hook
 // paints the cells on the plot's canvas with a log colour scale and its
 // legend, fragment precursors as marks, the selected scan as a dashed line.
 // A drag zooms (the server bins the new range), a double-click goes back
@@ -151,7 +151,7 @@ export class RunMap {
       ...this.size(),
       padding: [8, LEGEND_PX, 0, 0],
       legend: { show: false },
-      // The cells are the plugin's: the one series only carries the scales.
+      // The cells are paintCells': the one series only carries the scales.
       series: [{}, { show: false }],
       scales: { x: saneScale(gridRange('rt')), y: saneScale(gridRange('mz')) },
       axes: [
@@ -201,7 +201,7 @@ export class RunMap {
       return;
     }
     if (request !== this.request) return;  // a later range won
-    // From here until the plugin has painted the cells (drawMs).
+    // From here until paintCells has painted the cells (drawMs).
     this.paintStart = performance.now();
     this.grid = grid;
     ({ raster: this.raster, scale: this.scale } = rasterize(grid));
@@ -299,7 +299,7 @@ export class RunMap {
       ctx.arc(u.valToPos(s.rt_sec, 'x', true), u.valToPos(s.precursor_mz, 'y', true), 2.5 * ratio, 0, 2 * Math.PI);
       ctx.stroke();
     }
-    const selected = this.selected === null ? null : this.scans[this.selected];
+    const selected = this.scans[this.selected];
     if (selected && Number.isFinite(selected.rt_sec)) verticalLine(u, selected.rt_sec, '#111827');
     ctx.restore();
     ctx.save();
@@ -349,7 +349,7 @@ export class RunMap {
   // pixel a cell, the marks, the selected scan and the legend.
   svg() {
     if (!this.grid) return '';
-    const selected = this.selected === null ? null : this.scans[this.selected];
+    const selected = this.scans[this.selected];
     return chartSvg(this.plot, {
       image: { href: this.raster.toDataURL('image/png'), x: this.grid.rt, y: this.grid.mz },
       circles: this.marks().map((s) => ({ x: s.rt_sec, y: s.precursor_mz, color: MARK })),
