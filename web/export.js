@@ -98,11 +98,9 @@ export function chartSvg(u, {
     `<rect width="100%" height="100%" fill="#fff"/>`,
   ];
   if (title) parts.push(`<text x="8" y="16" font-weight="bold">${escapeXml(title)}</text>`);
-  parts.push(`<g transform="translate(0 ${shift})">`);
-  parts.push(`<clipPath id="plot"><rect x="${box.x}" y="${box.y}" width="${box.w}" ` +
-             `height="${box.h}"/></clipPath>`);
-  parts.push(`<rect x="${box.x}" y="${box.y}" width="${box.w}" height="${box.h}" fill="none" ` +
-             `stroke="#d6dae2"/>`);
+  const rect = `x="${box.x}" y="${box.y}" width="${box.w}" height="${box.h}"`;
+  parts.push(`<g transform="translate(0 ${shift})">`, `<clipPath id="plot"><rect ${rect}/></clipPath>`,
+             `<rect ${rect} fill="none" stroke="#d6dae2"/>`);
   const pos = (value, key) => u.valToPos(value, key);
   // Axes: the ticks uPlot drew, and the axis label.
   u.axes.forEach((axis, i) => {

@@ -49,24 +49,20 @@ export function stepTarget(event, selected, scans) {
   }
 }
 
-// The dialog that lists the keys, made once, on the first `?`.
-function keysDialog() {
+// Shows the dialog that lists the keys, made once, on the first `?`.
+function showKeys() {
   let dialog = document.getElementById('keys-dialog');
-  if (dialog) return dialog;
-  const list = element('dl', {}, KEYS.flatMap(([keys, what]) => [
-    element('dt', {}, keys.split(/ +/).flatMap((key) => [element('kbd', { textContent: key }), ' '])),
-    element('dd', { textContent: what }),
-  ]));
-  const close = element('button', { type: 'button', textContent: 'Close', onclick: () => dialog.close() });
-  dialog = element('dialog', { id: 'keys-dialog' }, [
-    element('h2', { id: 'keys-dialog-title', textContent: 'Keys' }), list, close]);
-  dialog.setAttribute('aria-labelledby', 'keys-dialog-title');
-  document.body.append(dialog);
-  return dialog;
-}
-
-export function showKeys() {
-  const dialog = keysDialog();
+  if (!dialog) {
+    const list = element('dl', {}, KEYS.flatMap(([keys, what]) => [
+      element('dt', {}, keys.split(/ +/).flatMap((key) => [element('kbd', { textContent: key }), ' '])),
+      element('dd', { textContent: what }),
+    ]));
+    const close = element('button', { type: 'button', textContent: 'Close', onclick: () => dialog.close() });
+    dialog = element('dialog', { id: 'keys-dialog' }, [
+      element('h2', { id: 'keys-dialog-title', textContent: 'Keys' }), list, close]);
+    dialog.setAttribute('aria-labelledby', 'keys-dialog-title');
+    document.body.append(dialog);
+  }
   if (!dialog.open) dialog.showModal();
 }
 
@@ -76,14 +72,10 @@ export function showKeys() {
 export function listenForKeys({ scans, select, selected, resetZoom }) {
   document.addEventListener('keydown', (event) => {
     if (typing(event) || event.ctrlKey || event.metaKey || event.altKey) return;
-    if (event.key === '?') {
+    const action = new Map([['?', showKeys], ['0', resetZoom]]).get(event.key);
+    if (action) {
       event.preventDefault();
-      showKeys();
-      return;
-    }
-    if (event.key === '0') {
-      event.preventDefault();
-      resetZoom();
+      action();
       return;
     }
     const target = stepTarget(event, selected(), scans);

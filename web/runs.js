@@ -11,7 +11,7 @@ import {
   INTENSITY_LABEL, RT_SERIES, YZoom, chartSize, drawnValues, intensityChart, lineSeries, narrower,
   onAxisMode, xRangeOf,
 } from './axes.js';
-import { swatchItem } from './dom.js';
+import { element, swatchItem } from './dom.js';
 import { formatIntensity } from './format.js';
 import { surveyLevel } from './scans.js';
 
@@ -29,15 +29,10 @@ export const colorOf = (k) => RUN_COLORS[k % RUN_COLORS.length];
 // Fills the <select> with the runs (a run that could not be opened is
 // listed, disabled, with its reason) and calls onChange(K) on a choice.
 export function showRunSelector(select, runs, chosen, onChange) {
-  select.replaceChildren(...runs.map((run) => {
-    const option = new Option(`${run.run}: ${run.name}`, String(run.run));
-    if (run.error !== null) {
-      option.disabled = true;
-      option.textContent += ` (could not be opened: ${run.error})`;
-    }
-    option.title = run.path;
-    return option;
-  }));
+  select.replaceChildren(...runs.map((run) => element('option', {
+    value: String(run.run), title: run.path, disabled: run.error !== null,
+    textContent: `${run.run}: ${run.name}${run.error !== null ? ` (could not be opened: ${run.error})` : ''}`,
+  })));
   select.value = String(chosen);
   select.hidden = false;
   select.addEventListener('change', () => onChange(Number(select.value)));

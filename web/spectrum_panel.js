@@ -29,10 +29,7 @@ function spectrumTitle(spectrum, leftOut) {
 export class SpectrumPanel {
   // run: the position of the run shown; scans: its rows of /api/scans.
   constructor(run, scans) {
-    this.run = run;
-    this.scans = scans;
-    this.spectra = new Map();
-    this.latest = 0;
+    Object.assign(this, { run, scans, spectra: new Map(), latest: 0 });
     const view = new SpectrumView($('spectrum'), $('readout'), {
       onView: (range) => writeState('mz', range),
       onIntensityView: (range) => writeState('mz_y', range),
