@@ -67,7 +67,12 @@ export async function showChannels(run, anchor, onSelect, position = 0) {
       legend: { show: false },
       cursor: { drag: { x: true, y: false } },
     });
-    plot.over.addEventListener('click', () => pick(plot));
+    // A click selects the nearest scan of the channels shown.
+    plot.over.addEventListener('click', () => {
+      const shownPoints = channels.filter((_, i) => shown[i]).flatMap((c) => c.points);
+      const best = nearestByTime(shownPoints, plot.posToVal(plot.cursor.left, 'x'));
+      if (best) onSelect(best.index);
+    });
     return plot;
   };
   let plot = build();
@@ -87,12 +92,6 @@ export async function showChannels(run, anchor, onSelect, position = 0) {
       report();
     },
   })));
-
-  function pick(u) {
-    const rt = u.posToVal(u.cursor.left, 'x');
-    const best = nearestByTime(channels.filter((_, i) => shown[i]).flatMap((c) => c.points), rt);
-    if (best) onSelect(best.index);
-  }
 
   function report() {
     window.velmoranChannels = channels.map((c, i) => ({
