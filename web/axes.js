@@ -103,8 +103,9 @@ export function intensityAxis(label, zoom, extra = {}) {
   return axis;
 }
 
-// A chart's size: the width of its box (320 pixels at least), `height` tall.
-export const chartSize = (element, height) => ({ width: Math.max(320, element.clientWidth), height });
+// A chart's size: the width of its box (`least` pixels at least), `height` tall.
+export const chartSize = (element, height, least = 320) =>
+  ({ width: Math.max(least, element.clientWidth), height });
 
 // The legend's retention time, and an intensity line's series.
 export const RT_SERIES = { label: 'RT (s)', value: (_u, v) => (v == null ? '–' : v.toFixed(2)) };

@@ -44,8 +44,6 @@ export function showChromatogram(scans, { onSelect, onView, color, overlay }) {
   });
   // The time zoom asked for, once the XICs (which may change the trace's
   // level, and so the chart) are drawn.
-  chromatogram.restoreView = () => {
-    if (wanted.rt) chromatogram.setXRange(wanted.rt);
-  };
+  chromatogram.restoreView = () => chromatogram.setXRange(wanted.rt);
   return chromatogram;
 }

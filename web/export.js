@@ -32,18 +32,13 @@ export function csvText(header, columns) {
   return `${rows.join('\r\n')}\r\n`;
 }
 
-export function downloadText(name, text, type) {
-  downloadBlob(name, new Blob([text], { type }));
-}
-
-export function downloadCsv(name, header, columns) {
-  downloadText(name, csvText(header, columns), 'text/csv');
-}
+export const downloadText = (name, text, type) => downloadBlob(name, new Blob([text], { type }));
+export const downloadCsv = (name, header, columns) => downloadText(name, csvText(header, columns), 'text/csv');
+export const downloadSvg = (name, svgText) => downloadText(name, svgText, 'image/svg+xml');
 
 // CSV of objects (rows of the API): one column per key of the first row.
-export function downloadRows(name, rows, keys = Object.keys(rows[0] ?? {})) {
+export const downloadRows = (name, rows, keys = Object.keys(rows[0] ?? {})) =>
   downloadCsv(name, keys, keys.map((k) => rows.map((r) => r[k])));
-}
 
 // A canvas as PNG on a white ground (a chart's canvas is transparent).
 export function downloadCanvasPng(name, canvas) {
@@ -53,10 +48,6 @@ export function downloadCanvasPng(name, canvas) {
   ctx.fillRect(0, 0, copy.width, copy.height);
   ctx.drawImage(canvas, 0, 0);
   copy.toBlob((blob) => downloadBlob(name, blob), 'image/png');
-}
-
-export function downloadSvg(name, svgText) {
-  downloadText(name, svgText, 'image/svg+xml');
 }
 
 // A series' colour (uPlot keeps it as a function).

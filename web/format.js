@@ -12,6 +12,4 @@ export function formatIntensity(value) {
   return String(Number(value.toPrecision(3)));
 }
 
-export function formatCount(value) {
-  return value === null || value === undefined ? '–' : value.toLocaleString('en-US');
-}
+export const formatCount = (value) => (value == null ? '–' : value.toLocaleString('en-US'));

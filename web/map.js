@@ -9,7 +9,7 @@
 // map_marks); chart_export.js saves it as PNG, SVG and CSV.
 import uPlot from 'uplot';
 import { LITTLE_ENDIAN, fetchMap } from './api.js';
-import { onPlotClick, saneScale, verticalLine } from './axes.js';
+import { chartSize, onPlotClick, saneScale, verticalLine } from './axes.js';
 import { element } from './dom.js';
 import { chartSvg, csvText, escapeXml, plotBox } from './export.js';
 import { formatIntensity } from './format.js';
@@ -135,20 +135,16 @@ export class RunMap {
     window.addEventListener('resize', () => {
       clearTimeout(resizing);
       resizing = setTimeout(() => {
-        this.plot.setSize(this.size());
+        this.plot.setSize(chartSize(this.element, HEIGHT, 360));
         this.load();
       }, 200);
     });
   }
 
-  size() {
-    return { width: Math.max(360, this.element.clientWidth), height: HEIGHT };
-  }
-
   options() {
     const gridRange = (key) => () => (this.grid ? this.grid[key] : [0, 1]);
     return {
-      ...this.size(),
+      ...chartSize(this.element, HEIGHT, 360),
       padding: [8, LEGEND_PX, 0, 0],
       legend: { show: false },
       // The cells are paintCells': the one series only carries the scales.

@@ -54,8 +54,7 @@ function traceOf(scans) {
 
 function scaled(values, normalise) {
   if (!normalise) return values;
-  let highest = 0;
-  for (const v of values) if (v > highest) highest = v;
+  const highest = values.reduce((m, v) => (v > m ? v : m), 0);
   return highest > 0 ? values.map((v) => (v == null ? v : (100 * v) / highest)) : values;
 }
 
