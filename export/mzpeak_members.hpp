@@ -2,6 +2,8 @@
 // index file made of them, and the ZIP that holds them.
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,12 +13,13 @@
 
 namespace velmoran::exporting {
 
-// A file of the archive, its bytes in memory.
+// A file of the archive, written out under its name in the directory the
+// members are assembled in.
 struct Member {
   std::string name;
   std::string entity_type;
   std::string data_kind;
-  std::string bytes;
+  std::uint64_t size = 0;
 };
 
 // What the index file says of the run besides its members.
@@ -33,9 +36,13 @@ struct IndexFacts {
 // file-level metadata.
 [[nodiscard]] std::string index_json(const std::vector<Member>& members, const IndexFacts& facts);
 
-// The members as a ZIP, stored uncompressed (ZIP64 when needed), written
-// to `output` (not committed).
-[[nodiscard]] Result<textio::Done> write_zip(const std::vector<Member>& members,
-                                             OutputFile& output);
+// The members (files in `directory`) as a ZIP, stored uncompressed (ZIP64
+// when needed), written to `output` (not committed); the ZIP's size. The
+// members are read from their files and the ZIP goes straight to the
+// output, so memory stays small whatever the size; an output that cannot
+// seek (a pipe) gets a ZIP made in `directory` first, then copied.
+[[nodiscard]] Result<std::uint64_t> write_zip(const std::vector<Member>& members,
+                                              const std::filesystem::path& directory,
+                                              OutputFile& output);
 
 }  // namespace velmoran::exporting
