@@ -354,13 +354,15 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
   }
   const MemberPlace place{directory->path(), directory->file_options()};
 
-  Table spectra(place, "spectra_metadata.parquet", spectrum_columns(), options_with(version, {{.column = kIndex}}));
+  Table spectra(place, "spectra_metadata.parquet", spectrum_columns(),
+                options_with(version, {{.column = kIndex}}));
   Table scan_table(place, "spectra_metadata_scans.parquet",
                    {{.name = "source_index", .type = Type::kInt64, .page_index = true},
                     {.name = "scan_index", .type = Type::kInt64, .page_index = true},
                     {.name = "scan_start_time", .type = Type::kDouble, .page_index = true}},
                    options_with(version, {{.column = 0}}));
-  Table precursors(place, "spectra_metadata_precursors.parquet", precursor_columns(), options_with(version, {{.column = 0}}));
+  Table precursors(place, "spectra_metadata_precursors.parquet", precursor_columns(),
+                   options_with(version, {{.column = 0}}));
   Table selected_ions(place, "spectra_metadata_selected_ions.parquet",
                       {{.name = "source_index", .type = Type::kInt64, .page_index = true},
                        {.name = "precursor_index", .type = Type::kInt64, .nullable = true},
@@ -368,7 +370,8 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
                       options_with(version, {{.column = 0}}));
   const bool chunked = target.layout == MzpeakLayout::kChunk;
   const std::string point_index = array_index("point", kSpectrumArrays);
-  Table data(place, "spectra_data.parquet", chunked ? chunk_columns() : signal_columns("spectrum_index", "mz", Type::kFloat),
+  Table data(place, "spectra_data.parquet",
+             chunked ? chunk_columns() : signal_columns("spectrum_index", "mz", Type::kFloat),
              options_with(version, {{.column = 0}, {.column = 1}},
                           {{"spectrum_array_index",
                             chunked ? array_index("chunk", kSpectrumChunkArrays) : point_index}}));
@@ -517,13 +520,14 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
   // TIC and BPC trace the survey scans, or every spectrum of a run without
   // any (as mzML's chromatograms do).
   Table chromatograms(place, "chromatograms_metadata.parquet",
-                     {{.name = "index", .type = Type::kInt64, .page_index = true},
+                      {{.name = "index", .type = Type::kInt64, .page_index = true},
                        {.name = "id", .type = Type::kString},
                        {.name = "chromatogram_type", .type = Type::kString},
                        {.name = "number_of_data_points", .type = Type::kInt64}},
                       options_with(version, {{.column = 0}}));
   Table traces(
-      place, "chromatograms_data.parquet", signal_columns("chromatogram_index", "time", Type::kDouble),
+      place, "chromatograms_data.parquet",
+      signal_columns("chromatogram_index", "time", Type::kDouble),
       options_with(version, {{.column = 0}, {.column = 1}},
                    {{"chromatogram_array_index", array_index("point", kChromatogramArrays)}}));
   for (Table* t : {&chromatograms, &traces}) {
@@ -568,8 +572,8 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
                          precursor_columns(), options_with(version, {{.column = 0}}));
   Table trace_products(place, transitions ? "chromatograms_metadata_products.parquet" : "",
                        product_columns(), options_with(version, {{.column = 0}}));
-  Table products(place, transitions ? "spectra_metadata_products.parquet" : "",
-                 product_columns(), options_with(version, {{.column = 0}}));
+  Table products(place, transitions ? "spectra_metadata_products.parquet" : "", product_columns(),
+                 options_with(version, {{.column = 0}}));
   for (Table* t : {&trace_precursors, &trace_products, &products}) {
     if (t->open_error) return *t->open_error;
     if (auto r = t->writer.begin(); !r) return std::move(r).error();
@@ -633,10 +637,9 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
       add(selected_ions, "spectrum", "selected_ions") && add(data, "spectrum", "data_arrays") &&
       add(peaks, "spectrum", "peaks") && add(chromatograms, "chromatogram", "metadata") &&
       add(traces, "chromatogram", "data_arrays") &&
-      (!transitions ||
-       (add(products, "spectrum", "products") &&
-        add(trace_precursors, "chromatogram", "precursors") &&
-        add(trace_products, "chromatogram", "products")));
+      (!transitions || (add(products, "spectrum", "products") &&
+                        add(trace_precursors, "chromatogram", "precursors") &&
+                        add(trace_products, "chromatogram", "products")));
   if (!finished) return std::move(*unfinished);
   facts.run_name = reader.name();
   const std::string index = index_json(members, facts);

@@ -488,8 +488,8 @@ Result<Done> OutputDirectory::commit() {
   };
   // Into a free place; else over an earlier output, the two exchanged at
   // once so that the target is never missing or partial.
-  if (::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, destination_.c_str(),
-                  RENAME_NOREPLACE) != 0) {
+  if (::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, destination_.c_str(), RENAME_NOREPLACE) !=
+      0) {
     const int err = errno;
     if (err == EINVAL || err == ENOSYS) {
       // A file system without the flags: rename() replaces only an empty
