@@ -49,6 +49,7 @@ class FileSink : public parquet::Sink {
     return file_->commit();
   }
   [[nodiscard]] std::uint64_t size() const noexcept { return size_; }
+  [[nodiscard]] const OutputFile* file() const noexcept { return file_ ? &*file_ : nullptr; }
 
  private:
   std::optional<OutputFile> file_;
@@ -56,12 +57,20 @@ class FileSink : public parquet::Sink {
   std::uint64_t size_ = 0;
 };
 
-// Where the members are written: a directory, and the options their files
-// are written with.
+// Where the members are written: files in a directory (with these
+// options), or anonymous scratch files there that the ZIP is copied from.
 struct MemberPlace {
   std::filesystem::path directory;
   textio::OutputOptions options;
+  bool scratch = false;
 };
+
+Result<OutputFile> open_member(const MemberPlace& place, std::string_view name) {
+  if (place.scratch) return OutputFile::scratch(place.directory);
+  auto file = OutputFile::open(place.directory / name, place.options);
+  if (!file) return std::move(file).error();
+  return std::move(file).value();
+}
 
 // A table being written into its member file: its writer and its sink. An
 // empty name writes nothing.
@@ -69,7 +78,7 @@ struct Table {
   Table(const MemberPlace& place, std::string member, std::vector<parquet::Column> columns,
         parquet::WriterOptions options)
       : name(std::move(member)),
-        sink(std::make_unique<FileSink>(open_member(place, name))),
+        sink(std::make_unique<FileSink>(open_file(place, name))),
         writer(*sink, std::move(columns), std::move(options)) {}
   std::string name;
   std::optional<Error> open_error;
@@ -77,9 +86,9 @@ struct Table {
   parquet::Writer writer;
 
  private:
-  std::optional<OutputFile> open_member(const MemberPlace& place, const std::string& member) {
+  std::optional<OutputFile> open_file(const MemberPlace& place, const std::string& member) {
     if (member.empty()) return std::nullopt;
-    auto file = OutputFile::open(place.directory / member, place.options);
+    auto file = open_member(place, member);
     if (!file) {
       open_error = std::move(file).error();
       return std::nullopt;
@@ -336,23 +345,23 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
   const textio::IdForm ids = textio::id_form_of(reader.scans());
 
   // Each member streams into its file as it is written: into the
-  // directory that becomes the unpacked archive, or into scratch space
-  // beside the ZIP, from which the ZIP is then copied member by member.
+  // directory that becomes the unpacked archive, or into anonymous scratch
+  // files beside the ZIP, from which the ZIP is then copied member by
+  // member.
   std::optional<textio::OutputDirectory> directory;
   std::optional<OutputFile> zip_file;
+  MemberPlace place;
   if (target.unpacked) {
     auto opened = textio::OutputDirectory::open(target.path, target.output, kIndexName);
     if (!opened) return std::move(opened).error();
     directory.emplace(std::move(opened).value());
+    place = {directory->path(), directory->file_options()};
   } else {
     auto opened = OutputFile::open(target.path, target.output);
     if (!opened) return std::move(opened).error();
     zip_file.emplace(std::move(opened).value());
-    auto scratch = textio::OutputDirectory::scratch(zip_file->scratch_directory());
-    if (!scratch) return std::move(scratch).error();
-    directory.emplace(std::move(scratch).value());
+    place = {zip_file->scratch_directory(), {}, true};
   }
-  const MemberPlace place{directory->path(), directory->file_options()};
 
   Table spectra(place, "spectra_metadata.parquet", spectrum_columns(),
                 options_with(version, {{.column = kIndex}}));
@@ -628,7 +637,8 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
       unfinished = std::move(closed).error();
       return false;
     }
-    members.push_back({table.name, std::move(entity), std::move(kind), table.sink->size()});
+    members.push_back(
+        {table.name, std::move(entity), std::move(kind), table.sink->size(), table.sink->file()});
     return true;
   };
   const bool finished =
@@ -643,19 +653,17 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
   if (!finished) return std::move(*unfinished);
   facts.run_name = reader.name();
   const std::string index = index_json(members, facts);
-  {
-    auto file = OutputFile::open(place.directory / kIndexName, place.options);
-    if (!file) return std::move(file).error();
-    if (auto r = file->write(index); !r) return std::move(r).error();
-    if (auto r = file->commit(); !r) return std::move(r).error();
-  }
-  members.push_back({std::string(kIndexName), "", "", index.size()});
+  auto index_file = open_member(place, kIndexName);
+  if (!index_file) return std::move(index_file).error();
+  if (auto r = index_file->write(index); !r) return std::move(r).error();
+  if (auto r = index_file->commit(); !r) return std::move(r).error();
+  members.push_back({std::string(kIndexName), "", "", index.size(), &*index_file});
 
   if (target.unpacked) {
     if (auto r = directory->commit(); !r) return std::move(r).error();
     for (const auto& member : members) stats.bytes += member.size;
   } else {
-    auto size = write_zip(members, place.directory, *zip_file);
+    auto size = write_zip(members, *zip_file);
     if (!size) return std::move(size).error();
     if (auto r = zip_file->commit(); !r) return std::move(r).error();
     stats.bytes = *size;

@@ -13,13 +13,15 @@
 
 namespace velmoran::exporting {
 
-// A file of the archive, written out under its name in the directory the
-// members are assembled in.
+// A file of the archive, written out: under its name in the unpacked
+// archive's directory, or into a scratch file that a ZIP is copied from.
 struct Member {
   std::string name;
   std::string entity_type;
   std::string data_kind;
   std::uint64_t size = 0;
+  // The scratch file (OutputFile::scratch) that holds its bytes, if any.
+  const OutputFile* bytes = nullptr;
 };
 
 // What the index file says of the run besides its members.
@@ -36,13 +38,12 @@ struct IndexFacts {
 // file-level metadata.
 [[nodiscard]] std::string index_json(const std::vector<Member>& members, const IndexFacts& facts);
 
-// The members (files in `directory`) as a ZIP, stored uncompressed (ZIP64
+// The members (their scratch files) as a ZIP, stored uncompressed (ZIP64
 // when needed), written to `output` (not committed); the ZIP's size. The
 // members are read from their files and the ZIP goes straight to the
 // output, so memory stays small whatever the size; an output that cannot
-// seek (a pipe) gets a ZIP made in `directory` first, then copied.
+// seek (a pipe) gets the ZIP in a scratch file first, then copied.
 [[nodiscard]] Result<std::uint64_t> write_zip(const std::vector<Member>& members,
-                                              const std::filesystem::path& directory,
                                               OutputFile& output);
 
 }  // namespace velmoran::exporting

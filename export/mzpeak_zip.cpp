@@ -1,11 +1,12 @@
 #include "mzpeak_members.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
 #include <zip.h>
+
+#include <ctime>
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -104,9 +105,83 @@ class ZipWriteSource {
   std::uint64_t end_ = 0;
 };
 
+// What libzip reads a member from: its scratch file, read at offsets.
+class ZipReadSource {
+ public:
+  ZipReadSource(const OutputFile& file, std::uint64_t size) : file_(&file), size_(size) {
+    zip_error_init(&error_);
+  }
+  ZipReadSource(const ZipReadSource&) = delete;
+  ZipReadSource& operator=(const ZipReadSource&) = delete;
+  ~ZipReadSource() { zip_error_fini(&error_); }
+
+  static zip_int64_t call(void* self, void* data, zip_uint64_t length, zip_source_cmd_t command) {
+    return static_cast<ZipReadSource*>(self)->on(data, length, command);
+  }
+
+ private:
+  zip_int64_t on(void* data, zip_uint64_t length, zip_source_cmd_t command) {
+    switch (command) {
+      case ZIP_SOURCE_SUPPORTS:
+        return ZIP_SOURCE_SUPPORTS_SEEKABLE;
+      case ZIP_SOURCE_OPEN:
+        position_ = 0;
+        return 0;
+      case ZIP_SOURCE_READ: {
+        const auto want = static_cast<std::size_t>(
+            std::min<std::uint64_t>(length, size_ - std::min(size_, position_)));
+        auto n = file_->read_at(position_, static_cast<char*>(data), want);
+        if (!n) {
+          zip_error_set(&error_, ZIP_ER_READ, n.error().os_error());
+          return -1;
+        }
+        position_ += *n;
+        return static_cast<zip_int64_t>(*n);
+      }
+      case ZIP_SOURCE_STAT: {
+        auto* stat = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &error_);
+        if (!stat) return -1;
+        zip_stat_init(stat);
+        stat->size = size_;
+        stat->mtime = ::time(nullptr);
+        stat->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME;
+        return sizeof(zip_stat_t);
+      }
+      case ZIP_SOURCE_SEEK: {
+        const zip_int64_t to =
+            zip_source_seek_compute_offset(position_, size_, data, length, &error_);
+        if (to < 0) return -1;
+        position_ = static_cast<std::uint64_t>(to);
+        return 0;
+      }
+      case ZIP_SOURCE_TELL:
+        return static_cast<zip_int64_t>(position_);
+      case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&error_, data, length);
+      case ZIP_SOURCE_CLOSE:
+      case ZIP_SOURCE_FREE:
+        return 0;
+      default:
+        zip_error_set(&error_, ZIP_ER_OPNOTSUPP, 0);
+        return -1;
+    }
+  }
+
+  const OutputFile* file_;
+  std::uint64_t size_;
+  std::uint64_t position_ = 0;
+  zip_error_t error_;
+};
+
 // The ZIP written into `output`, which must be seekable.
-Result<std::uint64_t> zip_into(const std::vector<Member>& members,
-                               const std::filesystem::path& directory, OutputFile& output) {
+Result<std::uint64_t> zip_into(const std::vector<Member>& members, OutputFile& output) {
+  // The members' sources, alive until the archive is closed.
+  std::vector<std::unique_ptr<ZipReadSource>> readers;
+  readers.reserve(members.size());
+  for (const auto& member : members) {
+    if (!member.bytes) return Error::os(EBADF);
+    readers.push_back(std::make_unique<ZipReadSource>(*member.bytes, member.size));
+  }
   ZipWriteSource sink(output);
   zip_error_t error;
   zip_error_init(&error);
@@ -129,10 +204,10 @@ Result<std::uint64_t> zip_into(const std::vector<Member>& members,
     zip_discard(zip);
     return Error::parse("zip: " + text);
   };
-  for (const auto& member : members) {
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    const Member& member = members[i];
     // Read from the member's file when the archive is closed.
-    const std::filesystem::path file = directory / member.name;
-    zip_source_t* data = zip_source_file(archive, file.c_str(), 0, -1);
+    zip_source_t* data = zip_source_function(archive, &ZipReadSource::call, readers[i].get());
     const zip_int64_t at =
         data ? zip_file_add(archive, member.name.c_str(), data, ZIP_FL_ENC_UTF_8) : -1;
     if (at < 0 ||
@@ -147,38 +222,23 @@ Result<std::uint64_t> zip_into(const std::vector<Member>& members,
 
 }  // namespace
 
-Result<std::uint64_t> write_zip(const std::vector<Member>& members,
-                                const std::filesystem::path& directory, OutputFile& output) {
-  if (output.seekable()) return zip_into(members, directory, output);
-  // A pipe or a device: the ZIP is made beside the members, then copied.
-  const std::filesystem::path whole = directory / ".archive.zip";
-  {
-    auto file = OutputFile::open(whole, {.sync = false});
-    if (!file) return std::move(file).error();
-    auto size = zip_into(members, directory, *file);
-    if (!size) return size;
-    if (auto r = file->commit(); !r) return std::move(r).error();
-  }
-  const int fd = ::open(whole.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Error::os(errno);
+Result<std::uint64_t> write_zip(const std::vector<Member>& members, OutputFile& output) {
+  if (output.seekable()) return zip_into(members, output);
+  // A pipe or a device: the ZIP is made in a scratch file, then copied.
+  auto whole = OutputFile::scratch(output.scratch_directory());
+  if (!whole) return std::move(whole).error();
+  auto size = zip_into(members, *whole);
+  if (!size) return size;
   std::string chunk(textio::BufferedWriter::kChunkBytes, '\0');
-  std::uint64_t size = 0;
-  for (;;) {
-    const ssize_t n = ::read(fd, chunk.data(), chunk.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int err = errno;
-      ::close(fd);
-      return Error::os(err);
-    }
-    if (n == 0) break;
-    if (auto r = output.write(std::string_view(chunk.data(), static_cast<std::size_t>(n))); !r) {
-      ::close(fd);
+  for (std::uint64_t at = 0; at < *size;) {
+    auto n = whole->read_at(at, chunk.data(), chunk.size());
+    if (!n) return std::move(n).error();
+    if (*n == 0) return Error::unexpected_eof();
+    if (auto r = output.write(std::string_view(chunk.data(), *n)); !r) {
       return std::move(r).error();
     }
-    size += static_cast<std::uint64_t>(n);
+    at += *n;
   }
-  ::close(fd);
   return size;
 }
 

@@ -233,6 +233,27 @@ OutputFile OutputFile::memory() {
   return out;
 }
 
+Result<OutputFile> OutputFile::scratch(const std::filesystem::path& directory) {
+  OutputFile file;
+  file.scratch_ = true;
+  file.sync_ = false;
+  file.destination_ = directory / "scratch";
+  file.fd_ = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  for (int attempt = 0; file.fd_ < 0 && attempt < 100; ++attempt) {
+    // Without O_TMPFILE: a named file, unlinked at once.
+    const std::filesystem::path name = temporary_name(file.destination_);
+    const int slot = enter_temporary(name.c_str());
+    file.fd_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int err = errno;
+    if (file.fd_ >= 0) ::unlink(name.c_str());
+    leave_temporary(slot);
+    if (file.fd_ < 0 && err != EEXIST) return Error::os(err);
+  }
+  if (file.fd_ < 0) return Error::os(EEXIST);
+  file.owns_fd_ = true;
+  return file;
+}
+
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       owns_fd_(std::exchange(other.owns_fd_, false)),
@@ -247,7 +268,8 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
       bytes_written_(other.bytes_written_),
       bytes_stored_(other.bytes_stored_),
       in_memory_(std::exchange(other.in_memory_, false)),
-      text_(std::move(other.text_)) {}
+      text_(std::move(other.text_)),
+      scratch_(std::exchange(other.scratch_, false)) {}
 
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
   if (this != &other) {
@@ -266,6 +288,7 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
     bytes_stored_ = other.bytes_stored_;
     in_memory_ = std::exchange(other.in_memory_, false);
     text_ = std::move(other.text_);
+    scratch_ = std::exchange(other.scratch_, false);
   }
   return *this;
 }
@@ -330,6 +353,16 @@ Result<Done> OutputFile::seek(std::uint64_t offset) {
   return Done{};
 }
 
+Result<std::size_t> OutputFile::read_at(std::uint64_t offset, char* data, std::size_t size) const {
+  if (!scratch_ || fd_ < 0) return Error::os(EBADF);
+  if (offset > static_cast<std::uint64_t>(INT64_MAX)) return Error::os(EINVAL);
+  for (;;) {
+    const ssize_t n = ::pread(fd_, data, size, static_cast<off_t>(offset));
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) return Error::os(errno);
+  }
+}
+
 std::filesystem::path OutputFile::scratch_directory() const {
   if (!in_place_ && !in_memory_) return directory_of(destination_);
   std::error_code ec;
@@ -338,7 +371,7 @@ std::filesystem::path OutputFile::scratch_directory() const {
 }
 
 Result<Done> OutputFile::commit() {
-  if (in_memory_) return finish_filter();
+  if (in_memory_ || scratch_) return finish_filter();
   if (fd_ < 0) return Error::os(EBADF);
   if (auto finished = finish_filter(); !finished) {
     discard();
@@ -413,13 +446,6 @@ Result<OutputDirectory> OutputDirectory::make(const std::filesystem::path& near,
   return Error::os(EEXIST);
 }
 
-Result<OutputDirectory> OutputDirectory::scratch(const std::filesystem::path& parent) {
-  auto made =
-      make((parent.empty() ? std::filesystem::path(".") : parent) / "velmoran-scratch", 0700);
-  if (made) made.value().sync_ = false;
-  return made;
-}
-
 Result<OutputDirectory> OutputDirectory::open(const std::filesystem::path& target,
                                               const OutputOptions& options,
                                               std::string_view marker) {
@@ -444,6 +470,7 @@ Result<OutputDirectory> OutputDirectory::open(const std::filesystem::path& targe
   if (!made) return std::move(made).error();
   OutputDirectory directory = std::move(made).value();
   directory.sync_ = options.sync;
+  directory.anonymous_ = options.anonymous;
   directory.marker_ = marker;
   directory.destination_ = destination;
   return directory;
@@ -451,6 +478,7 @@ Result<OutputDirectory> OutputDirectory::open(const std::filesystem::path& targe
 
 OutputDirectory::OutputDirectory(OutputDirectory&& other) noexcept
     : sync_(other.sync_),
+      anonymous_(other.anonymous_),
       marker_(std::move(other.marker_)),
       destination_(std::move(other.destination_)),
       temporary_(std::exchange(other.temporary_, {})),
@@ -460,6 +488,7 @@ OutputDirectory& OutputDirectory::operator=(OutputDirectory&& other) noexcept {
   if (this != &other) {
     discard();
     sync_ = other.sync_;
+    anonymous_ = other.anonymous_;
     marker_ = std::move(other.marker_);
     destination_ = std::move(other.destination_);
     temporary_ = std::exchange(other.temporary_, {});

@@ -85,6 +85,11 @@ class OutputFile {
   // Written into memory: commit() only ends the writing; take_text() hands
   // the text over.
   [[nodiscard]] static OutputFile memory();
+  // Scratch space in `directory`: an anonymous file (O_TMPFILE, or one
+  // unlinked as soon as it is made) that is never put in place, so that
+  // nothing is left of it however the program ends. commit() only ends
+  // the writing; read_at() reads it back.
+  [[nodiscard]] static Result<OutputFile> scratch(const std::filesystem::path& directory);
 
   OutputFile(OutputFile&& other) noexcept;
   OutputFile& operator=(OutputFile&& other) noexcept;
@@ -108,6 +113,10 @@ class OutputFile {
   // Moves where the next store() goes to `offset` from the file's start
   // (ESPIPE when the file is not seekable()).
   [[nodiscard]] Result<Done> seek(std::uint64_t offset);
+  // Reads up to `size` bytes at `offset` of a scratch() file; fewer at its
+  // end.
+  [[nodiscard]] Result<std::size_t> read_at(std::uint64_t offset, char* data,
+                                            std::size_t size) const;
   // Where a writer may keep scratch files of its own on the way to this
   // output: the temporary's directory (on the target's file system), or
   // the system's temporary directory for a file written in place.
@@ -154,6 +163,8 @@ class OutputFile {
   std::uint64_t bytes_stored_ = 0;
   bool in_memory_ = false;
   std::string text_;
+  // Made by scratch(): never placed, readable.
+  bool scratch_ = false;
 };
 
 // A directory of files put in place whole, as OutputFile puts a file: the
@@ -177,9 +188,6 @@ class OutputDirectory {
   [[nodiscard]] static Result<OutputDirectory> open(const std::filesystem::path& target,
                                                     const OutputOptions& options,
                                                     std::string_view marker);
-  // A hidden temporary directory in `parent` that is never put in place:
-  // scratch space, removed with its files when dropped.
-  [[nodiscard]] static Result<OutputDirectory> scratch(const std::filesystem::path& parent);
 
   OutputDirectory(OutputDirectory&& other) noexcept;
   OutputDirectory& operator=(OutputDirectory&& other) noexcept;
@@ -190,7 +198,9 @@ class OutputDirectory {
   // Where the files are written until commit().
   [[nodiscard]] const std::filesystem::path& path() const noexcept { return temporary_; }
   // The options its files are written with: synced as the directory is.
-  [[nodiscard]] OutputOptions file_options() const { return {.sync = sync_}; }
+  [[nodiscard]] OutputOptions file_options() const {
+    return {.sync = sync_, .anonymous = anonymous_};
+  }
 
   // Puts the directory in place (flushed to the disk first when synced).
   // After a failure nothing is at the target that was not there before.
@@ -204,9 +214,9 @@ class OutputDirectory {
   void discard() noexcept;
 
   bool sync_ = true;
+  bool anonymous_ = true;
   std::string marker_;
-  // The directory that is replaced: the target with its links resolved
-  // (empty for scratch space).
+  // The directory that is replaced: the target with its links resolved.
   std::filesystem::path destination_;
   std::filesystem::path temporary_;
   int cleanup_slot_ = -1;
