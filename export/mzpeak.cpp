@@ -13,9 +13,9 @@
 #include <velmoran/export/point_table.hpp>
 #include <velmoran/mrm/channel_chromatograms.hpp>
 #include <velmoran/parquet/writer.hpp>
-#include <velmoran/textio/buffered_writer.hpp>
 #include <velmoran/pipeline/spectrum_pipeline.hpp>
 #include <velmoran/representation.hpp>
+#include <velmoran/textio/buffered_writer.hpp>
 #include <velmoran/textio/escape.hpp>
 #include <velmoran/textio/number_text.hpp>
 #include <velmoran/textio/spectrum_id.hpp>
@@ -40,7 +40,8 @@ class FileSink : public parquet::Sink {
     if (auto r = buffer_->write(bytes); !r) return std::move(r).error();
     return parquet::Written{};
   }
-  // Writes out the rest and puts the file in place.
+  // Writes out the rest and finishes the file: put in place, or for a
+  // scratch file kept open to be read back.
   Result<textio::Done> close() {
     if (!buffer_) return textio::Done{};
     if (auto r = buffer_->flush(); !r) return r;
