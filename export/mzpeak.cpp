@@ -15,6 +15,7 @@
 #include <velmoran/parquet/writer.hpp>
 #include <velmoran/pipeline/spectrum_pipeline.hpp>
 #include <velmoran/representation.hpp>
+#include <velmoran/textio/buffered_writer.hpp>
 #include <velmoran/textio/escape.hpp>
 #include <velmoran/textio/number_text.hpp>
 #include <velmoran/textio/spectrum_id.hpp>
@@ -26,23 +27,75 @@ namespace {
 
 using parquet::Type;
 
-// A Parquet member built in memory.
-class StringSink : public parquet::Sink {
+// A Parquet member written to its file as the table grows (through a
+// buffer), so that memory does not grow with the run. Without a file it
+// takes the bytes and drops them (a table the archive does not hold).
+class FileSink : public parquet::Sink {
  public:
+  explicit FileSink(std::optional<OutputFile> file) : file_(std::move(file)) {
+    if (file_) buffer_.emplace(*file_);
+  }
   Result<parquet::Written> write(std::string_view bytes) override {
-    text.append(bytes);
+    if (!buffer_) return parquet::Written{};
+    if (auto r = buffer_->write(bytes); !r) return std::move(r).error();
     return parquet::Written{};
   }
-  std::string text;
+  // Writes out the rest and finishes the file: put in place, or for a
+  // scratch file kept open to be read back.
+  Result<textio::Done> close() {
+    if (!buffer_) return textio::Done{};
+    if (auto r = buffer_->flush(); !r) return r;
+    size_ = buffer_->bytes();
+    buffer_.reset();
+    return file_->commit();
+  }
+  [[nodiscard]] std::uint64_t size() const noexcept { return size_; }
+  [[nodiscard]] const OutputFile* file() const noexcept { return file_ ? &*file_ : nullptr; }
+
+ private:
+  std::optional<OutputFile> file_;
+  std::optional<textio::BufferedWriter> buffer_;
+  std::uint64_t size_ = 0;
 };
 
-// A table being written: its writer and its bytes.
+// Where the members are written: files in a directory (with these
+// options), or anonymous scratch files there that the ZIP is copied from.
+struct MemberPlace {
+  std::filesystem::path directory;
+  textio::OutputOptions options;
+  bool scratch = false;
+};
+
+Result<OutputFile> open_member(const MemberPlace& place, std::string_view name) {
+  if (place.scratch) return OutputFile::scratch(place.directory);
+  auto file = OutputFile::open(place.directory / name, place.options);
+  if (!file) return std::move(file).error();
+  return std::move(file).value();
+}
+
+// A table being written into its member file: its writer and its sink. An
+// empty name writes nothing.
 struct Table {
-  Table(std::vector<parquet::Column> columns, parquet::WriterOptions options)
-      : sink(std::make_unique<StringSink>()),
+  Table(const MemberPlace& place, std::string member, std::vector<parquet::Column> columns,
+        parquet::WriterOptions options)
+      : name(std::move(member)),
+        sink(std::make_unique<FileSink>(open_file(place, name))),
         writer(*sink, std::move(columns), std::move(options)) {}
-  std::unique_ptr<StringSink> sink;
+  std::string name;
+  std::optional<Error> open_error;
+  std::unique_ptr<FileSink> sink;
   parquet::Writer writer;
+
+ private:
+  std::optional<OutputFile> open_file(const MemberPlace& place, const std::string& member) {
+    if (member.empty()) return std::nullopt;
+    auto file = open_member(place, member);
+    if (!file) {
+      open_error = std::move(file).error();
+      return std::nullopt;
+    }
+    return std::move(file).value();
+  }
 };
 
 parquet::WriterOptions options_with(
@@ -272,6 +325,10 @@ std::vector<parquet::Column> product_columns() {
           {.name = "isolation_window_target", .type = Type::kDouble, .group = "isolation_window"}};
 }
 
+// The index member, which also marks a directory as an unpacked archive
+// that a later conversion may replace.
+constexpr std::string_view kIndexName = "mzpeak_index.json";
+
 struct Slot {
   quorlith::SpectrumRecord record;
   bool profile = false;
@@ -288,27 +345,52 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
   const std::string& version = options.software_version;
   const textio::IdForm ids = textio::id_form_of(reader.scans());
 
-  Table spectra(spectrum_columns(), options_with(version, {{.column = kIndex}}));
-  Table scan_table({{.name = "source_index", .type = Type::kInt64, .page_index = true},
+  // Each member streams into its file as it is written: into the
+  // directory that becomes the unpacked archive, or into anonymous scratch
+  // files beside the ZIP, from which the ZIP is then copied member by
+  // member.
+  std::optional<textio::OutputDirectory> directory;
+  std::optional<OutputFile> zip_file;
+  MemberPlace place;
+  if (target.unpacked) {
+    auto opened = textio::OutputDirectory::open(target.path, target.output, kIndexName);
+    if (!opened) return std::move(opened).error();
+    directory.emplace(std::move(opened).value());
+    place = {directory->path(), directory->file_options()};
+  } else {
+    auto opened = OutputFile::open(target.path, target.output);
+    if (!opened) return std::move(opened).error();
+    zip_file.emplace(std::move(opened).value());
+    place = {zip_file->scratch_directory(), {}, true};
+  }
+
+  Table spectra(place, "spectra_metadata.parquet", spectrum_columns(),
+                options_with(version, {{.column = kIndex}}));
+  Table scan_table(place, "spectra_metadata_scans.parquet",
+                   {{.name = "source_index", .type = Type::kInt64, .page_index = true},
                     {.name = "scan_index", .type = Type::kInt64, .page_index = true},
                     {.name = "scan_start_time", .type = Type::kDouble, .page_index = true}},
                    options_with(version, {{.column = 0}}));
-  Table precursors(precursor_columns(), options_with(version, {{.column = 0}}));
-  Table selected_ions({{.name = "source_index", .type = Type::kInt64, .page_index = true},
+  Table precursors(place, "spectra_metadata_precursors.parquet", precursor_columns(),
+                   options_with(version, {{.column = 0}}));
+  Table selected_ions(place, "spectra_metadata_selected_ions.parquet",
+                      {{.name = "source_index", .type = Type::kInt64, .page_index = true},
                        {.name = "precursor_index", .type = Type::kInt64, .nullable = true},
                        {.name = "selected_ion_mz", .type = Type::kDouble, .page_index = true}},
                       options_with(version, {{.column = 0}}));
   const bool chunked = target.layout == MzpeakLayout::kChunk;
   const std::string point_index = array_index("point", kSpectrumArrays);
-  Table data(chunked ? chunk_columns() : signal_columns("spectrum_index", "mz", Type::kFloat),
+  Table data(place, "spectra_data.parquet",
+             chunked ? chunk_columns() : signal_columns("spectrum_index", "mz", Type::kFloat),
              options_with(version, {{.column = 0}, {.column = 1}},
                           {{"spectrum_array_index",
                             chunked ? array_index("chunk", kSpectrumChunkArrays) : point_index}}));
-  Table peaks(signal_columns("spectrum_index", "mz", Type::kFloat),
+  Table peaks(place, "spectra_peaks.parquet", signal_columns("spectrum_index", "mz", Type::kFloat),
               options_with(version, {{.column = 0}, {.column = 1}},
                            {{"spectrum_array_index", point_index}}));
   std::vector<double> deltas;
   for (Table* t : {&spectra, &scan_table, &precursors, &selected_ions, &data, &peaks}) {
+    if (t->open_error) return *t->open_error;
     if (auto r = t->writer.begin(); !r) return std::move(r).error();
   }
 
@@ -447,16 +529,19 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
 
   // TIC and BPC trace the survey scans, or every spectrum of a run without
   // any (as mzML's chromatograms do).
-  Table chromatograms({{.name = "index", .type = Type::kInt64, .page_index = true},
+  Table chromatograms(place, "chromatograms_metadata.parquet",
+                      {{.name = "index", .type = Type::kInt64, .page_index = true},
                        {.name = "id", .type = Type::kString},
                        {.name = "chromatogram_type", .type = Type::kString},
                        {.name = "number_of_data_points", .type = Type::kInt64}},
                       options_with(version, {{.column = 0}}));
   Table traces(
+      place, "chromatograms_data.parquet",
       signal_columns("chromatogram_index", "time", Type::kDouble),
       options_with(version, {{.column = 0}, {.column = 1}},
                    {{"chromatogram_array_index", array_index("point", kChromatogramArrays)}}));
   for (Table* t : {&chromatograms, &traces}) {
+    if (t->open_error) return *t->open_error;
     if (auto r = t->writer.begin(); !r) return std::move(r).error();
   }
   std::vector<double> trace_times;
@@ -493,10 +578,14 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
   // An MRM run: one chromatogram per channel, as in mzML; with a transition
   // list, a selected reaction monitoring chromatogram whose precursor (Q1)
   // and product (Q3) are in the chromatogram precursor and product tables.
-  Table trace_precursors(precursor_columns(), options_with(version, {{.column = 0}}));
-  Table trace_products(product_columns(), options_with(version, {{.column = 0}}));
-  Table products(product_columns(), options_with(version, {{.column = 0}}));
+  Table trace_precursors(place, transitions ? "chromatograms_metadata_precursors.parquet" : "",
+                         precursor_columns(), options_with(version, {{.column = 0}}));
+  Table trace_products(place, transitions ? "chromatograms_metadata_products.parquet" : "",
+                       product_columns(), options_with(version, {{.column = 0}}));
+  Table products(place, transitions ? "spectra_metadata_products.parquet" : "", product_columns(),
+                 options_with(version, {{.column = 0}}));
   for (Table* t : {&trace_precursors, &trace_products, &products}) {
+    if (t->open_error) return *t->open_error;
     if (auto r = t->writer.begin(); !r) return std::move(r).error();
   }
   std::int64_t product_index = 0;
@@ -538,48 +627,47 @@ Result<ConvertStats> write_mzpeak(const Reader& reader, const MzpeakTarget& targ
   }
 
   std::vector<Member> members;
-  const auto add = [&](Table& table, std::string name, std::string entity, std::string kind) {
-    if (auto r = table.writer.finish(); !r) return false;
+  std::optional<Error> unfinished;
+  const auto add = [&](Table& table, std::string entity, std::string kind) {
+    auto r = table.writer.finish();
+    if (!r) {
+      unfinished = std::move(r).error();
+      return false;
+    }
+    if (auto closed = table.sink->close(); !closed) {
+      unfinished = std::move(closed).error();
+      return false;
+    }
     members.push_back(
-        {std::move(name), std::move(entity), std::move(kind), std::move(table.sink->text)});
+        {table.name, std::move(entity), std::move(kind), table.sink->size(), table.sink->file()});
     return true;
   };
   const bool finished =
-      add(spectra, "spectra_metadata.parquet", "spectrum", "metadata") &&
-      add(scan_table, "spectra_metadata_scans.parquet", "spectrum", "scans") &&
-      add(precursors, "spectra_metadata_precursors.parquet", "spectrum", "precursors") &&
-      add(selected_ions, "spectra_metadata_selected_ions.parquet", "spectrum", "selected_ions") &&
-      add(data, "spectra_data.parquet", "spectrum", "data_arrays") &&
-      add(peaks, "spectra_peaks.parquet", "spectrum", "peaks") &&
-      add(chromatograms, "chromatograms_metadata.parquet", "chromatogram", "metadata") &&
-      add(traces, "chromatograms_data.parquet", "chromatogram", "data_arrays") &&
-      (!transitions ||
-       (add(products, "spectra_metadata_products.parquet", "spectrum", "products") &&
-        add(trace_precursors, "chromatograms_metadata_precursors.parquet", "chromatogram",
-            "precursors") &&
-        add(trace_products, "chromatograms_metadata_products.parquet", "chromatogram",
-            "products")));
-  if (!finished) return Error::parse("parquet: a table could not be finished");
+      add(spectra, "spectrum", "metadata") && add(scan_table, "spectrum", "scans") &&
+      add(precursors, "spectrum", "precursors") &&
+      add(selected_ions, "spectrum", "selected_ions") && add(data, "spectrum", "data_arrays") &&
+      add(peaks, "spectrum", "peaks") && add(chromatograms, "chromatogram", "metadata") &&
+      add(traces, "chromatogram", "data_arrays") &&
+      (!transitions || (add(products, "spectrum", "products") &&
+                        add(trace_precursors, "chromatogram", "precursors") &&
+                        add(trace_products, "chromatogram", "products")));
+  if (!finished) return std::move(*unfinished);
   facts.run_name = reader.name();
-  members.push_back({"mzpeak_index.json", "", "", index_json(members, facts)});
+  const std::string index = index_json(members, facts);
+  auto index_file = open_member(place, kIndexName);
+  if (!index_file) return std::move(index_file).error();
+  if (auto r = index_file->write(index); !r) return std::move(r).error();
+  if (auto r = index_file->commit(); !r) return std::move(r).error();
+  members.push_back({std::string(kIndexName), "", "", index.size(), &*index_file});
 
   if (target.unpacked) {
-    std::error_code ec;
-    std::filesystem::create_directories(target.path, ec);
-    if (ec) return Error::os(ec.value());
-    for (const auto& member : members) {
-      auto file = OutputFile::open(target.path / member.name, target.output);
-      if (!file) return std::move(file).error();
-      if (auto r = file->write(member.bytes); !r) return std::move(r).error();
-      if (auto r = file->commit(); !r) return std::move(r).error();
-      stats.bytes += member.bytes.size();
-    }
+    if (auto r = directory->commit(); !r) return std::move(r).error();
+    for (const auto& member : members) stats.bytes += member.size;
   } else {
-    auto file = OutputFile::open(target.path, target.output);
-    if (!file) return std::move(file).error();
-    if (auto r = write_zip(members, *file); !r) return std::move(r).error();
-    if (auto r = file->commit(); !r) return std::move(r).error();
-    stats.bytes = file->bytes_stored();
+    auto size = write_zip(members, *zip_file);
+    if (!size) return std::move(size).error();
+    if (auto r = zip_file->commit(); !r) return std::move(r).error();
+    stats.bytes = *size;
   }
   ticker.finished(total);
   return stats;

@@ -1,11 +1,15 @@
 #include <velmoran/textio/interrupt_cleanup.hpp>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <cstring>
 
 namespace velmoran::textio {
@@ -23,9 +27,33 @@ std::array<Slot, kSlots> g_slots;
 
 constexpr std::array kSignals = {SIGINT, SIGTERM, SIGHUP};
 
+// Removes a temporary directory's files and then the directory, with
+// calls that are safe in a signal handler (no allocation).
+void remove_directory(const char* path) {
+  const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return;
+  alignas(8) std::array<char, 4096> entries{};
+  for (;;) {
+    const ssize_t n = ::getdents64(fd, entries.data(), entries.size());
+    if (n <= 0) break;
+    for (ssize_t at = 0; at < n;) {
+      unsigned short length = 0;
+      std::memcpy(&length, entries.data() + at + offsetof(dirent64, d_reclen), sizeof length);
+      const char* name = entries.data() + at + offsetof(dirent64, d_name);
+      if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) ::unlinkat(fd, name, 0);
+      if (length == 0) break;
+      at += length;
+    }
+  }
+  ::close(fd);
+  ::rmdir(path);
+}
+
 extern "C" void remove_temporaries_and_die(int signal_number) {
   for (Slot& slot : g_slots) {
-    if (slot.state.load() == 2) ::unlink(slot.path.data());
+    if (slot.state.load() != 2) continue;
+    // A temporary directory (EISDIR) goes with the files it holds.
+    if (::unlink(slot.path.data()) != 0 && errno == EISDIR) remove_directory(slot.path.data());
   }
   ::signal(signal_number, SIG_DFL);
   ::raise(signal_number);

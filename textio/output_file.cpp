@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -90,6 +91,37 @@ std::filesystem::path temporary_name(const std::filesystem::path& destination) {
 std::filesystem::path directory_of(const std::filesystem::path& file) {
   std::filesystem::path directory = file.parent_path();
   return directory.empty() ? std::filesystem::path(".") : directory;
+}
+
+// Flushes a directory's entries (its new names) to the disk.
+void sync_directory(const std::filesystem::path& directory) {
+  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    (void)::fsync(fd);
+    ::close(fd);
+  }
+}
+
+// Why an existing `destination` may not be replaced by an output directory
+// (an errno), or 0 when it is absent, an empty directory, or one holding
+// `marker` and nothing but regular files.
+int directory_refusal(const std::filesystem::path& destination, std::string_view marker) {
+  struct stat info {};
+  if (::lstat(destination.c_str(), &info) != 0) return errno == ENOENT ? 0 : errno;
+  if (!S_ISDIR(info.st_mode)) return ENOTDIR;
+  std::error_code ec;
+  bool empty = true;
+  bool marked = false;
+  bool only_files = true;
+  for (std::filesystem::directory_iterator it(destination, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    empty = false;
+    marked = marked || it->path().filename() == marker;
+    std::error_code status_ec;
+    only_files = only_files && std::filesystem::is_regular_file(it->symlink_status(status_ec));
+  }
+  if (ec) return ec.value();
+  return empty || (marked && only_files) ? 0 : ENOTEMPTY;
 }
 
 }  // namespace
@@ -201,6 +233,27 @@ OutputFile OutputFile::memory() {
   return out;
 }
 
+Result<OutputFile> OutputFile::scratch(const std::filesystem::path& directory) {
+  OutputFile file;
+  file.scratch_ = true;
+  file.sync_ = false;
+  file.destination_ = directory / "scratch";
+  file.fd_ = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  for (int attempt = 0; file.fd_ < 0 && attempt < 100; ++attempt) {
+    // Without O_TMPFILE: a named file, unlinked at once.
+    const std::filesystem::path name = temporary_name(file.destination_);
+    const int slot = enter_temporary(name.c_str());
+    file.fd_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int err = errno;
+    if (file.fd_ >= 0) ::unlink(name.c_str());
+    leave_temporary(slot);
+    if (file.fd_ < 0 && err != EEXIST) return Error::os(err);
+  }
+  if (file.fd_ < 0) return Error::os(EEXIST);
+  file.owns_fd_ = true;
+  return file;
+}
+
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       owns_fd_(std::exchange(other.owns_fd_, false)),
@@ -215,7 +268,8 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
       bytes_written_(other.bytes_written_),
       bytes_stored_(other.bytes_stored_),
       in_memory_(std::exchange(other.in_memory_, false)),
-      text_(std::move(other.text_)) {}
+      text_(std::move(other.text_)),
+      scratch_(std::exchange(other.scratch_, false)) {}
 
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
   if (this != &other) {
@@ -234,6 +288,7 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
     bytes_stored_ = other.bytes_stored_;
     in_memory_ = std::exchange(other.in_memory_, false);
     text_ = std::move(other.text_);
+    scratch_ = std::exchange(other.scratch_, false);
   }
   return *this;
 }
@@ -291,8 +346,32 @@ Result<Done> OutputFile::finish_filter() {
   return finished;
 }
 
+Result<Done> OutputFile::seek(std::uint64_t offset) {
+  if (!seekable()) return Error::os(ESPIPE);
+  if (offset > static_cast<std::uint64_t>(INT64_MAX)) return Error::os(EINVAL);
+  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) return Error::os(errno);
+  return Done{};
+}
+
+Result<std::size_t> OutputFile::read_at(std::uint64_t offset, char* data, std::size_t size) const {
+  if (!scratch_ || fd_ < 0) return Error::os(EBADF);
+  if (offset > static_cast<std::uint64_t>(INT64_MAX)) return Error::os(EINVAL);
+  for (;;) {
+    const ssize_t n = ::pread(fd_, data, size, static_cast<off_t>(offset));
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) return Error::os(errno);
+  }
+}
+
+std::filesystem::path OutputFile::scratch_directory() const {
+  if (!in_place_ && !in_memory_) return directory_of(destination_);
+  std::error_code ec;
+  std::filesystem::path directory = std::filesystem::temp_directory_path(ec);
+  return ec ? std::filesystem::path("/tmp") : directory;
+}
+
 Result<Done> OutputFile::commit() {
-  if (in_memory_) return finish_filter();
+  if (in_memory_ || scratch_) return finish_filter();
   if (fd_ < 0) return Error::os(EBADF);
   if (auto finished = finish_filter(); !finished) {
     discard();
@@ -347,6 +426,122 @@ Result<Done> OutputFile::place() {
       ::close(directory);
     }
   }
+  return Done{};
+}
+
+Result<OutputDirectory> OutputDirectory::make(const std::filesystem::path& near, unsigned mode) {
+  OutputDirectory directory;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    // Entered before it exists, so that no interrupt finds it unentered.
+    std::filesystem::path name = temporary_name(near);
+    directory.cleanup_slot_ = enter_temporary(name.c_str());
+    if (::mkdir(name.c_str(), static_cast<mode_t>(mode)) == 0) {
+      directory.temporary_ = std::move(name);
+      return directory;
+    }
+    const int err = errno;
+    leave_temporary(std::exchange(directory.cleanup_slot_, -1));
+    if (err != EEXIST) return Error::os(err);
+  }
+  return Error::os(EEXIST);
+}
+
+Result<OutputDirectory> OutputDirectory::open(const std::filesystem::path& target,
+                                              const OutputOptions& options,
+                                              std::string_view marker) {
+  if (target.empty() || target.native().find('\0') != std::string::npos) {
+    return Error::os(EINVAL);
+  }
+  if (find_input_clash(target, options.inputs)) return Error::os(EPERM);
+  // The directory the target names, its links followed ("out/" is "out").
+  std::filesystem::path destination = resolved_path(target);
+  if (destination.filename().empty()) destination = destination.parent_path();
+  if (destination.filename().empty() || destination == destination.root_path()) {
+    return Error::os(EINVAL);
+  }
+  if (find_input_clash(destination, options.inputs)) return Error::os(EPERM);
+  if (const int refused = directory_refusal(destination, marker)) return Error::os(refused);
+  std::error_code ec;
+  std::filesystem::create_directories(destination.parent_path(), ec);
+  if (ec) return Error::os(ec.value());
+
+  // Mode 0777 at creation: the kernel takes the umask off.
+  auto made = make(destination, 0777);
+  if (!made) return std::move(made).error();
+  OutputDirectory directory = std::move(made).value();
+  directory.sync_ = options.sync;
+  directory.anonymous_ = options.anonymous;
+  directory.marker_ = marker;
+  directory.destination_ = destination;
+  return directory;
+}
+
+OutputDirectory::OutputDirectory(OutputDirectory&& other) noexcept
+    : sync_(other.sync_),
+      anonymous_(other.anonymous_),
+      marker_(std::move(other.marker_)),
+      destination_(std::move(other.destination_)),
+      temporary_(std::exchange(other.temporary_, {})),
+      cleanup_slot_(std::exchange(other.cleanup_slot_, -1)) {}
+
+OutputDirectory& OutputDirectory::operator=(OutputDirectory&& other) noexcept {
+  if (this != &other) {
+    discard();
+    sync_ = other.sync_;
+    anonymous_ = other.anonymous_;
+    marker_ = std::move(other.marker_);
+    destination_ = std::move(other.destination_);
+    temporary_ = std::exchange(other.temporary_, {});
+    cleanup_slot_ = std::exchange(other.cleanup_slot_, -1);
+  }
+  return *this;
+}
+
+OutputDirectory::~OutputDirectory() { discard(); }
+
+void OutputDirectory::discard() noexcept {
+  if (!temporary_.empty()) {
+    std::error_code ec;
+    std::filesystem::remove_all(temporary_, ec);
+    temporary_.clear();
+  }
+  leave_temporary(std::exchange(cleanup_slot_, -1));
+}
+
+Result<Done> OutputDirectory::commit() {
+  if (temporary_.empty() || destination_.empty()) return Error::os(EBADF);
+  if (sync_) sync_directory(temporary_);
+  const auto failed = [this](int err) -> Result<Done> {
+    discard();
+    return Error::os(err);
+  };
+  // Into a free place; else over an earlier output, the two exchanged at
+  // once so that the target is never missing or partial.
+  if (::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, destination_.c_str(), RENAME_NOREPLACE) !=
+      0) {
+    const int err = errno;
+    if (err == EINVAL || err == ENOSYS) {
+      // A file system without the flags: rename() replaces only an empty
+      // directory, and refuses any other.
+      if (const int refused = directory_refusal(destination_, marker_)) return failed(refused);
+      if (::rename(temporary_.c_str(), destination_.c_str()) != 0) return failed(errno);
+      leave_temporary(std::exchange(cleanup_slot_, -1));
+      temporary_.clear();
+    } else if (err != EEXIST) {
+      return failed(err);
+    } else if (const int refused = directory_refusal(destination_, marker_)) {
+      return failed(refused);
+    } else if (::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, destination_.c_str(),
+                           RENAME_EXCHANGE) != 0) {
+      return failed(errno);
+    }
+  } else {
+    leave_temporary(std::exchange(cleanup_slot_, -1));
+    temporary_.clear();
+  }
+  // What is left at the temporary's name is the replaced output.
+  discard();
+  if (sync_) sync_directory(directory_of(destination_));
   return Done{};
 }
 

@@ -1,6 +1,8 @@
 """Where convert, scans and xic put their output: whole or not at all,
 through symbolic links, in place for standard output, with the mode a user
-expects, and nothing left behind when a command fails or is killed.
+expects, and nothing left behind when a command fails or is killed; the
+same for an unpacked mzPeak archive (a directory), and an mzPeak archive
+written in memory that does not grow with the run.
 
 Environment: VELMORAN (the program) and VELMORAN_MKDATASET (the generator).
 """
@@ -337,6 +339,106 @@ class Placement(unittest.TestCase):
                 self.assertEqual(any(call in ("fsync", "fdatasync") for call in calls[:renamed]),
                                  flushed, calls)
 
+    def mzpeak(self, target, *extra, run=None, **kwargs):
+        return velmoran(["convert", "-q", run or self.dataset, "--format", "mzpeak", *extra, "-o",
+                         target], text=True, **kwargs)
+
+    def snapshot(self):
+        """Every name in the work directory with what it holds."""
+        found = {}
+        for name in os.listdir(self.work):
+            path = self.path(name)
+            if os.path.isdir(path):
+                found[name] = tree_digest(path)
+            else:
+                with open(path) as f:
+                    found[name] = f.read()
+        return found
+
+    def test_an_unpacked_archive_appears_whole_or_not_at_all(self):
+        out = self.path("out")
+        fresh = self.path("fresh")
+        self.mzpeak(fresh, "--unpacked", check=True)
+        expected = tree_digest(fresh)
+        shutil.rmtree(fresh)
+
+        def earlier():  # an archive of an earlier conversion, another layout
+            self.mzpeak(out, "--unpacked", "--mzpeak-layout", "point", check=True)
+
+        def foreign():
+            os.mkdir(out)
+            with open(os.path.join(out, "notes.txt"), "w") as f:
+                f.write("mine\n")
+
+        def a_file():
+            with open(out, "w") as f:
+                f.write("mine\n")
+
+        def link_to_earlier():
+            earlier()
+            os.rename(out, self.path("real"))
+            os.symlink("real", out)
+
+        def file_limit():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
+
+        rows = [  # (what is at the target, limit, status, message or the archive expected)
+            (None, file_limit, 1, "File too large"),
+            (earlier, file_limit, 1, "File too large"),
+            (foreign, None, 1, "Directory not empty"),
+            (a_file, None, 1, "Not a directory"),
+            (earlier, None, 0, expected),
+            (link_to_earlier, None, 0, expected),
+        ]
+        for prepare, limit, status, outcome in rows:
+            with self.subTest(target=prepare and prepare.__name__, limit=limit is not None):
+                if prepare:
+                    prepare()
+                before = self.snapshot()
+                proc = self.mzpeak(out, "--unpacked", preexec_fn=limit)
+                self.assertEqual(proc.returncode, status, proc.stderr)
+                if status:
+                    self.assertIn("%s: I/O error: %s" % (out, outcome), proc.stderr)
+                    self.assertEqual(self.snapshot(), before)  # no temporary, the old target untouched
+                else:
+                    self.assertEqual(tree_digest(out), outcome)
+                    self.assertEqual(os.path.islink(out), prepare is link_to_earlier)
+                    self.assertFalse([n for n in os.listdir(self.work) if ".tmp-" in n])
+                for name in os.listdir(self.work):
+                    path = self.path(name)
+                    if os.path.isdir(path) and not os.path.islink(path):
+                        shutil.rmtree(path)
+                    else:
+                        os.remove(path)
+        # A parent the user may not write: named, and nothing made.
+        locked = self.path("locked")
+        os.mkdir(locked, 0o555)
+        proc = velmoran(["convert", "-q", self.dataset, "--format", "mzpeak", "--unpacked", "-o",
+                         os.path.join(locked, "out")], text=True) if os.geteuid() != 0 else \
+            self.as_nobody(["convert", "-q", self.dataset, "--format", "mzpeak", "--unpacked",
+                            "-o", os.path.join(locked, "out")])
+        self.assertEqual(proc.returncode, 1, proc.stderr)
+        self.assertIn("Permission denied", proc.stderr)
+        self.assertEqual(os.listdir(locked), [])
+
+    def test_an_interrupted_archive_leaves_nothing(self):
+        # The ZIP's members are anonymous scratch files; its output is named
+        # here so that the test sees the conversion under way.
+        for extra in (["--unpacked"], []):
+            with self.subTest(extra=extra):
+                proc = subprocess.Popen([VELMORAN, "convert", "-q", self.long_run, "--format",
+                                         "mzpeak", *extra, "-o", self.path("out")],
+                                        stderr=subprocess.DEVNULL,
+                                        env=dict(os.environ, VELMORAN_NAMED_TEMPORARY="1"))
+                deadline = time.monotonic() + 10
+                while not any(n.startswith(".out.tmp-") for n in os.listdir(self.work)):
+                    self.assertIsNone(proc.poll(), "the command ended before the signal")
+                    self.assertLess(time.monotonic(), deadline, "no temporary appeared")
+                    time.sleep(0.001)
+                proc.send_signal(signal.SIGINT)
+                self.assertEqual(proc.wait(), -signal.SIGINT)
+                self.assertEqual(os.listdir(self.work), [])
+
     def test_interruption_leaves_no_temporary(self):
         cases = [(command, sig, "1") for command in COMMANDS
                  for sig in (signal.SIGINT, signal.SIGTERM)]
@@ -386,6 +488,31 @@ class ClosedPipe(unittest.TestCase):
                     error = proc.stderr.read()
                     proc.stderr.close()
                     self.assertEqual((proc.wait(), error), (0, b""))
+
+
+class ArchiveMemory(unittest.TestCase):
+    def test_an_archive_is_not_held_in_memory(self):
+        # The members stream to scratch files and the ZIP is copied from
+        # them: the memory a conversion takes grows far less with the run
+        # than the archive does (holding it, memory grew by twice the
+        # archive).
+        with tempfile.TemporaryDirectory() as tmp:
+            rss = {}
+            for name, scans in (("small", "100"), ("large", "4000")):
+                run = os.path.join(tmp, name + ".d")
+                subprocess.run([MKDATASET, "synth", run, "--ms1", scans, "--ms2", "0", "--points",
+                                "20000", "--peaks", "300", "--seed", "5"], check=True,
+                               capture_output=True)
+                archive = os.path.join(tmp, name + ".mzpeak")
+                pid = os.posix_spawn(VELMORAN, [VELMORAN, "convert", "-q", run, "--format",
+                                                "mzpeak", "-o", archive], os.environ)
+                _, status, usage = os.wait4(pid, 0)
+                self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+                rss[name] = usage.ru_maxrss * 1024
+                shutil.rmtree(run)
+            size = os.path.getsize(archive)
+            self.assertGreater(size, 40 << 20)
+            self.assertLess(rss["large"] - rss["small"], size // 2, rss)
 
 
 class Threads(unittest.TestCase):

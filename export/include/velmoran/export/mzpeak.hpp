@@ -15,9 +15,10 @@
 //                                     TIC and BPC, as mzML traces them
 //   mzpeak_index.json                 the members and the file-level metadata
 //
-// The archive is assembled in memory and written through OutputFile, so it
-// appears whole or not at all; an unpacked archive's members each do, the
-// index last.
+// Each member streams into a file as it is written, so memory does not grow
+// with the run; libzip then copies the members into the ZIP, written
+// through OutputFile. An unpacked archive is an OutputDirectory. Either
+// appears whole or not at all.
 #pragma once
 
 #include <filesystem>

@@ -1,6 +1,7 @@
-// Removing the named temporaries of unfinished outputs when the program is
-// interrupted. An OutputFile enters its temporary's name here for as long
-// as the name exists; the program, which owns the process's signals,
+// Removing the named temporaries of unfinished outputs (files, and
+// directories with the files in them) when the program is interrupted. An
+// OutputFile or OutputDirectory enters its temporary's name here for as
+// long as the name exists; the program, which owns the process's signals,
 // installs the handler with one InterruptCleanup for its whole run.
 #pragma once
 

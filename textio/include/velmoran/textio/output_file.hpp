@@ -85,6 +85,11 @@ class OutputFile {
   // Written into memory: commit() only ends the writing; take_text() hands
   // the text over.
   [[nodiscard]] static OutputFile memory();
+  // Scratch space in `directory`: an anonymous file (O_TMPFILE, or one
+  // unlinked as soon as it is made) that is never put in place, so that
+  // nothing is left of it however the program ends. commit() only ends
+  // the writing; read_at() reads it back.
+  [[nodiscard]] static Result<OutputFile> scratch(const std::filesystem::path& directory);
 
   OutputFile(OutputFile&& other) noexcept;
   OutputFile& operator=(OutputFile&& other) noexcept;
@@ -101,6 +106,21 @@ class OutputFile {
   void set_filter(std::unique_ptr<OutputFilter> filter);
   // Finishes and drops the filter now, so that bytes_stored() is final.
   [[nodiscard]] Result<Done> finish_filter();
+
+  // Whether seek() works: the file is written through a temporary (not in
+  // place, not into memory), for writers that go back to fill in a header.
+  [[nodiscard]] bool seekable() const noexcept { return !in_place_ && !in_memory_ && fd_ >= 0; }
+  // Moves where the next store() goes to `offset` from the file's start
+  // (ESPIPE when the file is not seekable()).
+  [[nodiscard]] Result<Done> seek(std::uint64_t offset);
+  // Reads up to `size` bytes at `offset` of a scratch() file; fewer at its
+  // end.
+  [[nodiscard]] Result<std::size_t> read_at(std::uint64_t offset, char* data,
+                                            std::size_t size) const;
+  // Where a writer may keep scratch files of its own on the way to this
+  // output: the temporary's directory (on the target's file system), or
+  // the system's temporary directory for a file written in place.
+  [[nodiscard]] std::filesystem::path scratch_directory() const;
 
   // Flushes, closes and puts the file in place. After a failure nothing is
   // at the target that was not there before.
@@ -143,6 +163,63 @@ class OutputFile {
   std::uint64_t bytes_stored_ = 0;
   bool in_memory_ = false;
   std::string text_;
+  // Made by scratch(): never placed, readable.
+  bool scratch_ = false;
+};
+
+// A directory of files put in place whole, as OutputFile puts a file: the
+// files are written into a hidden temporary directory beside the target
+// (".NAME.tmp-XXXXXX", in the same parent so that the rename stays in one
+// file system), and commit() renames it onto the target. Dropping an
+// uncommitted one removes the temporary and its files, and so does an
+// interrupt (InterruptCleanup), so that a failure never leaves a partial
+// directory that looks finished.
+//
+// - A symbolic link is written through: the temporary goes beside the
+//   directory the link resolves to, which it replaces; the link stays.
+// - An existing target is replaced only when it is an empty directory or
+//   one that holds `marker` and nothing but regular files (an earlier
+//   output of the same kind); the two are exchanged at once and the old
+//   files removed after. A file, or any other directory, is refused
+//   (ENOTDIR, ENOTEMPTY) before anything is written, and again at commit.
+// - A target that is, or lies inside, one of the input runs is refused.
+class OutputDirectory {
+ public:
+  [[nodiscard]] static Result<OutputDirectory> open(const std::filesystem::path& target,
+                                                    const OutputOptions& options,
+                                                    std::string_view marker);
+
+  OutputDirectory(OutputDirectory&& other) noexcept;
+  OutputDirectory& operator=(OutputDirectory&& other) noexcept;
+  OutputDirectory(const OutputDirectory&) = delete;
+  OutputDirectory& operator=(const OutputDirectory&) = delete;
+  ~OutputDirectory();
+
+  // Where the files are written until commit().
+  [[nodiscard]] const std::filesystem::path& path() const noexcept { return temporary_; }
+  // The options its files are written with: synced as the directory is.
+  [[nodiscard]] OutputOptions file_options() const {
+    return {.sync = sync_, .anonymous = anonymous_};
+  }
+
+  // Puts the directory in place (flushed to the disk first when synced).
+  // After a failure nothing is at the target that was not there before.
+  [[nodiscard]] Result<Done> commit();
+
+ private:
+  OutputDirectory() = default;
+  // A new temporary directory named after `near`, in its parent.
+  [[nodiscard]] static Result<OutputDirectory> make(const std::filesystem::path& near,
+                                                    unsigned mode);
+  void discard() noexcept;
+
+  bool sync_ = true;
+  bool anonymous_ = true;
+  std::string marker_;
+  // The directory that is replaced: the target with its links resolved.
+  std::filesystem::path destination_;
+  std::filesystem::path temporary_;
+  int cleanup_slot_ = -1;
 };
 
 // The result of OutputFile::open: the file, or the error with the path it
