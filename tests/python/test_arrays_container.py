@@ -385,6 +385,11 @@ class PickledStateTest(unittest.TestCase):
 
     def test_a_state_changed_while_read_is_no_use_after_free(self):
         env = dict(os.environ, PYTHONMALLOC="debug")
+        # The debug allocator keeps a header before every block, so the leak
+        # checker of a sanitized build finds no pointer to the interpreter's
+        # own blocks at exit and reports them all: leave it to AddressSanitizer.
+        env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "").replace("detect_leaks=1",
+                                                                  "detect_leaks=0")
         done = subprocess.run([sys.executable, "-c", textwrap.dedent(self.HOSTILE)], env=env,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
         self.assertEqual(done.returncode, 0, done.stderr.decode(errors="replace"))
