@@ -299,6 +299,7 @@ class Protocol(unittest.TestCase):
                      "referrer-policy": "no-referrer"})
 
 
+@unittest.skipIf(os.environ.get("VELMORAN_SANITIZED"), "the sanitizer needs more address space than the limits tried")
 class ShortOfMemory(unittest.TestCase):
     def test_under_ulimit_v_the_server_refuses_to_start_or_answers_but_never_dies(self):
         # A login node's `ulimit -v`, swept past every point where the server
