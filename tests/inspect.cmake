@@ -30,6 +30,11 @@ if(TARGET velmoran_cli AND VELMORAN_TEST_PYTHON)
     LABELS cli
     TIMEOUT 180
     ENVIRONMENT "VELMORAN=$<TARGET_FILE:velmoran_cli>;VELMORAN_MKDATASET=$<TARGET_FILE:velmoran_mkdataset>;PYTHONDONTWRITEBYTECODE=1")
+  if(VELMORAN_SANITIZE)
+    # The sanitizer's quarantine holds freed memory: the memory bound is the
+    # release tree's to check.
+    set_property(TEST output_placement APPEND PROPERTY ENVIRONMENT "VELMORAN_SANITIZED=1")
+  endif()
 endif()
 
 # The workflow and the plot run the program as a user would; a sanitizer
