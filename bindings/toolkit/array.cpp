@@ -391,37 +391,24 @@ PyGetSetDef array_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
 };
 
-PyType_Slot array_slots[] = {
-    {Py_tp_doc, const_cast<char*>("A read-only array that shares its memory with numpy and "
-                                  "pandas (buffer protocol, __array_interface__, __array__).")},
-    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<ArrayData>)},
-    {Py_tp_repr, reinterpret_cast<void*>(array_repr)},
-    {Py_tp_getset, array_getset},
-    {Py_tp_methods, array_methods},
-    {Py_tp_iter, reinterpret_cast<void*>(array_iter)},
-    {Py_sq_length, reinterpret_cast<void*>(array_length)},
-    {Py_sq_item, reinterpret_cast<void*>(array_item)},
-    {Py_mp_length, reinterpret_cast<void*>(array_length)},
-    {Py_mp_subscript, reinterpret_cast<void*>(array_subscript)},
-    {Py_bf_getbuffer, reinterpret_cast<void*>(array_getbuffer)},
-    {Py_bf_releasebuffer, reinterpret_cast<void*>(array_releasebuffer)},
-    {0, nullptr},  // sentinel
-};
-
-PyType_Spec array_spec = {
-    .name = "velmoran_arrays.Array",
-    .basicsize = static_cast<int>(sizeof(Object<ArrayData>)),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = array_slots,
-};
-
 }  // namespace
 
 PyTypeObject* array_type() noexcept {
   static PyTypeObject* type = nullptr;
-  return type_of_spec(array_spec, type);
+  return object_type<ArrayData>(
+      type, "velmoran_arrays.Array",
+      {{Py_tp_doc, const_cast<char*>("A read-only array that shares its memory with numpy and "
+                                     "pandas (buffer protocol, __array_interface__, __array__).")},
+       {Py_tp_repr, reinterpret_cast<void*>(array_repr)},
+       {Py_tp_getset, array_getset},
+       {Py_tp_methods, array_methods},
+       {Py_tp_iter, reinterpret_cast<void*>(array_iter)},
+       {Py_sq_length, reinterpret_cast<void*>(array_length)},
+       {Py_sq_item, reinterpret_cast<void*>(array_item)},
+       {Py_mp_length, reinterpret_cast<void*>(array_length)},
+       {Py_mp_subscript, reinterpret_cast<void*>(array_subscript)},
+       {Py_bf_getbuffer, reinterpret_cast<void*>(array_getbuffer)},
+       {Py_bf_releasebuffer, reinterpret_cast<void*>(array_releasebuffer)}});
 }
 
 PyObject* make_array(ArrayMemory memory, char format, std::size_t itemsize, int ndim,
