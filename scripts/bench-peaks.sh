@@ -20,30 +20,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build=build/release
-do_build=1
+source scripts/bench-common.sh
 reps=3
-while [[ $# -gt 0 ]]; do
-  case $1 in
-    --build-dir) build=$2; shift 2 ;;
-    --no-build) do_build=0; shift ;;
-    --reps) reps=$2; shift 2 ;;
-    *) echo "usage: scripts/bench-peaks.sh [--build-dir DIR] [--no-build] [--reps N]" >&2
-       exit 2 ;;
-  esac
-done
-
-if [[ $do_build == 1 ]]; then
-  if [[ ! -f $build/build.ninja ]]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORAN_DEVELOPER_MODE=ON >&2
-  fi
-  cmake --build "$build" -j2 --target velmoran_cli velmoran_mkdataset gzip_file >&2
-fi
+bench_options "[--reps N]" reps=reps -- "$@"
+bench_build velmoran_cli velmoran_mkdataset gzip_file
 velmoran=$build/cli/velmoran
 mkdataset=$build/tests/velmoran-mkdataset
-for tool in PeakPickerHiRes gzip /usr/bin/time /usr/bin/python3; do
-  command -v "$tool" >/dev/null || { echo "bench-peaks.sh: $tool is missing (scripts/install-deps.sh test)" >&2; exit 1; }
-done
+bench_require PeakPickerHiRes gzip /usr/bin/time /usr/bin/python3
 
 work=$build/bench-peaks
 mkdir -p "$work"
@@ -80,7 +63,7 @@ PeakPickerHiRes -in "$work/gauss-profile.mzML" -out "$work/gauss-openms.mzML" -n
 echo
 
 run=$work/x1.d
-[[ -d $run ]] || "$mkdataset" synth "$run" --ms1 1000 --ms2 2000 --points 20000 --peaks 300 >&2
+bench_run3k "$run"
 "$velmoran" convert -q "$run" -o "$work/input.mzML" --compression none
 
 echo "## Speed on the 3,000-scan run"

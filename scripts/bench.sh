@@ -19,20 +19,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+source scripts/bench-common.sh
 build=build/bench
-do_build=1
 scales="1 2 4 8"
 reps=7
-while [[ $# -gt 0 ]]; do
-  case $1 in
-    --build-dir) build=$2; shift 2 ;;
-    --no-build) do_build=0; shift ;;
-    --scales) scales=$2; shift 2 ;;
-    --reps) reps=$2; shift 2 ;;
-    *) echo "usage: scripts/bench.sh [--build-dir DIR] [--no-build] [--scales \"1 2 4 8\"] [--reps N]" >&2
-       exit 2 ;;
-  esac
-done
+bench_options "[--scales \"1 2 4 8\"] [--reps N]" scales=scales reps=reps -- "$@"
 
 # The first interpreter that runs: $PYTHON, python3.9 (on PATH or among
 # pyenv's versions), python3.

@@ -1,0 +1,78 @@
+# Sourced by the scripts/bench-*.sh benchmarks: their shared options, build
+# step, interpreter choice and generated runs. Run from the repository root.
+
+build=build/release
+do_build=1
+
+# bench_options USAGE OPTION=VARIABLE... -- "$@": reads --build-dir DIR,
+# --no-build and each "--OPTION VALUE" into VARIABLE; anything else prints
+# the usage line (USAGE: the script's own options) and exits.
+bench_options() {
+  local usage=$1 pair
+  local -A vars=()
+  shift
+  while [[ $1 != -- ]]; do
+    pair=$1
+    vars[${pair%%=*}]=${pair#*=}
+    shift
+  done
+  shift
+  while [[ $# -gt 0 ]]; do
+    case $1 in
+      --build-dir) build=$2; shift 2 ;;
+      --no-build) do_build=0; shift ;;
+      *)
+        if [[ $1 == --* && -n ${vars[${1#--}]:-} && $# -ge 2 ]]; then
+          printf -v "${vars[${1#--}]}" %s "$2"
+          shift 2
+        else
+          echo "usage: scripts/$(basename "$0") [--build-dir DIR] [--no-build] $usage" >&2
+          exit 2
+        fi ;;
+    esac
+  done
+}
+
+# bench_build TARGET...: configures a Release tree in $build when there is
+# none and builds TARGETs, unless --no-build was given.
+bench_build() {
+  ((do_build)) || return 0
+  if [[ ! -f $build/build.ninja ]]; then
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORAN_DEVELOPER_MODE=ON >&2
+  fi
+  cmake --build "$build" -j 2 --target "$@" >&2
+}
+
+# bench_require TOOL...: exits when a TOOL is not installed.
+bench_require() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null ||
+      { echo "$(basename "$0"): $tool is missing (scripts/install-deps.sh test)" >&2; exit 1; }
+  done
+}
+
+# bench_python MODULE...: sets python to the first interpreter among
+# $NUMPY_PYTHON and python3[.N] on PATH that imports every MODULE (Debian's
+# python3 with its python3-* packages), and version to its X.Y.
+bench_python() {
+  local candidate imports
+  imports="import $(IFS=,; echo "$*")"
+  python=""
+  for candidate in ${NUMPY_PYTHON:-} /usr/bin/python3 \
+    $(type -ap python3 python3.9 python3.10 python3.11 python3.12 python3.13); do
+    if "$candidate" -c "$imports" 2>/dev/null; then python=$candidate; break; fi
+  done
+  [[ -n $python ]] ||
+    { echo "$(basename "$0"): no interpreter with $* (scripts/install-deps.sh test)" >&2; exit 1; }
+  version=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+}
+
+# bench_run3k DIR [ARG...]: generates the 3,000-scan run of
+# docs/performance.md (1,000 MS1 profiles of 20,000 points, 2,000 MS2
+# centroid scans of 300 peaks) into DIR unless it is there.
+bench_run3k() {
+  [[ -f $1/AcqData/MSScan.bin ]] ||
+    "$build/tests/velmoran-mkdataset" synth "$1" --ms1 1000 --ms2 2000 --points 20000 --peaks 300 \
+      "${@:2}" >&2
+}
