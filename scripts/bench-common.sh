@@ -1,5 +1,6 @@
-# Sourced by the scripts/bench-*.sh benchmarks: their shared options, build
-# step, interpreter choice and generated runs. Run from the repository root.
+# Sourced by the benchmark and screenshot scripts (scripts/bench-*.sh,
+# scripts/screenshot-*.sh): their shared options, build step, interpreter
+# choice and generated runs. Run from the repository root.
 
 build=build/release
 do_build=1

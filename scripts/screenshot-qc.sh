@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build=build/release
+source scripts/bench-common.sh
 out=docs/qc.png
 while [[ $# -gt 0 ]]; do
   case $1 in
@@ -17,10 +17,7 @@ while [[ $# -gt 0 ]]; do
   esac
 done
 
-if [[ ! -f $build/build.ninja ]]; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORAN_DEVELOPER_MODE=ON >&2
-fi
-cmake --build "$build" -j 2 --target velmoran_cli velmoran_mkdataset >&2
+bench_build velmoran_cli velmoran_mkdataset
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 for i in 1 2 3 4 5; do

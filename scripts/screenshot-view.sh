@@ -11,7 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build=build/release
+source scripts/bench-common.sh
 out=docs/view.png
 while [[ $# -gt 0 ]]; do
   case $1 in
@@ -21,10 +21,7 @@ while [[ $# -gt 0 ]]; do
   esac
 done
 
-if [[ ! -f $build/build.ninja ]]; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORAN_DEVELOPER_MODE=ON >&2
-fi
-cmake --build "$build" -j 2 --target velmoran_cli velmoran_mkdataset >&2
+bench_build velmoran_cli velmoran_mkdataset
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$build/tests/velmoran-mkdataset" synth "$work/sample.d" --ms1 80 --ms2 160 --points 6000 \
