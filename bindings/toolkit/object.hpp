@@ -121,22 +121,25 @@ PyObject* field_getter(PyObject* self, void* /*closure*/) noexcept {
 }
 
 // The type `name` (a literal: the type points at it) of objects holding a
-// Data, with refuse_new (unless `slots` has a Py_tp_new), dealloc<Data> and
-// `slots` (no sentinel). Made on first use and kept in `cache` as
-// type_of_spec() does. No garbage-collector support: the values hold no
-// Python object that could lead back to them.
+// Data, with `slots` (no sentinel) and, where they name none, refuse_new as
+// Py_tp_new and dealloc<Data> as Py_tp_dealloc. Made on first use and kept
+// in `cache` as type_of_spec() does. No garbage-collector support: the
+// values hold no Python object that could lead back to them.
 template <class Data>
 [[nodiscard]] PyTypeObject* object_type(PyTypeObject*& cache, const char* name,
                                         std::initializer_list<PyType_Slot> slots) noexcept {
   if (cache) return cache;
   std::array<PyType_Slot, 16> all{};  // zero-filled: the rest is the sentinel
   assert(slots.size() + 3 <= all.size());
-  all[0] = {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<Data>)};
-  auto end = std::copy(slots.begin(), slots.end(), all.begin() + 1);
-  if (std::none_of(slots.begin(), slots.end(),
-                   [](const PyType_Slot& s) { return s.slot == Py_tp_new; })) {
-    *end = {Py_tp_new, reinterpret_cast<void*>(refuse_new)};
-  }
+  auto end = std::copy(slots.begin(), slots.end(), all.begin());
+  const auto add_unless_given = [&](int id, void* function) {
+    if (std::none_of(slots.begin(), slots.end(),
+                     [&](const PyType_Slot& s) { return s.slot == id; })) {
+      *end++ = {id, function};
+    }
+  };
+  add_unless_given(Py_tp_new, reinterpret_cast<void*>(refuse_new));
+  add_unless_given(Py_tp_dealloc, reinterpret_cast<void*>(dealloc<Data>));
   PyType_Spec spec{name, static_cast<int>(sizeof(Object<Data>)), 0, Py_TPFLAGS_DEFAULT, all.data()};
   return type_of_spec(spec, cache);
 }
