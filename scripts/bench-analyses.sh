@@ -9,10 +9,7 @@
 # Uses Debian's python3 with python3-numpy, python3-pandas and
 # python3-pymzml (or $NUMPY_PYTHON), and the module built for its version
 # in DIR (default build/release). docs/performance.md shows the figures.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-source scripts/bench-common.sh
+source "$(dirname "$0")/bench-common.sh"
 rounds=3
 bench_options "[--rounds N]" rounds=rounds -- "$@"
 bench_python numpy pandas pymzml

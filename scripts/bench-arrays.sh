@@ -12,10 +12,7 @@
 # python3 and python3.N on PATH (Debian's python3 with python3-numpy and
 # python3-pymzml), and the module built for its version in DIR (default
 # build/release). docs/performance.md explains the table.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-source scripts/bench-common.sh
+source "$(dirname "$0")/bench-common.sh"
 rounds=5
 bench_options "[--rounds N]" rounds=rounds -- "$@"
 bench_python numpy pymzml

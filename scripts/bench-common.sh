@@ -1,13 +1,17 @@
+# shellcheck shell=bash disable=SC2034 # sets variables for the scripts that source it
 # Sourced by the benchmark and screenshot scripts (scripts/bench-*.sh,
 # scripts/screenshot-*.sh): their shared options, build step, interpreter
-# choice and generated runs. Run from the repository root.
+# choice and generated runs; they run from the repository root.
+set -euo pipefail
+cd "$(dirname "$0")/.."
 
 build=build/release
 do_build=1
 
 # bench_options USAGE OPTION=VARIABLE... -- "$@": reads --build-dir DIR,
-# --no-build and each "--OPTION VALUE" into VARIABLE; anything else prints
-# the usage line (USAGE: the script's own options) and exits.
+# --no-build, each "--OPTION VALUE" into VARIABLE and, for an OPTION that is
+# a pattern such as *.png, an argument matching it; anything else prints the
+# usage line (USAGE: the script's own options) and exits.
 bench_options() {
   local usage=$1 pair
   local -A vars=()
@@ -19,6 +23,14 @@ bench_options() {
   done
   shift
   while [[ $# -gt 0 ]]; do
+    for pair in "${!vars[@]}"; do
+      # shellcheck disable=SC2053 # a pattern on purpose
+      if [[ $pair == \** && $1 == $pair ]]; then
+        printf -v "${vars[$pair]}" %s "$1"
+        shift
+        continue 2
+      fi
+    done
     case $1 in
       --build-dir) build=$2; shift 2 ;;
       --no-build) do_build=0; shift ;;
@@ -76,4 +88,23 @@ bench_run3k() {
   [[ -f $1/AcqData/MSScan.bin ]] ||
     "$build/tests/velmoran-mkdataset" synth "$1" --ms1 1000 --ms2 2000 --points 20000 --peaks 300 \
       "${@:2}" >&2
+}
+
+# bench_best COUNT OUT FORMAT CMD...: runs CMD COUNT times under
+# /usr/bin/time -f FORMAT (FORMAT starts with %e); prints the time line of
+# the fastest run. OUT (a file, or - for none) is removed and the disk
+# synced before each run, so that no run pays for dropping and writing back
+# the previous run's output.
+bench_best() {
+  local count=$1 out=$2 format=$3 best_line="" line i
+  shift 3
+  for ((i = 0; i < count; i++)); do
+    [[ $out == - ]] || rm -f "$out"
+    sync
+    line=$(/usr/bin/time -f "$format" "$@" 2>&1 >/dev/null | tail -1)
+    if [[ -z $best_line ]] || awk -v a="${line%% *}" -v b="${best_line%% *}" 'BEGIN{exit !(a < b)}'; then
+      best_line=$line
+    fi
+  done
+  echo "$best_line"
 }

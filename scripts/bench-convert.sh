@@ -15,10 +15,7 @@
 #   scripts/bench-convert.sh [--build-dir DIR] [--no-build] [--reps N] [--threads "1 2"]
 #
 # The machine should be quiet: other work shows up in every figure.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-source scripts/bench-common.sh
+source "$(dirname "$0")/bench-common.sh"
 reps=3
 thread_counts="1 2"
 bench_options "[--reps N] [--threads \"1 2\"]" reps=reps threads=thread_counts -- "$@"
@@ -32,24 +29,8 @@ mkdir -p "$work"
 run=$work/run.d
 bench_run3k "$run"
 
-# best COUNT OUT CMD...: runs CMD COUNT times; prints "seconds peak_rss_kib"
-# of the fastest run (RSS of that run). OUT (a file, or - for none) is
-# removed and the disk synced before each run, so that no run pays for
-# dropping and writing back the previous run's output.
-best() {
-  local count=$1 out=$2; shift 2
-  local best_line=""
-  for ((i = 0; i < count; i++)); do
-    [[ $out == - ]] || rm -f "$out"
-    sync
-    local line
-    line=$(/usr/bin/time -f "%e %M" "$@" 2>&1 >/dev/null | tail -1)
-    if [[ -z $best_line ]] || awk -v a="${line% *}" -v b="${best_line% *}" 'BEGIN{exit !(a < b)}'; then
-      best_line=$line
-    fi
-  done
-  echo "$best_line"
-}
+# best COUNT OUT CMD...: "seconds peak_rss_kib" of the fastest run.
+best() { bench_best "$1" "$2" "%e %M" "${@:3}"; }
 
 mib() { awk -v k="$1" 'BEGIN{printf "%.0f MiB", k / 1024}'; }
 mb() { awk -v b="$(stat -c %s "$1")" 'BEGIN{printf "%.1f MB", b / 1e6}'; }

@@ -12,10 +12,7 @@
 # times and their ratios to the plain read. The machine should be quiet:
 # the commands read on one thread and summarise on another, so a busy
 # second core shows up in every figure.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-source scripts/bench-common.sh
+source "$(dirname "$0")/bench-common.sh"
 runs=15
 bench_options "[--runs N]" runs=runs -- "$@"
 bench_build velmoran_cli velmoran_mkdataset read_run

@@ -9,10 +9,7 @@
 # FileConverter does not flush its output to the disk either.
 #
 #   scripts/bench-mrm.sh [--build-dir DIR] [--no-build] [--runs N] [--peaks K]
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-source scripts/bench-common.sh
+source "$(dirname "$0")/bench-common.sh"
 runs=10
 peaks=100
 bench_options "[--runs N] [--peaks K]" runs=runs peaks=peaks -- "$@"

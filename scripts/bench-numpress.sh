@@ -7,10 +7,7 @@
 # Then the encoders alone (bench/numpress_bench). See docs/performance.md.
 #
 #   scripts/bench-numpress.sh [--build-dir DIR] [--reps N]
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-source scripts/bench-common.sh
+source "$(dirname "$0")/bench-common.sh"
 reps=12
 bench_options "[--reps N]" reps=reps -- "$@"
 bench_build numpress_convert numpress_convert_own numpress_bench velmoran_mkdataset

@@ -17,10 +17,7 @@
 #
 # The machine should be quiet; on a loaded one the CPU times are the steadier
 # figures.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-source scripts/bench-common.sh
+source "$(dirname "$0")/bench-common.sh"
 reps=3
 bench_options "[--reps N]" reps=reps -- "$@"
 bench_build velmoran_cli velmoran_mkdataset gzip_file
@@ -31,22 +28,8 @@ bench_require PeakPickerHiRes gzip /usr/bin/time /usr/bin/python3
 work=$build/bench-peaks
 mkdir -p "$work"
 
-# best COUNT OUT CMD...: runs CMD COUNT times (OUT removed before each run,
-# - for none); prints "wall_seconds cpu_seconds" of the fastest run.
-best() {
-  local count=$1 out=$2; shift 2
-  local best_line=""
-  for ((i = 0; i < count; i++)); do
-    [[ $out == - ]] || rm -f "$out"
-    sync
-    local line
-    line=$(/usr/bin/time -f "%e %U %S" "$@" 2>&1 >/dev/null | tail -1 | awk '{printf "%s %.2f", $1, $2 + $3}')
-    if [[ -z $best_line ]] || awk -v a="${line% *}" -v b="${best_line% *}" 'BEGIN{exit !(a < b)}'; then
-      best_line=$line
-    fi
-  done
-  echo "$best_line"
-}
+# best COUNT OUT CMD...: "wall_seconds cpu_seconds" of the fastest run.
+best() { bench_best "$1" "$2" "%e %U %S" "${@:3}" | awk '{printf "%s %.2f", $1, $2 + $3}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN{printf "%.2f", a / b}'; }
 mb() { awk -v b="$(stat -c %s "$1")" 'BEGIN{printf "%.1f MB", b / 1e6}'; }
 

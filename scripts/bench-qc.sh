@@ -7,10 +7,7 @@
 # batch beside that on one run.
 #
 #   scripts/bench-qc.sh [--build-dir DIR] [--no-build] [--runs N]
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-source scripts/bench-common.sh
+source "$(dirname "$0")/bench-common.sh"
 runs=10
 bench_options "[--runs N]" runs=runs -- "$@"
 bench_build velmoran_cli velmoran_mkdataset read_run qc_batch

@@ -9,10 +9,7 @@
 # run, their files hard links).
 #
 #   scripts/bench-view.sh [--build-dir DIR] [--no-build]
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-source scripts/bench-common.sh
+source "$(dirname "$0")/bench-common.sh"
 bench_options "" -- "$@"
 bench_build velmoran_cli velmoran_mkdataset
 data=$build/bench-inspect

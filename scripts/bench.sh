@@ -16,10 +16,7 @@
 # on the same tree.
 # docs/performance.md explains them.
 # The machine should be quiet: other work shows up in every figure.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-source scripts/bench-common.sh
+source "$(dirname "$0")/bench-common.sh"
 build=build/bench
 scales="1 2 4 8"
 reps=7

@@ -4,18 +4,9 @@
 # Chromium, saved as docs/qc.png (or the path given).
 #
 #   scripts/screenshot-qc.sh [--build-dir DIR] [OUT.png]
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-source scripts/bench-common.sh
+source "$(dirname "$0")/bench-common.sh"
 out=docs/qc.png
-while [[ $# -gt 0 ]]; do
-  case $1 in
-    --build-dir) build=$2; shift 2 ;;
-    *.png) out=$1; shift ;;
-    *) echo "usage: scripts/screenshot-qc.sh [--build-dir DIR] [OUT.png]" >&2; exit 2 ;;
-  esac
-done
+bench_options "[OUT.png]" '*.png=out' -- "$@"
 
 bench_build velmoran_cli velmoran_mkdataset
 work=$(mktemp -d)

@@ -8,18 +8,9 @@
 # hidden and the third selected, as docs/view-runs.png (OUT-runs.png).
 #
 #   scripts/screenshot-view.sh [--build-dir DIR] [OUT.png]
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-source scripts/bench-common.sh
+source "$(dirname "$0")/bench-common.sh"
 out=docs/view.png
-while [[ $# -gt 0 ]]; do
-  case $1 in
-    --build-dir) build=$2; shift 2 ;;
-    *.png) out=$1; shift ;;
-    *) echo "usage: scripts/screenshot-view.sh [--build-dir DIR] [OUT.png]" >&2; exit 2 ;;
-  esac
-done
+bench_options "[OUT.png]" '*.png=out' -- "$@"
 
 bench_build velmoran_cli velmoran_mkdataset
 work=$(mktemp -d)
