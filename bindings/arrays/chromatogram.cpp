@@ -81,10 +81,7 @@ PyObject* chromatogram_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
 bool number_or_none_item(PyObject* value) { return value == Py_None || PyFloat_CheckExact(value); }
 
 PyObject* chromatogram_from_state(PyObject* /*type*/, PyObject* given) {
-  return guarded([&]() -> PyObject* {
-    const PyRef owned = own_state(given);
-    if (!owned) return nullptr;
-    PyObject* const state = owned.get();
+  return read_state(given, [&](PyObject* state) -> PyObject* {
     PyObject* index = state_array(state, "index", 'q');
     PyObject* rt_sec = index ? state_array(state, "rt_sec", 'd') : nullptr;
     PyObject* intensity = rt_sec ? state_array(state, "intensity", 'd') : nullptr;

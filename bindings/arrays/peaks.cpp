@@ -224,10 +224,7 @@ PyObject* peaks_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
 }
 
 PyObject* peaks_from_state(PyObject* /*type*/, PyObject* given) {
-  return guarded([&]() -> PyObject* {
-    const PyRef owned = own_state(given);
-    if (!owned) return nullptr;
-    PyObject* const state = owned.get();
+  return read_state(given, [&](PyObject* state) -> PyObject* {
     PyObject* mz = state_array(state, "mz", 'd');
     PyObject* intensity = mz ? state_array(state, "intensity", 'f') : nullptr;
     PyObject* offsets = intensity ? state_array(state, "offsets", 'q') : nullptr;

@@ -79,10 +79,7 @@ bool optional_number(PyObject* state, const char* name, std::optional<T>& out, C
 }
 
 PyObject* spectrum_from_state(PyObject* /*type*/, PyObject* given) {
-  return guarded([&]() -> PyObject* {
-    const PyRef owned = own_state(given);
-    if (!owned) return nullptr;
-    PyObject* const state = owned.get();
+  return read_state(given, [&](PyObject* state) -> PyObject* {
     PyObject* mz = state_array(state, "mz", 'd');
     PyObject* intensity = mz ? state_array(state, "intensity", 'f') : nullptr;
     if (!intensity) return nullptr;

@@ -45,10 +45,7 @@ PyObject* xic_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
 }
 
 PyObject* xic_from_state(PyObject* /*type*/, PyObject* given) {
-  return guarded([&]() -> PyObject* {
-    const PyRef owned = own_state(given);
-    if (!owned) return nullptr;
-    PyObject* const state = owned.get();
+  return read_state(given, [&](PyObject* state) -> PyObject* {
     PyObject* mz = state_array(state, "mz", 'd');
     PyObject* index = mz ? state_array(state, "index", 'q') : nullptr;
     PyObject* rt_sec = index ? state_array(state, "rt_sec", 'd') : nullptr;
