@@ -436,18 +436,11 @@ PyGetSetDef run_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
 };
 
-// Fast-call functions go in the PyCFunction field; the cast through
-// void(*)() says so to the compiler.
 PyObject* run_qc(PyObject* self, PyObject*) {
   return guarded([&]() -> PyObject* {
     const auto reader = open_reader(self);
     return reader ? run_quality_metrics(*reader) : nullptr;
   });
-}
-
-template <class Function>
-PyCFunction as_method(Function function) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
 }
 
 PyMethodDef run_methods[] = {

@@ -131,11 +131,8 @@ PyGetSetDef raw_reader_getset[] = {
 };
 
 PyMethodDef raw_reader_methods[] = {
-    {"read_spectrum",
-     // A fast-call function goes in the PyCFunction field; the cast through
-     // void(*)() says so to the compiler.
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_spectrum)),
-     METH_FASTCALL | METH_KEYWORDS, "read_spectrum($self, scan_index)\n--\n\n"},
+    {"read_spectrum", as_method(read_spectrum), METH_FASTCALL | METH_KEYWORDS,
+     "read_spectrum($self, scan_index)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},  // sentinel
 };
 
