@@ -65,20 +65,28 @@ bench_require() {
   done
 }
 
-# bench_python MODULE...: sets python to the first interpreter among
+# bench_find_python MODULE...: prints the first interpreter among
 # $NUMPY_PYTHON and python3[.N] on PATH that imports every MODULE (Debian's
-# python3 with its python3-* packages), and version to its X.Y.
-bench_python() {
+# python3 with its python3-* packages); nothing when none does.
+bench_find_python() {
   local candidate imports
   imports="import $(IFS=,; echo "$*")"
-  python=""
   for candidate in ${NUMPY_PYTHON:-} /usr/bin/python3 \
     $(type -ap python3 python3.9 python3.10 python3.11 python3.12 python3.13); do
-    if "$candidate" -c "$imports" 2>/dev/null; then python=$candidate; break; fi
+    if "$candidate" -c "$imports" 2>/dev/null; then echo "$candidate"; return; fi
   done
+}
+
+# bench_python_version PYTHON: its X.Y.
+bench_python_version() { "$1" -c 'import sys; print("%d.%d" % sys.version_info[:2])'; }
+
+# bench_python MODULE...: sets python to bench_find_python's interpreter
+# (exits when there is none) and version to its X.Y.
+bench_python() {
+  python=$(bench_find_python "$@")
   [[ -n $python ]] ||
     { echo "$(basename "$0"): no interpreter with $* (scripts/install-deps.sh test)" >&2; exit 1; }
-  version=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+  version=$(bench_python_version "$python")
 }
 
 # bench_run3k DIR [ARG...]: generates the 3,000-scan run of

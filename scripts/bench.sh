@@ -40,15 +40,12 @@ for candidate in "${candidates[@]}"; do
   python=""
 done
 [[ -n $python ]] || { echo "bench.sh: no Python interpreter runs: ${candidates[*]}" >&2; exit 1; }
-version=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
-# The interpreter of scripts/bench-arrays.sh: the first with numpy and
-# pymzML; its module is built in the same tree.
-numpy_python=""
-for candidate in ${NUMPY_PYTHON:-} $(type -ap python3 python3.9 python3.10 python3.11 python3.12 python3.13); do
-  if "$candidate" -c 'import numpy, pymzml' 2>/dev/null; then numpy_python=$candidate; break; fi
-done
+version=$(bench_python_version "$python")
+# The interpreter of scripts/bench-arrays.sh, with numpy and pymzML; its
+# module is built in the same tree.
+numpy_python=$(bench_find_python numpy pymzml)
 pythons=$python${numpy_python:+;$numpy_python}
-numpy_version=${numpy_python:+$("$numpy_python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')}
+numpy_version=${numpy_python:+$(bench_python_version "$numpy_python")}
 
 if [[ $do_build == 1 ]]; then
   if [[ ! -f $build/build.ninja ]] ||
