@@ -141,16 +141,14 @@ PyGetSetDef chromatogram_getset[] = {
     {"channel", field_getter<&ChromatogramData::channel>, nullptr,
      "The MRM channel, or None (a TIC or BPC).", nullptr},
     {"mz", field_getter<&ChromatogramData::mz>, nullptr,
-     "A BPC's base-peak m/z per scan (Array 'd', NaN for an empty "
-     "spectrum); None otherwise.",
+     "A BPC's base-peak m/z per scan (Array 'd', NaN for an empty spectrum); None otherwise.",
      nullptr},
     {"index", field_getter<&ChromatogramData::index>, nullptr,
      "The scans' positions in the table (Array 'q').", nullptr},
     {"rt_sec", field_getter<&ChromatogramData::rt_sec>, nullptr,
      "The scans' retention times in seconds (Array 'd').", nullptr},
     {"intensity", field_getter<&ChromatogramData::intensity>, nullptr,
-     "Per scan, the sum of its spectrum's intensities, or a BPC's base-peak intensity (Array "
-     "'d').",
+     "Per scan, the sum of its spectrum's intensities, or a BPC's base-peak intensity (Array 'd').",
      nullptr},
     {"q1", field_getter<&ChromatogramData::q1>, nullptr,
      "Precursor m/z from the transition list, or None.", nullptr},

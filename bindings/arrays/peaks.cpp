@@ -288,13 +288,9 @@ PyGetSetDef peaks_getset[] = {
     {"mrm_channel", field_getter<&PeaksData::mrm_channel>, nullptr,
      "Each spectrum's MRM channel, -1 where absent (Array of 'q').", nullptr},
     {"mz_low", field_getter<&PeaksData::mz_low>, nullptr,
-     "Each scan's m/z range, low end, NaN where absent (Array of "
-     "'d').",
-     nullptr},
+     "Each scan's m/z range, low end, NaN where absent (Array of 'd').", nullptr},
     {"mz_high", field_getter<&PeaksData::mz_high>, nullptr,
-     "Each scan's m/z range, high end, NaN where absent (Array "
-     "of 'd').",
-     nullptr},
+     "Each scan's m/z range, high end, NaN where absent (Array of 'd').", nullptr},
     {"centroided", field_getter<&PeaksData::centroided>, nullptr,
      "1 where the spectrum's points are centroids, as Spectrum.centroided (Array of 'B').",
      nullptr},
