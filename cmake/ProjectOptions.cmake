@@ -76,3 +76,15 @@ target_compile_options(velmoran_warnings INTERFACE
 function(velmoran_use_warnings target)
   target_link_libraries(${target} PRIVATE $<BUILD_INTERFACE:velmoran_warnings>)
 endfunction()
+
+# velmoran_static_library(NAME SOURCES... [PUBLIC DEP...] [PRIVATE DEP...]):
+# the static library velmoran_NAME (alias velmoran::NAME) with its include/
+# directory public, linked to the DEPs, with the project warnings.
+function(velmoran_static_library name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "PUBLIC;PRIVATE")
+  add_library(velmoran_${name} STATIC ${arg_UNPARSED_ARGUMENTS})
+  add_library(velmoran::${name} ALIAS velmoran_${name})
+  target_include_directories(velmoran_${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/include)
+  target_link_libraries(velmoran_${name} PUBLIC ${arg_PUBLIC} PRIVATE ${arg_PRIVATE})
+  velmoran_use_warnings(velmoran_${name})
+endfunction()

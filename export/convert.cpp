@@ -155,12 +155,8 @@ Result<ConvertStats> convert_run(const Reader& reader, OutputFile& output,
   };
   stages.emit = [&](std::size_t index) {
     const Slot& slot = *slots[index];
-    auto written = mzml ? mzml_writer->write_spectrum(slot.text) : mgf_out->write(slot.text);
-    if (!written) {
-      failure = std::move(written).error();
-      return false;
-    }
-    return true;
+    return pipeline::succeeded(
+        mzml ? mzml_writer->write_spectrum(slot.text) : mgf_out->write(slot.text), failure);
   };
   pipeline::run_spectrum_pipeline(reader, threads, stages);
   if (failure) return std::move(*failure);

@@ -142,10 +142,7 @@ Result<ConvertStats> write_point_table(const Reader& reader, OutputFile& output,
       }
       writer.append(kMz, std::span<const double>(record.mz.data(), n));
       writer.append(kIntensity, std::span<const float>(record.intensity.data(), n));
-      if (auto r = writer.end_rows(n); !r) {
-        failure = std::move(r).error();
-        return false;
-      }
+      if (!pipeline::succeeded(writer.end_rows(n), failure)) return false;
     }
     ticker.written(record.index);
     slot.record.mz = {};

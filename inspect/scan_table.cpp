@@ -68,12 +68,7 @@ Result<Done> write_scan_table(const Reader& reader, TextFormat format, textio::O
         record.precursor ? record.precursor->selected_mz : std::nullopt;
     table.append_optional(row, kPrecursorMz, precursor_mz);
     table.append_optional(row, kMrmChannel, scan.mrm_channel);
-    auto written = writer.end_row();
-    if (!written) {
-      failure = std::move(written).error();
-      return false;
-    }
-    return true;
+    return pipeline::succeeded(writer.end_row(), failure);
   });
   if (failure) return std::move(*failure);
   return writer.finish();

@@ -234,12 +234,8 @@ Result<Done> write_xic(const Reader& reader, const XicQuery& query, TextFormat f
         slot.rows.render(cells, record.retention_time_sec, record.scan_id, slot.sums, slot.first);
   };
   stages.emit = [&](std::size_t index) {
-    auto written = writer.write_rows(slots[index].rendered, slots[index].sums.size());
-    if (!written) {
-      failure = std::move(written).error();
-      return false;
-    }
-    return true;
+    return pipeline::succeeded(writer.write_rows(slots[index].rendered, slots[index].sums.size()),
+                               failure);
   };
   pipeline::run_spectrum_pipeline(reader, threads, stages);
   if (failure) return std::move(*failure);

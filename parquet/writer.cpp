@@ -269,23 +269,6 @@ void note_flat(ColumnState& c, bool present, std::size_t count) {
   c.pending_rows += count;
 }
 
-template <class T>
-void append_list_values(ColumnState& c, std::span<const T> values) {
-  const auto full = static_cast<std::uint8_t>(c.max_def);
-  if (values.empty()) {
-    c.def.push_back(static_cast<std::uint8_t>(c.max_def - 1));
-    c.rep.push_back(0);
-    c.level_count += 1;
-  } else {
-    c.def.insert(c.def.end(), values.size(), full);
-    c.rep.push_back(0);
-    c.rep.insert(c.rep.end(), values.size() - 1, 1);
-    c.level_count += values.size();
-    c.value_count += values.size();
-  }
-  c.pending_rows += 1;
-}
-
 }  // namespace
 
 Writer::Writer(Sink& sink, std::vector<Column> columns, WriterOptions options)
@@ -390,30 +373,48 @@ void put_values(ColumnState& c, std::span<const T> values) {
   }
 }
 
+// Values of consecutive rows of a flat column.
+template <class T>
+void append_flat(ColumnState& c, std::span<const T> values) {
+  put_values(c, values);
+  note_flat(c, true, values.size());
+}
+
+// One row of a LIST column holding `values`.
+template <class T>
+void append_list_values(ColumnState& c, std::span<const T> values) {
+  put_values(c, values);
+  const auto full = static_cast<std::uint8_t>(c.max_def);
+  if (values.empty()) {
+    c.def.push_back(static_cast<std::uint8_t>(c.max_def - 1));
+    c.rep.push_back(0);
+    c.level_count += 1;
+  } else {
+    c.def.insert(c.def.end(), values.size(), full);
+    c.rep.push_back(0);
+    c.rep.insert(c.rep.end(), values.size() - 1, 1);
+    c.level_count += values.size();
+    c.value_count += values.size();
+  }
+  c.pending_rows += 1;
+}
+
 }  // namespace
 
 void Writer::append(std::size_t column, std::span<const double> values) {
-  ColumnState& c = state_->columns.at(column);
-  put_values(c, values);
-  note_flat(c, true, values.size());
+  append_flat(state_->columns.at(column), values);
 }
 
 void Writer::append(std::size_t column, std::span<const float> values) {
-  ColumnState& c = state_->columns.at(column);
-  put_values(c, values);
-  note_flat(c, true, values.size());
+  append_flat(state_->columns.at(column), values);
 }
 
 void Writer::append(std::size_t column, std::span<const std::int64_t> values) {
-  ColumnState& c = state_->columns.at(column);
-  put_values(c, values);
-  note_flat(c, true, values.size());
+  append_flat(state_->columns.at(column), values);
 }
 
 void Writer::append(std::size_t column, std::span<const std::int32_t> values) {
-  ColumnState& c = state_->columns.at(column);
-  put_values(c, values);
-  note_flat(c, true, values.size());
+  append_flat(state_->columns.at(column), values);
 }
 
 void Writer::repeat(std::size_t column, double value, std::size_t count) {
@@ -470,27 +471,19 @@ void Writer::repeat_null(std::size_t column, std::size_t count) {
 }
 
 void Writer::append_list(std::size_t column, std::span<const double> values) {
-  ColumnState& c = state_->columns.at(column);
-  put_values(c, values);
-  append_list_values(c, values);
+  append_list_values(state_->columns.at(column), values);
 }
 
 void Writer::append_list(std::size_t column, std::span<const float> values) {
-  ColumnState& c = state_->columns.at(column);
-  put_values(c, values);
-  append_list_values(c, values);
+  append_list_values(state_->columns.at(column), values);
 }
 
 void Writer::append_list(std::size_t column, std::span<const std::int64_t> values) {
-  ColumnState& c = state_->columns.at(column);
-  put_values(c, values);
-  append_list_values(c, values);
+  append_list_values(state_->columns.at(column), values);
 }
 
 void Writer::append_list(std::size_t column, std::span<const std::int32_t> values) {
-  ColumnState& c = state_->columns.at(column);
-  put_values(c, values);
-  append_list_values(c, values);
+  append_list_values(state_->columns.at(column), values);
 }
 
 namespace {

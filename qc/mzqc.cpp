@@ -117,8 +117,7 @@ void append_metric(std::string& out, const Metric& metric) {
 void append_software(std::string& out, std::string_view version) {
   out +=
       "        \"analysisSoftware\": [{\"accession\": \"MS:1000799\", "
-      "\"name\": \"custom unreleased software tool\", \"value\": \"velmoran\", "
-      "\"version\": ";
+      "\"name\": \"custom unreleased software tool\", \"value\": \"velmoran\", \"version\": ";
   append_string(out, version);
   out += "}]";
 }

@@ -15,60 +15,22 @@
 #   scripts/bench-convert.sh [--build-dir DIR] [--no-build] [--reps N] [--threads "1 2"]
 #
 # The machine should be quiet: other work shows up in every figure.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-build=build/release
-do_build=1
+source "$(dirname "$0")/bench-common.sh"
 reps=3
 thread_counts="1 2"
-while [[ $# -gt 0 ]]; do
-  case $1 in
-    --build-dir) build=$2; shift 2 ;;
-    --no-build) do_build=0; shift ;;
-    --reps) reps=$2; shift 2 ;;
-    --threads) thread_counts=$2; shift 2 ;;
-    *) echo "usage: scripts/bench-convert.sh [--build-dir DIR] [--no-build] [--reps N] [--threads \"1 2\"]" >&2
-       exit 2 ;;
-  esac
-done
-
-if [[ $do_build == 1 ]]; then
-  if [[ ! -f $build/build.ninja ]]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORAN_DEVELOPER_MODE=ON >&2
-  fi
-  cmake --build "$build" -j2 --target velmoran_cli velmoran_mkdataset convert_floor >&2
-fi
+bench_options "[--reps N] [--threads \"1 2\"]" reps=reps threads=thread_counts -- "$@"
+bench_build velmoran_cli velmoran_mkdataset convert_floor
 velmoran=$build/cli/velmoran
 floor=$build/bench/convert_floor
-mkdataset=$build/tests/velmoran-mkdataset
-for tool in FileConverter /usr/bin/time; do
-  command -v "$tool" >/dev/null || { echo "bench-convert.sh: $tool is missing (scripts/install-deps.sh test)" >&2; exit 1; }
-done
+bench_require FileConverter /usr/bin/time
 
 work=$build/bench-convert
 mkdir -p "$work"
 run=$work/run.d
-[[ -d $run ]] || "$mkdataset" synth "$run" --ms1 1000 --ms2 2000 --points 20000 --peaks 300 >&2
+bench_run3k "$run"
 
-# best COUNT OUT CMD...: runs CMD COUNT times; prints "seconds peak_rss_kib"
-# of the fastest run (RSS of that run). OUT (a file, or - for none) is
-# removed and the disk synced before each run, so that no run pays for
-# dropping and writing back the previous run's output.
-best() {
-  local count=$1 out=$2; shift 2
-  local best_line=""
-  for ((i = 0; i < count; i++)); do
-    [[ $out == - ]] || rm -f "$out"
-    sync
-    local line
-    line=$(/usr/bin/time -f "%e %M" "$@" 2>&1 >/dev/null | tail -1)
-    if [[ -z $best_line ]] || awk -v a="${line% *}" -v b="${best_line% *}" 'BEGIN{exit !(a < b)}'; then
-      best_line=$line
-    fi
-  done
-  echo "$best_line"
-}
+# best COUNT OUT CMD...: "seconds peak_rss_kib" of the fastest run.
+best() { bench_best "$1" "$2" "%e %M" "${@:3}"; }
 
 mib() { awk -v k="$1" 'BEGIN{printf "%.0f MiB", k / 1024}'; }
 mb() { awk -v b="$(stat -c %s "$1")" 'BEGIN{printf "%.1f MB", b / 1e6}'; }

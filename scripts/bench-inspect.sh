@@ -12,34 +12,15 @@
 # times and their ratios to the plain read. The machine should be quiet:
 # the commands read on one thread and summarise on another, so a busy
 # second core shows up in every figure.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-build=build/release
-do_build=1
+source "$(dirname "$0")/bench-common.sh"
 runs=15
-while [[ $# -gt 0 ]]; do
-  case $1 in
-    --build-dir) build=$2; shift 2 ;;
-    --no-build) do_build=0; shift ;;
-    --runs) runs=$2; shift 2 ;;
-    *) echo "usage: scripts/bench-inspect.sh [--build-dir DIR] [--no-build] [--runs N]" >&2; exit 2 ;;
-  esac
-done
-
-if ((do_build)); then
-  if [[ ! -f $build/build.ninja ]]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORAN_DEVELOPER_MODE=ON >&2
-  fi
-  cmake --build "$build" -j 2 --target velmoran_cli velmoran_mkdataset read_run >&2
-fi
+bench_options "[--runs N]" runs=runs -- "$@"
+bench_build velmoran_cli velmoran_mkdataset read_run
 velmoran=$build/cli/velmoran
 data=$build/bench-inspect
 run=$data/run3k.d
 mkdir -p "$data"
-if [[ ! -f $run/AcqData/MSScan.bin ]]; then
-  "$build/tests/velmoran-mkdataset" synth "$run" --ms1 1000 --ms2 2000 --points 20000 --peaks 300 >&2
-fi
+bench_run3k "$run"
 # 10,000 targets from 50 to 1700 (the run's m/z range), each with its own
 # fractional part.
 awk 'BEGIN { for (i = 0; i < 10000; i++) printf "%.4f\n", 50 + i * 0.165 + (i * 7919 % 1000) / 10000 }' \

@@ -9,34 +9,12 @@
 # FileConverter does not flush its output to the disk either.
 #
 #   scripts/bench-mrm.sh [--build-dir DIR] [--no-build] [--runs N] [--peaks K]
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-build=build/release
-do_build=1
+source "$(dirname "$0")/bench-common.sh"
 runs=10
 peaks=100
-while [[ $# -gt 0 ]]; do
-  case $1 in
-    --build-dir) build=$2; shift 2 ;;
-    --no-build) do_build=0; shift ;;
-    --runs) runs=$2; shift 2 ;;
-    --peaks) peaks=$2; shift 2 ;;
-    *) echo "usage: scripts/bench-mrm.sh [--build-dir DIR] [--no-build] [--runs N] [--peaks K]" >&2
-       exit 2 ;;
-  esac
-done
-for tool in hyperfine FileConverter; do
-  command -v $tool >/dev/null || { echo "bench-mrm: $tool is not installed" >&2; exit 1; }
-done
-
-if ((do_build)); then
-  if [[ ! -f $build/build.ninja ]]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORAN_DEVELOPER_MODE=ON >&2
-  fi
-  cmake --build "$build" -j 2 --target velmoran_cli velmoran_mkdataset read_run \
-    channel_chromatograms >&2
-fi
+bench_options "[--runs N] [--peaks K]" runs=runs peaks=peaks -- "$@"
+bench_require hyperfine FileConverter
+bench_build velmoran_cli velmoran_mkdataset read_run channel_chromatograms
 velmoran=$build/cli/velmoran
 data=$build/bench-mrm
 run=$data/mrm20k.d

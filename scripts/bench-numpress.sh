@@ -7,26 +7,15 @@
 # Then the encoders alone (bench/numpress_bench). See docs/performance.md.
 #
 #   scripts/bench-numpress.sh [--build-dir DIR] [--reps N]
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-build=build/release
+source "$(dirname "$0")/bench-common.sh"
 reps=12
-while (($#)); do
-  case $1 in
-    --build-dir) build=$2; shift 2 ;;
-    --reps) reps=$2; shift 2 ;;
-    *) echo "usage: scripts/bench-numpress.sh [--build-dir DIR] [--reps N]" >&2; exit 2 ;;
-  esac
-done
-cmake --build "$build" --target numpress_convert numpress_convert_own numpress_bench \
-  velmoran_mkdataset >&2
+bench_options "[--reps N]" reps=reps -- "$@"
+bench_build numpress_convert numpress_convert_own numpress_bench velmoran_mkdataset
 
 work=$build/bench-numpress
 mkdir -p "$work"
 run=$work/run.d
-[[ -d $run ]] || "$build/tests/velmoran-mkdataset" synth "$run" --ms1 1000 --ms2 2000 \
-  --points 20000 --peaks 300 --seed 7 >&2
+bench_run3k "$run" --seed 7
 
 times=$work/times.txt
 : >"$times"

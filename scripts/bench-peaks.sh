@@ -17,53 +17,19 @@
 #
 # The machine should be quiet; on a loaded one the CPU times are the steadier
 # figures.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-build=build/release
-do_build=1
+source "$(dirname "$0")/bench-common.sh"
 reps=3
-while [[ $# -gt 0 ]]; do
-  case $1 in
-    --build-dir) build=$2; shift 2 ;;
-    --no-build) do_build=0; shift ;;
-    --reps) reps=$2; shift 2 ;;
-    *) echo "usage: scripts/bench-peaks.sh [--build-dir DIR] [--no-build] [--reps N]" >&2
-       exit 2 ;;
-  esac
-done
-
-if [[ $do_build == 1 ]]; then
-  if [[ ! -f $build/build.ninja ]]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORAN_DEVELOPER_MODE=ON >&2
-  fi
-  cmake --build "$build" -j2 --target velmoran_cli velmoran_mkdataset gzip_file >&2
-fi
+bench_options "[--reps N]" reps=reps -- "$@"
+bench_build velmoran_cli velmoran_mkdataset gzip_file
 velmoran=$build/cli/velmoran
 mkdataset=$build/tests/velmoran-mkdataset
-for tool in PeakPickerHiRes gzip /usr/bin/time /usr/bin/python3; do
-  command -v "$tool" >/dev/null || { echo "bench-peaks.sh: $tool is missing (scripts/install-deps.sh test)" >&2; exit 1; }
-done
+bench_require PeakPickerHiRes gzip /usr/bin/time /usr/bin/python3
 
 work=$build/bench-peaks
 mkdir -p "$work"
 
-# best COUNT OUT CMD...: runs CMD COUNT times (OUT removed before each run,
-# - for none); prints "wall_seconds cpu_seconds" of the fastest run.
-best() {
-  local count=$1 out=$2; shift 2
-  local best_line=""
-  for ((i = 0; i < count; i++)); do
-    [[ $out == - ]] || rm -f "$out"
-    sync
-    local line
-    line=$(/usr/bin/time -f "%e %U %S" "$@" 2>&1 >/dev/null | tail -1 | awk '{printf "%s %.2f", $1, $2 + $3}')
-    if [[ -z $best_line ]] || awk -v a="${line% *}" -v b="${best_line% *}" 'BEGIN{exit !(a < b)}'; then
-      best_line=$line
-    fi
-  done
-  echo "$best_line"
-}
+# best COUNT OUT CMD...: "wall_seconds cpu_seconds" of the fastest run.
+best() { bench_best "$1" "$2" "%e %U %S" "${@:3}" | awk '{printf "%s %.2f", $1, $2 + $3}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN{printf "%.2f", a / b}'; }
 mb() { awk -v b="$(stat -c %s "$1")" 'BEGIN{printf "%.1f MB", b / 1e6}'; }
 
@@ -80,7 +46,7 @@ PeakPickerHiRes -in "$work/gauss-profile.mzML" -out "$work/gauss-openms.mzML" -n
 echo
 
 run=$work/x1.d
-[[ -d $run ]] || "$mkdataset" synth "$run" --ms1 1000 --ms2 2000 --points 20000 --peaks 300 >&2
+bench_run3k "$run"
 "$velmoran" convert -q "$run" -o "$work/input.mzML" --compression none
 
 echo "## Speed on the 3,000-scan run"

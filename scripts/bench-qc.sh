@@ -7,34 +7,15 @@
 # batch beside that on one run.
 #
 #   scripts/bench-qc.sh [--build-dir DIR] [--no-build] [--runs N]
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-build=build/release
-do_build=1
+source "$(dirname "$0")/bench-common.sh"
 runs=10
-while [[ $# -gt 0 ]]; do
-  case $1 in
-    --build-dir) build=$2; shift 2 ;;
-    --no-build) do_build=0; shift ;;
-    --runs) runs=$2; shift 2 ;;
-    *) echo "usage: scripts/bench-qc.sh [--build-dir DIR] [--no-build] [--runs N]" >&2; exit 2 ;;
-  esac
-done
-
-if ((do_build)); then
-  if [[ ! -f $build/build.ninja ]]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORAN_DEVELOPER_MODE=ON >&2
-  fi
-  cmake --build "$build" -j 2 --target velmoran_cli velmoran_mkdataset read_run qc_batch >&2
-fi
+bench_options "[--runs N]" runs=runs -- "$@"
+bench_build velmoran_cli velmoran_mkdataset read_run qc_batch
 velmoran=$build/cli/velmoran
 data=$build/bench-qc
 run=$data/run3k.d
 mkdir -p "$data/batch"
-if [[ ! -f $run/AcqData/MSScan.bin ]]; then
-  "$build/tests/velmoran-mkdataset" synth "$run" --ms1 1000 --ms2 2000 --points 20000 --peaks 300 >&2
-fi
+bench_run3k "$run"
 for i in $(seq -w 1 100); do ln -sfn "$(realpath "$run")" "$data/batch/run$i.d"; done
 
 echo "== one run: qc beside a plain read"

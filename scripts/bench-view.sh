@@ -9,31 +9,13 @@
 # run, their files hard links).
 #
 #   scripts/bench-view.sh [--build-dir DIR] [--no-build]
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-build=build/release
-do_build=1
-while [[ $# -gt 0 ]]; do
-  case $1 in
-    --build-dir) build=$2; shift 2 ;;
-    --no-build) do_build=0; shift ;;
-    *) echo "usage: scripts/bench-view.sh [--build-dir DIR] [--no-build]" >&2; exit 2 ;;
-  esac
-done
-
-if ((do_build)); then
-  if [[ ! -f $build/build.ninja ]]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORAN_DEVELOPER_MODE=ON >&2
-  fi
-  cmake --build "$build" -j 2 --target velmoran_cli velmoran_mkdataset >&2
-fi
+source "$(dirname "$0")/bench-common.sh"
+bench_options "" -- "$@"
+bench_build velmoran_cli velmoran_mkdataset
 data=$build/bench-inspect
 run=$data/run3k.d
 mkdir -p "$data"
-if [[ ! -f $run/AcqData/MSScan.bin ]]; then
-  "$build/tests/velmoran-mkdataset" synth "$run" --ms1 1000 --ms2 2000 --points 20000 --peaks 300 >&2
-fi
+bench_run3k "$run"
 /usr/bin/python3 bench/view_bench.py "$build/cli/velmoran" "$run"
 run30k=$data/run30k.d
 if [[ ! -f $run30k/AcqData/MSScan.bin ]]; then

@@ -16,23 +16,11 @@
 # on the same tree.
 # docs/performance.md explains them.
 # The machine should be quiet: other work shows up in every figure.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
+source "$(dirname "$0")/bench-common.sh"
 build=build/bench
-do_build=1
 scales="1 2 4 8"
 reps=7
-while [[ $# -gt 0 ]]; do
-  case $1 in
-    --build-dir) build=$2; shift 2 ;;
-    --no-build) do_build=0; shift ;;
-    --scales) scales=$2; shift 2 ;;
-    --reps) reps=$2; shift 2 ;;
-    *) echo "usage: scripts/bench.sh [--build-dir DIR] [--no-build] [--scales \"1 2 4 8\"] [--reps N]" >&2
-       exit 2 ;;
-  esac
-done
+bench_options "[--scales \"1 2 4 8\"] [--reps N]" scales=scales reps=reps -- "$@"
 
 # The first interpreter that runs: $PYTHON, python3.9 (on PATH or among
 # pyenv's versions), python3.
@@ -52,15 +40,12 @@ for candidate in "${candidates[@]}"; do
   python=""
 done
 [[ -n $python ]] || { echo "bench.sh: no Python interpreter runs: ${candidates[*]}" >&2; exit 1; }
-version=$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
-# The interpreter of scripts/bench-arrays.sh: the first with numpy and
-# pymzML; its module is built in the same tree.
-numpy_python=""
-for candidate in ${NUMPY_PYTHON:-} $(type -ap python3 python3.9 python3.10 python3.11 python3.12 python3.13); do
-  if "$candidate" -c 'import numpy, pymzml' 2>/dev/null; then numpy_python=$candidate; break; fi
-done
+version=$(bench_python_version "$python")
+# The interpreter of scripts/bench-arrays.sh, with numpy and pymzML; its
+# module is built in the same tree.
+numpy_python=$(bench_find_python numpy pymzml)
 pythons=$python${numpy_python:+;$numpy_python}
-numpy_version=${numpy_python:+$("$numpy_python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')}
+numpy_version=${numpy_python:+$(bench_python_version "$numpy_python")}
 
 if [[ $do_build == 1 ]]; then
   if [[ ! -f $build/build.ninja ]] ||

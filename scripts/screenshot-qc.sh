@@ -4,23 +4,11 @@
 # Chromium, saved as docs/qc.png (or the path given).
 #
 #   scripts/screenshot-qc.sh [--build-dir DIR] [OUT.png]
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-build=build/release
+source "$(dirname "$0")/bench-common.sh"
 out=docs/qc.png
-while [[ $# -gt 0 ]]; do
-  case $1 in
-    --build-dir) build=$2; shift 2 ;;
-    *.png) out=$1; shift ;;
-    *) echo "usage: scripts/screenshot-qc.sh [--build-dir DIR] [OUT.png]" >&2; exit 2 ;;
-  esac
-done
+bench_options "[OUT.png]" '*.png=out' -- "$@"
 
-if [[ ! -f $build/build.ninja ]]; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORAN_DEVELOPER_MODE=ON >&2
-fi
-cmake --build "$build" -j 2 --target velmoran_cli velmoran_mkdataset >&2
+bench_build velmoran_cli velmoran_mkdataset
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 for i in 1 2 3 4 5; do

@@ -8,23 +8,11 @@
 # hidden and the third selected, as docs/view-runs.png (OUT-runs.png).
 #
 #   scripts/screenshot-view.sh [--build-dir DIR] [OUT.png]
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-build=build/release
+source "$(dirname "$0")/bench-common.sh"
 out=docs/view.png
-while [[ $# -gt 0 ]]; do
-  case $1 in
-    --build-dir) build=$2; shift 2 ;;
-    *.png) out=$1; shift ;;
-    *) echo "usage: scripts/screenshot-view.sh [--build-dir DIR] [OUT.png]" >&2; exit 2 ;;
-  esac
-done
+bench_options "[OUT.png]" '*.png=out' -- "$@"
 
-if [[ ! -f $build/build.ninja ]]; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORAN_DEVELOPER_MODE=ON >&2
-fi
-cmake --build "$build" -j 2 --target velmoran_cli velmoran_mkdataset >&2
+bench_build velmoran_cli velmoran_mkdataset
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$build/tests/velmoran-mkdataset" synth "$work/sample.d" --ms1 80 --ms2 160 --points 6000 \

@@ -70,12 +70,7 @@ Reply RunApi::map(const QueryParams& params) const {
                                     ", not " + textio::quoted_value(value));
       }
     } else if (name == "ms_level") {
-      const auto level = textio::parse_whole<std::uint32_t>(value);
-      if (level_given || !level) {
-        return error_reply(400, "ms_level: one whole number, not " + textio::quoted_value(value));
-      }
-      level_given = true;
-      query.ms_level = *level;
+      if (auto error = take_ms_level(value, level_given, query.ms_level)) return *error;
     } else if (name != "token") {
       return error_reply(400, "unknown parameter " + textio::quoted_value(name) +
                                   " (rt, mz, width, height, ms_level)");

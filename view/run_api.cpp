@@ -49,6 +49,16 @@ Reply error_reply(int status, std::string_view message) {
   return {status, shared_text(std::move(body))};
 }
 
+std::optional<Reply> take_ms_level(std::string_view value, bool& given, std::uint32_t& level) {
+  const auto parsed = textio::parse_whole<std::uint32_t>(value);
+  if (given || !parsed) {
+    return error_reply(400, "ms_level: one whole number, not " + textio::quoted_value(value));
+  }
+  given = true;
+  level = *parsed;
+  return std::nullopt;
+}
+
 RunApi::RunApi(Reader reader, std::size_t cache_bytes,
                std::shared_ptr<inspect::MapBudget> map_budget)
     : reader_(std::move(reader)),
@@ -135,12 +145,7 @@ Reply RunApi::xic(const QueryParams& params) const {
                                     textio::quoted_value(value));
       }
     } else if (name == "ms_level") {
-      const auto level = textio::parse_whole<std::uint32_t>(value);
-      if (level_given || !level) {
-        return error_reply(400, "ms_level: one whole number, not " + textio::quoted_value(value));
-      }
-      level_given = true;
-      query.ms_level = *level;
+      if (auto error = take_ms_level(value, level_given, query.ms_level)) return *error;
     } else if (name != "token") {
       return error_reply(
           400, "unknown parameter " + textio::quoted_value(name) + " (mz, ppm, da, ms_level)");

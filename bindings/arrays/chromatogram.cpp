@@ -42,23 +42,6 @@ const ChromatogramData& data_of(PyObject* self) noexcept {
   return python::data_of<ChromatogramData>(self);
 }
 
-PyObject* get_channel(PyObject* self, void*) noexcept {
-  const auto& channel = data_of(self).channel;
-  return channel ? PyLong_FromUnsignedLong(*channel) : new_reference(Py_None);
-}
-PyObject* get_mz(PyObject* self, void*) noexcept { return new_reference(data_of(self).mz); }
-PyObject* get_index(PyObject* self, void*) noexcept { return new_reference(data_of(self).index); }
-PyObject* get_rt_sec(PyObject* self, void*) noexcept { return new_reference(data_of(self).rt_sec); }
-PyObject* get_intensity(PyObject* self, void*) noexcept {
-  return new_reference(data_of(self).intensity);
-}
-PyObject* get_q1(PyObject* self, void*) noexcept { return new_reference(data_of(self).q1); }
-PyObject* get_q3(PyObject* self, void*) noexcept { return new_reference(data_of(self).q3); }
-PyObject* get_collision_energy(PyObject* self, void*) noexcept {
-  return new_reference(data_of(self).collision_energy);
-}
-PyObject* get_name(PyObject* self, void*) noexcept { return new_reference(data_of(self).name); }
-
 Py_ssize_t chromatogram_length(PyObject* self) noexcept {
   return static_cast<Py_ssize_t>(data_of(self).points);
 }
@@ -98,10 +81,7 @@ PyObject* chromatogram_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
 bool number_or_none_item(PyObject* value) { return value == Py_None || PyFloat_CheckExact(value); }
 
 PyObject* chromatogram_from_state(PyObject* /*type*/, PyObject* given) {
-  return guarded([&]() -> PyObject* {
-    const PyRef owned = own_state(given);
-    if (!owned) return nullptr;
-    PyObject* const state = owned.get();
+  return read_state(given, [&](PyObject* state) -> PyObject* {
     PyObject* index = state_array(state, "index", 'q');
     PyObject* rt_sec = index ? state_array(state, "rt_sec", 'd') : nullptr;
     PyObject* intensity = rt_sec ? state_array(state, "intensity", 'd') : nullptr;
@@ -158,44 +138,27 @@ PyMethodDef chromatogram_methods[] = {
 };
 
 PyGetSetDef chromatogram_getset[] = {
-    {"channel", get_channel, nullptr, "The MRM channel, or None (a TIC or BPC).", nullptr},
-    {"mz", get_mz, nullptr,
-     "A BPC's base-peak m/z per scan (Array 'd', NaN for an empty "
-     "spectrum); None otherwise.",
+    {"channel", field_getter<&ChromatogramData::channel>, nullptr,
+     "The MRM channel, or None (a TIC or BPC).", nullptr},
+    {"mz", field_getter<&ChromatogramData::mz>, nullptr,
+     "A BPC's base-peak m/z per scan (Array 'd', NaN for an empty spectrum); None otherwise.",
      nullptr},
-    {"index", get_index, nullptr, "The scans' positions in the table (Array 'q').", nullptr},
-    {"rt_sec", get_rt_sec, nullptr, "The scans' retention times in seconds (Array 'd').", nullptr},
-    {"intensity", get_intensity, nullptr,
-     "Per scan, the sum of its spectrum's intensities, or a BPC's base-peak intensity (Array "
-     "'d').",
+    {"index", field_getter<&ChromatogramData::index>, nullptr,
+     "The scans' positions in the table (Array 'q').", nullptr},
+    {"rt_sec", field_getter<&ChromatogramData::rt_sec>, nullptr,
+     "The scans' retention times in seconds (Array 'd').", nullptr},
+    {"intensity", field_getter<&ChromatogramData::intensity>, nullptr,
+     "Per scan, the sum of its spectrum's intensities, or a BPC's base-peak intensity (Array 'd').",
      nullptr},
-    {"q1", get_q1, nullptr, "Precursor m/z from the transition list, or None.", nullptr},
-    {"q3", get_q3, nullptr, "Product m/z from the transition list, or None.", nullptr},
-    {"collision_energy", get_collision_energy, nullptr,
+    {"q1", field_getter<&ChromatogramData::q1>, nullptr,
+     "Precursor m/z from the transition list, or None.", nullptr},
+    {"q3", field_getter<&ChromatogramData::q3>, nullptr,
+     "Product m/z from the transition list, or None.", nullptr},
+    {"collision_energy", field_getter<&ChromatogramData::collision_energy>, nullptr,
      "Collision energy (eV) from the transition list, or None.", nullptr},
-    {"name", get_name, nullptr, "Name from the transition list, or None.", nullptr},
+    {"name", field_getter<&ChromatogramData::name>, nullptr,
+     "Name from the transition list, or None.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
-};
-
-PyType_Slot chromatogram_slots[] = {
-    {Py_tp_doc, const_cast<char*>("One MRM channel's chromatogram; made by Run.channels().")},
-    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<ChromatogramData>)},
-    {Py_tp_repr, reinterpret_cast<void*>(chromatogram_repr)},
-    {Py_tp_getset, chromatogram_getset},
-    {Py_tp_methods, chromatogram_methods},
-    {Py_mp_length, reinterpret_cast<void*>(chromatogram_length)},
-    {0, nullptr},  // sentinel
-};
-
-// No garbage-collector support: it holds Arrays, numbers and text, none of
-// which can lead back to it.
-PyType_Spec chromatogram_spec = {
-    .name = "velmoran_arrays.Chromatogram",
-    .basicsize = static_cast<int>(sizeof(Object<ChromatogramData>)),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = chromatogram_slots,
 };
 
 PyRef number_or_none(const std::optional<double>& value) {
@@ -206,7 +169,13 @@ PyRef number_or_none(const std::optional<double>& value) {
 
 PyTypeObject* chromatogram_type() noexcept {
   static PyTypeObject* type = nullptr;
-  return type_of_spec(chromatogram_spec, type);
+  return object_type<ChromatogramData>(
+      type, "velmoran_arrays.Chromatogram",
+      {{Py_tp_doc, const_cast<char*>("One MRM channel's chromatogram; made by Run.channels().")},
+       {Py_tp_repr, reinterpret_cast<void*>(chromatogram_repr)},
+       {Py_tp_getset, chromatogram_getset},
+       {Py_tp_methods, chromatogram_methods},
+       {Py_mp_length, reinterpret_cast<void*>(chromatogram_length)}});
 }
 
 PyObject* make_chromatogram(mrm::ChannelChromatogram&& chromatogram,

@@ -12,6 +12,7 @@
 // execution of the module.
 #include <Python.h>
 
+#include "../toolkit/arguments.hpp"
 #include "../toolkit/guarded.hpp"
 #include "../toolkit/lock_release.hpp"
 #include "../toolkit/py_ref.hpp"
@@ -67,11 +68,7 @@ int exec_module(PyObject* module) noexcept {
 }
 
 PyMethodDef module_methods[] = {
-    {"open",
-     // A fast-call function goes in the PyCFunction field; the cast through
-     // void(*)() says so to the compiler.
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(open_run)),
-     METH_FASTCALL | METH_KEYWORDS,
+    {"open", as_method(open_run), METH_FASTCALL | METH_KEYWORDS,
      "open($module, path, transitions=None)\n--\n\n"
      "Opens the dataset at path (str, bytes or os.PathLike): reads its scan table only "
      "(and the transition list, when given)."},

@@ -49,38 +49,6 @@ struct PeaksData {
 
 const PeaksData& data_of(PyObject* self) noexcept { return python::data_of<PeaksData>(self); }
 
-PyObject* get_mz(PyObject* self, void*) noexcept { return new_reference(data_of(self).mz.get()); }
-PyObject* get_intensity(PyObject* self, void*) noexcept {
-  return new_reference(data_of(self).intensity.get());
-}
-PyObject* get_offsets(PyObject* self, void*) noexcept {
-  return new_reference(data_of(self).offsets.get());
-}
-PyObject* get_index(PyObject* self, void*) noexcept {
-  return new_reference(data_of(self).index.get());
-}
-
-PyObject* get_scan_id(PyObject* self, void*) noexcept {
-  return new_reference(data_of(self).scan_id);
-}
-PyObject* get_ms_level(PyObject* self, void*) noexcept {
-  return new_reference(data_of(self).ms_level);
-}
-PyObject* get_rt_sec(PyObject* self, void*) noexcept { return new_reference(data_of(self).rt_sec); }
-PyObject* get_precursor_mz(PyObject* self, void*) noexcept {
-  return new_reference(data_of(self).precursor_mz);
-}
-PyObject* get_mrm_channel(PyObject* self, void*) noexcept {
-  return new_reference(data_of(self).mrm_channel);
-}
-PyObject* get_mz_low(PyObject* self, void*) noexcept { return new_reference(data_of(self).mz_low); }
-PyObject* get_mz_high(PyObject* self, void*) noexcept {
-  return new_reference(data_of(self).mz_high);
-}
-PyObject* get_centroided(PyObject* self, void*) noexcept {
-  return new_reference(data_of(self).centroided);
-}
-
 // Item k of a column Array of items of type T.
 template <class T>
 T item(const PyRef& column, std::size_t k) noexcept {
@@ -256,10 +224,7 @@ PyObject* peaks_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
 }
 
 PyObject* peaks_from_state(PyObject* /*type*/, PyObject* given) {
-  return guarded([&]() -> PyObject* {
-    const PyRef owned = own_state(given);
-    if (!owned) return nullptr;
-    PyObject* const state = owned.get();
+  return read_state(given, [&](PyObject* state) -> PyObject* {
     PyObject* mz = state_array(state, "mz", 'd');
     PyObject* intensity = mz ? state_array(state, "intensity", 'f') : nullptr;
     PyObject* offsets = intensity ? state_array(state, "offsets", 'q') : nullptr;
@@ -305,28 +270,28 @@ PyObject* peaks_from_state(PyObject* /*type*/, PyObject* given) {
 }
 
 PyGetSetDef peaks_getset[] = {
-    {"mz", get_mz, nullptr, "m/z of every point (Array of 'd').", nullptr},
-    {"intensity", get_intensity, nullptr, "Intensity of every point (Array of 'f').", nullptr},
-    {"offsets", get_offsets, nullptr,
+    {"mz", field_getter<&PeaksData::mz>, nullptr, "m/z of every point (Array of 'd').", nullptr},
+    {"intensity", field_getter<&PeaksData::intensity>, nullptr,
+     "Intensity of every point (Array of 'f').", nullptr},
+    {"offsets", field_getter<&PeaksData::offsets>, nullptr,
      "n + 1 offsets (Array of 'q'): spectrum k is mz[offsets[k]:offsets[k+1]].", nullptr},
-    {"index", get_index, nullptr, "Scan positions of the n spectra (Array of 'q').", nullptr},
-    {"scan_id", get_scan_id, nullptr, "Each spectrum's scan number (Array of 'q').", nullptr},
-    {"ms_level", get_ms_level, nullptr, "Each spectrum's MS level (Array of 'q').", nullptr},
-    {"rt_sec", get_rt_sec, nullptr, "Each spectrum's retention time in seconds (Array of 'd').",
-     nullptr},
-    {"precursor_mz", get_precursor_mz, nullptr,
+    {"index", field_getter<&PeaksData::index>, nullptr,
+     "Scan positions of the n spectra (Array of 'q').", nullptr},
+    {"scan_id", field_getter<&PeaksData::scan_id>, nullptr,
+     "Each spectrum's scan number (Array of 'q').", nullptr},
+    {"ms_level", field_getter<&PeaksData::ms_level>, nullptr,
+     "Each spectrum's MS level (Array of 'q').", nullptr},
+    {"rt_sec", field_getter<&PeaksData::rt_sec>, nullptr,
+     "Each spectrum's retention time in seconds (Array of 'd').", nullptr},
+    {"precursor_mz", field_getter<&PeaksData::precursor_mz>, nullptr,
      "Each spectrum's precursor m/z, NaN where absent (Array of 'd').", nullptr},
-    {"mrm_channel", get_mrm_channel, nullptr,
+    {"mrm_channel", field_getter<&PeaksData::mrm_channel>, nullptr,
      "Each spectrum's MRM channel, -1 where absent (Array of 'q').", nullptr},
-    {"mz_low", get_mz_low, nullptr,
-     "Each scan's m/z range, low end, NaN where absent (Array of "
-     "'d').",
-     nullptr},
-    {"mz_high", get_mz_high, nullptr,
-     "Each scan's m/z range, high end, NaN where absent (Array "
-     "of 'd').",
-     nullptr},
-    {"centroided", get_centroided, nullptr,
+    {"mz_low", field_getter<&PeaksData::mz_low>, nullptr,
+     "Each scan's m/z range, low end, NaN where absent (Array of 'd').", nullptr},
+    {"mz_high", field_getter<&PeaksData::mz_high>, nullptr,
+     "Each scan's m/z range, high end, NaN where absent (Array of 'd').", nullptr},
+    {"centroided", field_getter<&PeaksData::centroided>, nullptr,
      "1 where the spectrum's points are centroids, as Spectrum.centroided (Array of 'B').",
      nullptr},
     {"errors", get_errors, nullptr,
@@ -351,31 +316,18 @@ PyMethodDef peaks_methods[] = {
     {nullptr, nullptr, 0, nullptr},  // sentinel
 };
 
-PyType_Slot peaks_slots[] = {
-    {Py_tp_doc, const_cast<char*>("Many spectra in flat arrays; made by Run.peaks().")},
-    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PeaksData>)},
-    {Py_tp_repr, reinterpret_cast<void*>(peaks_repr)},
-    {Py_tp_getset, peaks_getset},
-    {Py_tp_methods, peaks_methods},
-    {Py_sq_length, reinterpret_cast<void*>(peaks_length)},
-    {Py_sq_item, reinterpret_cast<void*>(peaks_item)},
-    {0, nullptr},  // sentinel
-};
-
-PyType_Spec peaks_spec = {
-    .name = "velmoran_arrays.Peaks",
-    .basicsize = static_cast<int>(sizeof(Object<PeaksData>)),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = peaks_slots,
-};
-
 }  // namespace
 
 PyTypeObject* peaks_type() noexcept {
   static PyTypeObject* type = nullptr;
-  return type_of_spec(peaks_spec, type);
+  return object_type<PeaksData>(
+      type, "velmoran_arrays.Peaks",
+      {{Py_tp_doc, const_cast<char*>("Many spectra in flat arrays; made by Run.peaks().")},
+       {Py_tp_repr, reinterpret_cast<void*>(peaks_repr)},
+       {Py_tp_getset, peaks_getset},
+       {Py_tp_methods, peaks_methods},
+       {Py_sq_length, reinterpret_cast<void*>(peaks_length)},
+       {Py_sq_item, reinterpret_cast<void*>(peaks_item)}});
 }
 
 PyObject* make_peaks(analysis::FlatPeaks&& flat, std::vector<std::size_t>&& positions,

@@ -436,18 +436,11 @@ PyGetSetDef run_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
 };
 
-// Fast-call functions go in the PyCFunction field; the cast through
-// void(*)() says so to the compiler.
 PyObject* run_qc(PyObject* self, PyObject*) {
   return guarded([&]() -> PyObject* {
     const auto reader = open_reader(self);
     return reader ? run_quality_metrics(*reader) : nullptr;
   });
-}
-
-template <class Function>
-PyCFunction as_method(Function function) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
 }
 
 PyMethodDef run_methods[] = {
@@ -489,36 +482,22 @@ PyMethodDef run_methods[] = {
     {nullptr, nullptr, 0, nullptr},  // sentinel
 };
 
-PyType_Slot run_slots[] = {
-    {Py_tp_doc, const_cast<char*>("An opened dataset; made by velmoran_arrays.open(path).")},
-    {Py_tp_new, reinterpret_cast<void*>(run_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<RunData>)},
-    {Py_tp_iter, reinterpret_cast<void*>(run_iter)},
-    {Py_tp_repr, reinterpret_cast<void*>(run_repr)},
-    {Py_tp_getset, run_getset},
-    {Py_tp_methods, run_methods},
-    {Py_mp_length, reinterpret_cast<void*>(run_length)},
-    {Py_mp_subscript, reinterpret_cast<void*>(run_subscript)},
-    {0, nullptr},  // sentinel
-};
-
-// No garbage-collector support: the columns it holds hold no Python
-// objects, so no cycle can pass through a run.
-PyType_Spec run_spec = {
-    .name = "velmoran_arrays.Run",
-    .basicsize = static_cast<int>(sizeof(Object<RunData>)),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = run_slots,
-};
-
 constexpr const char* kOpenNames[] = {"path", "transitions"};
 
 }  // namespace
 
 PyTypeObject* run_type() noexcept {
   static PyTypeObject* type = nullptr;
-  return type_of_spec(run_spec, type);
+  return object_type<RunData>(
+      type, "velmoran_arrays.Run",
+      {{Py_tp_doc, const_cast<char*>("An opened dataset; made by velmoran_arrays.open(path).")},
+       {Py_tp_new, reinterpret_cast<void*>(run_new)},
+       {Py_tp_iter, reinterpret_cast<void*>(run_iter)},
+       {Py_tp_repr, reinterpret_cast<void*>(run_repr)},
+       {Py_tp_getset, run_getset},
+       {Py_tp_methods, run_methods},
+       {Py_mp_length, reinterpret_cast<void*>(run_length)},
+       {Py_mp_subscript, reinterpret_cast<void*>(run_subscript)}});
 }
 
 PyObject* open_run(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,

@@ -40,44 +40,11 @@ struct SpectrumData {
 
 const SpectrumData& data_of(PyObject* self) noexcept { return python::data_of<SpectrumData>(self); }
 
-PyObject* get_mz(PyObject* self, void*) noexcept { return new_reference(data_of(self).mz.get()); }
-PyObject* get_intensity(PyObject* self, void*) noexcept {
-  return new_reference(data_of(self).intensity.get());
-}
-PyObject* get_index(PyObject* self, void*) noexcept {
-  return PyLong_FromSize_t(data_of(self).index);
-}
-PyObject* get_scan_id(PyObject* self, void*) noexcept {
-  return PyLong_FromUnsignedLong(data_of(self).scan_id);
-}
-PyObject* get_ms_level(PyObject* self, void*) noexcept {
-  return PyLong_FromUnsignedLong(data_of(self).ms_level);
-}
-PyObject* get_rt_sec(PyObject* self, void*) noexcept {
-  return PyFloat_FromDouble(data_of(self).rt_sec);
-}
-PyObject* get_precursor_mz(PyObject* self, void*) noexcept {
-  const auto& value = data_of(self).precursor_mz;
-  return value ? PyFloat_FromDouble(*value) : new_reference(Py_None);
-}
-PyObject* get_mrm_channel(PyObject* self, void*) noexcept {
-  const auto& value = data_of(self).mrm_channel;
-  return value ? PyLong_FromUnsignedLong(*value) : new_reference(Py_None);
-}
 PyObject* get_mz_range(PyObject* self, void*) noexcept {
   const SpectrumData& data = data_of(self);
   if (!data.mz_low || !data.mz_high) return new_reference(Py_None);
   return Py_BuildValue("(dd)", *data.mz_low, *data.mz_high);
 }
-PyObject* get_centroided(PyObject* self, void*) noexcept {
-  return PyBool_FromLong(data_of(self).centroided ? 1 : 0);
-}
-PyObject* get_error(PyObject* self, void*) noexcept {
-  const auto& error = data_of(self).error;
-  if (!error) return new_reference(Py_None);
-  return PyUnicode_DecodeUTF8(error->data(), static_cast<Py_ssize_t>(error->size()), "replace");
-}
-
 Py_ssize_t spectrum_length(PyObject* self) noexcept {
   return static_cast<Py_ssize_t>(data_of(self).points);
 }
@@ -112,10 +79,7 @@ bool optional_number(PyObject* state, const char* name, std::optional<T>& out, C
 }
 
 PyObject* spectrum_from_state(PyObject* /*type*/, PyObject* given) {
-  return guarded([&]() -> PyObject* {
-    const PyRef owned = own_state(given);
-    if (!owned) return nullptr;
-    PyObject* const state = owned.get();
+  return read_state(given, [&](PyObject* state) -> PyObject* {
     PyObject* mz = state_array(state, "mz", 'd');
     PyObject* intensity = mz ? state_array(state, "intensity", 'f') : nullptr;
     if (!intensity) return nullptr;
@@ -179,49 +143,38 @@ PyMethodDef spectrum_methods[] = {
 };
 
 PyGetSetDef spectrum_getset[] = {
-    {"mz", get_mz, nullptr, "m/z of each point (Array of 'd').", nullptr},
-    {"intensity", get_intensity, nullptr, "Intensity of each point (Array of 'f').", nullptr},
-    {"index", get_index, nullptr, "Position of the scan in the scan table.", nullptr},
-    {"scan_id", get_scan_id, nullptr, "The scan's number.", nullptr},
-    {"ms_level", get_ms_level, nullptr, "MS level.", nullptr},
-    {"rt_sec", get_rt_sec, nullptr, "Retention time in seconds.", nullptr},
-    {"precursor_mz", get_precursor_mz, nullptr, "Precursor m/z, or None.", nullptr},
-    {"mrm_channel", get_mrm_channel, nullptr, "MRM channel, or None.", nullptr},
-    {"mz_range", get_mz_range, nullptr, "(low, high) m/z of the scan, or None.", nullptr},
-    {"centroided", get_centroided, nullptr, "True when the points came from the peak block.",
+    {"mz", field_getter<&SpectrumData::mz>, nullptr, "m/z of each point (Array of 'd').", nullptr},
+    {"intensity", field_getter<&SpectrumData::intensity>, nullptr,
+     "Intensity of each point (Array of 'f').", nullptr},
+    {"index", field_getter<&SpectrumData::index>, nullptr,
+     "Position of the scan in the scan table.", nullptr},
+    {"scan_id", field_getter<&SpectrumData::scan_id>, nullptr, "The scan's number.", nullptr},
+    {"ms_level", field_getter<&SpectrumData::ms_level>, nullptr, "MS level.", nullptr},
+    {"rt_sec", field_getter<&SpectrumData::rt_sec>, nullptr, "Retention time in seconds.", nullptr},
+    {"precursor_mz", field_getter<&SpectrumData::precursor_mz>, nullptr, "Precursor m/z, or None.",
      nullptr},
-    {"error", get_error, nullptr,
+    {"mrm_channel", field_getter<&SpectrumData::mrm_channel>, nullptr, "MRM channel, or None.",
+     nullptr},
+    {"mz_range", get_mz_range, nullptr, "(low, high) m/z of the scan, or None.", nullptr},
+    {"centroided", field_getter<&SpectrumData::centroided>, nullptr,
+     "True when the points came from the peak block.", nullptr},
+    {"error", field_getter<&SpectrumData::error>, nullptr,
      "None, or why a block could not be read or decoded (the spectrum is then empty).", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
-};
-
-PyType_Slot spectrum_slots[] = {
-    {Py_tp_doc, const_cast<char*>("One scan's spectrum and metadata; made by Run[i] and "
-                                  "Run.spectra().")},
-    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<SpectrumData>)},
-    {Py_tp_repr, reinterpret_cast<void*>(spectrum_repr)},
-    {Py_tp_getset, spectrum_getset},
-    {Py_tp_methods, spectrum_methods},
-    {Py_sq_length, reinterpret_cast<void*>(spectrum_length)},
-    {0, nullptr},  // sentinel
-};
-
-// No garbage-collector support: the arrays it holds hold no Python objects,
-// so no cycle can pass through a spectrum.
-PyType_Spec spectrum_spec = {
-    .name = "velmoran_arrays.Spectrum",
-    .basicsize = static_cast<int>(sizeof(Object<SpectrumData>)),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = spectrum_slots,
 };
 
 }  // namespace
 
 PyTypeObject* spectrum_type() noexcept {
   static PyTypeObject* type = nullptr;
-  return type_of_spec(spectrum_spec, type);
+  return object_type<SpectrumData>(
+      type, "velmoran_arrays.Spectrum",
+      {{Py_tp_doc, const_cast<char*>("One scan's spectrum and metadata; made by Run[i] and "
+                                     "Run.spectra().")},
+       {Py_tp_repr, reinterpret_cast<void*>(spectrum_repr)},
+       {Py_tp_getset, spectrum_getset},
+       {Py_tp_methods, spectrum_methods},
+       {Py_sq_length, reinterpret_cast<void*>(spectrum_length)}});
 }
 
 PyObject* make_spectrum(ScanSpectrum&& spectrum, const Reader& reader) {

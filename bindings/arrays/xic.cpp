@@ -28,13 +28,6 @@ struct XicData {
 
 const XicData& data_of(PyObject* self) noexcept { return python::data_of<XicData>(self); }
 
-PyObject* get_mz(PyObject* self, void*) noexcept { return new_reference(data_of(self).mz); }
-PyObject* get_index(PyObject* self, void*) noexcept { return new_reference(data_of(self).index); }
-PyObject* get_rt_sec(PyObject* self, void*) noexcept { return new_reference(data_of(self).rt_sec); }
-PyObject* get_intensity(PyObject* self, void*) noexcept {
-  return new_reference(data_of(self).intensity);
-}
-
 Py_ssize_t xic_length(PyObject* self) noexcept {
   return static_cast<Py_ssize_t>(data_of(self).targets);
 }
@@ -52,10 +45,7 @@ PyObject* xic_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
 }
 
 PyObject* xic_from_state(PyObject* /*type*/, PyObject* given) {
-  return guarded([&]() -> PyObject* {
-    const PyRef owned = own_state(given);
-    if (!owned) return nullptr;
-    PyObject* const state = owned.get();
+  return read_state(given, [&](PyObject* state) -> PyObject* {
     PyObject* mz = state_array(state, "mz", 'd');
     PyObject* index = mz ? state_array(state, "index", 'q') : nullptr;
     PyObject* rt_sec = index ? state_array(state, "rt_sec", 'd') : nullptr;
@@ -74,10 +64,13 @@ PyObject* xic_from_state(PyObject* /*type*/, PyObject* given) {
 }
 
 PyGetSetDef xic_getset[] = {
-    {"mz", get_mz, nullptr, "The target m/z values, in the order given (Array 'd').", nullptr},
-    {"index", get_index, nullptr, "The scans' positions in the table (Array 'q').", nullptr},
-    {"rt_sec", get_rt_sec, nullptr, "The scans' retention times in seconds (Array 'd').", nullptr},
-    {"intensity", get_intensity, nullptr,
+    {"mz", field_getter<&XicData::mz>, nullptr,
+     "The target m/z values, in the order given (Array 'd').", nullptr},
+    {"index", field_getter<&XicData::index>, nullptr,
+     "The scans' positions in the table (Array 'q').", nullptr},
+    {"rt_sec", field_getter<&XicData::rt_sec>, nullptr,
+     "The scans' retention times in seconds (Array 'd').", nullptr},
+    {"intensity", field_getter<&XicData::intensity>, nullptr,
      "Shape (targets, scans): the sums of the intensities in each target's window (Array 'd').",
      nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
@@ -89,32 +82,17 @@ PyMethodDef xic_methods[] = {
     {nullptr, nullptr, 0, nullptr},  // sentinel
 };
 
-PyType_Slot xic_slots[] = {
-    {Py_tp_doc, const_cast<char*>("Extracted ion chromatograms; made by Run.xic().")},
-    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<XicData>)},
-    {Py_tp_repr, reinterpret_cast<void*>(xic_repr)},
-    {Py_tp_getset, xic_getset},
-    {Py_tp_methods, xic_methods},
-    {Py_mp_length, reinterpret_cast<void*>(xic_length)},
-    {0, nullptr},  // sentinel
-};
-
-// No garbage-collector support: it holds Arrays only, which cannot lead
-// back to it.
-PyType_Spec xic_spec = {
-    .name = "velmoran_arrays.Xic",
-    .basicsize = static_cast<int>(sizeof(Object<XicData>)),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = xic_slots,
-};
-
 }  // namespace
 
 PyTypeObject* xic_type() noexcept {
   static PyTypeObject* type = nullptr;
-  return type_of_spec(xic_spec, type);
+  return object_type<XicData>(
+      type, "velmoran_arrays.Xic",
+      {{Py_tp_doc, const_cast<char*>("Extracted ion chromatograms; made by Run.xic().")},
+       {Py_tp_repr, reinterpret_cast<void*>(xic_repr)},
+       {Py_tp_getset, xic_getset},
+       {Py_tp_methods, xic_methods},
+       {Py_mp_length, reinterpret_cast<void*>(xic_length)}});
 }
 
 PyObject* make_xic(std::vector<double>&& targets, std::vector<std::size_t>&& positions,

@@ -108,4 +108,11 @@ struct Parameter {
 [[nodiscard]] PyObject* collection_argument(PyObject* value, const char* member, const char* name);
 [[nodiscard]] bool is_scalar(PyObject* value);
 
+// A fast-call function (METH_FASTCALL) for the PyCFunction field of a
+// PyMethodDef; the cast through void(*)() says so to the compiler.
+template <class Function>
+[[nodiscard]] PyCFunction as_method(Function function) noexcept {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
 }  // namespace velmoran::python

@@ -41,57 +41,55 @@ const char* bytes_of(const ArrayData& data) noexcept {
   return data.memory.data ? static_cast<const char*>(data.memory.data) : kEmpty;
 }
 
-// numpy's name of the item type, and its array-interface type string.
-const char* dtype_name(char format) noexcept {
-  switch (format) {
-    case 'd':
-      return "float64";
-    case 'f':
-      return "float32";
-    case 'q':
-      return "int64";
-    default:
-      return "uint8";
+// Each item format: numpy's name of the type, its array-interface type
+// string and its size. Any other format reads as bytes ('B').
+struct ItemType {
+  char format;
+  const char* dtype;
+  const char* type_string;
+  std::size_t size;
+};
+constexpr bool kLittle = std::endian::native == std::endian::little;
+constexpr ItemType kItemTypes[] = {
+    {'d', "float64", kLittle ? "<f8" : ">f8", 8},
+    {'f', "float32", kLittle ? "<f4" : ">f4", 4},
+    {'q', "int64", kLittle ? "<i8" : ">i8", 8},
+    {'B', "uint8", "|u1", 1},
+};
+
+const ItemType* find_item_type(char format) noexcept {
+  for (const ItemType& type : kItemTypes) {
+    if (type.format == format) return &type;
   }
+  return nullptr;
 }
 
-const char* type_string(char format) noexcept {
-  constexpr bool kLittle = std::endian::native == std::endian::little;
-  switch (format) {
-    case 'd':
-      return kLittle ? "<f8" : ">f8";
-    case 'f':
-      return kLittle ? "<f4" : ">f4";
-    case 'q':
-      return kLittle ? "<i8" : ">i8";
-    default:
-      return "|u1";
-  }
+const ItemType& item_type(char format) noexcept {
+  const ItemType* type = find_item_type(format);
+  return type ? *type : kItemTypes[3];
+}
+
+const char* dtype_name(char format) noexcept { return item_type(format).dtype; }
+
+// The item of type T at `at`, which may be unaligned.
+template <class T>
+T load(const char* at) noexcept {
+  T value;
+  std::memcpy(&value, at, sizeof value);
+  return value;
 }
 
 // The item at `at` as a Python float or int.
 PyObject* item_object(char format, const char* at) noexcept {
   switch (format) {
-    case 'd': {
-      double value;
-      std::memcpy(&value, at, sizeof value);
-      return PyFloat_FromDouble(value);
-    }
-    case 'f': {
-      float value;
-      std::memcpy(&value, at, sizeof value);
-      return PyFloat_FromDouble(static_cast<double>(value));
-    }
-    case 'q': {
-      std::int64_t value;
-      std::memcpy(&value, at, sizeof value);
-      return PyLong_FromLongLong(value);
-    }
-    default: {
-      std::uint8_t value;
-      std::memcpy(&value, at, sizeof value);
-      return PyLong_FromUnsignedLong(value);
-    }
+    case 'd':
+      return PyFloat_FromDouble(load<double>(at));
+    case 'f':
+      return PyFloat_FromDouble(static_cast<double>(load<float>(at)));
+    case 'q':
+      return PyLong_FromLongLong(load<std::int64_t>(at));
+    default:
+      return PyLong_FromUnsignedLong(load<std::uint8_t>(at));
   }
 }
 
@@ -194,12 +192,7 @@ PyObject* array_subscript(PyObject* self, PyObject* key) {
     }
     Py_ssize_t i = PyNumber_AsSsize_t(key, PyExc_IndexError);
     if (i == -1 && PyErr_Occurred()) return nullptr;
-    if (i < 0) i += data.shape[0];
-    if (i < 0 || i >= data.shape[0]) {
-      PyErr_SetString(PyExc_IndexError, "Array index out of range");
-      return nullptr;
-    }
-    return element(data, i);
+    return array_item(self, i < 0 ? i + data.shape[0] : i);
   });
 }
 
@@ -260,7 +253,7 @@ PyObject* get_array_interface(PyObject* self, void* /*closure*/) noexcept {
   const PyRef shape = PyRef::steal(shape_tuple(data));
   if (!shape) return nullptr;
   return Py_BuildValue("{s:i,s:O,s:s,s:(NO),s:O}", "version", 3, "shape", shape.get(), "typestr",
-                       type_string(data.format[0]), "data",
+                       item_type(data.format[0]).type_string, "data",
                        PyLong_FromVoidPtr(const_cast<char*>(bytes_of(data))), Py_True, "strides",
                        Py_None);
 }
@@ -316,20 +309,6 @@ PyObject* array_reduce(PyObject* self, PyObject* /*unused*/) noexcept {
                                    static_cast<Py_ssize_t>(data.memory.count) * data.itemsize)));
 }
 
-std::size_t itemsize_of(char format) noexcept {
-  switch (format) {
-    case 'd':
-    case 'q':
-      return 8;
-    case 'f':
-      return 4;
-    case 'B':
-      return 1;
-    default:
-      return 0;
-  }
-}
-
 PyObject* array_from_state(PyObject* /*type*/, PyObject* state) {
   return guarded([&]() -> PyObject* {
     const char* format = nullptr;
@@ -339,7 +318,8 @@ PyObject* array_from_state(PyObject* /*type*/, PyObject* state) {
     if (!PyArg_ParseTuple(state, "sO!y#", &format, &PyTuple_Type, &shape, &bytes, &size)) {
       return nullptr;
     }
-    const std::size_t itemsize = format[0] && !format[1] ? itemsize_of(format[0]) : 0;
+    const ItemType* type = format[0] && !format[1] ? find_item_type(format[0]) : nullptr;
+    const std::size_t itemsize = type ? type->size : 0;
     const Py_ssize_t ndim = PyTuple_GET_SIZE(shape);
     // Every dimension at least 0 and, times the item size, a size in
     // bytes (a row's stride); their product fits and equals the bytes.
@@ -367,11 +347,6 @@ PyObject* array_from_state(PyObject* /*type*/, PyObject* state) {
   });
 }
 
-template <class Function>
-PyCFunction as_method(Function function) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
 PyMethodDef array_methods[] = {
     {"tolist", array_tolist, METH_NOARGS,
      "tolist($self, /)\n--\n\nThe items as Python floats or ints (a list of rows in 2-D)."},
@@ -391,37 +366,24 @@ PyGetSetDef array_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
 };
 
-PyType_Slot array_slots[] = {
-    {Py_tp_doc, const_cast<char*>("A read-only array that shares its memory with numpy and "
-                                  "pandas (buffer protocol, __array_interface__, __array__).")},
-    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<ArrayData>)},
-    {Py_tp_repr, reinterpret_cast<void*>(array_repr)},
-    {Py_tp_getset, array_getset},
-    {Py_tp_methods, array_methods},
-    {Py_tp_iter, reinterpret_cast<void*>(array_iter)},
-    {Py_sq_length, reinterpret_cast<void*>(array_length)},
-    {Py_sq_item, reinterpret_cast<void*>(array_item)},
-    {Py_mp_length, reinterpret_cast<void*>(array_length)},
-    {Py_mp_subscript, reinterpret_cast<void*>(array_subscript)},
-    {Py_bf_getbuffer, reinterpret_cast<void*>(array_getbuffer)},
-    {Py_bf_releasebuffer, reinterpret_cast<void*>(array_releasebuffer)},
-    {0, nullptr},  // sentinel
-};
-
-PyType_Spec array_spec = {
-    .name = "velmoran_arrays.Array",
-    .basicsize = static_cast<int>(sizeof(Object<ArrayData>)),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = array_slots,
-};
-
 }  // namespace
 
 PyTypeObject* array_type() noexcept {
   static PyTypeObject* type = nullptr;
-  return type_of_spec(array_spec, type);
+  return object_type<ArrayData>(
+      type, "velmoran_arrays.Array",
+      {{Py_tp_doc, const_cast<char*>("A read-only array that shares its memory with numpy and "
+                                     "pandas (buffer protocol, __array_interface__, __array__).")},
+       {Py_tp_repr, reinterpret_cast<void*>(array_repr)},
+       {Py_tp_getset, array_getset},
+       {Py_tp_methods, array_methods},
+       {Py_tp_iter, reinterpret_cast<void*>(array_iter)},
+       {Py_sq_length, reinterpret_cast<void*>(array_length)},
+       {Py_sq_item, reinterpret_cast<void*>(array_item)},
+       {Py_mp_length, reinterpret_cast<void*>(array_length)},
+       {Py_mp_subscript, reinterpret_cast<void*>(array_subscript)},
+       {Py_bf_getbuffer, reinterpret_cast<void*>(array_getbuffer)},
+       {Py_bf_releasebuffer, reinterpret_cast<void*>(array_releasebuffer)}});
 }
 
 PyObject* make_array(ArrayMemory memory, char format, std::size_t itemsize, int ndim,

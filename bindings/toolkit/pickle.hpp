@@ -14,8 +14,8 @@
 //   {"__reduce__", reduce, METH_NOARGS, nullptr},
 //   {"_from_state", from_state, METH_O | METH_CLASS, nullptr},
 // to its methods; reduce returns reduce_by_value(self, state), and
-// from_state takes its own copy of the state (own_state) and reads it back
-// with state_item() / state_array(). The copy is what makes the borrowed
+// from_state returns read_state(given, read): `read` gets its own copy of
+// the state (own_state) and reads it back with state_item() / state_array(). The copy is what makes the borrowed
 // items safe: a number's __float__ run while reading cannot reach it.
 #pragma once
 
@@ -24,6 +24,7 @@
 #include <optional>
 #include <span>
 
+#include "guarded.hpp"
 #include "py_ref.hpp"
 
 namespace velmoran::python {
@@ -48,5 +49,15 @@ namespace velmoran::python {
 // 'q') with `ndim` dimensions, or null with TypeError set.
 [[nodiscard]] PyObject* state_array(PyObject* state, const char* name, char format,
                                     int ndim = 1) noexcept;
+
+// A _from_state method's result: `read(state)` on a copy of the state
+// `given`, under guarded().
+template <class Read>
+[[nodiscard]] PyObject* read_state(PyObject* given, Read&& read) {
+  return guarded([&]() -> PyObject* {
+    const PyRef owned = own_state(given);
+    return owned ? read(owned.get()) : nullptr;
+  });
+}
 
 }  // namespace velmoran::python

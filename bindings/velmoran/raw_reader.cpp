@@ -27,6 +27,7 @@
 
 #include "../toolkit/arguments.hpp"
 #include "../toolkit/errors.hpp"
+#include "../toolkit/object.hpp"
 #include "../toolkit/py_ref.hpp"
 #include <velmoran/reader.hpp>
 #include "spectrum.hpp"
@@ -40,13 +41,8 @@ struct RawReaderData {
   std::vector<quorlith::SpectrumRecord> spectra;
 };
 
-struct RawReaderObject {
-  PyObject_HEAD
-  RawReaderData data;
-};
-
 const RawReaderData& data_of(PyObject* self) noexcept {
-  return reinterpret_cast<RawReaderObject*>(self)->data;
+  return python::data_of<RawReaderData>(self);
 }
 
 // A text-signature header and nothing else: the class's signature is "(path)".
@@ -79,17 +75,10 @@ PyObject* raw_reader_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) n
     PyObject* self = type->tp_alloc(type, 0);
     if (!self) return nullptr;
     static_assert(std::is_nothrow_move_constructible_v<RawReaderData>);
-    std::construct_at(&reinterpret_cast<RawReaderObject*>(self)->data,
+    std::construct_at(&python::data_of<RawReaderData>(self),
                       RawReaderData{std::move(reader).value(), std::move(spectra)});
     return self;
   });
-}
-
-void raw_reader_dealloc(PyObject* self) noexcept {
-  PyTypeObject* type = Py_TYPE(self);
-  std::destroy_at(&reinterpret_cast<RawReaderObject*>(self)->data);
-  type->tp_free(self);
-  Py_DECREF(type);
 }
 
 PyObject* get_scan_count(PyObject* self, void* /*closure*/) noexcept {
@@ -131,32 +120,9 @@ PyGetSetDef raw_reader_getset[] = {
 };
 
 PyMethodDef raw_reader_methods[] = {
-    {"read_spectrum",
-     // A fast-call function goes in the PyCFunction field; the cast through
-     // void(*)() says so to the compiler.
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_spectrum)),
-     METH_FASTCALL | METH_KEYWORDS, "read_spectrum($self, scan_index)\n--\n\n"},
+    {"read_spectrum", as_method(read_spectrum), METH_FASTCALL | METH_KEYWORDS,
+     "read_spectrum($self, scan_index)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},  // sentinel
-};
-
-PyType_Slot raw_reader_slots[] = {
-    {Py_tp_doc, const_cast<char*>(kDoc)},
-    {Py_tp_new, reinterpret_cast<void*>(raw_reader_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(raw_reader_dealloc)},
-    {Py_tp_repr, reinterpret_cast<void*>(raw_reader_repr)},
-    {Py_tp_getset, raw_reader_getset},
-    {Py_tp_methods, raw_reader_methods},
-    {0, nullptr},  // sentinel
-};
-
-// No base-type flag (no subclasses), no dictionary, no weak references, no
-// garbage-collector support: an instance holds no Python objects.
-PyType_Spec raw_reader_spec = {
-    .name = "builtins.RawReader",
-    .basicsize = static_cast<int>(sizeof(RawReaderObject)),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = raw_reader_slots,
 };
 
 // Python 3.9 keeps only the text after the signature header of a spec's
@@ -183,11 +149,16 @@ PyTypeObject* raw_reader_type() noexcept {
   // Made once; a module executed again gets the same type object.
   static PyTypeObject* type = nullptr;
   if (!type) {
-    auto made = PyRef::steal(PyType_FromSpec(&raw_reader_spec));
-    if (!made || !keep_signature_in_doc(reinterpret_cast<PyTypeObject*>(made.get()))) {
-      return nullptr;
-    }
-    type = reinterpret_cast<PyTypeObject*>(made.release());
+    PyTypeObject* made = nullptr;
+    auto owned = PyRef::steal(reinterpret_cast<PyObject*>(
+        object_type<RawReaderData>(made, "builtins.RawReader",
+                                   {{Py_tp_doc, const_cast<char*>(kDoc)},
+                                    {Py_tp_new, reinterpret_cast<void*>(raw_reader_new)},
+                                    {Py_tp_repr, reinterpret_cast<void*>(raw_reader_repr)},
+                                    {Py_tp_getset, raw_reader_getset},
+                                    {Py_tp_methods, raw_reader_methods}})));
+    if (!owned || !keep_signature_in_doc(made)) return nullptr;
+    type = reinterpret_cast<PyTypeObject*>(owned.release());
   }
   return type;
 }

@@ -56,14 +56,6 @@ PyObject* get_intensity(PyObject* self, void* /*closure*/) noexcept {
   return float_list(data_of(self).intensity);
 }
 
-PyObject* get_ms_level(PyObject* self, void* /*closure*/) noexcept {
-  return PyLong_FromUnsignedLong(data_of(self).ms_level);
-}
-
-PyObject* get_retention_time_sec(PyObject* self, void* /*closure*/) noexcept {
-  return PyFloat_FromDouble(data_of(self).retention_time_sec);
-}
-
 Py_ssize_t spectrum_length(PyObject* self) noexcept {
   return static_cast<Py_ssize_t>(data_of(self).mz.size());
 }
@@ -78,35 +70,20 @@ PyObject* spectrum_repr(PyObject* self) noexcept {
 PyGetSetDef spectrum_getset[] = {
     {"mz", get_mz, nullptr, nullptr, nullptr},
     {"intensity", get_intensity, nullptr, nullptr, nullptr},
-    {"ms_level", get_ms_level, nullptr, nullptr, nullptr},
-    {"retention_time_sec", get_retention_time_sec, nullptr, nullptr, nullptr},
+    {"ms_level", field_getter<&SpectrumData::ms_level>, nullptr, nullptr, nullptr},
+    {"retention_time_sec", field_getter<&SpectrumData::retention_time_sec>, nullptr, nullptr,
+     nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},  // sentinel
-};
-
-PyType_Slot spectrum_slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<SpectrumData>)},
-    {Py_tp_repr, reinterpret_cast<void*>(spectrum_repr)},
-    {Py_tp_getset, spectrum_getset},
-    {Py_mp_length, reinterpret_cast<void*>(spectrum_length)},
-    {0, nullptr},  // sentinel
-};
-
-// No base-type flag (no subclasses), no dictionary, no weak references, no
-// garbage-collector support: an instance holds no Python objects.
-PyType_Spec spectrum_spec = {
-    .name = kTypeName,
-    .basicsize = static_cast<int>(sizeof(Object<SpectrumData>)),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT,
-    .slots = spectrum_slots,
 };
 
 }  // namespace
 
 PyTypeObject* spectrum_type() noexcept {
   static PyTypeObject* type = nullptr;
-  return type_of_spec(spectrum_spec, type);
+  return object_type<SpectrumData>(type, kTypeName,
+                                   {{Py_tp_repr, reinterpret_cast<void*>(spectrum_repr)},
+                                    {Py_tp_getset, spectrum_getset},
+                                    {Py_mp_length, reinterpret_cast<void*>(spectrum_length)}});
 }
 
 PyObject* make_spectrum(const quorlith::SpectrumRecord& record) {

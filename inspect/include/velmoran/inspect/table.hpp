@@ -49,7 +49,6 @@ class TableFormat {
   TableFormat(TextFormat format, std::span<const std::string_view> columns);
 
   [[nodiscard]] TextFormat format() const noexcept { return format_; }
-  [[nodiscard]] std::size_t column_count() const noexcept { return column_prefixes_.size(); }
   // What goes before a cell of this column: the separator, or in JSON the
   // separator and the key.
   [[nodiscard]] std::string_view column_prefix(std::size_t column) const {

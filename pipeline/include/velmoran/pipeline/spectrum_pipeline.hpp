@@ -6,9 +6,12 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
+#include <utility>
 
 #include <quorlith/types.hpp>
 #include <velmoran/reader.hpp>
+#include <velmoran/result.hpp>
 
 namespace velmoran::pipeline {
 
@@ -58,5 +61,14 @@ struct SpectrumStages {
 // spectrum was emitted, so at most slot_count(threads) spectra are in
 // memory. Returns whether the run was read to its end without a stop.
 bool run_spectrum_pipeline(const Reader& reader, unsigned threads, const SpectrumStages& stages);
+
+// For stages that stop at the first error and report it after the pass:
+// whether `result` holds a value; if not, its error goes to `failure`.
+template <class T>
+[[nodiscard]] bool succeeded(Result<T>&& result, std::optional<Error>& failure) {
+  if (result) return true;
+  failure = std::move(result).error();
+  return false;
+}
 
 }  // namespace velmoran::pipeline

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -105,5 +106,10 @@ class RunApi {
 
 // {"error": MESSAGE} with `status`.
 [[nodiscard]] Reply error_reply(int status, std::string_view message);
+
+// The ms_level parameter's `value` into `level`; an error reply unless it
+// is one whole number, given once (`given` says whether it came before).
+[[nodiscard]] std::optional<Reply> take_ms_level(std::string_view value, bool& given,
+                                                 std::uint32_t& level);
 
 }  // namespace velmoran::view
