@@ -33,7 +33,13 @@ class PyRef {
   }
   PyRef(const PyRef&) = delete;
   PyRef& operator=(const PyRef&) = delete;
-  ~PyRef() { Py_XDECREF(object_); }
+  // A thread that takes the interpreter lock back while the interpreter
+  // shuts down is ended by a forced unwind (guarded.hpp) that runs this
+  // without the lock, when the objects may already be torn down: the
+  // reference is left to the exiting process then.
+  ~PyRef() {
+    if (object_ && PyGILState_Check()) Py_DECREF(object_);
+  }
 
   [[nodiscard]] PyObject* get() const noexcept { return object_; }
   // Gives up ownership: the caller now holds the reference.
