@@ -35,8 +35,8 @@ int main(int argc, char** argv) {
   const velmoran::textio::InterruptCleanup cleanup;
 
   CLI::App app{
-      "velmoran: read LC-MS acquisition datasets (.d), convert them to mzML or MGF,\n"
-      "and answer the first questions about a run.",
+      "velmoran: read LC-MS acquisition datasets (.d), convert them to mzML, MGF,\n"
+      "mzPeak or Parquet, and answer the first questions about a run.",
       "velmoran"};
   // Usage errors read like every other error line of the program; set before
   // the subcommands are added, which take it over.
