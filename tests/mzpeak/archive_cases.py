@@ -20,6 +20,7 @@ LAYOUT is point or chunk (--mzpeak-layout).
 import glob
 import json
 import os
+import re
 import subprocess
 import sys
 import zipfile
@@ -121,9 +122,14 @@ def load_schemas(schema_dir):
     # spells them (?P<...>).
     def load(path):
         return json.loads(open(path).read().replace("(?<", "(?P<"))
-    remote = "https://raw.githubusercontent.com/HUPO-PSI/mzPeak-specification/refs/heads/main/schema/"
-    store = {remote + os.path.basename(p): load(p) for p in glob.glob(os.path.join(schema_dir, "*.json"))}
-    return load(os.path.join(schema_dir, "mzpeak_index.json")), store
+    # The schemas name each other by absolute URL: each is served from the
+    # local copy of the same name, nothing is fetched.
+    local = {os.path.basename(p): load(p) for p in glob.glob(os.path.join(schema_dir, "*.json"))}
+    urls = set()
+    for p in glob.glob(os.path.join(schema_dir, "*.json")):
+        urls.update(re.findall(r'"\$ref":\s*"([a-z]+://[^"#]+)', open(p).read()))
+    store = {url: local[url.rsplit("/", 1)[1]] for url in urls}
+    return local["mzpeak_index.json"], store
 
 
 def ancestors(obo):
