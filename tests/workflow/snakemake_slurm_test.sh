@@ -103,6 +103,22 @@ grep -q "Nothing to be done" "$work/third.log" || { cat "$work/third.log"; fail 
 [[ $(stat -c '%n %Y.%y' "$work"/out/* "$work"/out/batch/*) == "$stamps" ]] ||
   fail "the third run rewrote outputs"
 
+# format: mzpeak through Slurm: the archive of one run, made by one Slurm
+# job that completes, equal in its members to a local conversion.
+(cd "$work" && snakemake -s "$snakefile" --profile "$profile" "$work/columns/run1.mzpeak" \
+  --config runs="$work/runs" out="$work/columns" velmoran="$velmoran" format=mzpeak) \
+  >"$work/columns.log" 2>&1 || { cat "$work/columns.log"; fail "format=mzpeak through Slurm failed"; }
+line=$(grep " Name=velmoran-columns-run1 " "$jobcomp") || { cat "$jobcomp"; fail "no Slurm job made the archive"; }
+[[ $line == *" JobState=COMPLETED "* ]] || fail "the archive's Slurm job: $line"
+"$velmoran" convert -q "$work/runs/run1.d" --format mzpeak --unpacked -o "$work/columns-local"
+python3 - "$work/columns/run1.mzpeak" "$work/columns-local" <<'PY' || fail "the archive made through Slurm differs"
+import os, sys, zipfile
+archive = zipfile.ZipFile(sys.argv[1])
+assert sorted(archive.namelist()) == sorted(os.listdir(sys.argv[2]))
+for name in archive.namelist():
+    assert archive.read(name) == open(os.path.join(sys.argv[2], name), "rb").read(), name
+PY
+
 echo "snakemake through Slurm: jobs $(echo $submitted) (damaged run's jobs failed, others completed)," \
   "6 outputs equal to a local run, the batch's QC once every run had its own, nothing submitted" \
-  "on the third run"
+  "on the third run; format=mzpeak made by a Slurm job, equal to a local archive"
